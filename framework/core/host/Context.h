@@ -1,0 +1,40 @@
+#pragma once
+// The user's working context, as the host application sets it from its configuration.
+// Modules read it through the context functions below.
+#include <QDate>
+#include <QString>
+
+namespace fw {
+
+struct HostContext {
+    QString company;        // EmprProc, two digits
+    QString branch;         // FiliProc, four characters
+    QString billingBranch;  // FiliProcFat
+    QDate processingDate;   // DataProc (the same for every branch unless set per branch)
+    int module = 0;         // ModuloAtiv
+    bool branchMode = false; // ModuFili: the user works bound to one branch
+    QString serverHost = QStringLiteral("127.0.0.1"); // WebURL
+    int serverPort = 0;     // WebPort
+    QString serverToken;    // bearer token for the application server, empty for none
+    QString dbDriver = QStringLiteral("QSQLITE"); // Qt SQL driver of the company database
+    QString dbName;         // database name (SQLite file) or connection string
+    QString dbHost;
+    int dbPort = 0;
+    QString dbUser;
+    QString dbPassword;
+};
+
+HostContext& hostContext();
+void setHostContext(const HostContext& context);
+
+} // namespace fw
+
+// The host's context functions, under the names modules call them by.
+QString EmprProc();
+QString FiliProc();
+QString FiliProcFat();
+bool ModuFili();
+int ModuloAtiv();
+QDate DataProc(const QString& branch = QString());
+QString WebURL();
+int WebPort();

@@ -1,0 +1,37 @@
+#pragma once
+// The host's helper functions, under the names modules call them by.
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// Shows text as an error; with abort true, then throws the silent abort (fw::Abort).
+void MensErro(const QString& text, bool abort);
+
+// A server's data result: a string is an error text, shown through MensErro(text, abort)
+// (and then, without abort, an empty variant is returned); anything else is returned as is.
+QVariant CheckResultServ(const QVariant& result, bool abort, int helpContext = 0);
+// True when the result is an error text (variant holding a string).
+bool IsResultError(const QVariant& result);
+
+// Nothing entered: empty, or only blanks.
+bool EmptyString(const QString& text);
+
+// Stored form of a code: numeric codes are zero-filled on the left to width; codes with
+// letters are upper-cased and blank-filled on the right. Blank text stays empty.
+QString Ajusta(const QString& code, int width);
+
+// Stored form of a registration number: upper case, without blanks, dots, dashes and slashes.
+void Ajusta_Inscricao(QString& registration);
+
+// Edit mask of a person type: "J" (legal person) the CNPJ mask, "F" (natural person)
+// the CPF mask, anything else the empty mask (shown as stored).
+QString PictPess(const QString& personType);
+// Formats value with an edit mask ("99.999.999/9999-99;0;_"): literal characters are
+// inserted between the value's characters as the mask places them.
+QString FormatMaskText(const QString& editMask, const QString& value);
+
+QDate PriDiaMes(const QDate& date);
+
+// True when a parameter list (name=value lines, or plain names) holds name, in any case.
+bool ExistParam(const QStringList& params, const QString& name);

@@ -1,0 +1,63 @@
+#pragma once
+// Data and delta packets: the tabular values exchanged with the application server.
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QVariant>
+
+namespace fw {
+
+enum class FieldType { String, Integer, Float, Boolean, DateTime, Blob };
+
+QString fieldTypeName(FieldType t);                       // "string", "integer", ...
+bool fieldTypeFromName(const QString& name, FieldType* t);
+
+struct FieldDef {
+    QString name;
+    FieldType type = FieldType::String;
+    int size = 0;          // maximum characters for strings; 0 otherwise
+    bool fixed = false;    // fixed-length string
+    bool required = false; // may not be null
+
+    bool operator==(const FieldDef& o) const
+    {
+        return name == o.name && type == o.type && size == o.size && fixed == o.fixed && required == o.required;
+    }
+};
+using FieldDefs = QList<FieldDef>;
+
+// Row values by field type: QString (string, blob), qlonglong (integer), double (float),
+// bool (boolean), QDateTime (datetime); a null value is an invalid QVariant or fw::nullValue().
+using Row = QVariantList;
+
+struct DataPacket {
+    FieldDefs fields;
+    QList<Row> rows;
+
+    int fieldIndex(const QString& name) const; // -1 when absent, name compared case-insensitively
+    bool operator==(const DataPacket& o) const;
+};
+
+struct DeltaChange {
+    enum class Op { Insert, Modify, Delete };
+    Op op = Op::Insert;
+    Row oldRow; // modify, delete: the values as loaded
+    Row newRow; // insert, modify: the full current values
+};
+
+struct DeltaPacket {
+    FieldDefs fields;
+    QList<DeltaChange> changes;
+
+    int fieldIndex(const QString& name) const;
+    bool operator==(const DeltaPacket& o) const;
+};
+
+// Compares two row values the way the data set does: nulls equal, numbers by value,
+// strings exactly.
+bool sameValue(const QVariant& a, const QVariant& b);
+
+} // namespace fw
+
+Q_DECLARE_METATYPE(fw::DataPacket)
+Q_DECLARE_METATYPE(fw::DeltaPacket)

@@ -1,0 +1,20 @@
+#pragma once
+// Values as the host passes them around: a QVariant where an invalid variant is
+// "Empty" (never assigned) and a variant holding std::nullptr_t is "Null".
+// The two differ for the host preset: Null keeps a pending preset, Empty drops it.
+#include <QDateTime>
+#include <QVariant>
+
+namespace fw {
+
+QVariant nullValue();
+QVariant emptyValue();
+bool isNull(const QVariant& v);          // Null only
+bool isEmpty(const QVariant& v);         // Empty only
+bool isNullOrEmpty(const QVariant& v);
+
+// Date-times travel as local wall-clock time with seconds precision.
+QString dateTimeToText(const QDateTime& dt);            // "2026-12-07T14:05:00"
+QDateTime dateTimeFromText(const QString& text, bool* ok = nullptr);
+
+} // namespace fw

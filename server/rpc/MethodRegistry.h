@@ -1,0 +1,83 @@
+#pragma once
+// The methods a server exposes, by server name and method name, with the kinds of
+// their arguments. The HTTP layer decodes a request, checks the arguments against
+// the declared kinds (-32602 naming the argument on a mismatch) and calls the method
+// on a worker thread.
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <exception>
+#include <functional>
+
+namespace srv {
+
+enum class ArgKind { String, Boolean, DateTime, DataPacket, DeltaPacket, Any };
+
+struct ArgSpec {
+    QString name;
+    ArgKind kind = ArgKind::String;
+    bool nullable = false; // null accepted (date-times: a null bound)
+};
+
+// A protocol fault: turned into a JSON-RPC error with this code. Application errors
+// are normal string results, never faults.
+class RpcFault : public std::exception {
+public:
+    RpcFault(int code, QString message) : m_code(code), m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+    int code() const { return m_code; }
+    const QString& message() const { return m_message; }
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    int m_code;
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+namespace fault {
+constexpr int ParseError = -32700;
+constexpr int InvalidRequest = -32600;
+constexpr int MethodNotFound = -32601;
+constexpr int InvalidParams = -32602;
+constexpr int InternalError = -32603;
+constexpr int Unauthorized = -32001;
+} // namespace fault
+
+// params are decoded values (fw::json::decode) already checked against the ArgSpecs.
+// The result is any encodable value. Throw RpcFault for a protocol fault; any other
+// exception becomes -32603 with a generic message.
+using MethodFn = std::function<QVariant(const QVariantList& params)>;
+
+struct Method {
+    QString server;
+    QString name;
+    QList<ArgSpec> args;
+    MethodFn fn;
+};
+
+class MethodRegistry {
+public:
+    void add(const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn)
+    {
+        m_methods.insert(key(server, name), Method{server, name, std::move(args), std::move(fn)});
+    }
+    const Method* find(const QString& server, const QString& name) const
+    {
+        auto it = m_methods.constFind(key(server, name));
+        return it == m_methods.constEnd() ? nullptr : &it.value();
+    }
+    bool hasServer(const QString& server) const
+    {
+        for (const Method& m : m_methods)
+            if (m.server == server)
+                return true;
+        return false;
+    }
+
+private:
+    static QString key(const QString& s, const QString& n) { return s + QLatin1Char('/') + n; }
+    QHash<QString, Method> m_methods;
+};
+
+} // namespace srv
