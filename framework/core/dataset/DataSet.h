@@ -142,6 +142,11 @@ public:
     QVariant valueAt(int viewRow, int fieldIndex) const;
     int currentViewRow() const; // 0-based, -1 when empty
 
+    // While a view paints a row, the fields read that row (as the host's grids do for
+    // display-text handlers), without moving the cursor or running events. Nests.
+    void pushDisplayRow(int viewRow);
+    void popDisplayRow();
+
     // --- editing ----------------------------------------------------------------
     DataSetState state() const;
     void edit();   // on an empty data set behaves as insert
@@ -210,6 +215,17 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
     friend class Field;
+};
+
+class DisplayRowScope {
+public:
+    DisplayRowScope(DataSet* ds, int viewRow) : m_ds(ds) { m_ds->pushDisplayRow(viewRow); }
+    ~DisplayRowScope() { m_ds->popDisplayRow(); }
+    DisplayRowScope(const DisplayRowScope&) = delete;
+    DisplayRowScope& operator=(const DisplayRowScope&) = delete;
+
+private:
+    DataSet* m_ds;
 };
 
 // A data source: binds controls to a data set and reports its state changes.
