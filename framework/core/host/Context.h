@@ -2,6 +2,7 @@
 // The user's working context, as the host application sets it from its configuration.
 // Modules read it through the context functions below.
 #include <QDate>
+#include <QHash>
 #include <QString>
 
 namespace fw {
@@ -22,6 +23,8 @@ struct HostContext {
     int dbPort = 0;
     QString dbUser;
     QString dbPassword;
+    QHash<QString, QDate> branchProcessingDates; // per-branch processing dates, by branch code
+    int serverTimeoutSeconds = 120; // longest wait for one application server call
 };
 
 HostContext& hostContext();
@@ -32,9 +35,10 @@ void setHostContext(const HostContext& context);
 // The host's context functions, under the names modules call them by.
 QString EmprProc();
 QString FiliProc();
-QString FiliProcFat();
+QString FiliProcFat(); // the current branch when no billing branch is set
 bool ModuFili();
 int ModuloAtiv();
+// The branch's own processing date when set, else the user's; today when none is set.
 QDate DataProc(const QString& branch = QString());
 QString WebURL();
 int WebPort();

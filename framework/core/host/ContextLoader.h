@@ -1,0 +1,29 @@
+#pragma once
+// Reads the user's context from erp-host.ini (Qt's INI settings) and the command line;
+// a value on the command line wins over the file, the file over the defaults.
+//
+//   [context]   company, branch, billing_branch, processing_date (yyyy-MM-dd; default
+//               today), module, branch_mode (true/false, 1/0, S/N)
+//   [server]    host, port, token, timeout (seconds per call; default 120)
+//   [database]  driver (QSQLITE or QPSQL), name, host, port, user, password
+//
+// Command-line options, as "--option value" or "--option=value":
+//   --company, --branch, --billing-branch, --date (yyyy-MM-dd), --module, --branch-mode,
+//   --server-host, --server-port, --server-token, --server-timeout, --db-driver, --db-name
+// Other arguments are left for the host to read.
+//
+// Codes are stored as the tables hold them (Ajusta: company 2, branches 4). A relative
+// SQLite file name in the file is taken from the file's folder; on the command line, from
+// the working folder. A missing file is not an error (the defaults and the command line
+// stand); an unreadable value is: the loader then sets *error to a Portuguese message
+// naming the key and returns the context with that value left at its default.
+#include <QString>
+#include <QStringList>
+
+#include "host/Context.h"
+
+namespace fw {
+
+HostContext loadHostContext(const QString& iniPath, const QStringList& arguments, QString* error = nullptr);
+
+} // namespace fw

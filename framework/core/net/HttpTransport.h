@@ -1,0 +1,26 @@
+#pragma once
+// JSON-RPC over HTTP/1.1 with Qt's network access. While a request runs, a local event
+// loop keeps the screen painting and timers running but holds back the user's input
+// (mouse, keyboard), so nothing on the screen can start another operation meanwhile.
+#include "net/RpcTransport.h"
+
+class QNetworkAccessManager;
+
+namespace fw {
+
+class HttpTransport : public RpcTransport {
+public:
+    HttpTransport();
+    ~HttpTransport() override;
+
+    QString probe(const RpcRequest& request) override;
+    RpcReply post(const RpcRequest& request) override;
+
+    // The longest wait for a TCP connection at connect time.
+    static constexpr int kProbeTimeoutMs = 15000;
+
+private:
+    QNetworkAccessManager* m_manager;
+};
+
+} // namespace fw

@@ -1,0 +1,52 @@
+#pragma once
+// How a server connection's requests reach the application server. The connection
+// builds the JSON-RPC body and reads the reply; a transport only carries the bytes:
+// over HTTP (HttpTransport) or straight into a server object in the same process
+// (InProcessTransport, for tests and single-process runs).
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class TNetConnection;
+
+namespace fw {
+
+struct RpcRequest {
+    QString host;
+    int port = 0;
+    QString serverName; // the path is /rpc/<serverName>
+    QString token;      // sent as "Authorization: Bearer <token>" when not empty
+    QByteArray body;    // the JSON-RPC request, UTF-8
+    int timeoutMs = 120000;
+
+    QString path() const { return QStringLiteral("/rpc/") + serverName; }
+};
+
+struct RpcReply {
+    enum class Failure { None, Unreachable, Timeout, Transport };
+    Failure failure = Failure::None;
+    QString failureText; // the transport's own words, for the message the connection raises
+    int httpStatus = 0;
+    QByteArray body;
+};
+
+class RpcTransport {
+public:
+    virtual ~RpcTransport();
+
+    // Checks that the server can be reached (at connect time); an empty text means yes.
+    virtual QString probe(const RpcRequest& request) = 0;
+    // One request, one reply. Never throws: failures are reported in the reply.
+    virtual RpcReply post(const RpcRequest& request) = 0;
+};
+
+using TransportFactory = std::function<std::shared_ptr<RpcTransport>(const TNetConnection& connection)>;
+
+// The factory every connection uses when none was given to it; an empty factory (the
+// default) means HTTP. Returns the previous factory.
+TransportFactory setDefaultTransportFactory(TransportFactory factory);
+TransportFactory defaultTransportFactory();
+std::shared_ptr<RpcTransport> makeDefaultTransport(const TNetConnection& connection);
+
+} // namespace fw

@@ -1,0 +1,205 @@
+#include "net/TNetConnection.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QPointer>
+
+#include "errors/Errors.h"
+#include "host/Context.h"
+#include "values/JsonCodec.h"
+
+namespace {
+constexpr int kAuthErrorCode = -32001;
+} // namespace
+
+TNetConnection::TNetConnection(QObject* parent) : QObject(parent)
+{
+    const fw::HostContext& c = fw::hostContext();
+    m_host = c.serverHost;
+    m_port = c.serverPort;
+    m_token = c.serverToken;
+    if (c.serverTimeoutSeconds > 0)
+        m_timeoutMs = c.serverTimeoutSeconds * 1000;
+}
+
+TNetConnection::~TNetConnection() = default;
+
+void TNetConnection::setToken(const QString& token)
+{
+    m_token = token;
+    m_tokenSet = true;
+}
+
+void TNetConnection::setConnected(bool on)
+{
+    if (on)
+        Open();
+    else
+        Close();
+}
+
+std::shared_ptr<fw::RpcTransport> TNetConnection::transport()
+{
+    if (!m_transport)
+        m_transport = fw::makeDefaultTransport(*this);
+    return m_transport;
+}
+
+QString TNetConnection::describe() const
+{
+    return QStringLiteral("%1 (%2:%3)").arg(m_serverName, m_host).arg(m_port);
+}
+
+void TNetConnection::fail(const QString& message) const { throw fw::ConnectionError(message); }
+
+fw::RpcRequest TNetConnection::makeRequest(const QByteArray& body) const
+{
+    fw::RpcRequest r;
+    r.host = m_host;
+    r.port = m_port;
+    r.serverName = m_serverName;
+    r.token = m_token;
+    r.body = body;
+    r.timeoutMs = m_timeoutMs;
+    return r;
+}
+
+void TNetConnection::Open() { open(m_throwException); }
+
+void TNetConnection::open(bool raise)
+{
+    if (m_connected)
+        return;
+    if (OnBeforeConnect)
+        OnBeforeConnect(this);
+    if (!m_tokenSet)
+        m_token = fw::hostContext().serverToken;
+
+    QPointer<TNetConnection> self(this);
+    std::shared_ptr<fw::RpcTransport> t = transport();
+    QString why = m_serverName.trimmed().isEmpty() ? QStringLiteral("o nome do servidor não foi configurado")
+                                                   : t->probe(makeRequest(QByteArray()));
+    if (!self)
+        throw fw::Abort();
+    m_lastConnectError = why;
+    if (!why.isEmpty()) {
+        if (raise)
+            fail(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.").arg(describe(), why));
+        return;
+    }
+    m_connected = true;
+    emit connectedChanged(true);
+    if (OnAfterConnect)
+        OnAfterConnect(this);
+}
+
+void TNetConnection::Close()
+{
+    if (!m_connected)
+        return;
+    m_connected = false;
+    emit connectedChanged(false);
+    if (OnAfterDisconnect)
+        OnAfterDisconnect(this);
+}
+
+QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
+{
+    // A call made while this one waits (a timer, a queued event) would interleave two
+    // operations of the screen; refuse it instead.
+    if (m_inCall)
+        fail(QStringLiteral("O servidor de aplicação %1 ainda está processando a chamada anterior; "
+                            "aguarde o término antes de chamar %2.")
+                 .arg(describe(), method));
+    if (!m_connected)
+        open(true);
+
+    QJsonArray params;
+    for (const QVariant& a : args)
+        params.append(fw::json::encode(a));
+    const qint64 id = ++m_nextId;
+    const QJsonObject request{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                              {QStringLiteral("id"), id},
+                              {QStringLiteral("method"), method},
+                              {QStringLiteral("params"), params}};
+    const fw::RpcRequest req = makeRequest(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    const QString server = describe();
+
+    std::shared_ptr<fw::RpcTransport> t = transport();
+    QPointer<TNetConnection> self(this);
+    m_inCall = true;
+    fw::RpcReply reply;
+    try {
+        reply = t->post(req);
+    } catch (...) {
+        if (self)
+            m_inCall = false;
+        throw;
+    }
+    if (!self)
+        throw fw::Abort(); // the connection's owner went away while waiting
+    m_inCall = false;
+
+    switch (reply.failure) {
+    case fw::RpcReply::Failure::None: break;
+    case fw::RpcReply::Failure::Unreachable:
+        fail(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.").arg(server, reply.failureText));
+    case fw::RpcReply::Failure::Timeout:
+        fail(QStringLiteral("O servidor de aplicação %1 não respondeu à chamada %2 em %3 segundos.")
+                 .arg(server, method)
+                 .arg((req.timeoutMs + 999) / 1000));
+    case fw::RpcReply::Failure::Transport:
+        fail(QStringLiteral("A comunicação com o servidor de aplicação %1 falhou na chamada %2: %3.")
+                 .arg(server, method, reply.failureText));
+    }
+
+    const QString deniedText =
+        QStringLiteral("Acesso negado pelo servidor de aplicação %1: verifique o token de acesso configurado.").arg(server);
+    if (reply.httpStatus == 401)
+        fail(deniedText);
+    if (reply.httpStatus == 413)
+        fail(QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação %2.").arg(method, server));
+
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(reply.body, &parseError);
+    const bool isJson = parseError.error == QJsonParseError::NoError && doc.isObject();
+    const QJsonObject obj = doc.object();
+    const auto malformed = [&](const QString& why) {
+        fail(QStringLiteral("Resposta inválida do servidor de aplicação %1 à chamada %2: %3.").arg(server, method, why));
+    };
+
+    if (isJson && obj.value(QStringLiteral("error")).isObject()) {
+        const QJsonObject err = obj.value(QStringLiteral("error")).toObject();
+        const int code = err.value(QStringLiteral("code")).toInt();
+        if (code == kAuthErrorCode)
+            fail(deniedText);
+        QString text = err.value(QStringLiteral("message")).toString().trimmed();
+        if (text.isEmpty())
+            text = QStringLiteral("erro sem descrição");
+        fail(QStringLiteral("O servidor de aplicação %1 recusou a chamada %2: %3 (código %4).")
+                 .arg(server, method, text)
+                 .arg(code));
+    }
+    if (reply.httpStatus != 200)
+        fail(QStringLiteral("O servidor de aplicação %1 respondeu à chamada %2 com o erro HTTP %3.")
+                 .arg(server, method)
+                 .arg(reply.httpStatus));
+    if (!isJson)
+        malformed(parseError.error != QJsonParseError::NoError ? QStringLiteral("o conteúdo não é JSON")
+                                                               : QStringLiteral("o conteúdo não é um objeto JSON"));
+    if (obj.value(QStringLiteral("jsonrpc")).toString() != QLatin1String("2.0"))
+        malformed(QStringLiteral("versão do protocolo ausente ou diferente de 2.0"));
+    const QJsonValue replyId = obj.value(QStringLiteral("id"));
+    if (!replyId.isDouble() || static_cast<qint64>(replyId.toDouble()) != id)
+        malformed(QStringLiteral("o identificador da resposta não corresponde ao da chamada"));
+    if (!obj.contains(QStringLiteral("result")))
+        malformed(QStringLiteral("a resposta não tem resultado"));
+
+    QString decodeError;
+    const QVariant result = fw::json::decode(obj.value(QStringLiteral("result")), &decodeError);
+    if (!result.isValid())
+        malformed(decodeError.isEmpty() ? QStringLiteral("resultado ilegível") : decodeError);
+    return result;
+}
