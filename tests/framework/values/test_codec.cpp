@@ -1,0 +1,205 @@
+// The wire encoding of values and packets, checked against the protocol's text.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+#include "values/JsonCodec.h"
+#include "values/Value.h"
+
+using namespace fw;
+
+namespace {
+
+QJsonValue parse(const char* json)
+{
+    QJsonParseError e;
+    const QJsonDocument d = QJsonDocument::fromJson(QByteArray("[") + json + "]", &e);
+    EXPECT_EQ(e.error, QJsonParseError::NoError) << json;
+    return d.array().at(0);
+}
+
+QByteArray text(const QJsonValue& v) { return QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact).mid(1).chopped(1); }
+
+// Goes through the bytes, as a value does between client and server.
+QVariant throughWire(const QVariant& v)
+{
+    const QByteArray bytes = QJsonDocument(QJsonArray{json::encode(v)}).toJson(QJsonDocument::Compact);
+    QString error;
+    const QVariant out = json::decode(QJsonDocument::fromJson(bytes).array().at(0), &error);
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    return out;
+}
+
+FieldDefs everyType()
+{
+    return {{QStringLiteral("IDCHECK"), FieldType::String, 1, true, true},
+            {QStringLiteral("NRSEQ"), FieldType::Integer, 0, false, false},
+            {QStringLiteral("VRNOTAFISC"), FieldType::Float, 0, false, false},
+            {QStringLiteral("IDOK"), FieldType::Boolean, 0, false, false},
+            {QStringLiteral("DTHRPROTOCOLNFE"), FieldType::DateTime, 0, false, false},
+            {QStringLiteral("DSARQXMLNFE"), FieldType::Blob, 0, false, false}};
+}
+
+} // namespace
+
+TEST(Codec, NullAndEmptyBothTravelAsNullAndComeBackAsNull)
+{
+    EXPECT_TRUE(json::encode(nullValue()).isNull());
+    EXPECT_TRUE(json::encode(emptyValue()).isNull());
+    const QVariant back = throughWire(emptyValue());
+    EXPECT_TRUE(isNull(back));
+    EXPECT_FALSE(isEmpty(back));
+    // An empty string is a value, not null: the server's "" means success.
+    EXPECT_EQ(text(json::encode(QString())), QByteArray("\"\""));
+    const QVariant s = throughWire(QString(""));
+    EXPECT_EQ(s.metaType().id(), QMetaType::QString);
+}
+
+TEST(Codec, ScalarsKeepTheirKinds)
+{
+    EXPECT_EQ(text(json::encode(true)), QByteArray("true"));
+    EXPECT_EQ(text(json::encode(42)), QByteArray("42"));
+    EXPECT_EQ(text(json::encode(2.5)), QByteArray("2.5"));
+    EXPECT_EQ(throughWire(42).metaType().id(), QMetaType::LongLong);
+    EXPECT_EQ(throughWire(2.5).metaType().id(), QMetaType::Double);
+    EXPECT_EQ(throughWire(false).metaType().id(), QMetaType::Bool);
+    EXPECT_EQ(throughWire(QStringLiteral("S01;S05")).toString(), QStringLiteral("S01;S05"));
+}
+
+TEST(Codec, DateTimeIsWrappedAtTopLevelWithSecondsAndNoOffset)
+{
+    const QDateTime dt(QDate(2026, 12, 7), QTime(14, 5, 0, 870));
+    EXPECT_EQ(text(json::encode(dt)), QByteArray(R"({"$datetime":"2026-12-07T14:05:00"})"));
+    const QVariant back = throughWire(dt);
+    ASSERT_EQ(back.metaType().id(), QMetaType::QDateTime);
+    EXPECT_EQ(back.toDateTime(), QDateTime(QDate(2026, 12, 7), QTime(14, 5, 0)));
+    // A null date-time is null, not a wrapper around nothing.
+    EXPECT_TRUE(json::encode(QDateTime()).isNull());
+    QString error;
+    EXPECT_TRUE(isNull(json::decode(parse(R"({"$datetime":null})"), &error)));
+}
+
+TEST(Codec, ArraysNestAndKeepOrder)
+{
+    const QVariantList list{QStringLiteral("S"), nullValue(), 7, QVariantList{true, QStringLiteral("x")},
+                            QDateTime(QDate(2026, 1, 31), QTime(23, 59, 59))};
+    EXPECT_EQ(text(json::encode(list)),
+              QByteArray(R"(["S",null,7,[true,"x"],{"$datetime":"2026-01-31T23:59:59"}])"));
+    const QVariantList back = throughWire(list).toList();
+    ASSERT_EQ(back.size(), 5);
+    EXPECT_EQ(back[0].toString(), QStringLiteral("S"));
+    EXPECT_TRUE(isNull(back[1]));
+    EXPECT_EQ(back[2].toLongLong(), 7);
+    EXPECT_EQ(back[3].toList().at(1).toString(), QStringLiteral("x"));
+    EXPECT_EQ(back[4].toDateTime(), QDateTime(QDate(2026, 1, 31), QTime(23, 59, 59)));
+}
+
+TEST(Codec, PacketWithEveryFieldTypeMatchesTheWireFormatAndRoundTrips)
+{
+    DataPacket p;
+    p.fields = everyType();
+    p.rows.append(Row{QStringLiteral("S"), 3, 1234.5, true, QDateTime(QDate(2026, 12, 7), QTime(14, 5, 0)),
+                      QStringLiteral("<xml>ção</xml>")});
+    p.rows.append(Row{QStringLiteral("N"), nullValue(), nullValue(), false, nullValue(), nullValue()});
+
+    const QJsonObject body = json::encode(QVariant::fromValue(p)).toObject().value(QStringLiteral("$packet")).toObject();
+    const QJsonArray fields = body.value(QStringLiteral("fields")).toArray();
+    ASSERT_EQ(fields.size(), 6);
+    EXPECT_EQ(text(fields[0]), QByteArray(R"({"fixed":true,"name":"IDCHECK","required":true,"size":1,"type":"string"})"));
+    EXPECT_EQ(fields[1].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("integer"));
+    EXPECT_EQ(fields[2].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("float"));
+    EXPECT_EQ(fields[3].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("boolean"));
+    EXPECT_EQ(fields[4].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("datetime"));
+    EXPECT_EQ(fields[5].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("blob"));
+    // Inside rows a date-time is plain text, without the wrapper.
+    EXPECT_EQ(text(body.value(QStringLiteral("rows")).toArray().at(0)),
+              QByteArray(R"(["S",3,1234.5,true,"2026-12-07T14:05:00","<xml>ção</xml>"])"));
+    EXPECT_EQ(text(body.value(QStringLiteral("rows")).toArray().at(1)), QByteArray(R"(["N",null,null,false,null,null])"));
+
+    const QVariant back = throughWire(QVariant::fromValue(p));
+    ASSERT_EQ(back.metaType().id(), qMetaTypeId<DataPacket>());
+    EXPECT_TRUE(back.value<DataPacket>() == p);
+}
+
+TEST(Codec, DeltaKeepsOperationsInOrderWithOldAndNewRows)
+{
+    DeltaPacket d;
+    d.fields = {{QStringLiteral("NRSEQCCE"), FieldType::String, 2, false, true},
+                {QStringLiteral("DSCORRECAONFE"), FieldType::String, 1000, false, false}};
+    d.changes.append({DeltaChange::Op::Modify, Row{QStringLiteral("01"), QStringLiteral("antes")},
+                      Row{QStringLiteral("01"), QStringLiteral("depois")}});
+    d.changes.append({DeltaChange::Op::Insert, Row{}, Row{QStringLiteral("02"), QStringLiteral("nova")}});
+    d.changes.append({DeltaChange::Op::Delete, Row{QStringLiteral("01"), QStringLiteral("depois")}, Row{}});
+
+    const QJsonArray changes =
+        json::encode(QVariant::fromValue(d)).toObject().value(QStringLiteral("$delta")).toObject().value(QStringLiteral("changes")).toArray();
+    ASSERT_EQ(changes.size(), 3);
+    EXPECT_EQ(text(changes[0]), QByteArray(R"({"new":["01","depois"],"old":["01","antes"],"op":"modify"})"));
+    EXPECT_EQ(text(changes[1]), QByteArray(R"({"op":"insert","row":["02","nova"]})"));
+    EXPECT_EQ(text(changes[2]), QByteArray(R"({"old":["01","depois"],"op":"delete"})"));
+
+    const QVariant back = throughWire(QVariant::fromValue(d));
+    ASSERT_EQ(back.metaType().id(), qMetaTypeId<DeltaPacket>());
+    EXPECT_TRUE(back.value<DeltaPacket>() == d);
+}
+
+TEST(Codec, Utf8StringsKeepTheirCharacters)
+{
+    // 15 characters, 19 bytes in UTF-8: limits are counted in the former.
+    const QString s = QStringLiteral("Correção açúcar");
+    ASSERT_EQ(s.size(), 15);
+    const QByteArray wire = QJsonDocument(QJsonArray{json::encode(s)}).toJson(QJsonDocument::Compact);
+    EXPECT_TRUE(wire.contains("Corre\xc3\xa7\xc3\xa3o"));
+    const QString back = throughWire(s).toString();
+    EXPECT_EQ(back, s);
+    EXPECT_EQ(back.size(), 15);
+
+    DataPacket p;
+    p.fields = {{QStringLiteral("NMRAZSOCCLIE"), FieldType::String, 50, false, false}};
+    p.rows.append(Row{QStringLiteral("Indústria São João Ltda.")});
+    EXPECT_EQ(throughWire(QVariant::fromValue(p)).value<DataPacket>().rows[0][0].toString(),
+              QStringLiteral("Indústria São João Ltda."));
+}
+
+TEST(Codec, MalformedInputIsRefusedWithAReason)
+{
+    const char* bad[] = {
+        R"({"$datetime":"07/12/2026"})",
+        R"({"$something":1})",
+        R"({"$packet":{"fields":"x","rows":[]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"money"}],"rows":[]}})",
+        R"({"$packet":{"fields":[{"type":"string"}],"rows":[]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"string","size":1}],"rows":[["a","b"]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[["1"]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[[1.5]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"boolean"}],"rows":[["S"]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":[[true]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[[{"$datetime":"2026-12-07T14:05:00"}]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[["ontem"]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"string"}]}})",
+        R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"upsert","row":["a"]}]}})",
+        R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"modify","old":["a"]}]}})",
+        R"([1,{"$datetime":"x"}])",
+    };
+    for (const char* json : bad) {
+        QString error;
+        const QVariant v = json::decode(parse(json), &error);
+        EXPECT_TRUE(isEmpty(v)) << json;
+        EXPECT_FALSE(error.isEmpty()) << json;
+    }
+}
+
+TEST(Codec, RowValuesFollowTheFieldType)
+{
+    const FieldDef f{QStringLiteral("VRNOTAFISC"), FieldType::Float, 0, false, false};
+    QVariant out;
+    QString error;
+    // A whole number in a float field stays a float.
+    ASSERT_TRUE(json::decodeRowValue(f, QJsonValue(2.0), &out, &error));
+    EXPECT_EQ(out.metaType().id(), QMetaType::Double);
+    const FieldDef i{QStringLiteral("N"), FieldType::Integer, 0, false, false};
+    ASSERT_TRUE(json::decodeRowValue(i, QJsonValue(9007199254740992.0), &out, &error));
+    EXPECT_EQ(out.toLongLong(), 9007199254740992LL);
+    EXPECT_FALSE(json::decodeRowValue(i, QJsonValue(1e300), &out, &error));
+}
