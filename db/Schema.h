@@ -1,0 +1,28 @@
+#pragma once
+// The company database's schema: versioned migrations applied in order, recorded in
+// SCHEMA_VERSION. The same SQL text serves SQLite and PostgreSQL.
+#include <QSqlDatabase>
+#include <QString>
+
+namespace db {
+
+enum class Engine { SQLite, PostgreSQL, Other };
+Engine engineOf(const QSqlDatabase& db);
+
+// Highest version the migrations bring a database to.
+int latestSchemaVersion();
+// Version recorded in the database; 0 for an empty database, -1 on a read failure.
+int schemaVersion(QSqlDatabase& db, QString* error = nullptr);
+
+// Creates or upgrades the schema. Each migration runs in its own transaction; a
+// database already at (or beyond) the latest version is left alone. Safe when several
+// processes migrate the same database at once: the loser of a race finds the work done.
+bool migrate(QSqlDatabase& db, QString* error);
+
+// Per-connection settings: SQLite gets WAL, a busy timeout and foreign keys.
+bool configureConnection(QSqlDatabase& db, QString* error);
+
+// Splits a script into statements at ";" that ends a line; "--" comment lines dropped.
+QStringList splitStatements(const QString& script);
+
+} // namespace db
