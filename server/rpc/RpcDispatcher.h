@@ -1,0 +1,33 @@
+#pragma once
+// Turns one JSON-RPC request body into its reply: decodes, checks the arguments
+// against the method's declared kinds, calls the method and encodes the result or
+// the fault. Knows nothing of HTTP, so an in-process transport can use it directly.
+#include <QByteArray>
+#include <QString>
+
+#include "rpc/MethodRegistry.h"
+
+namespace srv {
+
+struct RpcReply {
+    QByteArray body;   // the JSON-RPC reply envelope
+    QString method;    // the method name as requested ("-" when the request was unreadable)
+    int faultCode = 0; // 0 on a result, else the JSON-RPC error code
+};
+
+class RpcDispatcher {
+public:
+    explicit RpcDispatcher(const MethodRegistry& registry) : m_registry(registry) {}
+
+    // serverName is the connection's server name taken from the request path.
+    // Never throws: every failure ends up as a fault envelope.
+    RpcReply handle(const QString& serverName, const QByteArray& body) const;
+
+    // A reply carrying a fault, for faults found before a request is read (401, 413).
+    static QByteArray faultEnvelope(int code, const QString& message);
+
+private:
+    const MethodRegistry& m_registry;
+};
+
+} // namespace srv
