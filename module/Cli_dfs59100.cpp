@@ -1,0 +1,910 @@
+// The filter dialog: its record, creation, showing, closing, undo and confirmation.
+#include "Cli_dfs59100.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHideEvent>
+
+#include "Cli_dfs59000.h"
+#include "HostUi.h"
+#include "errors/Errors.h"
+#include "host/Context.h"
+#include "host/HostFunctions.h"
+#include "ui/UiServices.h"
+
+TfrmFiltroTransmissao* frmFiltroTransmissao = nullptr;
+bool boConfirma = false;
+bool boActive = false;
+PKG_UNIT_GLOBAL QString stCodTipoOper;
+
+namespace {
+
+int g_initCount = 0;
+
+const QString kMaskFilial = QStringLiteral(">aaaa;0; ");
+
+QDateTime dateOnly(const QDate& d)
+{
+    return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime();
+}
+
+// The seven emission-type boxes in code order (tpEmis 1 to 7).
+struct EmisBox {
+    fw::TCheckBox* TfrmFiltroTransmissao::*box;
+    bool TRecordFilter::*sem;
+    const char* token;
+};
+const EmisBox kEmis[] = {
+    {&TfrmFiltroTransmissao::chbEmisNormal, &TRecordFilter::SemEmisNormal, "_1_"},
+    {&TfrmFiltroTransmissao::chbEmisContFS, &TRecordFilter::SemEmisContFS, "_2_"},
+    {&TfrmFiltroTransmissao::chbEmisContSCAN, &TRecordFilter::SemEmisContSCAN, "_3_"},
+    {&TfrmFiltroTransmissao::chbEmisContEPEC, &TRecordFilter::SemEmisContEPEC, "_4_"},
+    {&TfrmFiltroTransmissao::chbEmisContFSDA, &TRecordFilter::SemEmisContFSDA, "_5_"},
+    {&TfrmFiltroTransmissao::chbEmisContSVCAN, &TRecordFilter::SemEmisContSVCAN, "_6_"},
+    {&TfrmFiltroTransmissao::chbEmisContSVCRS, &TRecordFilter::SemEmisContSVCRS, "_7_"},
+};
+
+// Shows what the creation could not do and lets the dialog exist all the same.
+void absorb(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const fw::Abort&) {
+    } catch (const fw::Error& e) {
+        MensErro(e.message(), false);
+    } catch (const std::exception& e) {
+        MensErro(QString::fromUtf8(e.what()), false);
+    }
+}
+
+} // namespace
+
+// --- the record ----------------------------------------------------------------------
+
+QVariant TRecordFilter::field(int n) const
+{
+    switch (n) {
+    case 1: return DestRem;
+    case 2: return IdOperacao;
+    case 3: return CdDestRem;
+    case 4: return InscCliente;
+    case 5: return NmCliente;
+    case 6: return InscFornecedor;
+    case 7: return NmRazSocForn;
+    case 8: return CdFilialDest;
+    case 9: return NmFilialDest;
+    case 10: return CodTipoOper;
+    case 11: return CdFilial;
+    case 12: return NmFiliEmit;
+    case 13: return CdInscEsta;
+    case 14: return CdInscMuni;
+    case 15: return CdSerie;
+    case 16: return DtSaidIni;
+    case 17: return DtSaidFim;
+    case 18: return TodosTipoOper;
+    case 19: return SemEmisNormal;
+    case 20: return SemEmisContFS;
+    case 21: return SemEmisContSCAN;
+    case 22: return SemEmisContEPEC;
+    case 23: return SemEmisContFSDA;
+    case 24: return SemEmisContSVCAN;
+    case 25: return SemEmisContSVCRS;
+    case 26: return CdFiliOrig;
+    case 27: return NmFilialOrig;
+    default: return QVariant();
+    }
+}
+
+void TRecordFilter::setField(int n, const QVariant& value)
+{
+    const bool null = !value.isValid() || value.isNull() || value.metaType().id() == QMetaType::Nullptr;
+    auto toInt = [&] { return null ? 0 : value.toInt(); };
+    auto toStr = [&] { return null ? QString() : value.toString(); };
+    auto toBool = [&] { return null ? false : value.toBool(); };
+    auto toDate = [&] {
+        if (null)
+            return QDateTime();
+        if (value.metaType().id() == QMetaType::QDate)
+            return dateOnly(value.toDate());
+        if (value.metaType().id() == QMetaType::QString)
+            return QDateTime::fromString(value.toString(), Qt::ISODate);
+        return value.toDateTime();
+    };
+    switch (n) {
+    case 1: DestRem = toInt(); break;
+    case 2: IdOperacao = toInt(); break;
+    case 3: CdDestRem = toStr(); break;
+    case 4: InscCliente = toStr(); break;
+    case 5: NmCliente = toStr(); break;
+    case 6: InscFornecedor = toStr(); break;
+    case 7: NmRazSocForn = toStr(); break;
+    case 8: CdFilialDest = toStr(); break;
+    case 9: NmFilialDest = toStr(); break;
+    case 10: CodTipoOper = toStr(); break;
+    case 11: CdFilial = toStr(); break;
+    case 12: NmFiliEmit = toStr(); break;
+    case 13: CdInscEsta = toStr(); break;
+    case 14: CdInscMuni = toStr(); break;
+    case 15: CdSerie = toStr(); break;
+    case 16: DtSaidIni = toDate(); break;
+    case 17: DtSaidFim = toDate(); break;
+    case 18: TodosTipoOper = toBool(); break;
+    case 19: SemEmisNormal = toBool(); break;
+    case 20: SemEmisContFS = toBool(); break;
+    case 21: SemEmisContSCAN = toBool(); break;
+    case 22: SemEmisContEPEC = toBool(); break;
+    case 23: SemEmisContFSDA = toBool(); break;
+    case 24: SemEmisContSVCAN = toBool(); break;
+    case 25: SemEmisContSVCRS = toBool(); break;
+    case 26: CdFiliOrig = toStr(); break;
+    case 27: NmFilialOrig = toStr(); break;
+    default: break;
+    }
+}
+
+// --- construction --------------------------------------------------------------------
+
+TfrmFiltroTransmissao::TfrmFiltroTransmissao(QWidget* owner) : fw::TfrmRotiGeral(owner)
+{
+    setObjectName(QStringLiteral("frmFiltroTransmissao"));
+    setCaption(QStringLiteral("Filtro Transmissão de Carta de Correção Eletrônica"));
+    setCodTela(QStringLiteral("DFS59100"));
+    HelpContext = 10915100;
+    HelpFile = QStringLiteral("DfsHelp.hlp");
+
+    msgPadrao->setLines(QStringList{
+        QStringLiteral("TipoOper|Tipo de Operação"),
+        QStringLiteral("Tipo_infor|Tipo de operação deve ser informado."),
+        QStringLiteral("TpEmis_Inf|Tipo de emissão deve ser informado."),
+        QStringLiteral("DtIni_Inf|Data de Saída Inicial deve ser informada."),
+        QStringLiteral("DtFim_Inf|Data de Saída Final deve ser informada."),
+        QStringLiteral("DtIni_maior|Data de saída inicial deve ser menor ou igual a data de saída final."),
+        QStringLiteral("DtInf|Data de saída %s deve ser informada."),
+        QStringLiteral("Inicial|inicial"),
+        QStringLiteral("Final|final"),
+        QStringLiteral("Clie_Cad|Cliente não cadastrado."),
+        QStringLiteral("Forn_Cad|Fornecedor não cadastrado."),
+        QStringLiteral("Filial_cad|Filial não cadastrada."),
+        QStringLiteral("Filial_Relac|Filial não relacionada para a empresa informada."),
+        QStringLiteral("Insc_Inf|Inscrição Estadual deve ser Informada."),
+        QStringLiteral("InscEsta_Cad|Inscrição estadual não cadastrada."),
+        QStringLiteral("Estadual_Relac|Inscrição estadual não relacionada para a empresa informada."),
+        QStringLiteral("Insc_Muni|Inscrição Municipal deve ser Informada."),
+        QStringLiteral("InscMuni_Cad|Inscrição municipal não cadastrada."),
+        QStringLiteral("Municipal_Relac|Inscrição municipal não relacionada para a empresa informada."),
+        QStringLiteral("Inf_Serie|Série deve ser Informada."),
+        QStringLiteral("SerieNF_Cad|Série não cadastrada."),
+        QStringLiteral("Busca_NR|Verificando número da nota fiscal no servidor..."),
+        QStringLiteral("Serie|Série"),
+        QStringLiteral("Clie_emp|Cliente não relacionado para a empresa informada."),
+        QStringLiteral("Forn_emp|Fornecedor não relacionado para a empresa informada."),
+        QStringLiteral("Cliente|Cliente"),
+        QStringLiteral("Fornecedor|Fornecedor"),
+        QStringLiteral("Serie_inf|Série deve ser informada."),
+        QStringLiteral("TipoOper_inf|Tipo de operação deve ser informado."),
+        QStringLiteral("E|Entrada"),
+        QStringLiteral("A|Ambos"),
+        QStringLiteral("CGC_inv|CNPJ inválido."),
+        QStringLiteral("CPF_inv|CPF inválido."),
+        QStringLiteral("J|Jurídica"),
+        QStringLiteral("F|Física"),
+        QStringLiteral("O|Outros"),
+        QStringLiteral("I|Isento"),
+        QStringLiteral("Serie_Relac|Série não relacionada para a empresa informada."),
+        QStringLiteral("DtEmis_Inf|Data de emissão deve ser informada."),
+        QStringLiteral("NrExp_Inf|Número de exportação deve ser informado."),
+        QStringLiteral("DtSaid_Inv|Data de saída inválida."),
+        QStringLiteral("SerieNF_Inf|Série da nota fiscal deve ser informada."),
+        QStringLiteral("Filial_Dev|Filial deve ser informada."),
+        QStringLiteral("FiliOrig_Cad|Filial de origem não cadastrada."),
+    });
+
+    createQueries();
+    createControls();
+    wireHandlers();
+}
+
+TfrmFiltroTransmissao::~TfrmFiltroTransmissao()
+{
+    if (frmFiltroTransmissao == this)
+        frmFiltroTransmissao = nullptr;
+}
+
+void TfrmFiltroTransmissao::createControls()
+{
+    QWidget* g = grbDadosRel;
+    g->setMinimumSize(560, 400);
+    auto place = [](QWidget* w, int x, int y, int width, int height = 21) { w->setGeometry(x, y, width, height); };
+    auto nameEdit = [](fw::TEdit* e) {
+        e->setEnabled(false);
+        e->setTabStop(false);
+    };
+    auto lookup = [](fw::TBtnPesquisa* b, const QString& title, const QString& empty, fw::TDataSource* ds,
+                     QWidget* associate) {
+        b->setHint(QStringLiteral("Pesquisar"));
+        b->setText(QStringLiteral("..."));
+        b->Title = title;
+        b->EmptyError = empty;
+        b->setDataSource(ds);
+        b->setAssociate(associate);
+    };
+
+    // Upper block: branches, registrations, series.
+    lblFilial = new fw::TLabel(g, QStringLiteral("lblFilial"), QStringLiteral("Filial Centralizadora"));
+    medCdFilial = new fw::TMaskEdit(g, QStringLiteral("medCdFilial"));
+    btpFiliEmit = new fw::TBtnPesquisa(g, QStringLiteral("btpFiliEmit"));
+    edtFiliEmit = new fw::TEdit(g, QStringLiteral("edtFiliEmit"));
+    lblOrig = new fw::TLabel(g, QStringLiteral("lblOrig"), QStringLiteral("Filial de Origem"));
+    medCdFiliOrig = new fw::TMaskEdit(g, QStringLiteral("medCdFiliOrig"));
+    btpFiliOrig = new fw::TBtnPesquisa(g, QStringLiteral("btpFiliOrig"));
+    edtNmFilialOrig = new fw::TEdit(g, QStringLiteral("edtNmFilialOrig"));
+    lblInscEsta = new fw::TLabel(g, QStringLiteral("lblInscEsta"), QStringLiteral("Insc. Estadual"));
+    edtCdInscEsta = new fw::TEdit(g, QStringLiteral("edtCdInscEsta"));
+    btnInscrEstad = new fw::TBtnPesquisa(g, QStringLiteral("btnInscrEstad"));
+    lblInscMuni = new fw::TLabel(g, QStringLiteral("lblInscMuni"), QStringLiteral("Insc. Municipal"));
+    edtCdInscMuni = new fw::TEdit(g, QStringLiteral("edtCdInscMuni"));
+    btpInscrMunicip = new fw::TBtnPesquisa(g, QStringLiteral("btpInscrMunicip"));
+    lblSerie = new fw::TLabel(g, QStringLiteral("lblSerie"), QStringLiteral("Série"));
+    edtCdSerie = new fw::TEdit(g, QStringLiteral("edtCdSerie"));
+    btpSerieNF = new fw::TBtnPesquisa(g, QStringLiteral("btpSerieNF"));
+
+    for (fw::TLabel* l : {lblFilial, lblOrig, lblInscEsta, lblInscMuni, lblSerie}) {
+        QFont f = l->font();
+        f.setBold(true);
+        l->setFont(f);
+    }
+    lblFilial->setBuddy(medCdFilial);
+    lblInscEsta->setBuddy(edtCdInscEsta);
+    lblInscMuni->setBuddy(edtCdInscMuni);
+    for (fw::TMaskEdit* m : {medCdFilial, medCdFiliOrig}) {
+        m->setEditMask(kMaskFilial);
+        m->setMaxLength(4);
+    }
+    nameEdit(edtFiliEmit);
+    nameEdit(edtNmFilialOrig);
+    for (fw::TEdit* e : {edtCdInscEsta, edtCdInscMuni, edtCdSerie})
+        e->setCharCase(fw::TEditCharCase::Upper);
+    edtCdInscEsta->setMaxLength(16);
+    edtCdInscMuni->setMaxLength(16);
+    edtCdSerie->setMaxLength(5);
+    edtCdSerie->setColor(fw::clInfoBk());
+    lookup(btpFiliEmit, QStringLiteral("Filial"), QStringLiteral("Não há filial cadastrada."), dtsFilial, medCdFilial);
+    lookup(btpFiliOrig, QStringLiteral("Filial de Origem"),
+           QStringLiteral("Não há filial de origem cadastrada para a filial centralizadora informada."), dtsFiliOrig,
+           medCdFiliOrig);
+    lookup(btnInscrEstad, QStringLiteral("Inscrição Estadual"), QStringLiteral("Não há inscrição estadual cadastrada."),
+           dtsInscrEstad, edtCdInscEsta);
+    lookup(btpInscrMunicip, QStringLiteral("Inscrição Municipal"),
+           QStringLiteral("Não há inscrição municipal cadastrada."), dtsInscrMunicip, edtCdInscMuni);
+    lookup(btpSerieNF, QStringLiteral("Série de Documentos de Saída"),
+           QStringLiteral("Não há série cadastrada para a inscrição estadual informada."), dtsSerieNF, edtCdSerie);
+
+    place(lblFilial, 8, 20, 140);
+    place(medCdFilial, 150, 18, 50);
+    place(btpFiliEmit, 202, 18, 22);
+    place(edtFiliEmit, 228, 18, 320);
+    place(lblOrig, 8, 44, 140);
+    place(medCdFiliOrig, 150, 42, 50);
+    place(btpFiliOrig, 202, 42, 22);
+    place(edtNmFilialOrig, 228, 42, 320);
+    place(lblInscEsta, 8, 68, 140);
+    place(edtCdInscEsta, 150, 66, 130);
+    place(btnInscrEstad, 282, 66, 22);
+    place(lblInscMuni, 8, 92, 140);
+    place(edtCdInscMuni, 150, 90, 130);
+    place(btpInscrMunicip, 282, 90, 22);
+    place(lblSerie, 8, 116, 140);
+    place(edtCdSerie, 150, 114, 60);
+    place(btpSerieNF, 212, 114, 22);
+
+    bvl1 = new QFrame(g);
+    bvl1->setObjectName(QStringLiteral("bvl1"));
+    bvl1->setFrameShape(QFrame::HLine);
+    place(bvl1, 8, 140, 540, 2);
+
+    // Recipient.
+    grbDest = new fw::TGroupBox(g, QStringLiteral("grbDest"), QStringLiteral(" Destinatário/Remetente "));
+    place(grbDest, 8, 146, 540, 76);
+    cbbDestRem = new fw::TComboBox(grbDest, QStringLiteral("cbbDestRem"));
+    cbbDestRem->setItems(QStringList{QStringLiteral("Cliente"), QStringLiteral("Fornecedor"), QStringLiteral("Filial"),
+                                     QStringLiteral("Todos")});
+    cbbDestRem->setItemIndex(3);
+    place(cbbDestRem, 8, 20, 120);
+    nbkCliente = new fw::TNotebook(grbDest, QStringLiteral("nbkCliente"));
+    place(nbkCliente, 134, 14, 400, 56);
+    QWidget* pCliente = nbkCliente->addPage(QStringLiteral("Cliente"));
+    QWidget* pFornecedor = nbkCliente->addPage(QStringLiteral("Fornecedor"));
+    QWidget* pFilial = nbkCliente->addPage(QStringLiteral("Filial"));
+    QWidget* pTodos = nbkCliente->addPage(QStringLiteral("Todos"));
+
+    lblInscricao = new fw::TLabel(pCliente, QStringLiteral("lblInscricao"), QStringLiteral("Inscrição"));
+    medCliente = new fw::TMaskEdit(pCliente, QStringLiteral("medCliente"));
+    btpCliente = new fw::TBtnPesquisa(pCliente, QStringLiteral("btpCliente"));
+    edtNmCliente = new fw::TEdit(pCliente, QStringLiteral("edtNmCliente"));
+    medCliente->setMaxLength(20);
+    nameEdit(edtNmCliente);
+    lookup(btpCliente, QStringLiteral("Cliente"), QStringLiteral("Não há cliente cadastrado."), dtsCliente, medCliente);
+
+    lblInscForn = new fw::TLabel(pFornecedor, QStringLiteral("lblInscForn"), QStringLiteral("Inscrição"));
+    medFornecedor = new fw::TMaskEdit(pFornecedor, QStringLiteral("medFornecedor"));
+    btpFornecedor = new fw::TBtnPesquisa(pFornecedor, QStringLiteral("btpFornecedor"));
+    edtNmRazSocForn = new fw::TEdit(pFornecedor, QStringLiteral("edtNmRazSocForn"));
+    medFornecedor->setMaxLength(4);
+    nameEdit(edtNmRazSocForn);
+    lookup(btpFornecedor, QStringLiteral("Fornecedor"), QStringLiteral("Não há fornecedor cadastrado."), dtsFornecedor,
+           medFornecedor);
+
+    medFilial = new fw::TMaskEdit(pFilial, QStringLiteral("medFilial"));
+    btpFilial = new fw::TBtnPesquisa(pFilial, QStringLiteral("btpFilial"));
+    edtNmFilial = new fw::TEdit(pFilial, QStringLiteral("edtNmFilial"));
+    medFilial->setEditMask(kMaskFilial);
+    medFilial->setMaxLength(4);
+    nameEdit(edtNmFilial);
+    lookup(btpFilial, QStringLiteral("Filial"), QStringLiteral("Não há filial cadastrada."), dtsFilial, medFilial);
+
+    medTodos = new fw::TMaskEdit(pTodos, QStringLiteral("medTodos"));
+    btpTodos = new fw::TBtnPesquisa(pTodos, QStringLiteral("btpTodos"));
+    edtTodos = new fw::TEdit(pTodos, QStringLiteral("edtTodos"));
+    medTodos->setMaxLength(4);
+    medTodos->setText(QStringLiteral("Todos"));
+    medTodos->setEnabled(false);
+    btpTodos->setHint(QStringLiteral("Pesquisar"));
+    btpTodos->setText(QStringLiteral("..."));
+    btpTodos->Title = QStringLiteral("Cliente");
+    btpTodos->setEnabled(false);
+    edtTodos->setEnabled(false);
+
+    for (QWidget* p : {pCliente, pFornecedor, pFilial, pTodos}) {
+        const QList<QWidget*> kids = p->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        int x = 0;
+        for (QWidget* k : kids) {
+            if (qobject_cast<fw::TLabel*>(k)) {
+                place(k, 0, 0, 120, 16);
+                continue;
+            }
+            const int w = qobject_cast<fw::TBtnPesquisa*>(k) ? 22 : (x == 0 ? 140 : 230);
+            place(k, x, 18, w);
+            x += w + 4;
+        }
+    }
+    nbkCliente->setPageIndex(3);
+
+    // Dates.
+    grbDtSaida = new fw::TGroupBox(g, QStringLiteral("grbDtSaida"), QStringLiteral(" Data de Saída "));
+    place(grbDtSaida, 8, 226, 266, 70);
+    lblInicial = new fw::TLabel(grbDtSaida, QStringLiteral("lblInicial"), QStringLiteral("Inicial"));
+    depSaidIni = new fw::TDateEditPlus(grbDtSaida, QStringLiteral("depSaidIni"));
+    lblFinal = new fw::TLabel(grbDtSaida, QStringLiteral("lblFinal"), QStringLiteral("Final"));
+    depSaidFim = new fw::TDateEditPlus(grbDtSaida, QStringLiteral("depSaidFim"));
+    for (fw::TDateEditPlus* d : {depSaidIni, depSaidFim})
+        d->setColor(fw::clInfoBk());
+    place(lblInicial, 8, 20, 100, 16);
+    place(depSaidIni, 8, 38, 110);
+    place(lblFinal, 140, 20, 100, 16);
+    place(depSaidFim, 140, 38, 110);
+
+    // Operation types.
+    grbTipoOper = new fw::TGroupBox(g, QStringLiteral("grbTipoOper"), QStringLiteral(" Tipo de Operação "));
+    place(grbTipoOper, 282, 226, 266, 70);
+    cbbIdOperacao = new fw::TComboBox(grbTipoOper, QStringLiteral("cbbIdOperacao"));
+    cbbIdOperacao->setItems(QStringList{QStringLiteral("Saída"), QStringLiteral("Entrada")});
+    cbbIdOperacao->setItemIndex(0);
+    rdgTodosTipoOper = new fw::TRadioButton(grbTipoOper, QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"));
+    rdgListaTipoOper = new fw::TRadioButton(grbTipoOper, QStringLiteral("rdgListaTipoOper"), QStringLiteral("Lista"));
+    btpTipoOper = new fw::TBtnPesquisa(grbTipoOper, QStringLiteral("btpTipoOper"));
+    lookup(btpTipoOper, QStringLiteral("Tipo de Operação"), QStringLiteral("Não há tipo de operação cadastrado."),
+           dtsTipoOper, rdgListaTipoOper);
+    rdgTodosTipoOper->setChecked(true);
+    btpTipoOper->setEnabled(false);
+    place(cbbIdOperacao, 8, 20, 100);
+    place(rdgTodosTipoOper, 118, 20, 70);
+    place(rdgListaTipoOper, 118, 42, 70);
+    place(btpTipoOper, 190, 40, 22);
+
+    bvl2 = new QFrame(g);
+    bvl2->setObjectName(QStringLiteral("bvl2"));
+    bvl2->setFrameShape(QFrame::HLine);
+    place(bvl2, 8, 300, 540, 2);
+
+    // Emission types, in keyboard order.
+    GroupBox1 = new fw::TGroupBox(g, QStringLiteral("GroupBox1"), QStringLiteral("Tipo de Emissão"));
+    place(GroupBox1, 8, 306, 540, 84);
+    chbEmisNormal = new fw::TCheckBox(GroupBox1, QStringLiteral("chbEmisNormal"), QStringLiteral("Normal"));
+    chbEmisContFS = new fw::TCheckBox(GroupBox1, QStringLiteral("chbEmisContFS"), QStringLiteral("Contingência FS"));
+    chbEmisContFSDA =
+        new fw::TCheckBox(GroupBox1, QStringLiteral("chbEmisContFSDA"), QStringLiteral("Contingência FS-DA"));
+    chbEmisContSCAN =
+        new fw::TCheckBox(GroupBox1, QStringLiteral("chbEmisContSCAN"), QStringLiteral("Contingência SCAN"));
+    chbEmisContEPEC =
+        new fw::TCheckBox(GroupBox1, QStringLiteral("chbEmisContEPEC"), QStringLiteral("Contingência EPEC"));
+    chbEmisContSVCAN =
+        new fw::TCheckBox(GroupBox1, QStringLiteral("chbEmisContSVCAN"), QStringLiteral("Contingência SVC-AN"));
+    chbEmisContSVCRS =
+        new fw::TCheckBox(GroupBox1, QStringLiteral("chbEmisContSVCRS"), QStringLiteral("Contingência SVC-RS"));
+    const fw::TCheckBox* order[] = {chbEmisNormal,   chbEmisContFS,    chbEmisContFSDA, chbEmisContSCAN,
+                                    chbEmisContEPEC, chbEmisContSVCAN, chbEmisContSVCRS};
+    for (int i = 0; i < 7; ++i) {
+        auto* c = const_cast<fw::TCheckBox*>(order[i]);
+        c->setChecked(true);
+        place(c, 8 + (i % 4) * 132, 20 + (i / 4) * 26, 130);
+    }
+
+    // Keyboard order of the criteria.
+    QWidget* tabOrder[] = {medCdFilial, medCdFiliOrig, edtCdInscEsta, edtCdInscMuni, edtCdSerie,
+                           cbbDestRem,  medCliente,    medFornecedor, medFilial,     depSaidIni,
+                           depSaidFim,  cbbIdOperacao, rdgTodosTipoOper, rdgListaTipoOper};
+    for (size_t i = 1; i < sizeof(tabOrder) / sizeof(tabOrder[0]); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    QWidget::setTabOrder(rdgListaTipoOper, chbEmisNormal);
+    for (int i = 1; i < 7; ++i)
+        QWidget::setTabOrder(const_cast<fw::TCheckBox*>(order[i - 1]), const_cast<fw::TCheckBox*>(order[i]));
+
+    // The undo button, beside confirm and cancel.
+    sbtDesfazer = new fw::TSpeedButton(panBotoes, QStringLiteral("sbtDesfazer"), QStringLiteral("Desfazer"));
+    sbtDesfazer->setText(QStringLiteral("Desfazer"));
+    sbtDesfazer->setAutoRaise(true);
+    if (QHBoxLayout* l = buttonsLayout())
+        l->insertWidget(0, sbtDesfazer);
+}
+
+void TfrmFiltroTransmissao::wireHandlers()
+{
+    using S = QObject*;
+    medCdFilial->OnChange = [this](S s) { medCdFilialChange(s); };
+    medCdFilial->OnExit = [this](S s) { medCdFilialExit(s); };
+    medCdFiliOrig->OnChange = [this](S s) { medCdFiliOrigChange(s); };
+    medCdFiliOrig->OnExit = [this](S s) { medCdFiliOrigExit(s); };
+    btpFiliEmit->OnBeforePesq = [this](S s, bool& c) { btpFilialBeforePesq(s, c); };
+    btpFiliEmit->OnAfterPesq = [this](S s) { btpFiliEmitAfterPesq(s); };
+    btpFiliOrig->OnBeforePesq = [this](S s, bool& c) { btpFiliOrigBeforePesq(s, c); };
+    btpFiliOrig->OnAfterPesq = [this](S s) { btpFiliOrigAfterPesq(s); };
+
+    edtCdInscEsta->OnChange = [this](S s) { edtCdInscEstaChange(s); };
+    edtCdInscEsta->OnExit = [this](S s) { edtCdInscEstaExit(s); };
+    edtCdInscMuni->OnChange = [this](S s) { edtCdInscMuniChange(s); };
+    edtCdInscMuni->OnExit = [this](S s) { edtCdInscMuniExit(s); };
+    edtCdSerie->OnExit = [this](S s) { edtCdSerieExit(s); };
+    btnInscrEstad->OnBeforePesq = [this](S s, bool& c) { btnInscrEstadBeforePesq(s, c); };
+    btnInscrEstad->OnAfterPesq = [this](S s) { btnInscrEstadAfterPesq(s); };
+    btpInscrMunicip->OnBeforePesq = [this](S s, bool& c) { btpInscrMunicipBeforePesq(s, c); };
+    btpInscrMunicip->OnAfterPesq = [this](S s) { btpInscrMunicipAfterPesq(s); };
+    btpSerieNF->OnBeforePesq = [this](S s, bool& c) { btpSerieNFBeforePesq(s, c); };
+    btpSerieNF->OnAfterPesq = [this](S s) { btpSerieNFAfterPesq(s); };
+
+    cbbDestRem->OnChange = [this](S s) { cbbDestRemChange(s); };
+    medCliente->OnEnter = [this](S s) { medClienteEnter(s); };
+    medCliente->OnChange = [this](S s) { medClienteChange(s); };
+    medCliente->OnExit = [this](S s) { medClienteExit(s); };
+    medFornecedor->OnEnter = [this](S s) { medFornecedorEnter(s); };
+    medFornecedor->OnChange = [this](S s) { medFornecedorChange(s); };
+    medFornecedor->OnExit = [this](S s) { medFornecedorExit(s); };
+    medFilial->OnChange = [this](S s) { medFilialChange(s); };
+    medFilial->OnExit = [this](S s) { medFilialExit(s); };
+    btpCliente->OnBeforePesq = [this](S s, bool& c) { btpClienteBeforePesq(s, c); };
+    btpCliente->OnAfterPesq = [this](S s) { btpClienteAfterPesq(s); };
+    btpFornecedor->OnBeforePesq = [this](S s, bool& c) { btpFornecedorBeforePesq(s, c); };
+    btpFornecedor->OnAfterPesq = [this](S s) { btpFornecedorAfterPesq(s); };
+    btpFilial->OnBeforePesq = [this](S s, bool& c) { btpFilialBeforePesq(s, c); };
+    btpFilial->OnAfterPesq = [this](S s) { btpFilialAfterPesq(s); };
+
+    depSaidIni->OnExit = [this](S s) { depSaidIniExit(s); };
+    depSaidFim->OnExit = [this](S s) { depSaidFimExit(s); };
+    cbbIdOperacao->OnChange = [this](S s) { cbbIdOperacaoChange(s); };
+    rdgTodosTipoOper->OnClick = [this](S s) { rdgTodosTipoOperClick(s); };
+    rdgListaTipoOper->OnClick = [this](S s) { rdgListaTipoOperClick(s); };
+    btpTipoOper->OnClick = [this](S s) { btpTipoOperClick(s); };
+
+    sbtDesfazer->OnClick = [this](S s) { sbtDesfazerClick(s); };
+}
+
+// --- helpers -------------------------------------------------------------------------
+
+QString TfrmFiltroTransmissao::companyCode() const
+{
+    return frmTransmissaoCCe ? frmTransmissaoCCe->medCdEmpresa->text() : EmprProc();
+}
+
+bool TfrmFiltroTransmissao::lenientMode() const
+{
+    if (!frmTransmissaoCCe || !frmTransmissaoCCe->cdsParamDFS->active() || frmTransmissaoCCe->cdsParamDFS->isEmpty())
+        return false;
+    return frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString() ==
+           QLatin1String("S");
+}
+
+bool TfrmFiltroTransmissao::emprCntrFilHas(const QString& fields, const QVariantList& values)
+{
+    fw::LocateOptions opts;
+    opts.caseInsensitive = true;
+    return qryEmprCntrFil->locate(fields, values, opts);
+}
+
+// --- life of the dialog --------------------------------------------------------------
+
+TfrmFiltroTransmissao* CreateFiltroTransmissao()
+{
+    if (!frmFiltroTransmissao)
+        frmFiltroTransmissao = fw::createForm<TfrmFiltroTransmissao>(fw::formOwner());
+    return frmFiltroTransmissao;
+}
+
+bool CriaFiltroTransmissao()
+{
+    fw::ui().setCursor(-11);
+    // The cursor comes back whatever happens inside the showing.
+    struct CursorBack {
+        ~CursorBack() { fw::ui().setCursor(0); }
+    } cursorBack;
+    CreateFiltroTransmissao();
+    fw::ui().execModal(frmFiltroTransmissao);
+    return boConfirma;
+}
+
+void TfrmFiltroTransmissao::FormCreate(QObject* sender)
+{
+    fw::TfrmRotiGeral::FormCreate(sender);
+    // A failure here (the issuing-branch check, the parameters) has been shown; the dialog
+    // exists all the same and keeps the creation values of its record and controls.
+    absorb([this] {
+        Atualiza_Datas();
+        boConfirma = false;
+        if (frmTransmissaoCCe)
+            frmTransmissaoCCe->GetParamDFS();
+
+        const QString filtro = frmTransmissaoCCe && frmTransmissaoCCe->cdsParamDFS->active()
+                                   ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
+                                   : QString();
+        const QColor colour = filtro == QLatin1String("S") ? fw::clWindow() : fw::clInfoBk();
+        edtCdInscEsta->setColor(colour);
+        edtCdInscMuni->setColor(colour);
+        edtCdSerie->setColor(colour);
+
+        auto originFromHost = [this] {
+            medCdFiliOrig->setText(FiliProc());
+            qryFilial->Close();
+            qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(FiliProc());
+            qryFilial->ParamByName(QStringLiteral("P_TODOS"))->setAsString(QString());
+            qryFilial->Open();
+            edtNmFilialOrig->setText(qryFilial->fieldByName(QStringLiteral("NMFILIAL"))->asString());
+        };
+        if (EmptyString(medCdFilial->text())) {
+            if (filtro == QLatin1String("N")) {
+                if (ModuFili()) {
+                    originFromHost();
+                } else {
+                    const int modulo = ModuloAtiv();
+                    medCdFilial->setText(modulo >= 14 && modulo <= 16 ? FiliProcFat() : FiliProc());
+                }
+                Vd_FiliEmit();
+                if (qryFilial->active() && !qryFilial->isEmpty()) {
+                    if (EmptyString(edtCdInscEsta->text()))
+                        edtCdInscEsta->setText(qryFilial->fieldByName(QStringLiteral("CDINSCESTA"))->asString());
+                    if (EmptyString(edtCdInscMuni->text()))
+                        edtCdInscMuni->setText(qryFilial->fieldByName(QStringLiteral("CDINSCMUNI"))->asString());
+                    if (EmptyString(edtCdSerie->text())) {
+                        edtCdSerie->setText(qryFilial->fieldByName(QStringLiteral("CDSERIE"))->asString());
+                        repaint();
+                    }
+                }
+            } else if (ModuFili()) {
+                originFromHost();
+            }
+        }
+    });
+
+    TRecordFilter& r = RecordFilter;
+    r = TRecordFilter();
+    r.DestRem = 3;
+    r.IdOperacao = 0;
+    r.DtSaidIni = dateOnly(depSaidIni->GetDate());
+    r.DtSaidFim = dateOnly(depSaidFim->GetDate());
+    r.TodosTipoOper = true;
+    r.CdFilial = medCdFilial->text();
+    r.NmFiliEmit = edtFiliEmit->text();
+    r.CdInscEsta = edtCdInscEsta->text();
+    r.CdInscMuni = edtCdInscMuni->text();
+    r.CdSerie = edtCdSerie->text();
+    r.CdFiliOrig = medCdFiliOrig->text();
+    r.NmFilialOrig = edtNmFilialOrig->text();
+    cbbDestRem->setItemIndex(3);
+    nbkCliente->setPageIndex(3);
+}
+
+void TfrmFiltroTransmissao::FormShow(QObject* sender)
+{
+    fw::TfrmRotiGeral::FormShow(sender);
+    const TRecordFilter& r = RecordFilter;
+    const bool livre = !ModuFili();
+    for (QWidget* w : std::initializer_list<QWidget*>{lblFilial, medCdFilial, btpFiliEmit, lblOrig, medCdFiliOrig,
+                                                      btpFiliOrig})
+        w->setEnabled(livre);
+
+    qryEmprCntrFil->Close();
+    qryEmprCntrFil->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(r.CdFilial);
+    qryEmprCntrFil->ParamByName(QStringLiteral("P_TCDFILIAL"))->setAsString(QString());
+    qryEmprCntrFil->Open();
+
+    boConfirma = false;
+    m_confirmed = false;
+    boActive = true;
+
+    cbbIdOperacao->setItemIndex(r.IdOperacao);
+    nbkCliente->setPageIndex(r.DestRem);
+    switch (r.DestRem) {
+    case 0:
+        medCliente->setText(r.InscCliente);
+        edtNmCliente->setText(r.NmCliente);
+        break;
+    case 1:
+        medFornecedor->setText(r.InscFornecedor);
+        edtNmRazSocForn->setText(r.NmRazSocForn);
+        break;
+    case 2:
+        medFilial->setEditMask(QStringLiteral("9999;0; "));
+        medFilial->setText(r.CdFilialDest);
+        edtNmFilial->setText(r.NmFilialDest);
+        break;
+    default:
+        break;
+    }
+    cbbDestRem->setItemIndex(r.DestRem);
+    depSaidIni->SetDate(r.DtSaidIni.date());
+    depSaidFim->SetDate(r.DtSaidFim.date());
+    rdgTodosTipoOper->setChecked(r.TodosTipoOper);
+    rdgListaTipoOper->setChecked(!r.TodosTipoOper);
+    btpTipoOper->setEnabled(!r.TodosTipoOper);
+
+    if (QWidget* active = focusWidget()) {
+        if (rdgTodosTipoOper->Checked() && active->objectName() == QLatin1String("rdgListaTipoOper"))
+            rdgTodosTipoOper->setFocus();
+        else if (rdgListaTipoOper->Checked() && active->objectName() == QLatin1String("rdgTodosTipoOper"))
+            rdgListaTipoOper->setFocus();
+    }
+    cbbIdOperacao->setItemIndex(r.IdOperacao);
+
+    medCdFilial->setText(r.CdFilial);
+    edtFiliEmit->setText(r.NmFiliEmit);
+    edtCdInscEsta->setText(r.CdInscEsta);
+    edtCdInscMuni->setText(r.CdInscMuni);
+    edtCdSerie->setText(r.CdSerie);
+    medCdFiliOrig->setText(r.CdFiliOrig);
+    edtNmFilialOrig->setText(r.NmFilialOrig);
+
+    for (const EmisBox& e : kEmis)
+        (this->*e.box)->setChecked(!(r.*e.sem));
+    stCodTipoOper = r.CodTipoOper;
+}
+
+void TfrmFiltroTransmissao::FormActivate(QObject*)
+{
+    repaint();
+}
+
+void TfrmFiltroTransmissao::FormClose(QObject*, fw::TCloseAction& action)
+{
+    boActive = false;
+    // Only a completed confirmation may report true; a close after a failed one
+    // (Esc, the window's button) is a cancel.
+    if (!m_confirmed)
+        boConfirma = false;
+    action = fw::TCloseAction::caHide;
+}
+
+void TfrmFiltroTransmissao::hideEvent(QHideEvent* event)
+{
+    // Hidden without a close (the modal loop ended otherwise): the same rule.
+    boActive = false;
+    if (!m_confirmed)
+        boConfirma = false;
+    fw::TfrmRotiGeral::hideEvent(event);
+}
+
+void TfrmFiltroTransmissao::FormKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift)
+{
+    fw::TfrmRotiGeral::FormKeyDown(sender, key, shift);
+    if (key == Qt::Key_D && (shift & Qt::ControlModifier))
+        sbtDesfazer->Click();
+}
+
+void TfrmFiltroTransmissao::sbtCancelClick(QObject* sender)
+{
+    fw::TfrmRotiGeral::sbtCancelClick(sender);
+    boConfirma = false;
+}
+
+void TfrmFiltroTransmissao::sbtDesfazerClick(QObject*)
+{
+    medCliente->clear();
+    medFilial->clear();
+    cbbDestRem->setFocus();
+    rdgTodosTipoOper->setChecked(true);
+    rdgListaTipoOper->setChecked(false);
+    btpTipoOper->setEnabled(false);
+    cbbIdOperacao->setItemIndex(0);
+    stCodTipoOper.clear();
+    Atualiza_Datas();
+    cbbDestRem->setItemIndex(3);
+    nbkCliente->setPageIndex(3);
+}
+
+void TfrmFiltroTransmissao::PreencheCampos()
+{
+    fw::DataSet* defaults = nullptr;
+    QString filial;
+    if (!EmptyString(medCdFiliOrig->text())) {
+        filial = medCdFiliOrig->text();
+        defaults = qryFiliOrig;
+    } else if (!EmptyString(medCdFilial->text())) {
+        filial = medCdFilial->text();
+        defaults = qryFilial;
+    } else {
+        return;
+    }
+    // Without a row of the branch there are no defaults to offer.
+    if (!defaults->active() || defaults->isEmpty())
+        return;
+    const QString empresa = companyCode();
+    const QString inscEsta = defaults->fieldByName(QStringLiteral("CDINSCESTA"))->asString();
+    const QString inscMuni = defaults->fieldByName(QStringLiteral("CDINSCMUNI"))->asString();
+    const QString serie = defaults->fieldByName(QStringLiteral("CDSERIE"))->asString();
+
+    qryEmprCntrFil->Close();
+    qryEmprCntrFil->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(filial);
+    qryEmprCntrFil->Open();
+
+    if (EmptyString(edtCdInscEsta->text()) &&
+        emprCntrFilHas(QStringLiteral("CDEMPRESA;CDINSCESTA"), {empresa, inscEsta}))
+        edtCdInscEsta->setText(inscEsta);
+    if (EmptyString(edtCdInscMuni->text()) && !EmptyString(edtCdInscEsta->text()) &&
+        emprCntrFilHas(QStringLiteral("CDEMPRESA;CDINSCMUNI"), {empresa, inscMuni}))
+        edtCdInscMuni->setText(inscMuni);
+    if (EmptyString(edtCdSerie->text()) && edtCdInscEsta->text() == inscEsta && edtCdInscMuni->text() == inscMuni &&
+        emprCntrFilHas(QStringLiteral("CDEMPRESA;CDINSCESTA;CDINSCMUNI;CDSERIE"), {empresa, inscEsta, inscMuni, serie}))
+        edtCdSerie->setText(serie);
+}
+
+// --- confirmation --------------------------------------------------------------------
+
+void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
+{
+    depSaidIni->CheckValidDate();
+    depSaidFim->CheckValidDate();
+
+    boConfirma = true;
+
+    Vd_FiliEmit();
+    Vd_CdInscEsta();
+    Vd_CdInscMuni();
+    Vd_Serie();
+    Vd_FiliOrig();
+    switch (cbbDestRem->ItemIndex()) {
+    case 0: Vd_Cliente(); break;
+    case 1: Vd_Fornecedor(); break;
+    case 2: Vd_Filial(); break;
+    default: break;
+    }
+    Vd_Datas(depSaidIni, depSaidFim);
+    if (rdgListaTipoOper->Checked() && EmptyString(stCodTipoOper)) {
+        rdgListaTipoOper->setFocus();
+        MensErro(msgPadrao->Msg(QStringLiteral("Tipo_infor")), true);
+    }
+
+    TfrmTransmissaoCCe* main = frmTransmissaoCCe;
+    if (!main)
+        MensErro(QStringLiteral("A tela de transmissão da CC-e não está aberta."), true);
+    main->repaint();
+    SetChildEnabled(panMenu, true);
+    main->pgcPadrao->setEnabled(true);
+    SetChildEnabled(main->panEmpresa, true);
+
+    const QString cdFilial = medCdFilial->text();
+    const QString cdFiliOrig = medCdFiliOrig->text();
+    if (!EmptyString(cdFilial) && EmptyString(cdFiliOrig)) {
+        adqConfeFiliOrig->Close();
+        adqConfeFiliOrig->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(cdFilial);
+        adqConfeFiliOrig->Open();
+    }
+    const bool semCentralizadora = adqConfeFiliOrig->active() && !adqConfeFiliOrig->isEmpty() &&
+                                   EmptyString(adqConfeFiliOrig->fieldByName(QStringLiteral("CDFILIFISC"))->asString());
+
+    const QString T = QStringLiteral("T");
+    auto orT = [&T](const QString& s) { return EmptyString(s) ? T : s; };
+    const int kind = cbbDestRem->ItemIndex();
+
+    const QString a1 = EmptyString(cdFilial) || semCentralizadora ? T : cdFilial;
+    QString a2 = T;
+    if (!EmptyString(cdFiliOrig))
+        a2 = cdFiliOrig;
+    else if (!EmptyString(cdFilial) && semCentralizadora)
+        a2 = cdFilial;
+    const QString a3 = rdgListaTipoOper->Checked() ? stCodTipoOper : T;
+    const QString a4 = main->medCdEmpresa->text();
+    const QString a5 = orT(edtCdInscEsta->text());
+    const QString a6 = orT(edtCdInscMuni->text());
+    const QString a7 = orT(edtCdSerie->text());
+    const QString a8 = kind == 2 ? orT(medFilial->text()) : T;
+    const QString a9 = kind == 0 ? QStringLiteral("C") : kind == 1 ? QStringLiteral("F") : kind == 2 ? QStringLiteral("L") : T;
+    const QString a10 = kind == 0 ? orT(medCliente->text()) : kind == 1 ? orT(medFornecedor->text()) : T;
+    const QString a11 = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? T : QStringLiteral("N");
+    const QString a12 = cbbIdOperacao->ItemIndex() == 0 ? QStringLiteral("S") : QStringLiteral("E");
+    main->stTiposEmis.clear();
+    for (const EmisBox& e : kEmis)
+        if ((this->*e.box)->Checked())
+            main->stTiposEmis += QLatin1String(e.token);
+    const QString a13 = main->stTiposEmis;
+    const QDateTime a14 = dateOnly(depSaidIni->GetDate());
+    const QDateTime a15 = dateOnly(depSaidFim->GetDate());
+
+    if (EmptyString(a13)) {
+        chbEmisNormal->setFocus();
+        MensErro(msgPadrao->Msg(QStringLiteral("TpEmis_Inf")), true);
+    }
+
+    main->GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13, a14, a15);
+
+    TRecordFilter& r = RecordFilter;
+    r.DestRem = cbbDestRem->ItemIndex();
+    r.IdOperacao = cbbIdOperacao->ItemIndex();
+    switch (r.DestRem) {
+    case 0:
+        r.InscCliente = medCliente->text();
+        r.NmCliente = edtNmCliente->text();
+        break;
+    case 1:
+        r.InscFornecedor = medFornecedor->text();
+        r.NmRazSocForn = edtNmRazSocForn->text();
+        break;
+    case 2:
+        r.InscCliente = qryFilial->active() && !qryFilial->isEmpty()
+                            ? qryFilial->fieldByName(QStringLiteral("CDFILIAL"))->asString()
+                            : QString();
+        r.CdFilialDest = medFilial->text();
+        r.NmFilialDest = edtNmFilial->text();
+        break;
+    case 3:
+        r.InscCliente.clear();
+        r.CdFilialDest.clear();
+        r.CdDestRem.clear();
+        r.NmCliente.clear();
+        break;
+    default:
+        break;
+    }
+    r.CdFilial = medCdFilial->text();
+    r.NmFiliEmit = edtFiliEmit->text();
+    r.CdInscEsta = edtCdInscEsta->text();
+    r.CdInscMuni = edtCdInscMuni->text();
+    r.CdSerie = edtCdSerie->text();
+    r.DtSaidIni = a14;
+    r.DtSaidFim = a15;
+    r.CodTipoOper = stCodTipoOper;
+    r.TodosTipoOper = rdgTodosTipoOper->Checked();
+    r.CdFiliOrig = medCdFiliOrig->text();
+    r.NmFilialOrig = edtNmFilialOrig->text();
+    for (const EmisBox& e : kEmis)
+        r.*e.sem = !(this->*e.box)->Checked();
+
+    m_confirmed = true;
+    Close();
+}
+
+// --- unit start and end --------------------------------------------------------------
+
+void Cli_dfs59100_Initialization()
+{
+    if (g_initCount++ == 0) {
+        frmFiltroTransmissao = nullptr;
+        boConfirma = false;
+        boActive = false;
+    }
+}
+
+void Cli_dfs59100_Finalization()
+{
+    if (g_initCount <= 0)
+        return;
+    if (--g_initCount == 0)
+        stCodTipoOper.clear();
+}
+
+int Cli_dfs59100_InitCount() { return g_initCount; }
