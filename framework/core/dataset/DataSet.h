@@ -109,7 +109,7 @@ public:
 
     // --- opening ----------------------------------------------------------------
     bool active() const;
-    void open();          // opens empty with the defined fields ("CreateDataSet")
+    virtual void open();  // opens empty with the defined fields ("CreateDataSet")
     void close();         // discards rows and change log
     // Loads a packet as the whole content: fields are matched by name when defined
     // (missing ones become null), created from the packet otherwise. Opens the data
@@ -211,10 +211,17 @@ signals:
     // The cursor moved (or the current record's values changed while editing).
     void currentChanged(int viewRow);
 
+protected:
+    // Opens with the rows a loader produces: BeforeOpen runs before the loader, so a
+    // handler may still set what the loader reads. The packet is matched to the
+    // defined fields as setData does.
+    void openWith(const std::function<DataPacket()>& loader);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
     friend class Field;
+    friend class TDataSource;
 };
 
 class DisplayRowScope {
