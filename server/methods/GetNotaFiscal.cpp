@@ -1,0 +1,248 @@
+// The invoice list of the CC-e screen: the company's electronic invoices (model 55) that
+// match the criteria, each with its latest letter, and every letter of those invoices.
+#include <QSet>
+#include <QSqlQuery>
+
+#include "Messages.h"
+#include "MethodSupport.h"
+#include "PacketFields.h"
+#include "TransmissaoMethods.h"
+#include "values/Value.h"
+
+namespace srv::methods {
+
+namespace {
+
+constexpr int kMaxShortArg = 60;
+constexpr int kMaxOperList = 8000;
+constexpr int kMaxOperKeys = 400;
+
+const QString kAll = QStringLiteral("T");
+
+struct Filter {
+    QStringList clauses;
+    QVariantList binds;
+
+    void equal(const char* column, const QString& value)
+    {
+        if (value == kAll)
+            return;
+        clauses << QStringLiteral("N.%1 = ?").arg(QLatin1String(column));
+        binds << value;
+    }
+    QString where() const { return clauses.join(QLatin1String(" AND ")); }
+};
+
+// Builds the conditions, or returns the message that refuses the criteria.
+QString buildFilter(const QVariantList& p, Filter* f)
+{
+    auto arg = [&](int i) { return p.value(i).toString(); };
+    for (int i = 0; i < 13; ++i) {
+        const int limit = i == 2 ? kMaxOperList : i == 12 ? 200 : kMaxShortArg;
+        if (arg(i).size() > limit)
+            return msg::criterioLongo(QStringLiteral("A%1").arg(i + 1));
+    }
+    const QString company = arg(3);
+    if (company.trimmed().isEmpty() || company == kAll)
+        return msg::empresaDeveInf();
+    const QString kind = arg(8);
+    if (kind != kAll && kind != QLatin1String("C") && kind != QLatin1String("F") && kind != QLatin1String("L"))
+        return msg::criterioTipoDest();
+    const QString dateSwitch = arg(10);
+    if (dateSwitch != kAll && dateSwitch != QLatin1String("N") && !dateSwitch.isEmpty())
+        return msg::criterioPeriodo();
+    const QString direction = arg(11);
+    if (direction != kAll && direction != QLatin1String("S") && direction != QLatin1String("E"))
+        return msg::criterioOperacao();
+
+    f->clauses << QStringLiteral("N.CDEMPRESA = ?") << QStringLiteral("N.CDMODELONF = '55'");
+    f->binds << company;
+    f->equal("CDFILIEMIT", arg(0));
+    f->equal("CDFILIAL", arg(1));
+
+    // Operation types: "S01;S05", direction letter and operation code. An empty list
+    // restricts nothing, like "T".
+    const QString opers = arg(2);
+    if (opers != kAll && !opers.trimmed().isEmpty()) {
+        QSet<QString> seen;
+        QStringList alternatives;
+        QVariantList binds;
+        const QStringList keys = opers.split(QLatin1Char(';'));
+        for (const QString& raw : keys) {
+            const QString key = raw.trimmed();
+            if (key.isEmpty())
+                continue;
+            const QChar dir = key[0];
+            if (key.size() < 2 || key.size() > 3 || (dir != QLatin1Char('S') && dir != QLatin1Char('E')))
+                return msg::criterioTipoOper();
+            if (seen.contains(key))
+                continue;
+            seen.insert(key);
+            alternatives << QStringLiteral("(N.IDENTRSAIDOP = ? AND N.CDTIPOOPER = ?)");
+            binds << QString(dir) << key.mid(1);
+        }
+        if (seen.size() > kMaxOperKeys)
+            return msg::criterioTiposDemais();
+        if (!alternatives.isEmpty()) {
+            f->clauses << QLatin1Char('(') + alternatives.join(QLatin1String(" OR ")) + QLatin1Char(')');
+            f->binds << binds;
+        }
+    }
+
+    f->equal("CDINSCESTA", arg(4));
+    f->equal("CDINSCMUNI", arg(5));
+    f->equal("CDSERIE", arg(6));
+    f->equal("CDFILIRECE", arg(7));
+    f->equal("IDORIGDESTNF", kind);
+    f->equal("NRINSJURNF", arg(9));
+
+    // Departure dates, both days included; a null bound is no bound.
+    if (dateSwitch != kAll) {
+        const QDateTime from = p.value(14).toDateTime();
+        const QDateTime to = p.value(15).toDateTime();
+        if (!fw::isNullOrEmpty(p.value(14)) && from.isValid()) {
+            f->clauses << QStringLiteral("N.DTSAIDA >= ?");
+            f->binds << QDateTime(from.date(), QTime(0, 0));
+        }
+        if (!fw::isNullOrEmpty(p.value(15)) && to.isValid()) {
+            f->clauses << QStringLiteral("N.DTSAIDA < ?");
+            f->binds << QDateTime(to.date().addDays(1), QTime(0, 0));
+        }
+    }
+
+    f->equal("IDENTRSAIDOP", direction);
+
+    // Emission types: an invoice matches when "_" + its type + "_" occurs in A13.
+    const QString tokens = arg(12);
+    if (!tokens.isEmpty() && tokens != kAll) {
+        QStringList marks;
+        QSet<QChar> types;
+        for (int i = 0; i + 2 < tokens.size(); ++i) {
+            if (tokens[i] == QLatin1Char('_') && tokens[i + 2] == QLatin1Char('_') && tokens[i + 1] != QLatin1Char('_')
+                && !types.contains(tokens[i + 1])) {
+                types.insert(tokens[i + 1]);
+                marks << QStringLiteral("?");
+                f->binds << QString(tokens[i + 1]);
+            }
+        }
+        f->clauses << (marks.isEmpty() ? QStringLiteral("1 = 0")
+                                       : QStringLiteral("N.IDTIPOEMISNFE IN (%1)").arg(marks.join(QLatin1Char(','))));
+    }
+    return QString();
+}
+
+void bindAll(QSqlQuery& q, const QVariantList& binds)
+{
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds[i]);
+}
+
+QString letterStatus(const QVariant& seq, const QVariant& transmission, const QVariant& status)
+{
+    if (seq.isNull())
+        return QStringLiteral("0");
+    const QString t = transmission.toString();
+    if (t == QLatin1String("N") || t == QLatin1String("D"))
+        return QStringLiteral("1");
+    const QString s = status.toString();
+    if (s == QLatin1String("135") || s == QLatin1String("136"))
+        return QStringLiteral("2");
+    return QStringLiteral("3");
+}
+
+} // namespace
+
+QVariant getNotaFiscal(Store& store, const QVariantList& params)
+{
+    Filter filter;
+    const QString refusal = buildFilter(params, &filter);
+    if (!refusal.isEmpty())
+        return refusal;
+
+    QSqlDatabase db = openConnection(store);
+    ReadTransaction tx(store, db);
+
+    fw::DataPacket invoices;
+    invoices.fields = fields::notaFiscal();
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        q.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
+        const QString sql = QStringLiteral(
+            "SELECT N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, N.CDSERIE, "
+            "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
+            "N.CDEMPRESA, N.CDINSCESTA, N.CDINSCMUNI, N.NRLICENCAUSO, N.CDCLIENTE, N.CDFILIRECE, N.CDFORNECED, "
+            "N.IDTIPOEMISNFE, N.CDTIPOOPER, N.IDENTRSAIDOP, L.NRSEQCCE, N.IDORIGDESTNF, N.IDTPIJURNF, L.CDSTATUSCCE, "
+            "N.NRACESSONFE, N.NRINSJURTRAN, N.DTHRPROTOCOLNFE "
+            "FROM NOTAFISCAL N "
+            "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+            "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
+            "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
+            "WHERE %1")
+                                .arg(filter.where());
+        if (!q.prepare(sql))
+            databaseFault(store, q.lastError(), "GetNotaFiscal");
+        bindAll(q, filter.binds);
+        if (!q.exec())
+            databaseFault(store, q.lastError(), "GetNotaFiscal");
+        const QVariant no = QStringLiteral("N");
+        const QVariant none = QStringLiteral("00");
+        const QVariant empty = QString();
+        while (q.next()) {
+            fw::Row r;
+            r.reserve(32);
+            const QVariant seq = q.value(24);
+            const bool hasLetter = !seq.isNull();
+            r << no << stringOrNull(q.value(0)) << stringOrNull(q.value(1)) << stringOrNull(q.value(2))
+              << stringOrNull(q.value(3)) << brazilianDate(q.value(4)) << brazilianDate(q.value(5))
+              << stringOrNull(q.value(6)) << (q.value(7).isNull() ? fw::nullValue() : QVariant(q.value(7).toDouble()))
+              << (hasLetter ? QVariant(text(q.value(8))) : empty) << (hasLetter ? QVariant(text(q.value(9))) : empty)
+              << stringOrNull(q.value(10)) << letterStatus(seq, q.value(11), q.value(27));
+            for (int c = 12; c <= 23; ++c)
+                r << stringOrNull(q.value(c));
+            r << (hasLetter ? QVariant(seq.toString()) : none) << stringOrNull(q.value(25)) << stringOrNull(q.value(26))
+              << (hasLetter ? QVariant(text(q.value(27))) : empty) << stringOrNull(q.value(28))
+              << stringOrNull(q.value(29));
+            const QDateTime protocol = toDateTime(q.value(30));
+            r << (protocol.isValid() ? QVariant(protocol) : fw::nullValue());
+            invoices.rows.append(std::move(r));
+        }
+        if (q.lastError().isValid())
+            databaseFault(store, q.lastError(), "GetNotaFiscal");
+    }
+
+    fw::DataPacket letters;
+    letters.fields = fields::cartaCorrecao();
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        const QString sql = QStringLiteral(
+            "SELECT L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.DSOBSSTATUSCCE, "
+            "L.DTHRPROTOCOLCCE, L.NRPROTOCOLCCE, L.IDEMAILCCE, L.IDEMAILCCETRANS "
+            "FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+            "WHERE %1")
+                                .arg(filter.where());
+        if (!q.prepare(sql))
+            databaseFault(store, q.lastError(), "GetNotaFiscal");
+        bindAll(q, filter.binds);
+        if (!q.exec())
+            databaseFault(store, q.lastError(), "GetNotaFiscal");
+        while (q.next()) {
+            fw::Row r;
+            r.reserve(10);
+            for (int c = 0; c < 6; ++c)
+                r << stringOrNull(q.value(c));
+            const QDateTime at = toDateTime(q.value(6));
+            r << (at.isValid() ? QVariant(at) : fw::nullValue());
+            for (int c = 7; c < 10; ++c)
+                r << stringOrNull(q.value(c));
+            letters.rows.append(std::move(r));
+        }
+        if (q.lastError().isValid())
+            databaseFault(store, q.lastError(), "GetNotaFiscal");
+    }
+    tx.finish();
+    return QVariantList{QVariant::fromValue(invoices), QVariant::fromValue(letters)};
+}
+
+} // namespace srv::methods

@@ -1,0 +1,54 @@
+#include "Methods.h"
+
+#include "Messages.h"
+#include "TransmissaoMethods.h"
+
+namespace srv {
+
+namespace {
+ArgSpec str(const char* name) { return ArgSpec{QString::fromLatin1(name), ArgKind::String, false}; }
+} // namespace
+
+void registerMethods(MethodRegistry& registry, Store& store)
+{
+    Store* s = &store;
+    const QString& tr = kServerTransmissao;
+
+    QList<ArgSpec> criteria;
+    for (int i = 1; i <= 13; ++i)
+        criteria << ArgSpec{QStringLiteral("A%1").arg(i), ArgKind::String, false};
+    criteria << ArgSpec{QStringLiteral("A14"), ArgKind::Boolean, false}
+             << ArgSpec{QStringLiteral("A15"), ArgKind::DateTime, true}
+             << ArgSpec{QStringLiteral("A16"), ArgKind::DateTime, true};
+    registry.add(tr, QStringLiteral("GetNotaFiscal"), criteria,
+                 [s](const QVariantList& p) { return methods::getNotaFiscal(*s, p); });
+
+    registry.add(tr, QStringLiteral("SetCCe"),
+                 {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false}, str("CDFILIAL"), str("NRLANCTONF")},
+                 [s](const QVariantList& p) { return methods::setCCe(*s, p); });
+
+    registry.add(tr, QStringLiteral("getXmlEnvLote"), {str("CDFILIAL"), str("NRLANCTONF")},
+                 [s](const QVariantList& p) { return methods::getXmlEnvLote(*s, p); });
+
+    // Not offered yet: they answer so, and change nothing.
+    registry.add(tr, QStringLiteral("TransmiteCCe"),
+                 {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}, str("CDEMPRESA"), str("condUso")},
+                 [](const QVariantList&) {
+                     return QVariant(msg::indisponivel(QStringLiteral("A transmissão da carta de correção eletrônica")));
+                 });
+    registry.add(tr, QStringLiteral("SendEmailCCe"),
+                 {str("CDFILIAL"), str("NRLANCTONF"), str("NRSEQCCE"),
+                  ArgSpec{QStringLiteral("transportadora"), ArgKind::Boolean, false}},
+                 [](const QVariantList&) {
+                     return QVariant(msg::indisponivel(QStringLiteral("O envio de e-mail da carta de correção")));
+                 });
+    registry.add(tr, QStringLiteral("SendEmailCCeTodos"), {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}},
+                 [](const QVariantList&) {
+                     return QVariant(msg::indisponivel(QStringLiteral("O envio de e-mails pendentes das cartas de correção")));
+                 });
+
+    registry.add(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {str("CDFILIAL")},
+                 [s](const QVariantList& p) { return methods::getParamDFS(*s, p); });
+}
+
+} // namespace srv

@@ -1,0 +1,14 @@
+#pragma once
+// The methods of the CC-e application server, on the server names the screen connects to:
+// "Dfs59000.rdmTransmissaoCCe" and "DFS00000.rdmDocFiscSaida".
+#include "rpc/MethodRegistry.h"
+#include "store/Store.h"
+
+namespace srv {
+
+inline const QString kServerTransmissao = QStringLiteral("Dfs59000.rdmTransmissaoCCe");
+inline const QString kServerDocFiscSaida = QStringLiteral("DFS00000.rdmDocFiscSaida");
+
+void registerMethods(MethodRegistry& registry, Store& store);
+
+} // namespace srv

@@ -1,0 +1,13 @@
+#pragma once
+// Field layouts of the packets the server answers with, as the screen's data sets
+// declare them.
+#include "values/Packet.h"
+
+namespace srv::fields {
+
+const fw::FieldDefs& notaFiscal();     // cdsNotaFiscal
+const fw::FieldDefs& cartaCorrecao();  // cdsCCe
+const fw::FieldDefs& paramDfs();       // cdsParamDFS
+const fw::FieldDefs& valdXmlSchema();  // cdsValdXMLSchema
+
+} // namespace srv::fields

@@ -1,0 +1,350 @@
+// Stores the screen's changes to the correction letters of one invoice: all of them in
+// one transaction, or none. Every rule is checked here, whatever the client checked.
+#include <QHash>
+#include <QSqlQuery>
+
+#include "Messages.h"
+#include "MethodSupport.h"
+#include "PacketFields.h"
+#include "TransmissaoMethods.h"
+#include "values/Value.h"
+
+namespace srv::methods {
+
+namespace {
+
+constexpr int kMaxChanges = 60;
+constexpr int kMaxLetters = 20;
+constexpr int kMinText = 15;
+constexpr int kMaxText = 1000;
+
+const QString kPendingObs = QStringLiteral("Carta de Correção Pendente no Sistema");
+
+// Column positions of the letter fields inside the client's delta.
+enum Col { FILIAL, LANCTO, SEQ, TEXTO, STATUS, OBS, DTHRPROT, PROT, EMAIL, EMAILTRANS, NCOLS };
+
+// A refusal: the message goes back to the client, the transaction rolls back.
+struct Refusal {
+    QString message;
+};
+
+struct StoredLetter {
+    bool found = false;
+    QVariant values[NCOLS];
+    QString transmission;
+    int version = 0;
+};
+
+bool isAccepted(const QString& status)
+{
+    return status == QLatin1String("135") || status == QLatin1String("136");
+}
+
+// Values as the client and the database hold them: strings with null and "" alike,
+// date-times to the second.
+bool sameField(int col, const QVariant& stored, const QVariant& client)
+{
+    if (col == DTHRPROT) {
+        const QDateTime a = toDateTime(stored);
+        const QDateTime b = fw::isNullOrEmpty(client) ? QDateTime() : toDateTime(client);
+        if (!a.isValid() || !b.isValid())
+            return a.isValid() == b.isValid();
+        return a.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) == b.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    }
+    const QString a = text(stored);
+    const QString b = fw::isNullOrEmpty(client) ? QString() : client.toString();
+    return a == b;
+}
+
+QString clientText(const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() : v.toString(); }
+
+// The correction text as it will be stored (trimmed), or a refusal. The event carries
+// only characters from the blank to U+00FF; line breaks and tabs typed in the memo are
+// kept here and turned into blanks when the event is built.
+QString checkText(const QVariant& value)
+{
+    const QString raw = clientText(value);
+    if (raw.trimmed().isEmpty())
+        throw Refusal{msg::correcaoDeve()};
+    const QString t = raw.trimmed();
+    const int n = characterCount(t);
+    if (n < kMinText || n > kMaxText)
+        throw Refusal{msg::correcaoTamanho()};
+    for (int i = 0; i < t.size(); ++i) {
+        const ushort c = t[i].unicode();
+        if (c == '\r' || c == '\n' || c == '\t')
+            continue;
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+            throw Refusal{msg::correcaoCaractere(QStringLiteral("um caractere de controle (código %1)").arg(c))};
+        if (c > 0xFF) {
+            QString shown = t.mid(i, t[i].isHighSurrogate() && i + 1 < t.size() ? 2 : 1);
+            throw Refusal{msg::correcaoCaractere(QStringLiteral("o caractere \"%1\"").arg(shown))};
+        }
+    }
+    return t;
+}
+
+class LetterWriter {
+public:
+    LetterWriter(Store& store, QSqlDatabase db, QString filial, QString lancto)
+        : m_store(store), m_db(std::move(db)), m_filial(std::move(filial)), m_lancto(std::move(lancto))
+    {
+    }
+
+    // Locks the invoice for this transaction and checks it may take letters.
+    void lockInvoice()
+    {
+        QSqlQuery q(m_db);
+        QString sql = QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+        if (m_store.engine() == db::Engine::PostgreSQL)
+            sql += QStringLiteral(" FOR UPDATE");
+        run(q, sql, {m_filial, m_lancto});
+        if (!q.next())
+            throw Refusal{msg::notaNaoEncontrada(m_filial, m_lancto)};
+        if (q.value(0).toString() != QLatin1String("A"))
+            throw Refusal{msg::nfNaceita()};
+        m_hasCarrier = !q.value(1).toString().trimmed().isEmpty();
+    }
+
+    void apply(const fw::DeltaChange& change, const int* map)
+    {
+        auto pick = [&](const fw::Row& row, int col) { return row.value(map[col]); };
+        auto checkKey = [&](const fw::Row& row) {
+            if (clientText(pick(row, FILIAL)) != m_filial || clientText(pick(row, LANCTO)) != m_lancto)
+                throw Refusal{msg::deltaOutraNota()};
+        };
+        switch (change.op) {
+        case fw::DeltaChange::Op::Insert: {
+            checkKey(change.newRow);
+            insert(change.newRow, pick);
+            break;
+        }
+        case fw::DeltaChange::Op::Modify: {
+            checkKey(change.oldRow);
+            checkKey(change.newRow);
+            if (clientText(pick(change.oldRow, SEQ)) != clientText(pick(change.newRow, SEQ)))
+                throw Refusal{msg::chaveAlterada()};
+            modify(change.oldRow, change.newRow, pick);
+            break;
+        }
+        case fw::DeltaChange::Op::Delete:
+            checkKey(change.oldRow);
+            remove(change.oldRow, pick);
+            break;
+        }
+    }
+
+private:
+    template <typename Pick>
+    void insert(const fw::Row& row, Pick pick)
+    {
+        const QString seq = clientText(pick(row, SEQ));
+        for (int col : {STATUS, DTHRPROT, PROT})
+            if (!clientText(pick(row, col)).trimmed().isEmpty())
+                throw Refusal{msg::camposDoServidor()};
+        const QString correction = checkText(pick(row, TEXTO));
+
+        const StoredLetter last = latest();
+        const int lastSeq = last.found ? last.values[SEQ].toString().toInt() : 0;
+        if (last.found) {
+            const QString status = text(last.values[STATUS]);
+            if (last.transmission != QLatin1String("R") || !isAccepted(status))
+                throw Refusal{lastSeq >= kMaxLetters ? msg::limite20() : msg::cartaEmAberto(last.values[SEQ].toString())};
+        }
+        if (lastSeq >= kMaxLetters)
+            throw Refusal{msg::limite20()};
+        const QString expected = QStringLiteral("%1").arg(lastSeq + 1, 2, 10, QLatin1Char('0'));
+        if (seq != expected)
+            throw Refusal{msg::sequenciaEsperada(expected)};
+
+        QSqlQuery q(m_db);
+        run(q,
+            QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
+                           "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
+                           "NRVERSAOREG, DTHRALTERACAO) VALUES (?, ?, ?, ?, NULL, ?, NULL, NULL, 'P', ?, 'N', 1, ?)"),
+            {m_filial, m_lancto, seq, correction, kPendingObs, m_hasCarrier ? QStringLiteral("P") : QStringLiteral("N"),
+             QDateTime::currentDateTime()});
+    }
+
+    // The stored letter the client loaded: it must still be there, unchanged, the latest,
+    // and open to changes.
+    template <typename Pick>
+    StoredLetter checkLoaded(const fw::Row& old, Pick pick)
+    {
+        const QString seq = clientText(pick(old, SEQ));
+        StoredLetter s = read(seq);
+        if (!s.found)
+            throw Refusal{msg::cceExcluida(seq.left(2))};
+        for (int col = 0; col < NCOLS; ++col)
+            if (!sameField(col, s.values[col], pick(old, col)))
+                throw Refusal{msg::cceAlterada(seq)};
+        const StoredLetter last = latest();
+        if (!last.found || last.values[SEQ].toString() != seq)
+            throw Refusal{msg::somenteUltima()};
+        if (s.transmission == QLatin1String("D"))
+            throw Refusal{msg::cceEmVerificacao(seq)};
+        if (isAccepted(text(s.values[STATUS])))
+            throw Refusal{msg::cceJaAceita()};
+        return s;
+    }
+
+    template <typename Pick>
+    void modify(const fw::Row& old, const fw::Row& now, Pick pick)
+    {
+        const StoredLetter s = checkLoaded(old, pick);
+        for (int col = 0; col < NCOLS; ++col)
+            if (col != TEXTO && !sameField(col, s.values[col], pick(now, col)))
+                throw Refusal{msg::camposDoServidor()};
+        const QString correction = checkText(pick(now, TEXTO));
+        if (correction == text(s.values[TEXTO]))
+            return;
+        // New text, new letter as far as the authority is concerned: back to pending.
+        QSqlQuery q(m_db);
+        run(q,
+            QStringLiteral("UPDATE CARTACORRECAO SET DSCORRECAONFE = ?, CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
+                           "DTHRPROTOCOLCCE = NULL, NRPROTOCOLCCE = NULL, IDTRANSMCCE = 'N', DSXMLEVENTO = NULL, "
+                           "DSXMLPROCEVENTO = NULL, NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
+                           "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? AND NRVERSAOREG = ?"),
+            {correction, kPendingObs, QDateTime::currentDateTime(), m_filial, m_lancto, s.values[SEQ], s.version});
+        if (q.numRowsAffected() != 1)
+            throw Refusal{msg::cceAlterada(s.values[SEQ].toString())};
+    }
+
+    template <typename Pick>
+    void remove(const fw::Row& old, Pick pick)
+    {
+        const StoredLetter s = checkLoaded(old, pick);
+        QSqlQuery q(m_db);
+        run(q,
+            QStringLiteral("DELETE FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                           "AND NRVERSAOREG = ?"),
+            {m_filial, m_lancto, s.values[SEQ], s.version});
+        if (q.numRowsAffected() != 1)
+            throw Refusal{msg::cceAlterada(s.values[SEQ].toString())};
+    }
+
+    StoredLetter fetch(QSqlQuery& q)
+    {
+        StoredLetter s;
+        if (!q.next())
+            return s;
+        s.found = true;
+        for (int c = 0; c < NCOLS; ++c)
+            s.values[c] = q.value(c);
+        s.transmission = q.value(NCOLS).toString();
+        s.version = q.value(NCOLS + 1).toInt();
+        return s;
+    }
+
+    static QString letterColumns()
+    {
+        return QStringLiteral("CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, DSOBSSTATUSCCE, "
+                              "DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, NRVERSAOREG");
+    }
+
+    StoredLetter read(const QString& seq)
+    {
+        QSqlQuery q(m_db);
+        run(q,
+            QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?")
+                .arg(letterColumns()),
+            {m_filial, m_lancto, seq});
+        return fetch(q);
+    }
+
+    StoredLetter latest()
+    {
+        QSqlQuery q(m_db);
+        run(q,
+            QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = "
+                           "(SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ?)")
+                .arg(letterColumns()),
+            {m_filial, m_lancto, m_filial, m_lancto});
+        return fetch(q);
+    }
+
+    void run(QSqlQuery& q, const QString& sql, std::initializer_list<QVariant> binds)
+    {
+        if (!q.prepare(sql))
+            databaseFault(m_store, q.lastError(), "SetCCe");
+        int i = 0;
+        for (const QVariant& v : binds)
+            q.bindValue(i++, v);
+        if (!q.exec())
+            databaseFault(m_store, q.lastError(), "SetCCe");
+    }
+
+    Store& m_store;
+    QSqlDatabase m_db;
+    QString m_filial;
+    QString m_lancto;
+    bool m_hasCarrier = false;
+};
+
+// Maps each letter field to its column in the delta; false when the delta does not
+// carry exactly the letter fields with their types.
+bool mapFields(const fw::DeltaPacket& delta, int* map)
+{
+    const fw::FieldDefs& want = fields::cartaCorrecao();
+    if (delta.fields.size() != want.size())
+        return false;
+    for (int c = 0; c < NCOLS; ++c) {
+        const int at = delta.fieldIndex(want[c].name);
+        if (at < 0 || delta.fields[at].type != want[c].type)
+            return false;
+        map[c] = at;
+    }
+    for (const fw::DeltaChange& ch : delta.changes) {
+        const bool needsOld = ch.op != fw::DeltaChange::Op::Insert;
+        const bool needsNew = ch.op != fw::DeltaChange::Op::Delete;
+        if ((needsOld && ch.oldRow.size() != delta.fields.size()) || (needsNew && ch.newRow.size() != delta.fields.size()))
+            return false;
+        for (const fw::Row* row : {&ch.oldRow, &ch.newRow}) {
+            for (int c = 0; c < row->size(); ++c) {
+                const QVariant& v = row->at(c);
+                if (fw::isNullOrEmpty(v))
+                    continue;
+                const bool isText = v.metaType().id() == QMetaType::QString;
+                const bool isDate = v.metaType().id() == QMetaType::QDateTime;
+                if (delta.fields[c].type == fw::FieldType::DateTime ? !isDate : !isText)
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QVariant setCCe(Store& store, const QVariantList& params)
+{
+    const fw::DeltaPacket delta = params.value(0).value<fw::DeltaPacket>();
+    const QString filial = params.value(1).toString();
+    const QString lancto = params.value(2).toString();
+    if (filial.trimmed().isEmpty() || lancto.trimmed().isEmpty())
+        return msg::notaNaoInformada();
+    if (filial.size() > 4 || lancto.size() > 10)
+        return msg::notaNaoEncontrada();
+    int map[NCOLS];
+    if (!mapFields(delta, map))
+        return msg::deltaCampos();
+    if (delta.changes.isEmpty())
+        return QString();
+    if (delta.changes.size() > kMaxChanges)
+        return msg::deltaDemais();
+
+    QSqlDatabase db = openConnection(store);
+    try {
+        WriteTransaction tx(store, db);
+        LetterWriter writer(store, db, filial, lancto);
+        writer.lockInvoice();
+        for (const fw::DeltaChange& change : delta.changes)
+            writer.apply(change, map);
+        tx.commit();
+    } catch (const Refusal& r) {
+        return r.message;
+    }
+    return QString();
+}
+
+} // namespace srv::methods

@@ -1,0 +1,14 @@
+#pragma once
+// The method bodies; params are already checked against the registered kinds.
+#include <QVariant>
+
+#include "store/Store.h"
+
+namespace srv::methods {
+
+QVariant getNotaFiscal(Store& store, const QVariantList& params);
+QVariant setCCe(Store& store, const QVariantList& params);
+QVariant getXmlEnvLote(Store& store, const QVariantList& params);
+QVariant getParamDFS(Store& store, const QVariantList& params);
+
+} // namespace srv::methods

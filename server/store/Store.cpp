@@ -1,0 +1,180 @@
+#include "Store.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QThread>
+#include <QUrl>
+#include <atomic>
+
+#include "DemoData.h"
+
+namespace srv {
+
+namespace {
+
+std::atomic<quint64> g_storeSerial{0};
+std::atomic<quint64> g_threadSerial{0};
+
+quint64 threadSerial()
+{
+    // Unique for the life of the process, unlike thread ids, which the system reuses.
+    thread_local const quint64 serial = ++g_threadSerial;
+    return serial;
+}
+
+} // namespace
+
+std::unique_ptr<Store> Store::open(const QString& url, QString* error)
+{
+    auto fail = [&](const QString& message) {
+        if (error)
+            *error = message;
+        return std::unique_ptr<Store>();
+    };
+    std::unique_ptr<Store> s(new Store);
+    s->m_prefix = QStringLiteral("cce_store_%1").arg(++g_storeSerial);
+    if (url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive)) {
+        QString path = url.mid(7);
+        if (path.startsWith(QLatin1String("//")))
+            path = path.mid(2);
+        if (path.isEmpty())
+            return fail(QStringLiteral("database URL names no file: %1").arg(url));
+        if (path != QLatin1String(":memory:")) {
+            const QFileInfo info(path);
+            if (!QDir().mkpath(info.absolutePath()))
+                return fail(QStringLiteral("cannot create the folder of the database file %1").arg(path));
+            path = info.absoluteFilePath();
+        }
+        s->m_engine = db::Engine::SQLite;
+        s->m_driver = QStringLiteral("QSQLITE");
+        s->m_database = path;
+    } else if (url.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
+               || url.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
+        const QUrl u(url);
+        if (!u.isValid() || u.host().isEmpty() || u.path().size() < 2)
+            return fail(QStringLiteral("malformed PostgreSQL URL (postgresql://USER@HOST:PORT/DBNAME)"));
+        s->m_engine = db::Engine::PostgreSQL;
+        s->m_driver = QStringLiteral("QPSQL");
+        s->m_host = u.host();
+        s->m_port = u.port(5432);
+        s->m_user = u.userName();
+        s->m_database = u.path().mid(1);
+        s->m_password = u.password();
+        if (s->m_password.isEmpty())
+            s->m_password = qEnvironmentVariable("PGPASSWORD");
+    } else {
+        return fail(QStringLiteral("unknown database URL (use sqlite:PATH or postgresql://USER@HOST:PORT/DBNAME)"));
+    }
+    if (!QSqlDatabase::isDriverAvailable(s->m_driver))
+        return fail(QStringLiteral("the Qt SQL driver %1 is not installed").arg(s->m_driver));
+    // Open the calling thread's connection now, so a bad URL shows at once.
+    QString err;
+    if (!s->openConnection(s->threadConnectionName(), &err))
+        return fail(err);
+    return s;
+}
+
+Store::~Store()
+{
+    QMutexLocker lock(&m_mutex);
+    for (const QString& name : std::as_const(m_names)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isValid())
+                db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+QString Store::threadConnectionName() const
+{
+    return m_prefix + QLatin1Char('_') + QString::number(threadSerial());
+}
+
+bool Store::openConnection(const QString& name, QString* error)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, name);
+        db.setDatabaseName(m_database);
+        if (m_engine == db::Engine::PostgreSQL) {
+            db.setHostName(m_host);
+            db.setPort(m_port);
+            db.setUserName(m_user);
+            if (!m_password.isEmpty())
+                db.setPassword(m_password);
+            db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        } else {
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+        }
+        bool ok = db.open();
+        QString err = ok ? QString() : db.lastError().text();
+        if (ok && !db::configureConnection(db, &err))
+            ok = false;
+        if (ok) {
+            QMutexLocker lock(&m_mutex);
+            m_names.append(name);
+            return true;
+        }
+        if (error)
+            *error = QStringLiteral("cannot open the database: %1").arg(err);
+    }
+    QSqlDatabase::removeDatabase(name);
+    return false;
+}
+
+QSqlDatabase Store::connection()
+{
+    const QString name = threadConnectionName();
+    if (QSqlDatabase::contains(name)) {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (db.isOpen())
+            return db;
+        if (db.open()) {
+            QString err;
+            db::configureConnection(db, &err);
+            return db;
+        }
+        return db;
+    }
+    QString err;
+    if (!openConnection(name, &err))
+        qWarning("cce store: %s", qPrintable(err));
+    return QSqlDatabase::database(name, false);
+}
+
+void Store::dropConnection()
+{
+    const QString name = threadConnectionName();
+    if (!QSqlDatabase::contains(name))
+        return;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    db.close();
+}
+
+bool Store::migrate(QString* error)
+{
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        if (error)
+            *error = QStringLiteral("cannot open the database");
+        return false;
+    }
+    return db::migrate(db, error);
+}
+
+bool Store::fillDemo(int invoices, QString* error)
+{
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        if (error)
+            *error = QStringLiteral("cannot open the database");
+        return false;
+    }
+    db::DemoOptions o;
+    o.invoices = invoices;
+    return db::fillDemo(db, o, error);
+}
+
+} // namespace srv
