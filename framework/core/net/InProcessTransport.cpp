@@ -9,6 +9,18 @@ InProcessTransport::InProcessTransport(Handler handler) : m_handler(std::move(ha
 
 InProcessTransport::InProcessTransport(RawHandler handler) : m_raw(std::move(handler)) {}
 
+TransportFactory InProcessTransport::factory(Handler handler)
+{
+    auto transport = std::make_shared<InProcessTransport>(std::move(handler));
+    return [transport](const TNetConnection&) { return transport; };
+}
+
+TransportFactory InProcessTransport::factory(RawHandler handler)
+{
+    auto transport = std::make_shared<InProcessTransport>(std::move(handler));
+    return [transport](const TNetConnection&) { return transport; };
+}
+
 QString InProcessTransport::probe(const RpcRequest&)
 {
     if (!m_handler && !m_raw)

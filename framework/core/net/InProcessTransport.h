@@ -19,6 +19,10 @@ public:
     explicit InProcessTransport(Handler handler);
     explicit InProcessTransport(RawHandler handler);
 
+    // A factory for fw::setDefaultTransportFactory that sends every connection to handler.
+    static TransportFactory factory(Handler handler);
+    static TransportFactory factory(RawHandler handler);
+
     QString probe(const RpcRequest& request) override;
     RpcReply post(const RpcRequest& request) override;
 

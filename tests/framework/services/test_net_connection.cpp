@@ -372,8 +372,7 @@ TEST_F(NetConnection, InProcessServerThroughTheDefaultFactory)
 {
     QStringList servers;
     QList<QJsonObject> requests;
-    fw::setDefaultTransportFactory([&](const TNetConnection&) {
-        return std::make_shared<fw::InProcessTransport>(
+    fw::setDefaultTransportFactory(fw::InProcessTransport::factory(
             fw::InProcessTransport::Handler([&](const QString& serverName, const QJsonObject& request) {
                 servers << serverName;
                 requests << request;
@@ -385,8 +384,7 @@ TEST_F(NetConnection, InProcessServerThroughTheDefaultFactory)
                 return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                                    {QStringLiteral("id"), request.value(QStringLiteral("id"))},
                                    {QStringLiteral("result"), QJsonArray{QStringLiteral("S"), QStringLiteral("Processado")}}};
-            }));
-    });
+            })));
 
     TNetConnection net;
     net.setServerName(QStringLiteral("DFS00000.rdmDocFiscSaida"));
