@@ -1,0 +1,287 @@
+#include "app/ServerConfig.h"
+
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QSettings>
+#include <QSet>
+
+namespace srv {
+
+namespace {
+
+QStringList splitTokens(const QVariant& value)
+{
+    // QSettings already splits an unquoted "a,b" into a list; a quoted one stays whole.
+    QStringList out;
+    for (const QString& item : value.toStringList())
+        for (const QString& part : item.split(QLatin1Char(',')))
+            if (!part.trimmed().isEmpty())
+                out.append(part.trimmed());
+    return out;
+}
+
+QString settingText(const QVariant& value)
+{
+    // An unquoted value with a comma comes back as a list; join it so the error names it whole.
+    return value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();
+}
+
+void warnUnknownKeys(QSettings& s, const QSet<QString>& known, QStringList* warnings)
+{
+    if (!warnings)
+        return;
+    for (const QString& key : s.childKeys())
+        if (!known.contains(key))
+            warnings->append(QStringLiteral("Chave desconhecida [%1] %2 no arquivo de configuração: ignorada.").arg(s.group(), key));
+}
+
+} // namespace
+
+bool parseListenAddress(const QString& text, QString* host, int* port, QString* error)
+{
+    const QString t = text.trimmed();
+    const int colon = int(t.lastIndexOf(QLatin1Char(':')));
+    QString h = colon > 0 ? t.left(colon) : QString();
+    if (h.startsWith(QLatin1Char('[')) && h.endsWith(QLatin1Char(']')))
+        h = h.mid(1, h.size() - 2);
+    bool ok = false;
+    const int p = colon > 0 ? t.mid(colon + 1).toInt(&ok) : 0;
+    if (h.isEmpty() || !ok || p < 0 || p > 65535 || (h.contains(QLatin1Char(':')) && !t.startsWith(QLatin1Char('[')))) {
+        *error = QStringLiteral("Endereço de escuta inválido \"%1\": use HOST:PORTA, por exemplo 127.0.0.1:8081.").arg(text);
+        return false;
+    }
+    *host = h;
+    *port = p;
+    return true;
+}
+
+bool isLoopbackHost(const QString& host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    QHostAddress address;
+    return address.setAddress(host) && address.isLoopback();
+}
+
+bool parseByteSize(const QString& text, qint64* bytes)
+{
+    QString t = text.trimmed().toUpper();
+    if (t.endsWith(QLatin1String("IB")))
+        t.chop(2);
+    else if (t.endsWith(QLatin1Char('B')) && t.size() > 1 && !t.at(t.size() - 2).isDigit())
+        t.chop(1);
+    qint64 unit = 1;
+    if (t.endsWith(QLatin1Char('K')))
+        unit = qint64(1) << 10;
+    else if (t.endsWith(QLatin1Char('M')))
+        unit = qint64(1) << 20;
+    else if (t.endsWith(QLatin1Char('G')))
+        unit = qint64(1) << 30;
+    if (unit != 1)
+        t.chop(1);
+    bool ok = false;
+    const qint64 n = t.trimmed().toLongLong(&ok);
+    if (!ok || n <= 0 || n > (qint64(1) << 40) / unit)
+        return false;
+    *bytes = n * unit;
+    return true;
+}
+
+bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* warnings)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable()) {
+        *error = QStringLiteral("Arquivo de configuração não encontrado ou sem permissão de leitura: %1.").arg(path);
+        return false;
+    }
+    QSettings s(path, QSettings::IniFormat);
+    if (s.status() != QSettings::NoError) {
+        *error = QStringLiteral("Arquivo de configuração malformado: %1.").arg(path);
+        return false;
+    }
+
+    s.beginGroup(QStringLiteral("server"));
+    warnUnknownKeys(s, {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"), QStringLiteral("body_limit")},
+                    warnings);
+    if (s.contains(QStringLiteral("listen"))
+        && !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
+        return false;
+    if (s.contains(QStringLiteral("tokens")))
+        tokens = splitTokens(s.value(QStringLiteral("tokens")));
+    if (s.contains(QStringLiteral("workers"))) {
+        bool ok = false;
+        workers = settingText(s.value(QStringLiteral("workers"))).trimmed().toInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("[server] workers deve ser um número inteiro.");
+            return false;
+        }
+    }
+    if (s.contains(QStringLiteral("body_limit"))
+        && !parseByteSize(settingText(s.value(QStringLiteral("body_limit"))), &bodyLimit)) {
+        *error = QStringLiteral("[server] body_limit deve ser um tamanho em bytes (aceita os sufixos K, M e G).");
+        return false;
+    }
+    s.endGroup();
+
+    s.beginGroup(QStringLiteral("database"));
+    warnUnknownKeys(s, {QStringLiteral("url")}, warnings);
+    if (s.contains(QStringLiteral("url")))
+        databaseUrl = settingText(s.value(QStringLiteral("url"))).trimmed();
+    s.endGroup();
+    return true;
+}
+
+bool ServerConfig::check(QString* error) const
+{
+    if (workers < 1 || workers > 256) {
+        *error = QStringLiteral("O número de workers deve estar entre 1 e 256 (configurado: %1).").arg(workers);
+        return false;
+    }
+    if (bodyLimit < 1024) {
+        *error = QStringLiteral("O limite do corpo da requisição deve ser de pelo menos 1024 bytes.");
+        return false;
+    }
+    if (databaseUrl.isEmpty()) {
+        *error = QStringLiteral("Nenhum banco de dados configurado: use --database URL ou [database] url.");
+        return false;
+    }
+    if (tokens.isEmpty() && !isLoopbackHost(listenHost)) {
+        *error = QStringLiteral("Sem token de acesso o servidor só escuta em endereço local (loopback); "
+                                "recusado escutar em %1. Configure um token com --token ou [server] tokens.")
+                     .arg(listenHost);
+        return false;
+    }
+    return true;
+}
+
+HttpServerOptions ServerConfig::httpOptions() const
+{
+    HttpServerOptions o;
+    o.workers = workers;
+    o.bodyLimit = bodyLimit;
+    o.tokens = tokens;
+    return o;
+}
+
+bool CommandLine::applyTo(ServerConfig* config, QString* error) const
+{
+    if (!database.isEmpty())
+        config->databaseUrl = database;
+    if (!listen.isEmpty() && !parseListenAddress(listen, &config->listenHost, &config->listenPort, error))
+        return false;
+    if (!tokens.isEmpty())
+        config->tokens = tokens;
+    return true;
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "Uso:\n"
+        "  cce-server --init --database URL [--demo] [--invoices N]\n"
+        "      cria ou atualiza o esquema do banco; com --demo, preenche os dados de demonstração\n"
+        "      (N notas fiscais; sem --invoices, algumas centenas).\n"
+        "  cce-server --config ARQUIVO [--database URL] [--listen HOST:PORTA] [--token TOKEN]...\n"
+        "      atende até receber SIGTERM; as opções da linha de comando prevalecem sobre o arquivo.\n"
+        "      Porta 0 escolhe uma porta livre; a primeira linha da saída é \"listening on HOST:PORTA\".\n"
+        "URL: sqlite:CAMINHO ou postgresql://USUARIO@HOST:PORTA/BANCO\n");
+}
+
+bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
+{
+    CommandLine cl;
+    QSet<QString> seen;
+    bool invoicesGiven = false;
+    bool init = false;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString arg = args.at(i);
+        if (!arg.startsWith(QLatin1String("--")) && arg != QLatin1String("-h")) {
+            *error = QStringLiteral("Argumento inesperado: %1.").arg(arg);
+            return false;
+        }
+        QString name = arg;
+        QString value;
+        bool hasInline = false;
+        const int eq = int(arg.indexOf(QLatin1Char('=')));
+        if (eq > 0) {
+            name = arg.left(eq);
+            value = arg.mid(eq + 1);
+            hasInline = true;
+        }
+        static const QSet<QString> flags{QStringLiteral("--init"), QStringLiteral("--demo"), QStringLiteral("--help"),
+                                         QStringLiteral("-h")};
+        static const QSet<QString> valued{QStringLiteral("--database"), QStringLiteral("--invoices"),
+                                          QStringLiteral("--config"), QStringLiteral("--listen"), QStringLiteral("--token")};
+        if (flags.contains(name)) {
+            if (hasInline) {
+                *error = QStringLiteral("A opção %1 não recebe valor.").arg(name);
+                return false;
+            }
+        } else if (valued.contains(name)) {
+            if (!hasInline) {
+                if (i + 1 >= args.size()) {
+                    *error = QStringLiteral("A opção %1 precisa de um valor.").arg(name);
+                    return false;
+                }
+                value = args.at(++i);
+            }
+            if (value.trimmed().isEmpty()) {
+                *error = QStringLiteral("A opção %1 precisa de um valor.").arg(name);
+                return false;
+            }
+        } else {
+            *error = QStringLiteral("Opção desconhecida: %1.").arg(name);
+            return false;
+        }
+        if (name != QLatin1String("--token") && seen.contains(name)) {
+            *error = QStringLiteral("A opção %1 foi dada mais de uma vez.").arg(name);
+            return false;
+        }
+        seen.insert(name);
+
+        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            cl.mode = CommandLine::Mode::Help;
+        } else if (name == QLatin1String("--init")) {
+            init = true;
+        } else if (name == QLatin1String("--demo")) {
+            cl.demo = true;
+        } else if (name == QLatin1String("--invoices")) {
+            bool ok = false;
+            cl.invoices = value.toInt(&ok);
+            if (!ok || cl.invoices < 1 || cl.invoices > 10000000) {
+                *error = QStringLiteral("--invoices deve ser um número inteiro positivo.");
+                return false;
+            }
+            invoicesGiven = true;
+        } else if (name == QLatin1String("--database")) {
+            cl.database = value.trimmed();
+        } else if (name == QLatin1String("--config")) {
+            cl.configFile = value;
+        } else if (name == QLatin1String("--listen")) {
+            cl.listen = value.trimmed();
+        } else if (name == QLatin1String("--token")) {
+            cl.tokens.append(value.trimmed());
+        }
+    }
+
+    if (cl.mode != CommandLine::Mode::Help) {
+        if (init) {
+            cl.mode = CommandLine::Mode::Init;
+            if (!cl.listen.isEmpty() || !cl.tokens.isEmpty()) {
+                *error = QStringLiteral("--listen e --token não se aplicam a --init.");
+                return false;
+            }
+            if (invoicesGiven && !cl.demo) {
+                *error = QStringLiteral("--invoices só vale com --demo.");
+                return false;
+            }
+        } else if (cl.demo || invoicesGiven) {
+            *error = QStringLiteral("--demo e --invoices só valem com --init.");
+            return false;
+        }
+    }
+    *out = cl;
+    return true;
+}
+
+} // namespace srv

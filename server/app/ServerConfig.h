@@ -1,0 +1,55 @@
+#pragma once
+// cce-server's settings: built-in defaults (the local demo), then cce-server.ini,
+// then the command line, each overriding the one before.
+#include <QString>
+#include <QStringList>
+
+#include "rpc/HttpRpcServer.h"
+
+namespace srv {
+
+struct ServerConfig {
+    QString listenHost = QStringLiteral("127.0.0.1");
+    int listenPort = 8081;
+    QStringList tokens;
+    int workers = 4;
+    qint64 bodyLimit = qint64(64) * 1024 * 1024;
+    QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
+
+    // Reads [server] listen, tokens, workers, body_limit and [database] url. Keys
+    // missing from the file keep their current value. Unknown keys of those two
+    // sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
+    bool loadFile(const QString& path, QString* error, QStringList* warnings = nullptr);
+
+    // The rule that keeps an unauthenticated server off the network, and ranges.
+    bool check(QString* error) const;
+
+    HttpServerOptions httpOptions() const;
+};
+
+// "HOST:PORT", "[v6]:PORT". Port 0 means any free port.
+bool parseListenAddress(const QString& text, QString* host, int* port, QString* error);
+// Loopback addresses and the name "localhost".
+bool isLoopbackHost(const QString& host);
+// Bytes, optionally with a K, M or G suffix (powers of 1024).
+bool parseByteSize(const QString& text, qint64* bytes);
+
+struct CommandLine {
+    enum class Mode { Serve, Init, Help };
+    Mode mode = Mode::Serve;
+    QString configFile;
+    QString database;   // empty: not given
+    QString listen;     // empty: not given
+    QStringList tokens; // every --token
+    bool demo = false;
+    int invoices = 0;   // 0: the store's default
+
+    // Applies the options given on the command line over the configuration.
+    bool applyTo(ServerConfig* config, QString* error) const;
+};
+
+// args[0] is the program name. On a usage error returns false with *error set.
+bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error);
+QString usageText();
+
+} // namespace srv

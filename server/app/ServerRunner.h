@@ -1,0 +1,24 @@
+#pragma once
+// Running cce-server until it is told to stop: the signals that stop it, taken
+// synchronously by sigwait so no work happens inside a signal handler.
+#include <QString>
+#include <cstdio>
+
+#include "app/ServerConfig.h"
+#include "rpc/MethodRegistry.h"
+
+namespace srv {
+
+// Blocks SIGTERM and SIGINT in the calling thread and every thread started after it,
+// and ignores SIGPIPE. Call first thing in main, before anything starts a thread.
+void blockTerminationSignals();
+
+// Waits for SIGTERM or SIGINT (blocked beforehand) and returns its number.
+int waitForTerminationSignal();
+
+// Listens as configured, writes "listening on HOST:PORT" to out once accepting,
+// serves until SIGTERM or SIGINT, then stops accepting and lets the requests in
+// flight finish. Returns false with *error set when it cannot listen.
+bool serveUntilTerminated(const ServerConfig& config, const MethodRegistry& registry, std::FILE* out, QString* error);
+
+} // namespace srv
