@@ -14,6 +14,7 @@
 #include "host/Context.h"
 #include "net/InProcessTransport.h"
 #include "net/TNetConnection.h"
+#include "values/JsonCodec.h"
 #include "values/Packet.h"
 #include "values/Value.h"
 
@@ -162,16 +163,7 @@ TEST_F(NetConnection, SendsOneJsonRpcRequestPerCallExactlyAsTheProtocolSays)
     p.fields = {{QStringLiteral("CDFILIAL"), fw::FieldType::String, 4, false, false},
                 {QStringLiteral("DTHR"), fw::FieldType::DateTime, 0, false, false}};
     p.rows.append(fw::Row{QStringLiteral("0001"), QDateTime(QDate(2026, 12, 7), QTime(14, 5, 0))});
-    server.setReply(answer(QJsonArray{QJsonObject{{QStringLiteral("$packet"),
-                                                   QJsonObject{{QStringLiteral("fields"),
-                                                                QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("CDFILIAL")},
-                                                                                       {QStringLiteral("type"), QStringLiteral("string")},
-                                                                                       {QStringLiteral("size"), 4}},
-                                                                           QJsonObject{{QStringLiteral("name"), QStringLiteral("DTHR")},
-                                                                                       {QStringLiteral("type"), QStringLiteral("datetime")}}}},
-                                                               {QStringLiteral("rows"),
-                                                                QJsonArray{QJsonArray{QStringLiteral("0001"), QStringLiteral("2026-12-07T14:05:00")}}}}}},
-                                      QStringLiteral("x")}));
+    server.setReply(answer(QJsonArray{fw::json::encodePacket(p), QStringLiteral("x")}));
 
     TNetConnection net;
     setUp(net, server.port, QStringLiteral("tok-123"));
