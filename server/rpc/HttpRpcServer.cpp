@@ -77,7 +77,11 @@ void HttpRpcServer::Impl::setUp()
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
-    http.set_keep_alive_timeout(2); // an idle client must not hold up a shutdown for long
+    // httplib gives a connection a worker for as long as it stays open, so an idle
+    // kept-alive client would hold a worker; one request per connection keeps every
+    // worker free for whoever calls next.
+    http.set_keep_alive_max_count(1);
+    http.set_keep_alive_timeout(2);
 
     http.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_trace = RequestTrace();

@@ -388,6 +388,22 @@ TEST_F(RpcHttpTest, RequestsRunInParallel)
     EXPECT_EQ(second.result().toString(), "together");
 }
 
+TEST_F(RpcHttpTest, AnIdleClientDoesNotHoldTheOnlyWorker)
+{
+    HttpServerOptions options;
+    options.workers = 1;
+    start(options);
+    httplib::Client idle("127.0.0.1", server->port());
+    idle.set_keep_alive(true);
+    auto first = idle.Post("/rpc/Test.rdmFake", request("AppError", {}).toStdString(), "application/json");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->get_header_value("Connection"), "close");
+    // The idle client's connection is gone, so the single worker answers someone else at once.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(call("AppError", {}).result().toString(), "NF_NACEITA");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms);
+}
+
 TEST_F(RpcHttpTest, StopFinishesTheRequestInFlight)
 {
     start();
