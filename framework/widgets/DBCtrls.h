@@ -65,7 +65,7 @@ public:
     TNotifyEvent OnChange; // the user changed the text
 
 private:
-    void show();
+    void showField();
     void edited(const QString& text);
     FieldLink* m_link;
 };
@@ -93,7 +93,7 @@ protected:
     void insertFromMimeData(const QMimeData* source) override;
 
 private:
-    void show();
+    void showField();
     void edited();
     int limit() const;
     FieldLink* m_link;
@@ -113,7 +113,7 @@ public:
     QString Caption() const { return text(); }
 
 private:
-    void show();
+    void showField();
     FieldLink* m_link;
 };
 

@@ -110,8 +110,10 @@ private:
     void rebind();
     void followDataSet();
     void applyColumnWidths();
+    QStringList m_definedColumns() const;
 
     GridModel* m_model;
+    QList<TColumn> m_columns; // defined columns; empty: the data set's visible fields
     QPointer<TDataSource> m_dataSource;
     QList<QMetaObject::Connection> m_conns;
     TCanvas m_canvas;

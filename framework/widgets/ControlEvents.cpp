@@ -1,0 +1,284 @@
+#include "ControlEvents.h"
+
+#include <QApplication>
+#include <QHash>
+#include <QKeyEvent>
+#include <QPointer>
+
+#include "errors/Dispatch.h"
+
+namespace fw {
+
+namespace {
+
+// Handlers of widgets that are not T controls.
+struct PlainEvents : TControlEvents {};
+
+class FocusWatcher : public QObject {
+public:
+    FocusWatcher();
+    void focusChanged(QWidget* old, QWidget* now);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    QHash<QWidget*, PlainEvents*> plain;          // owned
+    QHash<QWidget*, QPointer<QWidget>> lastFocus;  // per window: the control that has the focus in it
+    QHash<QWidget*, KeyPreview> previews;          // per form
+    int running = 0;                               // handlers running
+    int moving = 0;                                // we are moving the focus ourselves
+
+    // For the key preview: a key event is offered to the preview once, at its first receiver.
+    const QEvent* lastKeyEvent = nullptr;
+    QPointer<QObject> lastKeyReceiver;
+};
+
+FocusWatcher* g_watcher = nullptr;
+
+FocusWatcher* watcher()
+{
+    ensureFocusWatcher();
+    return g_watcher;
+}
+
+TControlEvents* eventsOf(QWidget* w)
+{
+    if (auto* t = dynamic_cast<TControlEvents*>(w))
+        return t;
+    if (!g_watcher)
+        return nullptr;
+    return g_watcher->plain.value(w, nullptr);
+}
+
+bool isAncestorOrSelf(const QWidget* ancestor, const QWidget* w)
+{
+    for (; w; w = w->parentWidget()) {
+        if (w == ancestor)
+            return true;
+        if (w->isWindow())
+            break;
+    }
+    return false;
+}
+
+// The chain from w up to (not including) its window, innermost first.
+QList<QWidget*> chainOf(QWidget* w)
+{
+    QList<QWidget*> out;
+    for (; w && !w->isWindow(); w = w->parentWidget())
+        out.append(w);
+    return out;
+}
+
+// Runs the exit handlers of what `from` leaves for `to`. Returns the widget whose
+// handler refused, or nullptr when all passed.
+QWidget* runExits(QWidget* from, QWidget* to)
+{
+    const QList<QWidget*> chain = chainOf(from);
+    for (QWidget* w : chain) {
+        if (to && isAncestorOrSelf(w, to))
+            break; // w (and what holds it) still holds the focus
+        TControlEvents* ev = eventsOf(w);
+        if (!ev || !ev->OnExit)
+            continue;
+        QPointer<QWidget> guard(w);
+        TNotifyEvent handler = ev->OnExit;
+        if (!dispatch([&] { handler(w); }))
+            return guard ? guard.data() : from;
+    }
+    return nullptr;
+}
+
+void runEnters(QWidget* from, QWidget* to)
+{
+    QList<QWidget*> chain = chainOf(to);
+    std::reverse(chain.begin(), chain.end());
+    for (QWidget* w : chain) {
+        if (from && isAncestorOrSelf(w, from))
+            continue; // already inside it
+        TControlEvents* ev = eventsOf(w);
+        if (!ev || !ev->OnEnter)
+            continue;
+        TNotifyEvent handler = ev->OnEnter;
+        dispatch([&] { handler(w); });
+    }
+}
+
+void focusBack(QWidget* refused, QWidget* previous)
+{
+    QWidget* target = refused;
+    if (!target || target->focusPolicy() == Qt::NoFocus || !target->isEnabled())
+        target = previous;
+    if (!target)
+        return;
+    ++g_watcher->moving;
+    target->setFocus(Qt::OtherFocusReason);
+    --g_watcher->moving;
+    g_watcher->lastFocus.insert(target->window(), target);
+}
+
+// One move of the focus inside a window, from `from` to `to`. Returns whether it passed.
+bool transition(QWidget* from, QWidget* to, bool giveFocus)
+{
+    FocusWatcher* fw = g_watcher;
+    QWidget* window = to->window();
+    QPointer<QWidget> fromGuard(from), toGuard(to);
+    ++fw->running;
+    QWidget* refused = from ? runExits(from, to) : nullptr;
+    --fw->running;
+    if (refused) {
+        focusBack(refused, fromGuard);
+        return false;
+    }
+    if (!toGuard)
+        return false;
+    if (giveFocus) {
+        ++fw->moving;
+        to->setFocus(Qt::OtherFocusReason);
+        --fw->moving;
+    }
+    fw->lastFocus.insert(window, to);
+    ++fw->running;
+    runEnters(fromGuard, to);
+    --fw->running;
+    // Handlers may have moved the focus themselves; what holds it now is the truth.
+    if (QWidget* now = window->focusWidget())
+        fw->lastFocus.insert(window, now);
+    return true;
+}
+
+FocusWatcher::FocusWatcher() : QObject(qApp)
+{
+    connect(qApp, &QApplication::focusChanged, this, &FocusWatcher::focusChanged);
+    qApp->installEventFilter(this);
+}
+
+void FocusWatcher::focusChanged(QWidget* old, QWidget* now)
+{
+    Q_UNUSED(old);
+    if (!now || running > 0 || moving > 0)
+        return; // deactivation, or a change we cause
+    QWidget* window = now->window();
+    QWidget* previous = lastFocus.value(window);
+    if (previous == now)
+        return; // the window got the focus back (reactivation): no enter, no exit
+    transition(previous, now, false);
+}
+
+bool FocusWatcher::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || previews.isEmpty() || !watched->isWidgetType())
+        return false;
+    if (event == lastKeyEvent && lastKeyReceiver && watched->isWidgetType()
+        && isAncestorOrSelf(static_cast<QWidget*>(watched), qobject_cast<QWidget*>(lastKeyReceiver.data())))
+        return false; // the same key travelling up to the parents: already offered
+    auto* w = static_cast<QWidget*>(watched);
+    QWidget* form = w->window();
+    auto it = previews.constFind(form);
+    if (it == previews.constEnd())
+        return false;
+    lastKeyEvent = event;
+    lastKeyReceiver = watched;
+    auto* ke = static_cast<QKeyEvent*>(event);
+    int key = ke->key();
+    KeyPreview preview = it.value();
+    const bool ok = dispatch([&] { preview(key, ke->modifiers()); });
+    return !ok || key == 0;
+}
+
+} // namespace
+
+void ensureFocusWatcher()
+{
+    if (!g_watcher && qApp)
+        g_watcher = new FocusWatcher;
+}
+
+TControlEvents& controlEvents(QWidget* w)
+{
+    if (auto* t = dynamic_cast<TControlEvents*>(w))
+        return *t;
+    FocusWatcher* fw = watcher();
+    PlainEvents* ev = fw->plain.value(w, nullptr);
+    if (!ev) {
+        ev = new PlainEvents;
+        fw->plain.insert(w, ev);
+        QObject::connect(w, &QObject::destroyed, fw, [fw, w] { delete fw->plain.take(w); });
+    }
+    return *ev;
+}
+
+void setOnEnter(QWidget* w, TNotifyEvent handler) { controlEvents(w).OnEnter = std::move(handler); }
+void setOnExit(QWidget* w, TNotifyEvent handler) { controlEvents(w).OnExit = std::move(handler); }
+
+QWidget* focusedControl(QWidget* inWindowOf)
+{
+    if (!inWindowOf)
+        return nullptr;
+    QWidget* window = inWindowOf->window();
+    if (QWidget* f = window->focusWidget())
+        return f;
+    return watcher()->lastFocus.value(window);
+}
+
+bool moveFocus(QWidget* to)
+{
+    if (!to || !to->isEnabled() || to->focusPolicy() == Qt::NoFocus)
+        return false;
+    FocusWatcher* fw = watcher();
+    QWidget* from = focusedControl(to);
+    if (from == to) {
+        fw->lastFocus.insert(to->window(), to);
+        if (!to->hasFocus() && to->isActiveWindow()) {
+            ++fw->moving;
+            to->setFocus(Qt::OtherFocusReason);
+            --fw->moving;
+        }
+        return true;
+    }
+    if (fw->running > 0) {
+        // Called from inside a handler: just move, as a guard moving the focus does.
+        ++fw->moving;
+        to->setFocus(Qt::OtherFocusReason);
+        --fw->moving;
+        fw->lastFocus.insert(to->window(), to);
+        return true;
+    }
+    return transition(from, to, true);
+}
+
+bool focusNextControl(QWidget* from, bool forward)
+{
+    if (!from)
+        return false;
+    QWidget* window = from->window();
+    QWidget* w = from;
+    for (int guard = 0; guard < 10000; ++guard) {
+        w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (!w || w == from)
+            return false;
+        if (w->window() != window || !w->isVisibleTo(window) || !w->isEnabled())
+            continue;
+        if (!(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (w->focusProxy())
+            continue;
+        return moveFocus(w);
+    }
+    return false;
+}
+
+bool focusHandlersRunning() { return g_watcher && g_watcher->running > 0; }
+
+void setKeyPreview(QWidget* form, KeyPreview preview)
+{
+    FocusWatcher* fw = watcher();
+    if (!preview) {
+        fw->previews.remove(form);
+        return;
+    }
+    const bool known = fw->previews.contains(form);
+    fw->previews.insert(form, std::move(preview));
+    if (!known)
+        QObject::connect(form, &QObject::destroyed, fw, [fw, form] { fw->previews.remove(form); });
+}
+
+} // namespace fw
