@@ -100,6 +100,9 @@ QJsonValue encodeRowValue(const FieldDef& field, const QVariant& value)
 
 bool decodeRowValue(const FieldDef& field, const QJsonValue& v, QVariant* out, QString* error)
 {
+    QString ignored;
+    if (!error)
+        error = &ignored;
     if (v.isNull() || v.isUndefined()) {
         *out = nullValue();
         return true;
@@ -183,6 +186,9 @@ QJsonValue encodeDelta(const DeltaPacket& d)
 
 bool decodePacket(const QJsonValue& value, DataPacket* packet, QString* error)
 {
+    QString ignored;
+    if (!error)
+        error = &ignored;
     const QJsonValue body = value.toObject().value(kPacket);
     if (!body.isObject()) {
         *error = QStringLiteral("not a data packet");
@@ -210,6 +216,9 @@ bool decodePacket(const QJsonValue& value, DataPacket* packet, QString* error)
 
 bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QString* error)
 {
+    QString ignored;
+    if (!error)
+        error = &ignored;
     const QJsonValue body = value.toObject().value(kDelta);
     if (!body.isObject()) {
         *error = QStringLiteral("not a delta packet");
@@ -287,6 +296,9 @@ QJsonValue encode(const QVariant& value)
 
 QVariant decode(const QJsonValue& v, QString* error)
 {
+    QString ignored;
+    if (!error)
+        error = &ignored;
     switch (v.type()) {
     case QJsonValue::Null:
     case QJsonValue::Undefined: return nullValue();

@@ -14,7 +14,7 @@ QJsonValue encode(const QVariant& value);
 
 // Decoding gives Null for null, QString, bool, qlonglong (integral numbers) or double,
 // QDateTime, QVariantList, DataPacket or DeltaPacket. On a malformed value returns an
-// Empty variant and sets *error to a message naming what is wrong.
+// Empty variant and sets *error (when given) to a message naming what is wrong.
 QVariant decode(const QJsonValue& value, QString* error);
 
 QJsonValue encodePacket(const DataPacket& packet);
