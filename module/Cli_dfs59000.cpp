@@ -694,10 +694,6 @@ void TfrmTransmissaoCCe::GetParamDFS()
 
 // --- invoice retrieval ---------------------------------------------------------------------
 
-void TfrmTransmissaoCCe::sbtFiltroClick(QObject*) {}
-
-void TfrmTransmissaoCCe::AplicaFiltro() {}
-
 void TfrmTransmissaoCCe::GetNotafiscal(const QString& cdFiliEmit, const QString& cdFiliOrig, const QString& tiposOper,
                                        const QString& cdEmpresa, const QString& cdInscEsta, const QString& cdInscMuni,
                                        const QString& cdSerie, const QString& cdFiliRece, const QString& idOrigDest,
@@ -735,21 +731,11 @@ void TfrmTransmissaoCCe::GetNotafiscal(const QString& cdFiliEmit, const QString&
 
 // --- invoice grid ---------------------------------------------------------------------------
 
-void TfrmTransmissaoCCe::dbgPadraoDrawColumnCell(fw::TDBGrid*, QPainter*, const QRect&, int, fw::Field*, int) {}
-void TfrmTransmissaoCCe::dbgPadraoDblClick(QObject*) {}
-
 void TfrmTransmissaoCCe::dbgPadraoKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift)
 {
     TfrmPadrao::dbgPadraoKeyDown(sender, key, shift);
 }
 
-void TfrmTransmissaoCCe::dbgPadraoTitleClick(fw::TDBGrid*, int) {}
-void TfrmTransmissaoCCe::cdsNotaFiscalNRINSJURNFGetText(fw::Field*, QString&, bool) {}
-void TfrmTransmissaoCCe::cdsNotaFiscalCDFILIEMITGetText(fw::Field*, QString&, bool) {}
-void TfrmTransmissaoCCe::cdsNotaFiscalIDEMAILCCEGetText(fw::Field*, QString&, bool) {}
-void TfrmTransmissaoCCe::cdsNotaFiscalIDEMAILCCETRANSGetText(fw::Field*, QString&, bool) {}
-void TfrmTransmissaoCCe::cdsNotaFiscalIDTPAMBNFEGetText(fw::Field*, QString&, bool) {}
-void TfrmTransmissaoCCe::cdsNotaFiscalNRLANCTONFGetText(fw::Field*, QString&, bool) {}
 
 void TfrmTransmissaoCCe::cdsNotaFiscalAfterScroll(fw::DataSet*)
 {
@@ -768,8 +754,6 @@ void TfrmTransmissaoCCe::pgcPadraoChange(QObject* sender)
 {
     TfrmPadrao::pgcPadraoChange(sender);
 }
-
-void TfrmTransmissaoCCe::sbtProcurarClick(QObject*) {}
 
 // --- letters --------------------------------------------------------------------------------
 
