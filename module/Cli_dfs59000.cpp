@@ -734,6 +734,8 @@ void TfrmTransmissaoCCe::GetNotafiscal(const QString& cdFiliEmit, const QString&
 void TfrmTransmissaoCCe::dbgPadraoKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift)
 {
     TfrmPadrao::dbgPadraoKeyDown(sender, key, shift);
+    if (key == Qt::Key_Space)
+        dbgPadraoDblClick(sender);
 }
 
 
