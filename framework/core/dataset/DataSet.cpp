@@ -1,7 +1,9 @@
 #include "dataset/DataSet.h"
 
+#include <QHash>
 #include <QLocale>
 #include <algorithm>
+#include <tuple>
 #include <cmath>
 #include <unordered_map>
 #include <vector>
@@ -170,6 +172,11 @@ struct DataSet::Impl {
     int lo = 0, hi = 0;
     std::vector<RowData*> list;
     std::vector<QVariant> rangeKey;
+    std::vector<QString> sortedKeys; // key texts of the sorted rows, when every key field is text
+    QHash<QStringView, std::pair<int, int>> groups; // prefix of a key text -> sorted range
+    size_t groupK = 0;
+    bool groupsValid = false;
+    int lookupsSinceChange = 0;
 
     int cur = -1;
     bool bof = true, eof = true;
@@ -287,6 +294,21 @@ struct DataSet::Impl {
 
     void computeRange()
     {
+        if (hasKeyTexts() && textKeys(rangeKey.size())) {
+            QString prefix;
+            for (const QVariant& v : rangeKey)
+                appendKeyText(prefix, v);
+            const size_t k = rangeKey.size();
+            const bool desc = keyDesc;
+            auto cmp = [&](const QString& rowKey) {
+                const int c = QStringView(rowKey).left(prefixLength(rowKey, k)).compare(prefix);
+                return desc ? -c : c;
+            };
+            auto kb = sortedKeys.begin(), ke = sortedKeys.end();
+            lo = int(std::partition_point(kb, ke, [&](const QString& x) { return cmp(x) < 0; }) - kb);
+            hi = int(std::partition_point(kb + lo, ke, [&](const QString& x) { return cmp(x) <= 0; }) - kb);
+            return;
+        }
         auto b = sorted.begin(), e = sorted.end();
         lo = int(std::lower_bound(b, e, rangeKey, [this](const RowData* r, const std::vector<QVariant>& k) {
                      return cmpKey(r, k) < 0;
@@ -316,11 +338,13 @@ struct DataSet::Impl {
         }
         if (!key.empty()) {
             rangeKey = key;
-            computeRange();
             if (only && !keyCi && eqs.size() == key.size()) {
                 mode = Mode::Range;
+                if (!lookupRange())
+                    computeRange();
                 return;
             }
+            computeRange();
             mode = Mode::List;
             for (int i = lo; i < hi; ++i)
                 if (filterExpr.matches(sorted[size_t(i)]->values))
@@ -340,11 +364,156 @@ struct DataSet::Impl {
             natural[i]->nat = int(i);
     }
 
+    // Text keys: the key fields' values written one after the other so that comparing
+    // the texts compares the fields one by one (each ends with a 0, and the characters 0
+    // and 1 are escaped so the end mark sorts first). Sorting and grouping on one
+    // contiguous text per row is several times faster than comparing variants.
+    bool textKeys(size_t k) const
+    {
+        if (keyCi || k == 0 || k > keyFields.size())
+            return false;
+        for (size_t i = 0; i < k; ++i)
+            if (!isText(keyTypes[i]))
+                return false;
+        return true;
+    }
+
+    static void appendKeyText(QString& out, const QVariant& v)
+    {
+        if (nullish(v)) {
+            out += QChar(0);
+            return;
+        }
+        QString tmp;
+        const QString& s = v.metaType().id() == QMetaType::QString ? *static_cast<const QString*>(v.constData())
+                                                                    : (tmp = v.toString());
+        for (QChar c : s) {
+            const ushort u = c.unicode();
+            if (u <= 1) {
+                out += QChar(1);
+                out += QChar(ushort(u + 1));
+            } else {
+                out += c;
+            }
+        }
+        out += QChar(0);
+    }
+
+    QString keyText(const RowData* r, size_t k) const
+    {
+        QString out;
+        for (size_t i = 0; i < k; ++i)
+            appendKeyText(out, r->values.at(keyFields[i]));
+        return out;
+    }
+
+    // Length of the first k fields of a key text (up to and with the k-th end mark).
+    static qsizetype prefixLength(const QString& key, size_t k)
+    {
+        const QChar* p = key.constData();
+        const qsizetype n = key.size();
+        qsizetype i = 0;
+        for (size_t f = 0; f < k && i < n; ++i)
+            if (p[i].unicode() == 0)
+                ++f;
+        return i;
+    }
+
+    bool hasKeyTexts() const { return !sortedKeys.empty() && sortedKeys.size() == sorted.size(); }
+
     void sortAll()
     {
         sorted = natural;
-        if (!keyFields.empty())
+        sortedKeys.clear();
+        groupsValid = false;
+        lookupsSinceChange = 0;
+        if (keyFields.empty())
+            return;
+        if (!textKeys(keyFields.size())) {
             std::sort(sorted.begin(), sorted.end(), lessRows());
+            return;
+        }
+        std::vector<std::pair<QString, RowData*>> keyed;
+        keyed.reserve(natural.size());
+        for (RowData* r : natural)
+            keyed.emplace_back(keyText(r, keyFields.size()), r);
+        const bool desc = keyDesc;
+        std::sort(keyed.begin(), keyed.end(), [desc](const auto& a, const auto& b) {
+            const int c = QString::compare(a.first, b.first);
+            if (c)
+                return desc ? c > 0 : c < 0;
+            return a.second->nat < b.second->nat;
+        });
+        sortedKeys.reserve(keyed.size());
+        for (size_t i = 0; i < keyed.size(); ++i) {
+            sorted[i] = keyed[i].second;
+            sortedKeys.push_back(std::move(keyed[i].first));
+        }
+    }
+
+    // Keeps the key texts beside the sorted rows when a row goes in or out.
+    void keyInserted(size_t pos, const RowData* r)
+    {
+        if (textKeys(keyFields.size()) && sortedKeys.size() + 1 == sorted.size())
+            sortedKeys.insert(sortedKeys.begin() + qptrdiff(pos), keyText(r, keyFields.size()));
+        else
+            sortedKeys.clear();
+    }
+    void keyErased(size_t pos)
+    {
+        if (sortedKeys.size() == sorted.size() + 1)
+            sortedKeys.erase(sortedKeys.begin() + qptrdiff(pos));
+        else
+            sortedKeys.clear();
+    }
+
+    // Equality filters on a text index prefix, switched on every move of another data
+    // set, find their rows through a table of the prefix's groups: one hash lookup
+    // instead of two binary searches that miss the cache at every step. The table is
+    // built once the same prefix has been asked for often enough since the last change;
+    // its keys are views into the key texts, so building it allocates no strings.
+    bool lookupRange()
+    {
+        const size_t k = rangeKey.size();
+        if (!textKeys(k) || !hasKeyTexts())
+            return false;
+        if (!groupsValid || groupK != k) {
+            if (++lookupsSinceChange < 16 + int(sorted.size() / 1024))
+                return false;
+            groups.clear();
+            groups.reserve(qsizetype(sorted.size() / 2 + 1));
+            QStringView prev;
+            int start = 0;
+            for (size_t i = 0; i < sortedKeys.size(); ++i) {
+                const QStringView key = QStringView(sortedKeys[i]).left(prefixLength(sortedKeys[i], k));
+                if (i > 0 && key != prev) {
+                    groups.insert(prev, {start, int(i)});
+                    start = int(i);
+                }
+                prev = key;
+            }
+            if (!sortedKeys.empty())
+                groups.insert(prev, {start, int(sortedKeys.size())});
+            groupK = k;
+            groupsValid = true;
+        }
+        QString key;
+        for (const QVariant& v : rangeKey)
+            appendKeyText(key, v);
+        const auto it = groups.constFind(QStringView(key));
+        if (it == groups.cend())
+            lo = hi = 0;
+        else
+            std::tie(lo, hi) = *it;
+        return true;
+    }
+
+    void sortedChanged()
+    {
+        groupsValid = false;
+        lookupsSinceChange = 0;
+        if (!groups.isEmpty())
+            groups.clear(); // its keys point into the key texts
     }
 
     void resolveIndex()
@@ -492,6 +661,9 @@ struct DataSet::Impl {
 
     void clearRows()
     {
+        sortedChanged();
+        groups.clear();
+        sortedKeys.clear();
         rows.clear();
         natural.clear();
         sorted.clear();
@@ -1063,8 +1235,10 @@ void DataSet::post()
         if (changed) {
             oldPos = d->viewPos(r);
             const int sp = d->posIn(d->sorted, r);
-            if (sp >= 0)
+            if (sp >= 0) {
                 d->sorted.erase(d->sorted.begin() + sp);
+                d->keyErased(size_t(sp));
+            }
             if (d->mode == Impl::Mode::List) {
                 const int lp = d->posIn(d->list, r);
                 if (lp >= 0)
@@ -1081,8 +1255,12 @@ void DataSet::post()
         }
     }
     if (r) {
+        d->sortedChanged();
         auto it = std::lower_bound(d->sorted.begin(), d->sorted.end(), r, d->lessRows());
+        const size_t pos = size_t(it - d->sorted.begin());
         d->sorted.insert(it, r);
+        if (!d->keyFields.empty())
+            d->keyInserted(pos, r);
         if (d->mode == Impl::Mode::List && d->filterExpr.matches(r->values)) {
             auto lt = std::lower_bound(d->list.begin(), d->list.end(), r, d->lessRows());
             d->list.insert(lt, r);
@@ -1141,8 +1319,11 @@ void DataSet::deleteRecord()
         if (lp >= 0)
             d->list.erase(d->list.begin() + lp);
     }
-    if (sp >= 0)
+    if (sp >= 0) {
         d->sorted.erase(d->sorted.begin() + sp);
+        d->keyErased(size_t(sp));
+    }
+    d->sortedChanged();
     d->natural.erase(d->natural.begin() + r->nat);
     d->renumber(size_t(r->nat));
     if (d->mode == Impl::Mode::Range)

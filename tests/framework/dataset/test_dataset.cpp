@@ -507,3 +507,69 @@ TEST(DataSetScale, PerInvoiceFilterOverManyLettersStaysQuick)
     // Sanity bound only: a scan per move would take minutes here, not seconds.
     EXPECT_LT(t.elapsed(), 60000);
 }
+
+TEST(DataSetIndex, OrderAndKeyFiltersAgreeWithFieldComparisonForAnyText)
+{
+    // Texts with the characters an index key escapes, prefixes of each other and nulls.
+    const QStringList alphabet = {QString(QChar(0)), QString(QChar(1)), QString(QChar(2)), "a", "B", "b"};
+    quint32 seed = 12345;
+    auto rnd = [&seed](int n) {
+        seed = seed * 1103515245u + 12345u;
+        return int((seed >> 16) % quint32(n));
+    };
+    auto text = [&]() -> QVariant {
+        const int len = rnd(4);
+        if (len == 0 && rnd(2))
+            return fw::nullValue();
+        QString s;
+        for (int i = 0; i < len; ++i)
+            s += alphabet[rnd(alphabet.size())];
+        return s;
+    };
+    DataPacket p;
+    p.fields = {str("A", 5), str("B", 5), typed("N", FieldType::Integer)};
+    for (int i = 0; i < 400; ++i)
+        p.rows.append({text(), text(), qlonglong(i)});
+
+    for (bool desc : {false, true}) {
+        DataSet ds;
+        ds.addIndex("ab", "A;B", desc);
+        ds.setIndexName("ab");
+        ds.setData(p);
+        QList<int> expected;
+        for (int i = 0; i < p.rows.size(); ++i)
+            expected.append(i);
+        auto txt = [](const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() : v.toString(); };
+        std::stable_sort(expected.begin(), expected.end(), [&](int x, int y) {
+            int c = QString::compare(txt(p.rows[x][0]), txt(p.rows[y][0]));
+            if (!c)
+                c = QString::compare(txt(p.rows[x][1]), txt(p.rows[y][1]));
+            return desc ? c > 0 : c < 0;
+        });
+        QList<int> actual;
+        for (ds.first(); !ds.eof(); ds.next())
+            actual.append(int(ds.fieldByName("N")->asInteger()));
+        EXPECT_EQ(actual, expected) << (desc ? "descending" : "ascending");
+
+        // Equality filters on the index prefix, often enough to use the group table too.
+        for (int round = 0; round < 3; ++round)
+            for (int i = 0; i < 40; ++i) {
+                const Row& row = p.rows[(i * 37 + round) % p.rows.size()];
+                const QString a = txt(row[0]), b = txt(row[1]);
+                int want = 0;
+                for (const Row& r : p.rows)
+                    want += txt(r[0]) == a && txt(r[1]) == b;
+                QString quotedA = a, quotedB = b;
+                quotedA.replace("'", "''");
+                quotedB.replace("'", "''");
+                ds.setFiltered(false);
+                ds.setFilter(QStringLiteral("A = '%1' AND B = '%2'").arg(quotedA, quotedB));
+                ds.setFiltered(true);
+                ASSERT_EQ(ds.recordCount(), want) << "round " << round << " row " << i;
+                for (ds.first(); !ds.eof(); ds.next()) {
+                    ASSERT_EQ(ds.fieldByName("A")->asString(), a);
+                    ASSERT_EQ(ds.fieldByName("B")->asString(), b);
+                }
+            }
+    }
+}
