@@ -1,0 +1,84 @@
+// cce-server: the CC-e application server. See usageText() for the command line.
+#include <QCoreApplication>
+#include <QStringList>
+#include <cstdio>
+
+#include "app/ServerConfig.h"
+#include "app/ServerRunner.h"
+#include "methods/Methods.h"
+#include "rpc/MethodRegistry.h"
+#include "store/Store.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int fail(const QString& message, int code = kExitFailure)
+{
+    std::fprintf(stderr, "cce-server: %s\n", message.simplified().toUtf8().constData());
+    return code;
+}
+
+int initDatabase(const srv::ServerConfig& config, const srv::CommandLine& cl)
+{
+    QString error;
+    std::unique_ptr<srv::Store> store = srv::Store::open(config.databaseUrl, &error);
+    if (!store)
+        return fail(QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(error));
+    if (!store->migrate(&error))
+        return fail(QStringLiteral("Não foi possível criar ou atualizar o esquema do banco de dados: %1").arg(error));
+    if (cl.demo && !store->fillDemo(cl.invoices, &error))
+        return fail(QStringLiteral("Não foi possível preencher os dados de demonstração: %1").arg(error));
+    std::printf("%s\n", cl.demo ? "Banco de dados pronto, com os dados de demonstração." : "Banco de dados pronto.");
+    return 0;
+}
+
+int serve(const srv::ServerConfig& config)
+{
+    QString error;
+    if (!config.check(&error))
+        return fail(error);
+    std::unique_ptr<srv::Store> store = srv::Store::open(config.databaseUrl, &error);
+    if (!store)
+        return fail(QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(error));
+    srv::MethodRegistry registry;
+    srv::registerMethods(registry, *store);
+    if (!srv::serveUntilTerminated(config, registry, stdout, &error))
+        return fail(error);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Before Qt or the server start any thread, so every thread inherits the mask and
+    // only the main thread's sigwait takes SIGTERM and SIGINT.
+    srv::blockTerminationSignals();
+    QCoreApplication app(argc, argv);
+
+    srv::CommandLine cl;
+    QString error;
+    if (!srv::parseCommandLine(QCoreApplication::arguments(), &cl, &error)) {
+        std::fputs(srv::usageText().toUtf8().constData(), stderr);
+        return fail(error, kExitUsage);
+    }
+    if (cl.mode == srv::CommandLine::Mode::Help) {
+        std::fputs(srv::usageText().toUtf8().constData(), stdout);
+        return 0;
+    }
+
+    srv::ServerConfig config;
+    if (!cl.configFile.isEmpty()) {
+        QStringList warnings;
+        if (!config.loadFile(cl.configFile, &error, &warnings))
+            return fail(error);
+        for (const QString& w : warnings)
+            std::fprintf(stderr, "cce-server: %s\n", w.toUtf8().constData());
+    }
+    if (!cl.applyTo(&config, &error))
+        return fail(error, kExitUsage);
+
+    return cl.mode == srv::CommandLine::Mode::Init ? initDatabase(config, cl) : serve(config);
+}
