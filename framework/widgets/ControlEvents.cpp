@@ -29,6 +29,8 @@ public:
     // For the key preview: a key event is offered to the preview once, at its first receiver.
     const QEvent* lastKeyEvent = nullptr;
     QPointer<QObject> lastKeyReceiver;
+    int lastKey = 0;
+    Qt::KeyboardModifiers lastModifiers;
 };
 
 FocusWatcher* g_watcher = nullptr;
@@ -167,9 +169,13 @@ bool FocusWatcher::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() != QEvent::KeyPress || previews.isEmpty() || !watched->isWidgetType())
         return false;
-    if (event == lastKeyEvent && lastKeyReceiver && watched->isWidgetType()
+    auto* ke = static_cast<QKeyEvent*>(event);
+    // The same key travelling up to the parents of its receiver: offered already. (A new
+    // event may reuse the old one's address, but then it goes to a receiver, not its parent.)
+    if (event == lastKeyEvent && lastKeyReceiver && watched != lastKeyReceiver && ke->key() == lastKey
+        && ke->modifiers() == lastModifiers
         && isAncestorOrSelf(static_cast<QWidget*>(watched), qobject_cast<QWidget*>(lastKeyReceiver.data())))
-        return false; // the same key travelling up to the parents: already offered
+        return false;
     auto* w = static_cast<QWidget*>(watched);
     QWidget* form = w->window();
     auto it = previews.constFind(form);
@@ -177,7 +183,8 @@ bool FocusWatcher::eventFilter(QObject* watched, QEvent* event)
         return false;
     lastKeyEvent = event;
     lastKeyReceiver = watched;
-    auto* ke = static_cast<QKeyEvent*>(event);
+    lastKey = ke->key();
+    lastModifiers = ke->modifiers();
     int key = ke->key();
     KeyPreview preview = it.value();
     const bool ok = dispatch([&] { preview(key, ke->modifiers()); });
@@ -221,7 +228,7 @@ QWidget* focusedControl(QWidget* inWindowOf)
 
 bool moveFocus(QWidget* to)
 {
-    if (!to || !to->isEnabled() || to->focusPolicy() == Qt::NoFocus)
+    if (!to || !to->isEnabled() || to->focusPolicy() == Qt::NoFocus || !to->isVisibleTo(to->window()))
         return false;
     FocusWatcher* fw = watcher();
     QWidget* from = focusedControl(to);
