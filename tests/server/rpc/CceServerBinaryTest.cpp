@@ -132,7 +132,7 @@ TEST(CceServerBinaryTest, RefusesTheNetworkWithoutAToken)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("cce.db"))) << "the database was touched before the refusal";
 }
 
-TEST(CceServerBinaryTest, BadCommandLineExitsWithUsage)
+TEST(CceServerBinaryTest, FailuresExitNonZeroWithAMessage)
 {
     REQUIRE_BINARY(binary);
     QProcess p;
@@ -140,6 +140,19 @@ TEST(CceServerBinaryTest, BadCommandLineExitsWithUsage)
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_NE(p.exitCode(), 0);
     EXPECT_TRUE(p.readAllStandardError().contains("--listen"));
+
+    QTemporaryDir dir;
+    const QStringList unusable{"--init", "--database", "nosuchdb:" + dir.filePath("x")};
+    p.start(binary, unusable);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_NE(p.exitCode(), 0) << "a database that cannot be opened reported as ready";
+    EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    EXPECT_EQ(p.readAllStandardError().count('\n'), 1);
+
+    p.start(binary, {"--config", dir.filePath("missing.ini")});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_TRUE(p.readAllStandardError().contains("missing.ini"));
 }
 
 } // namespace
