@@ -102,7 +102,7 @@ void HttpRpcServer::Impl::setUp()
         }
     });
 
-    // Refusals httplib makes on its own (413, 404, 405, 400) still answer in JSON-RPC form.
+    // Refusals httplib makes on its own (413; 404 for any other path or HTTP method; 400) still answer in JSON-RPC form.
     http.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty())
             return httplib::Server::HandlerResponse::Unhandled;
@@ -111,8 +111,6 @@ void HttpRpcServer::Impl::setUp()
             message = QStringLiteral("A requisição excede o limite de %1 bytes do servidor.").arg(options.bodyLimit);
         else if (res.status == 404)
             message = QStringLiteral("Recurso inexistente: use POST /rpc/<servidor>.");
-        else if (res.status == 405)
-            message = QStringLiteral("Método HTTP não aceito: use POST.");
         else
             message = QStringLiteral("Requisição HTTP inválida.");
         res.set_content(RpcDispatcher::faultEnvelope(fault::InvalidRequest, message).toStdString(), "application/json");
