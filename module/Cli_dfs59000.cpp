@@ -156,6 +156,9 @@ TfrmTransmissaoCCe::TfrmTransmissaoCCe(QWidget* owner) : fw::TfrmPadrao(owner)
     createMenus();
     createGridColumns();
     createLetterPage();
+    m_built = true;
+    dtsPadraoStateChange(dtsPadrao);
+    medCdEmpresa->setFocus();
 }
 
 TfrmTransmissaoCCe::~TfrmTransmissaoCCe()
@@ -561,6 +564,7 @@ void TfrmTransmissaoCCe::FormCreate(QObject* sender)
 void TfrmTransmissaoCCe::FormShow(QObject* sender)
 {
     TfrmPadrao::FormShow(sender);
+    medCdEmpresa->setFocus();
     medCdEmpresa->setText(EmprProc());
     Vd_Empresa(false);
 }
@@ -755,12 +759,17 @@ void TfrmTransmissaoCCe::cdsNotaFiscalAfterScroll(fw::DataSet*)
 void TfrmTransmissaoCCe::pgcPadraoChange(QObject* sender)
 {
     TfrmPadrao::pgcPadraoChange(sender);
+    dtsPadraoStateChange(dtsPadrao);
+    dbmCorrecao->setFocus();
 }
 
 // --- letters --------------------------------------------------------------------------------
 
 void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
 {
+    // The base raises it while the screen's own controls are still being built.
+    if (!m_built)
+        return;
     const fw::DataSetState state = cdsCCe->state();
     const bool editing = state == fw::DataSetState::Edit || state == fw::DataSetState::Insert;
     const bool browse = state == fw::DataSetState::Browse;
@@ -822,7 +831,7 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     mnuEmailTodasPrinc->setEnabled(true);
     mnuEmailSelecPrincTransp->setEnabled(emailTransp);
     // Moving to another invoice while a letter is being written would lose it.
-    dbnPadrao->setEnabled(!editing);
+    panNavegador->setEnabled(!editing);
 
     sbtIncluir->setEnabled(mnuIncluir->isEnabled());
     sbtAlterar->setEnabled(mnuAlterar->isEnabled());
@@ -849,7 +858,13 @@ void TfrmTransmissaoCCe::cdsCCeBeforePost(fw::DataSet*) {}
 void TfrmTransmissaoCCe::cdsCCeAfterPost(fw::DataSet*) {}
 void TfrmTransmissaoCCe::cdsCCeBeforeDelete(fw::DataSet*) {}
 void TfrmTransmissaoCCe::cdsCCeAfterDelete(fw::DataSet*) {}
-void TfrmTransmissaoCCe::cdsCCeAfterScroll(fw::DataSet*) {}
+void TfrmTransmissaoCCe::cdsCCeAfterScroll(fw::DataSet*)
+{
+    dtsPadraoStateChange(dtsPadrao);
+    const QString seq = cdsNotaFiscal->active() && !cdsNotaFiscal->isEmpty() ? cdsNotaFiscalNRSEQCCE->asString()
+                                                                             : QString();
+    lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString() : QStringLiteral("/ ") + seq);
+}
 void TfrmTransmissaoCCe::sbtUltimaCCeClick(QObject*) {}
 void TfrmTransmissaoCCe::sbtProximaCCeClick(QObject*) {}
 void TfrmTransmissaoCCe::sbtAnteriorCCeClick(QObject*) {}

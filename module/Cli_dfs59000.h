@@ -229,6 +229,7 @@ private:
     void onTriggered(QAction* action, void (TfrmTransmissaoCCe::*handler)(QObject*));
 
     QString stTiposEmis;
+    bool m_built = false;
     friend class TfrmFiltroTransmissao;
 };
 
