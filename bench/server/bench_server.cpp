@@ -1,0 +1,177 @@
+// GetNotaFiscal on a large company database against the lower bound of reading the same
+// rows and writing them as JSON with the sqlite3 command-line tool.
+//
+//   bench_server [--invoices N] [--letters M] [--runs R] [--keep FILE | --reuse FILE]
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+
+#include "DemoData.h"
+#include "methods/Methods.h"
+#include "store/Store.h"
+#include "values/JsonCodec.h"
+
+namespace {
+
+int option(const QStringList& args, const char* name, int fallback)
+{
+    const int at = args.indexOf(QString::fromLatin1(name));
+    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
+}
+
+// The statements GetNotaFiscal runs for a whole company, with the company inline.
+const char* kSql =
+    "SELECT N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, N.CDSERIE, "
+    "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
+    "N.CDEMPRESA, N.CDINSCESTA, N.CDINSCMUNI, N.NRLICENCAUSO, N.CDCLIENTE, N.CDFILIRECE, N.CDFORNECED, "
+    "N.IDTIPOEMISNFE, N.CDTIPOOPER, N.IDENTRSAIDOP, L.NRSEQCCE, N.IDORIGDESTNF, N.IDTPIJURNF, L.CDSTATUSCCE, "
+    "N.NRACESSONFE, N.NRINSJURTRAN, N.DTHRPROTOCOLNFE FROM NOTAFISCAL N "
+    "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+    "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X WHERE X.CDFILIAL = N.CDFILIAL "
+    "AND X.NRLANCTONF = N.NRLANCTONF) WHERE N.CDEMPRESA = '01' AND N.CDMODELONF = '55'; "
+    "SELECT L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.DSOBSSTATUSCCE, "
+    "L.DTHRPROTOCOLCCE, L.NRPROTOCOLCCE, L.IDEMAILCCE, L.IDEMAILCCETRANS FROM NOTAFISCAL N "
+    "JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+    "WHERE N.CDEMPRESA = '01' AND N.CDMODELONF = '55';";
+
+// CPU seconds of this process and of its waited-for children: on a shared machine wall
+// time mostly measures the neighbours.
+double selfCpu()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+double childrenCpu()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // As the server does: without TZ the C library re-reads the zone file at every
+    // local-time conversion.
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int invoices = option(args, "--invoices", 100000);
+    const int letters = option(args, "--letters", 150000);
+    const int runs = std::max(1, option(args, "--runs", 3));
+    const int keepAt = args.indexOf(QStringLiteral("--keep"));
+    const int reuseAt = args.indexOf(QStringLiteral("--reuse"));
+    const bool reuse = reuseAt >= 0 && reuseAt + 1 < args.size();
+
+    QTemporaryDir dir;
+    const QString file = reuse                                ? args[reuseAt + 1]
+                         : keepAt >= 0 && keepAt + 1 < args.size() ? args[keepAt + 1]
+                                                                     : dir.filePath(QStringLiteral("bench.db"));
+    if (!reuse)
+        QFile::remove(file);
+    QString error;
+    auto store = srv::Store::open(QStringLiteral("sqlite:") + file, &error);
+    if (!store || !store->migrate(&error)) {
+        std::fprintf(stderr, "bench_server: %s\n", qPrintable(error));
+        return 1;
+    }
+    QElapsedTimer t;
+    t.start();
+    if (!reuse) {
+        QSqlDatabase db = store->connection();
+        db::DemoOptions o;
+        o.invoices = invoices;
+        o.letters = letters;
+        db::DemoSummary s;
+        if (!db::fillDemo(db, o, &error, &s)) {
+            std::fprintf(stderr, "bench_server: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("database: %d invoices, %d letters, %d batches in %.2f s (%s)\n", s.invoices, s.letters, s.batches,
+                    t.elapsed() / 1000.0, qPrintable(file));
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        q.exec(QStringLiteral("ANALYZE"));
+    }
+
+    srv::MethodRegistry registry;
+    srv::registerMethods(registry, *store);
+    const srv::Method* m = registry.find(srv::kServerTransmissao, QStringLiteral("GetNotaFiscal"));
+    QVariantList params;
+    for (int i = 0; i < 13; ++i)
+        params << QStringLiteral("T");
+    params[3] = QStringLiteral("01");
+    params[12] = QString();
+    params << false << QVariant() << QVariant();
+
+    qint64 best = -1;
+    double bestCpu = -1;
+    qsizetype bytes = 0;
+    int rows = 0, letterRows = 0;
+    for (int r = 0; r < runs; ++r) {
+        t.restart();
+        const double cpu0 = selfCpu();
+        const QVariant result = m->fn(params);
+        const QJsonValue encoded = fw::json::encode(result);
+        const QByteArray body = QJsonDocument(encoded.toArray()).toJson(QJsonDocument::Compact);
+        const qint64 ms = t.elapsed();
+        const double cpu = selfCpu() - cpu0;
+        if (best < 0 || ms < best)
+            best = ms;
+        if (bestCpu < 0 || cpu < bestCpu)
+            bestCpu = cpu;
+        bytes = body.size();
+        const QVariantList l = result.toList();
+        rows = l.value(0).value<fw::DataPacket>().rows.size();
+        letterRows = l.value(1).value<fw::DataPacket>().rows.size();
+    }
+    std::printf("GetNotaFiscal (company 01, all criteria T) encoded as JSON: %d invoices, %d letters, %lld bytes, "
+                "best of %d: %lld ms wall, %.3f s CPU\n",
+                rows, letterRows, static_cast<long long>(bytes), runs, static_cast<long long>(best), bestCpu);
+
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (sqlite3.isEmpty()) {
+        std::printf("sqlite3 command-line tool not found: no lower bound measured\n");
+        return 0;
+    }
+    qint64 bound = -1;
+    double boundCpu = -1;
+    qsizetype boundBytes = 0;
+    for (int r = 0; r < runs; ++r) {
+        QProcess p;
+        t.restart();
+        const double cpu0 = childrenCpu();
+        p.start(sqlite3, {QStringLiteral("-json"), file, QString::fromLatin1(kSql)});
+        p.waitForFinished(-1);
+        const QByteArray out = p.readAllStandardOutput();
+        const qint64 ms = t.elapsed();
+        const double cpu = childrenCpu() - cpu0;
+        if (boundCpu < 0 || cpu < boundCpu)
+            boundCpu = cpu;
+        if (p.exitCode() != 0) {
+            std::fprintf(stderr, "sqlite3 failed: %s\n", p.readAllStandardError().constData());
+            return 1;
+        }
+        if (bound < 0 || ms < bound)
+            bound = ms;
+        boundBytes = out.size();
+    }
+    std::printf("sqlite3 -json, same rows: %lld bytes, best of %d: %lld ms wall, %.3f s CPU\n",
+                static_cast<long long>(boundBytes), runs, static_cast<long long>(bound), boundCpu);
+    std::printf("ratio GetNotaFiscal / sqlite3: %.2f wall, %.2f CPU (aim: under 2)\n",
+                bound > 0 ? double(best) / double(bound) : 0.0, boundCpu > 0 ? bestCpu / boundCpu : 0.0);
+    return 0;
+}
