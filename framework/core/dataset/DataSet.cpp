@@ -587,10 +587,10 @@ struct DataSet::Impl {
         }
     }
 
+    // State changes reach the data sources even while controls are disabled: screens
+    // enable their commands from them, and a frozen grid must not hide an edit state.
     void sourcesState()
     {
-        if (disableCount)
-            return;
         const auto copy = sources;
         for (const auto& ref : copy) {
             TDataSource* s = ref.src;

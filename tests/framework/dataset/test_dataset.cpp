@@ -440,8 +440,9 @@ TEST(DataSetControls, DisabledControlsSilenceViewsUntilTheLastEnable)
     QSignalSpy moves(&ds, &DataSet::currentChanged);
     QSignalSpy rows(&ds, &DataSet::rowChanged);
     TDataSource src;
-    int dataChanges = 0;
+    int dataChanges = 0, stateChanges = 0;
     src.OnDataChange = [&](QObject*, Field*) { ++dataChanges; };
+    src.OnStateChange = [&](QObject*) { ++stateChanges; };
     src.setDataSet(&ds);
     int scrolls = 0;
     ds.AfterScroll = [&](DataSet*) { ++scrolls; };
@@ -457,7 +458,8 @@ TEST(DataSetControls, DisabledControlsSilenceViewsUntilTheLastEnable)
     ds.setFiltered(true);
     ds.enableControls();
     EXPECT_EQ(resets.count() + moves.count() + rows.count() + dataChanges, 0);
-    EXPECT_EQ(scrolls, 2); // data set events still run
+    EXPECT_EQ(scrolls, 2);      // data set events still run
+    EXPECT_EQ(stateChanges, 2); // and the data source still hears of edit and browse
     ds.enableControls();
     EXPECT_FALSE(ds.controlsDisabled());
     EXPECT_EQ(resets.count(), 1);
