@@ -444,6 +444,8 @@ TEST(DataSetControls, DisabledControlsSilenceViewsUntilTheLastEnable)
     src.OnDataChange = [&](QObject*, Field*) { ++dataChanges; };
     src.OnStateChange = [&](QObject*) { ++stateChanges; };
     src.setDataSet(&ds);
+    EXPECT_EQ(stateChanges, 1); // bound to an open data set: inactive to browse
+    stateChanges = 0;
     int scrolls = 0;
     ds.AfterScroll = [&](DataSet*) { ++scrolls; };
 
