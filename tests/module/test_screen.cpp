@@ -660,3 +660,54 @@ TEST_F(ScreenTest, EachInvoiceShowsOnlyItsOwnLettersEvenWithQuotesInItsKey)
     EXPECT_FALSE(screen->sbtImprimir->isEnabled());
     expectNoSurprises();
 }
+
+TEST_F(ScreenTest, RetrievalLoadsBothListsOrShowsTheServersText)
+{
+    const fw::FieldDefs nf = screen->cdsNotaFiscal->fieldDefs();
+    const fw::FieldDefs cc = screen->cdsCCe->fieldDefs();
+    QVariant answer = QVariantList{
+        QVariant::fromValue(makePacket(nf, {invoice("0001", "0000000002", "000000020", "2", "07", "135"),
+                                            invoice("0001", "0000000001", "000000010", "1", "03")})),
+        QVariant::fromValue(makePacket(cc, {letter("0001", "0000000001", "03"), letter("0001", "0000000002", "07")}))};
+    m_server.on(QStringLiteral("GetNotaFiscal"), [&answer](const QVariantList&) { return answer; });
+    m_context.branchMode = true;
+    fw::setHostContext(m_context);
+    const QDateTime ini(QDate(2026, 12, 1), QTime(0, 0));
+    const QDateTime fim(QDate(2026, 12, 7), QTime(0, 0));
+
+    screen->GetNotafiscal("T", "0001", "S01;S05", "01", "T", "T", "T", "T", "T", "T", "N", "S", "_1_", ini, fim);
+    ASSERT_EQ(m_server.count(QStringLiteral("GetNotaFiscal")), 1);
+    const ServerCall call = m_server.calls.last();
+    EXPECT_EQ(call.server, QStringLiteral("Dfs59000.rdmTransmissaoCCe"));
+    ASSERT_EQ(call.args.size(), 16);
+    EXPECT_EQ(call.args[2].toString(), QStringLiteral("S01;S05"));
+    EXPECT_EQ(call.args[12].toString(), QStringLiteral("_1_"));
+    EXPECT_EQ(call.args[13], QVariant(true));
+    EXPECT_EQ(call.args[14].toDateTime(), ini);
+    EXPECT_EQ(call.args[15].toDateTime(), fim);
+    // First invoice by number, its letters only, the hidden sequence label, the wait shown and closed.
+    EXPECT_EQ(screen->cdsNotaFiscalNRLANCTONF->asString(), QStringLiteral("0000000001"));
+    EXPECT_EQ(screen->cdsCCe->recordCount(), 1);
+    EXPECT_EQ(screen->lblMaxCCe->text(), QStringLiteral("/ 03"));
+    EXPECT_TRUE(screen->sbtTransmite->isEnabled());
+    EXPECT_EQ(m_ui.busyShowCount(), 1);
+    EXPECT_FALSE(m_ui.busyShown());
+
+    // An error text: shown, nothing replaced.
+    answer = QStringLiteral("Nenhuma nota fiscal encontrada.");
+    m_ui.expectMessage(QStringLiteral("Nenhuma nota fiscal encontrada."), fw::mbOK);
+    EXPECT_NO_THROW(
+        screen->GetNotafiscal("T", "T", "T", "01", "T", "T", "T", "T", "T", "T", "", "S", "", QDateTime(), QDateTime()));
+    EXPECT_EQ(screen->cdsNotaFiscal->recordCount(), 2);
+    EXPECT_TRUE(fw::isNull(m_server.calls.last().args[14]));
+    EXPECT_FALSE(m_ui.busyShown());
+
+    // An invoice without letters leaves the sequence label empty.
+    answer = QVariantList{QVariant::fromValue(makePacket(nf, {invoice("0001", "0000000005", "000000050", "0", "00")})),
+                          QVariant::fromValue(makePacket(cc, {}))};
+    screen->GetNotafiscal("T", "T", "T", "01", "T", "T", "T", "T", "T", "T", "", "S", "", QDateTime(), QDateTime());
+    EXPECT_TRUE(screen->lblMaxCCe->text().isEmpty());
+    EXPECT_TRUE(screen->cdsCCe->isEmpty());
+    EXPECT_EQ(m_ui.pendingExpectations(), 0);
+    expectNoSurprises();
+}
