@@ -610,9 +610,8 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
     nbkCliente->setPageIndex(3);
 }
 
-void TfrmFiltroTransmissao::FormShow(QObject* sender)
+void TfrmFiltroTransmissao::FormShow(QObject*)
 {
-    fw::TfrmRotiGeral::FormShow(sender);
     const TRecordFilter& r = RecordFilter;
     const bool livre = !ModuFili();
     for (QWidget* w : std::initializer_list<QWidget*>{lblFilial, medCdFilial, btpFiliEmit, lblOrig, medCdFiliOrig,
@@ -627,6 +626,7 @@ void TfrmFiltroTransmissao::FormShow(QObject* sender)
     boConfirma = false;
     m_confirmed = false;
     boActive = true;
+    setResult(QDialog::Rejected);
 
     cbbIdOperacao->setItemIndex(r.IdOperacao);
     nbkCliente->setPageIndex(r.DestRem);
@@ -885,7 +885,7 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
         r.*e.sem = !(this->*e.box)->Checked();
 
     m_confirmed = true;
-    Close();
+    setModalResult(QDialog::Accepted);
 }
 
 // --- unit start and end --------------------------------------------------------------

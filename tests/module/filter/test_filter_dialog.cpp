@@ -353,6 +353,43 @@ TEST_F(FilterTest, RecipientKindsDirectionAndDateSwitch)
     EXPECT_EQ(arg(s_calls[2], 10), QStringLiteral("52998224725"));
 }
 
+TEST_F(FilterTest, LookupsListRegistrationNumbersFormattedAndFillWithoutChecking)
+{
+    showDialog([this](TfrmFiltroTransmissao* dlg) {
+        dlg->cbbDestRem->setItemIndex(0);
+        dlg->cbbDestRemChange(dlg->cbbDestRem);
+        int shownRows = 0;
+        QString shown;
+        ui.expectPick([&](fw::DataSet* ds) {
+            shownRows = ds->recordCount();
+            ds->first();
+            shown = ds->fieldByName(QStringLiteral("NRINSJURCLIE"))->displayText();
+            return 1;
+        });
+        EXPECT_TRUE(dlg->btpCliente->Pesquisa());
+        EXPECT_EQ(shownRows, 1);
+        EXPECT_EQ(shown, QStringLiteral("11.222.333/0001-81"));
+        EXPECT_EQ(ui.picks().last().title, QStringLiteral("Cliente"));
+        EXPECT_EQ(dlg->medCliente->text(), QStringLiteral("11222333000181"));
+        EXPECT_EQ(dlg->edtNmCliente->text(), QStringLiteral("Cliente Um")) << "the name survives the code's change";
+        EXPECT_TRUE(dlg->medCliente->EditMask().isEmpty()) << "no check (and no mask) until the edit is left";
+
+        // The origin lookup lists only what the issuing branch centralises.
+        QStringList codes;
+        ui.expectPick([&](fw::DataSet* ds) {
+            for (ds->first(); !ds->eof(); ds->next())
+                codes << ds->fieldByName(QStringLiteral("CDFILIAL"))->asString();
+            return 2;
+        });
+        EXPECT_TRUE(dlg->btpFiliOrig->Pesquisa());
+        EXPECT_EQ(codes, (QStringList{QStringLiteral("0002"), QStringLiteral("0009")}));
+        EXPECT_EQ(dlg->medCdFiliOrig->text(), QStringLiteral("0009"));
+        EXPECT_EQ(dlg->edtNmFilialOrig->text(), QStringLiteral("Faturamento"));
+        EXPECT_TRUE(dlg->edtCdInscEsta->text().isEmpty()) << "the origin's change cleared the registrations";
+        dlg->sbtCancelClick();
+    });
+}
+
 TEST_F(FilterTest, ServerErrorTextIsShownAndTheCriteriaAreStoredAllTheSame)
 {
     s_errorText = QStringLiteral("Nenhuma nota fiscal encontrada.");
