@@ -1,0 +1,270 @@
+#include "GridFixture.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "Schema.h"
+#include "errors/Dispatch.h"
+#include "host/Context.h"
+#include "net/InProcessTransport.h"
+#include "values/JsonCodec.h"
+#include "values/Value.h"
+
+namespace gridserver {
+QList<Invoice> invoices;
+QList<QVariantList> letters;
+QString errorText;
+QList<QVariantList> calls;
+} // namespace gridserver
+
+fw::ScriptedUiServices* GridTest::s_ui = nullptr;
+
+namespace {
+
+const char* kConnection = "company";
+fw::ScriptedUiServices::Install* g_install = nullptr;
+fw::TransportFactory g_previousFactory;
+
+QJsonObject answer(const QJsonObject& request, const QVariant& result)
+{
+    return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                       {QStringLiteral("id"), request.value(QStringLiteral("id"))},
+                       {QStringLiteral("result"), fw::json::encode(result)}};
+}
+
+QVariant paramPacket(const QString& branch)
+{
+    fw::DataPacket p = frmTransmissaoCCe->cdsParamDFS->data();
+    p.rows.clear();
+    fw::Row r(p.fields.size());
+    r[p.fieldIndex(QStringLiteral("CDFILIAL"))] = branch;
+    // Lenient: the filter dialog confirms without registrations.
+    r[p.fieldIndex(QStringLiteral("IDNFILTROINSCR"))] = QStringLiteral("S");
+    p.rows.append(r);
+    return QVariant::fromValue(p);
+}
+
+QVariant invoicePacket()
+{
+    fw::DataPacket p;
+    p.fields = frmTransmissaoCCe->cdsNotaFiscal->fieldDefs();
+    for (const Invoice& inv : gridserver::invoices) {
+        fw::Row r(p.fields.size());
+        auto set = [&](const char* name, const QVariant& v) { r[p.fieldIndex(QString::fromLatin1(name))] = v; };
+        set("IDCHECK", QStringLiteral("N"));
+        set("CDFILIAL", inv.cdFilial);
+        set("NRLANCTONF", inv.nrLanctoNf);
+        set("NRNOTAFISCALELE", inv.nrLanctoNf.right(9));
+        set("IDSTATUSCCE", inv.idStatusCce);
+        set("CDINSCESTA", inv.cdInscEsta);
+        set("CDEMPRESA", QStringLiteral("01"));
+        set("IDTIPOEMISNFE", QStringLiteral("1"));
+        set("NRSEQCCE", QStringLiteral("00"));
+        set("NMRAZSOCCLIE", QStringLiteral("Cliente ") + inv.nrLanctoNf.right(3));
+        for (auto it = inv.other.constBegin(); it != inv.other.constEnd(); ++it)
+            r[p.fieldIndex(it.key())] = it.value();
+        p.rows.append(r);
+    }
+    return QVariant::fromValue(p);
+}
+
+QVariant letterPacket()
+{
+    fw::DataPacket p;
+    p.fields = frmTransmissaoCCe->cdsCCe->fieldDefs();
+    for (const QVariantList& l : gridserver::letters) {
+        fw::Row r(p.fields.size());
+        r[p.fieldIndex(QStringLiteral("CDFILIAL"))] = l.value(0);
+        r[p.fieldIndex(QStringLiteral("NRLANCTONF"))] = l.value(1);
+        r[p.fieldIndex(QStringLiteral("NRSEQCCE"))] = l.value(2);
+        r[p.fieldIndex(QStringLiteral("DSCORRECAONFE"))] = l.value(3);
+        p.rows.append(r);
+    }
+    return QVariant::fromValue(p);
+}
+
+} // namespace
+
+
+void GridTest::SetUpTestSuite()
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kConnection));
+    db.setDatabaseName(QStringLiteral(":memory:"));
+    ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
+    QString error;
+    ASSERT_TRUE(db::migrate(db, &error)) << error.toStdString();
+    const char* rows[] = {
+        "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'SP', 'São Paulo', '35')",
+        "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'RJ', 'Rio de Janeiro', '33')",
+        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Empresa Um')",
+        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('02', 'Empresa Dois')",
+        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
+        "VALUES ('0001', 'Matriz', '01', 'IE1', 'IM1', '1', NULL)",
+        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
+        "VALUES ('0002', 'Filial Dois', '01', 'IE2', 'IM2', '2', '0001')",
+        // IE1 and IE2 share state, environment and certificate; the others differ in one.
+        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
+        "VALUES ('01', 'IE1', 'CERT1', '2', '1058', 'SP')",
+        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
+        "VALUES ('01', 'IE2', 'CERT1', '2', '1058', 'SP')",
+        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
+        "VALUES ('01', 'IERJ', 'CERT1', '2', '1058', 'RJ')",
+        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
+        "VALUES ('01', 'IEPROD', 'CERT1', '1', '1058', 'SP')",
+        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
+        "VALUES ('01', 'IECERT', 'CERT9', '2', '1058', 'SP')",
+        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
+        "VALUES ('01', 'IE''Q', 'CERTQ', '2', '1058', 'RJ')",
+    };
+    for (const char* sql : rows)
+        exec(QString::fromUtf8(sql));
+
+    g_previousFactory = fw::setDefaultTransportFactory([](const TNetConnection&) {
+        return std::make_shared<fw::InProcessTransport>(
+            fw::InProcessTransport::Handler([](const QString&, const QJsonObject& request) {
+                const QString method = request.value(QStringLiteral("method")).toString();
+                const QJsonArray params = request.value(QStringLiteral("params")).toArray();
+                if (method == QLatin1String("GetParamDFS"))
+                    return answer(request, paramPacket(params.at(0).toString()));
+                if (method == QLatin1String("GetNotaFiscal")) {
+                    QVariantList args;
+                    for (const QJsonValue& v : params)
+                        args.append(fw::json::decode(v, nullptr));
+                    gridserver::calls.append(args);
+                    if (!gridserver::errorText.isEmpty())
+                        return answer(request, gridserver::errorText);
+                    return answer(request, QVariantList{invoicePacket(), letterPacket()});
+                }
+                return answer(request, QStringLiteral("método não previsto no teste"));
+            }));
+    });
+    s_ui = new fw::ScriptedUiServices;
+    g_install = new fw::ScriptedUiServices::Install(*s_ui);
+}
+
+
+void GridTest::TearDownTestSuite()
+{
+    delete frmFiltroTransmissao;
+    frmFiltroTransmissao = nullptr;
+    delete frmTransmissaoCCe;
+    frmTransmissaoCCe = nullptr;
+    boStCriado = false;
+    delete g_install;
+    g_install = nullptr;
+    delete s_ui;
+    s_ui = nullptr;
+    fw::setDefaultTransportFactory(g_previousFactory);
+    QSqlDatabase::removeDatabase(QString::fromLatin1(kConnection));
+}
+
+void GridTest::SetUp()
+{
+    ui.clear();
+    gridserver::invoices.clear();
+    gridserver::letters.clear();
+    gridserver::errorText.clear();
+    gridserver::calls.clear();
+    fw::HostContext c;
+    c.company = QStringLiteral("01");
+    c.branch = QStringLiteral("0001");
+    c.billingBranch = QStringLiteral("0001");
+    c.processingDate = QDate(2026, 3, 15);
+    c.module = 13;
+    fw::setHostContext(c);
+    if (!frmTransmissaoCCe) {
+        CriaTransmissaoCCe(fw::nullValue());
+        ASSERT_NE(frmTransmissaoCCe, nullptr);
+    }
+    f = frmTransmissaoCCe;
+    oleParam = fw::nullValue();
+    f->medCdEmpresa->setText(QStringLiteral("01"));
+    inCount = 0;
+    stSGinscEsta.clear();
+    stAmbiente.clear();
+    stCertificado.clear();
+    // A fresh filter dialog per test, with its creation defaults.
+    delete frmFiltroTransmissao;
+    frmFiltroTransmissao = nullptr;
+    // Keep the focus off the company panel: leaving it opens the filter dialog.
+    f->dbgPadrao->setFocus();
+}
+
+void GridTest::TearDown()
+{
+    EXPECT_FALSE(ui.hasUnexpected()) << ui.report().toStdString();
+    EXPECT_EQ(ui.pendingExpectations(), 0) << ui.report().toStdString();
+}
+
+void GridTest::exec(const QString& sql)
+{
+    QSqlQuery q(QSqlDatabase::database(QString::fromLatin1(kConnection)));
+    ASSERT_TRUE(q.exec(sql)) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+}
+
+void GridTest::load(const QList<Invoice>& invoices, const QList<QVariantList>& letters)
+{
+    gridserver::invoices = invoices;
+    gridserver::letters = letters;
+    ASSERT_TRUE(fw::dispatch([this] {
+        const QString T = QStringLiteral("T");
+        f->GetNotafiscal(T, T, T, QStringLiteral("01"), T, T, T, T, T, T, T, QStringLiteral("S"), QString(),
+                         QDateTime(), QDateTime());
+    }));
+    ASSERT_TRUE(f->cdsNotaFiscal->active());
+    ASSERT_EQ(f->cdsNotaFiscal->recordCount(), invoices.size());
+}
+
+QList<Invoice> GridTest::many(int n, const QString& status, const QString& inscEsta, int firstNumber)
+{
+    QList<Invoice> out;
+    for (int i = 0; i < n; ++i)
+        out.append({QStringLiteral("0001"), QStringLiteral("%1").arg(firstNumber + i, 10, 10, QLatin1Char('0')),
+                    status, inscEsta, {}});
+    return out;
+}
+
+void GridTest::go(const QString& nrLanctoNf)
+{
+    ASSERT_TRUE(f->cdsNotaFiscal->locate(QStringLiteral("NRLANCTONF"), nrLanctoNf)) << nrLanctoNf.toStdString();
+}
+
+QString GridTest::current(const char* field) const
+{
+    return f->cdsNotaFiscal->fieldByName(QString::fromLatin1(field))->asString();
+}
+
+bool GridTest::dblClick()
+{
+    return fw::dispatch([this] { f->dbgPadraoDblClick(f->dbgPadrao); });
+}
+
+bool GridTest::titleClick(const char* field)
+{
+    const int col = f->dbgPadrao->columnOf(QString::fromLatin1(field));
+    return fw::dispatch([this, col] { f->dbgPadraoTitleClick(f->dbgPadrao, col); });
+}
+
+QStringList GridTest::marked() const
+{
+    QStringList out;
+    fw::DataSet* ds = f->cdsNotaFiscal;
+    const int check = f->cdsNotaFiscalIDCHECK->index();
+    const int key = f->cdsNotaFiscalNRLANCTONF->index();
+    for (int row = 0; row < ds->recordCount(); ++row)
+        if (ds->valueAt(row, check).toString() == QLatin1String("S"))
+            out << ds->valueAt(row, key).toString();
+    return out;
+}
+
+QStringList GridTest::letterTexts() const
+{
+    QStringList out;
+    fw::DataSet* ds = f->cdsCCe;
+    const int text = f->cdsCCeDSCORRECAONFE->index();
+    for (int row = 0; row < ds->recordCount(); ++row)
+        out << ds->valueAt(row, text).toString();
+    return out;
+}
