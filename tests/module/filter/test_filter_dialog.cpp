@@ -306,6 +306,34 @@ TEST_F(FilterTest, BranchArgumentsFollowTheCentralisingBranch)
     EXPECT_EQ(arg(s_calls[1], 2), QStringLiteral("0009"));
 }
 
+TEST_F(FilterTest, OriginBranchMustBeCentralisedByTheIssuingBranchAndRelatedToTheCompany)
+{
+    showDialog([this](TfrmFiltroTransmissao* dlg) {
+        dlg->medCdFiliOrig->setFocus();
+        dlg->medCdFiliOrig->setText(QStringLiteral("3"));
+        ui.expectMessage(kFilialCad, fw::mbOK);
+        EXPECT_FALSE(exitTo(dlg->edtCdInscEsta)) << "0003 is not centralised by 0001";
+        EXPECT_EQ(dlg->medCdFiliOrig->text(), QStringLiteral("0003"));
+        EXPECT_EQ(focused(dlg), QStringLiteral("medCdFiliOrig"));
+
+        dlg->medCdFilial->setText(QString());
+        dlg->medCdFiliOrig->setText(QStringLiteral("0004"));
+        ui.expectMessage(kFilialRelac, fw::mbOK);
+        EXPECT_FALSE(exitTo(dlg->edtCdInscEsta));
+        EXPECT_TRUE(dlg->edtNmFilialOrig->text().isEmpty());
+        EXPECT_EQ(focused(dlg), QStringLiteral("medCdFiliOrig"));
+
+        // Related through EMPRCNTRFIL, with no issuing branch: passes and fills its defaults.
+        dlg->medCdFiliOrig->setText(QStringLiteral("0003"));
+        EXPECT_TRUE(exitTo(dlg->edtCdInscEsta));
+        EXPECT_EQ(dlg->edtNmFilialOrig->text(), QStringLiteral("Filial Tres"));
+        EXPECT_EQ(dlg->edtCdInscEsta->text(), QStringLiteral("IE3"));
+        EXPECT_EQ(dlg->edtCdInscMuni->text(), QStringLiteral("IM3"));
+        EXPECT_EQ(dlg->edtCdSerie->text(), QStringLiteral("3"));
+        dlg->sbtCancelClick();
+    });
+}
+
 TEST_F(FilterTest, RecipientKindsDirectionAndDateSwitch)
 {
     EXPECT_TRUE(showDialog([](TfrmFiltroTransmissao* dlg) {
