@@ -139,6 +139,12 @@ constexpr size_t count(const T (&)[N])
 
 QVariant nv(const QString& s) { return s.isEmpty() ? QVariant() : QVariant(s); }
 
+// Demo times are worked out as plain wall-clock values (no time-zone lookups, which cost
+// a file check each in the C library) and stored in the text form the SQLite driver
+// uses for date-times; PostgreSQL reads the same text as a timestamp.
+QDateTime wall(const QDate& d, const QTime& t) { return QDateTime(d, t, Qt::UTC); }
+QVariant stamp(const QDateTime& wallTime) { return wallTime.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")); }
+
 QString xmlEscape(const QString& s)
 {
     QString out = s.toHtmlEscaped();
@@ -320,7 +326,7 @@ bool Generator::referenceData(QString* error)
             const QString ctrl = QStringLiteral("%1S%2").arg(QString::fromLatin1(d.code)).arg(s);
             if (!insert(QStringLiteral("CTRLNUMENF"),
                         {"CDCTRLNUMENF", "DTEMISCTNUNF", "IDCONSDTEMIS", "IDUTCTRLFORM", "IDUTLOCAEMIS", "IDUTFILILCEM"},
-                        {ctrl, QDateTime(m_today.addDays(-200), QTime(0, 0)), QStringLiteral("S"), QStringLiteral("N"),
+                        {ctrl, stamp(wall(m_today.addDays(-200), QTime(0, 0))), QStringLiteral("S"), QStringLiteral("N"),
                          QStringLiteral("N"), QStringLiteral("N")},
                         error))
                 return false;
@@ -356,9 +362,22 @@ bool Generator::referenceData(QString* error)
                         error))
                 return false;
     }
+    // The relation carries the head office's registrations, which company 03 holds too.
+    const Branch& head = m_branches[0];
     if (!insert(QStringLiteral("EMPRCNTRFIL"), {"CDEMPRESA", "CDFILIAL", "CDINSCESTA", "CDINSCMUNI", "CDSERIE"},
-                {QStringLiteral("03"), QStringLiteral("0001"), m_branches[0].ie, m_branches[0].im, QStringLiteral("1")},
-                error))
+                {QStringLiteral("03"), QStringLiteral("0001"), head.ie, head.im, QStringLiteral("1")}, error)
+        || !insert(QStringLiteral("INSCRESTAD"),
+                   {"CDEMPRESA", "CDINSCESTA", "NRSERIECERTIFIC", "IDTPAMBIENTENFE", "CDPAIS", "SGESTADO", "NRINSJURIEST"},
+                   {QStringLiteral("03"), head.ie, hex(32), head.env, kCountry, QStringLiteral("SP"), head.cnpj}, error)
+        || !insert(QStringLiteral("INSCRMUNICIP"), {"CDEMPRESA", "CDINSCMUNI", "NMREPRINSMUN"},
+                   {QStringLiteral("03"), head.im, QStringLiteral("Representante Guanabara")}, error)
+        || !insert(QStringLiteral("SERIENF"),
+                   {"CDEMPRESA", "CDINSCESTA", "CDINSCMUNI", "CDSERIE", "DSSERIE", "CDRELMODENF", "CDRELESPENF",
+                    "CDCTRLNUMENF", "IDUTDTPREMIS", "CDSERIENFE"},
+                   {QStringLiteral("03"), head.ie, head.im, QStringLiteral("1"), QStringLiteral("NF-e série 1"),
+                    QStringLiteral("DANFE"), QStringLiteral("NFE"), QStringLiteral("0001S1"), QStringLiteral("N"),
+                    QStringLiteral("1")},
+                   error))
         return false;
 
     for (const OperDef& o : kOpers)
@@ -567,8 +586,8 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
         const int number = b.nextNumber[seriesIdx]++;
         const QString entry = QStringLiteral("%1").arg(b.nextEntry++, 10, 10, QLatin1Char('0'));
         const QDate day = m_today.addDays(-rnd(0, 120));
-        const QDateTime emitted(day, QTime(rnd(7, 18), rnd(0, 59), rnd(0, 59)));
-        const QDateTime departed(day.addDays(rnd(0, 2)), QTime(rnd(8, 17), rnd(0, 59), 0));
+        const QDateTime emitted = wall(day, QTime(rnd(7, 18), rnd(0, 59), rnd(0, 59)));
+        const QDateTime departed = wall(day.addDays(rnd(0, 2)), QTime(rnd(8, 17), rnd(0, 59), 0));
         const double value = rnd(5000, 25000000) / 100.0;
         const QString key = buildAccessKey(b.cuf, day, b.cnpj, 55, seriesIdx, number, p.emissionType, rnd(10000000, 99999999));
         const bool hasProtocol = p.situation != QLatin1Char('N');
@@ -578,9 +597,9 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
         if (!exec(nf,
                   {branch, entry, company, emitter, nv(cdFiliRece), nv(cdCliente), nv(cdFornec), QString(p.counterpart), docNf, kindNf,
                    nameNf.left(50), QStringLiteral("%1").arg(number, 9, 10, QLatin1Char('0')), QString::number(seriesIdx),
-                   QStringLiteral("55"), departed, emitted, value, b.ie, b.im, b.env, QString::number(p.emissionType),
+                   QStringLiteral("55"), stamp(departed), stamp(emitted), value, b.ie, b.im, b.env, QString::number(p.emissionType),
                    QString::fromLatin1(op->code), QString::fromLatin1(op->dir), QVariant(), key, nv(carrier),
-                   nv(protocol), hasProtocol ? QVariant(protocolAt) : QVariant(), QString(p.situation)},
+                   nv(protocol), hasProtocol ? stamp(protocolAt) : QVariant(), QString(p.situation)},
                   error))
             return false;
         ++summary->invoices;
@@ -603,7 +622,7 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
                 obs = state == Last::Accepted135 ? QStringLiteral("Evento registrado e vinculado a NF-e")
                                                  : QStringLiteral("Evento registrado, mas não vinculado a NF-e");
                 prot = QStringLiteral("1%1%2%3").arg(b.cuf).arg(at.toString(QStringLiteral("yy"))).arg(digits(10));
-                when = at;
+                when = stamp(at);
                 if (!latest || p.mailsSent) {
                     mail = QStringLiteral("E");
                     if (!carrier.isEmpty())
@@ -630,7 +649,7 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
                 break;
             }
             if (!exec(cce,
-                      {branch, entry, seq, text, nv(status), obs, when, nv(prot), mail, mailTrans, transm, 1, at},
+                      {branch, entry, seq, text, nv(status), obs, when, nv(prot), mail, mailTrans, transm, 1, stamp(at)},
                       error))
                 return false;
             ++summary->letters;
@@ -647,7 +666,7 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
                                          .arg(batch)
                                          .arg(key, seq)
                                          .arg(b.cuf)
-                                         .arg(b.env, b.cnpj, at.toString(Qt::ISODate))
+                                         .arg(b.env, b.cnpj, at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")))
                                          .arg(s)
                                          .arg(xmlEscape(text));
                 const QString answer = schema ? QString()
@@ -661,7 +680,7 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
                                                     .arg(b.cuf)
                                                     .arg(status, xmlEscape(obs), key);
                 if (!exec(lote,
-                          {batch, company, at, schema ? QStringLiteral("S") : QStringLiteral("R"), status, obs, sent, nv(answer)},
+                          {batch, company, stamp(at), schema ? QStringLiteral("S") : QStringLiteral("R"), status, obs, sent, nv(answer)},
                           error)
                     || !exec(loteNf, {batch, branch, entry, seq}, error))
                     return false;
