@@ -343,8 +343,12 @@ void TfrmTransmissaoCCe::dbgPadraoDblClick(QObject*)
                 cdsNotaFiscal->setFilter(kMarkedFilter);
             cdsNotaFiscal->setFiltered(false);
             cdsNotaFiscal->setFiltered(true);
-            if (cdsNotaFiscal->recordCount() <= 0)
+            // The count is the truth: a mark that came with the rows is counted as well.
+            const int marcadas = cdsNotaFiscal->recordCount();
+            if (marcadas <= 0)
                 clearMarkState();
+            else
+                inCount = marcadas;
             cdsNotaFiscal->setFiltered(false);
             fw::LocateOptions anyCase;
             anyCase.caseInsensitive = true;

@@ -370,3 +370,19 @@ TEST_F(GridTest, AContingencyRowIsPaintedInRedAndTheLightsAreDrawn)
         f->grab().save(QString::fromLocal8Bit(path));
     }
 }
+
+TEST_F(GridTest, AMarkedRowIsUnmarkedWhateverItsStatusAndTheCountFollowsTheRows)
+{
+    // Rows that arrive marked are counted when one of them is taken out.
+    load({{"0001", nr(1), "2", "IE1", {{"IDCHECK", "S"}}},
+          {"0001", nr(2), "0", "IE1", {{"IDCHECK", "S"}}},
+          {"0001", nr(3), "1", "IE1", {}}});
+    go(nr(1));
+    EXPECT_TRUE(dblClick());
+    EXPECT_EQ(marked(), QStringList{nr(2)});
+    EXPECT_EQ(inCount, 1);
+    go(nr(2));
+    EXPECT_TRUE(dblClick());
+    EXPECT_TRUE(marked().isEmpty());
+    EXPECT_EQ(inCount, 0);
+}
