@@ -277,8 +277,9 @@ void TfrmPadrao::hookSubWindow()
         return;
     m_hookedSub = sw;
     sw->installEventFilter(this);
+    disconnect(m_areaConnection);
     if (QMdiArea* area = sw->mdiArea())
-        connect(area, &QMdiArea::subWindowActivated, this, [this] { updateActive(); }, Qt::UniqueConnection);
+        m_areaConnection = connect(area, &QMdiArea::subWindowActivated, this, [this] { updateActive(); });
 }
 
 void TfrmPadrao::updateActive()

@@ -131,6 +131,7 @@ private:
     bool m_created = false;
     bool m_active = false;
     QPointer<QMdiSubWindow> m_hookedSub;
+    QMetaObject::Connection m_areaConnection;
     QAction* m_codTelaAction = nullptr;
 };
 

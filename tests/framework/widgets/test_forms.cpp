@@ -1,5 +1,8 @@
 // The base screen and the routine dialog: elements by name, lifecycle, commands, keys.
 #include <QAction>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QTabBar>
 #include <QTest>
@@ -297,4 +300,73 @@ TEST_F(Forms, RoutineDialogKeysEnterMovesOnAndCtrlDReachesTheDialog)
     EXPECT_EQ(d->undos, 1);
     EXPECT_EQ(d->cancels, 0);
     delete d;
+}
+
+namespace {
+
+// A host like the application's: an MDI area in a main window.
+class MdiHost : public FormHost {
+public:
+    MdiHost()
+    {
+        area = new QMdiArea(&window);
+        window.setCentralWidget(area);
+        window.resize(900, 600);
+    }
+    QWidget* mainWindow() override { return &window; }
+    void showMdiChild(QWidget* form) override
+    {
+        QMdiSubWindow* sub = nullptr;
+        for (QMdiSubWindow* w : area->subWindowList())
+            if (w->widget() == form)
+                sub = w;
+        if (!sub) {
+            sub = area->addSubWindow(form);
+            sub->setAttribute(Qt::WA_DeleteOnClose, false);
+        }
+        form->show();
+        sub->show();
+        area->setActiveSubWindow(sub);
+    }
+    QMainWindow window;
+    QMdiArea* area;
+};
+
+} // namespace
+
+TEST_F(Forms, MdiChildrenActivateWithTheirSubWindowAndCloseWithIt)
+{
+    MdiHost host;
+    setFormHost(&host);
+    wt::showActive(&host.window);
+    if (!host.window.isActiveWindow()) {
+        setFormHost(nullptr);
+        GTEST_SKIP() << "the platform gives no active window";
+    }
+    QPointer<Screen> a = createForm<Screen>();
+    QPointer<Screen> b = createForm<Screen>();
+    EXPECT_EQ(a->parentWidget(), &host.window); // owned by the host until shown
+    a->Show();
+    EXPECT_EQ(a->activates, 1);
+    b->Show();
+    EXPECT_EQ(b->activates, 1);
+    EXPECT_FALSE(a->isFormActive());
+    host.area->setActiveSubWindow(a->subWindow());
+    EXPECT_EQ(a->activates, 2);
+    EXPECT_EQ(b->activates, 1);
+
+    // Showing the active screen again is no new activation.
+    a->Show();
+    EXPECT_EQ(a->activates, 2);
+
+    // The sub-window's own close button closes the screen through FormClose.
+    QPointer<QMdiSubWindow> sub = b->subWindow();
+    sub->close();
+    EXPECT_EQ(b->closes, 1);
+    flushDeletes();
+    EXPECT_TRUE(b.isNull());
+    EXPECT_TRUE(sub.isNull());
+    EXPECT_EQ(host.area->subWindowList().size(), 1);
+    setFormHost(nullptr);
+    delete a;
 }
