@@ -865,10 +865,11 @@ void TfrmTransmissaoCCe::cdsCCeAfterScroll(fw::DataSet*)
                                                                              : QString();
     lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString() : QStringLiteral("/ ") + seq);
 }
-void TfrmTransmissaoCCe::sbtUltimaCCeClick(QObject*) {}
-void TfrmTransmissaoCCe::sbtProximaCCeClick(QObject*) {}
-void TfrmTransmissaoCCe::sbtAnteriorCCeClick(QObject*) {}
-void TfrmTransmissaoCCe::sbtPrimeiraCCeClick(QObject*) {}
+// The letters run newest first, so "latest" is the first row and "next" the prior one.
+void TfrmTransmissaoCCe::sbtUltimaCCeClick(QObject*) { cdsCCe->first(); }
+void TfrmTransmissaoCCe::sbtProximaCCeClick(QObject*) { cdsCCe->prior(); }
+void TfrmTransmissaoCCe::sbtAnteriorCCeClick(QObject*) { cdsCCe->next(); }
+void TfrmTransmissaoCCe::sbtPrimeiraCCeClick(QObject*) { cdsCCe->last(); }
 void TfrmTransmissaoCCe::Vd_Correcao() {}
 
 // --- transmission, e-mail, XML and printing ------------------------------------------------

@@ -711,3 +711,28 @@ TEST_F(ScreenTest, RetrievalLoadsBothListsOrShowsTheServersText)
     EXPECT_EQ(m_ui.pendingExpectations(), 0);
     expectNoSurprises();
 }
+
+TEST_F(ScreenTest, LetterButtonsWalkTheSequencesNewestFirst)
+{
+    loadList();
+    toLetterPage();
+    auto seq = [this] { return screen->cdsCCeNRSEQCCE->asString(); };
+    ASSERT_EQ(seq(), QStringLiteral("03"));
+    screen->sbtAnteriorCCe->Click();
+    EXPECT_EQ(seq(), QStringLiteral("02"));
+    EXPECT_TRUE(screen->sbtProximaCCe->isEnabled());
+    EXPECT_FALSE(screen->sbtAlterar->isEnabled());
+    screen->sbtPrimeiraCCe->Click();
+    EXPECT_EQ(seq(), QStringLiteral("01"));
+    EXPECT_FALSE(screen->sbtAnteriorCCe->isEnabled());
+    EXPECT_FALSE(screen->sbtPrimeiraCCe->isEnabled());
+    screen->sbtProximaCCe->Click();
+    EXPECT_EQ(seq(), QStringLiteral("02"));
+    screen->sbtUltimaCCe->Click();
+    EXPECT_EQ(seq(), QStringLiteral("03"));
+    EXPECT_FALSE(screen->sbtUltimaCCe->isEnabled());
+    EXPECT_FALSE(screen->sbtProximaCCe->isEnabled());
+    EXPECT_TRUE(screen->sbtAlterar->isEnabled());
+    EXPECT_EQ(screen->lblMaxCCe->text(), QStringLiteral("/ 03"));
+    expectNoSurprises();
+}
