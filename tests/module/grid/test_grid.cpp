@@ -386,3 +386,17 @@ TEST_F(GridTest, AMarkedRowIsUnmarkedWhateverItsStatusAndTheCountFollowsTheRows)
     EXPECT_TRUE(marked().isEmpty());
     EXPECT_EQ(inCount, 0);
 }
+
+TEST_F(GridTest, SearchRunsOnTheOpenInvoiceListOnly)
+{
+    load(many(5, "1", "IE1"));
+    ui.expectSearch(QStringLiteral("NMRAZSOCCLIE"), QStringLiteral("cliente 004"));
+    EXPECT_TRUE(fw::dispatch([this] { f->sbtProcurarClick(f->sbtProcurar); }));
+    EXPECT_EQ(current("NRLANCTONF"), nr(4));
+    ASSERT_EQ(ui.picks().size(), 1);
+    EXPECT_EQ(ui.picks().at(0).dataSet, "cdsNotaFiscal");
+
+    f->cdsNotaFiscal->close();
+    EXPECT_TRUE(fw::dispatch([this] { f->sbtProcurarClick(f->sbtProcurar); }));
+    EXPECT_EQ(ui.picks().size(), 1); // nothing asked
+}
