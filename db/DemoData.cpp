@@ -716,7 +716,7 @@ bool fillDemo(QSqlDatabase& db, const DemoOptions& options, QString* error, Demo
         }
         if (q.value(0).toInt() > 0) {
             if (error)
-                *error = QStringLiteral("the database already holds companies; demo data goes only into an empty database");
+                *error = QStringLiteral("O banco de dados já contém empresas; os dados de demonstração só são gravados em um banco vazio.");
             return false;
         }
     }

@@ -159,7 +159,7 @@ bool migrate(QSqlDatabase& db, QString* error)
 {
     if (!db.isOpen()) {
         if (error)
-            *error = QStringLiteral("database is not open");
+            *error = QStringLiteral("O banco de dados não está aberto.");
         return false;
     }
     if (!hasVersionTable(db)) {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
 #include <QUrl>
 #include <atomic>
@@ -39,11 +40,11 @@ std::unique_ptr<Store> Store::open(const QString& url, QString* error)
         if (path.startsWith(QLatin1String("//")))
             path = path.mid(2);
         if (path.isEmpty())
-            return fail(QStringLiteral("database URL names no file: %1").arg(url));
+            return fail(QStringLiteral("O endereço do banco de dados não indica o arquivo: %1").arg(url));
         if (path != QLatin1String(":memory:")) {
             const QFileInfo info(path);
             if (!QDir().mkpath(info.absolutePath()))
-                return fail(QStringLiteral("cannot create the folder of the database file %1").arg(path));
+                return fail(QStringLiteral("Não foi possível criar a pasta do arquivo de banco de dados %1.").arg(path));
             path = info.absoluteFilePath();
         }
         s->m_engine = db::Engine::SQLite;
@@ -53,7 +54,7 @@ std::unique_ptr<Store> Store::open(const QString& url, QString* error)
                || url.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
         const QUrl u(url);
         if (!u.isValid() || u.host().isEmpty() || u.path().size() < 2)
-            return fail(QStringLiteral("malformed PostgreSQL URL (postgresql://USER@HOST:PORT/DBNAME)"));
+            return fail(QStringLiteral("Endereço PostgreSQL inválido (use postgresql://USUARIO@HOST:PORTA/BANCO)."));
         s->m_engine = db::Engine::PostgreSQL;
         s->m_driver = QStringLiteral("QPSQL");
         s->m_host = u.host();
@@ -64,10 +65,10 @@ std::unique_ptr<Store> Store::open(const QString& url, QString* error)
         if (s->m_password.isEmpty())
             s->m_password = qEnvironmentVariable("PGPASSWORD");
     } else {
-        return fail(QStringLiteral("unknown database URL (use sqlite:PATH or postgresql://USER@HOST:PORT/DBNAME)"));
+        return fail(QStringLiteral("Endereço de banco de dados desconhecido (use sqlite:ARQUIVO ou postgresql://USUARIO@HOST:PORTA/BANCO)."));
     }
     if (!QSqlDatabase::isDriverAvailable(s->m_driver))
-        return fail(QStringLiteral("the Qt SQL driver %1 is not installed").arg(s->m_driver));
+        return fail(QStringLiteral("O driver Qt SQL %1 não está instalado.").arg(s->m_driver));
     // Open the calling thread's connection now, so a bad URL shows at once.
     QString err;
     if (!s->openConnection(s->threadConnectionName(), &err))
@@ -118,7 +119,7 @@ bool Store::openConnection(const QString& name, QString* error)
             return true;
         }
         if (error)
-            *error = QStringLiteral("cannot open the database: %1").arg(err);
+            *error = QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(err);
     }
     QSqlDatabase::removeDatabase(name);
     return false;
@@ -158,7 +159,7 @@ bool Store::migrate(QString* error)
     QSqlDatabase db = connection();
     if (!db.isOpen()) {
         if (error)
-            *error = QStringLiteral("cannot open the database");
+            *error = QStringLiteral("Não foi possível abrir o banco de dados.");
         return false;
     }
     return db::migrate(db, error);
@@ -169,8 +170,17 @@ bool Store::fillDemo(int invoices, QString* error)
     QSqlDatabase db = connection();
     if (!db.isOpen()) {
         if (error)
-            *error = QStringLiteral("cannot open the database");
+            *error = QStringLiteral("Não foi possível abrir o banco de dados.");
         return false;
+    }
+    // Demo data goes only into an empty database; running the initialisation again on a
+    // database that already holds companies leaves it as it is.
+    {
+        QSqlQuery q(db);
+        if (q.exec(QStringLiteral("SELECT COUNT(*) FROM EMPRESA")) && q.next() && q.value(0).toInt() > 0) {
+            qInfo("cce store: the database already holds companies; demo data not added");
+            return true;
+        }
     }
     db::DemoOptions o;
     o.invoices = invoices;

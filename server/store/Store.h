@@ -21,7 +21,9 @@ public:
     Store& operator=(const Store&) = delete;
 
     bool migrate(QString* error);                 // creates or upgrades the schema (versioned)
-    bool fillDemo(int invoices, QString* error);  // demo data; invoices <= 0 means the default
+    // Demo data; invoices <= 0 means the default. A database that already holds companies
+    // is left as it is (and that is a success), so the initialisation can run again.
+    bool fillDemo(int invoices, QString* error);
     QSqlDatabase connection();                    // this thread's own connection (thread-safe; one per thread)
     // Closes this thread's connection after a lost link, so the next call reconnects.
     void dropConnection();
