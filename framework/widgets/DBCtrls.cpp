@@ -155,10 +155,9 @@ TDBMemo::TDBMemo(QWidget* parent, const QString& name) : QPlainTextEdit(parent),
 
 int TDBMemo::limit() const
 {
-    if (m_maxLength > 0)
-        return m_maxLength;
-    Field* f = m_link->field();
-    return f && f->dataType() == FieldType::String && f->size() > 0 ? f->size() : 0;
+    // No limit from the field: a text longer than the field stays visible, so that the
+    // screen's own check can refuse it (the field keeps what fits).
+    return m_maxLength;
 }
 
 void TDBMemo::setText(const QString& t) { setPlainText(t); }

@@ -84,7 +84,7 @@ public:
     bool ReadOnly() const { return isReadOnly(); }
     void setReadOnly(bool r);
     int MaxLength() const { return m_maxLength; }
-    void setMaxLength(int n) { m_maxLength = n; } // 0: the field's size
+    void setMaxLength(int n) { m_maxLength = n; } // 0: no limit (the field cuts what it stores)
     bool AutoEdit = true;
     TNotifyEvent OnChange; // the user changed the text
 

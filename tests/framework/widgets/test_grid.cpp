@@ -207,11 +207,15 @@ TEST_F(Grid, BoundEditMemoAndTextFollowTheRowAndWriteWhenEditing)
     EXPECT_EQ(memo.Text(), QStringLiteral("Beta"));
     EXPECT_EQ(ds->state(), DataSetState::Browse);
 
-    // In edit state the memo writes, up to the field's size.
+    // In edit state the memo writes; the field keeps what fits, the memo shows all of it
+    // (a screen's check reads the memo and refuses the excess).
     ds->edit();
     memo.setText(QString(40, QLatin1Char('a')));
-    EXPECT_EQ(memo.Text().size(), 30);
+    EXPECT_EQ(memo.Text().size(), 40);
     EXPECT_EQ(ds->fieldByName(QStringLiteral("NAME"))->asString(), QString(30, QLatin1Char('a')));
+    memo.setMaxLength(35);
+    memo.setText(QString(40, QLatin1Char('b')));
+    EXPECT_EQ(memo.Text().size(), 35);
     ds->post();
     ds->setRecNo(1);
     EXPECT_EQ(memo.Text(), QStringLiteral("Alfa"));
