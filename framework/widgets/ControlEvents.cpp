@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHash>
 #include <QKeyEvent>
+#include <QMdiSubWindow>
 #include <QPointer>
 
 #include "errors/Dispatch.h"
@@ -21,7 +22,7 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QHash<QWidget*, PlainEvents*> plain;          // owned
-    QHash<QWidget*, QPointer<QWidget>> lastFocus;  // per window: the control that has the focus in it
+    QHash<QWidget*, QPointer<QWidget>> lastFocus;  // per form: the control that has the focus in it
     QHash<QWidget*, KeyPreview> previews;          // per form
     int running = 0;                               // handlers running
     int moving = 0;                                // we are moving the focus ourselves
@@ -61,13 +62,38 @@ bool isAncestorOrSelf(const QWidget* ancestor, const QWidget* w)
     return false;
 }
 
-// The chain from w up to (not including) its window, innermost first.
+// A form boundary: a window, or the frame of an MDI child. Each form keeps its own
+// focused control, and switching forms is no exit, as in the host.
+bool isFormBoundary(const QWidget* w) { return w->isWindow() || qobject_cast<const QMdiSubWindow*>(w); }
+
+QWidget* formOf(QWidget* w)
+{
+    for (; w; w = w->parentWidget())
+        if (isFormBoundary(w))
+            return w;
+    return nullptr;
+}
+
+// The chain from w up to (not including) its form, innermost first.
 QList<QWidget*> chainOf(QWidget* w)
 {
     QList<QWidget*> out;
-    for (; w && !w->isWindow(); w = w->parentWidget())
+    for (; w && !isFormBoundary(w); w = w->parentWidget())
         out.append(w);
     return out;
+}
+
+// The control with the focus in the form of w (in a form that is not active, the one
+// that last had it).
+QWidget* focusInForm(QWidget* w)
+{
+    QWidget* form = formOf(w);
+    if (!form)
+        return nullptr;
+    QWidget* f = w->window()->focusWidget();
+    if (f && formOf(f) == form)
+        return f;
+    return g_watcher ? g_watcher->lastFocus.value(form).data() : nullptr;
 }
 
 // Runs the exit handlers of what `from` leaves for `to`. Returns the widget whose
@@ -114,14 +140,14 @@ void focusBack(QWidget* refused, QWidget* previous)
     ++g_watcher->moving;
     target->setFocus(Qt::OtherFocusReason);
     --g_watcher->moving;
-    g_watcher->lastFocus.insert(target->window(), target);
+    g_watcher->lastFocus.insert(formOf(target), target);
 }
 
-// One move of the focus inside a window, from `from` to `to`. Returns whether it passed.
+// One move of the focus inside a form, from `from` to `to`. Returns whether it passed.
 bool transition(QWidget* from, QWidget* to, bool giveFocus)
 {
     FocusWatcher* fw = g_watcher;
-    QWidget* window = to->window();
+    QWidget* form = formOf(to);
     QPointer<QWidget> fromGuard(from), toGuard(to);
     ++fw->running;
     QWidget* refused = from ? runExits(from, to) : nullptr;
@@ -137,13 +163,13 @@ bool transition(QWidget* from, QWidget* to, bool giveFocus)
         to->setFocus(Qt::OtherFocusReason);
         --fw->moving;
     }
-    fw->lastFocus.insert(window, to);
+    fw->lastFocus.insert(form, to);
     ++fw->running;
     runEnters(fromGuard, to);
     --fw->running;
     // Handlers may have moved the focus themselves; what holds it now is the truth.
-    if (QWidget* now = window->focusWidget())
-        fw->lastFocus.insert(window, now);
+    if (QWidget* now = focusInForm(toGuard ? toGuard.data() : nullptr))
+        fw->lastFocus.insert(form, now);
     return true;
 }
 
@@ -158,11 +184,17 @@ void FocusWatcher::focusChanged(QWidget* old, QWidget* now)
     Q_UNUSED(old);
     if (!now || running > 0 || moving > 0)
         return; // deactivation, or a change we cause
-    QWidget* window = now->window();
-    QWidget* previous = lastFocus.value(window);
+    QWidget* previous = lastFocus.value(formOf(now));
     if (previous == now)
-        return; // the window got the focus back (reactivation): no enter, no exit
+        return; // the form got the focus back (reactivation): no enter, no exit
+    // Whatever focus changes the move itself causes (giving the focus back, a frame
+    // activating) are its own: never a second round of handlers.
+    static int depth = 0;
+    if (depth > 0)
+        return;
+    ++depth;
     transition(previous, now, false);
+    --depth;
 }
 
 bool FocusWatcher::eventFilter(QObject* watched, QEvent* event)
@@ -220,10 +252,8 @@ QWidget* focusedControl(QWidget* inWindowOf)
 {
     if (!inWindowOf)
         return nullptr;
-    QWidget* window = inWindowOf->window();
-    if (QWidget* f = window->focusWidget())
-        return f;
-    return watcher()->lastFocus.value(window);
+    ensureFocusWatcher();
+    return focusInForm(inWindowOf);
 }
 
 bool moveFocus(QWidget* to)
@@ -233,7 +263,7 @@ bool moveFocus(QWidget* to)
     FocusWatcher* fw = watcher();
     QWidget* from = focusedControl(to);
     if (from == to) {
-        fw->lastFocus.insert(to->window(), to);
+        fw->lastFocus.insert(formOf(to), to);
         if (!to->hasFocus() && to->isActiveWindow()) {
             ++fw->moving;
             to->setFocus(Qt::OtherFocusReason);
@@ -246,7 +276,7 @@ bool moveFocus(QWidget* to)
         ++fw->moving;
         to->setFocus(Qt::OtherFocusReason);
         --fw->moving;
-        fw->lastFocus.insert(to->window(), to);
+        fw->lastFocus.insert(formOf(to), to);
         return true;
     }
     return transition(from, to, true);
@@ -262,7 +292,7 @@ bool focusNextControl(QWidget* from, bool forward)
         w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
         if (!w || w == from)
             return false;
-        if (w->window() != window || !w->isVisibleTo(window) || !w->isEnabled())
+        if (w->window() != window || formOf(w) != formOf(from) || !w->isVisibleTo(window) || !w->isEnabled())
             continue;
         if (!(w->focusPolicy() & Qt::TabFocus))
             continue;

@@ -1,5 +1,7 @@
 #pragma once
 // Enter and exit events of controls and containers, and the key preview of forms.
+// A form is a window or an MDI child's frame: each keeps its own focused control, and
+// going from one form to another runs no exit or enter handler (as in the host).
 //
 // Any widget may carry OnEnter/OnExit handlers. Exit runs when the focus leaves the
 // widget (for a container: leaves all its children) for a widget outside it in the same
@@ -34,8 +36,8 @@ TControlEvents& controlEvents(QWidget* w);
 void setOnEnter(QWidget* w, TNotifyEvent handler);
 void setOnExit(QWidget* w, TNotifyEvent handler);
 
-// The widget that has (or, in a window that is not active, last had) the focus in
-// the window of w; nullptr when none.
+// The widget that has (or, in a form that is not active, last had) the focus in the
+// form of w; nullptr when none.
 QWidget* focusedControl(QWidget* inWindowOf);
 
 // Moves the focus to `to` as the user would: runs the exit handlers of what loses the

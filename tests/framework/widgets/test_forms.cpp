@@ -359,6 +359,26 @@ TEST_F(Forms, MdiChildrenActivateWithTheirSubWindowAndCloseWithIt)
     a->Show();
     EXPECT_EQ(a->activates, 2);
 
+    // Going to another screen is no exit of the field left in the first one.
+    auto* edtA = new TEdit(a->panCabecalho, QStringLiteral("edtA"));
+    auto* edtB = new TEdit(b->panCabecalho, QStringLiteral("edtB"));
+    a->headerLayout()->addWidget(edtA);
+    b->headerLayout()->addWidget(edtB);
+    edtA->show();
+    edtB->show();
+    int exitsA = 0;
+    edtA->OnExit = [&](QObject*) {
+        ++exitsA;
+        throw fw::Abort();
+    };
+    ASSERT_TRUE(moveFocus(edtA));
+    host.area->setActiveSubWindow(b->subWindow());
+    EXPECT_TRUE(moveFocus(edtB));
+    edtB->setFocus();
+    EXPECT_EQ(exitsA, 0);
+    EXPECT_EQ(focusedControl(edtA), edtA);
+    host.area->setActiveSubWindow(a->subWindow());
+
     // The sub-window's own close button closes the screen through FormClose.
     QPointer<QMdiSubWindow> sub = b->subWindow();
     sub->close();
