@@ -1,5 +1,6 @@
 #include "Store.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
@@ -76,17 +77,31 @@ std::unique_ptr<Store> Store::open(const QString& url, QString* error)
     return s;
 }
 
+namespace {
+void closeConnection(const QString& name)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+} // namespace
+
 Store::~Store()
 {
-    QMutexLocker lock(&m_mutex);
-    for (const QString& name : std::as_const(m_names)) {
-        {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            if (db.isValid())
-                db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
+    QMutexLocker lock(&m_connections->mutex);
+    m_connections->alive = false;
+    for (const QString& name : std::as_const(m_connections->names))
+        closeConnection(name);
+    m_connections->names.clear();
+}
+
+QStringList Store::connectionNames() const
+{
+    QMutexLocker lock(&m_connections->mutex);
+    return m_connections->names;
 }
 
 QString Store::threadConnectionName() const
@@ -114,8 +129,18 @@ bool Store::openConnection(const QString& name, QString* error)
         if (ok && !db::configureConnection(db, &err))
             ok = false;
         if (ok) {
-            QMutexLocker lock(&m_mutex);
-            m_names.append(name);
+            QMutexLocker lock(&m_connections->mutex);
+            m_connections->names.append(name);
+            QThread* thread = QThread::currentThread();
+            if (!QCoreApplication::instance() || thread != QCoreApplication::instance()->thread()) {
+                // Runs in the ending thread itself, the only one allowed to close it.
+                QObject::connect(thread, &QThread::finished, [shared = m_connections, name]() {
+                    QMutexLocker l(&shared->mutex);
+                    if (!shared->alive || !shared->names.removeOne(name))
+                        return;
+                    closeConnection(name);
+                });
+            }
             return true;
         }
         if (error)

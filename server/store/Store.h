@@ -24,7 +24,10 @@ public:
     // Demo data; invoices <= 0 means the default. A database that already holds companies
     // is left as it is (and that is a success), so the initialisation can run again.
     bool fillDemo(int invoices, QString* error);
-    QSqlDatabase connection();                    // this thread's own connection (thread-safe; one per thread)
+    // This thread's own connection (thread-safe; one per thread). It is closed when the
+    // thread ends, so a pool that retires idle threads does not pile up connections.
+    QSqlDatabase connection();
+    QStringList connectionNames() const;          // the open ones, for diagnostics
     // Closes this thread's connection after a lost link, so the next call reconnects.
     void dropConnection();
 
@@ -43,8 +46,14 @@ private:
     QString m_user;
     QString m_password;
     QString m_prefix;
-    QMutex m_mutex;
-    QStringList m_names;
+    // Shared with the hooks that close a worker's connection when its thread ends, which
+    // may run after the store is gone.
+    struct Connections {
+        QMutex mutex;
+        QStringList names;
+        bool alive = true;
+    };
+    std::shared_ptr<Connections> m_connections = std::make_shared<Connections>();
 };
 
 } // namespace srv
