@@ -1,6 +1,7 @@
 #include "PresetLoader.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 

@@ -56,6 +56,10 @@ int main(int argc, char** argv)
     // Before Qt or the server start any thread, so every thread inherits the mask and
     // only the main thread's sigwait takes SIGTERM and SIGINT.
     srv::blockTerminationSignals();
+    // Without TZ the C library re-reads the zone file at every local-time conversion,
+    // which shows on large invoice lists.
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
     QCoreApplication app(argc, argv);
 
     srv::CommandLine cl;
