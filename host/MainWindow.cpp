@@ -75,7 +75,7 @@ void MainWindow::showMdiChild(QWidget* form)
     if (!sub) {
         sub = m_mdi->addSubWindow(form);
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
-        sub->resize(1100, 640);
+        sub->resize(1240, 700);
     }
     sub->setWindowState(sub->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     form->show();
