@@ -57,20 +57,20 @@ QString argLabel(const Method& m, int index)
 
 QVariant checkArg(const Method& m, int index, const QJsonValue& json)
 {
-    const ArgSpec& spec = m.args[index];
+    const ArgSpec& argSpec = m.args[index];
     QString error;
     const QVariant value = fw::json::decode(json, &error);
     if (!value.isValid())
         throw RpcFault(fault::InvalidParams, QStringLiteral("O %1 está malformado: %2.").arg(argLabel(m, index), error));
     if (fw::isNull(value)) {
-        if (spec.nullable || spec.kind == ArgKind::Any)
+        if (argSpec.nullable || argSpec.kind == ArgKind::Any)
             return value;
         throw RpcFault(fault::InvalidParams,
-                       QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(argLabel(m, index), kindName(spec.kind)));
+                       QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(argLabel(m, index), kindName(argSpec.kind)));
     }
-    if (!hasKind(value, spec.kind))
+    if (!hasKind(value, argSpec.kind))
         throw RpcFault(fault::InvalidParams,
-                       QStringLiteral("O %1 deve ser %2.").arg(argLabel(m, index), kindName(spec.kind)));
+                       QStringLiteral("O %1 deve ser %2.").arg(argLabel(m, index), kindName(argSpec.kind)));
     return value;
 }
 
