@@ -93,8 +93,10 @@ Store::~Store()
 {
     QMutexLocker lock(&m_connections->mutex);
     m_connections->alive = false;
+    // Other threads' connections: looking them up from here would warn, and removal
+    // closes them anyway.
     for (const QString& name : std::as_const(m_connections->names))
-        closeConnection(name);
+        QSqlDatabase::removeDatabase(name);
     m_connections->names.clear();
 }
 
