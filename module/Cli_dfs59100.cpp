@@ -426,7 +426,7 @@ void TfrmFiltroTransmissao::createControls()
     for (int i = 0; i < 7; ++i) {
         auto* c = const_cast<fw::TCheckBox*>(order[i]);
         c->setChecked(true);
-        place(c, 8 + (i % 4) * 132, 20 + (i / 4) * 26, 130);
+        place(c, 8 + (i % 3) * 176, 18 + (i / 3) * 21, 172);
     }
 
     // Keyboard order of the criteria.

@@ -35,6 +35,9 @@ TEST_F(FilterTest, FirstShowingHasTheCreationDefaultsOfTheStrictMode)
     const bool confirmed = showDialog([&](TfrmFiltroTransmissao* dlg) {
         EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Filtro Transmissão de Carta de Correção Eletrônica"));
         EXPECT_EQ(dlg->lblCodTela->text(), QStringLiteral("DFS59100"));
+        // CCE_FILTER_SCREENSHOT=FILE saves a picture of the dialog as it first shows.
+        if (const QByteArray shot = qgetenv("CCE_FILTER_SCREENSHOT"); !shot.isEmpty())
+            dlg->grab().save(QString::fromLocal8Bit(shot));
         EXPECT_EQ(dlg->cbbDestRem->ItemIndex(), 3);
         EXPECT_EQ(dlg->nbkCliente->PageIndex(), 3);
         EXPECT_EQ(dlg->cbbIdOperacao->ItemIndex(), 0);
