@@ -43,6 +43,23 @@ void setBase(QLineEdit* e, const QColor& c)
     e->setPalette(p);
 }
 
+// OnChange runs only when the stored text really changed since last seen; a change the
+// user made runs it through dispatch, one made by code runs it directly.
+template <class Edit>
+void noteChange(Edit* e, QString& last, bool byUser)
+{
+    const QString now = e->Text();
+    if (now == last)
+        return;
+    last = now;
+    if (!e->OnChange)
+        return;
+    if (byUser)
+        dispatch([e] { e->OnChange(e); });
+    else
+        e->OnChange(e);
+}
+
 } // namespace
 
 QColor clWindow() { return QPalette().color(QPalette::Base); }
@@ -79,25 +96,11 @@ QColor TEdit::Color() const { return palette().color(QPalette::Base); }
 
 void TEdit::textChangedByQt()
 {
-    if (m_codeChange)
-        return;
-    const QString now = Text();
-    if (now == m_last)
-        return;
-    m_last = now;
-    if (OnChange)
-        dispatch([this] { OnChange(this); });
+    if (!m_codeChange)
+        noteChange(this, m_last, true);
 }
 
-void TEdit::afterCodeChange()
-{
-    const QString now = Text();
-    if (now == m_last)
-        return;
-    m_last = now;
-    if (OnChange)
-        OnChange(this);
-}
+void TEdit::afterCodeChange() { noteChange(this, m_last, false); }
 
 // --- TMaskEdit -------------------------------------------------------------------
 
@@ -232,25 +235,11 @@ void TMaskEdit::focusInEvent(QFocusEvent* e) { QLineEdit::focusInEvent(e); }
 
 void TMaskEdit::textChangedByQt()
 {
-    if (m_codeChange)
-        return;
-    const QString now = Text();
-    if (now == m_last)
-        return;
-    m_last = now;
-    if (OnChange)
-        dispatch([this] { OnChange(this); });
+    if (!m_codeChange)
+        noteChange(this, m_last, true);
 }
 
-void TMaskEdit::afterCodeChange()
-{
-    const QString now = Text();
-    if (now == m_last)
-        return;
-    m_last = now;
-    if (OnChange)
-        OnChange(this);
-}
+void TMaskEdit::afterCodeChange() { noteChange(this, m_last, false); }
 
 // --- TDateEditPlus ---------------------------------------------------------------
 
