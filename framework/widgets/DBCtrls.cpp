@@ -102,6 +102,20 @@ QString fieldText(Field* f)
         return QString();
     }
 }
+
+// Writes what the user typed into the linked field (putting the data set in edit state
+// when allowed) and runs OnChange; false when refused.
+template <class Ctrl>
+bool writeEdited(Ctrl* c, FieldLink* link, const QString& text)
+{
+    return dispatch([&] {
+        if (!link->field() || !link->startEdit(c->AutoEdit))
+            throw Abort();
+        link->write(text);
+        if (c->OnChange)
+            c->OnChange(c);
+    });
+}
 } // namespace
 
 // --- TDBEdit ---------------------------------------------------------------------
@@ -129,13 +143,7 @@ void TDBEdit::showField()
 
 void TDBEdit::edited(const QString& text)
 {
-    const bool ok = dispatch([&] {
-        if (!m_link->field() || !m_link->startEdit(AutoEdit))
-            throw Abort();
-        m_link->write(text);
-        if (OnChange)
-            OnChange(this);
-    });
+    const bool ok = writeEdited(this, m_link, text);
     if (!ok)
         showField(); // refused: the field's value comes back
 }
@@ -197,13 +205,7 @@ void TDBMemo::edited()
     }
     if (!m_link->dataSource())
         return; // unbound: a plain memo
-    const bool ok = dispatch([&] {
-        if (!m_link->field() || !m_link->startEdit(AutoEdit))
-            throw Abort();
-        m_link->write(text);
-        if (OnChange)
-            OnChange(this);
-    });
+    const bool ok = writeEdited(this, m_link, text);
     if (!ok)
         showField();
 }
