@@ -131,10 +131,21 @@ QString buildFilter(const QVariantList& p, Filter* f)
     return QString();
 }
 
-void bindAll(QSqlQuery& q, const QVariantList& binds)
+// Prepares the statement, binds the criteria's values in order and runs it.
+void runFiltered(Store& store, QSqlQuery& q, const QString& sql, const QVariantList& binds)
 {
+    if (!q.prepare(sql))
+        databaseFault(store, q.lastError(), "GetNotaFiscal");
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, binds[i]);
+    if (!q.exec())
+        databaseFault(store, q.lastError(), "GetNotaFiscal");
+}
+
+QVariant dateTimeOrNull(const QVariant& v)
+{
+    const QDateTime t = toDateTime(v);
+    return t.isValid() ? QVariant(t) : fw::nullValue();
 }
 
 QString letterStatus(const QVariant& seq, const QVariant& transmission, const QVariant& status)
@@ -180,11 +191,7 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
             "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
             "WHERE %1")
                                 .arg(filter.where());
-        if (!q.prepare(sql))
-            databaseFault(store, q.lastError(), "GetNotaFiscal");
-        bindAll(q, filter.binds);
-        if (!q.exec())
-            databaseFault(store, q.lastError(), "GetNotaFiscal");
+        runFiltered(store, q, sql, filter.binds);
         const QVariant no = QStringLiteral("N");
         const QVariant none = QStringLiteral("00");
         const QVariant empty = QString();
@@ -203,8 +210,7 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
             r << (hasLetter ? QVariant(seq.toString()) : none) << stringOrNull(q.value(25)) << stringOrNull(q.value(26))
               << (hasLetter ? QVariant(text(q.value(27))) : empty) << stringOrNull(q.value(28))
               << stringOrNull(q.value(29));
-            const QDateTime protocol = toDateTime(q.value(30));
-            r << (protocol.isValid() ? QVariant(protocol) : fw::nullValue());
+            r << dateTimeOrNull(q.value(30));
             invoices.rows.append(std::move(r));
         }
         if (q.lastError().isValid())
@@ -222,18 +228,13 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
             "FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
             "WHERE %1")
                                 .arg(filter.where());
-        if (!q.prepare(sql))
-            databaseFault(store, q.lastError(), "GetNotaFiscal");
-        bindAll(q, filter.binds);
-        if (!q.exec())
-            databaseFault(store, q.lastError(), "GetNotaFiscal");
+        runFiltered(store, q, sql, filter.binds);
         while (q.next()) {
             fw::Row r;
             r.reserve(10);
             for (int c = 0; c < 6; ++c)
                 r << stringOrNull(q.value(c));
-            const QDateTime at = toDateTime(q.value(6));
-            r << (at.isValid() ? QVariant(at) : fw::nullValue());
+            r << dateTimeOrNull(q.value(6));
             for (int c = 7; c < 10; ++c)
                 r << stringOrNull(q.value(c));
             letters.rows.append(std::move(r));
