@@ -702,7 +702,6 @@ bool Generator::run(int invoices, int letters, QString* error, DemoSummary* summ
 
 bool fillDemo(QSqlDatabase& db, const DemoOptions& options, QString* error, DemoSummary* summary)
 {
-    QString err;
     DemoSummary local;
     if (!summary)
         summary = &local;
@@ -729,26 +728,15 @@ bool fillDemo(QSqlDatabase& db, const DemoOptions& options, QString* error, Demo
     if (!o.today.isValid())
         o.today = QDate::currentDate();
 
-    if (!db.transaction()) {
-        if (error)
-            *error = db.lastError().text();
-        return false;
-    }
-    bool ok = false;
-    {
-        Generator g(db, o);
-        ok = g.run(o.invoices, o.letters, &err, summary);
-    }
-    if (ok && !db.commit()) {
-        err = db.lastError().text();
-        ok = false;
-    }
-    if (!ok) {
-        db.rollback();
+    const bool ok = inTransaction(
+        db,
+        [&](QString* err) {
+            Generator g(db, o);
+            return g.run(o.invoices, o.letters, err, summary);
+        },
+        error);
+    if (!ok)
         *summary = DemoSummary{};
-        if (error)
-            *error = err;
-    }
     return ok;
 }
 

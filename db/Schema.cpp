@@ -46,31 +46,40 @@ bool hasVersionTable(QSqlDatabase& db)
 
 bool applyMigration(QSqlDatabase& db, const Migration& m, QString* error)
 {
+    return inTransaction(
+        db,
+        [&](QString* err) {
+            for (const QString& stmt : splitStatements(QString::fromUtf8(m.sql))) {
+                if (!exec(db, stmt, err)) {
+                    *err = QStringLiteral("%1: %2").arg(m.name, *err);
+                    return false;
+                }
+            }
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("INSERT INTO SCHEMA_VERSION (VERSION, NMARQUIVO, DTHRAPLICACAO) VALUES (?, ?, ?)"));
+            q.addBindValue(m.version);
+            q.addBindValue(m.name);
+            q.addBindValue(QDateTime::currentDateTime());
+            if (!q.exec()) {
+                *err = q.lastError().text();
+                return false;
+            }
+            return true;
+        },
+        error);
+}
+
+} // namespace
+
+bool inTransaction(QSqlDatabase& db, const std::function<bool(QString* error)>& work, QString* error)
+{
     if (!db.transaction()) {
         if (error)
             *error = db.lastError().text();
         return false;
     }
     QString err;
-    bool ok = true;
-    for (const QString& stmt : splitStatements(QString::fromUtf8(m.sql))) {
-        if (!exec(db, stmt, &err)) {
-            err = QStringLiteral("%1: %2").arg(m.name, err);
-            ok = false;
-            break;
-        }
-    }
-    if (ok) {
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("INSERT INTO SCHEMA_VERSION (VERSION, NMARQUIVO, DTHRAPLICACAO) VALUES (?, ?, ?)"));
-        q.addBindValue(m.version);
-        q.addBindValue(m.name);
-        q.addBindValue(QDateTime::currentDateTime());
-        if (!q.exec()) {
-            err = q.lastError().text();
-            ok = false;
-        }
-    }
+    bool ok = work(&err);
     if (ok && !db.commit()) {
         err = db.lastError().text();
         ok = false;
@@ -82,8 +91,6 @@ bool applyMigration(QSqlDatabase& db, const Migration& m, QString* error)
     }
     return ok;
 }
-
-} // namespace
 
 Engine engineOf(const QSqlDatabase& db)
 {

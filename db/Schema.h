@@ -3,6 +3,7 @@
 // SCHEMA_VERSION. The same SQL text serves SQLite and PostgreSQL.
 #include <QSqlDatabase>
 #include <QString>
+#include <functional>
 
 namespace db {
 
@@ -18,6 +19,10 @@ int schemaVersion(QSqlDatabase& db, QString* error = nullptr);
 // database already at (or beyond) the latest version is left alone. Safe when several
 // processes migrate the same database at once: the loser of a race finds the work done.
 bool migrate(QSqlDatabase& db, QString* error);
+
+// Runs work in one transaction: committed when it succeeds, rolled back otherwise, the
+// failure's text (work's own, or the database's) in *error.
+bool inTransaction(QSqlDatabase& db, const std::function<bool(QString* error)>& work, QString* error);
 
 // Per-connection settings: SQLite gets WAL, a busy timeout and foreign keys.
 bool configureConnection(QSqlDatabase& db, QString* error);
