@@ -13,14 +13,8 @@
 #include <QSqlQuery>
 #include <cstdio>
 
-#include "Cli_dfs59000.h"
-#include "Cli_dfs59100.h"
-#include "Schema.h"
-#include "ScriptedUiServices.h"
+#include "../../tests/module/support/ModuleTestSupport.h"
 #include "errors/Dispatch.h"
-#include "host/Context.h"
-#include "net/InProcessTransport.h"
-#include "values/JsonCodec.h"
 #include "values/Value.h"
 
 namespace {
@@ -33,16 +27,6 @@ QString entryOf(int i) { return pad(i / kBranches + 1, 10); }
 
 // Registrations: IE1 to IE3 share state, environment and certificate; IE4 is of another state.
 QString inscOf(int i) { return QStringLiteral("IE%1").arg(i % 7 == 3 ? 4 : i % 3 + 1); }
-
-bool exec(QSqlDatabase& db, const QString& sql)
-{
-    QSqlQuery q(db);
-    if (!q.exec(sql)) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(sql), qPrintable(q.lastError().text()));
-        return false;
-    }
-    return true;
-}
 
 fw::DataPacket invoices(const TfrmTransmissaoCCe& f, int count)
 {
@@ -95,19 +79,6 @@ fw::DataPacket letters(const TfrmTransmissaoCCe& f, int invoiceCount, int count)
     return p;
 }
 
-QJsonObject paramAnswer(const QJsonObject& request)
-{
-    fw::DataPacket p = frmTransmissaoCCe->cdsParamDFS->data();
-    p.rows.clear();
-    fw::Row r(p.fields.size());
-    r[p.fieldIndex(QStringLiteral("CDFILIAL"))] = request.value(QStringLiteral("params")).toArray().at(0).toString();
-    r[p.fieldIndex(QStringLiteral("IDNFILTROINSCR"))] = QStringLiteral("S");
-    p.rows.append(r);
-    return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                       {QStringLiteral("id"), request.value(QStringLiteral("id"))},
-                       {QStringLiteral("result"), fw::json::encode(QVariant::fromValue(p))}};
-}
-
 double ms(QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
 
 } // namespace
@@ -129,13 +100,6 @@ int main(int argc, char** argv)
             letterCount = args[i].toInt();
     }
 
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("company"));
-    db.setDatabaseName(QStringLiteral(":memory:"));
-    QString error;
-    if (!db.open() || !db::migrate(db, &error)) {
-        std::fprintf(stderr, "database: %s\n", qPrintable(error));
-        return 1;
-    }
     const char* rows[] = {
         "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'SP', 'São Paulo', '35')",
         "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'RJ', 'Rio de Janeiro', '33')",
@@ -149,22 +113,20 @@ int main(int argc, char** argv)
         "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
         "VALUES ('01', 'IE4', 'CERT4', '2', '1058', 'RJ')",
     };
-    for (const char* sql : rows)
-        if (!exec(db, QString::fromUtf8(sql)))
-            return 1;
+    QSqlDatabase db;
+    QString error;
+    if (!cce_test::openCompany(&db, QStringLiteral(":memory:"), &error, rows)) {
+        std::fprintf(stderr, "database: %s\n", qPrintable(error));
+        return 1;
+    }
 
     // No server: only the filter dialog's parameters are answered in process.
-    fw::setDefaultTransportFactory(fw::InProcessTransport::factory(
-        fw::InProcessTransport::Handler([](const QString&, const QJsonObject& request) { return paramAnswer(request); })));
-    fw::ScriptedUiServices ui;
-    fw::ScriptedUiServices::Install installed(ui);
-    fw::HostContext c;
-    c.company = QStringLiteral("01");
-    c.branch = QStringLiteral("0001");
-    c.billingBranch = QStringLiteral("0001");
-    c.processingDate = QDate(2026, 3, 15);
-    c.module = 13;
-    fw::setHostContext(c);
+    cce_test::installServer([](const QString&, const QJsonArray& params, const QJsonObject&) -> QVariant {
+        return QVariant::fromValue(cce_test::paramDfsPacket(params.at(0).toString(), QStringLiteral("S")));
+    });
+    cce_test::InstalledUi installed;
+    fw::ScriptedUiServices& ui = installed.ui;
+    fw::setHostContext(cce_test::companyContext());
 
     CriaTransmissaoCCe(fw::nullValue());
     TfrmTransmissaoCCe* f = frmTransmissaoCCe;
@@ -227,9 +189,6 @@ int main(int argc, char** argv)
     if (!ui.messages().isEmpty())
         std::printf("messages: %s\n", qPrintable(ui.messageTexts().join(QStringLiteral(" | "))));
 
-    delete frmFiltroTransmissao;
-    frmFiltroTransmissao = nullptr;
-    delete frmTransmissaoCCe;
-    frmTransmissaoCCe = nullptr;
+    cce_test::deleteScreens();
     return 0;
 }

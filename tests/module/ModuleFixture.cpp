@@ -5,9 +5,7 @@
 #include <QSqlQuery>
 
 #include "Cli_dfs59100.h"
-#include "Schema.h"
-#include "net/InProcessTransport.h"
-#include "values/JsonCodec.h"
+#include "support/ModuleTestSupport.h"
 #include "values/Value.h"
 
 namespace cce_test {
@@ -15,14 +13,9 @@ namespace cce_test {
 QJsonObject FakeServer::handle(const QString& server, const QJsonObject& request)
 {
     const QString method = request.value(QStringLiteral("method")).toString();
-    QVariantList args;
-    for (const QJsonValue& v : request.value(QStringLiteral("params")).toArray()) {
-        QString error;
-        args << fw::json::decode(v, &error);
-    }
+    const QVariantList args = decodeParams(request);
     calls.append({server, method, args});
-    QJsonObject reply{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                      {QStringLiteral("id"), request.value(QStringLiteral("id"))}};
+    QJsonObject reply = cce_test::reply(request);
     auto it = m_answers.find(method);
     if (it == m_answers.end()) {
         reply.insert(QStringLiteral("error"),
@@ -61,16 +54,12 @@ fw::DataPacket makePacket(const fw::FieldDefs& fields, const QList<QVariantHash>
 void ModuleFixture::SetUp()
 {
     ASSERT_TRUE(m_dir.isValid());
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("company"));
-    m_db.setDatabaseName(m_dir.filePath(QStringLiteral("company.db")));
-    ASSERT_TRUE(m_db.open()) << m_db.lastError().text().toStdString();
+    const char* rows[] = {
+        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, CDCENTCUST) VALUES ('01', 'Comércio Um Ltda', '0100')",
+        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, CDCENTCUST) VALUES ('02', 'Indústria Dois S/A', '0200')",
+    };
     QString error;
-    ASSERT_TRUE(db::migrate(m_db, &error)) << error.toStdString();
-    QSqlQuery q(m_db);
-    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, CDCENTCUST) "
-                                      "VALUES ('01', 'Comércio Um Ltda', '0100')")));
-    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, CDCENTCUST) "
-                                      "VALUES ('02', 'Indústria Dois S/A', '0200')")));
+    ASSERT_TRUE(openCompany(&m_db, m_dir.filePath(QStringLiteral("company.db")), &error, rows)) << error.toStdString();
 
     m_context = fw::HostContext();
     m_context.company = QStringLiteral("01");
@@ -92,7 +81,7 @@ void ModuleFixture::TearDown()
     m_install.reset();
     fw::setDefaultTransportFactory({});
     m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("company"));
+    QSqlDatabase::removeDatabase(kCompanyConnection);
 }
 
 TfrmTransmissaoCCe* ModuleFixture::openScreen(const QVariant& param)

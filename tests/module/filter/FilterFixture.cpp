@@ -6,10 +6,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "Schema.h"
+#include "../support/ModuleTestSupport.h"
 #include "errors/Dispatch.h"
-#include "net/InProcessTransport.h"
-#include "values/JsonCodec.h"
 #include "values/Value.h"
 
 QHash<QString, QString> FilterTest::s_filtroInscr;
@@ -19,8 +17,7 @@ fw::ScriptedUiServices* FilterTest::s_ui = nullptr;
 
 namespace {
 
-const char* kConnection = "company";
-fw::ScriptedUiServices::Install* g_install = nullptr;
+cce_test::InstalledUi* g_ui = nullptr;
 fw::TransportFactory g_previousFactory;
 
 fw::FieldDef strDef(const char* name, int size)
@@ -42,23 +39,10 @@ QVariant paramPacket(const QString& branch, const QString& filtro)
     return QVariant::fromValue(p);
 }
 
-QJsonObject answer(const QJsonObject& request, const QVariant& result)
-{
-    return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                       {QStringLiteral("id"), request.value(QStringLiteral("id"))},
-                       {QStringLiteral("result"), fw::json::encode(result)}};
-}
-
 } // namespace
 
 void FilterTest::SetUpTestSuite()
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kConnection));
-    db.setDatabaseName(QStringLiteral(":memory:"));
-    ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
-    QString error;
-    ASSERT_TRUE(db::migrate(db, &error)) << error.toStdString();
-
     const char* rows[] = {
         "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'SP', 'São Paulo', '35')",
         "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Empresa Um')",
@@ -108,62 +92,43 @@ void FilterTest::SetUpTestSuite()
         "INSERT INTO FORNECEDOR (CDFORNECED, NRINSJURFORN, IDTPIJURFORN, NMRAZSOCFORN) "
         "VALUES ('F1', '52998224725', 'F', 'Fornecedor Um')",
     };
-    for (const char* sql : rows) {
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QString::fromUtf8(sql))) << sql << ": " << q.lastError().text().toStdString();
-    }
+    QSqlDatabase db;
+    QString error;
+    ASSERT_TRUE(cce_test::openCompany(&db, QStringLiteral(":memory:"), &error, rows)) << error.toStdString();
 
-    g_previousFactory = fw::setDefaultTransportFactory([](const TNetConnection&) {
-        return std::make_shared<fw::InProcessTransport>(
-            fw::InProcessTransport::Handler([](const QString&, const QJsonObject& request) {
-                const QString method = request.value(QStringLiteral("method")).toString();
-                const QJsonArray params = request.value(QStringLiteral("params")).toArray();
-                if (method == QLatin1String("GetParamDFS")) {
-                    const QString branch = params.at(0).toString();
-                    return answer(request, paramPacket(branch, s_filtroInscr.value(branch, QStringLiteral("N"))));
-                }
-                if (method == QLatin1String("GetNotaFiscal")) {
-                    QVariantList args;
-                    for (const QJsonValue& v : params) {
-                        QString err;
-                        args.append(fw::json::decode(v, &err));
-                    }
-                    s_calls.append(args);
-                    if (!s_errorText.isEmpty())
-                        return answer(request, s_errorText);
-                    return answer(request, QVariantList{QVariant::fromValue(fw::DataPacket()),
-                                                        QVariant::fromValue(fw::DataPacket())});
-                }
-                return answer(request, QStringLiteral("método não previsto no teste"));
-            }));
-    });
+    g_previousFactory = cce_test::installServer(
+        [](const QString& method, const QJsonArray& params, const QJsonObject& request) -> QVariant {
+            if (method == QLatin1String("GetParamDFS")) {
+                const QString branch = params.at(0).toString();
+                return paramPacket(branch, s_filtroInscr.value(branch, QStringLiteral("N")));
+            }
+            if (method == QLatin1String("GetNotaFiscal")) {
+                s_calls.append(cce_test::decodeParams(request));
+                if (!s_errorText.isEmpty())
+                    return s_errorText;
+                return QVariantList{QVariant::fromValue(fw::DataPacket()), QVariant::fromValue(fw::DataPacket())};
+            }
+            return QStringLiteral("método não previsto no teste");
+        });
 
-    s_ui = new fw::ScriptedUiServices;
-    g_install = new fw::ScriptedUiServices::Install(*s_ui);
+    g_ui = new cce_test::InstalledUi;
+    s_ui = &g_ui->ui;
 }
 
 void FilterTest::TearDownTestSuite()
 {
-    delete frmFiltroTransmissao;
-    frmFiltroTransmissao = nullptr;
-    delete frmTransmissaoCCe;
-    frmTransmissaoCCe = nullptr;
-    delete g_install;
-    g_install = nullptr;
-    delete s_ui;
+    cce_test::deleteScreens();
+    delete g_ui;
+    g_ui = nullptr;
     s_ui = nullptr;
     fw::setDefaultTransportFactory(g_previousFactory);
-    QSqlDatabase::removeDatabase(QString::fromLatin1(kConnection));
+    QSqlDatabase::removeDatabase(cce_test::kCompanyConnection);
 }
 
 fw::HostContext FilterTest::baseContext() const
 {
-    fw::HostContext c;
-    c.company = QStringLiteral("01");
-    c.branch = QStringLiteral("0001");
+    fw::HostContext c = cce_test::companyContext();
     c.billingBranch = QStringLiteral("0009");
-    c.processingDate = QDate(2026, 3, 15);
-    c.module = 13;
     c.branchMode = false;
     return c;
 }
@@ -201,8 +166,9 @@ void FilterTest::TearDown()
 
 void FilterTest::exec(const QString& sql)
 {
-    QSqlQuery q(QSqlDatabase::database(QString::fromLatin1(kConnection)));
-    ASSERT_TRUE(q.exec(sql)) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    QString error;
+    ASSERT_TRUE(cce_test::execSql(QSqlDatabase::database(cce_test::kCompanyConnection), sql, &error))
+        << error.toStdString();
 }
 
 bool FilterTest::showDialog(const std::function<void(TfrmFiltroTransmissao*)>& script)

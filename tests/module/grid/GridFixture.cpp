@@ -5,11 +5,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "Schema.h"
+#include "../support/ModuleTestSupport.h"
 #include "errors/Dispatch.h"
 #include "host/Context.h"
-#include "net/InProcessTransport.h"
-#include "values/JsonCodec.h"
 #include "values/Value.h"
 
 namespace gridserver {
@@ -23,27 +21,13 @@ fw::ScriptedUiServices* GridTest::s_ui = nullptr;
 
 namespace {
 
-const char* kConnection = "company";
-fw::ScriptedUiServices::Install* g_install = nullptr;
+cce_test::InstalledUi* g_ui = nullptr;
 fw::TransportFactory g_previousFactory;
-
-QJsonObject answer(const QJsonObject& request, const QVariant& result)
-{
-    return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                       {QStringLiteral("id"), request.value(QStringLiteral("id"))},
-                       {QStringLiteral("result"), fw::json::encode(result)}};
-}
 
 QVariant paramPacket(const QString& branch)
 {
-    fw::DataPacket p = frmTransmissaoCCe->cdsParamDFS->data();
-    p.rows.clear();
-    fw::Row r(p.fields.size());
-    r[p.fieldIndex(QStringLiteral("CDFILIAL"))] = branch;
     // Lenient: the filter dialog confirms without registrations.
-    r[p.fieldIndex(QStringLiteral("IDNFILTROINSCR"))] = QStringLiteral("S");
-    p.rows.append(r);
-    return QVariant::fromValue(p);
+    return QVariant::fromValue(cce_test::paramDfsPacket(branch, QStringLiteral("S")));
 }
 
 QVariant invoicePacket()
@@ -90,11 +74,6 @@ QVariant letterPacket()
 
 void GridTest::SetUpTestSuite()
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kConnection));
-    db.setDatabaseName(QStringLiteral(":memory:"));
-    ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
-    QString error;
-    ASSERT_TRUE(db::migrate(db, &error)) << error.toStdString();
     const char* rows[] = {
         "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'SP', 'São Paulo', '35')",
         "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'RJ', 'Rio de Janeiro', '33')",
@@ -118,46 +97,36 @@ void GridTest::SetUpTestSuite()
         "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
         "VALUES ('01', 'IE''Q', 'CERTQ', '2', '1058', 'RJ')",
     };
-    for (const char* sql : rows)
-        exec(QString::fromUtf8(sql));
+    QSqlDatabase db;
+    QString error;
+    ASSERT_TRUE(cce_test::openCompany(&db, QStringLiteral(":memory:"), &error, rows)) << error.toStdString();
 
-    g_previousFactory = fw::setDefaultTransportFactory([](const TNetConnection&) {
-        return std::make_shared<fw::InProcessTransport>(
-            fw::InProcessTransport::Handler([](const QString&, const QJsonObject& request) {
-                const QString method = request.value(QStringLiteral("method")).toString();
-                const QJsonArray params = request.value(QStringLiteral("params")).toArray();
-                if (method == QLatin1String("GetParamDFS"))
-                    return answer(request, paramPacket(params.at(0).toString()));
-                if (method == QLatin1String("GetNotaFiscal")) {
-                    QVariantList args;
-                    for (const QJsonValue& v : params)
-                        args.append(fw::json::decode(v, nullptr));
-                    gridserver::calls.append(args);
-                    if (!gridserver::errorText.isEmpty())
-                        return answer(request, gridserver::errorText);
-                    return answer(request, QVariantList{invoicePacket(), letterPacket()});
-                }
-                return answer(request, QStringLiteral("método não previsto no teste"));
-            }));
-    });
-    s_ui = new fw::ScriptedUiServices;
-    g_install = new fw::ScriptedUiServices::Install(*s_ui);
+    g_previousFactory = cce_test::installServer(
+        [](const QString& method, const QJsonArray& params, const QJsonObject& request) -> QVariant {
+            if (method == QLatin1String("GetParamDFS"))
+                return paramPacket(params.at(0).toString());
+            if (method == QLatin1String("GetNotaFiscal")) {
+                gridserver::calls.append(cce_test::decodeParams(request));
+                if (!gridserver::errorText.isEmpty())
+                    return gridserver::errorText;
+                return QVariantList{invoicePacket(), letterPacket()};
+            }
+            return QStringLiteral("método não previsto no teste");
+        });
+    g_ui = new cce_test::InstalledUi;
+    s_ui = &g_ui->ui;
 }
 
 
 void GridTest::TearDownTestSuite()
 {
-    delete frmFiltroTransmissao;
-    frmFiltroTransmissao = nullptr;
-    delete frmTransmissaoCCe;
-    frmTransmissaoCCe = nullptr;
+    cce_test::deleteScreens();
     boStCriado = false;
-    delete g_install;
-    g_install = nullptr;
-    delete s_ui;
+    delete g_ui;
+    g_ui = nullptr;
     s_ui = nullptr;
     fw::setDefaultTransportFactory(g_previousFactory);
-    QSqlDatabase::removeDatabase(QString::fromLatin1(kConnection));
+    QSqlDatabase::removeDatabase(cce_test::kCompanyConnection);
 }
 
 void GridTest::SetUp()
@@ -167,13 +136,7 @@ void GridTest::SetUp()
     gridserver::letters.clear();
     gridserver::errorText.clear();
     gridserver::calls.clear();
-    fw::HostContext c;
-    c.company = QStringLiteral("01");
-    c.branch = QStringLiteral("0001");
-    c.billingBranch = QStringLiteral("0001");
-    c.processingDate = QDate(2026, 3, 15);
-    c.module = 13;
-    fw::setHostContext(c);
+    fw::setHostContext(cce_test::companyContext());
     if (!frmTransmissaoCCe) {
         CriaTransmissaoCCe(fw::nullValue());
         ASSERT_NE(frmTransmissaoCCe, nullptr);
@@ -200,8 +163,9 @@ void GridTest::TearDown()
 
 void GridTest::exec(const QString& sql)
 {
-    QSqlQuery q(QSqlDatabase::database(QString::fromLatin1(kConnection)));
-    ASSERT_TRUE(q.exec(sql)) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    QString error;
+    ASSERT_TRUE(cce_test::execSql(QSqlDatabase::database(cce_test::kCompanyConnection), sql, &error))
+        << error.toStdString();
 }
 
 void GridTest::load(const QList<Invoice>& invoices, const QList<QVariantList>& letters)
