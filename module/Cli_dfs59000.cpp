@@ -833,13 +833,7 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     // Moving to another invoice while a letter is being written would lose it.
     panNavegador->setEnabled(!editing);
 
-    sbtIncluir->setEnabled(mnuIncluir->isEnabled());
-    sbtAlterar->setEnabled(mnuAlterar->isEnabled());
-    sbtExcluir->setEnabled(mnuExcluir->isEnabled());
-    sbtProcurar->setEnabled(mnuProcurar->isEnabled());
-    sbtVerificar->setEnabled(mnuVerificar->isEnabled());
-    sbtGravar->setEnabled(mnuGravar->isEnabled());
-    sbtCancelar->setEnabled(mnuCancelar->isEnabled());
+    mirrorCommandButtons();
     sbtFiltro->setEnabled(mnuFiltro->isEnabled());
     sbtTransmite->setEnabled(mnuTransmite->isEnabled());
     sbtEnviaEmail->setEnabled(mnuEnviaEmail->isEnabled());

@@ -348,6 +348,13 @@ void TfrmPadrao::dtsPadraoStateChange(QObject*)
     mnuVerificar->setEnabled(browse);
     mnuGravar->setEnabled(editing);
     mnuCancelar->setEnabled(editing);
+    mirrorCommandButtons();
+    // While a record is being edited the user cannot move away from it.
+    panNavegador->setEnabled(!editing);
+}
+
+void TfrmPadrao::mirrorCommandButtons()
+{
     sbtIncluir->setEnabled(mnuIncluir->isEnabled());
     sbtAlterar->setEnabled(mnuAlterar->isEnabled());
     sbtExcluir->setEnabled(mnuExcluir->isEnabled());
@@ -355,8 +362,6 @@ void TfrmPadrao::dtsPadraoStateChange(QObject*)
     sbtVerificar->setEnabled(mnuVerificar->isEnabled());
     sbtGravar->setEnabled(mnuGravar->isEnabled());
     sbtCancelar->setEnabled(mnuCancelar->isEnabled());
-    // While a record is being edited the user cannot move away from it.
-    panNavegador->setEnabled(!editing);
 }
 
 namespace {

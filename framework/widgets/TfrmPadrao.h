@@ -119,6 +119,8 @@ public:
     virtual void dbgPadraoKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
 
 protected:
+    // The seven command tool buttons enabled as their menu items.
+    void mirrorCommandButtons();
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void changeEvent(QEvent* e) override;
