@@ -1,4 +1,4 @@
-#include "AccessKey.h"
+#include "db/AccessKey.h"
 
 namespace db {
 

@@ -1,4 +1,4 @@
-#include "DemoData.h"
+#include "db/DemoData.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "AccessKey.h"
-#include "Schema.h"
-#include "host/Documents.h"
+#include "db/AccessKey.h"
+#include "db/Schema.h"
+#include "core/host/Documents.h"
 
 namespace db {
 

@@ -1,4 +1,4 @@
-#include "Schema.h"
+#include "db/Schema.h"
 
 #include <QDateTime>
 #include <QSqlDriver>

@@ -1,4 +1,4 @@
-#include "MainWindow.h"
+#include "host/MainWindow.h"
 
 #include <QAction>
 #include <QLabel>
@@ -9,12 +9,12 @@
 #include <QSqlQuery>
 #include <QStatusBar>
 
-#include "ModuleLoader.h"
-#include "errors/Dispatch.h"
-#include "errors/Errors.h"
-#include "host/Context.h"
-#include "ui/UiServices.h"
-#include "values/Value.h"
+#include "host/ModuleLoader.h"
+#include "core/errors/Dispatch.h"
+#include "core/errors/Errors.h"
+#include "core/host/Context.h"
+#include "core/ui/UiServices.h"
+#include "core/values/Value.h"
 
 namespace host {
 

@@ -4,7 +4,7 @@
 #include <QMainWindow>
 #include <QVariant>
 
-#include "FormHost.h"
+#include "widgets/forms/FormHost.h"
 
 class QMdiArea;
 class QLabel;

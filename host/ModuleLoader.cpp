@@ -1,4 +1,4 @@
-#include "ModuleLoader.h"
+#include "host/ModuleLoader.h"
 
 #include <QDir>
 #include <QFileInfo>

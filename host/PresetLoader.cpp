@@ -1,12 +1,12 @@
-#include "PresetLoader.h"
+#include "host/PresetLoader.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-#include "values/JsonCodec.h"
-#include "values/Value.h"
+#include "core/values/JsonCodec.h"
+#include "core/values/Value.h"
 
 namespace host {
 

@@ -7,7 +7,6 @@
 // window once the screen has settled and quits (used headless, with
 // QT_QPA_PLATFORM=offscreen). Context overrides: see host/ContextLoader.h.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -15,14 +14,14 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "FormHost.h"
-#include "MainWindow.h"
-#include "ModuleLoader.h"
-#include "PresetLoader.h"
-#include "QtUiServices.h"
-#include "host/Context.h"
-#include "host/ContextLoader.h"
-#include "ui/UiServices.h"
+#include "widgets/forms/FormHost.h"
+#include "host/MainWindow.h"
+#include "host/ModuleLoader.h"
+#include "host/PresetLoader.h"
+#include "widgets/services/QtUiServices.h"
+#include "core/host/Context.h"
+#include "core/host/ContextLoader.h"
+#include "core/ui/UiServices.h"
 
 namespace {
 

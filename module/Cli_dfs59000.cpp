@@ -1,4 +1,4 @@
-#include "Cli_dfs59000.h"
+#include "module/Cli_dfs59000.h"
 
 #include <QAction>
 #include <QGridLayout>
@@ -11,8 +11,8 @@
 #include <QPixmap>
 #include <QToolButton>
 
-#include "Cli_dfs59100.h"
-#include "Cli_dfs59300.h"
+#include "module/Cli_dfs59100.h"
+#include "module/Cli_dfs59300.h"
 
 // --- globals of the unit ------------------------------------------------------------------
 

@@ -6,9 +6,9 @@
 #include <QString>
 #include <QVariant>
 
-#include "Pkg_dfs59000.h"
-#include "services/ApplicationServer.h"
-#include "services/HostFramework.h"
+#include "module/Pkg_dfs59000.h"
+#include "module/services/ApplicationServer.h"
+#include "module/services/HostFramework.h"
 
 class QAction;
 class QMenu;

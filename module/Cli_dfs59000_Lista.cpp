@@ -1,12 +1,12 @@
 // CC-e screen: invoice retrieval from the filter button and the host's preset, and the
 // invoice grid (pictures, texts, marks for transmission, search).
-#include "Cli_dfs59000_Lista.h"
+#include "module/Cli_dfs59000_Lista.h"
 
 #include <QHash>
 #include <QPainter>
 
-#include "Cli_dfs59000.h"
-#include "Cli_dfs59100.h"
+#include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59100.h"
 
 namespace {
 

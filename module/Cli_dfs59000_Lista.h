@@ -4,7 +4,7 @@
 #include <QColor>
 #include <QString>
 
-#include "Pkg_dfs59000.h"
+#include "module/Pkg_dfs59000.h"
 
 class TfrmTransmissaoCCe;
 namespace fw {

@@ -1,16 +1,16 @@
 // The filter dialog: its record, creation, showing, closing, undo and confirmation.
-#include "Cli_dfs59100.h"
+#include "module/Cli_dfs59100.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHideEvent>
 
-#include "Cli_dfs59000.h"
-#include "HostUi.h"
-#include "errors/Errors.h"
-#include "host/Context.h"
-#include "host/HostFunctions.h"
-#include "ui/UiServices.h"
+#include "module/Cli_dfs59000.h"
+#include "widgets/services/HostUi.h"
+#include "core/errors/Errors.h"
+#include "core/host/Context.h"
+#include "core/host/HostFunctions.h"
+#include "core/ui/UiServices.h"
 
 TfrmFiltroTransmissao* frmFiltroTransmissao = nullptr;
 bool boConfirma = false;

@@ -6,13 +6,13 @@
 #include <QString>
 #include <QVariant>
 
-#include "Pkg_dfs59000.h"
-#include "Edits.h"
-#include "StdCtrls.h"
-#include "TBtnPesquisa.h"
-#include "TfrmRotiGeral.h"
-#include "dataset/DataSet.h"
-#include "sql/TADOIBQuery.h"
+#include "module/Pkg_dfs59000.h"
+#include "widgets/controls/Edits.h"
+#include "widgets/controls/StdCtrls.h"
+#include "widgets/controls/TBtnPesquisa.h"
+#include "widgets/forms/TfrmRotiGeral.h"
+#include "core/dataset/DataSet.h"
+#include "core/sql/TADOIBQuery.h"
 
 class QFrame;
 

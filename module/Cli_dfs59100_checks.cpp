@@ -1,12 +1,12 @@
 // The filter dialog's criteria: operation types, dates, recipients, branches,
 // registrations and series, with their checks, lookups and change handlers.
-#include "Cli_dfs59100.h"
+#include "module/Cli_dfs59100.h"
 
-#include "Cli_dfs59000.h"
-#include "HostUi.h"
-#include "host/Context.h"
-#include "host/HostFunctions.h"
-#include "ui/UiServices.h"
+#include "module/Cli_dfs59000.h"
+#include "widgets/services/HostUi.h"
+#include "core/host/Context.h"
+#include "core/host/HostFunctions.h"
+#include "core/ui/UiServices.h"
 
 namespace {
 

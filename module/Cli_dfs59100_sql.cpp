@@ -1,5 +1,5 @@
 // The filter dialog's queries: statements per database kind, fields and data sources.
-#include "Cli_dfs59100.h"
+#include "module/Cli_dfs59100.h"
 
 namespace {
 

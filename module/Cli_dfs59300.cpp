@@ -1,10 +1,10 @@
-#include "Cli_dfs59300.h"
+#include "module/Cli_dfs59300.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 
-#include "FormHost.h"
-#include "ui/UiServices.h"
+#include "widgets/forms/FormHost.h"
+#include "core/ui/UiServices.h"
 
 TfrmCCe* frmCCe = nullptr;
 bool boIdCriado = false;

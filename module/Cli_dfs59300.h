@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "Pkg_dfs59000.h"
+#include "module/Pkg_dfs59000.h"
 
 class PKG_EXPORT TfrmCCe : public QWidget {
     Q_OBJECT

@@ -1,11 +1,11 @@
-#include "Pkg_dfs59000.h"
+#include "module/Pkg_dfs59000.h"
 
 #include <QByteArray>
 #include <cstring>
 
-#include "Cli_dfs59000.h"
-#include "Cli_dfs59100.h"
-#include "Cli_dfs59300.h"
+#include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59100.h"
+#include "module/Cli_dfs59300.h"
 
 namespace pkg {
 

@@ -3,7 +3,7 @@
 // loaded and their end when it is unloaded.
 #include <QtGlobal>
 
-#define PKG_EXPORT __attribute__((visibility("default")))
+#include "module/ModuleExport.h"
 
 // Unit globals of class type (strings, variants) are built before, and destroyed after, the object that runs the unit
 // table, so that an initialisation or finalisation never touches a dead global.

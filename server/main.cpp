@@ -3,11 +3,11 @@
 #include <QStringList>
 #include <cstdio>
 
-#include "app/ServerConfig.h"
-#include "app/ServerRunner.h"
-#include "methods/Methods.h"
-#include "rpc/MethodRegistry.h"
-#include "store/Store.h"
+#include "server/app/ServerConfig.h"
+#include "server/app/ServerRunner.h"
+#include "server/methods/Methods.h"
+#include "server/rpc/MethodRegistry.h"
+#include "server/store/Store.h"
 
 namespace {
 

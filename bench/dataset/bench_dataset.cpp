@@ -5,8 +5,8 @@
 #include <QTextStream>
 #include <cstdio>
 
-#include "dataset/DataSet.h"
-#include "dataset/DataSetModel.h"
+#include "core/dataset/DataSet.h"
+#include "core/dataset/DataSetModel.h"
 
 using namespace fw;
 

@@ -13,9 +13,9 @@
 #include <QSqlQuery>
 #include <cstdio>
 
-#include "../../tests/module/support/ModuleTestSupport.h"
-#include "errors/Dispatch.h"
-#include "values/Value.h"
+#include "tests/support/ModuleTestSupport.h"
+#include "core/errors/Dispatch.h"
+#include "core/values/Value.h"
 
 namespace {
 

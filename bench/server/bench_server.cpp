@@ -16,10 +16,10 @@
 #include <ctime>
 #include <sys/resource.h>
 
-#include "DemoData.h"
-#include "methods/Methods.h"
-#include "store/Store.h"
-#include "values/JsonCodec.h"
+#include "db/DemoData.h"
+#include "server/methods/Methods.h"
+#include "server/store/Store.h"
+#include "core/values/JsonCodec.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <QString>
 #include <QVariant>
 
-#include "dataset/DataSet.h"
-#include "net/TNetConnection.h"
-#include "values/Packet.h"
-#include "values/Value.h"
+#include "core/dataset/DataSet.h"
+#include "core/net/TNetConnection.h"
+#include "core/values/Packet.h"
+#include "core/values/Value.h"
 
 namespace AppServer {
 

@@ -1,4 +1,4 @@
-#include "app/ServerConfig.h"
+#include "server/app/ServerConfig.h"
 
 #include <QFileInfo>
 #include <QHostAddress>

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "rpc/HttpRpcServer.h"
+#include "server/rpc/HttpRpcServer.h"
 
 namespace srv {
 

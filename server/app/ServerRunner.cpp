@@ -1,9 +1,9 @@
-#include "app/ServerRunner.h"
+#include "server/app/ServerRunner.h"
 
 #include <csignal>
 #include <pthread.h>
 
-#include "rpc/HttpRpcServer.h"
+#include "server/rpc/HttpRpcServer.h"
 
 namespace srv {
 

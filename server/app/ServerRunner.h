@@ -4,8 +4,8 @@
 #include <QString>
 #include <cstdio>
 
-#include "app/ServerConfig.h"
-#include "rpc/MethodRegistry.h"
+#include "server/app/ServerConfig.h"
+#include "server/rpc/MethodRegistry.h"
 
 namespace srv {
 

@@ -3,11 +3,11 @@
 #include <QSet>
 #include <QSqlQuery>
 
-#include "Messages.h"
-#include "MethodSupport.h"
-#include "PacketFields.h"
-#include "TransmissaoMethods.h"
-#include "values/Value.h"
+#include "server/methods/Messages.h"
+#include "server/methods/MethodSupport.h"
+#include "server/methods/PacketFields.h"
+#include "server/methods/TransmissaoMethods.h"
+#include "core/values/Value.h"
 
 namespace srv::methods {
 

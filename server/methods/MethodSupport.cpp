@@ -1,9 +1,9 @@
-#include "MethodSupport.h"
+#include "server/methods/MethodSupport.h"
 
 #include <QSqlQuery>
 
-#include "rpc/MethodRegistry.h"
-#include "values/Value.h"
+#include "server/rpc/MethodRegistry.h"
+#include "core/values/Value.h"
 
 namespace srv::methods {
 

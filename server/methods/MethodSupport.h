@@ -7,7 +7,7 @@
 #include <QString>
 #include <QVariant>
 
-#include "store/Store.h"
+#include "server/store/Store.h"
 
 namespace srv::methods {
 

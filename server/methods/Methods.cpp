@@ -1,7 +1,7 @@
-#include "Methods.h"
+#include "server/methods/Methods.h"
 
-#include "Messages.h"
-#include "TransmissaoMethods.h"
+#include "server/methods/Messages.h"
+#include "server/methods/TransmissaoMethods.h"
 
 namespace srv {
 

@@ -1,8 +1,8 @@
 #pragma once
 // The methods of the CC-e application server, on the server names the screen connects to:
 // "Dfs59000.rdmTransmissaoCCe" and "DFS00000.rdmDocFiscSaida".
-#include "rpc/MethodRegistry.h"
-#include "store/Store.h"
+#include "server/rpc/MethodRegistry.h"
+#include "server/store/Store.h"
 
 namespace srv {
 

@@ -1,4 +1,4 @@
-#include "PacketFields.h"
+#include "server/methods/PacketFields.h"
 
 namespace srv::fields {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Field layouts of the packets the server answers with, as the screen's data sets
 // declare them.
-#include "values/Packet.h"
+#include "core/values/Packet.h"
 
 namespace srv::fields {
 

@@ -2,7 +2,7 @@
 // The method bodies; params are already checked against the registered kinds.
 #include <QVariant>
 
-#include "store/Store.h"
+#include "server/store/Store.h"
 
 namespace srv::methods {
 

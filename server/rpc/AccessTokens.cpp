@@ -1,4 +1,4 @@
-#include "rpc/AccessTokens.h"
+#include "server/rpc/AccessTokens.h"
 
 #include <QCryptographicHash>
 

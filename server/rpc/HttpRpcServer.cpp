@@ -1,4 +1,4 @@
-#include "rpc/HttpRpcServer.h"
+#include "server/rpc/HttpRpcServer.h"
 
 #include <httplib.h>
 
@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "rpc/AccessTokens.h"
-#include "rpc/RpcDispatcher.h"
+#include "server/rpc/AccessTokens.h"
+#include "server/rpc/RpcDispatcher.h"
 
 namespace srv {
 

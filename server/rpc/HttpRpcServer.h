@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "rpc/MethodRegistry.h"
+#include "server/rpc/MethodRegistry.h"
 
 namespace srv {
 

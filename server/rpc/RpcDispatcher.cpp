@@ -1,4 +1,4 @@
-#include "rpc/RpcDispatcher.h"
+#include "server/rpc/RpcDispatcher.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -6,9 +6,9 @@
 #include <QJsonObject>
 #include <QStringDecoder>
 
-#include "values/JsonCodec.h"
-#include "values/Packet.h"
-#include "values/Value.h"
+#include "core/values/JsonCodec.h"
+#include "core/values/Packet.h"
+#include "core/values/Value.h"
 
 namespace srv {
 

@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "rpc/MethodRegistry.h"
+#include "server/rpc/MethodRegistry.h"
 
 namespace srv {
 

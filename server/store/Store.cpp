@@ -1,4 +1,4 @@
-#include "Store.h"
+#include "server/store/Store.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <atomic>
 
-#include "DemoData.h"
+#include "db/DemoData.h"
 
 namespace srv {
 

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "Schema.h"
+#include "db/Schema.h"
 
 namespace srv {
 

@@ -4,10 +4,10 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
-#include "AccessKey.h"
-#include "DemoData.h"
-#include "Schema.h"
-#include "host/Documents.h"
+#include "db/AccessKey.h"
+#include "db/DemoData.h"
+#include "db/Schema.h"
+#include "core/host/Documents.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
-#include "AccessKey.h"
-#include "Schema.h"
+#include "db/AccessKey.h"
+#include "db/Schema.h"
 
 namespace {
 

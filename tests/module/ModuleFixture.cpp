@@ -1,12 +1,12 @@
-#include "ModuleFixture.h"
+#include "tests/module/ModuleFixture.h"
 
 #include <QApplication>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "Cli_dfs59100.h"
-#include "support/ModuleTestSupport.h"
-#include "values/Value.h"
+#include "module/Cli_dfs59100.h"
+#include "tests/support/ModuleTestSupport.h"
+#include "core/values/Value.h"
 
 namespace cce_test {
 

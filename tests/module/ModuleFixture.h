@@ -12,10 +12,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "Cli_dfs59000.h"
-#include "ScriptedUiServices.h"
-#include "host/Context.h"
-#include "values/Packet.h"
+#include "module/Cli_dfs59000.h"
+#include "widgets/services/ScriptedUiServices.h"
+#include "core/host/Context.h"
+#include "core/values/Packet.h"
 
 namespace cce_test {
 

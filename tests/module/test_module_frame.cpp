@@ -5,12 +5,12 @@
 #include <QLibrary>
 #include <QPointer>
 
-#include "Cli_dfs59000.h"
-#include "Cli_dfs59100.h"
-#include "Cli_dfs59300.h"
-#include "ModuleFixture.h"
-#include "Pkg_dfs59000.h"
-#include "values/Value.h"
+#include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59100.h"
+#include "module/Cli_dfs59300.h"
+#include "tests/module/ModuleFixture.h"
+#include "module/Pkg_dfs59000.h"
+#include "core/values/Value.h"
 
 using namespace cce_test;
 

@@ -7,10 +7,10 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "ScriptedUiServices.h"
-#include "Schema.h"
-#include "host/Context.h"
-#include "values/Value.h"
+#include "widgets/services/ScriptedUiServices.h"
+#include "db/Schema.h"
+#include "core/host/Context.h"
+#include "core/values/Value.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <QMenu>
 #include <QSqlQuery>
 
-#include "Cli_dfs59000.h"
-#include "Cli_dfs59100.h"
-#include "ModuleFixture.h"
-#include "values/Value.h"
+#include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59100.h"
+#include "tests/module/ModuleFixture.h"
+#include "core/values/Value.h"
 
 using namespace cce_test;
 

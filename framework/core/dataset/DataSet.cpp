@@ -1,4 +1,4 @@
-#include "dataset/DataSet.h"
+#include "core/dataset/DataSet.h"
 
 #include <QHash>
 #include <QLocale>
@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "dataset/FilterExpression.h"
-#include "errors/Errors.h"
-#include "values/Value.h"
+#include "core/dataset/FilterExpression.h"
+#include "core/errors/Errors.h"
+#include "core/values/Value.h"
 
 namespace fw {
 

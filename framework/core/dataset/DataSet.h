@@ -16,13 +16,15 @@
 #include <functional>
 #include <memory>
 
-#include "values/Packet.h"
+#include "core/values/Packet.h"
+
+#include "core/CoreExport.h"
 
 namespace fw {
 
 class DataSet;
 
-class Field : public QObject {
+class FW_CORE_EXPORT Field : public QObject {
     Q_OBJECT
 public:
     using GetTextHandler = std::function<void(Field* sender, QString& text, bool displayText)>;
@@ -83,12 +85,12 @@ private:
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
 
-struct LocateOptions {
+struct FW_CORE_EXPORT LocateOptions {
     bool caseInsensitive = false;
     bool partialKey = false;
 };
 
-class DataSet : public QObject {
+class FW_CORE_EXPORT DataSet : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(DataSet*)>;
@@ -224,7 +226,7 @@ private:
     friend class TDataSource;
 };
 
-class DisplayRowScope {
+class FW_CORE_EXPORT DisplayRowScope {
 public:
     DisplayRowScope(DataSet* ds, int viewRow) : m_ds(ds) { m_ds->pushDisplayRow(viewRow); }
     ~DisplayRowScope() { m_ds->popDisplayRow(); }
@@ -236,7 +238,7 @@ private:
 };
 
 // A data source: binds controls to a data set and reports its state changes.
-class TDataSource : public QObject {
+class FW_CORE_EXPORT TDataSource : public QObject {
     Q_OBJECT
 public:
     explicit TDataSource(QObject* parent = nullptr);

@@ -1,6 +1,6 @@
-#include "dataset/DataSetModel.h"
+#include "core/dataset/DataSetModel.h"
 
-#include "values/Value.h"
+#include "core/values/Value.h"
 
 namespace fw {
 

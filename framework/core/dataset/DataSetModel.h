@@ -6,11 +6,13 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "dataset/DataSet.h"
+#include "core/dataset/DataSet.h"
+
+#include "core/CoreExport.h"
 
 namespace fw {
 
-class DataSetModel : public QAbstractTableModel {
+class FW_CORE_EXPORT DataSetModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     // Role with the field's raw value (null as an invalid variant).

@@ -1,11 +1,11 @@
-#include "dataset/FilterExpression.h"
+#include "core/dataset/FilterExpression.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <functional>
 
-#include "errors/Errors.h"
-#include "values/Value.h"
+#include "core/errors/Errors.h"
+#include "core/values/Value.h"
 
 namespace fw {
 
@@ -517,8 +517,8 @@ QVariant FilterExpression::convert(const QVariant& v, FieldType type, bool* ok)
         const QString s = v.toString().trimmed().toLower();
         if (s.isEmpty())
             return QVariant();
-        static const QStringList yes = {"true", "t", "s", "sim", "1", "y", "yes", "verdadeiro"};
-        static const QStringList no = {"false", "f", "n", "não", "nao", "0", "no", "falso"};
+        static const QStringList yes = {QStringLiteral("true"), QStringLiteral("t"), QStringLiteral("s"), QStringLiteral("sim"), QStringLiteral("1"), QStringLiteral("y"), QStringLiteral("yes"), QStringLiteral("verdadeiro")};
+        static const QStringList no = {QStringLiteral("false"), QStringLiteral("f"), QStringLiteral("n"), QStringLiteral("não"), QStringLiteral("nao"), QStringLiteral("0"), QStringLiteral("no"), QStringLiteral("falso")};
         if (yes.contains(s))
             return true;
         if (no.contains(s))

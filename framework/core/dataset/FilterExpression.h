@@ -7,11 +7,13 @@
 #include <memory>
 #include <vector>
 
-#include "values/Packet.h"
+#include "core/values/Packet.h"
+
+#include "core/CoreExport.h"
 
 namespace fw {
 
-class FilterExpression {
+class FW_CORE_EXPORT FilterExpression {
 public:
     enum class Op { Eq, Ne, Lt, Gt, Le, Ge };
 

@@ -1,10 +1,10 @@
-#include "errors/Dispatch.h"
+#include "core/errors/Dispatch.h"
 
 #include <QDebug>
 #include <exception>
 
-#include "errors/Errors.h"
-#include "ui/UiServices.h"
+#include "core/errors/Errors.h"
+#include "core/ui/UiServices.h"
 
 namespace fw {
 

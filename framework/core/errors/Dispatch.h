@@ -5,9 +5,11 @@
 // escapes into Qt's event loop.
 #include <functional>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
 // Runs fn; returns true when it finished normally, false when it was aborted or failed.
-bool dispatch(const std::function<void()>& fn);
+FW_CORE_EXPORT bool dispatch(const std::function<void()>& fn);
 
 } // namespace fw

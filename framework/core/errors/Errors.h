@@ -5,9 +5,11 @@
 #include <QString>
 #include <exception>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
-class Error : public std::exception {
+class FW_CORE_EXPORT Error : public std::exception {
 public:
     explicit Error(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
     const QString& message() const { return m_message; }
@@ -18,25 +20,25 @@ private:
     QByteArray m_utf8;
 };
 
-class Abort : public Error {
+class FW_CORE_EXPORT Abort : public Error {
 public:
     Abort() : Error(QStringLiteral("Operation aborted")) {}
 };
 
 // Raised by a data set for a misuse (no such field, not in edit state, required value).
-class DataSetError : public Error {
+class FW_CORE_EXPORT DataSetError : public Error {
 public:
     using Error::Error;
 };
 
 // Raised by a server connection on a transport failure (no server, timeout, 401, fault).
-class ConnectionError : public Error {
+class FW_CORE_EXPORT ConnectionError : public Error {
 public:
     using Error::Error;
 };
 
 // Raised by the SQL query component when the database refuses a statement.
-class SqlError : public Error {
+class FW_CORE_EXPORT SqlError : public Error {
 public:
     using Error::Error;
 };

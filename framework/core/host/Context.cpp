@@ -1,4 +1,4 @@
-#include "host/Context.h"
+#include "core/host/Context.h"
 
 namespace fw {
 

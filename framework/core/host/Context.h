@@ -5,9 +5,11 @@
 #include <QHash>
 #include <QString>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
-struct HostContext {
+struct FW_CORE_EXPORT HostContext {
     QString company;        // EmprProc, two digits
     QString branch;         // FiliProc, four characters
     QString billingBranch;  // FiliProcFat
@@ -27,18 +29,18 @@ struct HostContext {
     int serverTimeoutSeconds = 120; // longest wait for one application server call
 };
 
-HostContext& hostContext();
-void setHostContext(const HostContext& context);
+FW_CORE_EXPORT HostContext& hostContext();
+FW_CORE_EXPORT void setHostContext(const HostContext& context);
 
 } // namespace fw
 
 // The host's context functions, under the names modules call them by.
-QString EmprProc();
-QString FiliProc();
-QString FiliProcFat(); // the current branch when no billing branch is set
-bool ModuFili();
-int ModuloAtiv();
+FW_CORE_EXPORT QString EmprProc();
+FW_CORE_EXPORT QString FiliProc();
+FW_CORE_EXPORT QString FiliProcFat(); // the current branch when no billing branch is set
+FW_CORE_EXPORT bool ModuFili();
+FW_CORE_EXPORT int ModuloAtiv();
 // The branch's own processing date when set, else the user's; today when none is set.
-QDate DataProc(const QString& branch = QString());
-QString WebURL();
-int WebPort();
+FW_CORE_EXPORT QDate DataProc(const QString& branch = QString());
+FW_CORE_EXPORT QString WebURL();
+FW_CORE_EXPORT int WebPort();

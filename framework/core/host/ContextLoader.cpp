@@ -1,4 +1,4 @@
-#include "host/ContextLoader.h"
+#include "core/host/ContextLoader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -7,7 +7,7 @@
 #include <functional>
 #include <initializer_list>
 
-#include "host/HostFunctions.h"
+#include "core/host/HostFunctions.h"
 
 namespace fw {
 

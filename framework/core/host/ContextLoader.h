@@ -20,10 +20,12 @@
 #include <QString>
 #include <QStringList>
 
-#include "host/Context.h"
+#include "core/host/Context.h"
+
+#include "core/CoreExport.h"
 
 namespace fw {
 
-HostContext loadHostContext(const QString& iniPath, const QStringList& arguments, QString* error = nullptr);
+FW_CORE_EXPORT HostContext loadHostContext(const QString& iniPath, const QStringList& arguments, QString* error = nullptr);
 
 } // namespace fw

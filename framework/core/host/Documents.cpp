@@ -1,8 +1,8 @@
-#include "host/Documents.h"
+#include "core/host/Documents.h"
 
 #include <QList>
 
-#include "host/HostFunctions.h"
+#include "core/host/HostFunctions.h"
 
 namespace fw {
 

@@ -6,20 +6,22 @@
 // last two) is checked by the same functions as the numeric one.
 #include <QString>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
 // The registration without punctuation, upper case.
-QString registrationDigits(const QString& registration);
+FW_CORE_EXPORT QString registrationDigits(const QString& registration);
 
 // The two check digits of the first 12 characters of a CNPJ ("" when they are not 12
 // letters or digits).
-QString cnpjCheckDigits(const QString& base12);
+FW_CORE_EXPORT QString cnpjCheckDigits(const QString& base12);
 // The two check digits of the first 9 digits of a CPF ("" when they are not 9 digits).
-QString cpfCheckDigits(const QString& base9);
+FW_CORE_EXPORT QString cpfCheckDigits(const QString& base9);
 
 // A complete, well-formed number with matching check digits. Numbers made of one repeated
 // digit ("00000000000000", "11111111111") are refused although their digits match.
-bool validCnpj(const QString& cnpj);
-bool validCpf(const QString& cpf);
+FW_CORE_EXPORT bool validCnpj(const QString& cnpj);
+FW_CORE_EXPORT bool validCpf(const QString& cpf);
 
 } // namespace fw

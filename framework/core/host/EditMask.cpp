@@ -1,4 +1,4 @@
-#include "host/EditMask.h"
+#include "core/host/EditMask.h"
 
 namespace fw {
 

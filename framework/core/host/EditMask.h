@@ -13,9 +13,11 @@
 #include <QList>
 #include <QString>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
-struct EditMaskSlot {
+struct FW_CORE_EXPORT EditMaskSlot {
     enum class Kind { Literal, Digit, DigitOrSign, Letter, AlphaNum, Any };
     enum class Case { Keep, Upper, Lower };
     Kind kind = Kind::Literal;
@@ -24,7 +26,7 @@ struct EditMaskSlot {
     QChar literal; // Literal positions only
 };
 
-struct EditMask {
+struct FW_CORE_EXPORT EditMask {
     QList<EditMaskSlot> positions;
     bool saveLiterals = true;
     QChar blank = QLatin1Char('_');
@@ -36,14 +38,14 @@ struct EditMask {
     static bool accepts(const EditMaskSlot& slot, QChar c);
 };
 
-EditMask parseEditMask(const QString& editMask);
+FW_CORE_EXPORT EditMask parseEditMask(const QString& editMask);
 
 // The same mask in QLineEdit::setInputMask syntax (empty for an empty mask). Qt's mask
 // has no "save literals" setting: the edit's owner strips the literals when saveLiterals
 // is false.
-QString toQtInputMask(const EditMask& mask);
+FW_CORE_EXPORT QString toQtInputMask(const EditMask& mask);
 
 // The value's characters without the mask's literals, as stored when saveLiterals is false.
-QString stripMaskLiterals(const EditMask& mask, const QString& text);
+FW_CORE_EXPORT QString stripMaskLiterals(const EditMask& mask, const QString& text);
 
 } // namespace fw

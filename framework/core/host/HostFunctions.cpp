@@ -1,11 +1,11 @@
-#include "host/HostFunctions.h"
+#include "core/host/HostFunctions.h"
 
 #include <QDebug>
 
-#include "errors/Errors.h"
-#include "host/EditMask.h"
-#include "ui/UiServices.h"
-#include "values/Value.h"
+#include "core/errors/Errors.h"
+#include "core/host/EditMask.h"
+#include "core/ui/UiServices.h"
+#include "core/values/Value.h"
 
 void MensErro(const QString& text, bool abort)
 {

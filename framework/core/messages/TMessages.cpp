@@ -1,4 +1,4 @@
-#include "messages/TMessages.h"
+#include "core/messages/TMessages.h"
 
 #include <QDebug>
 

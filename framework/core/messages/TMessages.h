@@ -5,9 +5,11 @@
 #include <QObject>
 #include <QStringList>
 
-#include "ui/UiServices.h"
+#include "core/ui/UiServices.h"
 
-class TMessages : public QObject {
+#include "core/CoreExport.h"
+
+class FW_CORE_EXPORT TMessages : public QObject {
     Q_OBJECT
     Q_PROPERTY(QStringList Lines READ lines WRITE setLines)
 public:

@@ -1,4 +1,4 @@
-#include "net/HttpTransport.h"
+#include "core/net/HttpTransport.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

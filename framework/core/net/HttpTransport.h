@@ -2,13 +2,15 @@
 // JSON-RPC over HTTP/1.1 with Qt's network access. While a request runs, a local event
 // loop keeps the screen painting and timers running but holds back the user's input
 // (mouse, keyboard), so nothing on the screen can start another operation meanwhile.
-#include "net/RpcTransport.h"
+#include "core/net/RpcTransport.h"
+
+#include "core/CoreExport.h"
 
 class QNetworkAccessManager;
 
 namespace fw {
 
-class HttpTransport : public RpcTransport {
+class FW_CORE_EXPORT HttpTransport : public RpcTransport {
 public:
     HttpTransport();
     ~HttpTransport() override;

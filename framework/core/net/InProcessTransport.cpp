@@ -1,4 +1,4 @@
-#include "net/InProcessTransport.h"
+#include "core/net/InProcessTransport.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

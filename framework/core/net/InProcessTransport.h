@@ -4,11 +4,13 @@
 // the reply, so the wire format is exercised exactly as over HTTP.
 #include <QJsonObject>
 
-#include "net/RpcTransport.h"
+#include "core/net/RpcTransport.h"
+
+#include "core/CoreExport.h"
 
 namespace fw {
 
-class InProcessTransport : public RpcTransport {
+class FW_CORE_EXPORT InProcessTransport : public RpcTransport {
 public:
     // Receives the server name and the request object; returns the reply object.
     using Handler = std::function<QJsonObject(const QString& serverName, const QJsonObject& request)>;

@@ -1,6 +1,6 @@
-#include "net/RpcTransport.h"
+#include "core/net/RpcTransport.h"
 
-#include "net/HttpTransport.h"
+#include "core/net/HttpTransport.h"
 
 namespace fw {
 

@@ -8,11 +8,13 @@
 #include <functional>
 #include <memory>
 
+#include "core/CoreExport.h"
+
 class TNetConnection;
 
 namespace fw {
 
-struct RpcRequest {
+struct FW_CORE_EXPORT RpcRequest {
     QString host;
     int port = 0;
     QString serverName; // the path is /rpc/<serverName>
@@ -23,7 +25,7 @@ struct RpcRequest {
     QString path() const { return QStringLiteral("/rpc/") + serverName; }
 };
 
-struct RpcReply {
+struct FW_CORE_EXPORT RpcReply {
     enum class Failure { None, Unreachable, Timeout, Transport };
     Failure failure = Failure::None;
     QString failureText; // the transport's own words, for the message the connection raises
@@ -31,7 +33,7 @@ struct RpcReply {
     QByteArray body;
 };
 
-class RpcTransport {
+class FW_CORE_EXPORT RpcTransport {
 public:
     virtual ~RpcTransport();
 
@@ -45,8 +47,8 @@ using TransportFactory = std::function<std::shared_ptr<RpcTransport>(const TNetC
 
 // The factory every connection uses when none was given to it; an empty factory (the
 // default) means HTTP. Returns the previous factory.
-TransportFactory setDefaultTransportFactory(TransportFactory factory);
-TransportFactory defaultTransportFactory();
-std::shared_ptr<RpcTransport> makeDefaultTransport(const TNetConnection& connection);
+FW_CORE_EXPORT TransportFactory setDefaultTransportFactory(TransportFactory factory);
+FW_CORE_EXPORT TransportFactory defaultTransportFactory();
+FW_CORE_EXPORT std::shared_ptr<RpcTransport> makeDefaultTransport(const TNetConnection& connection);
 
 } // namespace fw

@@ -1,4 +1,4 @@
-#include "net/TNetConnection.h"
+#include "core/net/TNetConnection.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -6,9 +6,9 @@
 #include <QJsonParseError>
 #include <QPointer>
 
-#include "errors/Errors.h"
-#include "host/Context.h"
-#include "values/JsonCodec.h"
+#include "core/errors/Errors.h"
+#include "core/host/Context.h"
+#include "core/values/JsonCodec.h"
 
 namespace {
 constexpr int kAuthErrorCode = -32001;

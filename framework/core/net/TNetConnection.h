@@ -15,9 +15,11 @@
 #include <functional>
 #include <memory>
 
-#include "net/RpcTransport.h"
+#include "core/net/RpcTransport.h"
 
-class TNetConnection : public QObject {
+#include "core/CoreExport.h"
+
+class FW_CORE_EXPORT TNetConnection : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString ServerName READ serverName WRITE setServerName)
     Q_PROPERTY(QString Host READ host WRITE setHost)

@@ -1,11 +1,11 @@
-#include "sql/TADOIBQuery.h"
+#include "core/sql/TADOIBQuery.h"
 
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include "errors/Errors.h"
+#include "core/errors/Errors.h"
 
 namespace fw {
 

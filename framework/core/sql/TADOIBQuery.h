@@ -6,12 +6,14 @@
 #include <map>
 #include <memory>
 
-#include "dataset/DataSet.h"
+#include "core/dataset/DataSet.h"
+
+#include "core/CoreExport.h"
 
 namespace fw {
 
 // A named query parameter; its value is always bound, never written into the SQL.
-class QueryParam {
+class FW_CORE_EXPORT QueryParam {
 public:
     explicit QueryParam(QString name) : m_name(std::move(name)) {}
     QString name() const { return m_name; }
@@ -27,7 +29,7 @@ private:
     QVariant m_value;
 };
 
-class TADOIBQuery : public DataSet {
+class FW_CORE_EXPORT TADOIBQuery : public DataSet {
     Q_OBJECT
 public:
     explicit TADOIBQuery(QObject* parent = nullptr);

@@ -1,6 +1,6 @@
-#include "ui/UiServices.h"
+#include "core/ui/UiServices.h"
 
-#include "errors/Errors.h"
+#include "core/errors/Errors.h"
 
 namespace fw {
 

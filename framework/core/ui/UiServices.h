@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
 class DataSet;
@@ -25,7 +27,7 @@ enum MsgButton : int {
     mbIgnore = 64,
 };
 
-class UiServices {
+class FW_CORE_EXPORT UiServices {
 public:
     virtual ~UiServices();
 
@@ -63,8 +65,8 @@ public:
 };
 
 // The installed services; throws when none is installed.
-UiServices& ui();
-UiServices* installUiServices(UiServices* services); // returns the previous one; not owned
-bool uiServicesInstalled();
+FW_CORE_EXPORT UiServices& ui();
+FW_CORE_EXPORT UiServices* installUiServices(UiServices* services); // returns the previous one; not owned
+FW_CORE_EXPORT bool uiServicesInstalled();
 
 } // namespace fw

@@ -1,10 +1,10 @@
-#include "values/JsonCodec.h"
+#include "core/values/JsonCodec.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <cmath>
 
-#include "values/Value.h"
+#include "core/values/Value.h"
 
 namespace fw::json {
 

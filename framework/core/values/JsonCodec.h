@@ -4,26 +4,28 @@
 #include <QString>
 #include <QVariant>
 
-#include "values/Packet.h"
+#include "core/values/Packet.h"
+
+#include "core/CoreExport.h"
 
 namespace fw::json {
 
 // Null and Empty both encode as JSON null; a QVariantList as an array; DataPacket,
 // DeltaPacket and QDateTime as their wrapped objects.
-QJsonValue encode(const QVariant& value);
+FW_CORE_EXPORT QJsonValue encode(const QVariant& value);
 
 // Decoding gives Null for null, QString, bool, qlonglong (integral numbers) or double,
 // QDateTime, QVariantList, DataPacket or DeltaPacket. On a malformed value returns an
 // Empty variant and sets *error (when given) to a message naming what is wrong.
-QVariant decode(const QJsonValue& value, QString* error);
+FW_CORE_EXPORT QVariant decode(const QJsonValue& value, QString* error);
 
-QJsonValue encodePacket(const DataPacket& packet);
-QJsonValue encodeDelta(const DeltaPacket& delta);
-bool decodePacket(const QJsonValue& value, DataPacket* packet, QString* error);
-bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QString* error);
+FW_CORE_EXPORT QJsonValue encodePacket(const DataPacket& packet);
+FW_CORE_EXPORT QJsonValue encodeDelta(const DeltaPacket& delta);
+FW_CORE_EXPORT bool decodePacket(const QJsonValue& value, DataPacket* packet, QString* error);
+FW_CORE_EXPORT bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QString* error);
 
 // Row values inside packets follow the field's type; datetime is plain text.
-QJsonValue encodeRowValue(const FieldDef& field, const QVariant& value);
-bool decodeRowValue(const FieldDef& field, const QJsonValue& value, QVariant* out, QString* error);
+FW_CORE_EXPORT QJsonValue encodeRowValue(const FieldDef& field, const QVariant& value);
+FW_CORE_EXPORT bool decodeRowValue(const FieldDef& field, const QJsonValue& value, QVariant* out, QString* error);
 
 } // namespace fw::json

@@ -1,6 +1,6 @@
-#include "values/Packet.h"
+#include "core/values/Packet.h"
 
-#include "values/Value.h"
+#include "core/values/Value.h"
 
 namespace fw {
 

@@ -5,14 +5,16 @@
 #include <QString>
 #include <QVariant>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
 enum class FieldType { String, Integer, Float, Boolean, DateTime, Blob };
 
-QString fieldTypeName(FieldType t);                       // "string", "integer", ...
-bool fieldTypeFromName(const QString& name, FieldType* t);
+FW_CORE_EXPORT QString fieldTypeName(FieldType t);                       // "string", "integer", ...
+FW_CORE_EXPORT bool fieldTypeFromName(const QString& name, FieldType* t);
 
-struct FieldDef {
+struct FW_CORE_EXPORT FieldDef {
     QString name;
     FieldType type = FieldType::String;
     int size = 0;          // maximum characters for strings; 0 otherwise
@@ -30,7 +32,7 @@ using FieldDefs = QList<FieldDef>;
 // bool (boolean), QDateTime (datetime); a null value is an invalid QVariant or fw::nullValue().
 using Row = QVariantList;
 
-struct DataPacket {
+struct FW_CORE_EXPORT DataPacket {
     FieldDefs fields;
     QList<Row> rows;
 
@@ -38,14 +40,14 @@ struct DataPacket {
     bool operator==(const DataPacket& o) const;
 };
 
-struct DeltaChange {
+struct FW_CORE_EXPORT DeltaChange {
     enum class Op { Insert, Modify, Delete };
     Op op = Op::Insert;
     Row oldRow; // modify, delete: the values as loaded
     Row newRow; // insert, modify: the full current values
 };
 
-struct DeltaPacket {
+struct FW_CORE_EXPORT DeltaPacket {
     FieldDefs fields;
     QList<DeltaChange> changes;
 
@@ -55,7 +57,7 @@ struct DeltaPacket {
 
 // Compares two row values the way the data set does: nulls equal, numbers by value,
 // strings exactly.
-bool sameValue(const QVariant& a, const QVariant& b);
+FW_CORE_EXPORT bool sameValue(const QVariant& a, const QVariant& b);
 
 } // namespace fw
 

@@ -1,4 +1,4 @@
-#include "values/Value.h"
+#include "core/values/Value.h"
 
 namespace fw {
 

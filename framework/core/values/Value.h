@@ -5,16 +5,18 @@
 #include <QDateTime>
 #include <QVariant>
 
+#include "core/CoreExport.h"
+
 namespace fw {
 
-QVariant nullValue();
-QVariant emptyValue();
-bool isNull(const QVariant& v);          // Null only
-bool isEmpty(const QVariant& v);         // Empty only
-bool isNullOrEmpty(const QVariant& v);
+FW_CORE_EXPORT QVariant nullValue();
+FW_CORE_EXPORT QVariant emptyValue();
+FW_CORE_EXPORT bool isNull(const QVariant& v);          // Null only
+FW_CORE_EXPORT bool isEmpty(const QVariant& v);         // Empty only
+FW_CORE_EXPORT bool isNullOrEmpty(const QVariant& v);
 
 // Date-times travel as local wall-clock time with seconds precision.
-QString dateTimeToText(const QDateTime& dt);            // "2026-12-07T14:05:00"
-QDateTime dateTimeFromText(const QString& text, bool* ok = nullptr);
+FW_CORE_EXPORT QString dateTimeToText(const QDateTime& dt);            // "2026-12-07T14:05:00"
+FW_CORE_EXPORT QDateTime dateTimeFromText(const QString& text, bool* ok = nullptr);
 
 } // namespace fw

@@ -1,8 +1,8 @@
 #pragma once
 #include <QStringList>
 
-#include "dataset/DataSet.h"
-#include "values/Value.h"
+#include "core/dataset/DataSet.h"
+#include "core/values/Value.h"
 
 #include <ostream>
 

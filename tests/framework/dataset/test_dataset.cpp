@@ -2,9 +2,9 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "DataSetTestUtil.h"
-#include "dataset/DataSet.h"
-#include "errors/Errors.h"
+#include "tests/framework/dataset/DataSetTestUtil.h"
+#include "core/dataset/DataSet.h"
+#include "core/errors/Errors.h"
 
 using namespace fw;
 using namespace dstest;

@@ -1,10 +1,10 @@
 #include <QJsonDocument>
 #include <gtest/gtest.h>
 
-#include "DataSetTestUtil.h"
-#include "dataset/DataSet.h"
-#include "errors/Errors.h"
-#include "values/JsonCodec.h"
+#include "tests/framework/dataset/DataSetTestUtil.h"
+#include "core/dataset/DataSet.h"
+#include "core/errors/Errors.h"
+#include "core/values/JsonCodec.h"
 
 using namespace fw;
 using namespace dstest;

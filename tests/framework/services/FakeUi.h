@@ -4,7 +4,7 @@
 #include <QList>
 #include <gtest/gtest.h>
 
-#include "ui/UiServices.h"
+#include "core/ui/UiServices.h"
 
 struct ShownMessage {
     fw::MsgKind kind;

@@ -4,8 +4,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "host/Context.h"
-#include "host/ContextLoader.h"
+#include "core/host/Context.h"
+#include "core/host/ContextLoader.h"
 
 namespace {
 

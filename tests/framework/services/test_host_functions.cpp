@@ -2,13 +2,13 @@
 // registration numbers and their masks.
 #include <gtest/gtest.h>
 
-#include "FakeUi.h"
-#include "errors/Errors.h"
-#include "host/Documents.h"
-#include "host/EditMask.h"
-#include "host/HostFunctions.h"
-#include "values/Packet.h"
-#include "values/Value.h"
+#include "tests/framework/services/FakeUi.h"
+#include "core/errors/Errors.h"
+#include "core/host/Documents.h"
+#include "core/host/EditMask.h"
+#include "core/host/HostFunctions.h"
+#include "core/values/Packet.h"
+#include "core/values/Value.h"
 
 namespace {
 const QString kCnpjMask = QStringLiteral("99.999.999/9999-99;0;_");

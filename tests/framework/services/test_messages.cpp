@@ -1,8 +1,8 @@
 // Keyed message lists.
 #include <gtest/gtest.h>
 
-#include "FakeUi.h"
-#include "messages/TMessages.h"
+#include "tests/framework/services/FakeUi.h"
+#include "core/messages/TMessages.h"
 
 namespace {
 TMessages* screenMessages(QObject* owner)

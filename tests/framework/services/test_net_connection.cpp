@@ -10,13 +10,13 @@
 #include <mutex>
 #include <thread>
 
-#include "errors/Errors.h"
-#include "host/Context.h"
-#include "net/InProcessTransport.h"
-#include "net/TNetConnection.h"
-#include "values/JsonCodec.h"
-#include "values/Packet.h"
-#include "values/Value.h"
+#include "core/errors/Errors.h"
+#include "core/host/Context.h"
+#include "core/net/InProcessTransport.h"
+#include "core/net/TNetConnection.h"
+#include "core/values/JsonCodec.h"
+#include "core/values/Packet.h"
+#include "core/values/Value.h"
 
 namespace {
 

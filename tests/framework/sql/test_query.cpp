@@ -4,8 +4,8 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include "errors/Errors.h"
-#include "sql/TADOIBQuery.h"
+#include "core/errors/Errors.h"
+#include "core/sql/TADOIBQuery.h"
 
 using namespace fw;
 

@@ -4,8 +4,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
-#include "values/JsonCodec.h"
-#include "values/Value.h"
+#include "core/values/JsonCodec.h"
+#include "core/values/Value.h"
 
 using namespace fw;
 

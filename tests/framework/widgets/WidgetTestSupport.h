@@ -4,9 +4,9 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "ScriptedUiServices.h"
-#include "errors/Errors.h"
-#include "dataset/DataSet.h"
+#include "widgets/services/ScriptedUiServices.h"
+#include "core/errors/Errors.h"
+#include "core/dataset/DataSet.h"
 
 namespace wt {
 

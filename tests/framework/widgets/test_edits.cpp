@@ -2,10 +2,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "Edits.h"
-#include "StdCtrls.h"
-#include "WidgetTestSupport.h"
-#include "errors/Errors.h"
+#include "widgets/controls/Edits.h"
+#include "widgets/controls/StdCtrls.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
+#include "core/errors/Errors.h"
 
 using namespace fw;
 

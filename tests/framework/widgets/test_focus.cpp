@@ -3,11 +3,11 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "ControlEvents.h"
-#include "Edits.h"
-#include "StdCtrls.h"
-#include "WidgetTestSupport.h"
-#include "host/HostFunctions.h"
+#include "widgets/controls/ControlEvents.h"
+#include "widgets/controls/Edits.h"
+#include "widgets/controls/StdCtrls.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
+#include "core/host/HostFunctions.h"
 
 using namespace fw;
 

@@ -9,10 +9,10 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "Edits.h"
-#include "TfrmPadrao.h"
-#include "TfrmRotiGeral.h"
-#include "WidgetTestSupport.h"
+#include "widgets/controls/Edits.h"
+#include "widgets/forms/TfrmPadrao.h"
+#include "widgets/forms/TfrmRotiGeral.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
 
 using namespace fw;
 

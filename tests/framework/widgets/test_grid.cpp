@@ -3,9 +3,9 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "DBCtrls.h"
-#include "DBGrid.h"
-#include "WidgetTestSupport.h"
+#include "widgets/controls/DBCtrls.h"
+#include "widgets/grid/DBGrid.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
 
 using namespace fw;
 

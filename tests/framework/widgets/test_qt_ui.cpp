@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "QtUiServices.h"
-#include "WidgetTestSupport.h"
+#include "widgets/services/QtUiServices.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
 
 using namespace fw;
 

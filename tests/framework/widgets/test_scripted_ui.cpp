@@ -3,11 +3,11 @@
 #include <QLineEdit>
 #include <stdexcept>
 
-#include "HostUi.h"
-#include "TfrmRotiGeral.h"
-#include "WidgetTestSupport.h"
-#include "errors/Dispatch.h"
-#include "host/HostFunctions.h"
+#include "widgets/services/HostUi.h"
+#include "widgets/forms/TfrmRotiGeral.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
+#include "core/errors/Dispatch.h"
+#include "core/host/HostFunctions.h"
 
 using namespace fw;
 

@@ -1,4 +1,4 @@
-#include "FilterFixture.h"
+#include "tests/module/filter/FilterFixture.h"
 
 #include <QApplication>
 #include <QJsonArray>
@@ -6,9 +6,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "../support/ModuleTestSupport.h"
-#include "errors/Dispatch.h"
-#include "values/Value.h"
+#include "tests/support/ModuleTestSupport.h"
+#include "core/errors/Dispatch.h"
+#include "core/values/Value.h"
 
 QHash<QString, QString> FilterTest::s_filtroInscr;
 QList<QVariantList> FilterTest::s_calls;

@@ -3,8 +3,8 @@
 // the record's round trip, the branch-bound mode and the undo key.
 #include <QTest>
 
-#include "FilterFixture.h"
-#include "errors/Dispatch.h"
+#include "tests/module/filter/FilterFixture.h"
+#include "core/errors/Dispatch.h"
 
 namespace {
 

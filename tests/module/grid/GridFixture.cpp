@@ -1,14 +1,14 @@
-#include "GridFixture.h"
+#include "tests/module/grid/GridFixture.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "../support/ModuleTestSupport.h"
-#include "errors/Dispatch.h"
-#include "host/Context.h"
-#include "values/Value.h"
+#include "tests/support/ModuleTestSupport.h"
+#include "core/errors/Dispatch.h"
+#include "core/host/Context.h"
+#include "core/values/Value.h"
 
 namespace gridserver {
 QList<Invoice> invoices;

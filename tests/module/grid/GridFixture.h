@@ -8,9 +8,9 @@
 #include <QVariantList>
 #include <gtest/gtest.h>
 
-#include "Cli_dfs59000.h"
-#include "Cli_dfs59100.h"
-#include "ScriptedUiServices.h"
+#include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59100.h"
+#include "widgets/services/ScriptedUiServices.h"
 
 // One invoice row; fields not given take neutral values.
 struct Invoice {

@@ -3,9 +3,9 @@
 #include <QImage>
 #include <QTest>
 
-#include "Cli_dfs59000_Lista.h"
-#include "GridFixture.h"
-#include "errors/Dispatch.h"
+#include "module/Cli_dfs59000_Lista.h"
+#include "tests/module/grid/GridFixture.h"
+#include "core/errors/Dispatch.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The host's preset and the fetch it runs; a server's error text.
-#include "GridFixture.h"
-#include "errors/Dispatch.h"
-#include "values/Value.h"
+#include "tests/module/grid/GridFixture.h"
+#include "core/errors/Dispatch.h"
+#include "core/values/Value.h"
 
 namespace {
 

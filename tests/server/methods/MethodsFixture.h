@@ -10,11 +10,11 @@
 #include <map>
 #include <memory>
 
-#include "methods/Methods.h"
-#include "methods/PacketFields.h"
-#include "store/Store.h"
-#include "values/Packet.h"
-#include "values/Value.h"
+#include "server/methods/Methods.h"
+#include "server/methods/PacketFields.h"
+#include "server/store/Store.h"
+#include "core/values/Packet.h"
+#include "core/values/Value.h"
 
 namespace cce_test {
 

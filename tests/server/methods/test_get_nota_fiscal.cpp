@@ -1,4 +1,4 @@
-#include "MethodsFixture.h"
+#include "tests/server/methods/MethodsFixture.h"
 
 using namespace cce_test;
 

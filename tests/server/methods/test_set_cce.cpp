@@ -1,7 +1,7 @@
 #include <QThread>
 #include <atomic>
 
-#include "MethodsFixture.h"
+#include "tests/server/methods/MethodsFixture.h"
 
 using namespace cce_test;
 

@@ -4,7 +4,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include "store/Store.h"
+#include "server/store/Store.h"
 
 TEST(Store, RefusesUnknownOrBrokenUrls)
 {

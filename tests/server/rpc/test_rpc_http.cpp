@@ -1,0 +1,487 @@
+// The JSON-RPC transport spoken over real loopback HTTP against a registry of fake
+// methods: envelopes, authentication, limits, faults, concurrency and shutdown.
+#include <httplib.h>
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "server/rpc/HttpRpcServer.h"
+#include "server/rpc/MethodRegistry.h"
+#include "core/values/JsonCodec.h"
+#include "core/values/Packet.h"
+#include "core/values/Value.h"
+
+using namespace srv;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* kServer = "Test.rdmFake";
+
+struct Reply {
+    int status = -1; // -1: no HTTP answer at all
+    QJsonObject body;
+    QByteArray raw;
+
+    int code() const { return body.value("error").toObject().value("code").toInt(); }
+    QString message() const { return body.value("error").toObject().value("message").toString(); }
+    QJsonValue result() const { return body.value("result"); }
+};
+
+QByteArray request(const QString& method, const QJsonArray& params, const QJsonValue& id = 1)
+{
+    QJsonObject o{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+// Blocks the calling worker until released, telling the test when it got there.
+struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    int entered = 0;
+    bool released = false;
+
+    void enterAndWait()
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ++entered;
+        cv.notify_all();
+        cv.wait_for(lock, 20s, [&] { return released; });
+    }
+    bool waitEntered(int n)
+    {
+        std::unique_lock<std::mutex> lock(m);
+        return cv.wait_for(lock, 10s, [&] { return entered >= n; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        released = true;
+        cv.notify_all();
+    }
+};
+
+class RpcHttpTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QList<ArgSpec> echoArgs{{"a", ArgKind::String, false},      {"b", ArgKind::Boolean, false},
+                                      {"c", ArgKind::DateTime, true},     {"d", ArgKind::DataPacket, false},
+                                      {"e", ArgKind::DeltaPacket, false}, {"f", ArgKind::Any, false}};
+        registry.add(kServer, "Echo", echoArgs, [this](const QVariantList& p) {
+            ++calls;
+            return QVariant(p);
+        });
+        registry.add(kServer, "AppError", {}, [](const QVariantList&) { return QVariant(QStringLiteral("NF_NACEITA")); });
+        registry.add(kServer, "Crash", {{"secret", ArgKind::String}}, [](const QVariantList& p) -> QVariant {
+            throw std::runtime_error(("SELECT * FROM CCE WHERE TOKEN='" + p[0].toString() + "' at /srv/cce/store.cpp:42")
+                                         .toStdString());
+        });
+        registry.add(kServer, "Refuse", {}, [](const QVariantList&) -> QVariant {
+            throw RpcFault(fault::InvalidParams, QStringLiteral("recusado pelo método"));
+        });
+        registry.add(kServer, "Meet", {}, [this](const QVariantList&) {
+            // Answers "together" only if another call is running at the same time.
+            std::unique_lock<std::mutex> lock(meetMutex);
+            ++meetCount;
+            meetCv.notify_all();
+            const bool together = meetCv.wait_for(lock, 5s, [&] { return meetCount >= 2; });
+            return QVariant(QString::fromLatin1(together ? "together" : "alone"));
+        });
+        registry.add(kServer, "Hold", {}, [this](const QVariantList&) {
+            gate.enterAndWait();
+            return QVariant(QStringLiteral("finished"));
+        });
+        registry.add("Other.rdmFake", "OnlyHere", {}, [](const QVariantList&) { return QVariant(true); });
+    }
+
+    void TearDown() override
+    {
+        gate.release();
+        if (server)
+            server->stop(); // before the members its workers write to go away
+    }
+
+    void start(HttpServerOptions options = {})
+    {
+        options.logSink = [this](const QByteArray& line) {
+            std::lock_guard<std::mutex> lock(logMutex);
+            logLines.append(line);
+        };
+        server = std::make_unique<HttpRpcServer>(registry, options);
+        QString error;
+        ASSERT_TRUE(server->listen("127.0.0.1", 0, &error)) << error.toStdString();
+        ASSERT_GT(server->port(), 0);
+    }
+
+    Reply post(const QByteArray& body, const QString& serverName = kServer, const std::string& token = {})
+    {
+        httplib::Client client("127.0.0.1", server->port());
+        client.set_read_timeout(30, 0);
+        httplib::Headers headers;
+        if (!token.empty())
+            headers.emplace("Authorization", token);
+        auto res = client.Post(("/rpc/" + serverName).toStdString(), headers, body.toStdString(), "application/json");
+        Reply r;
+        if (!res)
+            return r;
+        r.status = res->status;
+        r.raw = QByteArray::fromStdString(res->body);
+        r.body = QJsonDocument::fromJson(r.raw).object();
+        return r;
+    }
+
+    Reply call(const QString& method, const QJsonArray& params, const std::string& token = {})
+    {
+        return post(request(method, params), kServer, token);
+    }
+
+    QList<QByteArray> waitForLogLines(int n)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(logMutex);
+                if (logLines.size() >= n || std::chrono::steady_clock::now() > deadline)
+                    return logLines;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+    static QJsonArray echoParams()
+    {
+        fw::DataPacket packet;
+        packet.fields = {{"CDFILIAL", fw::FieldType::String, 4}, {"NRSEQ", fw::FieldType::Integer}};
+        packet.rows = {{QStringLiteral("0001"), qlonglong(3)}};
+        fw::DeltaPacket delta;
+        delta.fields = packet.fields;
+        delta.changes = {{fw::DeltaChange::Op::Insert, {}, {QStringLiteral("0002"), qlonglong(4)}}};
+        return QJsonArray{"ação", true, QJsonObject{{"$datetime", "2026-12-07T14:05:00"}},
+                          fw::json::encodePacket(packet), fw::json::encodeDelta(delta), 42};
+    }
+
+    MethodRegistry registry;
+    std::unique_ptr<HttpRpcServer> server;
+    std::atomic<int> calls{0};
+    std::mutex meetMutex;
+    std::condition_variable meetCv;
+    int meetCount = 0;
+    Gate gate;
+    std::mutex logMutex;
+    QList<QByteArray> logLines;
+};
+
+TEST_F(RpcHttpTest, ResultEnvelopeEchoesIdAndValues)
+{
+    start();
+    const QJsonArray params = echoParams();
+    for (const QJsonValue& id : {QJsonValue(7), QJsonValue("req-α"), QJsonValue(QJsonValue::Null)}) {
+        const Reply r = post(request("Echo", params, id));
+        ASSERT_EQ(r.status, 200) << r.raw.toStdString();
+        EXPECT_EQ(r.body.value("jsonrpc").toString(), "2.0");
+        EXPECT_EQ(r.body.value("id"), id);
+        EXPECT_FALSE(r.body.contains("error"));
+        // Every argument comes back as it went: string, boolean, date-time, packet, delta, number.
+        EXPECT_EQ(r.result().toArray(), params);
+    }
+    // A null date-time is accepted where the argument allows it.
+    QJsonArray withNull = params;
+    withNull[2] = QJsonValue(QJsonValue::Null);
+    const Reply r = call("Echo", withNull);
+    ASSERT_EQ(r.status, 200);
+    EXPECT_TRUE(r.result().toArray().at(2).isNull());
+    EXPECT_EQ(calls, 4);
+}
+
+TEST_F(RpcHttpTest, ApplicationErrorsAreResultsAndMethodFaultsKeepTheirCode)
+{
+    start();
+    Reply r = call("AppError", {});
+    ASSERT_EQ(r.status, 200);
+    EXPECT_EQ(r.result().toString(), "NF_NACEITA");
+    EXPECT_FALSE(r.body.contains("error"));
+
+    r = call("Refuse", {});
+    EXPECT_EQ(r.code(), fault::InvalidParams);
+    EXPECT_EQ(r.message(), "recusado pelo método");
+    EXPECT_FALSE(r.body.contains("result"));
+    EXPECT_EQ(r.body.value("id").toInt(), 1);
+}
+
+TEST_F(RpcHttpTest, InternalErrorRevealsNothingOfTheFailure)
+{
+    start();
+    const Reply r = call("Crash", {"hunter2"});
+    EXPECT_EQ(r.code(), fault::InternalError);
+    EXPECT_FALSE(r.message().isEmpty());
+    for (const char* leak : {"hunter2", "SELECT", "CCE", "/srv", "store.cpp", "42"})
+        EXPECT_FALSE(r.raw.contains(leak)) << leak << " leaked: " << r.raw.toStdString();
+    // The server survives and answers the next call.
+    EXPECT_EQ(call("AppError", {}).result().toString(), "NF_NACEITA");
+}
+
+TEST_F(RpcHttpTest, TokensGateEveryRequest)
+{
+    HttpServerOptions options;
+    options.tokens = {"first-token", "s3cr3t-second"};
+    start(options);
+    const QByteArray body = request("Echo", echoParams());
+
+    struct Case {
+        const char* what;
+        std::string header;
+    };
+    for (const Case& c : {Case{"no header", ""}, Case{"wrong token", "Bearer nope"},
+                          Case{"prefix of a token", "Bearer s3cr3t"}, Case{"token plus more", "Bearer s3cr3t-second2"},
+                          Case{"no scheme", "s3cr3t-second"}, Case{"basic scheme", "Basic s3cr3t-second"},
+                          Case{"empty bearer", "Bearer "}}) {
+        const Reply r = post(body, kServer, c.header);
+        EXPECT_EQ(r.status, 401) << c.what;
+        EXPECT_EQ(r.code(), fault::Unauthorized) << c.what;
+    }
+    EXPECT_EQ(calls, 0) << "a refused request ran its method";
+
+    // Unknown servers are not revealed to anonymous callers either.
+    EXPECT_EQ(post(body, "Nothing.here").status, 401);
+
+    EXPECT_EQ(post(body, kServer, "Bearer s3cr3t-second").status, 200);
+    EXPECT_EQ(post(body, kServer, "bearer first-token").status, 200);
+    EXPECT_EQ(calls, 2);
+}
+
+TEST_F(RpcHttpTest, BodyOverTheLimitIsRefusedWith413)
+{
+    HttpServerOptions options;
+    options.bodyLimit = 4096;
+    start(options);
+
+    QJsonArray params = echoParams();
+    params[0] = QString(3000, QLatin1Char('x'));
+    const QByteArray fits = request("Echo", params);
+    ASSERT_LT(fits.size(), 4096);
+    EXPECT_EQ(post(fits).status, 200);
+
+    params[0] = QString(5000, QLatin1Char('x'));
+    const Reply r = post(request("Echo", params));
+    EXPECT_EQ(r.status, 413);
+    EXPECT_EQ(r.code(), fault::InvalidRequest) << "the refusal is still a JSON-RPC envelope";
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(RpcHttpTest, UnreadableRequestsAreParseErrors)
+{
+    start();
+    struct Case {
+        const char* what;
+        QByteArray body;
+    };
+    const QByteArray valid = request("Echo", echoParams());
+    QByteArray badByte = valid;
+    badByte.replace("a\xc3\xa7\xc3\xa3o", "a\xff\xfeo");
+    QByteArray overlong = valid;
+    overlong.replace("a\xc3\xa7\xc3\xa3o", "a\xc0\xafo");
+    QByteArray surrogate = valid;
+    surrogate.replace("a\xc3\xa7\xc3\xa3o", "a\xed\xa0\x80o");
+    ASSERT_NE(badByte, valid);
+    for (const Case& c : {Case{"truncated", valid.left(valid.size() - 3)}, Case{"not json", "hello"},
+                          Case{"empty", ""}, Case{"invalid byte", badByte}, Case{"overlong", overlong},
+                          Case{"surrogate", surrogate}, Case{"trailing garbage", valid + "}"}}) {
+        const Reply r = post(c.body);
+        EXPECT_EQ(r.status, 200) << c.what;
+        EXPECT_EQ(r.code(), fault::ParseError) << c.what << ": " << r.raw.toStdString();
+        EXPECT_TRUE(r.body.value("id").isNull()) << c.what;
+    }
+    EXPECT_EQ(calls, 0);
+
+    // Well-formed JSON that is no request.
+    EXPECT_EQ(post("[1,2]").code(), fault::InvalidRequest);
+    EXPECT_EQ(post(R"({"jsonrpc":"1.0","id":1,"method":"AppError","params":[]})").code(), fault::InvalidRequest);
+    EXPECT_EQ(post(R"({"jsonrpc":"2.0","id":1,"params":[]})").code(), fault::InvalidRequest);
+    EXPECT_EQ(post(R"({"jsonrpc":"2.0","id":{"x":1},"method":"AppError"})").code(), fault::InvalidRequest);
+}
+
+TEST_F(RpcHttpTest, UnknownServerOrMethodIsMethodNotFound)
+{
+    start();
+    Reply r = post(request("Echo", echoParams(), 9), "Nothing.here");
+    EXPECT_EQ(r.code(), fault::MethodNotFound);
+    EXPECT_EQ(r.body.value("id").toInt(), 9);
+    EXPECT_TRUE(r.message().contains("Nothing.here")) << r.message().toStdString();
+
+    r = call("NoSuchMethod", {});
+    EXPECT_EQ(r.code(), fault::MethodNotFound);
+    EXPECT_TRUE(r.message().contains("NoSuchMethod"));
+
+    // A method of another server is not reachable through this one.
+    EXPECT_EQ(call("OnlyHere", {}).code(), fault::MethodNotFound);
+    EXPECT_EQ(post(request("OnlyHere", {}), "Other.rdmFake").result().toBool(), true);
+    EXPECT_EQ(post(request("Echo", echoParams()), "Other.rdmFake").code(), fault::MethodNotFound);
+}
+
+TEST_F(RpcHttpTest, WrongArgumentsNameTheArgument)
+{
+    start();
+    struct Case {
+        const char* what;
+        int index;        // argument to replace; -1: use params as is
+        QJsonValue value; // replacement
+        QString named;    // the message must name this argument
+    };
+    const QJsonArray good = echoParams();
+    const QJsonValue deltaValue = good[4];
+    const QJsonValue packetValue = good[3];
+    const QJsonValue badPacket = QJsonObject{{"$packet", QJsonObject{{"fields", 3}}}};
+    for (const Case& c : {Case{"number for string", 0, 12, "1 (a)"},
+                          Case{"null for string", 0, QJsonValue::Null, "1 (a)"},
+                          Case{"string for boolean", 1, "true", "2 (b)"},
+                          Case{"plain text for date-time", 2, "2026-12-07T14:05:00", "3 (c)"},
+                          Case{"bad date-time", 2, QJsonObject{{"$datetime", "2026-13-45T99:00:00"}}, "3 (c)"},
+                          Case{"delta for packet", 3, deltaValue, "4 (d)"},
+                          Case{"malformed packet", 3, badPacket, "4 (d)"},
+                          Case{"packet for delta", 4, packetValue, "5 (e)"},
+                          Case{"unknown object", 5, QJsonObject{{"x", 1}}, "6 (f)"}}) {
+        QJsonArray params = good;
+        params[c.index] = c.value;
+        const Reply r = call("Echo", params);
+        EXPECT_EQ(r.code(), fault::InvalidParams) << c.what << ": " << r.raw.toStdString();
+        EXPECT_TRUE(r.message().contains(c.named)) << c.what << ": " << r.message().toStdString();
+    }
+
+    QJsonArray fewer = good;
+    fewer.removeLast();
+    Reply r = call("Echo", fewer);
+    EXPECT_EQ(r.code(), fault::InvalidParams);
+    EXPECT_TRUE(r.message().contains("6 (f)")) << r.message().toStdString();
+
+    QJsonArray more = good;
+    more.append(1);
+    r = call("Echo", more);
+    EXPECT_EQ(r.code(), fault::InvalidParams);
+    EXPECT_TRUE(r.message().contains("7")) << r.message().toStdString();
+
+    EXPECT_EQ(post(R"({"jsonrpc":"2.0","id":1,"method":"Echo","params":{"a":"x"}})").code(), fault::InvalidParams);
+    EXPECT_EQ(calls, 0) << "a method ran with wrong arguments";
+}
+
+TEST_F(RpcHttpTest, RequestsRunInParallel)
+{
+    HttpServerOptions options;
+    options.workers = 2;
+    start(options);
+    Reply first, second;
+    std::thread a([&] { first = call("Meet", {}); });
+    std::thread b([&] { second = call("Meet", {}); });
+    a.join();
+    b.join();
+    EXPECT_EQ(first.result().toString(), "together");
+    EXPECT_EQ(second.result().toString(), "together");
+}
+
+TEST_F(RpcHttpTest, AnIdleClientDoesNotHoldTheOnlyWorker)
+{
+    HttpServerOptions options;
+    options.workers = 1;
+    start(options);
+    httplib::Client idle("127.0.0.1", server->port());
+    idle.set_keep_alive(true);
+    auto first = idle.Post("/rpc/Test.rdmFake", request("AppError", {}).toStdString(), "application/json");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->get_header_value("Connection"), "close");
+    // The idle client's connection is gone, so the single worker answers someone else at once.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(call("AppError", {}).result().toString(), "NF_NACEITA");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms);
+}
+
+TEST_F(RpcHttpTest, StopFinishesTheRequestInFlight)
+{
+    start();
+    const int port = server->port();
+    Reply held;
+    std::thread client([&] { held = call("Hold", {}); });
+    ASSERT_TRUE(gate.waitEntered(1));
+
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        server->stop();
+        stopped = true;
+    });
+
+    // Once new connections are refused the server is stopping; it must still wait.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    bool refused = false;
+    while (!refused && std::chrono::steady_clock::now() < deadline) {
+        httplib::Client probe("127.0.0.1", port);
+        probe.set_connection_timeout(1, 0);
+        refused = !probe.Post("/rpc/Test.rdmFake", request("AppError", {}).toStdString(), "application/json");
+        if (!refused)
+            std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(refused) << "the server kept accepting after stop()";
+    EXPECT_FALSE(stopped) << "stop() returned while a request was still running";
+
+    gate.release();
+    client.join();
+    stopper.join();
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(held.status, 200);
+    EXPECT_EQ(held.result().toString(), "finished");
+    server->stop(); // a second stop is harmless
+}
+
+TEST_F(RpcHttpTest, LogHasOneLinePerRequestWithoutValuesOrTokens)
+{
+    HttpServerOptions options;
+    options.tokens = {"very-secret-token"};
+    start(options);
+    const std::string auth = "Bearer very-secret-token";
+    QJsonArray params = echoParams();
+    params[0] = "customer-password-123";
+    ASSERT_EQ(call("Echo", params, auth).status, 200);
+    params[1] = "not a boolean";
+    ASSERT_EQ(call("Echo", params, auth).code(), fault::InvalidParams);
+    ASSERT_EQ(call("Echo", params, "Bearer guess").status, 401);
+
+    const QList<QByteArray> lines = waitForLogLines(3);
+    ASSERT_EQ(lines.size(), 3);
+    // Each line is written once its answer has gone out, so their order may vary.
+    auto count = [&](const char* text) {
+        return std::count_if(lines.begin(), lines.end(), [&](const QByteArray& l) { return l.contains(text); });
+    };
+    EXPECT_EQ(count("Test.rdmFake/Echo "), 2);
+    EXPECT_EQ(count(" ms ok\n"), 1);
+    EXPECT_EQ(count(" ms error -32602\n"), 1);
+    EXPECT_EQ(count(" ms error -32001\n"), 1);
+    for (const QByteArray& line : lines) {
+        EXPECT_TRUE(line.endsWith('\n'));
+        EXPECT_EQ(line.count('\n'), 1);
+        EXPECT_TRUE(QDateTime::fromString(QString::fromUtf8(line.left(line.indexOf(' '))), Qt::ISODateWithMs).isValid())
+            << line.toStdString();
+        for (const char* secret : {"customer-password", "very-secret", "guess", "not a boolean", "0001"})
+            EXPECT_FALSE(line.contains(secret)) << line.toStdString();
+    }
+}
+
+TEST_F(RpcHttpTest, ListenFailsOnAPortInUse)
+{
+    start();
+    HttpRpcServer second(registry, {});
+    QString error;
+    // A port already served must not be silently shared by a second server.
+    EXPECT_FALSE(second.listen("127.0.0.1", server->port(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(second.listen("not an address", 1234, &error));
+}
+
+} // namespace

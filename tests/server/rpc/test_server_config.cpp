@@ -1,0 +1,182 @@
+// cce-server's command line and configuration file, and the rule that keeps a server
+// without tokens on loopback.
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "server/app/ServerConfig.h"
+
+using namespace srv;
+
+namespace {
+
+QString writeIni(const QTemporaryDir& dir, const QByteArray& text)
+{
+    const QString path = dir.filePath("cce-server.ini");
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(text);
+    return path;
+}
+
+bool parse(const QStringList& args, CommandLine* cl, QString* error)
+{
+    return parseCommandLine(QStringList{"cce-server"} + args, cl, error);
+}
+
+TEST(ServerConfigTest, FileThenCommandLineOverride)
+{
+    QTemporaryDir dir;
+    const QString path = writeIni(dir, "[server]\n"
+                                       "listen=0.0.0.0:9090\n"
+                                       "tokens=alpha, beta ,gamma\n"
+                                       "workers=8\n"
+                                       "body_limit=2M\n"
+                                       "[database]\n"
+                                       "url=postgresql://cce@db.local:5432/cce\n"
+                                       "[smtp]\n"
+                                       "host=mail.local\n");
+    ServerConfig config;
+    QString error;
+    QStringList warnings;
+    ASSERT_TRUE(config.loadFile(path, &error, &warnings)) << error.toStdString();
+    EXPECT_TRUE(warnings.isEmpty()) << "sections of later work are not ours to judge";
+    EXPECT_EQ(config.listenHost, "0.0.0.0");
+    EXPECT_EQ(config.listenPort, 9090);
+    EXPECT_EQ(config.tokens, (QStringList{"alpha", "beta", "gamma"}));
+    EXPECT_EQ(config.workers, 8);
+    EXPECT_EQ(config.bodyLimit, 2 * 1024 * 1024);
+    EXPECT_EQ(config.databaseUrl, "postgresql://cce@db.local:5432/cce");
+    EXPECT_TRUE(config.check(&error)) << error.toStdString();
+
+    CommandLine cl;
+    ASSERT_TRUE(parse({"--config", path, "--listen", "127.0.0.1:0", "--token", "one", "--token=two", "--database",
+                       "sqlite:/tmp/x.db"},
+                      &cl, &error))
+        << error.toStdString();
+    EXPECT_EQ(cl.mode, CommandLine::Mode::Serve);
+    EXPECT_EQ(cl.configFile, path);
+    ASSERT_TRUE(cl.applyTo(&config, &error));
+    EXPECT_EQ(config.listenHost, "127.0.0.1");
+    EXPECT_EQ(config.listenPort, 0);
+    EXPECT_EQ(config.tokens, (QStringList{"one", "two"})) << "command-line tokens replace the file's";
+    EXPECT_EQ(config.databaseUrl, "sqlite:/tmp/x.db");
+    EXPECT_EQ(config.workers, 8) << "what the command line does not say stays as in the file";
+
+    // A quoted list stays one value for QSettings; it is still split.
+    writeIni(dir, "[server]\ntokens=\"a1,b2\"\n");
+    ServerConfig quoted;
+    ASSERT_TRUE(quoted.loadFile(path, &error));
+    EXPECT_EQ(quoted.tokens, (QStringList{"a1", "b2"}));
+}
+
+TEST(ServerConfigTest, BadFilesAreRefusedAndTyposReported)
+{
+    QTemporaryDir dir;
+    ServerConfig config;
+    QString error;
+    EXPECT_FALSE(config.loadFile(dir.filePath("missing.ini"), &error));
+    EXPECT_TRUE(error.contains("missing.ini"));
+
+    const QString path = writeIni(dir, "[server]\nlisten=127.0.0.1\n");
+    EXPECT_FALSE(config.loadFile(path, &error)) << "a listen address without port";
+    writeIni(dir, "[server]\nworkers=many\n");
+    EXPECT_FALSE(config.loadFile(path, &error));
+    writeIni(dir, "[server]\nbody_limit=-5\n");
+    EXPECT_FALSE(config.loadFile(path, &error));
+
+    writeIni(dir, "[server]\ntoken=secret\n");
+    QStringList warnings;
+    ServerConfig typo;
+    ASSERT_TRUE(typo.loadFile(path, &error, &warnings));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains("token"));
+    EXPECT_TRUE(typo.tokens.isEmpty());
+}
+
+TEST(ServerConfigTest, WithoutTokensOnlyLoopback)
+{
+    QString error;
+    for (const char* host : {"127.0.0.1", "127.1.2.3", "::1", "localhost", "LOCALHOST"}) {
+        ServerConfig c;
+        c.listenHost = host;
+        EXPECT_TRUE(c.check(&error)) << host;
+    }
+    for (const char* host : {"0.0.0.0", "::", "192.168.0.10", "10.0.0.1", "example.com", "localhost.evil.com"}) {
+        ServerConfig c;
+        c.listenHost = host;
+        EXPECT_FALSE(c.check(&error)) << host;
+        EXPECT_TRUE(error.contains(host)) << error.toStdString();
+        c.tokens = {"t0ken"};
+        EXPECT_TRUE(c.check(&error)) << host << " with a token";
+    }
+    ServerConfig c;
+    c.workers = 0;
+    EXPECT_FALSE(c.check(&error));
+}
+
+TEST(ServerConfigTest, ListenAddressesAndSizes)
+{
+    QString host, error;
+    int port = -1;
+    EXPECT_TRUE(parseListenAddress("127.0.0.1:8081", &host, &port, &error));
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, 8081);
+    EXPECT_TRUE(parseListenAddress("[::1]:0", &host, &port, &error));
+    EXPECT_EQ(host, "::1");
+    EXPECT_EQ(port, 0);
+    for (const char* bad : {"", "127.0.0.1", ":80", "host:", "host:65536", "host:-1", "host:8o", "::1:80"})
+        EXPECT_FALSE(parseListenAddress(bad, &host, &port, &error)) << bad;
+
+    qint64 bytes = 0;
+    EXPECT_TRUE(parseByteSize("1024", &bytes));
+    EXPECT_EQ(bytes, 1024);
+    EXPECT_TRUE(parseByteSize("64M", &bytes));
+    EXPECT_EQ(bytes, 64 * 1024 * 1024);
+    EXPECT_TRUE(parseByteSize("64MiB", &bytes));
+    EXPECT_EQ(bytes, 64 * 1024 * 1024);
+    EXPECT_TRUE(parseByteSize("1g", &bytes));
+    EXPECT_EQ(bytes, qint64(1) << 30);
+    for (const char* bad : {"", "0", "-1", "M", "12X", "99999999999999G"})
+        EXPECT_FALSE(parseByteSize(bad, &bytes)) << bad;
+}
+
+TEST(ServerConfigTest, CommandLineModesAndMistakes)
+{
+    CommandLine cl;
+    QString error;
+    ASSERT_TRUE(parse({"--init", "--database", "sqlite:/tmp/a.db", "--demo", "--invoices", "50"}, &cl, &error))
+        << error.toStdString();
+    EXPECT_EQ(cl.mode, CommandLine::Mode::Init);
+    EXPECT_TRUE(cl.demo);
+    EXPECT_EQ(cl.invoices, 50);
+    EXPECT_EQ(cl.database, "sqlite:/tmp/a.db");
+
+    ASSERT_TRUE(parse({"--init", "--database=sqlite:/tmp/a.db"}, &cl, &error));
+    EXPECT_FALSE(cl.demo);
+    EXPECT_EQ(cl.invoices, 0) << "no --invoices leaves the count to the store";
+
+    ASSERT_TRUE(parse({"--help"}, &cl, &error));
+    EXPECT_EQ(cl.mode, CommandLine::Mode::Help);
+
+    const QList<QStringList> mistakes{
+        {"--listen"},                                  // value missing
+        {"--config", "a.ini", "--config", "b.ini"},    // repeated
+        {"--bogus"},                                   // unknown
+        {"serve"},                                     // stray argument
+        {"--demo"},                                    // demo without init
+        {"--init", "--invoices", "10"},                // invoices without demo
+        {"--init", "--demo", "--invoices", "0"},       // not positive
+        {"--init", "--demo", "--invoices", "ten"},     // not a number
+        {"--init", "--token", "x"},                    // token does not apply to init
+        {"--init=yes"},                                // flag with a value
+        {"--token="},                                  // empty token
+    };
+    for (const QStringList& args : mistakes) {
+        error.clear();
+        EXPECT_FALSE(parse(args, &cl, &error)) << args.join(' ').toStdString();
+        EXPECT_FALSE(error.isEmpty()) << args.join(' ').toStdString();
+    }
+}
+
+} // namespace
