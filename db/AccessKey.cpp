@@ -33,8 +33,8 @@ bool validAccessKey(const QString& key)
     return accessKeyCheckDigit(key.left(43)) == key[43].unicode() - '0';
 }
 
-QString buildAccessKey(int cUF, const QDate& emission, const QString& cnpj14, int model, int series,
-                       qint64 number, int emissionType, int numericCode)
+QString buildAccessKey(int cUF, const QDate& emission, const QString& cnpj14, int model, int series, qint64 number,
+                       int emissionType, int numericCode)
 {
     const QString base = QStringLiteral("%1%2%3%4%5%6%7%8")
                              .arg(cUF, 2, 10, QLatin1Char('0'))

@@ -12,7 +12,7 @@ namespace db {
 int accessKeyCheckDigit(const QString& first43);
 bool validAccessKey(const QString& key);
 
-QString buildAccessKey(int cUF, const QDate& emission, const QString& cnpj14, int model, int series,
-                       qint64 number, int emissionType, int numericCode);
+QString buildAccessKey(int cUF, const QDate& emission, const QString& cnpj14, int model, int series, qint64 number,
+                       int emissionType, int numericCode);
 
 } // namespace db

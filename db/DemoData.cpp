@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "core/host/Documents.h"
 #include "db/AccessKey.h"
 #include "db/Schema.h"
-#include "core/host/Documents.h"
 
 namespace db {
 
@@ -27,7 +27,7 @@ struct StateDef {
     int ieDigits;
 };
 const StateDef kStates[] = {
-    {"SP", "São Paulo", 35, 12}, {"RJ", "Rio de Janeiro", 33, 8}, {"MG", "Minas Gerais", 31, 13},
+    {"SP", "São Paulo", 35, 12}, {"RJ", "Rio de Janeiro", 33, 8},     {"MG", "Minas Gerais", 31, 13},
     {"PR", "Paraná", 41, 10},    {"RS", "Rio Grande do Sul", 43, 10}, {"BA", "Bahia", 29, 9},
 };
 
@@ -116,20 +116,20 @@ const RejectDef kRejects[] = {
     {"489", "Rejeição: CNPJ informado inválido (DV ou zeros)"},
 };
 
-const char* const kFirstNames[] = {"Ana", "Bruno", "Carla", "Diego", "Eduarda", "Felipe", "Gabriela",
-                                   "Henrique", "Isabela", "João", "Larissa", "Marcos", "Natália", "Otávio",
-                                   "Patrícia", "Rafael", "Sofia", "Tiago", "Vanessa", "William"};
-const char* const kLastNames[] = {"Silva", "Santos", "Oliveira", "Souza", "Rodrigues", "Ferreira", "Alves",
-                                  "Pereira", "Lima", "Gomes", "Costa", "Ribeiro", "Martins", "Carvalho"};
-const char* const kTradeA[] = {"Supermercado", "Mercearia", "Comercial", "Atacadão", "Distribuidora",
-                               "Padaria", "Restaurante", "Empório", "Casa de Carnes", "Hortifruti"};
-const char* const kTradeB[] = {"Boa Vista", "Primavera", "São Jorge", "Estrela", "Horizonte", "Santa Luzia",
-                               "Bom Preço", "Nova Era", "Três Irmãos", "Vale Verde", "Ipiranga", "Aurora"};
-const char* const kSupplierA[] = {"Agroindustrial", "Embalagens", "Laticínios", "Aços", "Plásticos",
-                                  "Química", "Moinho", "Frigorífico"};
+const char* const kFirstNames[] = {"Ana",      "Bruno",   "Carla", "Diego",   "Eduarda", "Felipe",  "Gabriela",
+                                   "Henrique", "Isabela", "João",  "Larissa", "Marcos",  "Natália", "Otávio",
+                                   "Patrícia", "Rafael",  "Sofia", "Tiago",   "Vanessa", "William"};
+const char* const kLastNames[] = {"Silva",   "Santos", "Oliveira", "Souza", "Rodrigues", "Ferreira", "Alves",
+                                  "Pereira", "Lima",   "Gomes",    "Costa", "Ribeiro",   "Martins",  "Carvalho"};
+const char* const kTradeA[] = {"Supermercado", "Mercearia",   "Comercial", "Atacadão",       "Distribuidora",
+                               "Padaria",      "Restaurante", "Empório",   "Casa de Carnes", "Hortifruti"};
+const char* const kTradeB[] = {"Boa Vista", "Primavera", "São Jorge",   "Estrela",    "Horizonte", "Santa Luzia",
+                               "Bom Preço", "Nova Era",  "Três Irmãos", "Vale Verde", "Ipiranga",  "Aurora"};
+const char* const kSupplierA[] = {"Agroindustrial", "Embalagens", "Laticínios", "Aços",
+                                  "Plásticos",      "Química",    "Moinho",     "Frigorífico"};
 const char* const kCarriers[] = {"Transportadora Rápido Paulista Ltda", "TransMinas Cargas S.A.",
-                                 "Expresso Carioca Logística Ltda", "Rodoviário Sul Brasil Ltda",
-                                 "Translog Bandeirante Ltda", "Via Norte Transportes Ltda"};
+                                 "Expresso Carioca Logística Ltda",     "Rodoviário Sul Brasil Ltda",
+                                 "Translog Bandeirante Ltda",           "Via Norte Transportes Ltda"};
 
 template <size_t N, typename T>
 constexpr size_t count(const T (&)[N])
@@ -249,7 +249,10 @@ private:
         QStringList marks;
         for (int i = 0; i < columns.size(); ++i)
             marks << QStringLiteral("?");
-        if (!prepare(q, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(','))), error))
+        if (!prepare(q,
+                     QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                         .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                     error))
             return false;
         return exec(q, values, error);
     }
@@ -302,8 +305,11 @@ bool Generator::referenceData(QString* error)
         b.env = qstrcmp(d.company, "02") == 0 || ieIndex % 4 == 3 ? QStringLiteral("2") : QStringLiteral("1");
         ++ieIndex;
         m_branches.push_back(b);
-        const QString email = QStringLiteral("fiscal.%1@%2.com.br").arg(QString::fromLatin1(d.code),
-                                                                          QString::fromLatin1(d.company[1] == '1' ? "bandeirantes" : d.company[1] == '2' ? "serraazul" : "guanabara"));
+        const QString email =
+            QStringLiteral("fiscal.%1@%2.com.br")
+                .arg(QString::fromLatin1(d.code), QString::fromLatin1(d.company[1] == '1'   ? "bandeirantes"
+                                                                      : d.company[1] == '2' ? "serraazul"
+                                                                                            : "guanabara"));
         if (!insert(QStringLiteral("FILIAL"),
                     {"CDFILIAL", "NMFILIAL", "CDEMPRESA", "CDINSCESTA", "CDINSCMUNI", "CDSERIE", "CDFILIFISC",
                      "NRINSJURFILI", "SGESTADO", "DSEMAILFILI"},
@@ -311,10 +317,11 @@ bool Generator::referenceData(QString* error)
                      QStringLiteral("1"), nv(QString::fromLatin1(d.fisc)), b.cnpj, QString::fromLatin1(d.uf), email},
                     error))
             return false;
-        if (!insert(QStringLiteral("INSCRESTAD"),
-                    {"CDEMPRESA", "CDINSCESTA", "NRSERIECERTIFIC", "IDTPAMBIENTENFE", "CDPAIS", "SGESTADO", "NRINSJURIEST"},
-                    {QString::fromLatin1(d.company), b.ie, hex(32), b.env, kCountry, QString::fromLatin1(d.uf), b.cnpj},
-                    error))
+        if (!insert(
+                QStringLiteral("INSCRESTAD"),
+                {"CDEMPRESA", "CDINSCESTA", "NRSERIECERTIFIC", "IDTPAMBIENTENFE", "CDPAIS", "SGESTADO", "NRINSJURIEST"},
+                {QString::fromLatin1(d.company), b.ie, hex(32), b.env, kCountry, QString::fromLatin1(d.uf), b.cnpj},
+                error))
             return false;
         if (!insert(QStringLiteral("INSCRMUNICIP"), {"CDEMPRESA", "CDINSCMUNI", "NMREPRINSMUN"},
                     {QString::fromLatin1(d.company), b.im,
@@ -324,18 +331,19 @@ bool Generator::referenceData(QString* error)
             return false;
         for (int s = 1; s <= 2; ++s) {
             const QString ctrl = QStringLiteral("%1S%2").arg(QString::fromLatin1(d.code)).arg(s);
-            if (!insert(QStringLiteral("CTRLNUMENF"),
-                        {"CDCTRLNUMENF", "DTEMISCTNUNF", "IDCONSDTEMIS", "IDUTCTRLFORM", "IDUTLOCAEMIS", "IDUTFILILCEM"},
-                        {ctrl, stamp(wall(m_today.addDays(-200), QTime(0, 0))), QStringLiteral("S"), QStringLiteral("N"),
-                         QStringLiteral("N"), QStringLiteral("N")},
-                        error))
+            if (!insert(
+                    QStringLiteral("CTRLNUMENF"),
+                    {"CDCTRLNUMENF", "DTEMISCTNUNF", "IDCONSDTEMIS", "IDUTCTRLFORM", "IDUTLOCAEMIS", "IDUTFILILCEM"},
+                    {ctrl, stamp(wall(m_today.addDays(-200), QTime(0, 0))), QStringLiteral("S"), QStringLiteral("N"),
+                     QStringLiteral("N"), QStringLiteral("N")},
+                    error))
                 return false;
             if (!insert(QStringLiteral("SERIENF"),
                         {"CDEMPRESA", "CDINSCESTA", "CDINSCMUNI", "CDSERIE", "DSSERIE", "CDRELMODENF", "CDRELESPENF",
                          "CDCTRLNUMENF", "IDUTDTPREMIS", "CDSERIENFE"},
                         {QString::fromLatin1(d.company), b.ie, b.im, QString::number(s),
-                         s == 1 ? QStringLiteral("NF-e série 1") : QStringLiteral("NF-e série 2"), QStringLiteral("DANFE"),
-                         QStringLiteral("NFE"), ctrl, QStringLiteral("N"), QString::number(s)},
+                         s == 1 ? QStringLiteral("NF-e série 1") : QStringLiteral("NF-e série 2"),
+                         QStringLiteral("DANFE"), QStringLiteral("NFE"), ctrl, QStringLiteral("N"), QString::number(s)},
                         error))
                 return false;
         }
@@ -345,8 +353,9 @@ bool Generator::referenceData(QString* error)
             if (!insert(QStringLiteral("PARAMDFS"),
                         {"CDFILIAL", "NREXEMEMISSAO", "IDUTREIMPRNF", "NRTAMNUMNFUT", "IDUTLIBERANF", "IDUTFILCENTOBR",
                          "IDNFILTROINSCR"},
-                        {QString::fromLatin1(d.code), QStringLiteral("1"), QStringLiteral("S"), 9.0, QStringLiteral("N"),
-                         QString::fromLatin1(*d.fisc ? "S" : "N"), lenient ? QStringLiteral("N") : QStringLiteral("S")},
+                        {QString::fromLatin1(d.code), QStringLiteral("1"), QStringLiteral("S"), 9.0,
+                         QStringLiteral("N"), QString::fromLatin1(*d.fisc ? "S" : "N"),
+                         lenient ? QStringLiteral("N") : QStringLiteral("S")},
                         error))
                 return false;
         }
@@ -358,30 +367,32 @@ bool Generator::referenceData(QString* error)
             continue;
         for (int s = 1; s <= 2; ++s)
             if (!insert(QStringLiteral("EMPRCNTRFIL"), {"CDEMPRESA", "CDFILIAL", "CDINSCESTA", "CDINSCMUNI", "CDSERIE"},
-                        {QString::fromLatin1(b.def->company), QString::fromLatin1(b.def->code), b.ie, b.im, QString::number(s)},
+                        {QString::fromLatin1(b.def->company), QString::fromLatin1(b.def->code), b.ie, b.im,
+                         QString::number(s)},
                         error))
                 return false;
     }
     // The relation carries the head office's registrations, which company 03 holds too.
     const Branch& head = m_branches[0];
     if (!insert(QStringLiteral("EMPRCNTRFIL"), {"CDEMPRESA", "CDFILIAL", "CDINSCESTA", "CDINSCMUNI", "CDSERIE"},
-                {QStringLiteral("03"), QStringLiteral("0001"), head.ie, head.im, QStringLiteral("1")}, error)
-        || !insert(QStringLiteral("INSCRESTAD"),
-                   {"CDEMPRESA", "CDINSCESTA", "NRSERIECERTIFIC", "IDTPAMBIENTENFE", "CDPAIS", "SGESTADO", "NRINSJURIEST"},
-                   {QStringLiteral("03"), head.ie, hex(32), head.env, kCountry, QStringLiteral("SP"), head.cnpj}, error)
-        || !insert(QStringLiteral("INSCRMUNICIP"), {"CDEMPRESA", "CDINSCMUNI", "NMREPRINSMUN"},
-                   {QStringLiteral("03"), head.im, QStringLiteral("Representante Guanabara")}, error)
-        || !insert(QStringLiteral("SERIENF"),
-                   {"CDEMPRESA", "CDINSCESTA", "CDINSCMUNI", "CDSERIE", "DSSERIE", "CDRELMODENF", "CDRELESPENF",
-                    "CDCTRLNUMENF", "IDUTDTPREMIS", "CDSERIENFE"},
-                   {QStringLiteral("03"), head.ie, head.im, QStringLiteral("1"), QStringLiteral("NF-e série 1"),
-                    QStringLiteral("DANFE"), QStringLiteral("NFE"), QStringLiteral("0001S1"), QStringLiteral("N"),
-                    QStringLiteral("1")},
-                   error))
+                {QStringLiteral("03"), QStringLiteral("0001"), head.ie, head.im, QStringLiteral("1")}, error) ||
+        !insert(QStringLiteral("INSCRESTAD"),
+                {"CDEMPRESA", "CDINSCESTA", "NRSERIECERTIFIC", "IDTPAMBIENTENFE", "CDPAIS", "SGESTADO", "NRINSJURIEST"},
+                {QStringLiteral("03"), head.ie, hex(32), head.env, kCountry, QStringLiteral("SP"), head.cnpj}, error) ||
+        !insert(QStringLiteral("INSCRMUNICIP"), {"CDEMPRESA", "CDINSCMUNI", "NMREPRINSMUN"},
+                {QStringLiteral("03"), head.im, QStringLiteral("Representante Guanabara")}, error) ||
+        !insert(QStringLiteral("SERIENF"),
+                {"CDEMPRESA", "CDINSCESTA", "CDINSCMUNI", "CDSERIE", "DSSERIE", "CDRELMODENF", "CDRELESPENF",
+                 "CDCTRLNUMENF", "IDUTDTPREMIS", "CDSERIENFE"},
+                {QStringLiteral("03"), head.ie, head.im, QStringLiteral("1"), QStringLiteral("NF-e série 1"),
+                 QStringLiteral("DANFE"), QStringLiteral("NFE"), QStringLiteral("0001S1"), QStringLiteral("N"),
+                 QStringLiteral("1")},
+                error))
         return false;
 
     for (const OperDef& o : kOpers)
-        if (!insert(QStringLiteral("TIPOOPERAC"), {"CDTIPOOPER", "NMTIPOOPER", "IDENTRSAIDOP", "IDTPTRANSNFE", "IDUTILEMISNF"},
+        if (!insert(QStringLiteral("TIPOOPERAC"),
+                    {"CDTIPOOPER", "NMTIPOOPER", "IDENTRSAIDOP", "IDTPTRANSNFE", "IDUTILEMISNF"},
                     {QString::fromLatin1(o.code), QString::fromUtf8(o.name), QString::fromLatin1(o.dir),
                      QString::fromLatin1(o.trans), QString::fromLatin1(o.issued)},
                     error))
@@ -394,16 +405,19 @@ bool Generator::referenceData(QString* error)
         p.kind = person ? QStringLiteral("F") : QStringLiteral("J");
         if (person) {
             p.doc = newCpf();
-            p.name = QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(kFirstNames[rnd(0, int(count(kFirstNames)) - 1)]),
-                                                    QString::fromUtf8(kLastNames[rnd(0, int(count(kLastNames)) - 1)]),
-                                                    QString::fromUtf8(kLastNames[rnd(0, int(count(kLastNames)) - 1)]));
+            p.name = QStringLiteral("%1 %2 %3")
+                         .arg(QString::fromUtf8(kFirstNames[rnd(0, int(count(kFirstNames)) - 1)]),
+                              QString::fromUtf8(kLastNames[rnd(0, int(count(kLastNames)) - 1)]),
+                              QString::fromUtf8(kLastNames[rnd(0, int(count(kLastNames)) - 1)]));
         } else {
             p.doc = newCnpj(QString::number(rnd(10000000, 99999999)), rnd(1, 12));
-            p.name = QStringLiteral("%1 %2 Ltda").arg(QString::fromUtf8(kTradeA[rnd(0, int(count(kTradeA)) - 1)]),
-                                                      QString::fromUtf8(kTradeB[rnd(0, int(count(kTradeB)) - 1)]));
+            p.name = QStringLiteral("%1 %2 Ltda")
+                         .arg(QString::fromUtf8(kTradeA[rnd(0, int(count(kTradeA)) - 1)]),
+                              QString::fromUtf8(kTradeB[rnd(0, int(count(kTradeB)) - 1)]));
         }
         const QString email = i % 10 == 9 ? QString() : QStringLiteral("nfe.cliente%1@exemplo.com.br").arg(i + 1);
-        if (!insert(QStringLiteral("CLIENTE"), {"CDCLIENTE", "IDTPIJURCLIE", "NRINSJURCLIE", "NMRAZSOCCLIE", "NMFANTCLIE", "DSEMAILCLIE"},
+        if (!insert(QStringLiteral("CLIENTE"),
+                    {"CDCLIENTE", "IDTPIJURCLIE", "NRINSJURCLIE", "NMRAZSOCCLIE", "NMFANTCLIE", "DSEMAILCLIE"},
                     {p.code, p.kind, p.doc, p.name, p.name.left(50), nv(email)}, error))
             return false;
         m_customers.push_back(p);
@@ -413,11 +427,14 @@ bool Generator::referenceData(QString* error)
         p.code = QStringLiteral("F%1").arg(i + 1, 6, 10, QLatin1Char('0'));
         p.kind = QStringLiteral("J");
         p.doc = newCnpj(QString::number(rnd(10000000, 99999999)), 1);
-        p.name = QStringLiteral("%1 %2 S.A.").arg(QString::fromUtf8(kSupplierA[rnd(0, int(count(kSupplierA)) - 1)]),
-                                                  QString::fromUtf8(kTradeB[rnd(0, int(count(kTradeB)) - 1)]))
+        p.name = QStringLiteral("%1 %2 S.A.")
+                     .arg(QString::fromUtf8(kSupplierA[rnd(0, int(count(kSupplierA)) - 1)]),
+                          QString::fromUtf8(kTradeB[rnd(0, int(count(kTradeB)) - 1)]))
                      .left(40);
-        if (!insert(QStringLiteral("FORNECEDOR"), {"CDFORNECED", "NRINSJURFORN", "IDTPIJURFORN", "NMRAZSOCFORN", "DSEMAILFORN"},
-                    {p.code, p.doc, p.kind, p.name, QStringLiteral("nfe.fornecedor%1@exemplo.com.br").arg(i + 1)}, error))
+        if (!insert(QStringLiteral("FORNECEDOR"),
+                    {"CDFORNECED", "NRINSJURFORN", "IDTPIJURFORN", "NMRAZSOCFORN", "DSEMAILFORN"},
+                    {p.code, p.doc, p.kind, p.name, QStringLiteral("nfe.fornecedor%1@exemplo.com.br").arg(i + 1)},
+                    error))
             return false;
         m_suppliers.push_back(p);
     }
@@ -427,7 +444,8 @@ bool Generator::referenceData(QString* error)
         p.doc = newCnpj(QString::number(rnd(10000000, 99999999)), 1);
         p.name = QString::fromUtf8(kCarriers[i]);
         if (!insert(QStringLiteral("TRANSPORTADORA"), {"NRINSJURTRAN", "IDTPIJURTRAN", "NMRAZSOCTRAN", "DSEMAILTRAN"},
-                    {p.doc, p.kind, p.name, i == 3 ? QVariant() : QVariant(QStringLiteral("cte.transp%1@exemplo.com.br").arg(i + 1))},
+                    {p.doc, p.kind, p.name,
+                     i == 3 ? QVariant() : QVariant(QStringLiteral("cte.transp%1@exemplo.com.br").arg(i + 1))},
                     error))
             return false;
         m_carriers.push_back(p);
@@ -444,7 +462,12 @@ std::vector<InvoicePlan> Generator::plans(int invoices, int letters)
         const int r = rnd(0, 99);
         p.letters = r < 40 ? 0 : r < 70 ? 1 : r < 85 ? 2 : r < 93 ? 3 : r < 97 ? 5 : 8;
         const int s = rnd(0, 99);
-        p.last = s < 55 ? Last::Accepted135 : s < 60 ? Last::Accepted136 : s < 80 ? Last::Pending : s < 92 ? Last::Rejected : s < 96 ? Last::SchemaFailure : Last::InDoubt;
+        p.last = s < 55   ? Last::Accepted135
+                 : s < 60 ? Last::Accepted136
+                 : s < 80 ? Last::Pending
+                 : s < 92 ? Last::Rejected
+                 : s < 96 ? Last::SchemaFailure
+                          : Last::InDoubt;
         const int a = rnd(0, 99);
         p.situation = a < 95 ? QLatin1Char('A') : a < 97 ? QLatin1Char('N') : QLatin1Char('C');
         p.emissionType = chance(88) ? 1 : rnd(2, 7);
@@ -512,24 +535,29 @@ std::vector<InvoicePlan> Generator::plans(int invoices, int letters)
 bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, DemoSummary* summary)
 {
     QSqlQuery nf(m_db), cce(m_db), lote(m_db), loteNf(m_db);
-    if (!prepare(nf,
-                 QStringLiteral("INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, CDFILIRECE, CDCLIENTE, "
-                                "CDFORNECED, IDORIGDESTNF, NRINSJURNF, IDTPIJURNF, NMRAZSOCCLIE, NRNOTAFISCALELE, CDSERIE, "
-                                "CDMODELONF, DTSAIDA, DTEMISSAO, VRNOTAFISC, CDINSCESTA, CDINSCMUNI, IDTPAMBNFE, IDTIPOEMISNFE, "
-                                "CDTIPOOPER, IDENTRSAIDOP, NRLICENCAUSO, NRACESSONFE, NRINSJURTRAN, NRPROTOCOLONFE, "
-                                "DTHRPROTOCOLNFE, IDSITUACAONFE) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
-                 error)
-        || !prepare(cce,
-                    QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
-                                   "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
-                                   "NRVERSAOREG, DTHRALTERACAO) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"),
-                    error)
-        || !prepare(lote,
-                    QStringLiteral("INSERT INTO LOTECCE (NRLOTE, CDEMPRESA, DTHRENVIO, IDTIPOARQXML, CDSTATUSLOTE, DSMOTIVOLOTE, "
-                                   "DSXMLENVIO, DSXMLRETORNO) VALUES (?,?,?,?,?,?,?,?)"),
-                    error)
-        || !prepare(loteNf, QStringLiteral("INSERT INTO LOTECCENF (NRLOTE, CDFILIAL, NRLANCTONF, NRSEQCCE) VALUES (?,?,?,?)"),
-                    error))
+    if (!prepare(
+            nf,
+            QStringLiteral(
+                "INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, CDFILIRECE, CDCLIENTE, "
+                "CDFORNECED, IDORIGDESTNF, NRINSJURNF, IDTPIJURNF, NMRAZSOCCLIE, NRNOTAFISCALELE, CDSERIE, "
+                "CDMODELONF, DTSAIDA, DTEMISSAO, VRNOTAFISC, CDINSCESTA, CDINSCMUNI, IDTPAMBNFE, IDTIPOEMISNFE, "
+                "CDTIPOOPER, IDENTRSAIDOP, NRLICENCAUSO, NRACESSONFE, NRINSJURTRAN, NRPROTOCOLONFE, "
+                "DTHRPROTOCOLNFE, IDSITUACAONFE) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+            error) ||
+        !prepare(
+            cce,
+            QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
+                           "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
+                           "NRVERSAOREG, DTHRALTERACAO) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+            error) ||
+        !prepare(lote,
+                 QStringLiteral(
+                     "INSERT INTO LOTECCE (NRLOTE, CDEMPRESA, DTHRENVIO, IDTIPOARQXML, CDSTATUSLOTE, DSMOTIVOLOTE, "
+                     "DSXMLENVIO, DSXMLRETORNO) VALUES (?,?,?,?,?,?,?,?)"),
+                 error) ||
+        !prepare(loteNf,
+                 QStringLiteral("INSERT INTO LOTECCENF (NRLOTE, CDFILIAL, NRLANCTONF, NRSEQCCE) VALUES (?,?,?,?)"),
+                 error))
         return false;
 
     const std::vector<InvoicePlan> plan = plans(invoices, letters);
@@ -548,11 +576,11 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
         static const int outToCustomer[] = {0, 0, 0, 1, 2, 4};
         const OperDef* op = nullptr;
         if (p.direction == QLatin1Char('S'))
-            op = p.counterpart == QLatin1Char('L') ? &kOpers[3]
+            op = p.counterpart == QLatin1Char('L')   ? &kOpers[3]
                  : p.counterpart == QLatin1Char('F') ? &kOpers[5]
                                                      : &kOpers[outToCustomer[rnd(0, 5)]];
         else
-            op = p.counterpart == QLatin1Char('C') ? &kOpers[7]
+            op = p.counterpart == QLatin1Char('C')   ? &kOpers[7]
                  : p.counterpart == QLatin1Char('L') ? &kOpers[8]
                                                      : (chance(80) ? &kOpers[6] : &kOpers[9]);
         QString cdCliente, cdFornec, cdFiliRece, docNf, kindNf, nameNf;
@@ -570,7 +598,8 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
             nameNf = f.name;
         } else {
             const Branch* other = &b;
-            for (int tries = 0; tries < 20 && (other == &b || qstrcmp(other->def->company, b.def->company) != 0); ++tries)
+            for (int tries = 0; tries < 20 && (other == &b || qstrcmp(other->def->company, b.def->company) != 0);
+                 ++tries)
                 other = &m_branches[size_t(rnd(0, int(m_branches.size()) - 1))];
             cdFiliRece = QString::fromLatin1(other->def->code);
             docNf = other->cnpj;
@@ -589,17 +618,44 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
         const QDateTime emitted = wall(day, QTime(rnd(7, 18), rnd(0, 59), rnd(0, 59)));
         const QDateTime departed = wall(day.addDays(rnd(0, 2)), QTime(rnd(8, 17), rnd(0, 59), 0));
         const double value = rnd(5000, 25000000) / 100.0;
-        const QString key = buildAccessKey(b.cuf, day, b.cnpj, 55, seriesIdx, number, p.emissionType, rnd(10000000, 99999999));
+        const QString key =
+            buildAccessKey(b.cuf, day, b.cnpj, 55, seriesIdx, number, p.emissionType, rnd(10000000, 99999999));
         const bool hasProtocol = p.situation != QLatin1Char('N');
         const QDateTime protocolAt = emitted.addSecs(rnd(5, 1800));
-        const QString protocol = hasProtocol ? QStringLiteral("1%1%2%3").arg(b.cuf).arg(day.toString(QStringLiteral("yy"))).arg(digits(10)) : QString();
+        const QString protocol =
+            hasProtocol ? QStringLiteral("1%1%2%3").arg(b.cuf).arg(day.toString(QStringLiteral("yy"))).arg(digits(10))
+                        : QString();
 
         if (!exec(nf,
-                  {branch, entry, company, emitter, nv(cdFiliRece), nv(cdCliente), nv(cdFornec), QString(p.counterpart), docNf, kindNf,
-                   nameNf.left(50), QStringLiteral("%1").arg(number, 9, 10, QLatin1Char('0')), QString::number(seriesIdx),
-                   QStringLiteral("55"), stamp(departed), stamp(emitted), value, b.ie, b.im, b.env, QString::number(p.emissionType),
-                   QString::fromLatin1(op->code), QString::fromLatin1(op->dir), QVariant(), key, nv(carrier),
-                   nv(protocol), hasProtocol ? stamp(protocolAt) : QVariant(), QString(p.situation)},
+                  {branch,
+                   entry,
+                   company,
+                   emitter,
+                   nv(cdFiliRece),
+                   nv(cdCliente),
+                   nv(cdFornec),
+                   QString(p.counterpart),
+                   docNf,
+                   kindNf,
+                   nameNf.left(50),
+                   QStringLiteral("%1").arg(number, 9, 10, QLatin1Char('0')),
+                   QString::number(seriesIdx),
+                   QStringLiteral("55"),
+                   stamp(departed),
+                   stamp(emitted),
+                   value,
+                   b.ie,
+                   b.im,
+                   b.env,
+                   QString::number(p.emissionType),
+                   QString::fromLatin1(op->code),
+                   QString::fromLatin1(op->dir),
+                   QVariant(),
+                   key,
+                   nv(carrier),
+                   nv(protocol),
+                   hasProtocol ? stamp(protocolAt) : QVariant(),
+                   QString(p.situation)},
                   error))
             return false;
         ++summary->invoices;
@@ -648,41 +704,47 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
                 obs = QStringLiteral("Rejeição: Falha no schema XML");
                 break;
             }
-            if (!exec(cce,
-                      {branch, entry, seq, text, nv(status), obs, when, nv(prot), mail, mailTrans, transm, 1, stamp(at)},
-                      error))
+            if (!exec(
+                    cce,
+                    {branch, entry, seq, text, nv(status), obs, when, nv(prot), mail, mailTrans, transm, 1, stamp(at)},
+                    error))
                 return false;
             ++summary->letters;
 
             if (state == Last::Rejected || state == Last::SchemaFailure) {
                 ++batch;
                 const bool schema = state == Last::SchemaFailure;
-                const QString sent = QStringLiteral(
-                                         "<envEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\"><idLote>%1</idLote>"
-                                         "<evento versao=\"1.00\"><infEvento Id=\"ID110110%2%3\"><cOrgao>%4</cOrgao><tpAmb>%5</tpAmb>"
-                                         "<CNPJ>%6</CNPJ><chNFe>%2</chNFe><dhEvento>%7-03:00</dhEvento><tpEvento>110110</tpEvento>"
-                                         "<nSeqEvento>%8</nSeqEvento><verEvento>1.00</verEvento><detEvento versao=\"1.00\">"
-                                         "<descEvento>Carta de Correcao</descEvento><xCorrecao>%9</xCorrecao></detEvento></infEvento></evento></envEvento>")
-                                         .arg(batch)
-                                         .arg(key, seq)
-                                         .arg(b.cuf)
-                                         .arg(b.env, b.cnpj, at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")))
-                                         .arg(s)
-                                         .arg(xmlEscape(text));
-                const QString answer = schema ? QString()
-                                              : QStringLiteral("<retEnvEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">"
-                                                               "<idLote>%1</idLote><tpAmb>%2</tpAmb><cOrgao>%3</cOrgao><cStat>128</cStat>"
-                                                               "<xMotivo>Lote de Evento Processado</xMotivo><retEvento versao=\"1.00\"><infEvento>"
-                                                               "<tpAmb>%2</tpAmb><cOrgao>%3</cOrgao><cStat>%4</cStat><xMotivo>%5</xMotivo>"
-                                                               "<chNFe>%6</chNFe></infEvento></retEvento></retEnvEvento>")
-                                                    .arg(batch)
-                                                    .arg(b.env)
-                                                    .arg(b.cuf)
-                                                    .arg(status, xmlEscape(obs), key);
+                const QString sent =
+                    QStringLiteral(
+                        "<envEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\"><idLote>%1</idLote>"
+                        "<evento versao=\"1.00\"><infEvento Id=\"ID110110%2%3\"><cOrgao>%4</cOrgao><tpAmb>%5</tpAmb>"
+                        "<CNPJ>%6</CNPJ><chNFe>%2</chNFe><dhEvento>%7-03:00</dhEvento><tpEvento>110110</tpEvento>"
+                        "<nSeqEvento>%8</nSeqEvento><verEvento>1.00</verEvento><detEvento versao=\"1.00\">"
+                        "<descEvento>Carta de "
+                        "Correcao</descEvento><xCorrecao>%9</xCorrecao></detEvento></infEvento></evento></envEvento>")
+                        .arg(batch)
+                        .arg(key, seq)
+                        .arg(b.cuf)
+                        .arg(b.env, b.cnpj, at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")))
+                        .arg(s)
+                        .arg(xmlEscape(text));
+                const QString answer =
+                    schema ? QString()
+                           : QStringLiteral(
+                                 "<retEnvEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">"
+                                 "<idLote>%1</idLote><tpAmb>%2</tpAmb><cOrgao>%3</cOrgao><cStat>128</cStat>"
+                                 "<xMotivo>Lote de Evento Processado</xMotivo><retEvento versao=\"1.00\"><infEvento>"
+                                 "<tpAmb>%2</tpAmb><cOrgao>%3</cOrgao><cStat>%4</cStat><xMotivo>%5</xMotivo>"
+                                 "<chNFe>%6</chNFe></infEvento></retEvento></retEnvEvento>")
+                                 .arg(batch)
+                                 .arg(b.env)
+                                 .arg(b.cuf)
+                                 .arg(status, xmlEscape(obs), key);
                 if (!exec(lote,
-                          {batch, company, stamp(at), schema ? QStringLiteral("S") : QStringLiteral("R"), status, obs, sent, nv(answer)},
-                          error)
-                    || !exec(loteNf, {batch, branch, entry, seq}, error))
+                          {batch, company, stamp(at), schema ? QStringLiteral("S") : QStringLiteral("R"), status, obs,
+                           sent, nv(answer)},
+                          error) ||
+                    !exec(loteNf, {batch, branch, entry, seq}, error))
                     return false;
                 ++summary->batches;
             }
@@ -715,7 +777,8 @@ bool fillDemo(QSqlDatabase& db, const DemoOptions& options, QString* error, Demo
         }
         if (q.value(0).toInt() > 0) {
             if (error)
-                *error = QStringLiteral("O banco de dados já contém empresas; os dados de demonstração só são gravados em um banco vazio.");
+                *error = QStringLiteral(
+                    "O banco de dados já contém empresas; os dados de demonstração só são gravados em um banco vazio.");
             return false;
         }
     }

@@ -12,10 +12,10 @@ namespace db {
 constexpr int kDefaultDemoInvoices = 300;
 
 struct DemoOptions {
-    int invoices = 0;          // <= 0: kDefaultDemoInvoices
-    int letters = -1;          // < 0: one and a half per invoice
+    int invoices = 0; // <= 0: kDefaultDemoInvoices
+    int letters = -1; // < 0: one and a half per invoice
     quint32 seed = 20261207;
-    QDate today;               // invoices fall in the months before it; invalid: current date
+    QDate today; // invoices fall in the months before it; invalid: current date
 };
 
 struct DemoSummary {

@@ -56,7 +56,8 @@ bool applyMigration(QSqlDatabase& db, const Migration& m, QString* error)
                 }
             }
             QSqlQuery q(db);
-            q.prepare(QStringLiteral("INSERT INTO SCHEMA_VERSION (VERSION, NMARQUIVO, DTHRAPLICACAO) VALUES (?, ?, ?)"));
+            q.prepare(
+                QStringLiteral("INSERT INTO SCHEMA_VERSION (VERSION, NMARQUIVO, DTHRAPLICACAO) VALUES (?, ?, ?)"));
             q.addBindValue(m.version);
             q.addBindValue(m.name);
             q.addBindValue(QDateTime::currentDateTime());
@@ -153,9 +154,9 @@ bool configureConnection(QSqlDatabase& db, QString* error)
     // WAL lets the host read while the server writes; the busy timeout makes writers
     // queue instead of failing at once. Mapping the file and a larger cache spare the
     // copies of every page read when a whole company is listed.
-    for (const char* pragma : {"PRAGMA busy_timeout = 15000", "PRAGMA journal_mode = WAL",
-                               "PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON",
-                               "PRAGMA mmap_size = 268435456", "PRAGMA cache_size = -32000"}) {
+    for (const char* pragma :
+         {"PRAGMA busy_timeout = 15000", "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL",
+          "PRAGMA foreign_keys = ON", "PRAGMA mmap_size = 268435456", "PRAGMA cache_size = -32000"}) {
         if (!exec(db, QString::fromLatin1(pragma), error))
             return false;
     }

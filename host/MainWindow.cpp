@@ -9,12 +9,12 @@
 #include <QSqlQuery>
 #include <QStatusBar>
 
-#include "host/ModuleLoader.h"
 #include "core/errors/Dispatch.h"
 #include "core/errors/Errors.h"
 #include "core/host/Context.h"
 #include "core/ui/UiServices.h"
 #include "core/values/Value.h"
+#include "host/ModuleLoader.h"
 
 namespace host {
 
@@ -61,7 +61,8 @@ void MainWindow::refreshStatus()
         if (q.exec() && q.next())
             name = q.value(0).toString();
     }
-    m_company->setText(QStringLiteral("Empresa: %1%2").arg(EmprProc(), name.isEmpty() ? QString() : QStringLiteral(" - ") + name));
+    m_company->setText(
+        QStringLiteral("Empresa: %1%2").arg(EmprProc(), name.isEmpty() ? QString() : QStringLiteral(" - ") + name));
     m_branch->setText(QStringLiteral("Filial: %1").arg(FiliProc()));
     m_date->setText(QStringLiteral("Data: %1").arg(DataProc().toString(QStringLiteral("dd/MM/yyyy"))));
 }

@@ -14,14 +14,14 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "widgets/forms/FormHost.h"
-#include "host/MainWindow.h"
-#include "host/ModuleLoader.h"
-#include "host/PresetLoader.h"
-#include "widgets/services/QtUiServices.h"
 #include "core/host/Context.h"
 #include "core/host/ContextLoader.h"
 #include "core/ui/UiServices.h"
+#include "host/MainWindow.h"
+#include "host/ModuleLoader.h"
+#include "host/PresetLoader.h"
+#include "widgets/forms/FormHost.h"
+#include "widgets/services/QtUiServices.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeySequence>
-#include <QVBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "module/Cli_dfs59100.h"
 #include "module/Cli_dfs59300.h"
@@ -71,9 +71,8 @@ const QStringList& messageLines()
             "PERMITE_CCE|Operação Bloqueada! A nota só pode ser corrigida 30 minutos depois da autorização de "
             "uso.\r\n\r\nData/Hora da Autorização de Uso: %s\r\nData/Hora para o Correção: após as %s do dia %s"),
         QStringLiteral("VD_TRANS_CCE|Validando Transmissão da CC-e..."),
-        QStringLiteral(
-            "INSC_DIF|Operação Bloqueada! Não é possível selecionar notas de inscrições estaduais com UF's "
-            "distintas ou ambientes de transmissão distintos ou certificados distintos."),
+        QStringLiteral("INSC_DIF|Operação Bloqueada! Não é possível selecionar notas de inscrições estaduais com UF's "
+                       "distintas ou ambientes de transmissão distintos ou certificados distintos."),
         QStringLiteral("MCorr_Vinc|Atenção! Existe mais de um evento vinculado a NF-e.  Confirma a operação?"),
     };
     return lines;
@@ -319,9 +318,8 @@ QAction* TfrmTransmissaoCCe::newAction(QMenu* menu, const char* name, const QStr
 
 void TfrmTransmissaoCCe::onTriggered(QAction* action, void (TfrmTransmissaoCCe::*handler)(QObject*))
 {
-    connect(action, &QAction::triggered, this, [this, action, handler] {
-        fw::dispatch([&] { (this->*handler)(action); });
-    });
+    connect(action, &QAction::triggered, this,
+            [this, action, handler] { fw::dispatch([&] { (this->*handler)(action); }); });
 }
 
 void TfrmTransmissaoCCe::createControls()
@@ -702,15 +700,13 @@ void TfrmTransmissaoCCe::GetNotafiscal(const QString& cdFiliEmit, const QString&
                                        const QString& cdEmpresa, const QString& cdInscEsta, const QString& cdInscMuni,
                                        const QString& cdSerie, const QString& cdFiliRece, const QString& idOrigDest,
                                        const QString& nrInsJur, const QString& idPeriodo, const QString& idEntrSaid,
-                                       const QString& tiposEmis, const QDateTime& dtSaidIni,
-                                       const QDateTime& dtSaidFim)
+                                       const QString& tiposEmis, const QDateTime& dtSaidIni, const QDateTime& dtSaidFim)
 {
     try {
         ActiveShowAvi(frmFiltroTransmissao, 6);
-        const QVariant result = AppServer::GetNotaFiscal(*netTransmissao, cdFiliEmit, cdFiliOrig, tiposOper, cdEmpresa,
-                                                         cdInscEsta, cdInscMuni, cdSerie, cdFiliRece, idOrigDest,
-                                                         nrInsJur, idPeriodo, idEntrSaid, tiposEmis, ModuFili(),
-                                                         dtSaidIni, dtSaidFim);
+        const QVariant result = AppServer::GetNotaFiscal(
+            *netTransmissao, cdFiliEmit, cdFiliOrig, tiposOper, cdEmpresa, cdInscEsta, cdInscMuni, cdSerie, cdFiliRece,
+            idOrigDest, nrInsJur, idPeriodo, idEntrSaid, tiposEmis, ModuFili(), dtSaidIni, dtSaidFim);
         DeactiveShowAvi();
         if (IsResultError(result)) {
             MensErro(result.toString(), false);
@@ -723,8 +719,7 @@ void TfrmTransmissaoCCe::GetNotafiscal(const QString& cdFiliEmit, const QString&
             cdsNotaFiscal->setDataVariant(parts.at(0));
             cdsCCe->setDataVariant(parts.at(1));
             const QString seq = cdsNotaFiscal->isEmpty() ? QString() : cdsNotaFiscalNRSEQCCE->asString();
-            lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString()
-                                                                               : QStringLiteral("/ ") + seq);
+            lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString() : QStringLiteral("/ ") + seq);
         }
         dtsPadraoStateChange(dtsPadrao);
     } catch (...) {
@@ -741,7 +736,6 @@ void TfrmTransmissaoCCe::dbgPadraoKeyDown(QObject* sender, int& key, Qt::Keyboar
     if (key == Qt::Key_Space)
         dbgPadraoDblClick(sender);
 }
-
 
 void TfrmTransmissaoCCe::cdsNotaFiscalAfterScroll(fw::DataSet*)
 {
@@ -804,8 +798,8 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
         // A sequence that is not a number never allows a new letter.
         bool seqOk = false;
         const int seqNum = seq.trimmed().toInt(&seqOk);
-        const bool incluir = browse && (st == QLatin1String("0") || st == QLatin1String("2")) && inCount == 0 &&
-                             seqOk && seqNum < 20;
+        const bool incluir =
+            browse && (st == QLatin1String("0") || st == QLatin1String("2")) && inCount == 0 && seqOk && seqNum < 20;
         const bool alterar = browse && haCartas && pendenteOuRejeitada && seq == lseq && inCount == 0;
         mnuIncluir->setEnabled(incluir);
         mnuAlterar->setEnabled(alterar);
@@ -855,8 +849,8 @@ void TfrmTransmissaoCCe::cdsCCeAfterDelete(fw::DataSet*) {}
 void TfrmTransmissaoCCe::cdsCCeAfterScroll(fw::DataSet*)
 {
     dtsPadraoStateChange(dtsPadrao);
-    const QString seq = cdsNotaFiscal->active() && !cdsNotaFiscal->isEmpty() ? cdsNotaFiscalNRSEQCCE->asString()
-                                                                             : QString();
+    const QString seq =
+        cdsNotaFiscal->active() && !cdsNotaFiscal->isEmpty() ? cdsNotaFiscalNRSEQCCE->asString() : QString();
     lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString() : QStringLiteral("/ ") + seq);
 }
 // The letters run newest first, so "latest" is the first row and "next" the prior one.

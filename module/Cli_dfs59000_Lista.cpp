@@ -128,15 +128,9 @@ bool markCurrent(TfrmTransmissaoCCe& f, const InscKeys& keys)
     return true;
 }
 
-QString orT(const QString& s)
-{
-    return EmptyString(s) ? kT : s;
-}
+QString orT(const QString& s) { return EmptyString(s) ? kT : s; }
 
-QString presetText(const QVariant& v)
-{
-    return fw::isNullOrEmpty(v) ? QString() : v.toString();
-}
+QString presetText(const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() : v.toString(); }
 
 } // namespace
 
@@ -144,10 +138,7 @@ QString presetText(const QVariant& v)
 
 namespace cceGrid {
 
-QColor transparentColour()
-{
-    return QColor(128, 128, 0);
-}
+QColor transparentColour() { return QColor(128, 128, 0); }
 
 bool isContingencyEmission(const QString& idTipoEmisNfe)
 {
@@ -271,13 +262,11 @@ void TfrmTransmissaoCCe::AplicaFiltro()
         a8 = orT(rec.CdFilialDest);
         a9 = QStringLiteral("L");
         break;
-    default:
-        break;
+    default: break;
     }
     const QString a12 = rec.IdOperacao == 0 ? kS : QStringLiteral("E");
 
-    GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, QString(), a12, stTiposEmis, rec.DtSaidIni,
-                  rec.DtSaidFim);
+    GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, QString(), a12, stTiposEmis, rec.DtSaidIni, rec.DtSaidFim);
 
     // The marks belong to the rows they were made on: a new list starts without any,
     // while a refused fetch keeps the list and its marks.
@@ -422,8 +411,7 @@ void TfrmTransmissaoCCe::cdsNotaFiscalNRINSJURNFGetText(fw::Field*, QString& tex
     }
     const QString inscricao = cdsNotaFiscalNRINSJURNF->asString();
     // Nothing stored shows nothing, not an empty mask.
-    text = inscricao.isEmpty() ? QString()
-                               : FormatMaskText(PictPess(cdsNotaFiscalIDTPIJURNF->asString()), inscricao);
+    text = inscricao.isEmpty() ? QString() : FormatMaskText(PictPess(cdsNotaFiscalIDTPIJURNF->asString()), inscricao);
 }
 
 void TfrmTransmissaoCCe::cdsNotaFiscalCDFILIEMITGetText(fw::Field*, QString& text, bool)

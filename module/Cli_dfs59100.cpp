@@ -5,12 +5,12 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 
-#include "module/Cli_dfs59000.h"
-#include "widgets/services/HostUi.h"
 #include "core/errors/Errors.h"
 #include "core/host/Context.h"
 #include "core/host/HostFunctions.h"
 #include "core/ui/UiServices.h"
+#include "module/Cli_dfs59000.h"
+#include "widgets/services/HostUi.h"
 
 TfrmFiltroTransmissao* frmFiltroTransmissao = nullptr;
 bool boConfirma = false;
@@ -23,10 +23,7 @@ int g_initCount = 0;
 
 const QString kMaskFilial = QStringLiteral(">aaaa;0; ");
 
-QDateTime dateOnly(const QDate& d)
-{
-    return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime();
-}
+QDateTime dateOnly(const QDate& d) { return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime(); }
 
 // The seven emission-type boxes in code order (tpEmis 1 to 7).
 struct EmisBox {
@@ -430,8 +427,8 @@ void TfrmFiltroTransmissao::createControls()
     }
 
     // Keyboard order of the criteria.
-    QWidget* tabOrder[] = {medCdFilial, medCdFiliOrig, edtCdInscEsta, edtCdInscMuni, edtCdSerie,
-                           cbbDestRem,  medCliente,    medFornecedor, medFilial,     depSaidIni,
+    QWidget* tabOrder[] = {medCdFilial, medCdFiliOrig, edtCdInscEsta,    edtCdInscMuni,   edtCdSerie,
+                           cbbDestRem,  medCliente,    medFornecedor,    medFilial,       depSaidIni,
                            depSaidFim,  cbbIdOperacao, rdgTodosTipoOper, rdgListaTipoOper};
     for (size_t i = 1; i < sizeof(tabOrder) / sizeof(tabOrder[0]); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
@@ -551,9 +548,10 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
         if (frmTransmissaoCCe)
             frmTransmissaoCCe->GetParamDFS();
 
-        const QString filtro = frmTransmissaoCCe && frmTransmissaoCCe->cdsParamDFS->active()
-                                   ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
-                                   : QString();
+        const QString filtro =
+            frmTransmissaoCCe && frmTransmissaoCCe->cdsParamDFS->active()
+                ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
+                : QString();
         const QColor colour = filtro == QLatin1String("S") ? fw::clWindow() : fw::clInfoBk();
         edtCdInscEsta->setColor(colour);
         edtCdInscMuni->setColor(colour);
@@ -614,8 +612,8 @@ void TfrmFiltroTransmissao::FormShow(QObject*)
 {
     const TRecordFilter& r = RecordFilter;
     const bool livre = !ModuFili();
-    for (QWidget* w : std::initializer_list<QWidget*>{lblFilial, medCdFilial, btpFiliEmit, lblOrig, medCdFiliOrig,
-                                                      btpFiliOrig})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{lblFilial, medCdFilial, btpFiliEmit, lblOrig, medCdFiliOrig, btpFiliOrig})
         w->setEnabled(livre);
 
     qryEmprCntrFil->Close();
@@ -644,8 +642,7 @@ void TfrmFiltroTransmissao::FormShow(QObject*)
         medFilial->setText(r.CdFilialDest);
         edtNmFilial->setText(r.NmFilialDest);
         break;
-    default:
-        break;
+    default: break;
     }
     cbbDestRem->setItemIndex(r.DestRem);
     depSaidIni->SetDate(r.DtSaidIni.date());
@@ -675,10 +672,7 @@ void TfrmFiltroTransmissao::FormShow(QObject*)
     stCodTipoOper = r.CodTipoOper;
 }
 
-void TfrmFiltroTransmissao::FormActivate(QObject*)
-{
-    repaint();
-}
+void TfrmFiltroTransmissao::FormActivate(QObject*) { repaint(); }
 
 void TfrmFiltroTransmissao::FormClose(QObject*, fw::TCloseAction& action)
 {
@@ -823,7 +817,10 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
     const QString a6 = orT(edtCdInscMuni->text());
     const QString a7 = orT(edtCdSerie->text());
     const QString a8 = kind == 2 ? orT(medFilial->text()) : T;
-    const QString a9 = kind == 0 ? QStringLiteral("C") : kind == 1 ? QStringLiteral("F") : kind == 2 ? QStringLiteral("L") : T;
+    const QString a9 = kind == 0   ? QStringLiteral("C")
+                       : kind == 1 ? QStringLiteral("F")
+                       : kind == 2 ? QStringLiteral("L")
+                                   : T;
     const QString a10 = kind == 0 ? orT(medCliente->text()) : kind == 1 ? orT(medFornecedor->text()) : T;
     const QString a11 = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? T : QStringLiteral("N");
     const QString a12 = cbbIdOperacao->ItemIndex() == 0 ? QStringLiteral("S") : QStringLiteral("E");
@@ -867,8 +864,7 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
         r.CdDestRem.clear();
         r.NmCliente.clear();
         break;
-    default:
-        break;
+    default: break;
     }
     r.CdFilial = medCdFilial->text();
     r.NmFiliEmit = edtFiliEmit->text();

@@ -6,21 +6,21 @@
 #include <QString>
 #include <QVariant>
 
+#include "core/dataset/DataSet.h"
+#include "core/sql/TADOIBQuery.h"
 #include "module/Pkg_dfs59000.h"
 #include "widgets/controls/Edits.h"
 #include "widgets/controls/StdCtrls.h"
 #include "widgets/controls/TBtnPesquisa.h"
 #include "widgets/forms/TfrmRotiGeral.h"
-#include "core/dataset/DataSet.h"
-#include "core/sql/TADOIBQuery.h"
 
 class QFrame;
 
 // The accepted criteria. The field order is an interface: the host's preset copies
 // the elements 1 to 27 of its array into the fields 1 to 27.
 struct PKG_EXPORT TRecordFilter {
-    qint32 DestRem = 0;     // 0 Cliente, 1 Fornecedor, 2 Filial, 3 Todos
-    qint32 IdOperacao = 0;  // 0 Saída, 1 Entrada
+    qint32 DestRem = 0; // 0 Cliente, 1 Fornecedor, 2 Filial, 3 Todos
+    qint32 IdOperacao = 0; // 0 Saída, 1 Entrada
     QString CdDestRem;
     QString InscCliente;
     QString NmCliente;

@@ -2,11 +2,11 @@
 // registrations and series, with their checks, lookups and change handlers.
 #include "module/Cli_dfs59100.h"
 
-#include "module/Cli_dfs59000.h"
-#include "widgets/services/HostUi.h"
 #include "core/host/Context.h"
 #include "core/host/HostFunctions.h"
 #include "core/ui/UiServices.h"
+#include "module/Cli_dfs59000.h"
+#include "widgets/services/HostUi.h"
 
 namespace {
 
@@ -35,10 +35,7 @@ void reopen(fw::TADOIBQuery* q, std::initializer_list<std::pair<const char*, QVa
     q->Open();
 }
 
-QString str(fw::DataSet* ds, const char* field)
-{
-    return ds->fieldByName(QString::fromLatin1(field))->asString();
-}
+QString str(fw::DataSet* ds, const char* field) { return ds->fieldByName(QString::fromLatin1(field))->asString(); }
 
 const QVariant kEmpty = QString();
 const QVariant kT = QStringLiteral("T");
@@ -57,45 +54,31 @@ void TfrmFiltroTransmissao::cbbDestRemChange(QObject*)
     nbkCliente->setPageIndex(cbbDestRem->ItemIndex());
 }
 
-void TfrmFiltroTransmissao::cbbIdOperacaoChange(QObject*)
-{
-    stCodTipoOper.clear();
-}
+void TfrmFiltroTransmissao::cbbIdOperacaoChange(QObject*) { stCodTipoOper.clear(); }
 
-void TfrmFiltroTransmissao::rdgTodosTipoOperClick(QObject*)
-{
-    btpTipoOper->setEnabled(!rdgTodosTipoOper->Checked());
-}
+void TfrmFiltroTransmissao::rdgTodosTipoOperClick(QObject*) { btpTipoOper->setEnabled(!rdgTodosTipoOper->Checked()); }
 
-void TfrmFiltroTransmissao::rdgListaTipoOperClick(QObject*)
-{
-    btpTipoOper->setEnabled(rdgListaTipoOper->Checked());
-}
+void TfrmFiltroTransmissao::rdgListaTipoOperClick(QObject*) { btpTipoOper->setEnabled(rdgListaTipoOper->Checked()); }
 
 void TfrmFiltroTransmissao::btpTipoOperClick(QObject*)
 {
     qryTipoTrans->Close();
     qryTipoTrans->Open();
     const QString modo = !qryTipoTrans->IsEmpty() && ModuFili() ? QStringLiteral("F") : QStringLiteral("N");
-    reopen(qryTipoOper, {{"P_CDTIPOOPER", kEmpty},
-                         {"P_TCDTIPOOPER", kT},
-                         {"P_MODO", modo},
-                         {"P_IDOPERACAO", cbbIdOperacao->ItemIndex() == 0 ? QStringLiteral("S") : QStringLiteral("E")}});
+    reopen(qryTipoOper,
+           {{"P_CDTIPOOPER", kEmpty},
+            {"P_TCDTIPOOPER", kT},
+            {"P_MODO", modo},
+            {"P_IDOPERACAO", cbbIdOperacao->ItemIndex() == 0 ? QStringLiteral("S") : QStringLiteral("E")}});
     // Several types may be picked; the keys ("S01") come joined by ";", as the server
     // reads them, and the ones already chosen come checked.
     PesquisaLista(dtsTipoOper, QStringLiteral("CHAVE"), msgPadrao->Msg(QStringLiteral("TipoOper")), true,
                   stCodTipoOper);
 }
 
-void TfrmFiltroTransmissao::depSaidIniExit(QObject*)
-{
-    depSaidIni->CheckValidDate();
-}
+void TfrmFiltroTransmissao::depSaidIniExit(QObject*) { depSaidIni->CheckValidDate(); }
 
-void TfrmFiltroTransmissao::depSaidFimExit(QObject*)
-{
-    depSaidFim->CheckValidDate();
-}
+void TfrmFiltroTransmissao::depSaidFimExit(QObject*) { depSaidFim->CheckValidDate(); }
 
 void TfrmFiltroTransmissao::Atualiza_Datas()
 {
@@ -479,10 +462,7 @@ void TfrmFiltroTransmissao::edtCdInscEstaChange(QObject*)
     edtCdSerie->clear();
 }
 
-void TfrmFiltroTransmissao::edtCdInscMuniChange(QObject*)
-{
-    edtCdSerie->clear();
-}
+void TfrmFiltroTransmissao::edtCdInscMuniChange(QObject*) { edtCdSerie->clear(); }
 
 void TfrmFiltroTransmissao::edtCdInscEstaExit(QObject*) { Vd_CdInscEsta(); }
 void TfrmFiltroTransmissao::edtCdInscMuniExit(QObject*) { Vd_CdInscMuni(); }
@@ -523,10 +503,7 @@ void TfrmFiltroTransmissao::btpSerieNFBeforePesq(QObject*, bool&)
     q->Open();
 }
 
-void TfrmFiltroTransmissao::btpSerieNFAfterPesq(QObject*)
-{
-    edtCdSerie->setText(str(seriesQueryInUse(), "CDSERIE"));
-}
+void TfrmFiltroTransmissao::btpSerieNFAfterPesq(QObject*) { edtCdSerie->setText(str(seriesQueryInUse(), "CDSERIE")); }
 
 void TfrmFiltroTransmissao::qryInscrEstadBeforeOpen(fw::DataSet*)
 {

@@ -205,41 +205,47 @@ void TfrmFiltroTransmissao::createQueries()
     };
     qrySerieNF = makeQuery(this, QStringLiteral("qrySerieNF"));
     qrySerieNF->SQL_ORACLE = serieSelect + QStringList{
-        QStringLiteral("  FROM SERIENF S, CTRLNUMENF C"),
-        QStringLiteral(" WHERE (S.CDEMPRESA    = :P_CDEMPRESA)"),
-        QStringLiteral("   AND (S.CDINSCESTA   = :P_CDINSCESTA)"),
-        QStringLiteral("   AND (S.CDINSCMUNI   = :P_CDINSCMUNI)"),
-        QStringLiteral("   AND (S.CDCTRLNUMENF = C.CDCTRLNUMENF(+))"),
-        QStringLiteral("   AND (S.CDSERIE    = NVL(:P_CDSERIE, S.CDSERIE))"),
-        QStringLiteral("ORDER BY S.CDSERIE"),
-    };
-    qrySerieNF->SQL_MSSQL = serieSelect + QStringList{
-        QStringLiteral("  FROM SERIENF S LEFT JOIN CTRLNUMENF C ON (S.CDCTRLNUMENF = C.CDCTRLNUMENF)"),
-        QStringLiteral(" WHERE (S.CDEMPRESA    = :P_CDEMPRESA)"),
-        QStringLiteral("   AND (S.CDINSCESTA   = :P_CDINSCESTA)"),
-        QStringLiteral("   AND (S.CDINSCMUNI   = :P_CDINSCMUNI)"),
-        QStringLiteral("   AND (S.CDSERIE    = ISNULL(:P_CDSERIE, S.CDSERIE))"),
-        QStringLiteral("ORDER BY S.CDSERIE"),
-    };
-    qrySerieNF->SQL_IB = serieSelect + QStringList{
-        QStringLiteral("  FROM SERIENF S LEFT JOIN CTRLNUMENF C ON (S.CDCTRLNUMENF = C.CDCTRLNUMENF),"),
-        QStringLiteral("       PARAM(:P_CDSERIE) P_CDSERIE"),
-        QStringLiteral(" WHERE (S.CDEMPRESA  = :P_CDEMPRESA)"),
-        QStringLiteral("   AND (S.CDINSCESTA = :P_CDINSCESTA)"),
-        QStringLiteral("   AND (S.CDINSCMUNI = :P_CDINSCMUNI)"),
-        QStringLiteral("   AND (S.CDSERIE    = NVLSTR(P_CDSERIE.PARAM, S.CDSERIE))"),
-        QStringLiteral("ORDER BY S.CDSERIE"),
-    };
+                                               QStringLiteral("  FROM SERIENF S, CTRLNUMENF C"),
+                                               QStringLiteral(" WHERE (S.CDEMPRESA    = :P_CDEMPRESA)"),
+                                               QStringLiteral("   AND (S.CDINSCESTA   = :P_CDINSCESTA)"),
+                                               QStringLiteral("   AND (S.CDINSCMUNI   = :P_CDINSCMUNI)"),
+                                               QStringLiteral("   AND (S.CDCTRLNUMENF = C.CDCTRLNUMENF(+))"),
+                                               QStringLiteral("   AND (S.CDSERIE    = NVL(:P_CDSERIE, S.CDSERIE))"),
+                                               QStringLiteral("ORDER BY S.CDSERIE"),
+                                           };
+    qrySerieNF->SQL_MSSQL =
+        serieSelect +
+        QStringList{
+            QStringLiteral("  FROM SERIENF S LEFT JOIN CTRLNUMENF C ON (S.CDCTRLNUMENF = C.CDCTRLNUMENF)"),
+            QStringLiteral(" WHERE (S.CDEMPRESA    = :P_CDEMPRESA)"),
+            QStringLiteral("   AND (S.CDINSCESTA   = :P_CDINSCESTA)"),
+            QStringLiteral("   AND (S.CDINSCMUNI   = :P_CDINSCMUNI)"),
+            QStringLiteral("   AND (S.CDSERIE    = ISNULL(:P_CDSERIE, S.CDSERIE))"),
+            QStringLiteral("ORDER BY S.CDSERIE"),
+        };
+    qrySerieNF->SQL_IB =
+        serieSelect +
+        QStringList{
+            QStringLiteral("  FROM SERIENF S LEFT JOIN CTRLNUMENF C ON (S.CDCTRLNUMENF = C.CDCTRLNUMENF),"),
+            QStringLiteral("       PARAM(:P_CDSERIE) P_CDSERIE"),
+            QStringLiteral(" WHERE (S.CDEMPRESA  = :P_CDEMPRESA)"),
+            QStringLiteral("   AND (S.CDINSCESTA = :P_CDINSCESTA)"),
+            QStringLiteral("   AND (S.CDINSCMUNI = :P_CDINSCMUNI)"),
+            QStringLiteral("   AND (S.CDSERIE    = NVLSTR(P_CDSERIE.PARAM, S.CDSERIE))"),
+            QStringLiteral("ORDER BY S.CDSERIE"),
+        };
     // SQLite and PostgreSQL: a cleared (null) series accepts every series; an empty one
     // too, as on the databases that store '' as null.
-    qrySerieNF->SQL = serieSelect + QStringList{
-        QStringLiteral("  FROM SERIENF S LEFT JOIN CTRLNUMENF C ON (S.CDCTRLNUMENF = C.CDCTRLNUMENF)"),
-        QStringLiteral(" WHERE (S.CDEMPRESA    = :P_CDEMPRESA)"),
-        QStringLiteral("   AND (S.CDINSCESTA   = :P_CDINSCESTA)"),
-        QStringLiteral("   AND (S.CDINSCMUNI   = :P_CDINSCMUNI)"),
-        QStringLiteral("   AND (S.CDSERIE    = COALESCE(NULLIF(:P_CDSERIE, ''), S.CDSERIE))"),
-        QStringLiteral("ORDER BY S.CDSERIE"),
-    };
+    qrySerieNF->SQL =
+        serieSelect +
+        QStringList{
+            QStringLiteral("  FROM SERIENF S LEFT JOIN CTRLNUMENF C ON (S.CDCTRLNUMENF = C.CDCTRLNUMENF)"),
+            QStringLiteral(" WHERE (S.CDEMPRESA    = :P_CDEMPRESA)"),
+            QStringLiteral("   AND (S.CDINSCESTA   = :P_CDINSCESTA)"),
+            QStringLiteral("   AND (S.CDINSCMUNI   = :P_CDINSCMUNI)"),
+            QStringLiteral("   AND (S.CDSERIE    = COALESCE(NULLIF(:P_CDSERIE, ''), S.CDSERIE))"),
+            QStringLiteral("ORDER BY S.CDSERIE"),
+        };
     str(qrySerieNF, "CDSERIE", 5, kCodigo, true, true);
     str(qrySerieNF, "DSSERIE", 20, QStringLiteral("Descrição"));
     str(qrySerieNF, "CDEMPRESA", 2, {}, false, true);

@@ -3,8 +3,8 @@
 #include <QCloseEvent>
 #include <QLabel>
 
-#include "widgets/forms/FormHost.h"
 #include "core/ui/UiServices.h"
+#include "widgets/forms/FormHost.h"
 
 TfrmCCe* frmCCe = nullptr;
 bool boIdCriado = false;

@@ -14,7 +14,7 @@ namespace pkg {
 struct UnitInfo {
     const char* name;
     void (*initialization)(); // runs its body only on the first of nested calls
-    void (*finalization)();   // runs its body only on the last
+    void (*finalization)(); // runs its body only on the last
     int (*initCount)();
 };
 

@@ -33,9 +33,18 @@ DataPacket invoicePacket(int count)
     FieldDef value;
     value.name = QStringLiteral("VRNOTAFISC");
     value.type = FieldType::Float;
-    p.fields = {str("IDCHECK", 1),      str("CDFILIEMIT", 4),  str("NRINSJURNF", 20), str("NMRAZSOCCLIE", 50),
-                str("NRNOTAFISCALELE", 9), str("DATASAIDA", 10), value,              str("IDSTATUSCCE", 1),
-                str("CDFILIAL", 4),     str("NRLANCTONF", 10), str("CDINSCESTA", 16), str("NRSEQCCE", 2),
+    p.fields = {str("IDCHECK", 1),
+                str("CDFILIEMIT", 4),
+                str("NRINSJURNF", 20),
+                str("NMRAZSOCCLIE", 50),
+                str("NRNOTAFISCALELE", 9),
+                str("DATASAIDA", 10),
+                value,
+                str("IDSTATUSCCE", 1),
+                str("CDFILIAL", 4),
+                str("NRLANCTONF", 10),
+                str("CDINSCESTA", 16),
+                str("NRSEQCCE", 2),
                 str("IDTIPOEMISNFE", 1)};
     p.rows.reserve(count);
     for (int i = 0; i < count; ++i) {
@@ -43,8 +52,8 @@ DataPacket invoicePacket(int count)
         const qint64 number = (qint64(i) * 7919) % count + 1;
         p.rows.append({QStringLiteral("N"), branchOf(i), pad(10000000000000LL + i, 14),
                        QStringLiteral("Cliente %1").arg(i), pad(number, 9), QStringLiteral("07/12/2026"),
-                       1000.0 + i / 100.0, QString::number(i % 4), branchOf(i), entryOf(i),
-                       pad(i % 300, 12), pad(1 + i % 2, 2), QStringLiteral("1")});
+                       1000.0 + i / 100.0, QString::number(i % 4), branchOf(i), entryOf(i), pad(i % 300, 12),
+                       pad(1 + i % 2, 2), QStringLiteral("1")});
     }
     return p;
 }
@@ -53,7 +62,7 @@ DataPacket invoicePacket(int count)
 DataPacket letterPacket(int invoices, int step)
 {
     DataPacket p;
-    p.fields = {str("CDFILIAL", 4),       str("NRLANCTONF", 10),    str("NRSEQCCE", 2),
+    p.fields = {str("CDFILIAL", 4),         str("NRLANCTONF", 10), str("NRSEQCCE", 2),
                 str("DSCORRECAONFE", 1000), str("CDSTATUSCCE", 3), str("IDEMAILCCE", 1)};
     for (int i = 0; i < invoices; i += step)
         for (int s = 1; s <= 1 + (i / step) % 2; ++s)
@@ -63,10 +72,7 @@ DataPacket letterPacket(int invoices, int step)
     return p;
 }
 
-void out(const char* label, double value, const char* unit)
-{
-    std::printf("%-52s %12.3f %s\n", label, value, unit);
-}
+void out(const char* label, double value, const char* unit) { std::printf("%-52s %12.3f %s\n", label, value, unit); }
 
 void count(const char* label, qint64 value) { std::printf("%-52s %8lld\n", label, static_cast<long long>(value)); }
 
@@ -83,7 +89,8 @@ ScrollResult scroll(DataSet& invoices, DataSet& letters, int moves)
     int seen = 0;
     invoices.AfterScroll = [&](DataSet*) {
         letters.setFiltered(false);
-        letters.setFilter(QStringLiteral("CDFILIAL = '%1' AND NRLANCTONF = '%2'").arg(branch->asString(), entry->asString()));
+        letters.setFilter(
+            QStringLiteral("CDFILIAL = '%1' AND NRLANCTONF = '%2'").arg(branch->asString(), entry->asString()));
         letters.setFiltered(true);
         seen += letters.recordCount();
     };

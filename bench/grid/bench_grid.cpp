@@ -13,9 +13,9 @@
 #include <QSqlQuery>
 #include <cstdio>
 
-#include "tests/support/ModuleTestSupport.h"
 #include "core/errors/Dispatch.h"
 #include "core/values/Value.h"
+#include "tests/support/ModuleTestSupport.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ fw::DataPacket invoices(const TfrmTransmissaoCCe& f, int count)
     auto at = [&p](const char* name) { return p.fieldIndex(QString::fromLatin1(name)); };
     const int check = at("IDCHECK"), filial = at("CDFILIAL"), lancto = at("NRLANCTONF"), nota = at("NRNOTAFISCALELE"),
               status = at("IDSTATUSCCE"), insc = at("CDINSCESTA"), emis = at("IDTIPOEMISNFE"), seq = at("NRSEQCCE"),
-              nome = at("NMRAZSOCCLIE"), inscJur = at("NRINSJURNF"), tpJur = at("IDTPIJURNF"), emitente = at("CDFILIEMIT"),
-              valor = at("VRNOTAFISC"), email = at("IDEMAILCCE"), amb = at("IDTPAMBNFE");
+              nome = at("NMRAZSOCCLIE"), inscJur = at("NRINSJURNF"), tpJur = at("IDTPIJURNF"),
+              emitente = at("CDFILIEMIT"), valor = at("VRNOTAFISC"), email = at("IDEMAILCCE"), amb = at("IDTPAMBNFE");
     p.rows.reserve(count);
     for (int i = 0; i < count; ++i) {
         fw::Row r(p.fields.size());

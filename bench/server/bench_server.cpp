@@ -9,17 +9,17 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <ctime>
 #include <sys/resource.h>
 
+#include "core/values/JsonCodec.h"
 #include "db/DemoData.h"
 #include "server/methods/Methods.h"
 #include "server/store/Store.h"
-#include "core/values/JsonCodec.h"
 
 namespace {
 
@@ -77,9 +77,9 @@ int main(int argc, char** argv)
     const bool reuse = reuseAt >= 0 && reuseAt + 1 < args.size();
 
     QTemporaryDir dir;
-    const QString file = reuse                                ? args[reuseAt + 1]
+    const QString file = reuse                                     ? args[reuseAt + 1]
                          : keepAt >= 0 && keepAt + 1 < args.size() ? args[keepAt + 1]
-                                                                     : dir.filePath(QStringLiteral("bench.db"));
+                                                                   : dir.filePath(QStringLiteral("bench.db"));
     if (!reuse)
         QFile::remove(file);
     QString error;

@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QSettings>
 #include <QSet>
+#include <QSettings>
 
 namespace srv {
 
@@ -32,7 +32,8 @@ void warnUnknownKeys(QSettings& s, const QSet<QString>& known, QStringList* warn
         return;
     for (const QString& key : s.childKeys())
         if (!known.contains(key))
-            warnings->append(QStringLiteral("Chave desconhecida [%1] %2 no arquivo de configuração: ignorada.").arg(s.group(), key));
+            warnings->append(
+                QStringLiteral("Chave desconhecida [%1] %2 no arquivo de configuração: ignorada.").arg(s.group(), key));
 }
 
 } // namespace
@@ -47,7 +48,8 @@ bool parseListenAddress(const QString& text, QString* host, int* port, QString* 
     bool ok = false;
     const int p = colon > 0 ? t.mid(colon + 1).toInt(&ok) : 0;
     if (h.isEmpty() || !ok || p < 0 || p > 65535 || (h.contains(QLatin1Char(':')) && !t.startsWith(QLatin1Char('[')))) {
-        *error = QStringLiteral("Endereço de escuta inválido \"%1\": use HOST:PORTA, por exemplo 127.0.0.1:8081.").arg(text);
+        *error =
+            QStringLiteral("Endereço de escuta inválido \"%1\": use HOST:PORTA, por exemplo 127.0.0.1:8081.").arg(text);
         return false;
     }
     *host = h;
@@ -101,10 +103,12 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     }
 
     s.beginGroup(QStringLiteral("server"));
-    warnUnknownKeys(s, {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"), QStringLiteral("body_limit")},
-                    warnings);
-    if (s.contains(QStringLiteral("listen"))
-        && !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
+    warnUnknownKeys(
+        s,
+        {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"), QStringLiteral("body_limit")},
+        warnings);
+    if (s.contains(QStringLiteral("listen")) &&
+        !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
         return false;
     if (s.contains(QStringLiteral("tokens")))
         tokens = splitTokens(s.value(QStringLiteral("tokens")));
@@ -116,8 +120,8 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
             return false;
         }
     }
-    if (s.contains(QStringLiteral("body_limit"))
-        && !parseByteSize(settingText(s.value(QStringLiteral("body_limit"))), &bodyLimit)) {
+    if (s.contains(QStringLiteral("body_limit")) &&
+        !parseByteSize(settingText(s.value(QStringLiteral("body_limit"))), &bodyLimit)) {
         *error = QStringLiteral("[server] body_limit deve ser um tamanho em bytes (aceita os sufixos K, M e G).");
         return false;
     }
@@ -211,7 +215,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         static const QSet<QString> flags{QStringLiteral("--init"), QStringLiteral("--demo"), QStringLiteral("--help"),
                                          QStringLiteral("-h")};
         static const QSet<QString> valued{QStringLiteral("--database"), QStringLiteral("--invoices"),
-                                          QStringLiteral("--config"), QStringLiteral("--listen"), QStringLiteral("--token")};
+                                          QStringLiteral("--config"), QStringLiteral("--listen"),
+                                          QStringLiteral("--token")};
         if (flags.contains(name)) {
             if (hasInline) {
                 *error = QStringLiteral("A opção %1 não recebe valor.").arg(name);

@@ -38,11 +38,11 @@ struct CommandLine {
     enum class Mode { Serve, Init, Help };
     Mode mode = Mode::Serve;
     QString configFile;
-    QString database;   // empty: not given
-    QString listen;     // empty: not given
+    QString database; // empty: not given
+    QString listen; // empty: not given
     QStringList tokens; // every --token
     bool demo = false;
-    int invoices = 0;   // 0: the store's default
+    int invoices = 0; // 0: the store's default
 
     // Applies the options given on the command line over the configuration.
     bool applyTo(ServerConfig* config, QString* error) const;

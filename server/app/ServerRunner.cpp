@@ -32,8 +32,7 @@ int waitForTerminationSignal()
 {
     const sigset_t set = terminationSignals();
     int sig = 0;
-    while (sigwait(&set, &sig) != 0) {
-    }
+    while (sigwait(&set, &sig) != 0) {}
     return sig;
 }
 
@@ -42,8 +41,9 @@ bool serveUntilTerminated(const ServerConfig& config, const MethodRegistry& regi
     HttpRpcServer server(registry, config.httpOptions());
     if (!server.listen(config.listenHost, config.listenPort, error))
         return false;
-    const QString host = config.listenHost.contains(QLatin1Char(':')) ? QLatin1Char('[') + config.listenHost + QLatin1Char(']')
-                                                                      : config.listenHost;
+    const QString host = config.listenHost.contains(QLatin1Char(':'))
+                             ? QLatin1Char('[') + config.listenHost + QLatin1Char(']')
+                             : config.listenHost;
     const QByteArray line = QStringLiteral("listening on %1:%2\n").arg(host).arg(server.port()).toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), out);
     std::fflush(out);

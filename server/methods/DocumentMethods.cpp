@@ -1,11 +1,11 @@
 // The XML of a failed transmission batch and the fiscal-document parameters of a branch.
 #include <QSqlQuery>
 
+#include "core/values/Value.h"
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/TransmissaoMethods.h"
-#include "core/values/Value.h"
 
 namespace srv::methods {
 
@@ -21,11 +21,10 @@ QVariant getXmlEnvLote(Store& store, const QVariantList& params)
     QSqlDatabase db = openConnection(store);
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral(
-            "SELECT B.IDTIPOARQXML, B.DSXMLENVIO, B.DSXMLRETORNO FROM LOTECCE B "
-            "JOIN LOTECCENF K ON K.NRLOTE = B.NRLOTE "
-            "WHERE K.CDFILIAL = ? AND K.NRLANCTONF = ? AND B.IDTIPOARQXML IN ('S', 'R') "
-            "ORDER BY B.DTHRENVIO DESC, B.NRLOTE DESC")))
+    if (!q.prepare(QStringLiteral("SELECT B.IDTIPOARQXML, B.DSXMLENVIO, B.DSXMLRETORNO FROM LOTECCE B "
+                                  "JOIN LOTECCENF K ON K.NRLOTE = B.NRLOTE "
+                                  "WHERE K.CDFILIAL = ? AND K.NRLANCTONF = ? AND B.IDTIPOARQXML IN ('S', 'R') "
+                                  "ORDER BY B.DTHRENVIO DESC, B.NRLOTE DESC")))
         databaseFault(store, q.lastError(), "getXmlEnvLote");
     q.bindValue(0, filial);
     q.bindValue(1, lancto);

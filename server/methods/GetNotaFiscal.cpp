@@ -3,11 +3,11 @@
 #include <QSet>
 #include <QSqlQuery>
 
+#include "core/values/Value.h"
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/TransmissaoMethods.h"
-#include "core/values/Value.h"
 
 namespace srv::methods {
 
@@ -118,8 +118,8 @@ QString buildFilter(const QVariantList& p, Filter* f)
         QStringList marks;
         QSet<QChar> types;
         for (int i = 0; i + 2 < tokens.size(); ++i) {
-            if (tokens[i] == QLatin1Char('_') && tokens[i + 2] == QLatin1Char('_') && tokens[i + 1] != QLatin1Char('_')
-                && !types.contains(tokens[i + 1])) {
+            if (tokens[i] == QLatin1Char('_') && tokens[i + 2] == QLatin1Char('_') &&
+                tokens[i + 1] != QLatin1Char('_') && !types.contains(tokens[i + 1])) {
                 types.insert(tokens[i + 1]);
                 marks << QStringLiteral("?");
                 f->binds << QString(tokens[i + 1]);
@@ -179,18 +179,21 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
         QSqlQuery q(db);
         q.setForwardOnly(true);
         q.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
-        const QString sql = QStringLiteral(
-            "SELECT N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, N.CDSERIE, "
-            "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
-            "N.CDEMPRESA, N.CDINSCESTA, N.CDINSCMUNI, N.NRLICENCAUSO, N.CDCLIENTE, N.CDFILIRECE, N.CDFORNECED, "
-            "N.IDTIPOEMISNFE, N.CDTIPOOPER, N.IDENTRSAIDOP, L.NRSEQCCE, N.IDORIGDESTNF, N.IDTPIJURNF, L.CDSTATUSCCE, "
-            "N.NRACESSONFE, N.NRINSJURTRAN, N.DTHRPROTOCOLNFE "
-            "FROM NOTAFISCAL N "
-            "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
-            "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
-            "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
-            "WHERE %1")
-                                .arg(filter.where());
+        const QString sql =
+            QStringLiteral(
+                "SELECT N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, "
+                "N.CDSERIE, "
+                "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
+                "N.CDEMPRESA, N.CDINSCESTA, N.CDINSCMUNI, N.NRLICENCAUSO, N.CDCLIENTE, N.CDFILIRECE, N.CDFORNECED, "
+                "N.IDTIPOEMISNFE, N.CDTIPOOPER, N.IDENTRSAIDOP, L.NRSEQCCE, N.IDORIGDESTNF, N.IDTPIJURNF, "
+                "L.CDSTATUSCCE, "
+                "N.NRACESSONFE, N.NRINSJURTRAN, N.DTHRPROTOCOLNFE "
+                "FROM NOTAFISCAL N "
+                "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+                "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
+                "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
+                "WHERE %1")
+                .arg(filter.where());
         runFiltered(store, q, sql, filter.binds);
         const QVariant no = QStringLiteral("N");
         const QVariant none = QStringLiteral("00");
@@ -222,12 +225,13 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        const QString sql = QStringLiteral(
-            "SELECT L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.DSOBSSTATUSCCE, "
-            "L.DTHRPROTOCOLCCE, L.NRPROTOCOLCCE, L.IDEMAILCCE, L.IDEMAILCCETRANS "
-            "FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
-            "WHERE %1")
-                                .arg(filter.where());
+        const QString sql =
+            QStringLiteral(
+                "SELECT L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.DSOBSSTATUSCCE, "
+                "L.DTHRPROTOCOLCCE, L.NRPROTOCOLCCE, L.IDEMAILCCE, L.IDEMAILCCETRANS "
+                "FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+                "WHERE %1")
+                .arg(filter.where());
         runFiltered(store, q, sql, filter.binds);
         while (q.next()) {
             fw::Row r;

@@ -85,7 +85,8 @@ inline QString somenteUltima()
 }
 inline QString cceJaAceita()
 {
-    return QStringLiteral("Operação Bloqueada! Carta de correção eletrônica aceita pela Secretaria da Fazenda (SEFAZ).");
+    return QStringLiteral(
+        "Operação Bloqueada! Carta de correção eletrônica aceita pela Secretaria da Fazenda (SEFAZ).");
 }
 inline QString cceEmVerificacao(const QString& seq)
 {

@@ -2,8 +2,8 @@
 
 #include <QSqlQuery>
 
-#include "server/rpc/MethodRegistry.h"
 #include "core/values/Value.h"
+#include "server/rpc/MethodRegistry.h"
 
 namespace srv::methods {
 
@@ -92,10 +92,7 @@ QVariant stringOrNull(const QVariant& v)
     return v.toString();
 }
 
-QString text(const QVariant& v)
-{
-    return v.isNull() ? QString() : v.toString();
-}
+QString text(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
 
 namespace {
 int num(const QString& s, int pos, int len, bool* ok)

@@ -46,10 +46,10 @@ private:
 };
 
 // Column values as the packets want them.
-QVariant stringOrNull(const QVariant& v);     // null stays null, anything else a QString
-QString text(const QVariant& v);              // null gives ""
-QDateTime toDateTime(const QVariant& v);      // text of SQLite or a date-time of PostgreSQL
-QString brazilianDate(const QVariant& v);     // "dd/MM/yyyy", "" for null
+QVariant stringOrNull(const QVariant& v); // null stays null, anything else a QString
+QString text(const QVariant& v); // null gives ""
+QDateTime toDateTime(const QVariant& v); // text of SQLite or a date-time of PostgreSQL
+QString brazilianDate(const QVariant& v); // "dd/MM/yyyy", "" for null
 
 // Characters as the user sees them (a surrogate pair is one).
 int characterCount(const QString& s);

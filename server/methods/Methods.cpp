@@ -34,7 +34,8 @@ void registerMethods(MethodRegistry& registry, Store& store)
     registry.add(tr, QStringLiteral("TransmiteCCe"),
                  {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}, str("CDEMPRESA"), str("condUso")},
                  [](const QVariantList&) {
-                     return QVariant(msg::indisponivel(QStringLiteral("A transmissão da carta de correção eletrônica")));
+                     return QVariant(
+                         msg::indisponivel(QStringLiteral("A transmissão da carta de correção eletrônica")));
                  });
     registry.add(tr, QStringLiteral("SendEmailCCe"),
                  {str("CDFILIAL"), str("NRLANCTONF"), str("NRSEQCCE"),
@@ -42,9 +43,10 @@ void registerMethods(MethodRegistry& registry, Store& store)
                  [](const QVariantList&) {
                      return QVariant(msg::indisponivel(QStringLiteral("O envio de e-mail da carta de correção")));
                  });
-    registry.add(tr, QStringLiteral("SendEmailCCeTodos"), {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}},
-                 [](const QVariantList&) {
-                     return QVariant(msg::indisponivel(QStringLiteral("O envio de e-mails pendentes das cartas de correção")));
+    registry.add(tr, QStringLiteral("SendEmailCCeTodos"),
+                 {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}}, [](const QVariantList&) {
+                     return QVariant(
+                         msg::indisponivel(QStringLiteral("O envio de e-mails pendentes das cartas de correção")));
                  });
 
     registry.add(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {str("CDFILIAL")},

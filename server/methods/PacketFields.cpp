@@ -80,12 +80,9 @@ const fw::FieldDefs& cartaCorrecao()
 const fw::FieldDefs& paramDfs()
 {
     static const fw::FieldDefs defs = {
-        str("NREXEMEMISSAO", 1),
-        str("IDUTREIMPRNF", 1),
-        str("CDFILIAL", 4),
-        typed("NRTAMNUMNFUT", fw::FieldType::Float),
-        str("IDUTLIBERANF", 1),
-        str("IDUTFILCENTOBR", 1),
+        str("NREXEMEMISSAO", 1),  str("IDUTREIMPRNF", 1),
+        str("CDFILIAL", 4),       typed("NRTAMNUMNFUT", fw::FieldType::Float),
+        str("IDUTLIBERANF", 1),   str("IDUTFILCENTOBR", 1),
         str("IDNFILTROINSCR", 1),
     };
     return defs;

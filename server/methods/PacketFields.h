@@ -5,9 +5,9 @@
 
 namespace srv::fields {
 
-const fw::FieldDefs& notaFiscal();     // cdsNotaFiscal
-const fw::FieldDefs& cartaCorrecao();  // cdsCCe
-const fw::FieldDefs& paramDfs();       // cdsParamDFS
-const fw::FieldDefs& valdXmlSchema();  // cdsValdXMLSchema
+const fw::FieldDefs& notaFiscal(); // cdsNotaFiscal
+const fw::FieldDefs& cartaCorrecao(); // cdsCCe
+const fw::FieldDefs& paramDfs(); // cdsParamDFS
+const fw::FieldDefs& valdXmlSchema(); // cdsValdXMLSchema
 
 } // namespace srv::fields

@@ -3,11 +3,11 @@
 #include <QHash>
 #include <QSqlQuery>
 
+#include "core/values/Value.h"
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/TransmissaoMethods.h"
-#include "core/values/Value.h"
 
 namespace srv::methods {
 
@@ -35,10 +35,7 @@ struct StoredLetter {
     int version = 0;
 };
 
-bool isAccepted(const QString& status)
-{
-    return status == QLatin1String("135") || status == QLatin1String("136");
-}
+bool isAccepted(const QString& status) { return status == QLatin1String("135") || status == QLatin1String("136"); }
 
 // Values as the client and the database hold them: strings with null and "" alike,
 // date-times to the second.
@@ -88,14 +85,14 @@ class LetterWriter {
 public:
     LetterWriter(Store& store, QSqlDatabase db, QString filial, QString lancto)
         : m_store(store), m_db(std::move(db)), m_filial(std::move(filial)), m_lancto(std::move(lancto))
-    {
-    }
+    {}
 
     // Locks the invoice for this transaction and checks it may take letters.
     void lockInvoice()
     {
         QSqlQuery q(m_db);
-        QString sql = QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+        QString sql =
+            QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?");
         if (m_store.engine() == db::Engine::PostgreSQL)
             sql += QStringLiteral(" FOR UPDATE");
         run(q, sql, {m_filial, m_lancto});
@@ -149,7 +146,8 @@ private:
         if (last.found) {
             const QString status = text(last.values[STATUS]);
             if (last.transmission != QLatin1String("R") || !isAccepted(status))
-                throw Refusal{lastSeq >= kMaxLetters ? msg::limite20() : msg::cartaEmAberto(last.values[SEQ].toString())};
+                throw Refusal{lastSeq >= kMaxLetters ? msg::limite20()
+                                                     : msg::cartaEmAberto(last.values[SEQ].toString())};
         }
         if (lastSeq >= kMaxLetters)
             throw Refusal{msg::limite20()};
@@ -297,7 +295,8 @@ bool mapFields(const fw::DeltaPacket& delta, int* map)
     for (const fw::DeltaChange& ch : delta.changes) {
         const bool needsOld = ch.op != fw::DeltaChange::Op::Insert;
         const bool needsNew = ch.op != fw::DeltaChange::Op::Delete;
-        if ((needsOld && ch.oldRow.size() != delta.fields.size()) || (needsNew && ch.newRow.size() != delta.fields.size()))
+        if ((needsOld && ch.oldRow.size() != delta.fields.size()) ||
+            (needsNew && ch.newRow.size() != delta.fields.size()))
             return false;
         for (const fw::Row* row : {&ch.oldRow, &ch.newRow}) {
             for (int c = 0; c < row->size(); ++c) {

@@ -6,10 +6,7 @@ namespace srv {
 
 namespace {
 
-QByteArray digest(const QByteArray& token)
-{
-    return QCryptographicHash::hash(token, QCryptographicHash::Sha256);
-}
+QByteArray digest(const QByteArray& token) { return QCryptographicHash::hash(token, QCryptographicHash::Sha256); }
 
 // Looks at every byte whatever the outcome.
 bool sameDigest(const QByteArray& a, const QByteArray& b)

@@ -49,8 +49,7 @@ const QString& unauthorizedText()
 struct HttpRpcServer::Impl {
     Impl(const MethodRegistry& registry, HttpServerOptions opts)
         : dispatcher(registry), options(std::move(opts)), tokens(options.tokens)
-    {
-    }
+    {}
 
     void setUp();
     void serveRpc(const httplib::Request& req, httplib::Response& res);
@@ -95,15 +94,17 @@ void HttpRpcServer::Impl::setUp()
             serveRpc(req, res);
         } catch (...) {
             res.status = 500;
-            res.set_content(RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor."))
-                                .toStdString(),
-                            "application/json");
+            res.set_content(
+                RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor."))
+                    .toStdString(),
+                "application/json");
             t_trace.outcome = QByteArray::number(fault::InternalError).prepend("error ");
         }
     });
 
     // Refusals httplib makes on its own (413; 404 for any other path or HTTP method; 400) still answer in JSON-RPC form.
-    http.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request&, httplib::Response& res) {
+    http.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request&,
+                                                                       httplib::Response& res) {
         if (!res.body.empty())
             return httplib::Server::HandlerResponse::Unhandled;
         QString message;
@@ -148,14 +149,15 @@ void HttpRpcServer::Impl::log(const httplib::Request& req, const httplib::Respon
                           : 0;
     QByteArray target = t_trace.target;
     if (target.isEmpty())
-        target = printable(QByteArray::fromStdString(req.method)) + ' ' + printable(QByteArray::fromStdString(req.path));
+        target =
+            printable(QByteArray::fromStdString(req.method)) + ' ' + printable(QByteArray::fromStdString(req.path));
     QByteArray outcome = t_trace.outcome;
     if (outcome.isEmpty())
         outcome = "http " + QByteArray::number(res.status);
     t_trace = RequestTrace();
 
-    const QByteArray line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + target + ' '
-                            + QByteArray::number(ms) + " ms " + outcome + '\n';
+    const QByteArray line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + target + ' ' +
+                            QByteArray::number(ms) + " ms " + outcome + '\n';
     if (options.logSink) {
         options.logSink(line);
     } else {
@@ -182,7 +184,9 @@ bool HttpRpcServer::listen(const QString& host, int port, QString* error)
     const std::string h = host.toStdString();
     const int bound = port == 0 ? d->http.bind_to_any_port(h) : (d->http.bind_to_port(h, port) ? port : -1);
     if (bound < 0) {
-        *error = QStringLiteral("Não foi possível escutar em %1:%2 (endereço inválido ou porta em uso).").arg(host).arg(port);
+        *error = QStringLiteral("Não foi possível escutar em %1:%2 (endereço inválido ou porta em uso).")
+                     .arg(host)
+                     .arg(port);
         return false;
     }
     d->boundPort = bound;

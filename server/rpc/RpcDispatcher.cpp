@@ -61,12 +61,14 @@ QVariant checkArg(const Method& m, int index, const QJsonValue& json)
     QString error;
     const QVariant value = fw::json::decode(json, &error);
     if (!value.isValid())
-        throw RpcFault(fault::InvalidParams, QStringLiteral("O %1 está malformado: %2.").arg(argLabel(m, index), error));
+        throw RpcFault(fault::InvalidParams,
+                       QStringLiteral("O %1 está malformado: %2.").arg(argLabel(m, index), error));
     if (fw::isNull(value)) {
         if (argSpec.nullable || argSpec.kind == ArgKind::Any)
             return value;
-        throw RpcFault(fault::InvalidParams,
-                       QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(argLabel(m, index), kindName(argSpec.kind)));
+        throw RpcFault(
+            fault::InvalidParams,
+            QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(argLabel(m, index), kindName(argSpec.kind)));
     }
     if (!hasKind(value, argSpec.kind))
         throw RpcFault(fault::InvalidParams,
@@ -79,18 +81,20 @@ QVariantList checkArgs(const Method& m, const QJsonArray& params)
     const int expected = int(m.args.size());
     const int given = int(params.size());
     if (given < expected)
-        throw RpcFault(fault::InvalidParams, QStringLiteral("%1 espera %2 argumentos e recebeu %3: falta o argumento %4 (%5).")
-                                                 .arg(m.name)
-                                                 .arg(expected)
-                                                 .arg(given)
-                                                 .arg(given + 1)
-                                                 .arg(m.args[given].name));
+        throw RpcFault(fault::InvalidParams,
+                       QStringLiteral("%1 espera %2 argumentos e recebeu %3: falta o argumento %4 (%5).")
+                           .arg(m.name)
+                           .arg(expected)
+                           .arg(given)
+                           .arg(given + 1)
+                           .arg(m.args[given].name));
     if (given > expected)
-        throw RpcFault(fault::InvalidParams, QStringLiteral("%1 espera %2 argumentos e recebeu %3: o argumento %4 sobra.")
-                                                 .arg(m.name)
-                                                 .arg(expected)
-                                                 .arg(given)
-                                                 .arg(expected + 1));
+        throw RpcFault(fault::InvalidParams,
+                       QStringLiteral("%1 espera %2 argumentos e recebeu %3: o argumento %4 sobra.")
+                           .arg(m.name)
+                           .arg(expected)
+                           .arg(given)
+                           .arg(expected + 1));
     QVariantList args;
     args.reserve(expected);
     for (int i = 0; i < expected; ++i)
@@ -163,13 +167,15 @@ RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body
 
         const QJsonValue params = request.value(QStringLiteral("params"));
         if (!params.isArray() && !params.isUndefined())
-            return fail(fault::InvalidParams, QStringLiteral("Os argumentos de %1 devem vir numa lista, em ordem.").arg(methodName));
+            return fail(fault::InvalidParams,
+                        QStringLiteral("Os argumentos de %1 devem vir numa lista, em ordem.").arg(methodName));
 
         if (!m_registry.hasServer(serverName))
             return fail(fault::MethodNotFound, QStringLiteral("Servidor desconhecido: %1.").arg(serverName));
         const Method* method = m_registry.find(serverName, methodName);
         if (!method)
-            return fail(fault::MethodNotFound, QStringLiteral("Método desconhecido: %1 em %2.").arg(methodName, serverName));
+            return fail(fault::MethodNotFound,
+                        QStringLiteral("Método desconhecido: %1 em %2.").arg(methodName, serverName));
 
         const QVariantList args = checkArgs(*method, params.toArray());
         const QVariant result = method->fn(args);

@@ -10,8 +10,8 @@
 namespace srv {
 
 struct RpcReply {
-    QByteArray body;   // the JSON-RPC reply envelope
-    QString method;    // the method name as requested ("-" when the request was unreadable)
+    QByteArray body; // the JSON-RPC reply envelope
+    QString method; // the method name as requested ("-" when the request was unreadable)
     int faultCode = 0; // 0 on a result, else the JSON-RPC error code
 };
 

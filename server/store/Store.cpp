@@ -45,14 +45,15 @@ std::unique_ptr<Store> Store::open(const QString& url, QString* error)
         if (path != QLatin1String(":memory:")) {
             const QFileInfo info(path);
             if (!QDir().mkpath(info.absolutePath()))
-                return fail(QStringLiteral("Não foi possível criar a pasta do arquivo de banco de dados %1.").arg(path));
+                return fail(
+                    QStringLiteral("Não foi possível criar a pasta do arquivo de banco de dados %1.").arg(path));
             path = info.absoluteFilePath();
         }
         s->m_engine = db::Engine::SQLite;
         s->m_driver = QStringLiteral("QSQLITE");
         s->m_database = path;
-    } else if (url.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
-               || url.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
+    } else if (url.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+               url.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
         const QUrl u(url);
         if (!u.isValid() || u.host().isEmpty() || u.path().size() < 2)
             return fail(QStringLiteral("Endereço PostgreSQL inválido (use postgresql://USUARIO@HOST:PORTA/BANCO)."));
@@ -66,7 +67,8 @@ std::unique_ptr<Store> Store::open(const QString& url, QString* error)
         if (s->m_password.isEmpty())
             s->m_password = qEnvironmentVariable("PGPASSWORD");
     } else {
-        return fail(QStringLiteral("Endereço de banco de dados desconhecido (use sqlite:ARQUIVO ou postgresql://USUARIO@HOST:PORTA/BANCO)."));
+        return fail(QStringLiteral(
+            "Endereço de banco de dados desconhecido (use sqlite:ARQUIVO ou postgresql://USUARIO@HOST:PORTA/BANCO)."));
     }
     if (!QSqlDatabase::isDriverAvailable(s->m_driver))
         return fail(QStringLiteral("O driver Qt SQL %1 não está instalado.").arg(s->m_driver));
@@ -106,10 +108,7 @@ QStringList Store::connectionNames() const
     return m_connections->names;
 }
 
-QString Store::threadConnectionName() const
-{
-    return m_prefix + QLatin1Char('_') + QString::number(threadSerial());
-}
+QString Store::threadConnectionName() const { return m_prefix + QLatin1Char('_') + QString::number(threadSerial()); }
 
 bool Store::openConnection(const QString& name, QString* error)
 {

@@ -20,14 +20,14 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    bool migrate(QString* error);                 // creates or upgrades the schema (versioned)
+    bool migrate(QString* error); // creates or upgrades the schema (versioned)
     // Demo data; invoices <= 0 means the default. A database that already holds companies
     // is left as it is (and that is a success), so the initialisation can run again.
     bool fillDemo(int invoices, QString* error);
     // This thread's own connection (thread-safe; one per thread). It is closed when the
     // thread ends, so a pool that retires idle threads does not pile up connections.
     QSqlDatabase connection();
-    QStringList connectionNames() const;          // the open ones, for diagnostics
+    QStringList connectionNames() const; // the open ones, for diagnostics
     // Closes this thread's connection after a lost link, so the next call reconnects.
     void dropConnection();
 

@@ -4,10 +4,10 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
+#include "core/host/Documents.h"
 #include "db/AccessKey.h"
 #include "db/DemoData.h"
 #include "db/Schema.h"
-#include "core/host/Documents.h"
 
 namespace {
 
@@ -61,9 +61,10 @@ db::DemoOptions fixed(int invoices = 0, int letters = -1)
 TEST(DemoData, RegistrationNumbersAndAccessKeysAreValid)
 {
     DemoDb d(fixed());
-    for (const QString& sql : {QStringLiteral("SELECT NRINSJUREMPR FROM EMPRESA"), QStringLiteral("SELECT NRINSJURFILI FROM FILIAL"),
-                               QStringLiteral("SELECT NRINSJURFORN FROM FORNECEDOR"),
-                               QStringLiteral("SELECT NRINSJURTRAN FROM TRANSPORTADORA")}) {
+    for (const QString& sql :
+         {QStringLiteral("SELECT NRINSJUREMPR FROM EMPRESA"), QStringLiteral("SELECT NRINSJURFILI FROM FILIAL"),
+          QStringLiteral("SELECT NRINSJURFORN FROM FORNECEDOR"),
+          QStringLiteral("SELECT NRINSJURTRAN FROM TRANSPORTADORA")}) {
         const QStringList docs = d.column(sql);
         ASSERT_FALSE(docs.isEmpty()) << sql.toStdString();
         for (const QString& doc : docs)
@@ -84,8 +85,9 @@ TEST(DemoData, RegistrationNumbersAndAccessKeysAreValid)
     EXPECT_GT(people, 0);
     EXPECT_GT(companies, 0);
 
-    ASSERT_TRUE(q.exec(QStringLiteral("SELECT N.NRACESSONFE, N.NRNOTAFISCALELE, N.IDTIPOEMISNFE, F.NRINSJURFILI, N.CDMODELONF "
-                                      "FROM NOTAFISCAL N JOIN FILIAL F ON F.CDFILIAL = N.CDFILIAL")));
+    ASSERT_TRUE(
+        q.exec(QStringLiteral("SELECT N.NRACESSONFE, N.NRNOTAFISCALELE, N.IDTIPOEMISNFE, F.NRINSJURFILI, N.CDMODELONF "
+                              "FROM NOTAFISCAL N JOIN FILIAL F ON F.CDFILIAL = N.CDFILIAL")));
     int n = 0;
     while (q.next()) {
         const QString key = q.value(0).toString();
@@ -108,14 +110,17 @@ TEST(DemoData, CoversEveryStateTheScreenShows)
     // one branch stands alone.
     EXPECT_GT(d.number(QStringLiteral("SELECT COUNT(*) FROM FILIAL WHERE CDFILIFISC = CDFILIAL")), 2);
     EXPECT_GT(d.number(QStringLiteral("SELECT COUNT(*) FROM FILIAL F JOIN FILIAL C ON C.CDFILIAL = F.CDFILIFISC "
-                                      "WHERE F.CDFILIFISC <> F.CDFILIAL AND C.CDFILIFISC = C.CDFILIAL")), 2);
+                                      "WHERE F.CDFILIFISC <> F.CDFILIAL AND C.CDFILIFISC = C.CDFILIAL")),
+              2);
     EXPECT_GE(d.number(QStringLiteral("SELECT COUNT(*) FROM FILIAL WHERE CDFILIFISC IS NULL")), 1);
     EXPECT_GE(d.number(QStringLiteral("SELECT COUNT(DISTINCT SGESTADO) FROM INSCRESTAD")), 3);
     EXPECT_EQ(d.column(QStringLiteral("SELECT DISTINCT IDTPAMBIENTENFE FROM INSCRESTAD ORDER BY 1")),
               QStringList({QStringLiteral("1"), QStringLiteral("2")}));
     EXPECT_EQ(d.column(QStringLiteral("SELECT DISTINCT IDNFILTROINSCR FROM PARAMDFS ORDER BY 1")),
               QStringList({QStringLiteral("N"), QStringLiteral("S")}));
-    EXPECT_GE(d.number(QStringLiteral("SELECT COUNT(*) FROM FILIAL WHERE CDFILIAL NOT IN (SELECT CDFILIAL FROM PARAMDFS)")), 1);
+    EXPECT_GE(
+        d.number(QStringLiteral("SELECT COUNT(*) FROM FILIAL WHERE CDFILIAL NOT IN (SELECT CDFILIAL FROM PARAMDFS)")),
+        1);
     EXPECT_EQ(d.column(QStringLiteral("SELECT DISTINCT IDENTRSAIDOP FROM TIPOOPERAC ORDER BY 1")),
               QStringList({QStringLiteral("E"), QStringLiteral("S")}));
     EXPECT_EQ(d.column(QStringLiteral("SELECT DISTINCT IDTPTRANSNFE FROM TIPOOPERAC ORDER BY 1")),
@@ -132,7 +137,8 @@ TEST(DemoData, CoversEveryStateTheScreenShows)
     EXPECT_GT(d.number(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL WHERE NRINSJURTRAN IS NOT NULL")), 0);
     EXPECT_EQ(d.number(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL WHERE IDSITUACAONFE = 'N' AND "
                                       "(NRPROTOCOLONFE IS NOT NULL OR EXISTS (SELECT 1 FROM CARTACORRECAO L WHERE "
-                                      "L.CDFILIAL = NOTAFISCAL.CDFILIAL AND L.NRLANCTONF = NOTAFISCAL.NRLANCTONF))")), 0);
+                                      "L.CDFILIAL = NOTAFISCAL.CDFILIAL AND L.NRLANCTONF = NOTAFISCAL.NRLANCTONF))")),
+              0);
 
     // Latest letters: none, pending, in doubt, 135, 136, rejected; one invoice with 20.
     const QString latest = QStringLiteral(
@@ -143,14 +149,20 @@ TEST(DemoData, CoversEveryStateTheScreenShows)
     EXPECT_GT(d.number(latest.arg(QStringLiteral("L.CDSTATUSCCE = '135'"))), 0);
     EXPECT_GT(d.number(latest.arg(QStringLiteral("L.CDSTATUSCCE = '136'"))), 0);
     EXPECT_GT(d.number(latest.arg(QStringLiteral("L.IDTRANSMCCE = 'R' AND L.CDSTATUSCCE NOT IN ('135', '136')"))), 0);
-    EXPECT_GT(d.number(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL N WHERE NOT EXISTS (SELECT 1 FROM CARTACORRECAO L "
-                                      "WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF)")), 0);
-    EXPECT_EQ(d.number(QStringLiteral("SELECT MAX(C) FROM (SELECT COUNT(*) AS C FROM CARTACORRECAO GROUP BY CDFILIAL, NRLANCTONF) T")), 20);
+    EXPECT_GT(
+        d.number(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL N WHERE NOT EXISTS (SELECT 1 FROM CARTACORRECAO L "
+                                "WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF)")),
+        0);
+    EXPECT_EQ(d.number(QStringLiteral(
+                  "SELECT MAX(C) FROM (SELECT COUNT(*) AS C FROM CARTACORRECAO GROUP BY CDFILIAL, NRLANCTONF) T")),
+              20);
     EXPECT_EQ(d.column(QStringLiteral("SELECT DISTINCT IDTIPOARQXML FROM LOTECCE ORDER BY 1")),
               QStringList({QStringLiteral("R"), QStringLiteral("S")}));
     // A carrier-less invoice never has a pending carrier e-mail.
-    EXPECT_EQ(d.number(QStringLiteral("SELECT COUNT(*) FROM CARTACORRECAO L JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL "
-                                      "AND N.NRLANCTONF = L.NRLANCTONF WHERE N.NRINSJURTRAN IS NULL AND L.IDEMAILCCETRANS <> 'N'")), 0);
+    EXPECT_EQ(d.number(QStringLiteral(
+                  "SELECT COUNT(*) FROM CARTACORRECAO L JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL "
+                  "AND N.NRLANCTONF = L.NRLANCTONF WHERE N.NRINSJURTRAN IS NULL AND L.IDEMAILCCETRANS <> 'N'")),
+              0);
 }
 
 TEST(DemoData, SameSeedSameDataAndRequestedSizes)
@@ -160,8 +172,9 @@ TEST(DemoData, SameSeedSameDataAndRequestedSizes)
     EXPECT_EQ(a.summary.invoices, 500);
     EXPECT_EQ(a.summary.letters, 900);
     EXPECT_EQ(a.number(QStringLiteral("SELECT COUNT(*) FROM CARTACORRECAO")), 900);
-    const QString sql = QStringLiteral("SELECT CDFILIAL || NRLANCTONF || NRACESSONFE || CAST(VRNOTAFISC AS VARCHAR(20)) "
-                                       "FROM NOTAFISCAL ORDER BY CDFILIAL, NRLANCTONF");
+    const QString sql =
+        QStringLiteral("SELECT CDFILIAL || NRLANCTONF || NRACESSONFE || CAST(VRNOTAFISC AS VARCHAR(20)) "
+                       "FROM NOTAFISCAL ORDER BY CDFILIAL, NRLANCTONF");
     EXPECT_EQ(a.column(sql), b.column(sql));
 
     // A database that already holds data is left alone.

@@ -79,10 +79,12 @@ TEST(Schema, LetterConstraintsHoldInTheDatabase)
     QString error;
     ASSERT_TRUE(db::configureConnection(db, &error));
     ASSERT_TRUE(db::migrate(db, &error)) << error.toStdString();
-    ASSERT_TRUE(execOk(db, QStringLiteral(
-        "INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, IDORIGDESTNF, NRNOTAFISCALELE, CDSERIE, "
-        "CDMODELONF, DTEMISSAO, VRNOTAFISC, CDINSCESTA, IDTPAMBNFE, IDTIPOEMISNFE, CDTIPOOPER, IDENTRSAIDOP, IDSITUACAONFE) "
-        "VALUES ('0001', '0000000001', '01', '0001', 'C', '000000001', '1', '55', '2026-12-01T10:00:00', 10, '1', '1', '1', '01', 'S', 'A')")));
+    ASSERT_TRUE(execOk(db, QStringLiteral("INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, "
+                                          "IDORIGDESTNF, NRNOTAFISCALELE, CDSERIE, "
+                                          "CDMODELONF, DTEMISSAO, VRNOTAFISC, CDINSCESTA, IDTPAMBNFE, IDTIPOEMISNFE, "
+                                          "CDTIPOOPER, IDENTRSAIDOP, IDSITUACAONFE) "
+                                          "VALUES ('0001', '0000000001', '01', '0001', 'C', '000000001', '1', '55', "
+                                          "'2026-12-01T10:00:00', 10, '1', '1', '1', '01', 'S', 'A')")));
     const QString letter = QStringLiteral(
         "INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, IDTRANSMCCE, NRVERSAOREG) "
         "VALUES ('0001', '0000000001', '%1', 'Texto de correção válido', 'N', 1)");
@@ -92,14 +94,16 @@ TEST(Schema, LetterConstraintsHoldInTheDatabase)
     for (const char* bad : {"00", "21", "1", "99", "2A0"})
         EXPECT_FALSE(execOk(db, letter.arg(QString::fromLatin1(bad)))) << bad;
     // A letter needs its invoice.
-    EXPECT_FALSE(execOk(db, QStringLiteral(
-        "INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, IDTRANSMCCE, NRVERSAOREG) "
-        "VALUES ('0009', '0000000001', '01', 'Texto de correção válido', 'N', 1)")));
+    EXPECT_FALSE(execOk(
+        db, QStringLiteral(
+                "INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, IDTRANSMCCE, NRVERSAOREG) "
+                "VALUES ('0009', '0000000001', '01', 'Texto de correção válido', 'N', 1)")));
 }
 
 TEST(Schema, SplitsScriptsAtStatementEnds)
 {
-    const QStringList s = db::splitStatements(QStringLiteral("-- note; here\nCREATE TABLE A (X INTEGER);\n\nCREATE INDEX I\n  ON A (X);\n"));
+    const QStringList s = db::splitStatements(
+        QStringLiteral("-- note; here\nCREATE TABLE A (X INTEGER);\n\nCREATE INDEX I\n  ON A (X);\n"));
     ASSERT_EQ(s.size(), 2);
     EXPECT_EQ(s[0], QStringLiteral("CREATE TABLE A (X INTEGER)"));
     EXPECT_TRUE(s[1].startsWith(QStringLiteral("CREATE INDEX I")));
@@ -109,7 +113,8 @@ TEST(Schema, SplitsScriptsAtStatementEnds)
 TEST(AccessKey, CheckDigitFollowsModulo11)
 {
     // Digit worked out by hand for this key.
-    const QString key = db::buildAccessKey(35, QDate(2026, 12, 7), QStringLiteral("12345678000195"), 55, 1, 123, 1, 87654321);
+    const QString key =
+        db::buildAccessKey(35, QDate(2026, 12, 7), QStringLiteral("12345678000195"), 55, 1, 123, 1, 87654321);
     ASSERT_EQ(key.size(), 44);
     EXPECT_EQ(key, QStringLiteral("35261212345678000195550010000001231876543215"));
     EXPECT_TRUE(db::validAccessKey(key));

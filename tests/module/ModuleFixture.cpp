@@ -4,9 +4,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include "core/values/Value.h"
 #include "module/Cli_dfs59100.h"
 #include "tests/support/ModuleTestSupport.h"
-#include "core/values/Value.h"
 
 namespace cce_test {
 
@@ -112,9 +112,6 @@ void ModuleFixture::flushDeletes()
     QCoreApplication::processEvents();
 }
 
-void ModuleFixture::expectNoSurprises()
-{
-    EXPECT_FALSE(m_ui.hasUnexpected()) << m_ui.report().toStdString();
-}
+void ModuleFixture::expectNoSurprises() { EXPECT_FALSE(m_ui.hasUnexpected()) << m_ui.report().toStdString(); }
 
 } // namespace cce_test

@@ -12,10 +12,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "module/Cli_dfs59000.h"
-#include "widgets/services/ScriptedUiServices.h"
 #include "core/host/Context.h"
 #include "core/values/Packet.h"
+#include "module/Cli_dfs59000.h"
+#include "widgets/services/ScriptedUiServices.h"
 
 namespace cce_test {
 

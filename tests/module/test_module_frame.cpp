@@ -1,25 +1,22 @@
 // The module's frame: loading and entry, the single screen, the preset, the unit table.
 #include <QAction>
 #include <QApplication>
-#include <algorithm>
 #include <QLibrary>
 #include <QPointer>
+#include <algorithm>
 
+#include "core/values/Value.h"
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
 #include "module/Cli_dfs59300.h"
-#include "tests/module/ModuleFixture.h"
 #include "module/Pkg_dfs59000.h"
-#include "core/values/Value.h"
+#include "tests/module/ModuleFixture.h"
 
 using namespace cce_test;
 
 namespace {
 
-QString libraryPath()
-{
-    return QString::fromLocal8Bit(qgetenv("CCE_BIN_DIR")) + QStringLiteral("/libPKG_DFS59000.so");
-}
+QString libraryPath() { return QString::fromLocal8Bit(qgetenv("CCE_BIN_DIR")) + QStringLiteral("/libPKG_DFS59000.so"); }
 
 QVariant presetNotToApply(const QString& tag)
 {

@@ -7,17 +7,14 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "widgets/services/ScriptedUiServices.h"
-#include "db/Schema.h"
 #include "core/host/Context.h"
 #include "core/values/Value.h"
+#include "db/Schema.h"
+#include "widgets/services/ScriptedUiServices.h"
 
 namespace {
 
-QString libraryPath()
-{
-    return QString::fromLocal8Bit(qgetenv("CCE_BIN_DIR")) + QStringLiteral("/libPKG_DFS59000.so");
-}
+QString libraryPath() { return QString::fromLocal8Bit(qgetenv("CCE_BIN_DIR")) + QStringLiteral("/libPKG_DFS59000.so"); }
 
 template <class T>
 T* symbol(QLibrary& lib, const char* name)
@@ -37,7 +34,8 @@ TEST(ModuleLoad, LoadingStartsTheUnitsAndIniProcOpensOneScreen)
         ASSERT_TRUE(db.open());
         QString error;
         ASSERT_TRUE(db::migrate(db, &error)) << error.toStdString();
-        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Um')")));
+        ASSERT_TRUE(
+            QSqlQuery(db).exec(QStringLiteral("INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Um')")));
     }
     fw::HostContext ctx;
     ctx.company = QStringLiteral("01");

@@ -5,10 +5,10 @@
 #include <QMenu>
 #include <QSqlQuery>
 
+#include "core/values/Value.h"
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
 #include "tests/module/ModuleFixture.h"
-#include "core/values/Value.h"
 
 using namespace cce_test;
 
@@ -23,8 +23,8 @@ protected:
             if (!m_paramError.isEmpty())
                 return m_paramError;
             fw::FieldDefs defs = frmTransmissaoCCe->cdsParamDFS->fieldDefs();
-            return QVariant::fromValue(makePacket(
-                defs, {{{QStringLiteral("CDFILIAL"), args.value(0)}, {QStringLiteral("IDNFILTROINSCR"), QStringLiteral("S")}}}));
+            return QVariant::fromValue(makePacket(defs, {{{QStringLiteral("CDFILIAL"), args.value(0)},
+                                                          {QStringLiteral("IDNFILTROINSCR"), QStringLiteral("S")}}}));
         });
         screen = openScreen();
         ASSERT_NE(screen, nullptr);
@@ -66,13 +66,14 @@ protected:
     {
         const fw::FieldDefs nf = screen->cdsNotaFiscal->fieldDefs();
         const fw::FieldDefs cc = screen->cdsCCe->fieldDefs();
-        screen->cdsNotaFiscal->setData(makePacket(
-            nf, {invoice("0'1", "0000000003", "000000030", "0", "00"),
-                 invoice("0001", "0000000001", "000000010", "1", "03"),
-                 invoice("0001", "0000000002", "000000020", "2", "19", "135", "12345678000199")}));
-        screen->cdsCCe->setData(makePacket(cc, {letter("0001", "0000000001", "02"), letter("0001", "0000000002", "19"),
-                                                letter("0001", "0000000001", "03"), letter("0'1", "0000000009", "01"),
-                                                letter("0001", "0000000001", "01"), letter("0'1", "0000000003", "01")}));
+        screen->cdsNotaFiscal->setData(
+            makePacket(nf, {invoice("0'1", "0000000003", "000000030", "0", "00"),
+                            invoice("0001", "0000000001", "000000010", "1", "03"),
+                            invoice("0001", "0000000002", "000000020", "2", "19", "135", "12345678000199")}));
+        screen->cdsCCe->setData(
+            makePacket(cc, {letter("0001", "0000000001", "02"), letter("0001", "0000000002", "19"),
+                            letter("0001", "0000000001", "03"), letter("0'1", "0000000009", "01"),
+                            letter("0001", "0000000001", "01"), letter("0'1", "0000000003", "01")}));
         screen->cdsNotaFiscal->first();
     }
 
@@ -201,8 +202,9 @@ TEST_F(ScreenTest, ElementsCarryTheirCaptionsHintsAndInitialState)
     EXPECT_TRUE(manut.at(f + 3)->isSeparator());
     EXPECT_EQ(manut.at(f + 4), screen->mnuEnviaEmail);
     ASSERT_NE(screen->mnuEnviaEmail->menu(), nullptr);
-    EXPECT_EQ(screen->mnuEnviaEmail->menu()->actions(),
-              (QList<QAction*>{screen->mnuEmailSelecPrinc, screen->mnuEmailTodasPrinc, screen->mnuEmailSelecPrincTransp}));
+    EXPECT_EQ(
+        screen->mnuEnviaEmail->menu()->actions(),
+        (QList<QAction*>{screen->mnuEmailSelecPrinc, screen->mnuEmailTodasPrinc, screen->mnuEmailSelecPrincTransp}));
     EXPECT_EQ(child<fw::TPopupMenu>("pmnEmail")->actions(),
               (QList<QAction*>{screen->mnuEmailSelec, screen->mnuEmailTodas, screen->mnuEmailTransp}));
     EXPECT_EQ(screen->pmnEmail->popupCount(), 0);
@@ -211,12 +213,13 @@ TEST_F(ScreenTest, ElementsCarryTheirCaptionsHintsAndInitialState)
     EXPECT_EQ(screen->pgcPadrao->pageCaption(screen->tshFormulario), QStringLiteral("Correção"));
 
     // Grid columns in order, titles and the two fixed widths.
-    const QStringList fields = {"IDCHECK",     "CDFILIEMIT", "NRINSJURNF",      "NMRAZSOCCLIE", "NRNOTAFISCALELE",
-                                "DATASAIDA",   "DATAEMISSAO", "CDSERIE",        "VRNOTAFISC",   "IDEMAILCCE",
-                                "IDEMAILCCETRANS", "IDTPAMBNFE", "IDSTATUSCCE", "CDINSCESTA",   "CDINSCMUNI"};
-    const QStringList titles = {"4",         "Filial",       "Inscrição", "Razão Social",  "Nota Fiscal",
-                                "Data Saída", "Data Emissão", "Série",     "Valor Nota",    "E-mail",
-                                "E-mail Transp", "Ambiente", "Status",    "Insc. Estadual", "Insc. Municipal"};
+    const QStringList fields = {"IDCHECK",         "CDFILIEMIT",  "NRINSJURNF",  "NMRAZSOCCLIE", "NRNOTAFISCALELE",
+                                "DATASAIDA",       "DATAEMISSAO", "CDSERIE",     "VRNOTAFISC",   "IDEMAILCCE",
+                                "IDEMAILCCETRANS", "IDTPAMBNFE",  "IDSTATUSCCE", "CDINSCESTA",   "CDINSCMUNI"};
+    const QStringList titles = {"4",           "Filial",         "Inscrição",      "Razão Social",
+                                "Nota Fiscal", "Data Saída",     "Data Emissão",   "Série",
+                                "Valor Nota",  "E-mail",         "E-mail Transp",  "Ambiente",
+                                "Status",      "Insc. Estadual", "Insc. Municipal"};
     const QList<fw::TColumn> cols = screen->dbgPadrao->Columns();
     ASSERT_EQ(cols.size(), fields.size());
     for (int i = 0; i < cols.size(); ++i) {
@@ -305,12 +308,29 @@ TEST_F(ScreenTest, DataSetsHoldTheirFieldsIndexesAndFilter)
 TEST_F(ScreenTest, MessagesKeepAccentsLineBreaksAndPlaceholders)
 {
     TMessages* m = screen->msgPadrao;
-    const char* keys[] = {"EMP_N_CAD",        "EMP_DEVE_INF",   "ENVIADO",         "PENDENTE",
-                          "SEM_TRANSP",       "SELECAO_MAX",    "PRODUCAO",        "HOMOLOGACAO",
-                          "OBS_I",            "CORRECAO_DEVE",  "TRANSMITINDO",    "CONDICAO_DE_USO",
-                          "CCE_DEVE_SELECAO", "CONDICAO_DE_USO_SEM_ACENTO",       "CORRECAO_DEVE_15_1000",
-                          "EMAIL_SUCESSO",    "SEM_EMAIL_PENDENTE", "CCE_JA_ACEITA", "NF_NACEITA",
-                          "PERMITE_CCE",      "VD_TRANS_CCE",   "INSC_DIF",        "MCorr_Vinc"};
+    const char* keys[] = {"EMP_N_CAD",
+                          "EMP_DEVE_INF",
+                          "ENVIADO",
+                          "PENDENTE",
+                          "SEM_TRANSP",
+                          "SELECAO_MAX",
+                          "PRODUCAO",
+                          "HOMOLOGACAO",
+                          "OBS_I",
+                          "CORRECAO_DEVE",
+                          "TRANSMITINDO",
+                          "CONDICAO_DE_USO",
+                          "CCE_DEVE_SELECAO",
+                          "CONDICAO_DE_USO_SEM_ACENTO",
+                          "CORRECAO_DEVE_15_1000",
+                          "EMAIL_SUCESSO",
+                          "SEM_EMAIL_PENDENTE",
+                          "CCE_JA_ACEITA",
+                          "NF_NACEITA",
+                          "PERMITE_CCE",
+                          "VD_TRANS_CCE",
+                          "INSC_DIF",
+                          "MCorr_Vinc"};
     for (const char* k : keys)
         EXPECT_FALSE(m->Msg(QString::fromLatin1(k)).isEmpty()) << k;
     EXPECT_EQ(m->Msg(QStringLiteral("emp_n_cad")), QStringLiteral("Empresa não cadastrada."));
@@ -696,8 +716,8 @@ TEST_F(ScreenTest, RetrievalLoadsBothListsOrShowsTheServersText)
     // An error text: shown, nothing replaced.
     answer = QStringLiteral("Nenhuma nota fiscal encontrada.");
     m_ui.expectMessage(QStringLiteral("Nenhuma nota fiscal encontrada."), fw::mbOK);
-    EXPECT_NO_THROW(
-        screen->GetNotafiscal("T", "T", "T", "01", "T", "T", "T", "T", "T", "T", "", "S", "", QDateTime(), QDateTime()));
+    EXPECT_NO_THROW(screen->GetNotafiscal("T", "T", "T", "01", "T", "T", "T", "T", "T", "T", "", "S", "", QDateTime(),
+                                          QDateTime()));
     EXPECT_EQ(screen->cdsNotaFiscal->recordCount(), 2);
     EXPECT_TRUE(fw::isNull(m_server.calls.last().args[14]));
     EXPECT_FALSE(m_ui.busyShown());

@@ -10,13 +10,13 @@
 #include <QSqlQuery>
 #include <functional>
 
-#include "module/Cli_dfs59000.h"
-#include "module/Cli_dfs59100.h"
-#include "db/Schema.h"
-#include "widgets/services/ScriptedUiServices.h"
 #include "core/host/Context.h"
 #include "core/net/InProcessTransport.h"
 #include "core/values/JsonCodec.h"
+#include "db/Schema.h"
+#include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59100.h"
+#include "widgets/services/ScriptedUiServices.h"
 
 namespace cce_test {
 
@@ -79,12 +79,12 @@ inline QVariantList decodeParams(const QJsonObject& request)
 
 // Sends every connection to a server in this process whose methods return the result
 // answered for (method, JSON parameters).
-using MethodAnswer = std::function<QVariant(const QString& method, const QJsonArray& params,
-                                            const QJsonObject& request)>;
+using MethodAnswer =
+    std::function<QVariant(const QString& method, const QJsonArray& params, const QJsonObject& request)>;
 inline fw::TransportFactory installServer(MethodAnswer method)
 {
-    return fw::setDefaultTransportFactory(fw::InProcessTransport::factory(fw::InProcessTransport::Handler(
-        [method = std::move(method)](const QString&, const QJsonObject& request) {
+    return fw::setDefaultTransportFactory(fw::InProcessTransport::factory(
+        fw::InProcessTransport::Handler([method = std::move(method)](const QString&, const QJsonObject& request) {
             return answer(request, method(request.value(QStringLiteral("method")).toString(),
                                           request.value(QStringLiteral("params")).toArray(), request));
         })));

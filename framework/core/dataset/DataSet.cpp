@@ -3,8 +3,8 @@
 #include <QHash>
 #include <QLocale>
 #include <algorithm>
-#include <tuple>
 #include <cmath>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -16,10 +16,7 @@ namespace fw {
 
 namespace {
 
-inline bool nullish(const QVariant& v)
-{
-    return !v.isValid() || v.metaType().id() == QMetaType::Nullptr;
-}
+inline bool nullish(const QVariant& v) { return !v.isValid() || v.metaType().id() == QMetaType::Nullptr; }
 
 inline bool isText(FieldType t) { return t == FieldType::String || t == FieldType::Blob; }
 
@@ -117,7 +114,7 @@ struct RowData {
     Row values;
     Row original; // as loaded, for modified and deleted rows
     qint64 id = 0;
-    int nat = 0;  // position in the natural (load) order
+    int nat = 0; // position in the natural (load) order
     St st = St::Unchanged;
     bool logged = false;
 };
@@ -310,12 +307,14 @@ struct DataSet::Impl {
             return;
         }
         auto b = sorted.begin(), e = sorted.end();
-        lo = int(std::lower_bound(b, e, rangeKey, [this](const RowData* r, const std::vector<QVariant>& k) {
-                     return cmpKey(r, k) < 0;
-                 }) - b);
-        hi = int(std::upper_bound(b + lo, e, rangeKey, [this](const std::vector<QVariant>& k, const RowData* r) {
-                     return cmpKey(r, k) > 0;
-                 }) - b);
+        lo = int(
+            std::lower_bound(b, e, rangeKey,
+                             [this](const RowData* r, const std::vector<QVariant>& k) { return cmpKey(r, k) < 0; }) -
+            b);
+        hi = int(
+            std::upper_bound(b + lo, e, rangeKey,
+                             [this](const std::vector<QVariant>& k, const RowData* r) { return cmpKey(r, k) > 0; }) -
+            b);
     }
 
     void computeView()
@@ -330,7 +329,8 @@ struct DataSet::Impl {
         const auto eqs = filterExpr.equalities(&only);
         std::vector<QVariant> key;
         for (size_t k = 0; k < keyFields.size(); ++k) {
-            const auto it = std::find_if(eqs.begin(), eqs.end(), [&](const auto& e) { return e.field == keyFields[k]; });
+            const auto it =
+                std::find_if(eqs.begin(), eqs.end(), [&](const auto& e) { return e.field == keyFields[k]; });
             // A null key on a non-text field never matches an equality; leave it to the scan.
             if (it == eqs.end() || (!isText(keyTypes[k]) && nullish(it->value)))
                 break;
@@ -386,7 +386,7 @@ struct DataSet::Impl {
         }
         QString tmp;
         const QString& s = v.metaType().id() == QMetaType::QString ? *static_cast<const QString*>(v.constData())
-                                                                    : (tmp = v.toString());
+                                                                   : (tmp = v.toString());
         for (QChar c : s) {
             const ushort u = c.unicode();
             if (u <= 1) {
@@ -637,7 +637,7 @@ struct DataSet::Impl {
     }
 
     // A filter or index change: the view is rebuilt between the scroll events.
-    template<typename Change>
+    template <typename Change>
     void rebuild(Change change, bool keepCurrent)
     {
         fire(q->BeforeScroll);
@@ -771,13 +771,14 @@ struct DataSet::Impl {
         fire(q->AfterInsert);
         fire(q->AfterScroll);
     }
-
 };
 
 // ---------------------------------------------------------------------------------
 // Field
 
-Field::Field(DataSet* owner, const FieldDef& def, int index) : QObject(owner), m_owner(owner), m_def(def), m_index(index) {}
+Field::Field(DataSet* owner, const FieldDef& def, int index)
+    : QObject(owner), m_owner(owner), m_def(def), m_index(index)
+{}
 
 DataSet* Field::dataSet() const { return m_owner; }
 
@@ -796,7 +797,8 @@ void Field::setValue(const QVariant& v)
     bool ok = false;
     QVariant c = FilterExpression::convert(v, m_def.type, &ok);
     if (!ok)
-        throw DataSetError(QStringLiteral("'%1' não é um valor válido para o campo '%2'.").arg(v.toString(), m_def.name));
+        throw DataSetError(
+            QStringLiteral("'%1' não é um valor válido para o campo '%2'.").arg(v.toString(), m_def.name));
     if (m_def.type == FieldType::String && c.isValid()) {
         const QString s = cutToSize(c.toString(), m_def.size);
         c = s.isEmpty() ? QVariant() : QVariant(s);
@@ -1114,10 +1116,7 @@ int DataSet::moveBy(int distance)
 bool DataSet::bof() const { return d->bof; }
 bool DataSet::eof() const { return d->eof; }
 
-bool DataSet::isEmpty() const
-{
-    return !d->active || (d->viewSize() == 0 && d->state != DataSetState::Insert);
-}
+bool DataSet::isEmpty() const { return !d->active || (d->viewSize() == 0 && d->state != DataSetState::Insert); }
 
 int DataSet::recordCount() const { return d->active ? d->viewSize() : 0; }
 int DataSet::recNo() const { return d->active && d->cur >= 0 ? d->cur + 1 : 0; }
@@ -1159,8 +1158,9 @@ QVariant DataSet::valueAt(int viewRow, int fieldIndex) const
 {
     if (!d->active || viewRow < 0 || viewRow >= d->viewSize() || fieldIndex < 0 || fieldIndex >= d->fields.size())
         return {};
-    const QVariant& v = (viewRow == d->cur && d->state == DataSetState::Edit) ? d->buffer.at(fieldIndex)
-                                                                            : d->viewAt(viewRow)->values.at(fieldIndex);
+    const QVariant& v = (viewRow == d->cur && d->state == DataSetState::Edit)
+                            ? d->buffer.at(fieldIndex)
+                            : d->viewAt(viewRow)->values.at(fieldIndex);
     return nullish(v) ? nullValue() : v;
 }
 
@@ -1373,18 +1373,20 @@ void DataSet::addIndex(const QString& name, const QString& fields, bool descendi
         d->indexes.append(def);
     if (d->active && d->indexName.compare(name, Qt::CaseInsensitive) == 0) {
         checkBrowseMode();
-        d->rebuild([this] {
-            d->resolveIndex();
-            d->sortAll();
-        }, true);
+        d->rebuild(
+            [this] {
+                d->resolveIndex();
+                d->sortAll();
+            },
+            true);
     }
 }
 
 void DataSet::setIndexName(const QString& name)
 {
-    if (!name.isEmpty()
-        && std::none_of(d->indexes.begin(), d->indexes.end(),
-                        [&](const IndexDef& i) { return i.name.compare(name, Qt::CaseInsensitive) == 0; }))
+    if (!name.isEmpty() && std::none_of(d->indexes.begin(), d->indexes.end(), [&](const IndexDef& i) {
+            return i.name.compare(name, Qt::CaseInsensitive) == 0;
+        }))
         throw DataSetError(QStringLiteral("Índice '%1' não encontrado.").arg(name));
     if (!d->active) {
         d->indexName = name;
@@ -1402,11 +1404,13 @@ void DataSet::setIndexName(const QString& name)
     }
     d->indexName = previous;
     d->resolveIndex();
-    d->rebuild([this, name] {
-        d->indexName = name;
-        d->resolveIndex();
-        d->sortAll();
-    }, true);
+    d->rebuild(
+        [this, name] {
+            d->indexName = name;
+            d->resolveIndex();
+            d->sortAll();
+        },
+        true);
 }
 
 QString DataSet::indexName() const { return d->indexName; }
@@ -1432,10 +1436,12 @@ void DataSet::setFilter(const QString& expression)
         return;
     }
     checkBrowseMode();
-    d->rebuild([&] {
-        d->filterText = expression;
-        d->filterExpr = e;
-    }, false);
+    d->rebuild(
+        [&] {
+            d->filterText = expression;
+            d->filterExpr = e;
+        },
+        false);
 }
 
 QString DataSet::filter() const { return d->filterText; }
@@ -1680,9 +1686,6 @@ void TDataSource::setDataSet(DataSet* ds)
     }
 }
 
-DataSetState TDataSource::state() const
-{
-    return m_dataSet && m_enabled ? m_dataSet->state() : DataSetState::Inactive;
-}
+DataSetState TDataSource::state() const { return m_dataSet && m_enabled ? m_dataSet->state() : DataSetState::Inactive; }
 
 } // namespace fw

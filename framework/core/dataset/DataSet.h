@@ -56,7 +56,7 @@ public:
     void setValue(const QVariant& v); // requires edit or insert state; strings cut to size
     bool isNull() const;
     void clear();
-    QString asString() const;          // null gives ""
+    QString asString() const; // null gives ""
     void setAsString(const QString& s);
     qlonglong asInteger() const;
     double asFloat() const;
@@ -105,14 +105,14 @@ public:
     QList<Field*> fields() const;
     int fieldCount() const;
     Field* field(int index) const;
-    Field* findField(const QString& name) const;   // case-insensitive; nullptr when absent
+    Field* findField(const QString& name) const; // case-insensitive; nullptr when absent
     Field* fieldByName(const QString& name) const; // throws DataSetError when absent
     FieldDefs fieldDefs() const;
 
     // --- opening ----------------------------------------------------------------
     bool active() const;
-    virtual void open();  // opens empty with the defined fields ("CreateDataSet")
-    void close();         // discards rows and change log
+    virtual void open(); // opens empty with the defined fields ("CreateDataSet")
+    void close(); // discards rows and change log
     // Loads a packet as the whole content: fields are matched by name when defined
     // (missing ones become null), created from the packet otherwise. Opens the data
     // set (BeforeOpen, AfterOpen, AfterScroll when not empty) and clears the change log.
@@ -133,7 +133,7 @@ public:
     bool eof() const;
     bool isEmpty() const;
     int recordCount() const; // rows visible through the filter
-    int recNo() const;       // 1-based position in the view; 0 when empty
+    int recNo() const; // 1-based position in the view; 0 when empty
     void setRecNo(int recNo);
     // A stable reference to the current row, valid until the row is deleted or the data set closed.
     qint64 bookmark() const;
@@ -151,10 +151,10 @@ public:
 
     // --- editing ----------------------------------------------------------------
     DataSetState state() const;
-    void edit();   // on an empty data set behaves as insert
+    void edit(); // on an empty data set behaves as insert
     void insert(); // new row before the current one (its place is decided by the index on post)
     void append();
-    void post();   // checks required fields; BeforePost may abort
+    void post(); // checks required fields; BeforePost may abort
     void cancel();
     void deleteRecord();
     void checkBrowseMode(); // posts a pending edit or insert
@@ -185,7 +185,7 @@ public:
     DeltaPacket delta() const;
     QVariant deltaVariant() const;
     void mergeChangeLog(); // keeps the rows as they are, forgets the changes
-    void cancelUpdates();  // returns every row to its loaded value
+    void cancelUpdates(); // returns every row to its loaded value
 
     // --- controls ----------------------------------------------------------------
     void disableControls(); // nests; views stop following until the matching enable

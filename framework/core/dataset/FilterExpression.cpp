@@ -11,10 +11,7 @@ namespace fw {
 
 namespace {
 
-inline bool nullish(const QVariant& v)
-{
-    return !v.isValid() || v.metaType().id() == QMetaType::Nullptr;
-}
+inline bool nullish(const QVariant& v) { return !v.isValid() || v.metaType().id() == QMetaType::Nullptr; }
 
 // The text of a string value without a copy when it already holds one.
 inline const QString& textOf(const QVariant& v, QString& tmp)
@@ -29,7 +26,7 @@ QDateTime parseDateTime(const QString& text)
 {
     const QString t = text.trimmed();
     static const char* const formats[] = {"yyyy-MM-ddTHH:mm:ss", "dd/MM/yyyy HH:mm:ss", "dd/MM/yyyy HH:mm",
-                                          "dd/MM/yyyy", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd"};
+                                          "dd/MM/yyyy",          "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd"};
     for (const char* f : formats) {
         const QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
         if (dt.isValid())
@@ -114,7 +111,8 @@ private:
             m_tok = {Token::Kind::Ident, m_text.mid(start, m_pos - start)};
             return;
         }
-        if (c.isDigit() || ((c == QLatin1Char('-') || c == QLatin1Char('.')) && m_pos + 1 < n && m_text[m_pos + 1].isDigit())) {
+        if (c.isDigit() ||
+            ((c == QLatin1Char('-') || c == QLatin1Char('.')) && m_pos + 1 < n && m_text[m_pos + 1].isDigit())) {
             const int start = m_pos++;
             while (m_pos < n && (m_text[m_pos].isDigit() || m_text[m_pos] == QLatin1Char('.')))
                 ++m_pos;
@@ -388,10 +386,7 @@ static bool evalNode(const FilterExpression::Node* n, const Row& row, const Fiel
     return applyOp(n->op, FilterExpression::compareValues(lv, rv, t, false));
 }
 
-bool FilterExpression::matches(const Row& row) const
-{
-    return !m_root || evalNode(m_root.get(), row, m_fields);
-}
+bool FilterExpression::matches(const Row& row) const { return !m_root || evalNode(m_root.get(), row, m_fields); }
 
 std::vector<FilterExpression::Equality> FilterExpression::equalities(bool* onlyEqualities) const
 {
@@ -467,7 +462,8 @@ QVariant FilterExpression::convert(const QVariant& v, FieldType type, bool* ok)
         if (id == QMetaType::QDateTime)
             return v.toDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
         if (id == QMetaType::Double)
-            return QLocale(QLocale::Portuguese, QLocale::Brazil).toString(v.toDouble(), 'g', QLocale::FloatingPointShortest)
+            return QLocale(QLocale::Portuguese, QLocale::Brazil)
+                .toString(v.toDouble(), 'g', QLocale::FloatingPointShortest)
                 .remove(QLocale(QLocale::Portuguese, QLocale::Brazil).groupSeparator());
         if (id == QMetaType::QByteArray)
             return QString::fromUtf8(v.toByteArray());
@@ -475,8 +471,8 @@ QVariant FilterExpression::convert(const QVariant& v, FieldType type, bool* ok)
     case FieldType::Integer: {
         if (id == QMetaType::LongLong)
             return v;
-        if (id == QMetaType::Int || id == QMetaType::UInt || id == QMetaType::Long || id == QMetaType::Short
-            || id == QMetaType::ULongLong || id == QMetaType::Char || id == QMetaType::UChar)
+        if (id == QMetaType::Int || id == QMetaType::UInt || id == QMetaType::Long || id == QMetaType::Short ||
+            id == QMetaType::ULongLong || id == QMetaType::Char || id == QMetaType::UChar)
             return v.toLongLong();
         if (id == QMetaType::Bool)
             return qlonglong(v.toBool() ? 1 : 0);
@@ -517,8 +513,12 @@ QVariant FilterExpression::convert(const QVariant& v, FieldType type, bool* ok)
         const QString s = v.toString().trimmed().toLower();
         if (s.isEmpty())
             return QVariant();
-        static const QStringList yes = {QStringLiteral("true"), QStringLiteral("t"), QStringLiteral("s"), QStringLiteral("sim"), QStringLiteral("1"), QStringLiteral("y"), QStringLiteral("yes"), QStringLiteral("verdadeiro")};
-        static const QStringList no = {QStringLiteral("false"), QStringLiteral("f"), QStringLiteral("n"), QStringLiteral("não"), QStringLiteral("nao"), QStringLiteral("0"), QStringLiteral("no"), QStringLiteral("falso")};
+        static const QStringList yes = {QStringLiteral("true"), QStringLiteral("t"),         QStringLiteral("s"),
+                                        QStringLiteral("sim"),  QStringLiteral("1"),         QStringLiteral("y"),
+                                        QStringLiteral("yes"),  QStringLiteral("verdadeiro")};
+        static const QStringList no = {QStringLiteral("false"), QStringLiteral("f"),    QStringLiteral("n"),
+                                       QStringLiteral("não"),   QStringLiteral("nao"),  QStringLiteral("0"),
+                                       QStringLiteral("no"),    QStringLiteral("falso")};
         if (yes.contains(s))
             return true;
         if (no.contains(s))

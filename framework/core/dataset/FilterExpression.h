@@ -19,7 +19,7 @@ public:
 
     struct Operand {
         bool isField = false;
-        QString name;   // field name as written
+        QString name; // field name as written
         int field = -1; // bound field index
         QVariant literal;
     };

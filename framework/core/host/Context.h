@@ -10,17 +10,17 @@
 namespace fw {
 
 struct FW_CORE_EXPORT HostContext {
-    QString company;        // EmprProc, two digits
-    QString branch;         // FiliProc, four characters
-    QString billingBranch;  // FiliProcFat
-    QDate processingDate;   // DataProc (the same for every branch unless set per branch)
-    int module = 0;         // ModuloAtiv
+    QString company; // EmprProc, two digits
+    QString branch; // FiliProc, four characters
+    QString billingBranch; // FiliProcFat
+    QDate processingDate; // DataProc (the same for every branch unless set per branch)
+    int module = 0; // ModuloAtiv
     bool branchMode = false; // ModuFili: the user works bound to one branch
     QString serverHost = QStringLiteral("127.0.0.1"); // WebURL
-    int serverPort = 0;     // WebPort
-    QString serverToken;    // bearer token for the application server, empty for none
+    int serverPort = 0; // WebPort
+    QString serverToken; // bearer token for the application server, empty for none
     QString dbDriver = QStringLiteral("QSQLITE"); // Qt SQL driver of the company database
-    QString dbName;         // database name (SQLite file) or connection string
+    QString dbName; // database name (SQLite file) or connection string
     QString dbHost;
     int dbPort = 0;
     QString dbUser;

@@ -15,7 +15,7 @@ namespace {
 
 struct Source {
     QHash<QString, QString> values; // "section/key" -> text
-    QString origin;                  // for messages: the file or "linha de comando"
+    QString origin; // for messages: the file or "linha de comando"
 };
 
 // Command-line option -> settings key.
@@ -66,14 +66,14 @@ Source readCommandLine(const QStringList& arguments)
 bool parseBool(const QString& text, bool* out)
 {
     const QString t = text.trimmed().toLower();
-    if (t == QLatin1String("true") || t == QLatin1String("1") || t == QLatin1String("s") || t == QLatin1String("sim")
-        || t == QLatin1String("yes") || t == QLatin1String("on")) {
+    if (t == QLatin1String("true") || t == QLatin1String("1") || t == QLatin1String("s") || t == QLatin1String("sim") ||
+        t == QLatin1String("yes") || t == QLatin1String("on")) {
         *out = true;
         return true;
     }
-    if (t == QLatin1String("false") || t == QLatin1String("0") || t == QLatin1String("n")
-        || t == QLatin1String("nao") || t == QLatin1String("não") || t == QLatin1String("no")
-        || t == QLatin1String("off")) {
+    if (t == QLatin1String("false") || t == QLatin1String("0") || t == QLatin1String("n") ||
+        t == QLatin1String("nao") || t == QLatin1String("não") || t == QLatin1String("no") ||
+        t == QLatin1String("off")) {
         *out = false;
         return true;
     }
@@ -98,9 +98,9 @@ HostContext loadHostContext(const QString& iniPath, const QStringList& arguments
         for (const QString& key : ini.allKeys()) {
             const QVariant v = ini.value(key);
             // A value with commas comes back as a list; the context has no lists.
-            file.values.insert(key.toLower(),
-                               v.metaType().id() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char(','))
-                                                                            : v.toString());
+            file.values.insert(key.toLower(), v.metaType().id() == QMetaType::QStringList
+                                                  ? v.toStringList().join(QLatin1Char(','))
+                                                  : v.toString());
         }
         fileDir = QFileInfo(iniPath).absolutePath();
     }
@@ -174,13 +174,14 @@ HostContext loadHostContext(const QString& iniPath, const QStringList& arguments
     take(QStringLiteral("database/password"), text(&c.dbPassword));
 
     // A SQLite file named in the configuration lies next to it, wherever the host starts.
-    if (nameFromFile && c.dbDriver == QLatin1String("QSQLITE") && !c.dbName.isEmpty()
-        && c.dbName != QLatin1String(":memory:") && QFileInfo(c.dbName).isRelative() && !fileDir.isEmpty())
+    if (nameFromFile && c.dbDriver == QLatin1String("QSQLITE") && !c.dbName.isEmpty() &&
+        c.dbName != QLatin1String(":memory:") && QFileInfo(c.dbName).isRelative() && !fileDir.isEmpty())
         c.dbName = QDir(fileDir).filePath(c.dbName);
 
     if (error)
-        *error = problems.isEmpty() ? QString()
-                                    : QStringLiteral("Configuração do sistema: %1.").arg(problems.join(QStringLiteral("; ")));
+        *error = problems.isEmpty()
+                     ? QString()
+                     : QStringLiteral("Configuração do sistema: %1.").arg(problems.join(QStringLiteral("; ")));
     return c;
 }
 

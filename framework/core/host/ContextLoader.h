@@ -26,6 +26,7 @@
 
 namespace fw {
 
-FW_CORE_EXPORT HostContext loadHostContext(const QString& iniPath, const QStringList& arguments, QString* error = nullptr);
+FW_CORE_EXPORT HostContext loadHostContext(const QString& iniPath, const QStringList& arguments,
+                                           QString* error = nullptr);
 
 } // namespace fw

@@ -92,14 +92,26 @@ EditMask parseEditMask(const QString& editMask)
                 continue;
             slot.literal = mask[++i];
             break;
-        case '0': slot.kind = EditMaskSlot::Kind::Digit; slot.required = true; break;
+        case '0':
+            slot.kind = EditMaskSlot::Kind::Digit;
+            slot.required = true;
+            break;
         case '9': slot.kind = EditMaskSlot::Kind::Digit; break;
         case '#': slot.kind = EditMaskSlot::Kind::DigitOrSign; break;
-        case 'L': slot.kind = EditMaskSlot::Kind::Letter; slot.required = true; break;
+        case 'L':
+            slot.kind = EditMaskSlot::Kind::Letter;
+            slot.required = true;
+            break;
         case 'l': slot.kind = EditMaskSlot::Kind::Letter; break;
-        case 'A': slot.kind = EditMaskSlot::Kind::AlphaNum; slot.required = true; break;
+        case 'A':
+            slot.kind = EditMaskSlot::Kind::AlphaNum;
+            slot.required = true;
+            break;
         case 'a': slot.kind = EditMaskSlot::Kind::AlphaNum; break;
-        case 'C': slot.kind = EditMaskSlot::Kind::Any; slot.required = true; break;
+        case 'C':
+            slot.kind = EditMaskSlot::Kind::Any;
+            slot.required = true;
+            break;
         case 'c': slot.kind = EditMaskSlot::Kind::Any; break;
         default: slot.literal = c; break;
         }
@@ -122,7 +134,7 @@ QString toQtInputMask(const EditMask& mask)
             currentCase = s.caseChange;
             out += currentCase == EditMaskSlot::Case::Upper   ? QLatin1Char('>')
                    : currentCase == EditMaskSlot::Case::Lower ? QLatin1Char('<')
-                                                               : QLatin1Char('!');
+                                                              : QLatin1Char('!');
         }
         switch (s.kind) {
         case EditMaskSlot::Kind::Literal:

@@ -19,10 +19,7 @@ void MensErro(const QString& text, bool abort)
         throw fw::Abort();
 }
 
-bool IsResultError(const QVariant& result)
-{
-    return result.isValid() && result.metaType().id() == QMetaType::QString;
-}
+bool IsResultError(const QVariant& result) { return result.isValid() && result.metaType().id() == QMetaType::QString; }
 
 QVariant CheckResultServ(const QVariant& result, bool abort, int helpContext)
 {

@@ -18,8 +18,8 @@ struct FW_CORE_EXPORT RpcRequest {
     QString host;
     int port = 0;
     QString serverName; // the path is /rpc/<serverName>
-    QString token;      // sent as "Authorization: Bearer <token>" when not empty
-    QByteArray body;    // the JSON-RPC request, UTF-8
+    QString token; // sent as "Authorization: Bearer <token>" when not empty
+    QByteArray body; // the JSON-RPC request, UTF-8
     int timeoutMs = 120000;
 
     QString path() const { return QStringLiteral("/rpc/") + serverName; }

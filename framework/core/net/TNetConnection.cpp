@@ -47,10 +47,7 @@ std::shared_ptr<fw::RpcTransport> TNetConnection::transport()
     return m_transport;
 }
 
-QString TNetConnection::describe() const
-{
-    return QStringLiteral("%1 (%2:%3)").arg(m_serverName, m_host).arg(m_port);
-}
+QString TNetConnection::describe() const { return QStringLiteral("%1 (%2:%3)").arg(m_serverName, m_host).arg(m_port); }
 
 void TNetConnection::fail(const QString& message) const { throw fw::ConnectionError(message); }
 
@@ -145,7 +142,8 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
     switch (reply.failure) {
     case fw::RpcReply::Failure::None: break;
     case fw::RpcReply::Failure::Unreachable:
-        fail(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.").arg(server, reply.failureText));
+        fail(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.")
+                 .arg(server, reply.failureText));
     case fw::RpcReply::Failure::Timeout:
         fail(QStringLiteral("O servidor de aplicação %1 não respondeu à chamada %2 em %3 segundos.")
                  .arg(server, method)
@@ -156,7 +154,8 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
     }
 
     const QString deniedText =
-        QStringLiteral("Acesso negado pelo servidor de aplicação %1: verifique o token de acesso configurado.").arg(server);
+        QStringLiteral("Acesso negado pelo servidor de aplicação %1: verifique o token de acesso configurado.")
+            .arg(server);
     if (reply.httpStatus == 401)
         fail(deniedText);
     if (reply.httpStatus == 413)
@@ -167,7 +166,8 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
     const bool isJson = parseError.error == QJsonParseError::NoError && doc.isObject();
     const QJsonObject obj = doc.object();
     const auto malformed = [&](const QString& why) {
-        fail(QStringLiteral("Resposta inválida do servidor de aplicação %1 à chamada %2: %3.").arg(server, method, why));
+        fail(
+            QStringLiteral("Resposta inválida do servidor de aplicação %1 à chamada %2: %3.").arg(server, method, why));
     };
 
     if (isJson && obj.value(QStringLiteral("error")).isObject()) {

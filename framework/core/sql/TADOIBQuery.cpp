@@ -156,11 +156,11 @@ void TADOIBQuery::open()
     openWith([this] {
         QSqlDatabase db = database();
         if (!db.isValid())
-            throw SqlError(QStringLiteral("Conexão com o banco de dados não configurada para a consulta %1.")
-                               .arg(objectName()));
+            throw SqlError(
+                QStringLiteral("Conexão com o banco de dados não configurada para a consulta %1.").arg(objectName()));
         if (!db.isOpen() && !db.open())
-            throw SqlError(QStringLiteral("Não foi possível conectar ao banco de dados: %1")
-                               .arg(db.lastError().text()));
+            throw SqlError(
+                QStringLiteral("Não foi possível conectar ao banco de dados: %1").arg(db.lastError().text()));
         const QString text = statementFor(db.driverName());
         if (text.trimmed().isEmpty())
             throw SqlError(QStringLiteral("A consulta %1 não tem comando SQL.").arg(objectName()));

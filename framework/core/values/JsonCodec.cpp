@@ -154,8 +154,8 @@ QJsonValue encodePacket(const DataPacket& p)
     QJsonArray rows;
     for (const Row& r : p.rows)
         rows.append(encodeRow(p.fields, r));
-    return QJsonObject{{kPacket, QJsonObject{{QStringLiteral("fields"), encodeFields(p.fields)},
-                                             {QStringLiteral("rows"), rows}}}};
+    return QJsonObject{
+        {kPacket, QJsonObject{{QStringLiteral("fields"), encodeFields(p.fields)}, {QStringLiteral("rows"), rows}}}};
 }
 
 QJsonValue encodeDelta(const DeltaPacket& d)
@@ -242,8 +242,8 @@ bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QString* error)
             ok = decodeRow(d.fields, o.value(QStringLiteral("row")), &c.newRow, error);
         } else if (op == QLatin1String("modify")) {
             c.op = DeltaChange::Op::Modify;
-            ok = decodeRow(d.fields, o.value(QStringLiteral("old")), &c.oldRow, error)
-                 && decodeRow(d.fields, o.value(QStringLiteral("new")), &c.newRow, error);
+            ok = decodeRow(d.fields, o.value(QStringLiteral("old")), &c.oldRow, error) &&
+                 decodeRow(d.fields, o.value(QStringLiteral("new")), &c.newRow, error);
         } else if (op == QLatin1String("delete")) {
             c.op = DeltaChange::Op::Delete;
             ok = decodeRow(d.fields, o.value(QStringLiteral("old")), &c.oldRow, error);
@@ -281,8 +281,7 @@ QJsonValue encode(const QVariant& value)
     case QMetaType::QDateTime:
         return value.toDateTime().isValid() ? QJsonValue(QJsonObject{{kDateTime, dateTimeToText(value.toDateTime())}})
                                             : QJsonValue(QJsonValue::Null);
-    case QMetaType::QDate:
-        return QJsonObject{{kDateTime, dateTimeToText(value.toDate().startOfDay())}};
+    case QMetaType::QDate: return QJsonObject{{kDateTime, dateTimeToText(value.toDate().startOfDay())}};
     case QMetaType::QVariantList:
     case QMetaType::QStringList: {
         QJsonArray a;

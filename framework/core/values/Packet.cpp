@@ -20,8 +20,8 @@ QString fieldTypeName(FieldType t)
 bool fieldTypeFromName(const QString& name, FieldType* t)
 {
     static const QList<QPair<QString, FieldType>> names = {
-        {QStringLiteral("string"), FieldType::String},   {QStringLiteral("integer"), FieldType::Integer},
-        {QStringLiteral("float"), FieldType::Float},     {QStringLiteral("boolean"), FieldType::Boolean},
+        {QStringLiteral("string"), FieldType::String},     {QStringLiteral("integer"), FieldType::Integer},
+        {QStringLiteral("float"), FieldType::Float},       {QStringLiteral("boolean"), FieldType::Boolean},
         {QStringLiteral("datetime"), FieldType::DateTime}, {QStringLiteral("blob"), FieldType::Blob},
     };
     for (const auto& [n, type] : names) {

@@ -11,14 +11,14 @@ namespace fw {
 
 enum class FieldType { String, Integer, Float, Boolean, DateTime, Blob };
 
-FW_CORE_EXPORT QString fieldTypeName(FieldType t);                       // "string", "integer", ...
+FW_CORE_EXPORT QString fieldTypeName(FieldType t); // "string", "integer", ...
 FW_CORE_EXPORT bool fieldTypeFromName(const QString& name, FieldType* t);
 
 struct FW_CORE_EXPORT FieldDef {
     QString name;
     FieldType type = FieldType::String;
-    int size = 0;          // maximum characters for strings; 0 otherwise
-    bool fixed = false;    // fixed-length string
+    int size = 0; // maximum characters for strings; 0 otherwise
+    bool fixed = false; // fixed-length string
     bool required = false; // may not be null
 
     bool operator==(const FieldDef& o) const

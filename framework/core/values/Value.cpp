@@ -9,10 +9,7 @@ bool isNull(const QVariant& v) { return v.isValid() && v.metaType() == QMetaType
 bool isEmpty(const QVariant& v) { return !v.isValid(); }
 bool isNullOrEmpty(const QVariant& v) { return isEmpty(v) || isNull(v); }
 
-QString dateTimeToText(const QDateTime& dt)
-{
-    return dt.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-}
+QString dateTimeToText(const QDateTime& dt) { return dt.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")); }
 
 QDateTime dateTimeFromText(const QString& text, bool* ok)
 {

@@ -21,11 +21,11 @@ public:
     void focusChanged(QWidget* old, QWidget* now);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    QHash<QWidget*, PlainEvents*> plain;          // owned
-    QHash<QWidget*, QPointer<QWidget>> lastFocus;  // per form: the control that has the focus in it
-    QHash<QWidget*, KeyPreview> previews;          // per form
-    int running = 0;                               // handlers running
-    int moving = 0;                                // we are moving the focus ourselves
+    QHash<QWidget*, PlainEvents*> plain; // owned
+    QHash<QWidget*, QPointer<QWidget>> lastFocus; // per form: the control that has the focus in it
+    QHash<QWidget*, KeyPreview> previews; // per form
+    int running = 0; // handlers running
+    int moving = 0; // we are moving the focus ourselves
 
     // For the key preview: a key event is offered to the preview once, at its first receiver.
     const QEvent* lastKeyEvent = nullptr;
@@ -204,9 +204,9 @@ bool FocusWatcher::eventFilter(QObject* watched, QEvent* event)
     auto* ke = static_cast<QKeyEvent*>(event);
     // The same key travelling up to the parents of its receiver: offered already. (A new
     // event may reuse the old one's address, but then it goes to a receiver, not its parent.)
-    if (event == lastKeyEvent && lastKeyReceiver && watched != lastKeyReceiver && ke->key() == lastKey
-        && ke->modifiers() == lastModifiers
-        && isAncestorOrSelf(static_cast<QWidget*>(watched), qobject_cast<QWidget*>(lastKeyReceiver.data())))
+    if (event == lastKeyEvent && lastKeyReceiver && watched != lastKeyReceiver && ke->key() == lastKey &&
+        ke->modifiers() == lastModifiers &&
+        isAncestorOrSelf(static_cast<QWidget*>(watched), qobject_cast<QWidget*>(lastKeyReceiver.data())))
         return false;
     auto* w = static_cast<QWidget*>(watched);
     QWidget* form = w->window();

@@ -213,8 +213,8 @@ void TDBMemo::edited()
 void TDBMemo::keyPressEvent(QKeyEvent* e)
 {
     const int max = limit();
-    if (max > 0 && !isReadOnly() && !e->text().isEmpty() && e->text().at(0).isPrint()
-        && !textCursor().hasSelection() && toPlainText().size() >= max) {
+    if (max > 0 && !isReadOnly() && !e->text().isEmpty() && e->text().at(0).isPrint() && !textCursor().hasSelection() &&
+        toPlainText().size() >= max) {
         e->accept(); // full
         return;
     }
@@ -250,8 +250,7 @@ void TDBText::showField()
     if (f) {
         try {
             t = f->displayText();
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     setText(t);
 }

@@ -10,8 +10,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 
-#include "widgets/controls/ControlEvents.h"
 #include "core/dataset/DataSet.h"
+#include "widgets/controls/ControlEvents.h"
 
 #include "widgets/WidgetsExport.h"
 

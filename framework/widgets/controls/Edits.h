@@ -9,8 +9,8 @@
 #include <QDate>
 #include <QLineEdit>
 
-#include "widgets/controls/ControlEvents.h"
 #include "core/host/EditMask.h"
+#include "widgets/controls/ControlEvents.h"
 
 #include "widgets/WidgetsExport.h"
 
@@ -112,8 +112,8 @@ public:
     // The date typed; a null QDate when the edit is empty or the date is invalid.
     QDate GetDate() const;
     void SetDate(const QDate& date); // a null date empties the edit
-    bool IsEmpty() const;            // no digit typed
-    bool IsValidDate() const;        // non-empty and a real calendar date
+    bool IsEmpty() const; // no digit typed
+    bool IsValidDate() const; // non-empty and a real calendar date
     // A non-empty invalid date: focuses the edit and MensErro("Data inválida.", true).
     void CheckValidDate();
 

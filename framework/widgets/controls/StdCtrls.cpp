@@ -77,10 +77,7 @@ TComboBox::TComboBox(QWidget* parent, const QString& name) : QComboBox(parent)
     });
 }
 
-void TComboBox::setItemIndex(int index)
-{
-    setCurrentIndex(index < count() ? index : -1);
-}
+void TComboBox::setItemIndex(int index) { setCurrentIndex(index < count() ? index : -1); }
 
 void TComboBox::setItems(const QStringList& items)
 {
@@ -116,8 +113,7 @@ void TCheckBox::setChecked(bool checked)
 
 // --- TRadioButton ----------------------------------------------------------------
 
-TRadioButton::TRadioButton(QWidget* parent, const QString& name, const QString& caption)
-    : QRadioButton(caption, parent)
+TRadioButton::TRadioButton(QWidget* parent, const QString& name, const QString& caption) : QRadioButton(caption, parent)
 {
     nameIt(this, name);
     connect(this, &QAbstractButton::toggled, this, [this](bool on) {
@@ -177,10 +173,7 @@ void TSpeedButton::doClick()
 
 // --- TImage ----------------------------------------------------------------------
 
-TImage::TImage(QWidget* parent, const QString& name) : QLabel(parent)
-{
-    nameIt(this, name);
-}
+TImage::TImage(QWidget* parent, const QString& name) : QLabel(parent) { nameIt(this, name); }
 
 void TImage::setPicture(const QPixmap& p)
 {
@@ -192,10 +185,7 @@ void TImage::setPicture(const QPixmap& p)
 
 // --- TNotebook -------------------------------------------------------------------
 
-TNotebook::TNotebook(QWidget* parent, const QString& name) : QStackedWidget(parent)
-{
-    nameIt(this, name);
-}
+TNotebook::TNotebook(QWidget* parent, const QString& name) : QStackedWidget(parent) { nameIt(this, name); }
 
 QWidget* TNotebook::addPage(const QString& pageName)
 {

@@ -69,7 +69,7 @@ public:
     void setItems(const QStringList& items); // replaces the items, index -1, no handler
 
     TNotifyEvent OnChange; // the user chose an item
-    TNotifyEvent OnClick;  // the user chose an item (after OnChange)
+    TNotifyEvent OnClick; // the user chose an item (after OnChange)
 };
 
 class FW_WIDGETS_EXPORT TCheckBox : public QCheckBox, public TControlEvents {

@@ -8,8 +8,8 @@
 // focus then goes to Associate (through fw::moveFocus).
 #include <QPointer>
 
-#include "widgets/controls/StdCtrls.h"
 #include "core/dataset/DataSet.h"
+#include "widgets/controls/StdCtrls.h"
 
 #include "widgets/WidgetsExport.h"
 

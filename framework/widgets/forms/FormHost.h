@@ -11,8 +11,8 @@ namespace fw {
 class FW_WIDGETS_EXPORT FormHost {
 public:
     virtual ~FormHost();
-    virtual QWidget* mainWindow() = 0;             // owner of every form (the "application")
-    virtual void showMdiChild(QWidget* form) = 0;  // shows (or brings forward) an MDI child, normal size
+    virtual QWidget* mainWindow() = 0; // owner of every form (the "application")
+    virtual void showMdiChild(QWidget* form) = 0; // shows (or brings forward) an MDI child, normal size
 };
 
 FW_WIDGETS_EXPORT void setFormHost(FormHost* host); // not owned; nullptr to unregister

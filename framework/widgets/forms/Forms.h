@@ -3,8 +3,8 @@
 // application (the host's CreateForm).
 #include <QWidget>
 
-#include "widgets/forms/FormHost.h"
 #include "core/errors/Dispatch.h"
+#include "widgets/forms/FormHost.h"
 
 namespace fw {
 

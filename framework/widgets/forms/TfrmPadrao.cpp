@@ -90,9 +90,11 @@ void TfrmPadrao::buildUi()
 
     mnuManutencao = menuBar()->addMenu(QStringLiteral("&Manutenção"));
     mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
-    mnuIncluir = action(mnuManutencao, "mnuIncluir", QStringLiteral("&Incluir"), QKeySequence(Qt::CTRL | Qt::Key_Insert));
+    mnuIncluir =
+        action(mnuManutencao, "mnuIncluir", QStringLiteral("&Incluir"), QKeySequence(Qt::CTRL | Qt::Key_Insert));
     mnuAlterar = action(mnuManutencao, "mnuAlterar", QStringLiteral("&Alterar"), QKeySequence(Qt::Key_F2));
-    mnuExcluir = action(mnuManutencao, "mnuExcluir", QStringLiteral("&Excluir"), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    mnuExcluir =
+        action(mnuManutencao, "mnuExcluir", QStringLiteral("&Excluir"), QKeySequence(Qt::CTRL | Qt::Key_Delete));
     mnuProcurar = action(mnuManutencao, "mnuProcurar", QStringLiteral("&Procurar"), QKeySequence(Qt::CTRL | Qt::Key_F));
     mnuVerificar = action(mnuManutencao, "mnuVerificar", QStringLiteral("&Verificar"), QKeySequence(Qt::Key_F5));
     mnuGravar = action(mnuManutencao, "mnuGravar", QStringLiteral("&Gravar"), QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -140,7 +142,9 @@ void TfrmPadrao::buildUi()
     // --- events ---
     dtsPadrao->OnStateChange = [this](QObject* s) { dtsPadraoStateChange(s); };
     pgcPadrao->OnChange = [this](QObject* s) { pgcPadraoChange(s); };
-    dbgPadrao->OnKeyDown = [this](QObject* s, int& key, Qt::KeyboardModifiers shift) { dbgPadraoKeyDown(s, key, shift); };
+    dbgPadrao->OnKeyDown = [this](QObject* s, int& key, Qt::KeyboardModifiers shift) {
+        dbgPadraoKeyDown(s, key, shift);
+    };
 
     using Handler = void (TfrmPadrao::*)(QObject*);
     auto bind = [this](TSpeedButton* b, QAction* a, Handler h) {
@@ -264,8 +268,8 @@ void TfrmPadrao::changeEvent(QEvent* e)
 
 bool TfrmPadrao::eventFilter(QObject* watched, QEvent* e)
 {
-    if (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate
-        || (watched != this && e->type() == QEvent::Hide))
+    if (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate ||
+        (watched != this && e->type() == QEvent::Hide))
         updateActive();
     return QMainWindow::eventFilter(watched, e);
 }
@@ -389,8 +393,8 @@ void TfrmPadrao::sbtExcluirClick(QObject*)
     DataSet* ds = openDataSet(dtsPadrao);
     if (!ds || ds->isEmpty())
         return;
-    if (ui().showMessage(MsgKind::Confirmation, QStringLiteral("Confirma a exclusão do registro?"), mbYes | mbNo)
-        == mbYes)
+    if (ui().showMessage(MsgKind::Confirmation, QStringLiteral("Confirma a exclusão do registro?"), mbYes | mbNo) ==
+        mbYes)
         ds->deleteRecord();
 }
 

@@ -36,12 +36,12 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include "widgets/controls/DBCtrls.h"
-#include "widgets/grid/DBGrid.h"
-#include "widgets/forms/Forms.h"
-#include "widgets/controls/StdCtrls.h"
 #include "core/dataset/DataSet.h"
 #include "core/messages/TMessages.h"
+#include "widgets/controls/DBCtrls.h"
+#include "widgets/controls/StdCtrls.h"
+#include "widgets/forms/Forms.h"
+#include "widgets/grid/DBGrid.h"
 
 #include "widgets/WidgetsExport.h"
 

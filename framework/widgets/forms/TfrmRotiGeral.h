@@ -23,9 +23,9 @@
 // was closed after setModalResult(QDialog::Accepted).
 #include <QDialog>
 
-#include "widgets/forms/Forms.h"
-#include "widgets/controls/StdCtrls.h"
 #include "core/messages/TMessages.h"
+#include "widgets/controls/StdCtrls.h"
+#include "widgets/forms/Forms.h"
 
 #include "widgets/WidgetsExport.h"
 

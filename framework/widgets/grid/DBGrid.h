@@ -17,8 +17,8 @@
 #include <QPointer>
 #include <QTableView>
 
-#include "widgets/controls/ControlEvents.h"
 #include "core/dataset/DataSet.h"
+#include "widgets/controls/ControlEvents.h"
 
 #include "widgets/WidgetsExport.h"
 
@@ -31,13 +31,13 @@ class GridModel;
 
 struct FW_WIDGETS_EXPORT TColumn {
     QString FieldName;
-    QString Title;               // empty: the field's display label
-    int Width = 0;               // pixels; 0: from the field's display width
+    QString Title; // empty: the field's display label
+    int Width = 0; // pixels; 0: from the field's display width
     Qt::Alignment Alignment = Qt::AlignLeft | Qt::AlignVCenter;
     bool Visible = true;
-    QFont TitleFont;             // used when HasTitleFont
+    QFont TitleFont; // used when HasTitleFont
     bool HasTitleFont = false;
-    bool TitleSymbol = false;    // the title is a glyph of the host's symbol font, centred
+    bool TitleSymbol = false; // the title is a glyph of the host's symbol font, centred
     Qt::Alignment TitleAlignment = Qt::AlignLeft | Qt::AlignVCenter;
 };
 
@@ -74,10 +74,10 @@ public:
     QList<TColumn> Columns() const;
     void setColumns(const QList<TColumn>& columns);
     int addColumn(const TColumn& column);
-    TColumn column(int index) const;      // of the shown columns (defined or default)
+    TColumn column(int index) const; // of the shown columns (defined or default)
     void setColumn(int index, const TColumn& column);
     int columnCount() const;
-    Field* columnField(int index) const;  // nullptr when the field does not exist
+    Field* columnField(int index) const; // nullptr when the field does not exist
     int columnOf(const QString& fieldName) const; // -1 when absent
 
     bool DefaultDrawing = true;

@@ -26,7 +26,7 @@ FW_WIDGETS_EXPORT void SetChildEnabled(QWidget* container, bool enabled);
 // cancelled (or picked nothing, or the data set is closed or empty): selection is then
 // unchanged. The data set ends on the (first) picked row.
 FW_WIDGETS_EXPORT bool PesquisaLista(fw::TDataSource* ds, const QString& keyField, const QString& title, bool multi,
-                   QString& selection);
+                                     QString& selection);
 
 // The host's search dialog over a data set: the user picks a field and a value, the data
 // set is positioned on the first row that matches (ignoring case, partial). Returns

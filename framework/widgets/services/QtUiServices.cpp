@@ -30,8 +30,7 @@ namespace fw {
 
 class BusyWindow : public QWidget {
 public:
-    explicit BusyWindow(QWidget* owner)
-        : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    explicit BusyWindow(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     {
         setObjectName(QStringLiteral("frmAguarde"));
         setAttribute(Qt::WA_ShowWithoutActivating);
@@ -63,15 +62,17 @@ private:
 
 namespace {
 
-QWidget* activeParent() { return QApplication::activeModalWidget() ? QApplication::activeModalWidget() : QApplication::activeWindow(); }
+QWidget* activeParent()
+{
+    return QApplication::activeModalWidget() ? QApplication::activeModalWidget() : QApplication::activeWindow();
+}
 
 // The data set's rows under the chosen fields, with an optional check column (the first).
 class PickModel : public DataSetModel {
 public:
     PickModel(DataSet* ds, const QStringList& fields, bool checkable, QObject* parent)
         : DataSetModel(ds, fields, parent), m_checkable(checkable)
-    {
-    }
+    {}
     QSet<int> checked; // view rows
 
     Qt::ItemFlags flags(const QModelIndex& index) const override
@@ -316,9 +317,9 @@ int QtUiServices::showMessage(MsgKind kind, const QString& text, int buttons, in
         QMessageBox::ButtonRole role;
     };
     static const Def defs[] = {
-        {mbYes, "Sim", QMessageBox::YesRole},      {mbNo, "Não", QMessageBox::NoRole},
-        {mbOK, "OK", QMessageBox::AcceptRole},     {mbCancel, "Cancelar", QMessageBox::RejectRole},
-        {mbAbort, "Abortar", QMessageBox::RejectRole}, {mbRetry, "Repetir", QMessageBox::AcceptRole},
+        {mbYes, "Sim", QMessageBox::YesRole},           {mbNo, "Não", QMessageBox::NoRole},
+        {mbOK, "OK", QMessageBox::AcceptRole},          {mbCancel, "Cancelar", QMessageBox::RejectRole},
+        {mbAbort, "Abortar", QMessageBox::RejectRole},  {mbRetry, "Repetir", QMessageBox::AcceptRole},
         {mbIgnore, "Ignorar", QMessageBox::AcceptRole},
     };
     if (buttons == mbNone)

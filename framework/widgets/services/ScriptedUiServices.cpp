@@ -113,8 +113,8 @@ QStringList ScriptedUiServices::unexpectedEvents() const { return m_unexpectedEv
 
 int ScriptedUiServices::pendingExpectations() const
 {
-    return int(m_expectedMessages.size() + m_modalScripts.size() + m_pickAnswers.size() + m_manyAnswers.size()
-               + m_searchAnswers.size());
+    return int(m_expectedMessages.size() + m_modalScripts.size() + m_pickAnswers.size() + m_manyAnswers.size() +
+               m_searchAnswers.size());
 }
 
 QString ScriptedUiServices::report() const
@@ -128,8 +128,8 @@ QString ScriptedUiServices::report() const
     for (const QString& f : m_modalForms)
         lines << QStringLiteral("modal: %1").arg(f);
     for (const Pick& p : m_picks)
-        lines << QStringLiteral("pick%1 \"%2\" over %3").arg(p.expected ? QString() : QStringLiteral(" NOT EXPECTED"),
-                                                             p.title, p.dataSet);
+        lines << QStringLiteral("pick%1 \"%2\" over %3")
+                     .arg(p.expected ? QString() : QStringLiteral(" NOT EXPECTED"), p.title, p.dataSet);
     for (const QString& e : m_scriptErrors)
         lines << QStringLiteral("script error: %1").arg(e);
     for (const QString& e : m_unexpectedEvents)
@@ -162,8 +162,8 @@ void ScriptedUiServices::clear()
 int ScriptedUiServices::showMessage(MsgKind kind, const QString& text, int buttons, int)
 {
     Message m{kind, text, buttons, 0, false};
-    if (!m_expectedMessages.empty()
-        && (m_expectedMessages.front().text.isEmpty() || m_expectedMessages.front().text == text)) {
+    if (!m_expectedMessages.empty() &&
+        (m_expectedMessages.front().text.isEmpty() || m_expectedMessages.front().text == text)) {
         m.answer = m_expectedMessages.front().answer;
         m.expected = true;
         m_expectedMessages.pop_front();

@@ -51,23 +51,23 @@ public:
     struct Pick {
         enum Kind { List, Many, Search } kind;
         QString title;
-        QString dataSet;       // objectName of the data set
+        QString dataSet; // objectName of the data set
         QStringList fields;
         QList<int> preselected;
-        QList<int> result;     // recNos picked (empty: cancelled); Search: {recNo} when found
+        QList<int> result; // recNos picked (empty: cancelled); Search: {recNo} when found
         bool expected;
     };
     struct Busy {
-        bool show;             // false: hideBusy
-        QString owner;         // objectName of the owner form
+        bool show; // false: hideBusy
+        QString owner; // objectName of the owner form
         int kind;
         QString text;
     };
 
     using ModalScript = std::function<void(QWidget* form)>;
-    using PickChooser = std::function<int(DataSet*)>;                               // recNo, 0 cancels
+    using PickChooser = std::function<int(DataSet*)>; // recNo, 0 cancels
     using ManyChooser = std::function<QList<int>(DataSet*, const QList<int>& preselected)>;
-    using SearchScript = std::function<bool(DataSet*)>;                            // positions, returns found
+    using SearchScript = std::function<bool(DataSet*)>; // positions, returns found
 
     ScriptedUiServices();
     ~ScriptedUiServices() override;
@@ -75,7 +75,7 @@ public:
     // --- expectations ------------------------------------------------------------
     void expectMessage(const QString& textOrEmptyForAny, int answerButton);
     void expectModal(ModalScript script);
-    void expectPick(int recNo);              // 0 = the user cancels
+    void expectPick(int recNo); // 0 = the user cancels
     void expectPick(PickChooser chooser);
     void expectPickMany(const QList<int>& recNos);
     void expectPickMany(ManyChooser chooser);
@@ -86,21 +86,21 @@ public:
     // --- records ------------------------------------------------------------------
     const QList<Message>& messages() const { return m_messages; }
     QStringList messageTexts() const;
-    QList<Message> unexpected() const;           // messages nobody expected
-    QStringList unexpectedEvents() const;        // every unexpected thing, described
+    QList<Message> unexpected() const; // messages nobody expected
+    QStringList unexpectedEvents() const; // every unexpected thing, described
     bool hasUnexpected() const { return !unexpectedEvents().isEmpty(); }
-    int pendingExpectations() const;             // queued and never used
+    int pendingExpectations() const; // queued and never used
     QStringList modalForms() const { return m_modalForms; } // objectNames, in order
     QStringList scriptErrors() const { return m_scriptErrors; } // exceptions out of modal scripts
     const QList<Pick>& picks() const { return m_picks; }
     const QList<Busy>& busyEvents() const { return m_busy; }
     int busyShowCount() const { return m_busyShows; }
     QStringList openedFiles() const { return m_openedFiles; } // "program|path"
-    QStringList reports() const { return m_reports; }         // "title|path"
+    QStringList reports() const { return m_reports; } // "title|path"
     QList<int> cursors() const { return m_cursors; }
     int cursor() const { return m_cursor; }
     QString report() const; // everything recorded, readable (for a failing test)
-    void clear();           // forgets records and expectations
+    void clear(); // forgets records and expectations
 
     // --- UiServices ---------------------------------------------------------------
     int showMessage(MsgKind kind, const QString& text, int buttons, int helpContext = 0) override;

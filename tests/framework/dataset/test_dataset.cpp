@@ -2,9 +2,9 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "tests/framework/dataset/DataSetTestUtil.h"
 #include "core/dataset/DataSet.h"
 #include "core/errors/Errors.h"
+#include "tests/framework/dataset/DataSetTestUtil.h"
 
 using namespace fw;
 using namespace dstest;
@@ -287,8 +287,11 @@ TEST(DataSetFilter, ExpressionsSelectRowsOnlyWhileFiltered)
     ds.addField(str("UF", 2));
     DataPacket p;
     p.fields = ds.fieldDefs();
-    p.rows = {{"it's", qlonglong(1), "SP"}, {"Ana", qlonglong(5), "RJ"}, {"Bia", qlonglong(10), "SP"},
-              {"Caio", fw::nullValue(), "MG"}, {fw::nullValue(), qlonglong(3), "SP"}};
+    p.rows = {{"it's", qlonglong(1), "SP"},
+              {"Ana", qlonglong(5), "RJ"},
+              {"Bia", qlonglong(10), "SP"},
+              {"Caio", fw::nullValue(), "MG"},
+              {fw::nullValue(), qlonglong(3), "SP"}};
     ds.setData(p);
 
     ds.setFilter("NOME = 'it''s'");
@@ -340,10 +343,8 @@ TEST(DataSetIndex, ActiveIndexOrdersTheViewAndPlacesPostedRows)
     DataSet ds;
     defineLetters(ds);
     ds.addIndex("porTexto", "DSCORRECAONFE", false, true);
-    ds.setData(letterPacket({{"0001", "10", "01", "b"},
-                             {"0002", "01", "01", "A"},
-                             {"0001", "10", "03", "c"},
-                             {"0001", "10", "02", "a"}}));
+    ds.setData(letterPacket(
+        {{"0001", "10", "01", "b"}, {"0002", "01", "01", "A"}, {"0001", "10", "03", "c"}, {"0001", "10", "02", "a"}}));
     // Descending on every field: within an invoice the latest letter first.
     EXPECT_EQ(column(ds, "NRSEQCCE"), QStringList({"01", "03", "02", "01"}));
     EXPECT_EQ(column(ds, "CDFILIAL"), QStringList({"0002", "0001", "0001", "0001"}));
@@ -460,7 +461,7 @@ TEST(DataSetControls, DisabledControlsSilenceViewsUntilTheLastEnable)
     ds.setFiltered(true);
     ds.enableControls();
     EXPECT_EQ(resets.count() + moves.count() + rows.count() + dataChanges, 0);
-    EXPECT_EQ(scrolls, 2);      // data set events still run
+    EXPECT_EQ(scrolls, 2); // data set events still run
     EXPECT_EQ(stateChanges, 2); // and the data source still hears of edit and browse
     ds.enableControls();
     EXPECT_FALSE(ds.controlsDisabled());

@@ -1,10 +1,10 @@
 #include <QJsonDocument>
 #include <gtest/gtest.h>
 
-#include "tests/framework/dataset/DataSetTestUtil.h"
 #include "core/dataset/DataSet.h"
 #include "core/errors/Errors.h"
 #include "core/values/JsonCodec.h"
+#include "tests/framework/dataset/DataSetTestUtil.h"
 
 using namespace fw;
 using namespace dstest;
@@ -33,10 +33,7 @@ void insertLetter(DataSet& ds, const QString& nf, const QString& seq)
     ds.post();
 }
 
-Row row(const QString& nf, const QString& seq, const QString& text)
-{
-    return {QStringLiteral("0001"), nf, seq, text};
-}
+Row row(const QString& nf, const QString& seq, const QString& text) { return {QStringLiteral("0001"), nf, seq, text}; }
 
 // Through the wire encoding and back, as the server would see it.
 DeltaPacket roundTrip(const DeltaPacket& d)

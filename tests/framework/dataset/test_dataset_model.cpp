@@ -1,9 +1,9 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "tests/framework/dataset/DataSetTestUtil.h"
 #include "core/dataset/DataSet.h"
 #include "core/dataset/DataSetModel.h"
+#include "tests/framework/dataset/DataSetTestUtil.h"
 
 using namespace fw;
 using namespace dstest;

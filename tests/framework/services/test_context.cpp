@@ -108,16 +108,15 @@ TEST(ContextLoader, CommandLineWinsOverTheFile)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QString error;
-    const fw::HostContext c = fw::loadHostContext(writeIni(dir, kIni),
-                                                  {QStringLiteral("erp-host"), QStringLiteral("--company"), QStringLiteral("3"),
-                                                   QStringLiteral("--branch=0007"), QStringLiteral("--date=2026-12-01"),
-                                                   QStringLiteral("--module"), QStringLiteral("13"),
-                                                   QStringLiteral("--branch-mode=N"), QStringLiteral("--server-port=9000"),
-                                                   QStringLiteral("--server-host"), QStringLiteral("127.0.0.1"),
-                                                   QStringLiteral("--server-token="), QStringLiteral("--db-name"),
-                                                   QStringLiteral("outro.db"), QStringLiteral("--unknown"),
-                                                   QStringLiteral("--billing-branch"), QStringLiteral("8")},
-                                                  &error);
+    const fw::HostContext c = fw::loadHostContext(
+        writeIni(dir, kIni),
+        {QStringLiteral("erp-host"), QStringLiteral("--company"), QStringLiteral("3"), QStringLiteral("--branch=0007"),
+         QStringLiteral("--date=2026-12-01"), QStringLiteral("--module"), QStringLiteral("13"),
+         QStringLiteral("--branch-mode=N"), QStringLiteral("--server-port=9000"), QStringLiteral("--server-host"),
+         QStringLiteral("127.0.0.1"), QStringLiteral("--server-token="), QStringLiteral("--db-name"),
+         QStringLiteral("outro.db"), QStringLiteral("--unknown"), QStringLiteral("--billing-branch"),
+         QStringLiteral("8")},
+        &error);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_EQ(c.company, QStringLiteral("03"));
     EXPECT_EQ(c.branch, QStringLiteral("0007"));
@@ -148,10 +147,11 @@ TEST(ContextLoader, UnreadableValuesAreReportedByKey)
     EXPECT_EQ(c.dbDriver, QStringLiteral("QSQLITE"));
 
     // A good value on the command line mends a bad one in the file.
-    const fw::HostContext mended = fw::loadHostContext(ini, {QStringLiteral("--server-port"), QStringLiteral("8080"),
-                                                             QStringLiteral("--date"), QStringLiteral("2026-12-07"),
-                                                             QStringLiteral("--db-driver"), QStringLiteral("qpsql")},
-                                                       &error);
+    const fw::HostContext mended =
+        fw::loadHostContext(ini,
+                            {QStringLiteral("--server-port"), QStringLiteral("8080"), QStringLiteral("--date"),
+                             QStringLiteral("2026-12-07"), QStringLiteral("--db-driver"), QStringLiteral("qpsql")},
+                            &error);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_EQ(mended.serverPort, 8080);
     EXPECT_EQ(mended.dbDriver, QStringLiteral("QPSQL"));

@@ -2,13 +2,13 @@
 // registration numbers and their masks.
 #include <gtest/gtest.h>
 
-#include "tests/framework/services/FakeUi.h"
 #include "core/errors/Errors.h"
 #include "core/host/Documents.h"
 #include "core/host/EditMask.h"
 #include "core/host/HostFunctions.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "tests/framework/services/FakeUi.h"
 
 namespace {
 const QString kCnpjMask = QStringLiteral("99.999.999/9999-99;0;_");
@@ -117,8 +117,10 @@ TEST(FormatMaskText, HonoursCaseBlanksEscapesAndStoredLiterals)
     // A mask literal that is also a mask character, escaped.
     EXPECT_EQ(FormatMaskText(QStringLiteral("\\999-0;0;_"), QStringLiteral("123")), QStringLiteral("912-3"));
     // Stored with its literals ("1"): the value already holds them.
-    EXPECT_EQ(FormatMaskText(QStringLiteral("99/99/0000;1;_"), QStringLiteral("07/12/2026")), QStringLiteral("07/12/2026"));
-    EXPECT_EQ(FormatMaskText(QStringLiteral("99/99/0000;1;_"), QStringLiteral("07122026")), QStringLiteral("07/12/2026"));
+    EXPECT_EQ(FormatMaskText(QStringLiteral("99/99/0000;1;_"), QStringLiteral("07/12/2026")),
+              QStringLiteral("07/12/2026"));
+    EXPECT_EQ(FormatMaskText(QStringLiteral("99/99/0000;1;_"), QStringLiteral("07122026")),
+              QStringLiteral("07/12/2026"));
 }
 
 TEST(EditMask, TranslatesToQtInputMasks)
@@ -171,5 +173,4 @@ TEST(Documents, CheckDigitsOfCnpjAndCpf)
     EXPECT_FALSE(fw::validCpf(QStringLiteral("11111111111")));
     EXPECT_FALSE(fw::validCpf(QStringLiteral("5299822472A")));
     EXPECT_EQ(fw::cpfCheckDigits(QStringLiteral("529982247")), QStringLiteral("25"));
-
 }

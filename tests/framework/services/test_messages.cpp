@@ -1,22 +1,20 @@
 // Keyed message lists.
 #include <gtest/gtest.h>
 
-#include "tests/framework/services/FakeUi.h"
 #include "core/messages/TMessages.h"
+#include "tests/framework/services/FakeUi.h"
 
 namespace {
 TMessages* screenMessages(QObject* owner)
 {
     auto* m = new TMessages(owner);
     m->setObjectName(QStringLiteral("msgPadrao"));
-    m->setLines({QStringLiteral("EMP_N_CAD|Empresa não cadastrada."),
-                 QStringLiteral("Filial_cad|Filial não cadastrada."),
-                 QStringLiteral("PERMITE_CCE|Operação Bloqueada! A nota só pode ser corrigida 30 minutos depois da "
-                                "autorização de uso.\r\n\r\nData/Hora da Autorização de Uso: %s\r\nData/Hora para o "
-                                "Correção: após as %s do dia %s"),
-                 QStringLiteral("PIPE|a|b"),
-                 QStringLiteral("sem barra"),
-                 QStringLiteral("EMP_N_CAD|segunda definição")});
+    m->setLines(
+        {QStringLiteral("EMP_N_CAD|Empresa não cadastrada."), QStringLiteral("Filial_cad|Filial não cadastrada."),
+         QStringLiteral("PERMITE_CCE|Operação Bloqueada! A nota só pode ser corrigida 30 minutos depois da "
+                        "autorização de uso.\r\n\r\nData/Hora da Autorização de Uso: %s\r\nData/Hora para o "
+                        "Correção: após as %s do dia %s"),
+         QStringLiteral("PIPE|a|b"), QStringLiteral("sem barra"), QStringLiteral("EMP_N_CAD|segunda definição")});
     return m;
 }
 } // namespace
@@ -55,7 +53,8 @@ TEST(TMessages, ShowMsgShowsTheKeysTextAndReturnsTheButton)
     ui.answer = fw::mbYes;
     QObject owner;
     TMessages* m = screenMessages(&owner);
-    const int button = m->ShowMsg(QStringLiteral("emp_n_cad"), fw::MsgKind::Confirmation, fw::mbYes | fw::mbNo, 10915100);
+    const int button =
+        m->ShowMsg(QStringLiteral("emp_n_cad"), fw::MsgKind::Confirmation, fw::mbYes | fw::mbNo, 10915100);
     EXPECT_EQ(button, fw::mbYes);
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages[0].kind, fw::MsgKind::Confirmation);

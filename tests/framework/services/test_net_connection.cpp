@@ -177,9 +177,9 @@ TEST_F(NetConnection, SendsOneJsonRpcRequestPerCallExactlyAsTheProtocolSays)
     EXPECT_TRUE(net.isConnected());
     EXPECT_EQ(beforeConnect, 1);
 
-    const QVariant result = net.Call(QStringLiteral("GetNotaFiscal"),
-                                     {QStringLiteral("Filial ção"), true, fw::nullValue(),
-                                      QDateTime(QDate(2026, 12, 1), QTime(0, 0, 0))});
+    const QVariant result =
+        net.Call(QStringLiteral("GetNotaFiscal"),
+                 {QStringLiteral("Filial ção"), true, fw::nullValue(), QDateTime(QDate(2026, 12, 1), QTime(0, 0, 0))});
     const QVariantList list = result.toList();
     ASSERT_EQ(list.size(), 2);
     ASSERT_EQ(list[0].metaType().id(), qMetaTypeId<fw::DataPacket>());
@@ -219,7 +219,8 @@ TEST_F(NetConnection, ProtocolFaultsRaiseNamingTheServer)
 
     server.setReply([](const httplib::Request&, httplib::Response& res) {
         res.status = 401;
-        res.set_content(R"({"jsonrpc":"2.0","id":null,"error":{"code":-32001,"message":"unauthorized"}})", "application/json");
+        res.set_content(R"({"jsonrpc":"2.0","id":null,"error":{"code":-32001,"message":"unauthorized"}})",
+                        "application/json");
     });
     QString m = callError(net, QStringLiteral("GetNotaFiscal"));
     EXPECT_TRUE(m.contains(QStringLiteral("Acesso negado"))) << m.toStdString();
@@ -232,7 +233,8 @@ TEST_F(NetConnection, ProtocolFaultsRaiseNamingTheServer)
                                                   {QStringLiteral("id"), in.value(QStringLiteral("id"))},
                                                   {QStringLiteral("error"),
                                                    QJsonObject{{QStringLiteral("code"), -32602},
-                                                               {QStringLiteral("message"), QStringLiteral("argumento A14 deve ser lógico")}}}})
+                                                               {QStringLiteral("message"),
+                                                                QStringLiteral("argumento A14 deve ser lógico")}}}})
                             .toJson()
                             .toStdString(),
                         "application/json");
@@ -258,7 +260,8 @@ TEST_F(NetConnection, ProtocolFaultsRaiseNamingTheServer)
     m = callError(net, QStringLiteral("SetCCe"));
     EXPECT_TRUE(m.contains(QStringLiteral("HTTP 500"))) << m.toStdString();
 
-    server.setReply([](const httplib::Request&, httplib::Response& res) { res.set_content("{not json", "application/json"); });
+    server.setReply(
+        [](const httplib::Request&, httplib::Response& res) { res.set_content("{not json", "application/json"); });
     m = callError(net, QStringLiteral("SetCCe"));
     EXPECT_TRUE(m.contains(QStringLiteral("Resposta inválida"))) << m.toStdString();
     EXPECT_TRUE(m.contains(kServer));
@@ -365,18 +368,20 @@ TEST_F(NetConnection, InProcessServerThroughTheDefaultFactory)
     QStringList servers;
     QList<QJsonObject> requests;
     fw::setDefaultTransportFactory(fw::InProcessTransport::factory(
-            fw::InProcessTransport::Handler([&](const QString& serverName, const QJsonObject& request) {
-                servers << serverName;
-                requests << request;
-                if (request.value(QStringLiteral("method")).toString() == QLatin1String("Falha"))
-                    return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                                       {QStringLiteral("id"), request.value(QStringLiteral("id"))},
-                                       {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), -32601},
-                                                                             {QStringLiteral("message"), QStringLiteral("método desconhecido")}}}};
+        fw::InProcessTransport::Handler([&](const QString& serverName, const QJsonObject& request) {
+            servers << serverName;
+            requests << request;
+            if (request.value(QStringLiteral("method")).toString() == QLatin1String("Falha"))
                 return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                                    {QStringLiteral("id"), request.value(QStringLiteral("id"))},
-                                   {QStringLiteral("result"), QJsonArray{QStringLiteral("S"), QStringLiteral("Processado")}}};
-            })));
+                                   {QStringLiteral("error"),
+                                    QJsonObject{{QStringLiteral("code"), -32601},
+                                                {QStringLiteral("message"), QStringLiteral("método desconhecido")}}}};
+            return QJsonObject{
+                {QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                {QStringLiteral("id"), request.value(QStringLiteral("id"))},
+                {QStringLiteral("result"), QJsonArray{QStringLiteral("S"), QStringLiteral("Processado")}}};
+        })));
 
     TNetConnection net;
     net.setServerName(QStringLiteral("DFS00000.rdmDocFiscSaida"));
@@ -387,14 +392,17 @@ TEST_F(NetConnection, InProcessServerThroughTheDefaultFactory)
     fw::DeltaPacket d;
     d.fields = {{QStringLiteral("NRSEQCCE"), fw::FieldType::String, 2, false, false}};
     d.changes.append({fw::DeltaChange::Op::Insert, fw::Row{}, fw::Row{QStringLiteral("01")}});
-    const QVariantList r = net.Call(QStringLiteral("TransmiteCCe"), {QVariant::fromValue(d), QStringLiteral("01")}).toList();
+    const QVariantList r =
+        net.Call(QStringLiteral("TransmiteCCe"), {QVariant::fromValue(d), QStringLiteral("01")}).toList();
     ASSERT_EQ(r.size(), 2);
     EXPECT_EQ(r[0].toString(), QStringLiteral("S"));
     ASSERT_EQ(servers, QStringList{QStringLiteral("DFS00000.rdmDocFiscSaida")});
     const QJsonArray params = requests[0].value(QStringLiteral("params")).toArray();
     ASSERT_EQ(params.size(), 2);
-    EXPECT_EQ(QJsonDocument(params[0].toObject()).toJson(QJsonDocument::Compact),
-              QByteArray(R"({"$delta":{"changes":[{"op":"insert","row":["01"]}],"fields":[{"name":"NRSEQCCE","size":2,"type":"string"}]}})"));
+    EXPECT_EQ(
+        QJsonDocument(params[0].toObject()).toJson(QJsonDocument::Compact),
+        QByteArray(
+            R"({"$delta":{"changes":[{"op":"insert","row":["01"]}],"fields":[{"name":"NRSEQCCE","size":2,"type":"string"}]}})"));
     EXPECT_EQ(requests[0].value(QStringLiteral("jsonrpc")).toString(), QStringLiteral("2.0"));
 
     const QString m = callError(net, QStringLiteral("Falha"));
@@ -406,13 +414,14 @@ TEST_F(NetConnection, InProcessRawServerSeesTheTokenAndCanRefuseIt)
 {
     fw::hostContext().serverToken = QStringLiteral("do-host");
     QString token;
-    auto transport = std::make_shared<fw::InProcessTransport>(fw::InProcessTransport::RawHandler([&](const fw::RpcRequest& r) {
-        token = r.token;
-        fw::RpcReply reply;
-        reply.httpStatus = 401;
-        reply.body = R"({"jsonrpc":"2.0","id":null,"error":{"code":-32001,"message":"unauthorized"}})";
-        return reply;
-    }));
+    auto transport =
+        std::make_shared<fw::InProcessTransport>(fw::InProcessTransport::RawHandler([&](const fw::RpcRequest& r) {
+            token = r.token;
+            fw::RpcReply reply;
+            reply.httpStatus = 401;
+            reply.body = R"({"jsonrpc":"2.0","id":null,"error":{"code":-32001,"message":"unauthorized"}})";
+            return reply;
+        }));
     TNetConnection net;
     net.setServerName(kServer);
     net.setTransport(transport);

@@ -34,7 +34,6 @@ void defineQryEmpresa(TADOIBQuery& q)
     q.addField(str("CDCENTCUST", 4), QString(), false);
 }
 
-
 // Each case runs on SQLite (always) and on PostgreSQL when CCE_PG_URL names a server.
 class QueryTest : public ::testing::TestWithParam<const char*> {
 protected:
@@ -280,10 +279,10 @@ TEST(QueryStatement, EachDatabaseKindRunsItsOwnStatement)
 TEST(QueryStatement, NamedParametersBecomePositionalOutsideLiteralsCommentsAndCasts)
 {
     QStringList names;
-    const QString out = TADOIBQuery::toPositional(
-        "SELECT ':X', \"A:B\", CAST(V AS TEXT)::VARCHAR -- :Y\n"
-        "FROM T /* :Z */ WHERE A = :P_A AND B = :p_b OR C = :P_A AND D = 'it''s :W'",
-        &names);
+    const QString out =
+        TADOIBQuery::toPositional("SELECT ':X', \"A:B\", CAST(V AS TEXT)::VARCHAR -- :Y\n"
+                                  "FROM T /* :Z */ WHERE A = :P_A AND B = :p_b OR C = :P_A AND D = 'it''s :W'",
+                                  &names);
     EXPECT_EQ(names, QStringList({"P_A", "p_b", "P_A"}));
     EXPECT_EQ(out, "SELECT ':X', \"A:B\", CAST(V AS TEXT)::VARCHAR -- :Y\n"
                    "FROM T /* :Z */ WHERE A = ? AND B = ? OR C = ? AND D = 'it''s :W'");

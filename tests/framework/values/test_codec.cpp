@@ -19,7 +19,10 @@ QJsonValue parse(const char* json)
     return d.array().at(0);
 }
 
-QByteArray text(const QJsonValue& v) { return QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact).mid(1).chopped(1); }
+QByteArray text(const QJsonValue& v)
+{
+    return QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+}
 
 // Goes through the bytes, as a value does between client and server.
 QVariant throughWire(const QVariant& v)
@@ -84,8 +87,7 @@ TEST(Codec, ArraysNestAndKeepOrder)
 {
     const QVariantList list{QStringLiteral("S"), nullValue(), 7, QVariantList{true, QStringLiteral("x")},
                             QDateTime(QDate(2026, 1, 31), QTime(23, 59, 59))};
-    EXPECT_EQ(text(json::encode(list)),
-              QByteArray(R"(["S",null,7,[true,"x"],{"$datetime":"2026-01-31T23:59:59"}])"));
+    EXPECT_EQ(text(json::encode(list)), QByteArray(R"(["S",null,7,[true,"x"],{"$datetime":"2026-01-31T23:59:59"}])"));
     const QVariantList back = throughWire(list).toList();
     ASSERT_EQ(back.size(), 5);
     EXPECT_EQ(back[0].toString(), QStringLiteral("S"));
@@ -103,10 +105,12 @@ TEST(Codec, PacketWithEveryFieldTypeMatchesTheWireFormatAndRoundTrips)
                       QStringLiteral("<xml>ção</xml>")});
     p.rows.append(Row{QStringLiteral("N"), nullValue(), nullValue(), false, nullValue(), nullValue()});
 
-    const QJsonObject body = json::encode(QVariant::fromValue(p)).toObject().value(QStringLiteral("$packet")).toObject();
+    const QJsonObject body =
+        json::encode(QVariant::fromValue(p)).toObject().value(QStringLiteral("$packet")).toObject();
     const QJsonArray fields = body.value(QStringLiteral("fields")).toArray();
     ASSERT_EQ(fields.size(), 6);
-    EXPECT_EQ(text(fields[0]), QByteArray(R"({"fixed":true,"name":"IDCHECK","required":true,"size":1,"type":"string"})"));
+    EXPECT_EQ(text(fields[0]),
+              QByteArray(R"({"fixed":true,"name":"IDCHECK","required":true,"size":1,"type":"string"})"));
     EXPECT_EQ(fields[1].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("integer"));
     EXPECT_EQ(fields[2].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("float"));
     EXPECT_EQ(fields[3].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("boolean"));
@@ -115,7 +119,8 @@ TEST(Codec, PacketWithEveryFieldTypeMatchesTheWireFormatAndRoundTrips)
     // Inside rows a date-time is plain text, without the wrapper.
     EXPECT_EQ(text(body.value(QStringLiteral("rows")).toArray().at(0)),
               QByteArray(R"(["S",3,1234.5,true,"2026-12-07T14:05:00","<xml>ção</xml>"])"));
-    EXPECT_EQ(text(body.value(QStringLiteral("rows")).toArray().at(1)), QByteArray(R"(["N",null,null,false,null,null])"));
+    EXPECT_EQ(text(body.value(QStringLiteral("rows")).toArray().at(1)),
+              QByteArray(R"(["N",null,null,false,null,null])"));
 
     const QVariant back = throughWire(QVariant::fromValue(p));
     ASSERT_EQ(back.metaType().id(), qMetaTypeId<DataPacket>());
@@ -132,8 +137,12 @@ TEST(Codec, DeltaKeepsOperationsInOrderWithOldAndNewRows)
     d.changes.append({DeltaChange::Op::Insert, Row{}, Row{QStringLiteral("02"), QStringLiteral("nova")}});
     d.changes.append({DeltaChange::Op::Delete, Row{QStringLiteral("01"), QStringLiteral("depois")}, Row{}});
 
-    const QJsonArray changes =
-        json::encode(QVariant::fromValue(d)).toObject().value(QStringLiteral("$delta")).toObject().value(QStringLiteral("changes")).toArray();
+    const QJsonArray changes = json::encode(QVariant::fromValue(d))
+                                   .toObject()
+                                   .value(QStringLiteral("$delta"))
+                                   .toObject()
+                                   .value(QStringLiteral("changes"))
+                                   .toArray();
     ASSERT_EQ(changes.size(), 3);
     EXPECT_EQ(text(changes[0]), QByteArray(R"({"new":["01","depois"],"old":["01","antes"],"op":"modify"})"));
     EXPECT_EQ(text(changes[1]), QByteArray(R"({"op":"insert","row":["02","nova"]})"));

@@ -4,9 +4,9 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "widgets/services/ScriptedUiServices.h"
-#include "core/errors/Errors.h"
 #include "core/dataset/DataSet.h"
+#include "core/errors/Errors.h"
+#include "widgets/services/ScriptedUiServices.h"
 
 namespace wt {
 
@@ -34,10 +34,7 @@ inline fw::DataSet* makeDataSet(QObject* parent, int count = 5, const QString& n
 // Every test runs with the scripted UI installed and fails on anything nobody expected.
 class UiTest : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        EXPECT_TRUE(ui.unexpectedEvents().isEmpty()) << ui.report().toStdString();
-    }
+    void TearDown() override { EXPECT_TRUE(ui.unexpectedEvents().isEmpty()) << ui.report().toStdString(); }
     fw::ScriptedUiServices ui;
     fw::ScriptedUiServices::Install installed{ui};
 };

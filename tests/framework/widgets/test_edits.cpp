@@ -2,10 +2,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "core/errors/Errors.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
 #include "widgets/controls/Edits.h"
 #include "widgets/controls/StdCtrls.h"
-#include "tests/framework/widgets/WidgetTestSupport.h"
-#include "core/errors/Errors.h"
 
 using namespace fw;
 
@@ -170,7 +170,7 @@ TEST_F(Edits, ComboRadioAndCheckBoxFollowTheHostsHandlerRules)
     cbb.setItemIndex(1);
     EXPECT_EQ(cbb.ItemIndex(), 1);
     EXPECT_EQ(comboChanges, 0); // by code: no handler
-    emit cbb.activated(0);      // what a user's choice raises
+    emit cbb.activated(0); // what a user's choice raises
     EXPECT_EQ(comboChanges, 1);
 
     TRadioButton todos(&w, QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"));

@@ -3,11 +3,11 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "core/host/HostFunctions.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
 #include "widgets/controls/ControlEvents.h"
 #include "widgets/controls/Edits.h"
 #include "widgets/controls/StdCtrls.h"
-#include "tests/framework/widgets/WidgetTestSupport.h"
-#include "core/host/HostFunctions.h"
 
 using namespace fw;
 

@@ -9,10 +9,10 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "tests/framework/widgets/WidgetTestSupport.h"
 #include "widgets/controls/Edits.h"
 #include "widgets/forms/TfrmPadrao.h"
 #include "widgets/forms/TfrmRotiGeral.h"
-#include "tests/framework/widgets/WidgetTestSupport.h"
 
 using namespace fw;
 
@@ -101,9 +101,9 @@ void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::Deferr
 TEST_F(Forms, BaseScreenElementsAreFoundByNameWithTheirCaptions)
 {
     QPointer<Screen> s = createForm<Screen>(nullptr);
-    const char* buttons[][2] = {{"sbtIncluir", "Incluir"},   {"sbtAlterar", "Alterar"},   {"sbtExcluir", "Excluir"},
+    const char* buttons[][2] = {{"sbtIncluir", "Incluir"},   {"sbtAlterar", "Alterar"},     {"sbtExcluir", "Excluir"},
                                 {"sbtProcurar", "Procurar"}, {"sbtVerificar", "Verificar"}, {"sbtGravar", "Gravar"},
-                                {"sbtCancelar", "Cancelar"}, {"sbtImprimir", "Imprimir"}, {"sbtAjuda", "Ajuda"},
+                                {"sbtCancelar", "Cancelar"}, {"sbtImprimir", "Imprimir"},   {"sbtAjuda", "Ajuda"},
                                 {"sbtFechar", "Fechar"}};
     for (auto& b : buttons) {
         auto* btn = child<TSpeedButton>(s, b[0]);
@@ -112,9 +112,9 @@ TEST_F(Forms, BaseScreenElementsAreFoundByNameWithTheirCaptions)
     }
     EXPECT_EQ(child<QMenu>(s, "mnuOperacao")->title(), QStringLiteral("&Operação"));
     EXPECT_EQ(child<QMenu>(s, "mnuManutencao")->title(), QStringLiteral("&Manutenção"));
-    for (const char* a : {"mnuFolhaDados", "mnuFormulario", "mnuListagem", "mnuConfigImpressora", "mnuImprimir",
-                          "mnuFechar", "mnuIncluir", "mnuAlterar", "mnuExcluir", "mnuProcurar", "mnuVerificar",
-                          "mnuGravar", "mnuCancelar"})
+    for (const char* a :
+         {"mnuFolhaDados", "mnuFormulario", "mnuListagem", "mnuConfigImpressora", "mnuImprimir", "mnuFechar",
+          "mnuIncluir", "mnuAlterar", "mnuExcluir", "mnuProcurar", "mnuVerificar", "mnuGravar", "mnuCancelar"})
         EXPECT_NE(child<QAction>(s, a), nullptr) << a;
     EXPECT_TRUE(child<QMenu>(s, "mnuManutencao")->actions().contains(child<QAction>(s, "mnuGravar")));
     auto* pgc = child<TPageControl>(s, "pgcPadrao");
@@ -196,7 +196,7 @@ TEST_F(Forms, PagesRefuseDisabledPagesAndOnlyTheUserRaisesTheChange)
     EXPECT_TRUE(pgc->tabBar()->isTabEnabled(1));
     EXPECT_TRUE(pgc->SetActivePage(s->tshFormulario));
     EXPECT_EQ(s->pageChanges, 0); // code sets the page: no handler
-    s->mnuFolhaDados->trigger();  // the menu item: page and handler
+    s->mnuFolhaDados->trigger(); // the menu item: page and handler
     EXPECT_EQ(pgc->ActivePage(), s->tshFolhaDados);
     EXPECT_EQ(s->pageChanges, 1);
     EXPECT_TRUE(s->mnuFolhaDados->isChecked());

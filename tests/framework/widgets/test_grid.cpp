@@ -3,9 +3,9 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "tests/framework/widgets/WidgetTestSupport.h"
 #include "widgets/controls/DBCtrls.h"
 #include "widgets/grid/DBGrid.h"
-#include "tests/framework/widgets/WidgetTestSupport.h"
 
 using namespace fw;
 
@@ -125,8 +125,7 @@ TEST_F(Grid, TitlesComeFromColumnsOrFieldLabelsAndTheMarkTitleIsASymbol)
 TEST_F(Grid, DrawHandlerReadsThePaintedRowAndPaintsWithTheCanvas)
 {
     QMap<int, QString> seen; // painted row -> NAME read through the field
-    grid->OnDrawColumnCell = [&](TDBGrid* g, QPainter*, const QRect& rect, int column, Field* field,
-                                 TGridDrawState) {
+    grid->OnDrawColumnCell = [&](TDBGrid* g, QPainter*, const QRect& rect, int column, Field* field, TGridDrawState) {
         const QString kind = ds->fieldByName(QStringLiteral("KIND"))->asString();
         const int row = grid->rowAt(rect.center().y());
         seen[row] = ds->fieldByName(QStringLiteral("NAME"))->asString();

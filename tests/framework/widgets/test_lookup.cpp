@@ -1,10 +1,10 @@
 // The lookup button, the list pick and the search.
 #include <QVBoxLayout>
 
-#include "widgets/controls/Edits.h"
-#include "widgets/services/HostUi.h"
-#include "widgets/controls/TBtnPesquisa.h"
 #include "tests/framework/widgets/WidgetTestSupport.h"
+#include "widgets/controls/Edits.h"
+#include "widgets/controls/TBtnPesquisa.h"
+#include "widgets/services/HostUi.h"
 
 using namespace fw;
 

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "widgets/services/QtUiServices.h"
 #include "tests/framework/widgets/WidgetTestSupport.h"
+#include "widgets/services/QtUiServices.h"
 
 using namespace fw;
 
@@ -44,7 +44,8 @@ protected:
     {
         // No window of these services may survive its call.
         for (QWidget* w : QApplication::topLevelWidgets())
-            EXPECT_FALSE(w->isVisible() && (qobject_cast<QDialog*>(w) || w->objectName() == QLatin1String("frmAguarde")))
+            EXPECT_FALSE(w->isVisible() &&
+                         (qobject_cast<QDialog*>(w) || w->objectName() == QLatin1String("frmAguarde")))
                 << w->metaObject()->className();
     }
     QtUiServices services;
@@ -84,7 +85,7 @@ TEST_F(QtUi, PickListSearchesAsTheUserTypesAndPicksWithEnter)
     whenModal([](QWidget* dlg) {
         auto* view = dlg->findChild<QTableView*>(QStringLiteral("dbgPesquisa"));
         view->setCurrentIndex(view->model()->index(0, 1)); // the name column
-        QTest::keyClicks(view, QStringLiteral("ep"));       // "Epsilon", not "Eta"
+        QTest::keyClicks(view, QStringLiteral("ep")); // "Epsilon", not "Eta"
         QTest::keyClick(view, Qt::Key_Return);
     });
     EXPECT_EQ(services.pickList(QStringLiteral("Cliente"), ds, {QStringLiteral("CODE"), QStringLiteral("NAME")}), 5);

@@ -3,11 +3,11 @@
 #include <QLineEdit>
 #include <stdexcept>
 
-#include "widgets/services/HostUi.h"
-#include "widgets/forms/TfrmRotiGeral.h"
-#include "tests/framework/widgets/WidgetTestSupport.h"
 #include "core/errors/Dispatch.h"
 #include "core/host/HostFunctions.h"
+#include "tests/framework/widgets/WidgetTestSupport.h"
+#include "widgets/forms/TfrmRotiGeral.h"
+#include "widgets/services/HostUi.h"
 
 using namespace fw;
 

@@ -6,9 +6,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "tests/support/ModuleTestSupport.h"
 #include "core/errors/Dispatch.h"
 #include "core/values/Value.h"
+#include "tests/support/ModuleTestSupport.h"
 
 QHash<QString, QString> FilterTest::s_filtroInscr;
 QList<QVariantList> FilterTest::s_calls;
@@ -32,9 +32,10 @@ fw::FieldDef strDef(const char* name, int size)
 QVariant paramPacket(const QString& branch, const QString& filtro)
 {
     fw::DataPacket p;
-    p.fields = {strDef("CDFILIAL", 4),     strDef("NREXEMEMISSAO", 1),  strDef("IDUTREIMPRNF", 1),
-                {QStringLiteral("NRTAMNUMNFUT"), fw::FieldType::Float, 0, false, false},
-                strDef("IDUTLIBERANF", 1), strDef("IDUTFILCENTOBR", 1), strDef("IDNFILTROINSCR", 1)};
+    p.fields = {strDef("CDFILIAL", 4),      strDef("NREXEMEMISSAO", 1),
+                strDef("IDUTREIMPRNF", 1),  {QStringLiteral("NRTAMNUMNFUT"), fw::FieldType::Float, 0, false, false},
+                strDef("IDUTLIBERANF", 1),  strDef("IDUTFILCENTOBR", 1),
+                strDef("IDNFILTROINSCR", 1)};
     p.rows.append(fw::Row{branch, QString(), QString(), 9.0, QString(), QString(), filtro});
     return QVariant::fromValue(p);
 }
@@ -73,10 +74,14 @@ void FilterTest::SetUpTestSuite()
         "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, NMREPRINSMUN) VALUES ('01', 'IM2', 'Rep Dois')",
         "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, NMREPRINSMUN) VALUES ('01', 'IM3', 'Rep Tres')",
         "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, NMREPRINSMUN) VALUES ('01', 'IM9', 'Rep Nove')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE1', 'IM1', '1', 'Um')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE2', 'IM2', '2', 'Dois')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE3', 'IM3', '3', 'Tres')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE1', 'IM2', '7', 'Sete')",
+        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE1', 'IM1', '1', "
+        "'Um')",
+        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE2', 'IM2', '2', "
+        "'Dois')",
+        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE3', 'IM3', '3', "
+        "'Tres')",
+        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE1', 'IM2', '7', "
+        "'Sete')",
         "INSERT INTO TIPOOPERAC (CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDTPTRANSNFE, IDUTILEMISNF) "
         "VALUES ('01', 'Venda', 'S', 'N', 'S')",
         "INSERT INTO TIPOOPERAC (CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDTPTRANSNFE, IDUTILEMISNF) "
@@ -133,10 +138,7 @@ fw::HostContext FilterTest::baseContext() const
     return c;
 }
 
-void FilterTest::setContext(const fw::HostContext& c)
-{
-    fw::setHostContext(c);
-}
+void FilterTest::setContext(const fw::HostContext& c) { fw::setHostContext(c); }
 
 void FilterTest::SetUp()
 {

@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "core/host/Context.h"
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
 #include "widgets/services/ScriptedUiServices.h"
-#include "core/host/Context.h"
 
 class FilterTest : public ::testing::Test {
 public:

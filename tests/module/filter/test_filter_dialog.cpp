@@ -3,8 +3,8 @@
 // the record's round trip, the branch-bound mode and the undo key.
 #include <QTest>
 
-#include "tests/module/filter/FilterFixture.h"
 #include "core/errors/Dispatch.h"
+#include "tests/module/filter/FilterFixture.h"
 
 namespace {
 
@@ -16,15 +16,9 @@ QString arg(const QVariantList& call, int n) // n: 1-based server argument
     return call.value(n - 1).toString();
 }
 
-QDateTime dateArg(const QVariantList& call, int n)
-{
-    return call.value(n - 1).toDateTime();
-}
+QDateTime dateArg(const QVariantList& call, int n) { return call.value(n - 1).toDateTime(); }
 
-bool exitTo(QWidget* to)
-{
-    return fw::moveFocus(to);
-}
+bool exitTo(QWidget* to) { return fw::moveFocus(to); }
 
 } // namespace
 
@@ -628,12 +622,33 @@ TEST_F(FilterTest, ReshowingRestoresTheAcceptedCriteriaAfterACancel)
 TEST_F(FilterTest, RecordFieldsFollowThePresetOrder)
 {
     TRecordFilter r;
-    QVariantList preset{2, 1, QStringLiteral("D"), QStringLiteral("I"), QStringLiteral("N"), QStringLiteral("IF"),
-                        QStringLiteral("NF"), QStringLiteral("0003"), QStringLiteral("Filial Tres"),
-                        QStringLiteral("S01"), QStringLiteral("0001"), QStringLiteral("Matriz"), QStringLiteral("IE1"),
-                        QStringLiteral("IM1"), QStringLiteral("1"), QDateTime(QDate(2026, 1, 2), QTime(0, 0)),
-                        QDateTime(QDate(2026, 1, 3), QTime(0, 0)), false, true, false, false, false, false, false, true,
-                        QStringLiteral("0002"), QStringLiteral("Filial Dois")};
+    QVariantList preset{2,
+                        1,
+                        QStringLiteral("D"),
+                        QStringLiteral("I"),
+                        QStringLiteral("N"),
+                        QStringLiteral("IF"),
+                        QStringLiteral("NF"),
+                        QStringLiteral("0003"),
+                        QStringLiteral("Filial Tres"),
+                        QStringLiteral("S01"),
+                        QStringLiteral("0001"),
+                        QStringLiteral("Matriz"),
+                        QStringLiteral("IE1"),
+                        QStringLiteral("IM1"),
+                        QStringLiteral("1"),
+                        QDateTime(QDate(2026, 1, 2), QTime(0, 0)),
+                        QDateTime(QDate(2026, 1, 3), QTime(0, 0)),
+                        false,
+                        true,
+                        false,
+                        false,
+                        false,
+                        false,
+                        false,
+                        true,
+                        QStringLiteral("0002"),
+                        QStringLiteral("Filial Dois")};
     ASSERT_EQ(preset.size(), TRecordFilter::FieldCount);
     for (int i = 0; i < preset.size(); ++i)
         r.setField(i + 1, preset[i]);

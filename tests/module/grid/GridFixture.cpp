@@ -5,10 +5,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "tests/support/ModuleTestSupport.h"
 #include "core/errors/Dispatch.h"
 #include "core/host/Context.h"
 #include "core/values/Value.h"
+#include "tests/support/ModuleTestSupport.h"
 
 namespace gridserver {
 QList<Invoice> invoices;
@@ -71,7 +71,6 @@ QVariant letterPacket()
 
 } // namespace
 
-
 void GridTest::SetUpTestSuite()
 {
     const char* rows[] = {
@@ -116,7 +115,6 @@ void GridTest::SetUpTestSuite()
     g_ui = new cce_test::InstalledUi;
     s_ui = &g_ui->ui;
 }
-
 
 void GridTest::TearDownTestSuite()
 {
@@ -185,8 +183,11 @@ QList<Invoice> GridTest::many(int n, const QString& status, const QString& inscE
 {
     QList<Invoice> out;
     for (int i = 0; i < n; ++i)
-        out.append({QStringLiteral("0001"), QStringLiteral("%1").arg(firstNumber + i, 10, 10, QLatin1Char('0')),
-                    status, inscEsta, {}});
+        out.append({QStringLiteral("0001"),
+                    QStringLiteral("%1").arg(firstNumber + i, 10, 10, QLatin1Char('0')),
+                    status,
+                    inscEsta,
+                    {}});
     return out;
 }
 

@@ -23,10 +23,10 @@ struct Invoice {
 
 // The in-process server's state.
 namespace gridserver {
-extern QList<Invoice> invoices;       // what the next GetNotaFiscal answers
-extern QList<QVariantList> letters;   // CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE
-extern QString errorText;             // when set, GetNotaFiscal answers it
-extern QList<QVariantList> calls;     // arguments of every GetNotaFiscal
+extern QList<Invoice> invoices; // what the next GetNotaFiscal answers
+extern QList<QVariantList> letters; // CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE
+extern QString errorText; // when set, GetNotaFiscal answers it
+extern QList<QVariantList> calls; // arguments of every GetNotaFiscal
 } // namespace gridserver
 
 class GridTest : public ::testing::Test {

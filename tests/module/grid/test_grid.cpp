@@ -3,9 +3,9 @@
 #include <QImage>
 #include <QTest>
 
+#include "core/errors/Dispatch.h"
 #include "module/Cli_dfs59000_Lista.h"
 #include "tests/module/grid/GridFixture.h"
-#include "core/errors/Dispatch.h"
 
 namespace {
 
@@ -14,10 +14,7 @@ const QString kInscDif = QStringLiteral(
     "Operação Bloqueada! Não é possível selecionar notas de inscrições estaduais com UF's distintas ou ambientes "
     "de transmissão distintos ou certificados distintos.");
 
-QString nr(int n)
-{
-    return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0'));
-}
+QString nr(int n) { return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0')); }
 
 } // namespace
 
@@ -108,9 +105,7 @@ TEST_F(GridTest, TheTwentyFirstMarkIsRefusedButIneligibleRowsStaySilent)
 TEST_F(GridTest, UnmarkingTheLastClearsTheKeysAndKeepsTheRowCurrent)
 {
     // Keys with quotes and mixed case must survive the filters and the way back.
-    load({{"0001", nr(1), "1", "IE1", {}},
-          {"0'b", nr(2), "1", "IE2", {}},
-          {"0001", nr(3), "1", "IERJ", {}}},
+    load({{"0001", nr(1), "1", "IE1", {}}, {"0'b", nr(2), "1", "IE2", {}}, {"0001", nr(3), "1", "IERJ", {}}},
          {{"0'b", nr(2), "01", "carta da nota dois"}, {"0001", nr(1), "01", "carta da nota um"}});
     go(nr(1));
     ASSERT_TRUE(dblClick());
@@ -255,13 +250,26 @@ TEST_F(GridTest, CodedFieldsShowTheirTexts)
     auto with = [](int n, QHash<QString, QVariant> other) {
         return Invoice{QStringLiteral("0001"), nr(n), QStringLiteral("1"), QStringLiteral("IE1"), other};
     };
-    load({with(1, {{"IDEMAILCCE", "E"}, {"IDEMAILCCETRANS", "N"}, {"IDTPAMBNFE", "1"},
-                   {"NRINSJURNF", "11222333000181"}, {"IDTPIJURNF", "J"}, {"CDFILIEMIT", "0001"},
-                   {"CDFILIRECE", "0007"}, {"NMRAZSOCCLIE", "Cliente Um"}}),
-          with(2, {{"IDEMAILCCE", "P"}, {"IDEMAILCCETRANS", "E"}, {"IDTPAMBNFE", "2"},
-                   {"NRINSJURNF", "52998224725"}, {"IDTPIJURNF", "F"}}),
-          with(3, {{"IDEMAILCCE", ""}, {"IDEMAILCCETRANS", "P"}, {"IDTPAMBNFE", "3"}, {"IDORIGDESTNF", "L"},
-                   {"CDFILIRECE", "0009"}, {"NRINSJURNF", "11222333000181"}, {"IDTPIJURNF", "J"}}),
+    load({with(1, {{"IDEMAILCCE", "E"},
+                   {"IDEMAILCCETRANS", "N"},
+                   {"IDTPAMBNFE", "1"},
+                   {"NRINSJURNF", "11222333000181"},
+                   {"IDTPIJURNF", "J"},
+                   {"CDFILIEMIT", "0001"},
+                   {"CDFILIRECE", "0007"},
+                   {"NMRAZSOCCLIE", "Cliente Um"}}),
+          with(2, {{"IDEMAILCCE", "P"},
+                   {"IDEMAILCCETRANS", "E"},
+                   {"IDTPAMBNFE", "2"},
+                   {"NRINSJURNF", "52998224725"},
+                   {"IDTPIJURNF", "F"}}),
+          with(3, {{"IDEMAILCCE", ""},
+                   {"IDEMAILCCETRANS", "P"},
+                   {"IDTPAMBNFE", "3"},
+                   {"IDORIGDESTNF", "L"},
+                   {"CDFILIRECE", "0009"},
+                   {"NRINSJURNF", "11222333000181"},
+                   {"IDTPIJURNF", "J"}}),
           with(4, {{"IDEMAILCCETRANS", "X"}, {"NRINSJURNF", "ABC123"}, {"IDTPIJURNF", "E"}})});
     auto text = [this](const char* field) { return f->cdsNotaFiscal->fieldByName(field)->displayText(); };
 
@@ -357,10 +365,17 @@ TEST_F(GridTest, AContingencyRowIsPaintedInRedAndTheLightsAreDrawn)
         QList<Invoice> rows;
         const char* statuses[] = {"0", "1", "2", "3"};
         for (int n = 1; n <= 12; ++n)
-            rows.append({"0001", nr(n), statuses[n % 4], n % 2 ? "IE1" : "IE2",
-                         {{"IDTIPOEMISNFE", n % 5 == 0 ? "4" : "1"}, {"IDEMAILCCE", n % 4 == 2 ? "E" : "P"},
-                          {"IDTPAMBNFE", "2"}, {"NRINSJURNF", "11222333000181"}, {"IDTPIJURNF", "J"},
-                          {"CDFILIEMIT", "0001"}, {"VRNOTAFISC", 1234.5 * n}}});
+            rows.append({"0001",
+                         nr(n),
+                         statuses[n % 4],
+                         n % 2 ? "IE1" : "IE2",
+                         {{"IDTIPOEMISNFE", n % 5 == 0 ? "4" : "1"},
+                          {"IDEMAILCCE", n % 4 == 2 ? "E" : "P"},
+                          {"IDTPAMBNFE", "2"},
+                          {"NRINSJURNF", "11222333000181"},
+                          {"IDTPIJURNF", "J"},
+                          {"CDFILIEMIT", "0001"},
+                          {"VRNOTAFISC", 1234.5 * n}}});
         load(rows);
         go(nr(3));
         dblClick();

@@ -1,14 +1,11 @@
 // The host's preset and the fetch it runs; a server's error text.
-#include "tests/module/grid/GridFixture.h"
 #include "core/errors/Dispatch.h"
 #include "core/values/Value.h"
+#include "tests/module/grid/GridFixture.h"
 
 namespace {
 
-QString nr(int n)
-{
-    return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0'));
-}
+QString nr(int n) { return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0')); }
 
 // A preset with every record field set, company 01, invoice 0002/nr(2); the issuing
 // branch (element 11) differs from the recipient branch (element 8).
@@ -16,21 +13,21 @@ QVariantList preset()
 {
     QVariantList p(32);
     p[0] = true;
-    p[1] = 2;                          // DestRem: own branch
-    p[2] = 1;                          // IdOperacao: incoming
+    p[1] = 2; // DestRem: own branch
+    p[2] = 1; // IdOperacao: incoming
     for (int i = 3; i <= 15; ++i)
         p[i] = QString();
-    p[8] = QStringLiteral("0007");     // CdFilialDest
+    p[8] = QStringLiteral("0007"); // CdFilialDest
     p[9] = QStringLiteral("Filial Dois");
-    p[10] = QStringLiteral("E02");     // CodTipoOper
-    p[11] = QStringLiteral("0002");    // CdFilial, centralised by 0001
+    p[10] = QStringLiteral("E02"); // CodTipoOper
+    p[11] = QStringLiteral("0002"); // CdFilial, centralised by 0001
     p[13] = QStringLiteral("IE1");
     p[16] = QDateTime(QDate(2026, 3, 1), QTime(0, 0));
     p[17] = QDateTime(QDate(2026, 3, 15), QTime(0, 0));
-    p[18] = false;                     // TodosTipoOper
+    p[18] = false; // TodosTipoOper
     for (int i = 19; i <= 25; ++i)
         p[i] = false;
-    p[20] = true;                      // SemEmisContFS, stored only
+    p[20] = true; // SemEmisContFS, stored only
     p[26] = QString();
     p[27] = QString();
     p[28] = QStringLiteral("01");
@@ -127,17 +124,17 @@ TEST_F(PresetTest, AnIssuingBranchWithoutCentralisingBranchIsSentAsOrigin)
 {
     gridserver::invoices = threeInvoices();
     QVariantList p = preset();
-    p[11] = QStringLiteral("0001");  // centralised by nobody
-    p[8] = QStringLiteral("0007");   // a recipient branch, not sent for a customer
-    p[1] = 0;                        // customer
+    p[11] = QStringLiteral("0001"); // centralised by nobody
+    p[8] = QStringLiteral("0007"); // a recipient branch, not sent for a customer
+    p[1] = 0; // customer
     p[4] = QStringLiteral("11222333000181");
-    p[18] = true;                    // every operation type
+    p[18] = true; // every operation type
     p[2] = 0;
     oleParam = p;
     ASSERT_TRUE(apply());
     ASSERT_EQ(gridserver::calls.size(), 1);
     QVariantList a = gridserver::calls.at(0);
-    EXPECT_EQ(a[0].toString(), "T");    // 0001 centralises nobody above it
+    EXPECT_EQ(a[0].toString(), "T"); // 0001 centralises nobody above it
     EXPECT_EQ(a[1].toString(), "0001");
     EXPECT_EQ(a[2].toString(), "T");
     EXPECT_EQ(a[7].toString(), "T");
@@ -145,14 +142,14 @@ TEST_F(PresetTest, AnIssuingBranchWithoutCentralisingBranchIsSentAsOrigin)
     EXPECT_EQ(a[9].toString(), "11222333000181");
     EXPECT_EQ(a[11].toString(), "S");
 
-    p[11] = QStringLiteral("0002");  // centralised by 0001: stays the issuing branch
+    p[11] = QStringLiteral("0002"); // centralised by 0001: stays the issuing branch
     oleParam = p;
     ASSERT_TRUE(apply());
     a = gridserver::calls.at(1);
     EXPECT_EQ(a[0].toString(), "0002");
     EXPECT_EQ(a[1].toString(), "T");
 
-    p[26] = QStringLiteral("0009");  // an origin branch given: no lookup
+    p[26] = QStringLiteral("0009"); // an origin branch given: no lookup
     oleParam = p;
     ASSERT_TRUE(apply());
     a = gridserver::calls.at(2);

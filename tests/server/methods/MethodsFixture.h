@@ -10,11 +10,11 @@
 #include <map>
 #include <memory>
 
+#include "core/values/Packet.h"
+#include "core/values/Value.h"
 #include "server/methods/Methods.h"
 #include "server/methods/PacketFields.h"
 #include "server/store/Store.h"
-#include "core/values/Packet.h"
-#include "core/values/Value.h"
 
 namespace cce_test {
 
@@ -51,7 +51,7 @@ struct Invoice {
 struct Letter {
     QString seq;
     QString texto = QStringLiteral("Correção do endereço de entrega do destinatário.");
-    QString status;                 // CDSTATUSCCE
+    QString status; // CDSTATUSCCE
     QString obs = QStringLiteral("Carta de Correção Pendente no Sistema");
     QString transm = QStringLiteral("N");
     QDateTime protocolo;
@@ -113,15 +113,16 @@ protected:
 
     void clearAll()
     {
-        for (const char* t : {"LOTECCENF", "LOTECCE", "CARTACORRECAO", "NOTAFISCAL", "PARAMDFS", "EMPRCNTRFIL", "SERIENF",
-                              "CTRLNUMENF", "INSCRMUNICIP", "INSCRESTAD", "TIPOOPERAC", "TRANSPORTADORA", "FORNECEDOR",
-                              "CLIENTE", "FILIAL", "EMPRESA", "ESTADO"})
+        for (const char* t : {"LOTECCENF", "LOTECCE", "CARTACORRECAO", "NOTAFISCAL", "PARAMDFS", "EMPRCNTRFIL",
+                              "SERIENF", "CTRLNUMENF", "INSCRMUNICIP", "INSCRESTAD", "TIPOOPERAC", "TRANSPORTADORA",
+                              "FORNECEDOR", "CLIENTE", "FILIAL", "EMPRESA", "ESTADO"})
             exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
     }
 
     void reference()
     {
-        exec(QStringLiteral("INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Empresa Um'), ('02', 'Empresa Dois')"));
+        exec(QStringLiteral(
+            "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Empresa Um'), ('02', 'Empresa Dois')"));
         exec(QStringLiteral("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDFILIFISC) VALUES "
                             "('0001', 'Centralizadora', '01', '0001'), ('0002', 'Origem A', '01', '0001'), "
                             "('0003', 'Origem B', '01', '0001'), ('0009', 'Outra', '02', NULL)"));
@@ -130,16 +131,41 @@ protected:
     void addInvoice(const Invoice& n)
     {
         exec(QStringLiteral(
-                 "INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, CDFILIRECE, CDCLIENTE, CDFORNECED, "
+                 "INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, CDFILIRECE, CDCLIENTE, "
+                 "CDFORNECED, "
                  "IDORIGDESTNF, NRINSJURNF, IDTPIJURNF, NMRAZSOCCLIE, NRNOTAFISCALELE, CDSERIE, CDMODELONF, DTSAIDA, "
                  "DTEMISSAO, VRNOTAFISC, CDINSCESTA, CDINSCMUNI, IDTPAMBNFE, IDTIPOEMISNFE, CDTIPOOPER, IDENTRSAIDOP, "
                  "NRLICENCAUSO, NRACESSONFE, NRINSJURTRAN, NRPROTOCOLONFE, DTHRPROTOCOLNFE, IDSITUACAONFE) "
                  "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
-             {n.filial, n.lancto, n.empresa, n.filiEmit, nv(n.filiRece), nv(n.cliente), nv(n.fornecedor), n.origDest,
-              n.insJur, n.tipoPessoa, n.nome, n.numero, n.serie, n.modelo, n.saida.isValid() ? QVariant(n.saida) : QVariant(),
-              n.emissao, n.valor, n.inscEsta, n.inscMuni, n.ambiente, n.tipoEmis, n.tipoOper, n.entrSaid, QVariant(),
-              n.acesso, nv(n.transp), n.situacao == QLatin1String("N") ? QVariant() : QVariant(QStringLiteral("135260000012345")),
-              n.situacao == QLatin1String("N") ? QVariant() : QVariant(n.protocolo), n.situacao});
+             {n.filial,
+              n.lancto,
+              n.empresa,
+              n.filiEmit,
+              nv(n.filiRece),
+              nv(n.cliente),
+              nv(n.fornecedor),
+              n.origDest,
+              n.insJur,
+              n.tipoPessoa,
+              n.nome,
+              n.numero,
+              n.serie,
+              n.modelo,
+              n.saida.isValid() ? QVariant(n.saida) : QVariant(),
+              n.emissao,
+              n.valor,
+              n.inscEsta,
+              n.inscMuni,
+              n.ambiente,
+              n.tipoEmis,
+              n.tipoOper,
+              n.entrSaid,
+              QVariant(),
+              n.acesso,
+              nv(n.transp),
+              n.situacao == QLatin1String("N") ? QVariant() : QVariant(QStringLiteral("135260000012345")),
+              n.situacao == QLatin1String("N") ? QVariant() : QVariant(n.protocolo),
+              n.situacao});
     }
 
     void addLetter(const QString& filial, const QString& lancto, const Letter& l)
@@ -147,8 +173,9 @@ protected:
         exec(QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
                             "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
                             "NRVERSAOREG) VALUES (?,?,?,?,?,?,?,?,?,?,?,1)"),
-             {filial, lancto, l.seq, l.texto, nv(l.status), l.obs, l.protocolo.isValid() ? QVariant(l.protocolo) : QVariant(),
-              nv(l.nrProtocolo), l.email, l.emailTrans, l.transm});
+             {filial, lancto, l.seq, l.texto, nv(l.status), l.obs,
+              l.protocolo.isValid() ? QVariant(l.protocolo) : QVariant(), nv(l.nrProtocolo), l.email, l.emailTrans,
+              l.transm});
     }
 
     static Letter accepted(const QString& seq, const QString& status = QStringLiteral("135"))
@@ -234,12 +261,22 @@ protected:
     static fw::DeltaPacket delta() { return fw::DeltaPacket{srv::fields::cartaCorrecao(), {}}; }
     static fw::Row letterRow(const QString& filial, const QString& lancto, const Letter& l)
     {
-        return fw::Row{filial, lancto, l.seq, l.texto, l.status.isEmpty() ? fw::nullValue() : QVariant(l.status), l.obs,
+        return fw::Row{filial,
+                       lancto,
+                       l.seq,
+                       l.texto,
+                       l.status.isEmpty() ? fw::nullValue() : QVariant(l.status),
+                       l.obs,
                        l.protocolo.isValid() ? QVariant(l.protocolo) : fw::nullValue(),
-                       l.nrProtocolo.isEmpty() ? fw::nullValue() : QVariant(l.nrProtocolo), l.email, l.emailTrans};
+                       l.nrProtocolo.isEmpty() ? fw::nullValue() : QVariant(l.nrProtocolo),
+                       l.email,
+                       l.emailTrans};
     }
     static fw::DeltaChange ins(const fw::Row& r) { return fw::DeltaChange{fw::DeltaChange::Op::Insert, {}, r}; }
-    static fw::DeltaChange mod(const fw::Row& o, const fw::Row& n) { return fw::DeltaChange{fw::DeltaChange::Op::Modify, o, n}; }
+    static fw::DeltaChange mod(const fw::Row& o, const fw::Row& n)
+    {
+        return fw::DeltaChange{fw::DeltaChange::Op::Modify, o, n};
+    }
     static fw::DeltaChange del(const fw::Row& o) { return fw::DeltaChange{fw::DeltaChange::Op::Delete, o, {}}; }
 
     QString setCCe(const fw::DeltaPacket& d, const QString& filial, const QString& lancto)
@@ -260,7 +297,8 @@ protected:
         EXPECT_TRUE(q.exec());
         QStringList out;
         while (q.next())
-            out << q.value(0).toString() + QLatin1Char(':') + q.value(1).toString() + QLatin1Char(':') + q.value(2).toString();
+            out << q.value(0).toString() + QLatin1Char(':') + q.value(1).toString() + QLatin1Char(':') +
+                       q.value(2).toString();
         return out;
     }
 

@@ -16,10 +16,16 @@ protected:
             addInvoice(n);
         };
         add("0000000001", [](Invoice&) {});
-        add("0000000002", [](Invoice& n) { n.filiEmit = QStringLiteral("0005"); n.filial = QStringLiteral("0003"); });
+        add("0000000002", [](Invoice& n) {
+            n.filiEmit = QStringLiteral("0005");
+            n.filial = QStringLiteral("0003");
+        });
         add("0000000003", [](Invoice& n) { n.filial = QStringLiteral("0003"); });
         add("0000000004", [](Invoice& n) { n.tipoOper = QStringLiteral("05"); });
-        add("0000000005", [](Invoice& n) { n.entrSaid = QStringLiteral("E"); n.tipoOper = QStringLiteral("51"); });
+        add("0000000005", [](Invoice& n) {
+            n.entrSaid = QStringLiteral("E");
+            n.tipoOper = QStringLiteral("51");
+        });
         add("0000000006", [](Invoice& n) { n.inscEsta = QStringLiteral("86123456"); });
         add("0000000007", [](Invoice& n) { n.inscMuni = QStringLiteral("99990000"); });
         add("0000000008", [](Invoice& n) { n.serie = QStringLiteral("2"); });
@@ -80,14 +86,15 @@ TEST_P(GetNotaFiscal, PacketsCarryTheScreensFieldsInOrder)
 {
     addInvoice(invoice("0000000001"));
     const auto [nf, cce] = fetch(criteria());
-    const QStringList nfNames = {"IDCHECK", "CDFILIEMIT", "NRINSJURNF", "NMRAZSOCCLIE", "NRNOTAFISCALELE", "DATASAIDA",
-                                 "DATAEMISSAO", "CDSERIE", "VRNOTAFISC", "IDEMAILCCE", "IDEMAILCCETRANS", "IDTPAMBNFE",
-                                 "IDSTATUSCCE", "CDFILIAL", "NRLANCTONF", "CDEMPRESA", "CDINSCESTA", "CDINSCMUNI",
-                                 "NRLICENCAUSO", "CDCLIENTE", "CDFILIRECE", "CDFORNECED", "IDTIPOEMISNFE", "CDTIPOOPER",
-                                 "IDENTRSAIDOP", "NRSEQCCE", "IDORIGDESTNF", "IDTPIJURNF", "CDSTATUSCCE", "NRACESSONFE",
-                                 "NRINSJURTRAN", "DTHRPROTOCOLNFE"};
-    const QList<int> nfSizes = {1, 4, 20, 50, 9, 10, 10, 5, 0, 1, 1, 1, 1, 4, 10, 2, 16, 16, 10, 21, 4, 21, 1, 2, 1, 2,
-                                1, 1, 3, 50, 20, 0};
+    const QStringList nfNames = {
+        "IDCHECK",      "CDFILIEMIT",     "NRINSJURNF",   "NMRAZSOCCLIE", "NRNOTAFISCALELE", "DATASAIDA",
+        "DATAEMISSAO",  "CDSERIE",        "VRNOTAFISC",   "IDEMAILCCE",   "IDEMAILCCETRANS", "IDTPAMBNFE",
+        "IDSTATUSCCE",  "CDFILIAL",       "NRLANCTONF",   "CDEMPRESA",    "CDINSCESTA",      "CDINSCMUNI",
+        "NRLICENCAUSO", "CDCLIENTE",      "CDFILIRECE",   "CDFORNECED",   "IDTIPOEMISNFE",   "CDTIPOOPER",
+        "IDENTRSAIDOP", "NRSEQCCE",       "IDORIGDESTNF", "IDTPIJURNF",   "CDSTATUSCCE",     "NRACESSONFE",
+        "NRINSJURTRAN", "DTHRPROTOCOLNFE"};
+    const QList<int> nfSizes = {1,  4,  20, 50, 9, 10, 10, 5, 0, 1, 1, 1, 1, 4,  10, 2,
+                                16, 16, 10, 21, 4, 21, 1,  2, 1, 2, 1, 1, 3, 50, 20, 0};
     ASSERT_EQ(nf.fields.size(), nfNames.size());
     for (int i = 0; i < nfNames.size(); ++i) {
         EXPECT_EQ(nf.fields[i].name, nfNames[i]) << i;
@@ -98,8 +105,9 @@ TEST_P(GetNotaFiscal, PacketsCarryTheScreensFieldsInOrder)
         EXPECT_EQ(nf.fields[i].type, t) << nfNames[i].toStdString();
     }
     EXPECT_TRUE(nf.fields[0].fixed);
-    const QStringList cceNames = {"CDFILIAL", "NRLANCTONF", "NRSEQCCE", "DSCORRECAONFE", "CDSTATUSCCE", "DSOBSSTATUSCCE",
-                                  "DTHRPROTOCOLCCE", "NRPROTOCOLCCE", "IDEMAILCCE", "IDEMAILCCETRANS"};
+    const QStringList cceNames = {"CDFILIAL",    "NRLANCTONF",     "NRSEQCCE",        "DSCORRECAONFE",
+                                  "CDSTATUSCCE", "DSOBSSTATUSCCE", "DTHRPROTOCOLCCE", "NRPROTOCOLCCE",
+                                  "IDEMAILCCE",  "IDEMAILCCETRANS"};
     const QList<int> cceSizes = {4, 10, 2, 1000, 3, 255, 0, 15, 1, 1};
     ASSERT_EQ(cce.fields.size(), cceNames.size());
     for (int i = 0; i < cceNames.size(); ++i) {
@@ -195,9 +203,10 @@ TEST_P(GetNotaFiscal, ComputedFieldsFollowTheLatestLetter)
         const char* mail;
         const char* mailTrans;
     };
-    for (const Expect& e : {Expect{"0000000001", "0", "00", "", "", ""}, Expect{"0000000002", "1", "01", "", "P", "N"},
-                            Expect{"0000000003", "1", "01", "", "P", "N"}, Expect{"0000000004", "2", "03", "135", "E", "P"},
-                            Expect{"0000000005", "3", "02", "573", "P", "N"}}) {
+    for (const Expect& e :
+         {Expect{"0000000001", "0", "00", "", "", ""}, Expect{"0000000002", "1", "01", "", "P", "N"},
+          Expect{"0000000003", "1", "01", "", "P", "N"}, Expect{"0000000004", "2", "03", "135", "E", "P"},
+          Expect{"0000000005", "3", "02", "573", "P", "N"}}) {
         const QString l = QString::fromLatin1(e.lancto);
         EXPECT_EQ(cell(l, "IDSTATUSCCE"), QLatin1String(e.status)) << e.lancto;
         EXPECT_EQ(cell(l, "NRSEQCCE"), QLatin1String(e.seq)) << e.lancto;
@@ -236,17 +245,19 @@ TEST_P(GetNotaFiscal, RefusesBadCriteriaWithAMessage)
 {
     addInvoice(invoice("0000000001"));
     auto answer = [&](std::map<int, QVariant> args) { return tr(QStringLiteral("GetNotaFiscal"), criteria(args)); };
-    for (const QVariant& company : {QVariant(QStringLiteral("T")), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
+    for (const QVariant& company :
+         {QVariant(QStringLiteral("T")), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
         const QVariant r = answer({{4, company}});
         EXPECT_EQ(r.metaType().id(), QMetaType::QString);
         EXPECT_EQ(r.toString(), QStringLiteral("Empresa deve ser informada."));
     }
-    for (const auto& [pos, v] : std::vector<std::pair<int, QVariant>>{{9, QStringLiteral("X")},
-                                                        {11, QStringLiteral("S")},
-                                                        {12, QStringLiteral("X")},
-                                                        {3, QStringLiteral("X01")},
-                                                        {1, QString(10 * 1024 * 1024, QLatin1Char('a'))},
-                                                        {3, QString(10 * 1024 * 1024, QLatin1Char(';'))}}) {
+    for (const auto& [pos, v] :
+         std::vector<std::pair<int, QVariant>>{{9, QStringLiteral("X")},
+                                               {11, QStringLiteral("S")},
+                                               {12, QStringLiteral("X")},
+                                               {3, QStringLiteral("X01")},
+                                               {1, QString(10 * 1024 * 1024, QLatin1Char('a'))},
+                                               {3, QString(10 * 1024 * 1024, QLatin1Char(';'))}}) {
         const QVariant r = answer({{pos, v}});
         ASSERT_EQ(r.metaType().id(), QMetaType::QString) << pos;
         EXPECT_TRUE(r.toString().startsWith(QStringLiteral("Critério de seleção inválido"))) << pos;

@@ -9,15 +9,17 @@ class OtherMethods : public MethodsTest {};
 void addBatch(MethodsTest& t, qint64 nr, const char* kind, const QDateTime& at, const QString& lancto)
 {
     QSqlQuery q(t.store->connection());
-    q.prepare(QStringLiteral("INSERT INTO LOTECCE (NRLOTE, CDEMPRESA, DTHRENVIO, IDTIPOARQXML, DSXMLENVIO, DSXMLRETORNO) "
-                             "VALUES (?, '01', ?, ?, ?, ?)"));
+    q.prepare(
+        QStringLiteral("INSERT INTO LOTECCE (NRLOTE, CDEMPRESA, DTHRENVIO, IDTIPOARQXML, DSXMLENVIO, DSXMLRETORNO) "
+                       "VALUES (?, '01', ?, ?, ?, ?)"));
     q.addBindValue(nr);
     q.addBindValue(at);
     q.addBindValue(QString::fromLatin1(kind));
     q.addBindValue(QStringLiteral("<envEvento>%1</envEvento>").arg(nr));
     q.addBindValue(QStringLiteral("<retEnvEvento>%1</retEnvEvento>").arg(nr));
     ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
-    q.prepare(QStringLiteral("INSERT INTO LOTECCENF (NRLOTE, CDFILIAL, NRLANCTONF, NRSEQCCE) VALUES (?, '0002', ?, '01')"));
+    q.prepare(
+        QStringLiteral("INSERT INTO LOTECCENF (NRLOTE, CDFILIAL, NRLANCTONF, NRSEQCCE) VALUES (?, '0002', ?, '01')"));
     q.addBindValue(nr);
     q.addBindValue(lancto);
     ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
@@ -28,13 +30,16 @@ void addBatch(MethodsTest& t, qint64 nr, const char* kind, const QDateTime& at, 
 TEST_P(OtherMethods, XmlOfTheLatestFailedOrRejectedBatch)
 {
     const QString l = QStringLiteral("0000000001");
-    auto xml = [&](const QString& lancto) { return tr(QStringLiteral("getXmlEnvLote"), {QStringLiteral("0002"), lancto}); };
-    EXPECT_EQ(xml(l).toString(), QStringLiteral("Não há arquivo XML de falha no schema ou de rejeição para esta nota fiscal."));
+    auto xml = [&](const QString& lancto) {
+        return tr(QStringLiteral("getXmlEnvLote"), {QStringLiteral("0002"), lancto});
+    };
+    EXPECT_EQ(xml(l).toString(),
+              QStringLiteral("Não há arquivo XML de falha no schema ou de rejeição para esta nota fiscal."));
 
     const QDateTime t0(QDate(2026, 11, 20), QTime(8, 0));
     addBatch(*this, 7, "R", t0, l);
     addBatch(*this, 8, "S", t0.addSecs(60), l);
-    addBatch(*this, 9, "P", t0.addSecs(120), l);                       // processed: not a failure
+    addBatch(*this, 9, "P", t0.addSecs(120), l); // processed: not a failure
     addBatch(*this, 10, "S", t0.addSecs(180), QStringLiteral("0000000002")); // another invoice
     QVariant r = xml(l);
     ASSERT_TRUE(r.canConvert<fw::DataPacket>()) << r.toString().toStdString();
@@ -43,7 +48,8 @@ TEST_P(OtherMethods, XmlOfTheLatestFailedOrRejectedBatch)
     EXPECT_EQ(p.fields[3].name, QStringLiteral("DSARQXMLNFE"));
     EXPECT_EQ(p.fields[3].type, fw::FieldType::Blob);
     ASSERT_EQ(p.rows.size(), 1);
-    EXPECT_EQ(p.rows[0], (fw::Row{QStringLiteral("0002"), l, QStringLiteral("S"), QStringLiteral("<envEvento>8</envEvento>")}));
+    EXPECT_EQ(p.rows[0],
+              (fw::Row{QStringLiteral("0002"), l, QStringLiteral("S"), QStringLiteral("<envEvento>8</envEvento>")}));
 
     // A later rejection shows the authority's answer.
     addBatch(*this, 11, "R", t0.addSecs(240), l);
@@ -52,7 +58,8 @@ TEST_P(OtherMethods, XmlOfTheLatestFailedOrRejectedBatch)
     EXPECT_EQ(p.rows[0][2].toString(), QStringLiteral("R"));
     EXPECT_EQ(p.rows[0][3].toString(), QStringLiteral("<retEnvEvento>11</retEnvEvento>"));
 
-    EXPECT_EQ(xml(QString(10 * 1024 * 1024, QLatin1Char('9'))).toString(), QStringLiteral("Nota fiscal não encontrada."));
+    EXPECT_EQ(xml(QString(10 * 1024 * 1024, QLatin1Char('9'))).toString(),
+              QStringLiteral("Nota fiscal não encontrada."));
 }
 
 TEST_P(OtherMethods, ParametersOfABranch)
@@ -63,8 +70,8 @@ TEST_P(OtherMethods, ParametersOfABranch)
         return call(srv::kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {filial});
     };
     fw::DataPacket p = params(QStringLiteral("0002")).value<fw::DataPacket>();
-    const QStringList names = {"NREXEMEMISSAO", "IDUTREIMPRNF", "CDFILIAL", "NRTAMNUMNFUT", "IDUTLIBERANF",
-                               "IDUTFILCENTOBR", "IDNFILTROINSCR"};
+    const QStringList names = {"NREXEMEMISSAO", "IDUTREIMPRNF",   "CDFILIAL",      "NRTAMNUMNFUT",
+                               "IDUTLIBERANF",  "IDUTFILCENTOBR", "IDNFILTROINSCR"};
     ASSERT_EQ(p.fields.size(), names.size());
     for (int i = 0; i < names.size(); ++i)
         EXPECT_EQ(p.fields[i].name, names[i]);
@@ -101,7 +108,8 @@ TEST_P(OtherMethods, MethodsNotOfferedYetSaySoAndChangeNothing)
         ASSERT_EQ(r.metaType().id(), QMetaType::QString) << method.toStdString();
         EXPECT_TRUE(r.toString().contains(QStringLiteral("ainda não está disponível"))) << method.toStdString();
     }
-    EXPECT_EQ(stored(n.filial, n.lancto), QStringList{QStringLiteral("01:") + pending(QStringLiteral("01")).texto + QStringLiteral(":N")});
+    EXPECT_EQ(stored(n.filial, n.lancto),
+              QStringList{QStringLiteral("01:") + pending(QStringLiteral("01")).texto + QStringLiteral(":N")});
 }
 
 TEST_P(OtherMethods, RegisteredWithTheProtocolsArgumentKinds)

@@ -71,13 +71,14 @@ const QString kText = QStringLiteral("Correção do peso bruto para 1.250 kg.");
 
 TEST_P(SetCCe, TextLengthIsCountedInCharactersAfterTrimming)
 {
-    const QString tooShort = QStringLiteral("Ação é válida.");        // 14 characters, more bytes
-    const QString fifteen = QStringLiteral("Ação é válida!!");        // 15
+    const QString tooShort = QStringLiteral("Ação é válida."); // 14 characters, more bytes
+    const QString fifteen = QStringLiteral("Ação é válida!!"); // 15
     ASSERT_EQ(tooShort.size(), 14);
     ASSERT_EQ(fifteen.size(), 15);
     EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("   ") + tooShort + QStringLiteral("  ")),
               QStringLiteral("Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."));
-    EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("  \t ")), QStringLiteral("Descrição da correção deve ser informada."));
+    EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("  \t ")),
+              QStringLiteral("Descrição da correção deve ser informada."));
     EXPECT_TRUE(stored(F, L1).isEmpty());
     EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("  ") + fifteen + QStringLiteral("   ")), QString());
     EXPECT_EQ(stored(F, L1), QStringList{QStringLiteral("01:") + fifteen + QStringLiteral(":N")});
@@ -88,7 +89,8 @@ TEST_P(SetCCe, TextLengthIsCountedInCharactersAfterTrimming)
               QStringLiteral("Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."));
     EXPECT_EQ(insert(QStringLiteral("02"), QString(10 * 1024 * 1024, QLatin1Char('x'))),
               QStringLiteral("Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."));
-    EXPECT_EQ(insert(QStringLiteral("02"), QStringLiteral(" ") + QString(1000, QChar(0xE7)) + QStringLiteral(" ")), QString());
+    EXPECT_EQ(insert(QStringLiteral("02"), QStringLiteral(" ") + QString(1000, QChar(0xE7)) + QStringLiteral(" ")),
+              QString());
     EXPECT_EQ(stored(F, L1).size(), 2);
     EXPECT_EQ(row(QStringLiteral("SELECT DSCORRECAONFE FROM CARTACORRECAO WHERE NRSEQCCE = '02'")).value(0).toString(),
               QString(1000, QChar(0xE7)));
@@ -96,8 +98,9 @@ TEST_P(SetCCe, TextLengthIsCountedInCharactersAfterTrimming)
 
 TEST_P(SetCCe, RefusesCharactersTheEventCannotCarry)
 {
-    for (const QString& bad : {QStringLiteral("Correção com travessão – aqui."), QStringLiteral("Correção com emoji 😀 no texto."),
-                               QStringLiteral("Correção com controle \x01 no texto.")}) {
+    for (const QString& bad :
+         {QStringLiteral("Correção com travessão – aqui."), QStringLiteral("Correção com emoji 😀 no texto."),
+          QStringLiteral("Correção com controle \x01 no texto.")}) {
         const QString answer = insert(QStringLiteral("01"), bad);
         EXPECT_TRUE(answer.startsWith(QStringLiteral("Descrição da correção contém"))) << answer.toStdString();
     }
@@ -108,10 +111,12 @@ TEST_P(SetCCe, RefusesCharactersTheEventCannotCarry)
 
 TEST_P(SetCCe, NewLetterTakesTheNextSequenceUpToTwenty)
 {
-    EXPECT_TRUE(insert(QStringLiteral("02"), kText).startsWith(QStringLiteral("A nova carta de correção deve ter a sequência 01;")));
+    EXPECT_TRUE(insert(QStringLiteral("02"), kText)
+                    .startsWith(QStringLiteral("A nova carta de correção deve ter a sequência 01;")));
     EXPECT_EQ(insert(QStringLiteral("01"), kText), QString());
     // The first is pending: no second letter beside it.
-    EXPECT_TRUE(insert(QStringLiteral("02"), kText).startsWith(QStringLiteral("Operação Bloqueada! A carta de correção 01")));
+    EXPECT_TRUE(
+        insert(QStringLiteral("02"), kText).startsWith(QStringLiteral("Operação Bloqueada! A carta de correção 01")));
     EXPECT_EQ(stored(F, L1).size(), 1);
 
     exec(QStringLiteral("DELETE FROM CARTACORRECAO"));
@@ -137,15 +142,17 @@ TEST_P(SetCCe, NewLetterGetsServerDefaults)
     d.changes << ins(r);
     EXPECT_EQ(setCCe(d, F, carrier.lancto), QString());
     EXPECT_EQ(insert(QStringLiteral("01"), kText), QString());
-    const QVariantList withCarrier = row(QStringLiteral("SELECT IDEMAILCCE, IDEMAILCCETRANS, DSOBSSTATUSCCE, CDSTATUSCCE FROM "
-                                                        "CARTACORRECAO WHERE NRLANCTONF = ?"),
-                                         {carrier.lancto});
+    const QVariantList withCarrier =
+        row(QStringLiteral("SELECT IDEMAILCCE, IDEMAILCCETRANS, DSOBSSTATUSCCE, CDSTATUSCCE FROM "
+                           "CARTACORRECAO WHERE NRLANCTONF = ?"),
+            {carrier.lancto});
     EXPECT_EQ(withCarrier.value(0).toString(), QStringLiteral("P"));
     EXPECT_EQ(withCarrier.value(1).toString(), QStringLiteral("P"));
     EXPECT_EQ(withCarrier.value(2).toString(), QStringLiteral("Carta de Correção Pendente no Sistema"));
     EXPECT_TRUE(withCarrier.value(3).isNull());
-    EXPECT_EQ(row(QStringLiteral("SELECT IDEMAILCCETRANS FROM CARTACORRECAO WHERE NRLANCTONF = ?"), {L1}).value(0).toString(),
-              QStringLiteral("N"));
+    EXPECT_EQ(
+        row(QStringLiteral("SELECT IDEMAILCCETRANS FROM CARTACORRECAO WHERE NRLANCTONF = ?"), {L1}).value(0).toString(),
+        QStringLiteral("N"));
 
     // A client cannot file a letter as accepted.
     exec(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = '135'"));
@@ -164,8 +171,14 @@ TEST_P(SetCCe, OnlyTheLatestOpenLetterChanges)
     const fw::Row first = loaded(QStringLiteral("01"));
     const fw::Row second = loaded(QStringLiteral("02"));
 
-    EXPECT_EQ(modify(first, kText), QStringLiteral("Operação Bloqueada! Somente a última carta de correção da nota fiscal pode ser alterada ou excluída."));
-    EXPECT_EQ(remove(first), QStringLiteral("Operação Bloqueada! Somente a última carta de correção da nota fiscal pode ser alterada ou excluída."));
+    EXPECT_EQ(
+        modify(first, kText),
+        QStringLiteral(
+            "Operação Bloqueada! Somente a última carta de correção da nota fiscal pode ser alterada ou excluída."));
+    EXPECT_EQ(
+        remove(first),
+        QStringLiteral(
+            "Operação Bloqueada! Somente a última carta de correção da nota fiscal pode ser alterada ou excluída."));
 
     // A rejected latest letter takes a new text and is pending again.
     EXPECT_EQ(modify(second, kText), QString());
@@ -176,10 +189,12 @@ TEST_P(SetCCe, OnlyTheLatestOpenLetterChanges)
 
     // Pending: may be deleted; then 01, accepted, is the latest and stays.
     EXPECT_EQ(remove(loaded(QStringLiteral("02"))), QString());
-    EXPECT_EQ(modify(loaded(QStringLiteral("01")), kText),
-              QStringLiteral("Operação Bloqueada! Carta de correção eletrônica aceita pela Secretaria da Fazenda (SEFAZ)."));
-    EXPECT_EQ(remove(loaded(QStringLiteral("01"))),
-              QStringLiteral("Operação Bloqueada! Carta de correção eletrônica aceita pela Secretaria da Fazenda (SEFAZ)."));
+    EXPECT_EQ(
+        modify(loaded(QStringLiteral("01")), kText),
+        QStringLiteral("Operação Bloqueada! Carta de correção eletrônica aceita pela Secretaria da Fazenda (SEFAZ)."));
+    EXPECT_EQ(
+        remove(loaded(QStringLiteral("01"))),
+        QStringLiteral("Operação Bloqueada! Carta de correção eletrônica aceita pela Secretaria da Fazenda (SEFAZ)."));
     EXPECT_EQ(stored(F, L1).size(), 1);
 
     // A letter whose transmission awaits the authority's answer is left alone.
@@ -229,9 +244,10 @@ TEST_P(SetCCe, ChangesMadeMeanwhileAreNotOverwritten)
     const fw::Row userB = loaded(QStringLiteral("01"));
     EXPECT_EQ(modify(userA, QStringLiteral("Texto gravado pelo primeiro usuário.")), QString());
     EXPECT_EQ(modify(userB, QStringLiteral("Texto gravado pelo segundo usuário.")),
-              QStringLiteral("A carta de correção 01 foi alterada por outro usuário depois de carregada. Atualize a lista e tente novamente."));
-    EXPECT_EQ(remove(userB),
-              QStringLiteral("A carta de correção 01 foi alterada por outro usuário depois de carregada. Atualize a lista e tente novamente."));
+              QStringLiteral("A carta de correção 01 foi alterada por outro usuário depois de carregada. Atualize a "
+                             "lista e tente novamente."));
+    EXPECT_EQ(remove(userB), QStringLiteral("A carta de correção 01 foi alterada por outro usuário depois de "
+                                            "carregada. Atualize a lista e tente novamente."));
     EXPECT_EQ(stored(F, L1), QStringList{QStringLiteral("01:Texto gravado pelo primeiro usuário.:N")});
 
     // Deleted meanwhile.
@@ -248,7 +264,8 @@ TEST_P(SetCCe, DeltaMustNameTheGivenInvoiceAndTheLetterFields)
     addInvoice(other);
     fw::DeltaPacket d = delta();
     d.changes << ins(fresh(QStringLiteral("01"), kText, other.lancto));
-    EXPECT_EQ(setCCe(d, F, L1), QStringLiteral("As alterações recebidas referem-se a outra nota fiscal que não a informada."));
+    EXPECT_EQ(setCCe(d, F, L1),
+              QStringLiteral("As alterações recebidas referem-se a outra nota fiscal que não a informada."));
     EXPECT_TRUE(stored(F, other.lancto).isEmpty());
     EXPECT_TRUE(stored(F, L1).isEmpty());
 
@@ -257,11 +274,13 @@ TEST_P(SetCCe, DeltaMustNameTheGivenInvoiceAndTheLetterFields)
     fw::Row r = fresh(QStringLiteral("01"), kText);
     r.removeLast();
     wrong.changes << ins(r);
-    EXPECT_EQ(setCCe(wrong, F, L1), QStringLiteral("As alterações recebidas não correspondem aos campos da carta de correção."));
+    EXPECT_EQ(setCCe(wrong, F, L1),
+              QStringLiteral("As alterações recebidas não correspondem aos campos da carta de correção."));
     fw::DeltaPacket typed = delta();
     typed.fields[3].type = fw::FieldType::Integer;
     typed.changes << ins(fresh(QStringLiteral("01"), kText));
-    EXPECT_EQ(setCCe(typed, F, L1), QStringLiteral("As alterações recebidas não correspondem aos campos da carta de correção."));
+    EXPECT_EQ(setCCe(typed, F, L1),
+              QStringLiteral("As alterações recebidas não correspondem aos campos da carta de correção."));
     EXPECT_EQ(setCCe(d, QString(), L1), QStringLiteral("Nota fiscal deve ser informada."));
     EXPECT_TRUE(stored(F, L1).isEmpty());
 }
@@ -273,7 +292,8 @@ TEST_P(SetCCe, AllChangesOrNone)
     // Deleting 01 is fine on its own; the insert after it has a bad text.
     fw::DeltaPacket d = delta();
     d.changes << del(first) << ins(fresh(QStringLiteral("01"), QStringLiteral("curto")));
-    EXPECT_EQ(setCCe(d, F, L1), QStringLiteral("Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."));
+    EXPECT_EQ(setCCe(d, F, L1),
+              QStringLiteral("Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."));
     EXPECT_EQ(stored(F, L1).size(), 1);
     EXPECT_EQ(row(QStringLiteral("SELECT DSCORRECAONFE FROM CARTACORRECAO")).value(0).toString(), first[3].toString());
 

@@ -15,11 +15,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "server/rpc/HttpRpcServer.h"
-#include "server/rpc/MethodRegistry.h"
 #include "core/values/JsonCodec.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "server/rpc/HttpRpcServer.h"
+#include "server/rpc/MethodRegistry.h"
 
 using namespace srv;
 using namespace std::chrono_literals;
@@ -82,10 +82,11 @@ protected:
             ++calls;
             return QVariant(p);
         });
-        registry.add(kServer, "AppError", {}, [](const QVariantList&) { return QVariant(QStringLiteral("NF_NACEITA")); });
+        registry.add(kServer, "AppError", {},
+                     [](const QVariantList&) { return QVariant(QStringLiteral("NF_NACEITA")); });
         registry.add(kServer, "Crash", {{"secret", ArgKind::String}}, [](const QVariantList& p) -> QVariant {
-            throw std::runtime_error(("SELECT * FROM CCE WHERE TOKEN='" + p[0].toString() + "' at /srv/cce/store.cpp:42")
-                                         .toStdString());
+            throw std::runtime_error(
+                ("SELECT * FROM CCE WHERE TOKEN='" + p[0].toString() + "' at /srv/cce/store.cpp:42").toStdString());
         });
         registry.add(kServer, "Refuse", {}, [](const QVariantList&) -> QVariant {
             throw RpcFault(fault::InvalidParams, QStringLiteral("recusado pelo método"));
@@ -167,8 +168,12 @@ protected:
         fw::DeltaPacket delta;
         delta.fields = packet.fields;
         delta.changes = {{fw::DeltaChange::Op::Insert, {}, {QStringLiteral("0002"), qlonglong(4)}}};
-        return QJsonArray{"ação", true, QJsonObject{{"$datetime", "2026-12-07T14:05:00"}},
-                          fw::json::encodePacket(packet), fw::json::encodeDelta(delta), 42};
+        return QJsonArray{"ação",
+                          true,
+                          QJsonObject{{"$datetime", "2026-12-07T14:05:00"}},
+                          fw::json::encodePacket(packet),
+                          fw::json::encodeDelta(delta),
+                          42};
     }
 
     MethodRegistry registry;
@@ -242,10 +247,10 @@ TEST_F(RpcHttpTest, TokensGateEveryRequest)
         const char* what;
         std::string header;
     };
-    for (const Case& c : {Case{"no header", ""}, Case{"wrong token", "Bearer nope"},
-                          Case{"prefix of a token", "Bearer s3cr3t"}, Case{"token plus more", "Bearer s3cr3t-second2"},
-                          Case{"no scheme", "s3cr3t-second"}, Case{"basic scheme", "Basic s3cr3t-second"},
-                          Case{"empty bearer", "Bearer "}}) {
+    for (const Case& c :
+         {Case{"no header", ""}, Case{"wrong token", "Bearer nope"}, Case{"prefix of a token", "Bearer s3cr3t"},
+          Case{"token plus more", "Bearer s3cr3t-second2"}, Case{"no scheme", "s3cr3t-second"},
+          Case{"basic scheme", "Basic s3cr3t-second"}, Case{"empty bearer", "Bearer "}}) {
         const Reply r = post(body, kServer, c.header);
         EXPECT_EQ(r.status, 401) << c.what;
         EXPECT_EQ(r.code(), fault::Unauthorized) << c.what;
@@ -294,9 +299,9 @@ TEST_F(RpcHttpTest, UnreadableRequestsAreParseErrors)
     QByteArray surrogate = valid;
     surrogate.replace("a\xc3\xa7\xc3\xa3o", "a\xed\xa0\x80o");
     ASSERT_NE(badByte, valid);
-    for (const Case& c : {Case{"truncated", valid.left(valid.size() - 3)}, Case{"not json", "hello"},
-                          Case{"empty", ""}, Case{"invalid byte", badByte}, Case{"overlong", overlong},
-                          Case{"surrogate", surrogate}, Case{"trailing garbage", valid + "}"}}) {
+    for (const Case& c : {Case{"truncated", valid.left(valid.size() - 3)}, Case{"not json", "hello"}, Case{"empty", ""},
+                          Case{"invalid byte", badByte}, Case{"overlong", overlong}, Case{"surrogate", surrogate},
+                          Case{"trailing garbage", valid + "}"}}) {
         const Reply r = post(c.body);
         EXPECT_EQ(r.status, 200) << c.what;
         EXPECT_EQ(r.code(), fault::ParseError) << c.what << ": " << r.raw.toStdString();
@@ -334,23 +339,22 @@ TEST_F(RpcHttpTest, WrongArgumentsNameTheArgument)
     start();
     struct Case {
         const char* what;
-        int index;        // argument to replace; -1: use params as is
+        int index; // argument to replace; -1: use params as is
         QJsonValue value; // replacement
-        QString named;    // the message must name this argument
+        QString named; // the message must name this argument
     };
     const QJsonArray good = echoParams();
     const QJsonValue deltaValue = good[4];
     const QJsonValue packetValue = good[3];
     const QJsonValue badPacket = QJsonObject{{"$packet", QJsonObject{{"fields", 3}}}};
-    for (const Case& c : {Case{"number for string", 0, 12, "1 (a)"},
-                          Case{"null for string", 0, QJsonValue::Null, "1 (a)"},
-                          Case{"string for boolean", 1, "true", "2 (b)"},
-                          Case{"plain text for date-time", 2, "2026-12-07T14:05:00", "3 (c)"},
-                          Case{"bad date-time", 2, QJsonObject{{"$datetime", "2026-13-45T99:00:00"}}, "3 (c)"},
-                          Case{"delta for packet", 3, deltaValue, "4 (d)"},
-                          Case{"malformed packet", 3, badPacket, "4 (d)"},
-                          Case{"packet for delta", 4, packetValue, "5 (e)"},
-                          Case{"unknown object", 5, QJsonObject{{"x", 1}}, "6 (f)"}}) {
+    for (const Case& c :
+         {Case{"number for string", 0, 12, "1 (a)"}, Case{"null for string", 0, QJsonValue::Null, "1 (a)"},
+          Case{"string for boolean", 1, "true", "2 (b)"},
+          Case{"plain text for date-time", 2, "2026-12-07T14:05:00", "3 (c)"},
+          Case{"bad date-time", 2, QJsonObject{{"$datetime", "2026-13-45T99:00:00"}}, "3 (c)"},
+          Case{"delta for packet", 3, deltaValue, "4 (d)"}, Case{"malformed packet", 3, badPacket, "4 (d)"},
+          Case{"packet for delta", 4, packetValue, "5 (e)"},
+          Case{"unknown object", 5, QJsonObject{{"x", 1}}, "6 (f)"}}) {
         QJsonArray params = good;
         params[c.index] = c.value;
         const Reply r = call("Echo", params);

@@ -24,10 +24,10 @@ QString serverBinary()
     return !dir.isEmpty() && QFileInfo(path).isExecutable() ? path : QString();
 }
 
-#define REQUIRE_BINARY(var)                                                                                      \
-    const QString var = serverBinary();                                                                          \
-    if (var.isEmpty())                                                                                           \
-        GTEST_SKIP() << "cce-server is not built (CCE_BIN_DIR=" << qPrintable(qEnvironmentVariable("CCE_BIN_DIR")) \
+#define REQUIRE_BINARY(var)                                                                                            \
+    const QString var = serverBinary();                                                                                \
+    if (var.isEmpty())                                                                                                 \
+        GTEST_SKIP() << "cce-server is not built (CCE_BIN_DIR=" << qPrintable(qEnvironmentVariable("CCE_BIN_DIR"))     \
                      << "); build the cce-server target to run this test";
 
 QString writeIni(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
@@ -76,15 +76,15 @@ TEST(CceServerBinaryTest, InitServeCallAndStopOnSigterm)
     ASSERT_EQ(init.exitCode(), 0) << init.readAllStandardError().toStdString();
 
     // The file names another database and port; the command line must win over both.
-    const QString ini = writeIni(dir, "cce-server.ini",
-                                 "[server]\nlisten=127.0.0.1:1\nworkers=2\n[database]\nurl=sqlite:"
-                                     + dir.filePath("other.db").toUtf8() + "\n");
+    const QString ini = writeIni(
+        dir, "cce-server.ini",
+        "[server]\nlisten=127.0.0.1:1\nworkers=2\n[database]\nurl=sqlite:" + dir.filePath("other.db").toUtf8() + "\n");
     QProcess server;
     server.start(binary, {"--config", ini, "--database", database, "--listen", "127.0.0.1:0", "--token", "tok-1"});
     const QString line = firstLine(server, 60000);
     const QRegularExpressionMatch m = QRegularExpression(R"(^listening on 127\.0\.0\.1:(\d+)$)").match(line);
-    ASSERT_TRUE(m.hasMatch()) << "first line: \"" << line.toStdString() << "\"; stderr: "
-                              << server.readAllStandardError().toStdString();
+    ASSERT_TRUE(m.hasMatch()) << "first line: \"" << line.toStdString()
+                              << "\"; stderr: " << server.readAllStandardError().toStdString();
     const int port = m.captured(1).toInt();
     ASSERT_GT(port, 1);
 
@@ -115,7 +115,8 @@ TEST(CceServerBinaryTest, RefusesTheNetworkWithoutAToken)
     REQUIRE_BINARY(binary);
     QTemporaryDir dir;
     const QString ini = writeIni(dir, "cce-server.ini", "[server]\nlisten=0.0.0.0:0\n");
-    for (const QStringList& args : {QStringList{"--config", ini}, QStringList{"--config", ini, "--listen", "192.0.2.1:0"}}) {
+    for (const QStringList& args :
+         {QStringList{"--config", ini}, QStringList{"--config", ini, "--listen", "192.0.2.1:0"}}) {
         QProcess server;
         server.start(binary, args + QStringList{"--database", "sqlite:" + dir.filePath("cce.db")});
         if (!server.waitForFinished(30000)) {

@@ -160,17 +160,17 @@ TEST(ServerConfigTest, CommandLineModesAndMistakes)
     EXPECT_EQ(cl.mode, CommandLine::Mode::Help);
 
     const QList<QStringList> mistakes{
-        {"--listen"},                                  // value missing
-        {"--config", "a.ini", "--config", "b.ini"},    // repeated
-        {"--bogus"},                                   // unknown
-        {"serve"},                                     // stray argument
-        {"--demo"},                                    // demo without init
-        {"--init", "--invoices", "10"},                // invoices without demo
-        {"--init", "--demo", "--invoices", "0"},       // not positive
-        {"--init", "--demo", "--invoices", "ten"},     // not a number
-        {"--init", "--token", "x"},                    // token does not apply to init
-        {"--init=yes"},                                // flag with a value
-        {"--token="},                                  // empty token
+        {"--listen"}, // value missing
+        {"--config", "a.ini", "--config", "b.ini"}, // repeated
+        {"--bogus"}, // unknown
+        {"serve"}, // stray argument
+        {"--demo"}, // demo without init
+        {"--init", "--invoices", "10"}, // invoices without demo
+        {"--init", "--demo", "--invoices", "0"}, // not positive
+        {"--init", "--demo", "--invoices", "ten"}, // not a number
+        {"--init", "--token", "x"}, // token does not apply to init
+        {"--init=yes"}, // flag with a value
+        {"--token="}, // empty token
     };
     for (const QStringList& args : mistakes) {
         error.clear();
