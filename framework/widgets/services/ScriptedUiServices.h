@@ -1,7 +1,7 @@
 #pragma once
-// The scripted user interface, for tests and automation: records every message, modal
-// form, pick, search, busy indicator, file opening and print; answers from queues; and
-// never shows anything modally.
+// The scripted user interface, for tests and automation: the recording core (messages,
+// picks, searches, busy indicator, files, prints, cursor; see core/ui/RecordingUiServices.h)
+// plus modal forms, which it never shows modally.
 //
 //   fw::ScriptedUiServices ui;
 //   fw::ScriptedUiServices::Install installed(ui);      // restores the previous on exit
@@ -15,142 +15,35 @@
 //   ... drive the screen ...
 //   EXPECT_TRUE(ui.unexpected().isEmpty()) << ui.report();
 //
-// Messages: each message is matched against the head of the expectation queue (an empty
-// text matches any); a match is answered with the queued button, anything else is
-// recorded in unexpected() and answered with mbOK, else mbCancel, else mbNo when the box
-// has them. Modal forms: execModal takes the next queued script, shows the form
-// non-modally (FormShow runs), activates it, runs the script, hides the form if still
-// visible, gives the activation back to the window that had it (FormActivate of the
-// screen runs as on the return from a real modal) and returns whether the QDialog result
-// is Accepted. With no script queued the showing is recorded as unexpected and returns
-// false without showing.
-#include <QList>
-#include <QPointer>
-#include <QString>
-#include <QStringList>
-#include <QVariant>
+// Modal forms: execModal takes the next queued script, shows the form non-modally
+// (FormShow runs), activates it, runs the script, hides the form if still visible, gives
+// the activation back to the window that had it (FormActivate of the screen runs as on
+// the return from a real modal) and returns whether the QDialog result is Accepted. With
+// no script queued the showing is recorded as unexpected and returns false without showing.
 #include <QWidget>
 #include <deque>
 #include <functional>
 
-#include "core/ui/UiServices.h"
-
+#include "core/ui/RecordingUiServices.h"
 #include "widgets/WidgetsExport.h"
 
 namespace fw {
 
-class FW_WIDGETS_EXPORT ScriptedUiServices : public UiServices {
+class FW_WIDGETS_EXPORT ScriptedUiServices : public RecordingUiServices {
 public:
-    struct Message {
-        MsgKind kind;
-        QString text;
-        int buttons;
-        int answer;
-        bool expected;
-    };
-    struct Pick {
-        enum Kind { List, Many, Search } kind;
-        QString title;
-        QString dataSet; // objectName of the data set
-        QStringList fields;
-        QList<int> preselected;
-        QList<int> result; // recNos picked (empty: cancelled); Search: {recNo} when found
-        bool expected;
-    };
-    struct Busy {
-        bool show; // false: hideBusy
-        QString owner; // objectName of the owner form
-        int kind;
-        QString text;
-    };
-
     using ModalScript = std::function<void(QWidget* form)>;
-    using PickChooser = std::function<int(DataSet*)>; // recNo, 0 cancels
-    using ManyChooser = std::function<QList<int>(DataSet*, const QList<int>& preselected)>;
-    using SearchScript = std::function<bool(DataSet*)>; // positions, returns found
 
     ScriptedUiServices();
     ~ScriptedUiServices() override;
 
-    // --- expectations ------------------------------------------------------------
-    void expectMessage(const QString& textOrEmptyForAny, int answerButton);
     void expectModal(ModalScript script);
-    void expectPick(int recNo); // 0 = the user cancels
-    void expectPick(PickChooser chooser);
-    void expectPickMany(const QList<int>& recNos);
-    void expectPickMany(ManyChooser chooser);
-    void expectSearch(SearchScript script);
-    // Searches as the dialog does: locate fieldName = value, ignoring case, partial.
-    void expectSearch(const QString& fieldName, const QVariant& value);
 
-    // --- records ------------------------------------------------------------------
-    const QList<Message>& messages() const { return m_messages; }
-    QStringList messageTexts() const;
-    QList<Message> unexpected() const; // messages nobody expected
-    QStringList unexpectedEvents() const; // every unexpected thing, described
-    bool hasUnexpected() const { return !unexpectedEvents().isEmpty(); }
-    int pendingExpectations() const; // queued and never used
-    QStringList modalForms() const { return m_modalForms; } // objectNames, in order
-    QStringList scriptErrors() const { return m_scriptErrors; } // exceptions out of modal scripts
-    const QList<Pick>& picks() const { return m_picks; }
-    const QList<Busy>& busyEvents() const { return m_busy; }
-    int busyShowCount() const { return m_busyShows; }
-    QStringList openedFiles() const { return m_openedFiles; } // "program|path"
-    QStringList reports() const { return m_reports; } // "title|path"
-    QList<int> cursors() const { return m_cursors; }
-    int cursor() const { return m_cursor; }
-    QString report() const; // everything recorded, readable (for a failing test)
-    void clear(); // forgets records and expectations
-
-    // --- UiServices ---------------------------------------------------------------
-    int showMessage(MsgKind kind, const QString& text, int buttons, int helpContext = 0) override;
+    int pendingExpectations() const override;
+    void clear() override;
     bool execModal(QObject* form) override;
-    int pickList(const QString& title, DataSet* dataSet, const QStringList& fieldNames) override;
-    QList<int> pickMany(const QString& title, DataSet* dataSet, const QStringList& fieldNames,
-                        const QList<int>& preselected) override;
-    bool search(DataSet* dataSet, QObject* owner) override;
-    void showBusy(QObject* owner, int kind, const QString& text) override;
-    void hideBusy() override;
-    bool busyShown() const override { return m_busyShown; }
-    bool openFile(const QString& program, const QString& path) override;
-    bool showReport(const QString& title, const QString& pdfPath) override;
-    void setCursor(int cursor) override;
-
-    // Installs services for a scope, restoring the previous ones on destruction.
-    class Install {
-    public:
-        explicit Install(UiServices& services);
-        ~Install();
-        Install(const Install&) = delete;
-        Install& operator=(const Install&) = delete;
-
-    private:
-        UiServices* m_previous;
-    };
 
 private:
-    struct ExpectedMessage {
-        QString text;
-        int answer;
-    };
-    std::deque<ExpectedMessage> m_expectedMessages;
     std::deque<ModalScript> m_modalScripts;
-    std::deque<PickChooser> m_pickAnswers;
-    std::deque<ManyChooser> m_manyAnswers;
-    std::deque<SearchScript> m_searchAnswers;
-
-    QList<Message> m_messages;
-    QStringList m_unexpectedEvents;
-    QStringList m_modalForms;
-    QStringList m_scriptErrors;
-    QList<Pick> m_picks;
-    QList<Busy> m_busy;
-    int m_busyShows = 0;
-    bool m_busyShown = false;
-    QStringList m_openedFiles;
-    QStringList m_reports;
-    QList<int> m_cursors;
-    int m_cursor = 0;
     int m_modalDepth = 0;
 };
 

@@ -8,7 +8,7 @@
 #include "core/host/HostFunctions.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
-#include "tests/framework/services/FakeUi.h"
+#include "core/ui/RecordingUiServices.h"
 
 namespace {
 const QString kCnpjMask = QStringLiteral("99.999.999/9999-99;0;_");
@@ -17,21 +17,23 @@ const QString kCpfMask = QStringLiteral("999.999.999-99;0;_");
 
 TEST(MensErro, ShowsTheErrorOnceAndAbortsOnlyWhenAsked)
 {
-    FakeUi ui;
+    fw::RecordingUiServices ui;
+    fw::RecordingUiServices::Install installed(ui);
     EXPECT_THROW(MensErro(QStringLiteral("Empresa não cadastrada."), true), fw::Abort);
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0].kind, fw::MsgKind::Error);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Empresa não cadastrada."));
-    EXPECT_EQ(ui.messages[0].buttons, fw::mbOK);
+    ASSERT_EQ(ui.messages().size(), 1);
+    EXPECT_EQ(ui.messages()[0].kind, fw::MsgKind::Error);
+    EXPECT_EQ(ui.messages()[0].text, QStringLiteral("Empresa não cadastrada."));
+    EXPECT_EQ(ui.messages()[0].buttons, fw::mbOK);
 
     EXPECT_NO_THROW(MensErro(QStringLiteral("Falha no envio."), false));
-    ASSERT_EQ(ui.messages.size(), 2);
-    EXPECT_EQ(ui.messages[1].text, QStringLiteral("Falha no envio."));
+    ASSERT_EQ(ui.messages().size(), 2);
+    EXPECT_EQ(ui.messages()[1].text, QStringLiteral("Falha no envio."));
 }
 
 TEST(CheckResultServ, AStringIsAnErrorTextAnythingElseIsThePayload)
 {
-    FakeUi ui;
+    fw::RecordingUiServices ui;
+    fw::RecordingUiServices::Install installed(ui);
     fw::DataPacket p;
     p.fields = {{QStringLiteral("CDFILIAL"), fw::FieldType::String, 4, false, false}};
     p.rows.append(fw::Row{QStringLiteral("0001")});
@@ -43,23 +45,23 @@ TEST(CheckResultServ, AStringIsAnErrorTextAnythingElseIsThePayload)
     EXPECT_EQ(CheckResultServ(array, true, 0).toList().size(), 2);
     // Null is no error text: it passes to the caller as it is.
     EXPECT_TRUE(fw::isNull(CheckResultServ(fw::nullValue(), true, 0)));
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_TRUE(ui.messages().isEmpty());
 
     const QVariant error(QStringLiteral("Filial sem parâmetros."));
     EXPECT_TRUE(IsResultError(error));
     EXPECT_THROW(CheckResultServ(error, true, 0), fw::Abort);
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Filial sem parâmetros."));
-    EXPECT_EQ(ui.messages[0].kind, fw::MsgKind::Error);
+    ASSERT_EQ(ui.messages().size(), 1);
+    EXPECT_EQ(ui.messages()[0].text, QStringLiteral("Filial sem parâmetros."));
+    EXPECT_EQ(ui.messages()[0].kind, fw::MsgKind::Error);
 
     // Without abort the text is shown and no payload comes back.
     EXPECT_TRUE(fw::isEmpty(CheckResultServ(error, false, 0)));
-    EXPECT_EQ(ui.messages.size(), 2);
+    EXPECT_EQ(ui.messages().size(), 2);
 
     // An empty error text is still an error, and says something.
     EXPECT_THROW(CheckResultServ(QVariant(QString()), true, 0), fw::Abort);
-    ASSERT_EQ(ui.messages.size(), 3);
-    EXPECT_FALSE(ui.messages[2].text.trimmed().isEmpty());
+    ASSERT_EQ(ui.messages().size(), 3);
+    EXPECT_FALSE(ui.messages()[2].text.trimmed().isEmpty());
 }
 
 TEST(HostFunctions, EmptyStringAndAjusta)

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/messages/TMessages.h"
-#include "tests/framework/services/FakeUi.h"
+#include "core/ui/RecordingUiServices.h"
 
 namespace {
 TMessages* screenMessages(QObject* owner)
@@ -49,16 +49,17 @@ TEST(TMessages, KeysMatchInAnyCaseAndTextsStayAsGiven)
 
 TEST(TMessages, ShowMsgShowsTheKeysTextAndReturnsTheButton)
 {
-    FakeUi ui;
-    ui.answer = fw::mbYes;
+    fw::RecordingUiServices ui;
+    fw::RecordingUiServices::Install installed(ui);
+    ui.expectMessage(QString(), fw::mbYes);
     QObject owner;
     TMessages* m = screenMessages(&owner);
     const int button =
         m->ShowMsg(QStringLiteral("emp_n_cad"), fw::MsgKind::Confirmation, fw::mbYes | fw::mbNo, 10915100);
     EXPECT_EQ(button, fw::mbYes);
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0].kind, fw::MsgKind::Confirmation);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Empresa não cadastrada."));
-    EXPECT_EQ(ui.messages[0].buttons, fw::mbYes | fw::mbNo);
-    EXPECT_EQ(ui.messages[0].helpContext, 10915100);
+    ASSERT_EQ(ui.messages().size(), 1);
+    EXPECT_EQ(ui.messages()[0].kind, fw::MsgKind::Confirmation);
+    EXPECT_EQ(ui.messages()[0].text, QStringLiteral("Empresa não cadastrada."));
+    EXPECT_EQ(ui.messages()[0].buttons, fw::mbYes | fw::mbNo);
+    EXPECT_EQ(ui.messages()[0].helpContext, 10915100);
 }
