@@ -30,3 +30,27 @@ include(GenerateExportHeader)
 function(cce_strict_text target)
   target_compile_definitions(${target} PRIVATE QT_NO_CAST_FROM_ASCII)
 endfunction()
+
+# cce_add_subfolders(): adds every folder below this one that has a CMakeLists.txt, in
+# name order (tests and benchmarks grow one folder at a time).
+function(cce_add_subfolders)
+  file(GLOB_RECURSE _lists CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  list(SORT _lists)
+  foreach(_list ${_lists})
+    get_filename_component(_dir ${_list} DIRECTORY)
+    add_subdirectory(${_dir})
+  endforeach()
+endfunction()
+
+# cce_framework_library(<target> <folder> <ExportHeader.h>): a shared library of the
+# framework made of every source in its folder, included as "<folder>/...", exporting what
+# its generated header's macro marks.
+function(cce_framework_library target folder export_header)
+  file(GLOB_RECURSE _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_library(${target} SHARED ${_sources})
+  generate_export_header(${target} BASE_NAME fw_${folder}
+    EXPORT_FILE_NAME ${CMAKE_BINARY_DIR}/exports/${folder}/${export_header})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/framework ${CMAKE_BINARY_DIR}/exports)
+  target_link_libraries(${target} PRIVATE cce_common_cfg)
+  cce_strict_text(${target})
+endfunction()
