@@ -74,6 +74,10 @@ const QStringList& messageLines()
         QStringLiteral("INSC_DIF|Operação Bloqueada! Não é possível selecionar notas de inscrições estaduais com UF's "
                        "distintas ou ambientes de transmissão distintos ou certificados distintos."),
         QStringLiteral("MCorr_Vinc|Atenção! Existe mais de um evento vinculado a NF-e.  Confirma a operação?"),
+        QStringLiteral("SETCCE_RESPOSTA|Resposta inesperada do servidor de aplicação ao gravar a carta de correção: "
+                       "a alteração não foi confirmada."),
+        QStringLiteral("TRANSMITE_RESPOSTA|Resposta inesperada do servidor de aplicação à transmissão: confira a "
+                       "situação das cartas na lista atualizada."),
     };
     return lines;
 }
@@ -841,29 +845,9 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     mnuFormulario->setChecked(pgcPadrao->ActivePage() == tshFormulario);
 }
 
-void TfrmTransmissaoCCe::cdsCCeAfterInsert(fw::DataSet*) {}
-void TfrmTransmissaoCCe::cdsCCeBeforePost(fw::DataSet*) {}
-void TfrmTransmissaoCCe::cdsCCeAfterPost(fw::DataSet*) {}
-void TfrmTransmissaoCCe::cdsCCeBeforeDelete(fw::DataSet*) {}
-void TfrmTransmissaoCCe::cdsCCeAfterDelete(fw::DataSet*) {}
-void TfrmTransmissaoCCe::cdsCCeAfterScroll(fw::DataSet*)
-{
-    dtsPadraoStateChange(dtsPadrao);
-    const QString seq =
-        cdsNotaFiscal->active() && !cdsNotaFiscal->isEmpty() ? cdsNotaFiscalNRSEQCCE->asString() : QString();
-    lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString() : QStringLiteral("/ ") + seq);
-}
-// The letters run newest first, so "latest" is the first row and "next" the prior one.
-void TfrmTransmissaoCCe::sbtUltimaCCeClick(QObject*) { cdsCCe->first(); }
-void TfrmTransmissaoCCe::sbtProximaCCeClick(QObject*) { cdsCCe->prior(); }
-void TfrmTransmissaoCCe::sbtAnteriorCCeClick(QObject*) { cdsCCe->next(); }
-void TfrmTransmissaoCCe::sbtPrimeiraCCeClick(QObject*) { cdsCCe->last(); }
-void TfrmTransmissaoCCe::Vd_Correcao() {}
 
 // --- transmission, e-mail, XML and printing ------------------------------------------------
 
-void TfrmTransmissaoCCe::sbtVerificarClick(QObject*) {}
-void TfrmTransmissaoCCe::sbtTransmiteClick(QObject*) {}
 void TfrmTransmissaoCCe::sbtEnviaEmailClick(QObject*) {}
 void TfrmTransmissaoCCe::mnuEmailSelecClick(QObject*) {}
 void TfrmTransmissaoCCe::mnuEmailTodasClick(QObject*) {}

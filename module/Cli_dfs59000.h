@@ -13,6 +13,7 @@
 class QAction;
 class QMenu;
 class QPainter;
+struct TRecordFilter;
 
 class PKG_EXPORT TfrmTransmissaoCCe : public fw::TfrmPadrao {
     Q_OBJECT
@@ -227,8 +228,11 @@ private:
     fw::TSpeedButton* newToolButton(const char* name, const QString& hint, bool enabled);
     QAction* newAction(QMenu* menu, const char* name, const QString& caption);
     void onTriggered(QAction* action, void (TfrmTransmissaoCCe::*handler)(QObject*));
+    void fetchWith(const TRecordFilter& rec, const QString& emitente, const QString& origem);
+    void storeLetterChanges(bool afterDelete);
 
     QString stTiposEmis;
+    QString m_condicaoUso; // handed to the server unaccented, once the user confirmed it
     bool m_built = false;
     friend class TfrmFiltroTransmissao;
 };

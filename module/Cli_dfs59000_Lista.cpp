@@ -8,6 +8,8 @@
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
 
+using cceGrid::clearMarkState;
+
 namespace {
 
 const QString kS = QStringLiteral("S");
@@ -33,14 +35,6 @@ bool keysPass(const InscKeys& k)
 {
     return keyPasses(k.uf, stSGinscEsta) && keyPasses(k.ambiente, stAmbiente) &&
            keyPasses(k.certificado, stCertificado);
-}
-
-void clearMarkState()
-{
-    inCount = 0;
-    stSGinscEsta.clear();
-    stAmbiente.clear();
-    stCertificado.clear();
 }
 
 // The registration's keys through the filter dialog's registration query (its own
@@ -138,6 +132,14 @@ QString presetText(const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() 
 
 namespace cceGrid {
 
+void clearMarkState()
+{
+    inCount = 0;
+    stSGinscEsta.clear();
+    stAmbiente.clear();
+    stCertificado.clear();
+}
+
 QColor transparentColour() { return QColor(128, 128, 0); }
 
 bool isContingencyEmission(const QString& idTipoEmisNfe)
@@ -227,10 +229,41 @@ void TfrmTransmissaoCCe::AplicaFiltro()
     // The issuing branch is the issuing-branch criterion (CdFilial), as on the filter's
     // confirmation and on the refresh, which repeats this fetch from the same record:
     // CdFilialDest is the recipient branch and would narrow by the wrong party.
-    const QString emitente = rec.CdFilial;
+    fetchWith(rec, rec.CdFilial, rec.CdFiliOrig);
+
+    // The marks belong to the rows they were made on: a new list starts without any,
+    // while a refused fetch keeps the list and its marks.
+    if (cdsNotaFiscal->active()) {
+        int marked = 0;
+        const int check = cdsNotaFiscalIDCHECK->index();
+        for (int row = 0, n = cdsNotaFiscal->recordCount(); row < n; ++row)
+            marked += cdsNotaFiscal->valueAt(row, check).toString() == kS ? 1 : 0;
+        if (marked == 0)
+            clearMarkState();
+        else
+            inCount = marked;
+    } else {
+        clearMarkState();
+    }
+
+    if (cdsNotaFiscal->active() && !cdsNotaFiscal->isEmpty() &&
+        !cdsNotaFiscal->locate(kInvoiceKey, {presetText(element(30)), presetText(element(31))}))
+        cdsNotaFiscal->first();
+
+    boFiltrado = false;
+    dbgPadrao->setFocus();
+    boFiltrado = true;
+    oleParam = fw::nullValue();
+}
+
+// The retrieval with the filter's criteria; the issuing and origin branches are given
+// apart, since the refresh reads them from the dialog's edits. The date-range switch is
+// left empty: the server is given both dates in every case.
+void TfrmTransmissaoCCe::fetchWith(const TRecordFilter& rec, const QString& emitente, const QString& origem)
+{
     bool semCentralizadora = false;
-    if (!EmptyString(emitente) && EmptyString(rec.CdFiliOrig)) {
-        fw::TADOIBQuery* q = dlg->adqConfeFiliOrig;
+    if (!EmptyString(emitente) && EmptyString(origem)) {
+        fw::TADOIBQuery* q = CreateFiltroTransmissao()->adqConfeFiliOrig;
         q->Close();
         q->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(emitente);
         q->Open();
@@ -239,8 +272,8 @@ void TfrmTransmissaoCCe::AplicaFiltro()
 
     const QString a1 = EmptyString(emitente) || semCentralizadora ? kT : emitente;
     QString a2 = kT;
-    if (!EmptyString(rec.CdFiliOrig))
-        a2 = rec.CdFiliOrig;
+    if (!EmptyString(origem))
+        a2 = origem;
     else if (!EmptyString(emitente) && semCentralizadora)
         a2 = emitente;
     const QString a3 = rec.TodosTipoOper ? kT : rec.CodTipoOper;
@@ -266,31 +299,8 @@ void TfrmTransmissaoCCe::AplicaFiltro()
     }
     const QString a12 = rec.IdOperacao == 0 ? kS : QStringLiteral("E");
 
-    GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, QString(), a12, stTiposEmis, rec.DtSaidIni, rec.DtSaidFim);
-
-    // The marks belong to the rows they were made on: a new list starts without any,
-    // while a refused fetch keeps the list and its marks.
-    if (cdsNotaFiscal->active()) {
-        int marked = 0;
-        const int check = cdsNotaFiscalIDCHECK->index();
-        for (int row = 0, n = cdsNotaFiscal->recordCount(); row < n; ++row)
-            marked += cdsNotaFiscal->valueAt(row, check).toString() == kS ? 1 : 0;
-        if (marked == 0)
-            clearMarkState();
-        else
-            inCount = marked;
-    } else {
-        clearMarkState();
-    }
-
-    if (cdsNotaFiscal->active() && !cdsNotaFiscal->isEmpty() &&
-        !cdsNotaFiscal->locate(kInvoiceKey, {presetText(element(30)), presetText(element(31))}))
-        cdsNotaFiscal->first();
-
-    boFiltrado = false;
-    dbgPadrao->setFocus();
-    boFiltrado = true;
-    oleParam = fw::nullValue();
+    GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, QString(), a12, stTiposEmis, rec.DtSaidIni,
+                  rec.DtSaidFim);
 }
 
 // --- invoice grid ---------------------------------------------------------------------------

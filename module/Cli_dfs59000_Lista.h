@@ -13,6 +13,9 @@ class TImage;
 
 namespace cceGrid {
 
+// No invoice marked, no shared state, environment or certificate: a new list or a refresh.
+void clearMarkState();
+
 // Marks for transmission: at most this many invoices at once.
 constexpr int kMaxSelecao = 20;
 

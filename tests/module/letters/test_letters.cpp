@@ -1,0 +1,267 @@
+// The letters of an invoice on the "Correção" page, against the server's own methods:
+// defaults, text limits, save, edit and delete through SetCCe, refusals, the delete guard,
+// the enabling table and the navigation.
+#include <QSqlQuery>
+
+#include "core/values/Value.h"
+#include "tests/module/letters/LettersFixture.h"
+
+namespace {
+
+const QString kT15 = QStringLiteral("Endereço é Sala"); // 15 characters, 17 bytes
+
+QString textOf(int length)
+{
+    QString s;
+    while (s.size() < length)
+        s += QStringLiteral("Correção ");
+    s.truncate(length);
+    if (s.endsWith(QLatin1Char(' ')))
+        s[s.size() - 1] = QLatin1Char('x');
+    return s;
+}
+
+
+} // namespace
+
+class LettersPage : public LettersTest {
+protected:
+    void SetUp() override
+    {
+        LettersTest::SetUp();
+        listAll();
+        ASSERT_TRUE(goTo([this] { return nf("IDSTATUSCCE") == QLatin1String("0") && authorised(); }))
+            << "the demo has no authorised invoice without letters";
+        f->mnuFormularioClick(f);
+        ASSERT_EQ(f->pgcPadrao->ActivePage(), f->tshFormulario);
+    }
+
+    int lettersInDatabase() const
+    {
+        return scalar(QStringLiteral("SELECT COUNT(*) FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
+                      {branch, entry})
+            .toInt();
+    }
+    void noteInvoice()
+    {
+        branch = nf("CDFILIAL");
+        entry = nf("NRLANCTONF");
+    }
+
+    QString branch, entry;
+};
+
+TEST_F(LettersPage, ANewLetterTakesTheInvoicesKeysTheNextSequenceAndThePendingDefaults)
+{
+    ASSERT_TRUE(f->mnuIncluir->isEnabled());
+    ASSERT_TRUE(run([this] { f->sbtIncluirClick(f->sbtIncluir); }));
+    EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Insert);
+    EXPECT_EQ(cce("CDFILIAL"), nf("CDFILIAL"));
+    EXPECT_EQ(cce("NRLANCTONF"), nf("NRLANCTONF"));
+    EXPECT_EQ(cce("NRSEQCCE"), QStringLiteral("01"));
+    EXPECT_EQ(cce("DSOBSSTATUSCCE"), QStringLiteral("Carta de Correção Pendente no Sistema"));
+    EXPECT_EQ(cce("IDEMAILCCE"), QStringLiteral("P"));
+    EXPECT_EQ(cce("IDEMAILCCETRANS"), nf("NRINSJURTRAN").trimmed().isEmpty() ? QStringLiteral("N") : QStringLiteral("P"));
+    EXPECT_EQ(f->focusWidget(), f->dbmCorrecao);
+    // While writing, only save and cancel, and no way off the page.
+    EXPECT_TRUE(f->mnuGravar->isEnabled());
+    EXPECT_TRUE(f->mnuCancelar->isEnabled());
+    EXPECT_FALSE(f->mnuIncluir->isEnabled());
+    EXPECT_FALSE(f->mnuFiltro->isEnabled());
+    EXPECT_FALSE(f->mnuTransmite->isEnabled());
+    EXPECT_FALSE(f->sbtArquivoXml->isEnabled());
+    EXPECT_FALSE(f->mnuFolhaDados->isEnabled());
+    EXPECT_TRUE(run([this] { f->sbtCancelarClick(f->sbtCancelar); }));
+    EXPECT_TRUE(calls().filter(QStringLiteral("SetCCe")).isEmpty());
+}
+
+TEST_F(LettersPage, TheTextIsCheckedInCharactersBetweenItsBlanksBeforeAnythingIsSent)
+{
+    struct Case {
+        QString text;
+        const char* key; // nullptr: passes
+    };
+    const QString tooShort = QStringLiteral("   ") + textOf(14) + QStringLiteral("   ");
+    const Case cases[] = {
+        {QString(), "Descrição da correção deve ser informada."},
+        {QStringLiteral("      "), "Descrição da correção deve ser informada."},
+        {tooShort, "Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."},
+        {textOf(1001), "Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.left(20).toStdString());
+        ASSERT_TRUE(run([this] { f->sbtIncluirClick(f->sbtIncluir); }));
+        f->dbmCorrecao->setPlainText(c.text);
+        f->dbgPadrao->setFocus();
+        ui.expectMessage(QString::fromUtf8(c.key), fw::mbOK);
+        EXPECT_FALSE(run([this] { f->sbtGravarClick(f->sbtGravar); }));
+        EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Insert) << "the post went on";
+        EXPECT_EQ(f->focusWidget(), f->dbmCorrecao);
+        ASSERT_TRUE(run([this] { f->sbtCancelarClick(f->sbtCancelar); }));
+    }
+    EXPECT_TRUE(calls().filter(QStringLiteral("SetCCe")).isEmpty());
+}
+
+TEST_F(LettersPage, ALetterIsSavedEditedDeletedAndWrittenAgainThroughTheServer)
+{
+    noteInvoice();
+    // Exactly 15 characters with accents.
+    ASSERT_TRUE(writeLetter(kT15)) << ui.report().toStdString();
+    EXPECT_EQ(calls().filter(QStringLiteral("SetCCe")).size(), 1);
+    EXPECT_EQ(lastArgs(QStringLiteral("SetCCe")).value(1).toString(), branch);
+    EXPECT_EQ(lastArgs(QStringLiteral("SetCCe")).value(2).toString(), entry);
+    // The refresh brings the server's view back, on the same invoice.
+    EXPECT_EQ(nf("CDFILIAL"), branch);
+    EXPECT_EQ(nf("NRLANCTONF"), entry);
+    EXPECT_EQ(nf("NRSEQCCE"), QStringLiteral("01"));
+    EXPECT_EQ(nf("IDSTATUSCCE"), QStringLiteral("1"));
+    EXPECT_EQ(f->cdsCCe->recordCount(), 1);
+    EXPECT_EQ(cce("DSCORRECAONFE"), kT15);
+    EXPECT_EQ(f->cdsCCe->changeCount(), 0);
+    EXPECT_EQ(lettersInDatabase(), 1);
+    EXPECT_EQ(f->lblMaxCCe->text(), QStringLiteral("/ 01"));
+    EXPECT_FALSE(f->mnuIncluir->isEnabled()) << "a pending letter allows no second one";
+    ASSERT_TRUE(f->mnuAlterar->isEnabled());
+    EXPECT_FALSE(f->dbmCorrecao->isReadOnly());
+
+    // Edit: exactly 1000 characters.
+    const QString longText = textOf(1000);
+    ASSERT_TRUE(run([this] { f->sbtAlterarClick(f->sbtAlterar); }));
+    f->dbmCorrecao->setPlainText(longText);
+    ASSERT_TRUE(run([this] { f->sbtGravarClick(f->sbtGravar); })) << ui.report().toStdString();
+    EXPECT_EQ(cce("DSCORRECAONFE"), longText);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT DSCORRECAONFE FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
+                     {branch, entry})
+                  .toString(),
+              longText);
+
+    // Delete, after the base's confirmation.
+    ui.expectMessage(QStringLiteral("Confirma a exclusão do registro?"), fw::mbYes);
+    ASSERT_TRUE(run([this] { f->sbtExcluirClick(f->sbtExcluir); })) << ui.report().toStdString();
+    EXPECT_EQ(lettersInDatabase(), 0);
+    EXPECT_EQ(nf("NRLANCTONF"), entry);
+    EXPECT_EQ(nf("NRSEQCCE"), QStringLiteral("00"));
+    EXPECT_TRUE(f->cdsCCe->isEmpty());
+
+    // And written again.
+    ASSERT_TRUE(writeLetter(QStringLiteral("Transportadora: Expresso Araçá Ltda.")));
+    EXPECT_EQ(lettersInDatabase(), 1);
+    EXPECT_EQ(cce("NRSEQCCE"), QStringLiteral("01"));
+    EXPECT_EQ(calls().filter(QStringLiteral("SetCCe")).size(), 4);
+}
+
+TEST_F(LettersPage, ARefusedSaveKeepsTheTypedLetterPending)
+{
+    noteInvoice();
+    answerWith(QStringLiteral("SetCCe"), [](const QVariantList&) { return QStringLiteral("NF_NACEITA"); });
+    ui.expectMessage(QStringLiteral("Operação Bloqueada! Nota fiscal não aceita pela sefaz."), fw::mbOK);
+    EXPECT_FALSE(writeLetter(kT15));
+    EXPECT_FALSE(ui.busyShown());
+    EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Browse);
+    EXPECT_GT(f->cdsCCe->changeCount(), 0) << "the typed letter was dropped";
+    EXPECT_EQ(cce("DSCORRECAONFE"), kT15);
+    EXPECT_EQ(lettersInDatabase(), 0);
+    EXPECT_EQ(calls().filter(QStringLiteral("GetNotaFiscal")).size(), 1) << "a refused save must not refresh";
+}
+
+TEST_F(LettersPage, AnotherRefusalIsReportedAsTheServerWroteItAndAnAnswerThatIsNoTextIsNoSuccess)
+{
+    noteInvoice();
+    answerWith(QStringLiteral("SetCCe"), [](const QVariantList&) { return QStringLiteral("Nota fiscal cancelada."); });
+    ui.expectMessage(QStringLiteral("Nota fiscal cancelada."), fw::mbOK);
+    EXPECT_FALSE(writeLetter(kT15));
+    EXPECT_GT(f->cdsCCe->changeCount(), 0);
+
+    // A server that answers something else than a text has not said "stored".
+    answerWith(QStringLiteral("SetCCe"), [](const QVariantList&) { return QVariant(true); });
+    ui.expectMessage(QString(), fw::mbOK);
+    ASSERT_TRUE(run([this] { f->sbtAlterarClick(f->sbtAlterar); }) || true);
+    f->cdsCCe->edit();
+    f->dbmCorrecao->setPlainText(kT15 + QStringLiteral(" sul"));
+    EXPECT_FALSE(run([this] { f->sbtGravarClick(f->sbtGravar); }));
+    EXPECT_GT(f->cdsCCe->changeCount(), 0);
+    ASSERT_FALSE(ui.messages().isEmpty());
+    EXPECT_TRUE(ui.messages().last().text.contains(QStringLiteral("Resposta inesperada")));
+    EXPECT_EQ(lettersInDatabase(), 0);
+}
+
+TEST_F(LettersPage, ARefusedDeleteBringsTheLetterBack)
+{
+    noteInvoice();
+    ASSERT_TRUE(writeLetter(kT15)) << ui.report().toStdString();
+    ASSERT_TRUE(f->mnuExcluir->isEnabled());
+    answerWith(QStringLiteral("SetCCe"), [](const QVariantList&) { return QStringLiteral("NF_NACEITA"); });
+    ui.expectMessage(QStringLiteral("Confirma a exclusão do registro?"), fw::mbYes);
+    ui.expectMessage(QStringLiteral("Operação Bloqueada! Nota fiscal não aceita pela sefaz."), fw::mbOK);
+    EXPECT_FALSE(run([this] { f->sbtExcluirClick(f->sbtExcluir); }));
+    EXPECT_EQ(f->cdsCCe->recordCount(), 1);
+    EXPECT_EQ(cce("DSCORRECAONFE"), kT15);
+    EXPECT_EQ(f->cdsCCe->changeCount(), 0);
+    EXPECT_EQ(lettersInDatabase(), 1);
+}
+
+TEST_F(LettersPage, NoPendingChangeMeansNoCall)
+{
+    f->cdsCCeAfterPost(f->cdsCCe);
+    f->cdsCCeAfterDelete(f->cdsCCe);
+    EXPECT_TRUE(calls().filter(QStringLiteral("SetCCe")).isEmpty());
+    EXPECT_EQ(calls().filter(QStringLiteral("GetNotaFiscal")).size(), 1);
+}
+
+// The invoice's latest sequence and status as the server would report them, set on the row.
+class SequenceRule : public LettersPage {
+protected:
+    void setLatest(const QString& seq, const QString& status, const QString& code)
+    {
+        f->cdsNotaFiscal->edit();
+        f->cdsNotaFiscalNRSEQCCE->setAsString(seq);
+        f->cdsNotaFiscalIDSTATUSCCE->setAsString(status);
+        f->cdsNotaFiscalCDSTATUSCCE->setAsString(code);
+        f->cdsNotaFiscal->post();
+        f->dtsPadraoStateChange(f->dtsPadrao);
+    }
+};
+
+TEST_F(SequenceRule, TheNextSequenceIsTheLatestPlusOneUpToTwenty)
+{
+    const std::pair<const char*, const char*> cases[] = {{"00", "01"}, {"09", "10"}, {"19", "20"}};
+    for (const auto& [latest, next] : cases) {
+        SCOPED_TRACE(latest);
+        setLatest(QString::fromLatin1(latest), QString::fromLatin1(latest) == QLatin1String("00") ? QStringLiteral("0")
+                                                                                                 : QStringLiteral("2"),
+                  QStringLiteral("135"));
+        ASSERT_TRUE(f->mnuIncluir->isEnabled());
+        ASSERT_TRUE(run([this] { f->sbtIncluirClick(f->sbtIncluir); }));
+        EXPECT_EQ(cce("NRSEQCCE"), QString::fromLatin1(next));
+        ASSERT_TRUE(run([this] { f->sbtCancelarClick(f->sbtCancelar); }));
+    }
+    setLatest(QStringLiteral("20"), QStringLiteral("2"), QStringLiteral("135"));
+    EXPECT_FALSE(f->mnuIncluir->isEnabled());
+    EXPECT_FALSE(f->sbtIncluir->isEnabled());
+    // Pending or rejected latest letters allow no new one either.
+    setLatest(QStringLiteral("03"), QStringLiteral("1"), QString());
+    EXPECT_FALSE(f->mnuIncluir->isEnabled());
+    setLatest(QStringLiteral("03"), QStringLiteral("3"), QStringLiteral("573"));
+    EXPECT_FALSE(f->mnuIncluir->isEnabled());
+}
+
+TEST_F(SequenceRule, AMarkedInvoiceAnywhereStopsWritingAndAnAcceptedLetterIsNeverDeleted)
+{
+    setLatest(QStringLiteral("00"), QStringLiteral("0"), QString());
+    inCount = 1;
+    f->dtsPadraoStateChange(f->dtsPadrao);
+    EXPECT_FALSE(f->mnuIncluir->isEnabled());
+    inCount = 0;
+    f->dtsPadraoStateChange(f->dtsPadrao);
+    EXPECT_TRUE(f->mnuIncluir->isEnabled());
+
+    // The guard refuses even when a delete is attempted by code.
+    ASSERT_TRUE(writeLetter(kT15));
+    setLatest(QStringLiteral("01"), QStringLiteral("2"), QStringLiteral("135"));
+    ui.expectMessage(QStringLiteral("Operação Bloqueada! Carta de correção eletrônica aceita pela Secretaria da "
+                                    "Fazenda (SEFAZ)."),
+                     fw::mbOK);
+    EXPECT_FALSE(run([this] { f->cdsCCe->deleteRecord(); }));
+    EXPECT_EQ(f->cdsCCe->recordCount(), 1);
+    EXPECT_EQ(calls().filter(QStringLiteral("SetCCe")).size(), 1);
+}
