@@ -92,6 +92,9 @@ void LettersTest::SetUp()
     }
     f = frmTransmissaoCCe;
     f->medCdEmpresa->setText(QStringLiteral("01"));
+    // A fresh filter dialog per test, with its creation defaults.
+    delete frmFiltroTransmissao;
+    frmFiltroTransmissao = nullptr;
     // Keep the focus off the company panel: leaving it opens the filter dialog.
     f->dbgPadrao->setFocus();
 }
