@@ -1,11 +1,13 @@
 // erp-host: the host application of the ERP's screen modules.
 //
 //   erp-host [--config erp-host.ini] [context overrides] [--preset FILE.json]
-//            [--open] [--screenshot FILE.png] [--module-dir DIR]
+//            [--open] [--screenshot FILE.png] [--walk] [--module-dir DIR]
 //
 // --open opens the CC-e screen at start; --screenshot writes a picture of the main
 // window once the screen has settled and quits (used headless, with
-// QT_QPA_PLATFORM=offscreen). Context overrides: see host/ContextLoader.h.
+// QT_QPA_PLATFORM=offscreen); --walk opens it, walks one letter from the filter to its
+// transmission with the scripted UI, prints each step and quits (see DemoWalk.h).
+// Context overrides: see host/ContextLoader.h.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -17,6 +19,7 @@
 #include "core/host/Context.h"
 #include "core/host/ContextLoader.h"
 #include "core/ui/UiServices.h"
+#include "host/DemoWalk.h"
 #include "host/MainWindow.h"
 #include "host/ModuleLoader.h"
 #include "host/PresetLoader.h"
@@ -103,6 +106,19 @@ int main(int argc, char** argv)
         QTimer::singleShot(0, &window, [&] {
             if (!window.openCCe())
                 rc = 1;
+        });
+    }
+
+    if (args.contains(QStringLiteral("--walk"))) {
+        QTimer::singleShot(0, &window, [&] {
+            if (!window.openCCe()) {
+                rc = 1;
+            } else {
+                QString lines;
+                rc = host::walkOneLetter(&window, &lines);
+                std::fputs(lines.toUtf8().constData(), stdout);
+            }
+            app.quit();
         });
     }
 
