@@ -81,9 +81,8 @@ private:
     {
         const int before = int(m_ui.messages().size());
         bool found = false;
-        const bool ok = fw::dispatch([&] {
-            found = QMetaObject::invokeMethod(target, slot, Qt::DirectConnection, Q_ARG(QObject*, nullptr));
-        });
+        const bool ok = fw::dispatch(
+            [&] { found = QMetaObject::invokeMethod(target, slot, Qt::DirectConnection, Q_ARG(QObject*, nullptr)); });
         if (!found && ok)
             throw WalkFailure(std::string("no handler ") + slot);
         for (int i = before; i < m_ui.messages().size(); ++i)
@@ -162,8 +161,8 @@ private:
         invoke(m_screen, "mnuFolhaDadosClick");
         invoke(m_screen, "dbgPadraoDblClick");
         say(QStringLiteral("4. Invoice %1 marked for transmission (%2).")
-                .arg(m_invoice, nf("IDCHECK") == QLatin1String("S") ? QStringLiteral("marked")
-                                                                    : QStringLiteral("NOT marked")));
+                .arg(m_invoice,
+                     nf("IDCHECK") == QLatin1String("S") ? QStringLiteral("marked") : QStringLiteral("NOT marked")));
     }
 
     void transmit()
@@ -175,9 +174,8 @@ private:
             if (nf("NRNOTAFISCALELE") == m_invoice)
                 break;
         say(QStringLiteral("6. After the refresh invoice %1's letter is %2 (status %3).")
-                .arg(m_invoice, statusText(nf("IDSTATUSCCE")), nf("CDSTATUSCCE").isEmpty()
-                                                                    ? QStringLiteral("none")
-                                                                    : nf("CDSTATUSCCE")));
+                .arg(m_invoice, statusText(nf("IDSTATUSCCE")),
+                     nf("CDSTATUSCCE").isEmpty() ? QStringLiteral("none") : nf("CDSTATUSCCE")));
     }
 
     QWidget* m_main;

@@ -42,8 +42,8 @@ void TfrmTransmissaoCCe::sbtTransmiteClick(QObject*)
             MensErro(msgPadrao->Msg(QStringLiteral("CCE_DEVE_SELECAO")), true);
         }
         cdsNotaFiscal->setFiltered(false);
-        if (msgPadrao->ShowMsg(QStringLiteral("CONDICAO_DE_USO"), fw::MsgKind::Confirmation, fw::mbYes | fw::mbNo)
-            != fw::mbYes)
+        if (msgPadrao->ShowMsg(QStringLiteral("CONDICAO_DE_USO"), fw::MsgKind::Confirmation, fw::mbYes | fw::mbNo) !=
+            fw::mbYes)
             throw fw::Abort();
         m_condicaoUso = msgPadrao->Msg(QStringLiteral("CONDICAO_DE_USO_SEM_ACENTO"));
 
@@ -51,8 +51,8 @@ void TfrmTransmissaoCCe::sbtTransmiteClick(QObject*)
         try {
             ActiveShowAvi(this, 6, msgPadrao->Msg(QStringLiteral("TRANSMITINDO")));
             // The packet holds every row with its mark, whatever the filter shows.
-            result = AppServer::TransmiteCCe(*netTransmissao, cdsNotaFiscal->data(), medCdEmpresa->text(),
-                                             m_condicaoUso);
+            result =
+                AppServer::TransmiteCCe(*netTransmissao, cdsNotaFiscal->data(), medCdEmpresa->text(), m_condicaoUso);
             DeactiveShowAvi();
         } catch (...) {
             DeactiveShowAvi();

@@ -24,7 +24,8 @@ std::string describe(const fw::FieldDefs& defs)
         out << QStringLiteral("%1 %2(%3)%4%5")
                    .arg(d.name, fw::fieldTypeName(d.type))
                    .arg(d.size)
-                   .arg(d.fixed ? QStringLiteral(" fixed") : QString(), d.required ? QStringLiteral(" required") : QString());
+                   .arg(d.fixed ? QStringLiteral(" fixed") : QString(),
+                        d.required ? QStringLiteral(" required") : QString());
     return out.join(QStringLiteral(", ")).toStdString();
 }
 
@@ -36,7 +37,8 @@ bool kindMatches(srv::ArgKind kind, bool nullable, const QVariant& v)
     case srv::ArgKind::String: return v.metaType().id() == QMetaType::QString;
     case srv::ArgKind::Boolean: return v.metaType().id() == QMetaType::Bool;
     case srv::ArgKind::DateTime: return v.metaType().id() == QMetaType::QDateTime;
-    case srv::ArgKind::DataPacket: return v.canConvert<fw::DataPacket>() && v.metaType() == QMetaType::fromType<fw::DataPacket>();
+    case srv::ArgKind::DataPacket:
+        return v.canConvert<fw::DataPacket>() && v.metaType() == QMetaType::fromType<fw::DataPacket>();
     case srv::ArgKind::DeltaPacket:
         return v.canConvert<fw::DeltaPacket>() && v.metaType() == QMetaType::fromType<fw::DeltaPacket>();
     case srv::ArgKind::Any: return true;

@@ -62,8 +62,8 @@ void LettersTest::SetUpTestSuite()
 
     QSqlDatabase db;
     ASSERT_TRUE(cce_test::openCompany(&db, file, &error)) << error.toStdString();
-    g_bench->previousFactory = fw::setDefaultTransportFactory(
-        fw::InProcessTransport::factory(fw::InProcessTransport::Handler(&handle)));
+    g_bench->previousFactory =
+        fw::setDefaultTransportFactory(fw::InProcessTransport::factory(fw::InProcessTransport::Handler(&handle)));
     s_ui = &g_bench->ui.ui;
 }
 
@@ -156,8 +156,7 @@ bool LettersTest::authorised() const
 {
     return scalar(QStringLiteral("SELECT IDSITUACAONFE FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
                   {nf("CDFILIAL"), nf("NRLANCTONF")})
-               .toString()
-        == QLatin1String("A");
+               .toString() == QLatin1String("A");
 }
 
 QString LettersTest::cce(const char* field) const

@@ -38,8 +38,8 @@ protected:
     bool goTo(const std::function<bool()>& pred);
     // A statement's single value on the company database.
     static QVariant scalar(const QString& sql, const QVariantList& binds = {});
-    QString nf(const char* field) const;  // the current invoice's field
-    bool authorised() const;              // the current invoice is authorised, as the database says
+    QString nf(const char* field) const; // the current invoice's field
+    bool authorised() const; // the current invoice is authorised, as the database says
     QString cce(const char* field) const; // the current letter's field
     // Runs a screen command as the user does (through the dispatcher); false when it stopped.
     static bool run(const std::function<void()>& fn);

@@ -1,6 +1,7 @@
 // The letters of an invoice on the "Correção" page, against the server's own methods:
 // defaults, text limits, save, edit and delete through SetCCe, refusals, the delete guard,
 // the enabling table and the navigation.
+#include <QSqlDatabase>
 #include <QSqlQuery>
 
 #include "core/values/Value.h"
@@ -20,7 +21,6 @@ QString textOf(int length)
         s[s.size() - 1] = QLatin1Char('x');
     return s;
 }
-
 
 } // namespace
 
@@ -61,7 +61,8 @@ TEST_F(LettersPage, ANewLetterTakesTheInvoicesKeysTheNextSequenceAndThePendingDe
     EXPECT_EQ(cce("NRSEQCCE"), QStringLiteral("01"));
     EXPECT_EQ(cce("DSOBSSTATUSCCE"), QStringLiteral("Carta de Correção Pendente no Sistema"));
     EXPECT_EQ(cce("IDEMAILCCE"), QStringLiteral("P"));
-    EXPECT_EQ(cce("IDEMAILCCETRANS"), nf("NRINSJURTRAN").trimmed().isEmpty() ? QStringLiteral("N") : QStringLiteral("P"));
+    EXPECT_EQ(cce("IDEMAILCCETRANS"),
+              nf("NRINSJURTRAN").trimmed().isEmpty() ? QStringLiteral("N") : QStringLiteral("P"));
     EXPECT_EQ(f->focusWidget(), f->dbmCorrecao);
     // While writing, only save and cancel, and no way off the page.
     EXPECT_TRUE(f->mnuGravar->isEnabled());
@@ -227,8 +228,8 @@ TEST_F(SequenceRule, TheNextSequenceIsTheLatestPlusOneUpToTwenty)
     const std::pair<const char*, const char*> cases[] = {{"00", "01"}, {"09", "10"}, {"19", "20"}};
     for (const auto& [latest, next] : cases) {
         SCOPED_TRACE(latest);
-        setLatest(QString::fromLatin1(latest), QString::fromLatin1(latest) == QLatin1String("00") ? QStringLiteral("0")
-                                                                                                 : QStringLiteral("2"),
+        setLatest(QString::fromLatin1(latest),
+                  QString::fromLatin1(latest) == QLatin1String("00") ? QStringLiteral("0") : QStringLiteral("2"),
                   QStringLiteral("135"));
         ASSERT_TRUE(f->mnuIncluir->isEnabled());
         ASSERT_TRUE(run([this] { f->sbtIncluirClick(f->sbtIncluir); }));
@@ -264,4 +265,90 @@ TEST_F(SequenceRule, AMarkedInvoiceAnywhereStopsWritingAndAnAcceptedLetterIsNeve
     EXPECT_FALSE(run([this] { f->cdsCCe->deleteRecord(); }));
     EXPECT_EQ(f->cdsCCe->recordCount(), 1);
     EXPECT_EQ(calls().filter(QStringLiteral("SetCCe")).size(), 1);
+}
+
+// Three letters on one invoice, the latest pending: the navigation runs newest first and only
+// the latest may change.
+TEST_F(SequenceRule, TheNavigationWalksTheLettersNewestFirstAndOnlyTheLatestMayChange)
+{
+    noteInvoice();
+    ASSERT_TRUE(writeLetter(kT15)) << ui.report().toStdString();
+    // Accept the first two on the server's side, as a transmission would, and write the next.
+    for (const char* seq : {"01", "02"}) {
+        QSqlQuery q(QSqlDatabase::database(QStringLiteral("company")));
+        ASSERT_TRUE(q.prepare(
+            QStringLiteral("UPDATE CARTACORRECAO SET CDSTATUSCCE = '135', IDTRANSMCCE = 'R' WHERE CDFILIAL = ? AND "
+                           "NRLANCTONF = ? AND NRSEQCCE = ?")));
+        q.addBindValue(branch);
+        q.addBindValue(entry);
+        q.addBindValue(QString::fromLatin1(seq));
+        ASSERT_TRUE(q.exec());
+        ASSERT_TRUE(run([this] { f->sbtVerificarClick(f); }));
+        ASSERT_TRUE(f->cdsNotaFiscal->locate(QStringLiteral("CDFILIAL;NRLANCTONF"), {branch, entry}));
+        ASSERT_EQ(nf("IDSTATUSCCE"), QStringLiteral("2")) << "the server did not report the letter accepted";
+        ASSERT_TRUE(writeLetter(QStringLiteral("Carta seguinte número ") + QString::fromLatin1(seq)))
+            << ui.report().toStdString();
+    }
+    ASSERT_EQ(f->cdsCCe->recordCount(), 3);
+    EXPECT_EQ(f->lblMaxCCe->text(), QStringLiteral("/ 03"));
+    EXPECT_FALSE(f->lblMaxCCe->isVisible());
+
+    ASSERT_TRUE(run([this] { f->sbtUltimaCCeClick(f); }));
+    EXPECT_EQ(cce("NRSEQCCE"), QStringLiteral("03"));
+    EXPECT_TRUE(f->mnuAlterar->isEnabled());
+    EXPECT_FALSE(f->sbtUltimaCCe->isEnabled());
+    EXPECT_FALSE(f->sbtProximaCCe->isEnabled());
+    EXPECT_TRUE(f->sbtAnteriorCCe->isEnabled());
+
+    ASSERT_TRUE(run([this] { f->sbtAnteriorCCeClick(f); }));
+    EXPECT_EQ(cce("NRSEQCCE"), QStringLiteral("02"));
+    EXPECT_FALSE(f->mnuAlterar->isEnabled());
+    EXPECT_FALSE(f->mnuExcluir->isEnabled());
+    EXPECT_TRUE(f->dbmCorrecao->isReadOnly());
+
+    ASSERT_TRUE(run([this] { f->sbtPrimeiraCCeClick(f); }));
+    EXPECT_EQ(cce("NRSEQCCE"), QStringLiteral("01"));
+    EXPECT_FALSE(f->sbtAnteriorCCe->isEnabled());
+    EXPECT_FALSE(f->sbtPrimeiraCCe->isEnabled());
+    EXPECT_TRUE(f->sbtProximaCCe->isEnabled());
+
+    ASSERT_TRUE(run([this] { f->sbtProximaCCeClick(f); }));
+    EXPECT_EQ(cce("NRSEQCCE"), QStringLiteral("02"));
+}
+
+// The enabling of the "Correção" page's commands, case by case.
+TEST_F(SequenceRule, TheCommandsFollowTheLatestLettersStatusSequenceAndTheMarks)
+{
+    struct Case {
+        const char *st, *seq;
+        int marks;
+        bool insert;
+    };
+    const Case cases[] = {
+        {"0", "00", 0, true},  {"2", "05", 0, true},  {"2", "19", 0, true},  {"2", "20", 0, false},
+        {"1", "01", 0, false}, {"3", "04", 0, false}, {"0", "00", 1, false}, {"2", "xx", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.st) + "/" + c.seq + "/" + std::to_string(c.marks));
+        inCount = c.marks;
+        setLatest(QString::fromLatin1(c.seq), QString::fromLatin1(c.st), QString());
+        EXPECT_EQ(f->mnuIncluir->isEnabled(), c.insert);
+        EXPECT_EQ(f->sbtIncluir->isEnabled(), c.insert);
+        // No letters here: nothing to change, nothing to walk.
+        EXPECT_FALSE(f->mnuAlterar->isEnabled());
+        EXPECT_FALSE(f->mnuExcluir->isEnabled());
+        EXPECT_FALSE(f->sbtUltimaCCe->isEnabled());
+        EXPECT_FALSE(f->sbtPrimeiraCCe->isEnabled());
+        EXPECT_TRUE(f->mnuFiltro->isEnabled());
+        EXPECT_TRUE(f->mnuVerificar->isEnabled());
+    }
+    inCount = 0;
+
+    // On the invoices' page no letter command at all.
+    f->mnuFolhaDadosClick(f);
+    setLatest(QStringLiteral("00"), QStringLiteral("0"), QString());
+    EXPECT_FALSE(f->mnuIncluir->isEnabled());
+    EXPECT_FALSE(f->mnuGravar->isEnabled());
+    EXPECT_TRUE(f->mnuTransmite->isEnabled());
+    EXPECT_TRUE(f->mnuFormulario->isEnabled());
 }

@@ -171,8 +171,8 @@ protected:
     }
     static QString branchWhere(const char* condition)
     {
-        return scalar(QStringLiteral("SELECT MIN(CDFILIAL) FROM FILIAL WHERE CDEMPRESA = '01' AND ")
-                      + QString::fromLatin1(condition))
+        return scalar(QStringLiteral("SELECT MIN(CDFILIAL) FROM FILIAL WHERE CDEMPRESA = '01' AND ") +
+                      QString::fromLatin1(condition))
             .toString();
     }
     TfrmFiltroTransmissao* dlg() const { return frmFiltroTransmissao; }
@@ -225,7 +225,8 @@ TEST_F(Refresh, EachKindOfCounterpartNarrowsByItsOwnRegistration)
     const struct {
         int destRem;
         const char *a8, *a9, *a10;
-    } cases[] = {{0, "T", "C", "12345678000190"}, {1, "T", "F", "98765432000110"}, {2, "0002", "L", "T"}, {3, "T", "T", "T"}};
+    } cases[] = {
+        {0, "T", "C", "12345678000190"}, {1, "T", "F", "98765432000110"}, {2, "0002", "L", "T"}, {3, "T", "T", "T"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.destRem);
         rec.DestRem = c.destRem;
@@ -244,10 +245,53 @@ TEST_F(Refresh, TheMarksAreGoneEvenWhenTheRetrievalReportsAnError)
 {
     markOne();
     stAmbiente = QStringLiteral("2");
-    answerWith(QStringLiteral("GetNotaFiscal"), [](const QVariantList&) { return QStringLiteral("Banco indisponível."); });
+    answerWith(QStringLiteral("GetNotaFiscal"),
+               [](const QVariantList&) { return QStringLiteral("Banco indisponível."); });
     ui.expectMessage(QStringLiteral("Banco indisponível."), fw::mbOK);
     run([this] { f->sbtVerificarClick(f); });
     EXPECT_EQ(inCount, 0);
     EXPECT_TRUE(stAmbiente.isEmpty());
     EXPECT_EQ(f->cdsNotaFiscal->recordCount(), total) << "the list stays as it was";
+}
+
+// The whole road against the server's own methods: a letter written, saved, marked and
+// handed to the transmission, whose answer the screen shows before it reads the list again.
+TEST_F(Transmission, ALetterWrittenAndSavedIsMarkedAndTransmitted)
+{
+    ASSERT_TRUE(goTo([this] { return nf("IDSTATUSCCE") == QLatin1String("0") && authorised(); }));
+    const QString branch = nf("CDFILIAL"), entry = nf("NRLANCTONF");
+    f->mnuFormularioClick(f);
+    ASSERT_TRUE(writeLetter(QStringLiteral("Peso líquido: 1.250,00 kg; peso bruto: 1.300,00 kg.")))
+        << ui.report().toStdString();
+    ASSERT_EQ(nf("NRLANCTONF"), entry);
+    ASSERT_EQ(nf("IDSTATUSCCE"), QStringLiteral("1"));
+    f->mnuFolhaDadosClick(f);
+    ASSERT_TRUE(run([this] { f->dbgPadraoDblClick(f->dbgPadrao); })) << ui.report().toStdString();
+    ASSERT_EQ(inCount, 1);
+
+    ui.clear();
+    ui.expectMessage(condicaoDeUso(), fw::mbYes);
+    ui.expectMessage(QString(), fw::mbOK); // what the server answers, shown as it says
+    const int before = fetches();
+    run([this] { f->sbtTransmiteClick(f->sbtTransmite); });
+    EXPECT_EQ(transmissions(), 1);
+    const fw::DataPacket notas = lastArgs(QStringLiteral("TransmiteCCe")).value(0).value<fw::DataPacket>();
+    const int check = notas.fieldIndex(QStringLiteral("IDCHECK")), key = notas.fieldIndex(QStringLiteral("NRLANCTONF"));
+    int marks = 0;
+    for (const fw::Row& r : notas.rows)
+        if (r.value(check).toString() == QLatin1String("S")) {
+            ++marks;
+            EXPECT_EQ(r.value(key).toString(), entry);
+        }
+    EXPECT_EQ(marks, 1);
+    ASSERT_EQ(ui.messages().size(), 2);
+    EXPECT_FALSE(ui.messages().at(1).text.isEmpty());
+    EXPECT_EQ(fetches(), before + 1);
+    EXPECT_EQ(inCount, 0);
+    expectFilterOff();
+    // Nothing was accepted without the authority: the letter is still pending on the server.
+    EXPECT_EQ(scalar(QStringLiteral("SELECT CDSTATUSCCE FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
+                     {branch, entry})
+                  .toString(),
+              QString());
 }
