@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/host/Documents.h"
-#include "db/AccessKey.h"
+#include "nfe/AccessKey.h"
 #include "db/DemoData.h"
 #include "db/Schema.h"
 
