@@ -75,8 +75,9 @@ CorrectionText normaliseCorrection(const QString& typed, bool foldAccents)
             continue;
         }
         if (c < 0x20 || c > 0xFF || (c >= 0x7F && c < 0xA0))
-            return {QString(), QStringLiteral("A correção tem o caractere %1, que a carta de correção não aceita: "
-                                              "troque-o ou retire-o.")
+            return {QString(), QStringLiteral("Descrição da correção contém o caractere %1, que não é aceito na carta "
+                                              "de correção eletrônica. Use apenas letras, números, pontuação e "
+                                              "acentos comuns.")
                                    .arg(describe(c))};
         s.append(QChar(c));
     }
