@@ -5,6 +5,7 @@
 
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerRunner.h"
+#include "server/fiscal/TransmissionService.h"
 #include "server/methods/Methods.h"
 #include "server/rpc/MethodRegistry.h"
 #include "server/store/Store.h"
@@ -34,7 +35,7 @@ int initDatabase(const srv::ServerConfig& config, const srv::CommandLine& cl)
     return 0;
 }
 
-int serve(const srv::ServerConfig& config)
+int serve(const srv::ServerConfig& config, const QString& configFile)
 {
     QString error;
     if (!config.check(&error))
@@ -42,8 +43,20 @@ int serve(const srv::ServerConfig& config)
     std::unique_ptr<srv::Store> store = srv::Store::open(config.databaseUrl, &error);
     if (!store)
         return fail(QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(error));
+
+    // The authority is reached only when the configuration names certificates and endpoints.
+    srv::fiscal::FiscalConfig fiscal;
+    if (!configFile.isEmpty() && !fiscal.loadFile(configFile, &error))
+        return fail(error);
+    std::unique_ptr<srv::fiscal::TransmissionService> transmission;
+    if (fiscal.configured())
+        transmission = std::make_unique<srv::fiscal::TransmissionService>(
+            *store, fiscal, std::make_shared<srv::fiscal::CurlAuthority>(fiscal.trustStore, fiscal.timeoutMs));
+    else
+        std::fprintf(stderr, "cce-server: transmissão à SEFAZ não configurada ([fiscal] e [authority]).\n");
+
     srv::MethodRegistry registry;
-    srv::registerMethods(registry, *store);
+    srv::registerMethods(registry, srv::Services{store.get(), transmission.get()});
     if (!srv::serveUntilTerminated(config, registry, stdout, &error))
         return fail(error);
     return 0;
@@ -84,5 +97,5 @@ int main(int argc, char** argv)
     if (!cl.applyTo(&config, &error))
         return fail(error, kExitUsage);
 
-    return cl.mode == srv::CommandLine::Mode::Init ? initDatabase(config, cl) : serve(config);
+    return cl.mode == srv::CommandLine::Mode::Init ? initDatabase(config, cl) : serve(config, cl.configFile);
 }
