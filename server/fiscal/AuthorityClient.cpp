@@ -71,9 +71,7 @@ AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service
     curl_easy_cleanup(curl);
 
     switch (rc) {
-    case CURLE_OK:
-        reply.outcome = AuthorityReply::Outcome::Answered;
-        return reply;
+    case CURLE_OK: reply.outcome = AuthorityReply::Outcome::Answered; return reply;
     // Failures before the request could leave this server: nothing was sent.
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:

@@ -11,9 +11,9 @@ namespace srv::fiscal {
 
 struct AuthorityReply {
     enum class Outcome {
-        Answered,  // the authority answered (body holds it, whatever the HTTP status)
-        NotSent,   // nothing left this server: the letters are as they were
-        NoAnswer,  // sent, or maybe sent, and no answer: the letters are in doubt
+        Answered, // the authority answered (body holds it, whatever the HTTP status)
+        NotSent, // nothing left this server: the letters are as they were
+        NoAnswer, // sent, or maybe sent, and no answer: the letters are in doubt
     };
     Outcome outcome = Outcome::NotSent;
     int httpStatus = 0;

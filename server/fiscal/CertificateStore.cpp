@@ -11,8 +11,8 @@ std::shared_ptr<const LoadedCertificate> CertificateStore::forIssuer(const QStri
                                                                      QString* error)
 {
     // The serial names a file: it may only be a plain name in the folder.
-    if (serial.isEmpty() || serial.contains(QLatin1Char('/')) || serial.contains(QLatin1Char('\\'))
-        || serial.contains(QLatin1String("..")) || serial.contains(QChar(0))) {
+    if (serial.isEmpty() || serial.contains(QLatin1Char('/')) || serial.contains(QLatin1Char('\\')) ||
+        serial.contains(QLatin1String("..")) || serial.contains(QChar(0))) {
         *error = QStringLiteral("Inscrição estadual sem certificado digital cadastrado.");
         return nullptr;
     }

@@ -23,7 +23,8 @@ public:
 
     // The certificate of a registration, checked for the issuer (its CNPJ base must be the
     // issuer's) and its validity now; nullptr with a Portuguese reason in *error.
-    std::shared_ptr<const LoadedCertificate> forIssuer(const QString& serial, const QString& issuerCnpj, QString* error);
+    std::shared_ptr<const LoadedCertificate> forIssuer(const QString& serial, const QString& issuerCnpj,
+                                                       QString* error);
 
 private:
     QString m_folder, m_password;

@@ -32,7 +32,8 @@ bool FiscalConfig::loadFile(const QString& iniPath, QString* error)
         *error = QStringLiteral("[fiscal] timeout_ms deve estar entre 1000 e 120000.");
         return false;
     }
-    foldAccents = ini.value(QStringLiteral("fold_accents")).toString().toUpper().split(QLatin1Char(','), Qt::SkipEmptyParts);
+    foldAccents =
+        ini.value(QStringLiteral("fold_accents")).toString().toUpper().split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (QString& s : foldAccents)
         s = s.trimmed();
     ini.endGroup();

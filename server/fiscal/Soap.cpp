@@ -84,16 +84,16 @@ QList<QByteArray> rawElements(const QByteArray& text, const QByteArray& name)
 QByteArray envelope(const QByteArray& service, const QByteArray& message)
 {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap12:Envelope xmlns:soap12=\"http://www.w3.org/2003/05/"
-           "soap-envelope\"><soap12:Body><nfeDadosMsg xmlns=\"http://www.portalfiscal.inf.br/nfe/wsdl/"
-        + service + "\">" + message + "</nfeDadosMsg></soap12:Body></soap12:Envelope>";
+           "soap-envelope\"><soap12:Body><nfeDadosMsg xmlns=\"http://www.portalfiscal.inf.br/nfe/wsdl/" +
+           service + "\">" + message + "</nfeDadosMsg></soap12:Body></soap12:Envelope>";
 }
 
 QByteArray contentType(const QByteArray& service)
 {
-    const QByteArray operation = service == kRecepcaoEvento ? QByteArrayLiteral("nfeRecepcaoEvento")
-                                                            : QByteArrayLiteral("nfeConsultaNF");
-    return "application/soap+xml; charset=utf-8; action=\"http://www.portalfiscal.inf.br/nfe/wsdl/" + service + "/"
-        + operation + "\"";
+    const QByteArray operation =
+        service == kRecepcaoEvento ? QByteArrayLiteral("nfeRecepcaoEvento") : QByteArrayLiteral("nfeConsultaNF");
+    return "application/soap+xml; charset=utf-8; action=\"http://www.portalfiscal.inf.br/nfe/wsdl/" + service + "/" +
+           operation + "\"";
 }
 
 QDateTime parseAuthorityTime(const QString& text) { return QDateTime::fromString(text, Qt::ISODate); }
@@ -111,7 +111,7 @@ BatchAnswer readBatchAnswer(const QByteArray& soap)
     const QList<QByteArray> raw = rawElements(soap, QByteArrayLiteral("retEvento"));
     const QList<xmlNodePtr> events = children(ret, "retEvento");
     for (int i = 0; i < events.size(); ++i) {
-        xmlNodePtr inf = find(events.at(i)->children, "infRetEvento");
+        xmlNodePtr inf = find(events.at(i)->children, "infEvento");
         EventAnswer e;
         e.cStat = childText(inf, "cStat");
         e.xMotivo = childText(inf, "xMotivo");
@@ -128,8 +128,8 @@ BatchAnswer readBatchAnswer(const QByteArray& soap)
 
 QByteArray consSitNFe(const QString& tpAmb, const QString& chNFe)
 {
-    return "<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>" + tpAmb.toUtf8()
-        + "</tpAmb><xServ>CONSULTAR</xServ><chNFe>" + chNFe.toUtf8() + "</chNFe></consSitNFe>";
+    return "<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>" + tpAmb.toUtf8() +
+           "</tpAmb><xServ>CONSULTAR</xServ><chNFe>" + chNFe.toUtf8() + "</chNFe></consSitNFe>";
 }
 
 ProtocolAnswer readProtocolAnswer(const QByteArray& soap)
@@ -148,7 +148,7 @@ ProtocolAnswer readProtocolAnswer(const QByteArray& soap)
         xmlNodePtr ev = find(procs.at(i)->children, "evento");
         xmlNodePtr inf = ev ? find(ev->children, "infEvento") : nullptr;
         xmlNodePtr retEv = find(procs.at(i)->children, "retEvento");
-        xmlNodePtr infRet = retEv ? find(retEv->children, "infRetEvento") : nullptr;
+        xmlNodePtr infRet = retEv ? find(retEv->children, "infEvento") : nullptr;
         RegisteredEvent r;
         r.chNFe = childText(inf, "chNFe");
         r.tpEvento = childText(inf, "tpEvento");

@@ -19,8 +19,8 @@ struct TransmissionService::Pending {
     const nfe::State* state = nullptr;
     std::shared_ptr<const LoadedCertificate> certificate;
     QString correction; // the signable text
-    QString line;       // what the answer says of it; empty while undecided
-    bool sent = false;  // reached a batch that went out (answered or not)
+    QString line; // what the answer says of it; empty while undecided
+    bool sent = false; // reached a batch that went out (answered or not)
 };
 
 namespace {
@@ -32,8 +32,8 @@ QString prefix(const LetterToSend& l)
 
 QByteArray procEvento(const QByteArray& signedEvent, const QByteArray& retEvento)
 {
-    return "<procEventoNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">" + signedEvent + retEvento
-        + "</procEventoNFe>";
+    return "<procEventoNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">" + signedEvent + retEvento +
+           "</procEventoNFe>";
 }
 
 LetterOutcome outcomeOf(const LetterToSend& l, LetterOutcome::Kind kind)
@@ -49,18 +49,23 @@ LetterOutcome outcomeOf(const LetterToSend& l, LetterOutcome::Kind kind)
 } // namespace
 
 TransmissionService::TransmissionService(Store& store, FiscalConfig config, std::shared_ptr<Authority> authority)
-    : m_store(store), m_batches(store), m_config(std::move(config)),
-      m_certificates(m_config.certificateFolder, m_config.certificatePassword), m_authority(std::move(authority))
+    : m_store(store),
+      m_batches(store),
+      m_config(std::move(config)),
+      m_certificates(m_config.certificateFolder, m_config.certificatePassword),
+      m_authority(std::move(authority))
 {
     m_schema = nfe::Schema::load(QStringLiteral("envCCe_v1.00.xsd"), &m_schemaError);
     // The call must end before the client gives up on it.
     m_budgetMs = qMax(m_config.timeoutMs * 2, 90000);
+    m_inFlightMs = m_budgetMs;
 }
 
 QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QString& company, const QString& condUso)
 {
     if (!m_schema)
-        return QStringLiteral("Transmissão indisponível: os esquemas da NF-e não foram carregados (%1).").arg(m_schemaError);
+        return QStringLiteral("Transmissão indisponível: os esquemas da NF-e não foram carregados (%1).")
+            .arg(m_schemaError);
     if (!m_slots.tryAcquire())
         return QStringLiteral("Há outras transmissões em andamento neste servidor. Tente novamente em instantes.");
     struct Release {
@@ -87,8 +92,8 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
     QList<Pending> pending;
     for (const LetterToSend& l : m_batches.latestLetters(company, marked)) {
         const bool accepted = nfe::status::eventRegistered(l.status);
-        const bool open = l.transmission == QLatin1String("N") || l.transmission == QLatin1String("D")
-            || (l.transmission == QLatin1String("R") && !accepted);
+        const bool open = l.transmission == QLatin1String("N") || l.transmission == QLatin1String("D") ||
+                          (l.transmission == QLatin1String("R") && !accepted);
         if (l.situacao == QLatin1String("A") && open)
             pending.append(Pending{l, nullptr, nullptr, QString(), QString(), false});
     }
@@ -106,7 +111,7 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
         }
         if (l.transmission == QLatin1String("D")) {
             // A claim this recent may still be on its way to the authority from another call.
-            if (l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_budgetMs) {
+            if (l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_inFlightMs) {
                 p.line = QStringLiteral("em transmissão por outra sessão; consulte novamente em instantes.");
                 continue;
             }
@@ -119,8 +124,8 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
         // In doubt: never sent again before the authority says it has no such event.
         if (l.transmission == QLatin1String("D") && reconcile(p, clock) != Reconciled::NotRegistered)
             continue;
-        const nfe::CorrectionText t = nfe::normaliseCorrection(l.text, p.state->foldAccents
-                                                                           || m_config.foldAccents.contains(l.uf));
+        const nfe::CorrectionText t =
+            nfe::normaliseCorrection(l.text, p.state->foldAccents || m_config.foldAccents.contains(l.uf));
         if (!t.ok()) {
             p.line = t.error + QStringLiteral(" Não enviada.");
             continue;
@@ -169,18 +174,17 @@ TransmissionService::Reconciled TransmissionService::reconcile(Pending& p, QElap
         p.line = QStringLiteral("sem resposta da SEFAZ e não foi possível conferir a situação; não reenviada.");
         return Reconciled::Unknown;
     }
-    const AuthorityReply reply = m_authority->call(url, kConsultaProtocolo,
-                                                   envelope(kConsultaProtocolo, consSitNFe(l.tpAmb, l.chNFe)),
-                                                   *p.certificate);
-    const ProtocolAnswer answer = reply.outcome == AuthorityReply::Outcome::Answered ? readProtocolAnswer(reply.body)
-                                                                                      : ProtocolAnswer{};
+    const AuthorityReply reply = m_authority->call(
+        url, kConsultaProtocolo, envelope(kConsultaProtocolo, consSitNFe(l.tpAmb, l.chNFe)), *p.certificate);
+    const ProtocolAnswer answer =
+        reply.outcome == AuthorityReply::Outcome::Answered ? readProtocolAnswer(reply.body) : ProtocolAnswer{};
     if (!answer.readable) {
         p.line = QStringLiteral("sem resposta da SEFAZ e a consulta da situação falhou; não reenviada.");
         return Reconciled::Unknown;
     }
     for (const RegisteredEvent& e : answer.events) {
-        if (e.tpEvento != nfe::kTipoEventoCCe || e.nSeqEvento != l.seq.toInt() || e.chNFe != l.chNFe
-            || !nfe::status::eventRegistered(e.cStat))
+        if (e.tpEvento != nfe::kTipoEventoCCe || e.nSeqEvento != l.seq.toInt() || e.chNFe != l.chNFe ||
+            !nfe::status::eventRegistered(e.cStat))
             continue;
         LetterOutcome o = outcomeOf(l, LetterOutcome::Kind::Accepted);
         o.cStat = e.cStat;
@@ -189,7 +193,8 @@ TransmissionService::Reconciled TransmissionService::reconcile(Pending& p, QElap
         o.dhRegEvento = e.dhRegEvento.toLocalTime();
         o.procEvento = e.procEvento;
         m_batches.record(0, QString(), QString(), QString(), QByteArray(), {o});
-        p.line = QStringLiteral("%1 - %2 (registrada em transmissão anterior, conferida na SEFAZ)").arg(e.cStat, e.xMotivo);
+        p.line =
+            QStringLiteral("%1 - %2 (registrada em transmissão anterior, conferida na SEFAZ)").arg(e.cStat, e.xMotivo);
         p.sent = true;
         return Reconciled::Adopted;
     }
@@ -283,13 +288,14 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
         m_batches.record(batch, QStringLiteral("N"), QString(), reply.error, QByteArray(), outcomes);
         return;
     }
-    const BatchAnswer answer = reply.outcome == AuthorityReply::Outcome::Answered ? readBatchAnswer(reply.body)
-                                                                                   : BatchAnswer{};
+    const BatchAnswer answer =
+        reply.outcome == AuthorityReply::Outcome::Answered ? readBatchAnswer(reply.body) : BatchAnswer{};
     if (!answer.readable) {
-        const QString why = reply.outcome == AuthorityReply::Outcome::NoAnswer
-            ? reply.error
-            : QStringLiteral("resposta ilegível da SEFAZ (HTTP %1); a situação será conferida antes de novo envio.")
-                  .arg(reply.httpStatus);
+        const QString why =
+            reply.outcome == AuthorityReply::Outcome::NoAnswer
+                ? reply.error
+                : QStringLiteral("resposta ilegível da SEFAZ (HTTP %1); a situação será conferida antes de novo envio.")
+                      .arg(reply.httpStatus);
         each([&](Pending* p, int) {
             outcomes << outcomeOf(p->letter, LetterOutcome::Kind::InDoubt);
             p->line = why;
@@ -318,15 +324,16 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
         p->sent = true;
         const EventAnswer* match = nullptr;
         for (const EventAnswer& e : answer.events)
-            if (identified && e.chNFe == p->letter.chNFe
-                && (e.tpEvento.isEmpty() || e.tpEvento == nfe::kTipoEventoCCe)
-                && (e.nSeqEvento == 0 || e.nSeqEvento == p->letter.seq.toInt()))
+            if (identified && e.chNFe == p->letter.chNFe &&
+                (e.tpEvento.isEmpty() || e.tpEvento == nfe::kTipoEventoCCe) &&
+                (e.nSeqEvento == 0 || e.nSeqEvento == p->letter.seq.toInt()))
                 match = &e;
         if (!identified && i < answer.events.size())
             match = &answer.events.at(i);
         if (!match) {
             outcomes << outcomeOf(p->letter, LetterOutcome::Kind::InDoubt);
-            p->line = QStringLiteral("a SEFAZ não respondeu por este evento; a situação será conferida antes de novo envio.");
+            p->line =
+                QStringLiteral("a SEFAZ não respondeu por este evento; a situação será conferida antes de novo envio.");
             allAccepted = false;
             return;
         }

@@ -15,13 +15,13 @@ namespace srv {
 // An invoice's latest letter and what its event is built from, as the database holds them.
 struct LetterToSend {
     QString cdFilial, nrLanctoNF, nrNotaFiscal, cdEmpresa;
-    QString seq;          // "01".."20"
-    QString text;         // as stored
+    QString seq; // "01".."20"
+    QString text; // as stored
     QString transmission; // IDTRANSMCCE: N, D (in doubt), R
-    QString status;       // CDSTATUSCCE
-    int version = 0;      // NRVERSAOREG
-    QString signedEvent;  // DSXMLEVENTO: the event last sent (in doubt: to reconcile)
-    QDateTime changedAt;  // DTHRALTERACAO: a claim this recent may still be on its way
+    QString status; // CDSTATUSCCE
+    int version = 0; // NRVERSAOREG
+    QString signedEvent; // DSXMLEVENTO: the event last sent (in doubt: to reconcile)
+    QDateTime changedAt; // DTHRALTERACAO: a claim this recent may still be on its way
     QString chNFe, tpAmb, uf, certificate, issuerDocument, situacao;
 };
 
@@ -40,7 +40,7 @@ struct LetterOutcome {
     QString cStat, xMotivo, nProt;
     QDateTime dhRegEvento;
     QByteArray procEvento; // accepted: the signed event followed by the authority's answer
-    QString restore;       // released: the transmission state it had before the claim
+    QString restore; // released: the transmission state it had before the claim
 };
 
 class BatchStore {
