@@ -181,4 +181,28 @@ void BatchStore::record(qint64 batch, const QString& type, const QString& cStat,
     tx.commit();
 }
 
+QList<BatchStore::AcceptedEvent> BatchStore::acceptedEvents(const QString& company, const QDate& from, const QDate& to)
+{
+    QSqlDatabase db = methods::openConnection(m_store);
+    QSqlQuery q(db);
+    QString sql =
+        QStringLiteral("SELECT N.NRACESSONFE, L.NRSEQCCE, L.DSXMLPROCEVENTO FROM CARTACORRECAO L JOIN NOTAFISCAL N "
+                       "ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF WHERE N.CDEMPRESA = ? "
+                       "AND L.CDSTATUSCCE IN ('135', '136') AND L.DSXMLPROCEVENTO IS NOT NULL");
+    QVariantList binds{company};
+    if (from.isValid()) {
+        sql += QStringLiteral(" AND L.DTHRPROTOCOLCCE >= ?");
+        binds << QDateTime(from, QTime(0, 0));
+    }
+    if (to.isValid()) {
+        sql += QStringLiteral(" AND L.DTHRPROTOCOLCCE < ?");
+        binds << QDateTime(to.addDays(1), QTime(0, 0));
+    }
+    run(m_store, q, sql + QStringLiteral(" ORDER BY N.NRACESSONFE, L.NRSEQCCE"), binds);
+    QList<AcceptedEvent> out;
+    while (q.next())
+        out << AcceptedEvent{text(q.value(0)), text(q.value(1)).toInt(), text(q.value(2)).toUtf8()};
+    return out;
+}
+
 } // namespace srv

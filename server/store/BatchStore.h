@@ -65,6 +65,15 @@ public:
     void record(qint64 batch, const QString& type, const QString& cStat, const QString& xMotivo,
                 const QByteArray& answer, const QList<LetterOutcome>& outcomes);
 
+    struct AcceptedEvent {
+        QString chNFe;
+        int seq = 0;
+        QByteArray procEvento; // exactly as stored
+    };
+    // Every accepted event of the company registered between from and to (days, inclusive;
+    // an invalid date is no bound), in key order.
+    QList<AcceptedEvent> acceptedEvents(const QString& company, const QDate& from, const QDate& to);
+
 private:
     Store& m_store;
 };

@@ -3,6 +3,7 @@
 // authority's word, an event sent twice).
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -356,4 +357,37 @@ TEST_F(Transmission, TwoCallsAtOnceNeverSendOneLetterTwice)
                                             << b.value(1).toString().toStdString();
     for (const Key& k : keys)
         EXPECT_EQ(letter(k).at(1), QStringLiteral("135"));
+}
+
+TEST_F(Transmission, TheExportWritesEveryAcceptedEventAsStored)
+{
+    const QList<Key> keys = pendingInvoices(2);
+    transmit(keys);
+    QTemporaryDir out;
+    QProcess p;
+    p.start(qEnvironmentVariable("CCE_BIN_DIR") + QStringLiteral("/cce-server"),
+            {QStringLiteral("--export-events"), QStringLiteral("--database"),
+             QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("company.db")), QStringLiteral("--company"),
+             QStringLiteral("01"), QStringLiteral("--out"), out.path()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    // The demo's own accepted letters hold no event; the two just accepted do.
+    const QStringList files = QDir(out.path()).entryList(QDir::Files);
+    EXPECT_EQ(files.size(), 2) << files.join(QLatin1Char(' ')).toStdString();
+    for (const Key& k : keys) {
+        QSqlQuery q(store->connection());
+        q.prepare(QStringLiteral("SELECT N.NRACESSONFE, MAX(L.NRSEQCCE) FROM NOTAFISCAL N JOIN CARTACORRECAO L ON "
+                                 "L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF WHERE N.CDFILIAL = ? AND "
+                                 "N.NRLANCTONF = ? GROUP BY N.NRACESSONFE"));
+        q.addBindValue(k.filial);
+        q.addBindValue(k.lancto);
+        ASSERT_TRUE(q.exec() && q.next());
+        const QStringList l = letter(k);
+        QFile f(QDir(out.path())
+                    .filePath(QStringLiteral("%1-%2-procEventoNFe.xml")
+                                  .arg(q.value(0).toString())
+                                  .arg(q.value(1).toString().toInt())));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
+        EXPECT_EQ(f.readAll(), l.at(5).toUtf8());
+    }
 }
