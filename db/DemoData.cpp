@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/host/Documents.h"
-#include "db/AccessKey.h"
+#include "nfe/AccessKey.h"
 #include "db/Schema.h"
 
 namespace db {
@@ -619,7 +619,7 @@ bool Generator::invoicesAndLetters(int invoices, int letters, QString* error, De
         const QDateTime departed = wall(day.addDays(rnd(0, 2)), QTime(rnd(8, 17), rnd(0, 59), 0));
         const double value = rnd(5000, 25000000) / 100.0;
         const QString key =
-            buildAccessKey(b.cuf, day, b.cnpj, 55, seriesIdx, number, p.emissionType, rnd(10000000, 99999999));
+            nfe::buildAccessKey(b.cuf, day, b.cnpj, 55, seriesIdx, number, p.emissionType, rnd(10000000, 99999999));
         const bool hasProtocol = p.situation != QLatin1Char('N');
         const QDateTime protocolAt = emitted.addSecs(rnd(5, 1800));
         const QString protocol =

@@ -185,6 +185,8 @@ QString usageText()
         "  cce-server --init --database URL [--demo] [--invoices N]\n"
         "      cria ou atualiza o esquema do banco; com --demo, preenche os dados de demonstração\n"
         "      (N notas fiscais; sem --invoices, algumas centenas).\n"
+        "  cce-server --export-events --database URL --company CC [--from AAAA-MM-DD] [--to AAAA-MM-DD] --out PASTA\n"
+        "      grava cada evento aceito da empresa no período como PASTA/<chNFe>-<nSeqEvento>-procEventoNFe.xml.\n"
         "  cce-server --config ARQUIVO [--database URL] [--listen HOST:PORTA] [--token TOKEN]...\n"
         "      atende até receber SIGTERM; as opções da linha de comando prevalecem sobre o arquivo.\n"
         "      Porta 0 escolhe uma porta livre; a primeira linha da saída é \"listening on HOST:PORTA\".\n"
@@ -197,6 +199,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     QSet<QString> seen;
     bool invoicesGiven = false;
     bool init = false;
+    bool exportEvents = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (!arg.startsWith(QLatin1String("--")) && arg != QLatin1String("-h")) {
@@ -213,10 +216,11 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             hasInline = true;
         }
         static const QSet<QString> flags{QStringLiteral("--init"), QStringLiteral("--demo"), QStringLiteral("--help"),
-                                         QStringLiteral("-h")};
-        static const QSet<QString> valued{QStringLiteral("--database"), QStringLiteral("--invoices"),
-                                          QStringLiteral("--config"), QStringLiteral("--listen"),
-                                          QStringLiteral("--token")};
+                                         QStringLiteral("-h"), QStringLiteral("--export-events")};
+        static const QSet<QString> valued{
+            QStringLiteral("--database"), QStringLiteral("--invoices"), QStringLiteral("--config"),
+            QStringLiteral("--listen"),   QStringLiteral("--token"),    QStringLiteral("--company"),
+            QStringLiteral("--from"),     QStringLiteral("--to"),       QStringLiteral("--out")};
         if (flags.contains(name)) {
             if (hasInline) {
                 *error = QStringLiteral("A opção %1 não recebe valor.").arg(name);
@@ -266,7 +270,38 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             cl.listen = value.trimmed();
         } else if (name == QLatin1String("--token")) {
             cl.tokens.append(value.trimmed());
+        } else if (name == QLatin1String("--export-events")) {
+            exportEvents = true;
+        } else if (name == QLatin1String("--company")) {
+            cl.company = value.trimmed();
+        } else if (name == QLatin1String("--out")) {
+            cl.outDir = value;
+        } else if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
+            const QDate d = QDate::fromString(value.trimmed(), Qt::ISODate);
+            if (!d.isValid()) {
+                *error = QStringLiteral("%1 deve ser uma data AAAA-MM-DD.").arg(name);
+                return false;
+            }
+            (name == QLatin1String("--from") ? cl.from : cl.to) = d;
         }
+    }
+
+    if (cl.mode != CommandLine::Mode::Help && exportEvents) {
+        if (init || cl.demo || invoicesGiven || !cl.listen.isEmpty() || !cl.tokens.isEmpty()) {
+            *error = QStringLiteral("--export-events não se combina com --init, --demo, --listen ou --token.");
+            return false;
+        }
+        if (cl.company.isEmpty() || cl.outDir.isEmpty() || cl.database.isEmpty()) {
+            *error = QStringLiteral("--export-events precisa de --database, --company e --out.");
+            return false;
+        }
+        cl.mode = CommandLine::Mode::Export;
+        *out = cl;
+        return true;
+    }
+    if (!cl.company.isEmpty() || !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid()) {
+        *error = QStringLiteral("--company, --from, --to e --out só valem com --export-events.");
+        return false;
     }
 
     if (cl.mode != CommandLine::Mode::Help) {

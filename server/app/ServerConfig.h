@@ -1,6 +1,7 @@
 #pragma once
 // cce-server's settings: built-in defaults (the local demo), then cce-server.ini,
 // then the command line, each overriding the one before.
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -35,7 +36,7 @@ bool isLoopbackHost(const QString& host);
 bool parseByteSize(const QString& text, qint64* bytes);
 
 struct CommandLine {
-    enum class Mode { Serve, Init, Help };
+    enum class Mode { Serve, Init, Export, Help };
     Mode mode = Mode::Serve;
     QString configFile;
     QString database; // empty: not given
@@ -43,6 +44,9 @@ struct CommandLine {
     QStringList tokens; // every --token
     bool demo = false;
     int invoices = 0; // 0: the store's default
+    // --export-events
+    QString company, outDir;
+    QDate from, to; // invalid: no bound
 
     // Applies the options given on the command line over the configuration.
     bool applyTo(ServerConfig* config, QString* error) const;

@@ -9,9 +9,11 @@ namespace {
 ArgSpec str(const char* name) { return ArgSpec{QString::fromLatin1(name), ArgKind::String, false}; }
 } // namespace
 
-void registerMethods(MethodRegistry& registry, Store& store)
+void registerMethods(MethodRegistry& registry, Store& store) { registerMethods(registry, Services{&store, nullptr}); }
+
+void registerMethods(MethodRegistry& registry, const Services& services)
 {
-    Store* s = &store;
+    Store* s = services.store;
     const QString& tr = kServerTransmissao;
 
     QList<ArgSpec> criteria;
@@ -30,13 +32,11 @@ void registerMethods(MethodRegistry& registry, Store& store)
     registry.add(tr, QStringLiteral("getXmlEnvLote"), {str("CDFILIAL"), str("NRLANCTONF")},
                  [s](const QVariantList& p) { return methods::getXmlEnvLote(*s, p); });
 
-    // Not offered yet: they answer so, and change nothing.
     registry.add(tr, QStringLiteral("TransmiteCCe"),
                  {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}, str("CDEMPRESA"), str("condUso")},
-                 [](const QVariantList&) {
-                     return QVariant(
-                         msg::indisponivel(QStringLiteral("A transmissão da carta de correção eletrônica")));
-                 });
+                 [services](const QVariantList& p) { return methods::transmiteCCe(services, p); });
+
+    // Not offered yet: they answer so, and change nothing.
     registry.add(tr, QStringLiteral("SendEmailCCe"),
                  {str("CDFILIAL"), str("NRLANCTONF"), str("NRSEQCCE"),
                   ArgSpec{QStringLiteral("transportadora"), ArgKind::Boolean, false}},

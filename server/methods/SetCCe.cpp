@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 
 #include "core/values/Value.h"
+#include "nfe/CorrectionText.h"
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
@@ -55,9 +56,9 @@ bool sameField(int col, const QVariant& stored, const QVariant& client)
 
 QString clientText(const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() : v.toString(); }
 
-// The correction text as it will be stored (trimmed), or a refusal. The event carries
-// only characters from the blank to U+00FF; line breaks and tabs typed in the memo are
-// kept here and turned into blanks when the event is built.
+// The correction text as it will be stored (trimmed, as typed), or a refusal. The event
+// will carry the text in the form the standard allows; what that form cannot hold is
+// refused now, at save time, rather than at the transmission.
 QString checkText(const QVariant& value)
 {
     const QString raw = clientText(value);
@@ -67,17 +68,9 @@ QString checkText(const QVariant& value)
     const int n = characterCount(t);
     if (n < kMinText || n > kMaxText)
         throw Refusal{msg::correcaoTamanho()};
-    for (int i = 0; i < t.size(); ++i) {
-        const ushort c = t[i].unicode();
-        if (c == '\r' || c == '\n' || c == '\t')
-            continue;
-        if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
-            throw Refusal{msg::correcaoCaractere(QStringLiteral("um caractere de controle (código %1)").arg(c))};
-        if (c > 0xFF) {
-            QString shown = t.mid(i, t[i].isHighSurrogate() && i + 1 < t.size() ? 2 : 1);
-            throw Refusal{msg::correcaoCaractere(QStringLiteral("o caractere \"%1\"").arg(shown))};
-        }
-    }
+    const nfe::CorrectionText signable = nfe::normaliseCorrection(t);
+    if (!signable.ok())
+        throw Refusal{signable.error};
     return t;
 }
 

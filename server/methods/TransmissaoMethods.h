@@ -2,6 +2,7 @@
 // The method bodies; params are already checked against the registered kinds.
 #include <QVariant>
 
+#include "server/methods/Services.h"
 #include "server/store/Store.h"
 
 namespace srv::methods {
@@ -10,5 +11,6 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params);
 QVariant setCCe(Store& store, const QVariantList& params);
 QVariant getXmlEnvLote(Store& store, const QVariantList& params);
 QVariant getParamDFS(Store& store, const QVariantList& params);
+QVariant transmiteCCe(const Services& services, const QVariantList& params);
 
 } // namespace srv::methods

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/host/Documents.h"
-#include "db/AccessKey.h"
+#include "nfe/AccessKey.h"
 #include "db/DemoData.h"
 #include "db/Schema.h"
 
@@ -91,7 +91,7 @@ TEST(DemoData, RegistrationNumbersAndAccessKeysAreValid)
     int n = 0;
     while (q.next()) {
         const QString key = q.value(0).toString();
-        EXPECT_TRUE(db::validAccessKey(key)) << key.toStdString();
+        EXPECT_TRUE(nfe::validAccessKey(key)) << key.toStdString();
         // The key carries the issuer, the model, the number and the emission type.
         EXPECT_EQ(key.mid(6, 14), q.value(3).toString());
         EXPECT_EQ(key.mid(20, 2), q.value(4).toString());

@@ -4,7 +4,7 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
-#include "db/AccessKey.h"
+#include "nfe/AccessKey.h"
 #include "db/Schema.h"
 
 namespace {
@@ -114,18 +114,18 @@ TEST(AccessKey, CheckDigitFollowsModulo11)
 {
     // Digit worked out by hand for this key.
     const QString key =
-        db::buildAccessKey(35, QDate(2026, 12, 7), QStringLiteral("12345678000195"), 55, 1, 123, 1, 87654321);
+        nfe::buildAccessKey(35, QDate(2026, 12, 7), QStringLiteral("12345678000195"), 55, 1, 123, 1, 87654321);
     ASSERT_EQ(key.size(), 44);
     EXPECT_EQ(key, QStringLiteral("35261212345678000195550010000001231876543215"));
-    EXPECT_TRUE(db::validAccessKey(key));
+    EXPECT_TRUE(nfe::validAccessKey(key));
     // Any single changed digit breaks it.
     for (int i = 0; i < 44; ++i) {
         QString k = key;
         k[i] = QChar(QLatin1Char(char('0' + (k[i].unicode() - '0' + 1) % 10)));
-        EXPECT_FALSE(db::validAccessKey(k)) << i;
+        EXPECT_FALSE(nfe::validAccessKey(k)) << i;
     }
     // Remainders 0 and 1 give digit 0.
-    EXPECT_EQ(db::accessKeyCheckDigit(QString(43, QLatin1Char('0'))), 0);
-    EXPECT_EQ(db::accessKeyCheckDigit(QStringLiteral("123")), -1);
-    EXPECT_FALSE(db::validAccessKey(QString(44, QLatin1Char('x'))));
+    EXPECT_EQ(nfe::accessKeyCheckDigit(QString(43, QLatin1Char('0'))), 0);
+    EXPECT_EQ(nfe::accessKeyCheckDigit(QStringLiteral("123")), -1);
+    EXPECT_FALSE(nfe::validAccessKey(QString(44, QLatin1Char('x'))));
 }

@@ -100,8 +100,11 @@ TEST_P(OtherMethods, MethodsNotOfferedYetSaySoAndChangeNothing)
     fw::DataPacket invoices = fetch(criteria()).first;
     invoices.rows[0][0] = QStringLiteral("S");
     const QVariant packet = QVariant::fromValue(invoices);
+    // A server without the authority's configuration says so for the transmission.
+    const QVariant t = tr(QStringLiteral("TransmiteCCe"), {packet, QStringLiteral("01"), QStringLiteral("condição")});
+    ASSERT_EQ(t.metaType().id(), QMetaType::QString);
+    EXPECT_TRUE(t.toString().contains(QStringLiteral("não está configurada"))) << t.toString().toStdString();
     for (const auto& [method, params] : std::vector<std::pair<QString, QVariantList>>{
-             {QStringLiteral("TransmiteCCe"), {packet, QStringLiteral("01"), QStringLiteral("condição")}},
              {QStringLiteral("SendEmailCCe"), {n.filial, n.lancto, QStringLiteral("01"), false}},
              {QStringLiteral("SendEmailCCeTodos"), {packet}}}) {
         const QVariant r = tr(method, params);

@@ -99,12 +99,18 @@ TEST_P(SetCCe, TextLengthIsCountedInCharactersAfterTrimming)
 TEST_P(SetCCe, RefusesCharactersTheEventCannotCarry)
 {
     for (const QString& bad :
-         {QStringLiteral("Correção com travessão – aqui."), QStringLiteral("Correção com emoji 😀 no texto."),
-          QStringLiteral("Correção com controle \x01 no texto.")}) {
+         {QStringLiteral("Correção com emoji 😀 no texto."), QStringLiteral("Correção com controle \x01 no texto."),
+          QStringLiteral("Valor unitário de 10 € por caixa.")}) {
         const QString answer = insert(QStringLiteral("01"), bad);
         EXPECT_TRUE(answer.startsWith(QStringLiteral("Descrição da correção contém"))) << answer.toStdString();
     }
+    EXPECT_TRUE(insert(QStringLiteral("01"), QStringLiteral("Correção com emoji 😀 no texto."))
+                    .contains(QStringLiteral("U+1F600")));
     EXPECT_TRUE(stored(F, L1).isEmpty());
+    // Typographic dashes and quotes have plain forms the event carries: stored as typed.
+    EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("Correção com travessão – e “aspas”.")), QString());
+    EXPECT_EQ(stored(F, L1).size(), 1);
+    exec(QStringLiteral("DELETE FROM CARTACORRECAO"));
     // Line breaks typed in the memo are kept.
     EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("Primeira linha da correção,\r\nsegunda linha.")), QString());
 }

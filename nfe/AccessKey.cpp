@@ -1,6 +1,6 @@
-#include "db/AccessKey.h"
+#include "nfe/AccessKey.h"
 
-namespace db {
+namespace nfe {
 
 namespace {
 bool allDigits(const QString& s)
@@ -49,4 +49,4 @@ QString buildAccessKey(int cUF, const QDate& emission, const QString& cnpj14, in
     return dv < 0 ? QString() : base + QString::number(dv);
 }
 
-} // namespace db
+} // namespace nfe

@@ -5,7 +5,7 @@
 #include <QDate>
 #include <QString>
 
-namespace db {
+namespace nfe {
 
 // Check digit of the first 43 digits: weights 2..9 from the right, 11 minus the
 // remainder, 0 when that gives 10 or 11. -1 when the text is not 43 digits.
@@ -15,4 +15,4 @@ bool validAccessKey(const QString& key);
 QString buildAccessKey(int cUF, const QDate& emission, const QString& cnpj14, int model, int series, qint64 number,
                        int emissionType, int numericCode);
 
-} // namespace db
+} // namespace nfe

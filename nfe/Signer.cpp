@@ -1,0 +1,308 @@
+#include "nfe/Signer.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+#include <mutex>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+#include <xmlsec/base64.h>
+#include <xmlsec/crypto.h>
+#include <xmlsec/errors.h>
+#include <xmlsec/templates.h>
+#include <xmlsec/xmldsig.h>
+#include <xmlsec/xmlsec.h>
+#include <xmlsec/xmltree.h>
+
+namespace nfe {
+
+namespace {
+
+const xmlChar* x(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+constexpr const char* kDsig = "http://www.w3.org/2000/09/xmldsig#";
+
+bool g_ready = false;
+
+// xmlsec and its OpenSSL back end, once per process.
+bool ensureXmlSec()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        if (xmlSecInit() < 0 || xmlSecCheckVersion() != 1 || xmlSecCryptoAppInit(nullptr) < 0 || xmlSecCryptoInit() < 0)
+            return;
+        // Base64 on one line: the authority reads the values as they are.
+        xmlSecBase64SetDefaultLineSize(0);
+        // Failures come back as results with a Portuguese reason; the library's own lines would only be noise.
+        xmlSecErrorsSetCallback([](const char*, int, const char*, const char*, const char*, int, const char*) {});
+        g_ready = true;
+    });
+    return g_ready;
+}
+
+QDateTime fromAsn1(const ASN1_TIME* t)
+{
+    struct tm tm {};
+    if (!t || ASN1_TIME_to_tm(t, &tm) != 1)
+        return QDateTime();
+    return QDateTime(QDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday), QTime(tm.tm_hour, tm.tm_min, tm.tm_sec),
+                     Qt::UTC);
+}
+
+QString digitsOnly(const QString& s)
+{
+    QString out;
+    for (const QChar c : s)
+        if (c.isDigit())
+            out.append(c);
+    return out;
+}
+
+// ICP-Brasil puts the holder's CNPJ in an otherName of the alternative names.
+QString cnpjFromAltNames(X509* cert)
+{
+    QString found;
+    auto* names = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
+    if (!names)
+        return found;
+    ASN1_OBJECT* oid = OBJ_txt2obj("2.16.76.1.3.3", 1);
+    for (int i = 0; i < sk_GENERAL_NAME_num(names) && found.isEmpty(); ++i) {
+        GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
+        if (gn->type != GEN_OTHERNAME || OBJ_cmp(gn->d.otherName->type_id, oid) != 0)
+            continue;
+        const ASN1_TYPE* v = gn->d.otherName->value;
+        if (v && (v->type == V_ASN1_OCTET_STRING || v->type == V_ASN1_PRINTABLESTRING || v->type == V_ASN1_UTF8STRING ||
+                  v->type == V_ASN1_IA5STRING))
+            found = digitsOnly(
+                QString::fromLatin1(reinterpret_cast<const char*>(ASN1_STRING_get0_data(v->value.asn1_string)),
+                                    ASN1_STRING_length(v->value.asn1_string)));
+    }
+    ASN1_OBJECT_free(oid);
+    GENERAL_NAMES_free(names);
+    return found.size() == 14 ? found : QString();
+}
+
+QString commonName(X509* cert)
+{
+    char buf[512] = {0};
+    X509_NAME_get_text_by_NID(X509_get_subject_name(cert), NID_commonName, buf, sizeof buf - 1);
+    return QString::fromUtf8(buf);
+}
+
+using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+
+DocPtr parse(const QByteArray& xml)
+{
+    return DocPtr(
+        xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8", XML_PARSE_NONET | XML_PARSE_NOBLANKS),
+        &xmlFreeDoc);
+}
+
+xmlNodePtr firstElement(xmlNodePtr parent, const char* name)
+{
+    for (xmlNodePtr n = parent ? parent->children : nullptr; n; n = n->next)
+        if (n->type == XML_ELEMENT_NODE && xmlStrEqual(n->name, x(name)))
+            return n;
+    return nullptr;
+}
+
+// Registers infEvento's Id as an XML ID, so "#Id" resolves to it.
+bool registerId(xmlDocPtr doc, xmlNodePtr infEvento)
+{
+    xmlAttrPtr attr = xmlHasProp(infEvento, x("Id"));
+    if (!attr)
+        return false;
+    xmlChar* id = xmlNodeListGetString(doc, attr->children, 1);
+    if (!id)
+        return false;
+    if (!xmlGetID(doc, id))
+        xmlAddID(nullptr, doc, id, attr);
+    xmlFree(id);
+    return true;
+}
+
+void dropBlanks(xmlNodePtr node)
+{
+    for (xmlNodePtr c = node->children; c;) {
+        xmlNodePtr next = c->next;
+        if (c->type == XML_TEXT_NODE && xmlIsBlankNode(c)) {
+            xmlUnlinkNode(c);
+            xmlFreeNode(c);
+        } else if (c->type == XML_ELEMENT_NODE) {
+            dropBlanks(c);
+        }
+        c = next;
+    }
+}
+
+QByteArray dumpNode(xmlNodePtr node)
+{
+    std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buf(xmlBufferCreate(), &xmlBufferFree);
+    xmlNodeDump(buf.get(), node->doc, node, 0, 0);
+    return QByteArray(reinterpret_cast<const char*>(xmlBufferContent(buf.get())), xmlBufferLength(buf.get()));
+}
+
+} // namespace
+
+struct Certificate::Impl {
+    xmlSecKeyPtr key = nullptr; // with the certificate; duplicated for each signature
+    ~Impl()
+    {
+        if (key)
+            xmlSecKeyDestroy(key);
+    }
+};
+
+Certificate::Certificate() : m_impl(std::make_unique<Impl>()) {}
+Certificate::~Certificate() = default;
+
+std::shared_ptr<const Certificate> Certificate::fromPkcs12(const QByteArray& pkcs12, const QString& password,
+                                                           QString* error)
+{
+    if (!ensureXmlSec()) {
+        *error = QStringLiteral("A biblioteca de assinatura digital não pôde ser iniciada.");
+        return nullptr;
+    }
+    const QByteArray pwd = password.toUtf8();
+    BIO* bio = BIO_new_mem_buf(pkcs12.constData(), int(pkcs12.size()));
+    PKCS12* p12 = bio ? d2i_PKCS12_bio(bio, nullptr) : nullptr;
+    BIO_free(bio);
+    EVP_PKEY* pkey = nullptr;
+    X509* leaf = nullptr;
+    STACK_OF(X509)* chain = nullptr;
+    const bool parsed = p12 && PKCS12_parse(p12, pwd.constData(), &pkey, &leaf, &chain) == 1;
+    PKCS12_free(p12);
+    ERR_clear_error();
+    if (!parsed || !pkey || !leaf) {
+        EVP_PKEY_free(pkey);
+        X509_free(leaf);
+        sk_X509_pop_free(chain, X509_free);
+        *error = QStringLiteral("O certificado digital não pôde ser lido: arquivo inválido ou senha incorreta.");
+        return nullptr;
+    }
+    std::shared_ptr<Certificate> cert(new Certificate);
+    cert->m_subject = commonName(leaf);
+    cert->m_cnpj = cnpjFromAltNames(leaf);
+    if (cert->m_cnpj.isEmpty()) {
+        const QString tail = digitsOnly(cert->m_subject.section(QLatin1Char(':'), -1));
+        cert->m_cnpj = tail.size() == 14 ? tail : QString();
+    }
+    cert->m_notBefore = fromAsn1(X509_get0_notBefore(leaf));
+    cert->m_notAfter = fromAsn1(X509_get0_notAfter(leaf));
+    unsigned char* der = nullptr;
+    const int derLen = i2d_X509(leaf, &der);
+    if (derLen > 0)
+        cert->m_der = QByteArray(reinterpret_cast<const char*>(der), derLen);
+    OPENSSL_free(der);
+    EVP_PKEY_free(pkey);
+    X509_free(leaf);
+    sk_X509_pop_free(chain, X509_free);
+
+    cert->m_impl->key =
+        xmlSecCryptoAppPkcs12LoadMemory(reinterpret_cast<const xmlSecByte*>(pkcs12.constData()),
+                                        static_cast<xmlSecSize>(pkcs12.size()), pwd.constData(), nullptr, nullptr);
+    if (!cert->m_impl->key || cert->m_der.isEmpty()) {
+        *error = QStringLiteral("O certificado digital não pôde ser lido: arquivo inválido ou senha incorreta.");
+        return nullptr;
+    }
+    return cert;
+}
+
+QByteArray signEvento(const QByteArray& evento, const Certificate& certificate, QString* error)
+{
+    if (!ensureXmlSec()) {
+        *error = QStringLiteral("A biblioteca de assinatura digital não pôde ser iniciada.");
+        return {};
+    }
+    DocPtr doc = parse(evento);
+    xmlNodePtr root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    xmlNodePtr inf = firstElement(root, "infEvento");
+    if (!inf || !registerId(doc.get(), inf)) {
+        *error = QStringLiteral("O evento a assinar não tem infEvento com Id.");
+        return {};
+    }
+    xmlChar* idValue = xmlGetProp(inf, x("Id"));
+    const QByteArray uri = QByteArray("#") + reinterpret_cast<const char*>(idValue);
+    xmlFree(idValue);
+
+    xmlNodePtr sig = xmlSecTmplSignatureCreate(doc.get(), xmlSecTransformInclC14NId, xmlSecTransformRsaSha1Id, nullptr);
+    xmlAddChild(root, sig); // after infEvento
+    xmlNodePtr ref = xmlSecTmplSignatureAddReference(sig, xmlSecTransformSha1Id, nullptr, x(uri.constData()), nullptr);
+    xmlSecTmplReferenceAddTransform(ref, xmlSecTransformEnvelopedId);
+    xmlSecTmplReferenceAddTransform(ref, xmlSecTransformInclC14NId);
+    dropBlanks(sig); // what is signed is exactly what travels
+
+    xmlSecDSigCtxPtr ctx = xmlSecDSigCtxCreate(nullptr);
+    ctx->signKey = xmlSecKeyDuplicate(certificate.impl().key);
+    const int rc = ctx->signKey ? xmlSecDSigCtxSign(ctx, sig) : -1;
+    xmlSecDSigCtxDestroy(ctx);
+    if (rc < 0) {
+        *error = QStringLiteral("O evento não pôde ser assinado com o certificado digital.");
+        return {};
+    }
+    // The signer's certificate alone, whatever chain the file holds; the key info is not signed.
+    xmlNsPtr dsig = xmlSearchNsByHref(doc.get(), sig, x(kDsig));
+    xmlNodePtr keyInfo = xmlNewChild(sig, dsig, x("KeyInfo"), nullptr);
+    xmlNodePtr x509 = xmlNewChild(keyInfo, dsig, x("X509Data"), nullptr);
+    xmlNewChild(x509, dsig, x("X509Certificate"), x(certificate.der().toBase64().constData()));
+    return dumpNode(root);
+}
+
+Verification verifyEvento(const QByteArray& signedEvento)
+{
+    Verification v;
+    if (!ensureXmlSec()) {
+        v.error = QStringLiteral("A biblioteca de assinatura digital não pôde ser iniciada.");
+        return v;
+    }
+    DocPtr doc = parse(signedEvento);
+    xmlNodePtr root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    xmlNodePtr inf = firstElement(root, "infEvento");
+    xmlNodePtr sig = root ? xmlSecFindNode(root, x("Signature"), x(kDsig)) : nullptr;
+    if (!inf || !sig || !registerId(doc.get(), inf)) {
+        v.error = QStringLiteral("Evento sem assinatura ou sem infEvento com Id.");
+        return v;
+    }
+    // The form the standard fixes: one reference, to this infEvento, with its transforms.
+    xmlNodePtr signedInfo = firstElement(sig, "SignedInfo");
+    xmlNodePtr ref = firstElement(signedInfo, "Reference");
+    xmlChar* uri = ref ? xmlGetProp(ref, x("URI")) : nullptr;
+    xmlChar* id = xmlGetProp(inf, x("Id"));
+    const bool sameId = uri && id && uri[0] == '#' && xmlStrEqual(uri + 1, id);
+    xmlFree(uri);
+    xmlFree(id);
+    if (!sameId) {
+        v.error = QStringLiteral("A assinatura não se refere ao Id do infEvento.");
+        return v;
+    }
+    xmlNodePtr cert = xmlSecFindNode(sig, x("X509Certificate"), x(kDsig));
+    if (cert) {
+        xmlChar* b64 = xmlNodeGetContent(cert);
+        v.signer = QByteArray::fromBase64(reinterpret_cast<const char*>(b64));
+        xmlFree(b64);
+    }
+
+    xmlSecKeysMngrPtr mngr = xmlSecKeysMngrCreate();
+    xmlSecCryptoAppDefaultKeysMngrInit(mngr);
+    xmlSecDSigCtxPtr ctx = xmlSecDSigCtxCreate(mngr);
+    // The certificate is the signer's own: its chain is the authority's concern, not the signature's.
+    ctx->keyInfoReadCtx.flags |= XMLSEC_KEYINFO_FLAGS_X509DATA_DONT_VERIFY_CERTS;
+    ctx->enabledReferenceUris = xmlSecTransformUriTypeSameDocument;
+    const int rc = xmlSecDSigCtxVerify(ctx, sig);
+    v.valid = rc >= 0 && ctx->status == xmlSecDSigStatusSucceeded;
+    if (rc >= 0 && ctx->signedInfoReferences.use > 0) {
+        auto* r = static_cast<xmlSecDSigReferenceCtxPtr>(xmlSecPtrListGetItem(&ctx->signedInfoReferences, 0));
+        v.digestMatches = r && r->status == xmlSecDSigStatusSucceeded;
+    }
+    xmlSecDSigCtxDestroy(ctx);
+    xmlSecKeysMngrDestroy(mngr);
+    if (!v.valid)
+        v.error = v.digestMatches ? QStringLiteral("A assinatura do evento não confere.")
+                                  : QStringLiteral("O conteúdo assinado do evento foi alterado (digest não confere).");
+    return v;
+}
+
+} // namespace nfe

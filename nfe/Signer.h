@@ -1,0 +1,55 @@
+#pragma once
+// Signatures of NF-e events: an A1 certificate (PKCS#12, held in memory only), the
+// enveloped XMLDSig the standard asks for (reference "#Id" of infEvento, transforms
+// enveloped-signature then C14N 1.0, RSA-SHA1 over SHA-1 digests, the signer's
+// certificate alone in X509Certificate) and its verification.
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+namespace nfe {
+
+class Certificate {
+public:
+    // Reads an A1 certificate and its key; nullptr with the reason in *error.
+    static std::shared_ptr<const Certificate> fromPkcs12(const QByteArray& pkcs12, const QString& password,
+                                                         QString* error);
+    ~Certificate();
+    Certificate(const Certificate&) = delete;
+    Certificate& operator=(const Certificate&) = delete;
+
+    // The holder's CNPJ (ICP-Brasil: the subject alternative name 2.16.76.1.3.3, else the
+    // digits after the last ":" of the common name); empty when none is found.
+    QString cnpj() const { return m_cnpj; }
+    QString subject() const { return m_subject; }
+    QDateTime notBefore() const { return m_notBefore; }
+    QDateTime notAfter() const { return m_notAfter; }
+    QByteArray der() const { return m_der; } // the certificate itself
+
+    struct Impl;
+    const Impl& impl() const { return *m_impl; }
+
+private:
+    Certificate();
+    std::unique_ptr<Impl> m_impl;
+    QString m_cnpj, m_subject;
+    QDateTime m_notBefore, m_notAfter;
+    QByteArray m_der;
+};
+
+// Signs an unsigned <evento> (EventXml) and returns the signed bytes, or empty with *error.
+QByteArray signEvento(const QByteArray& evento, const Certificate& certificate, QString* error);
+
+struct Verification {
+    bool valid = false;
+    QString error; // why not (Portuguese)
+    QByteArray signer; // the certificate found in the signature (DER)
+    bool digestMatches = false; // false: the signed content was altered
+};
+
+// Verifies the enveloped signature of one <evento> with the certificate it carries; checks
+// that it signs its own infEvento by Id with the standard's transforms and algorithms.
+Verification verifyEvento(const QByteArray& signedEvento);
+
+} // namespace nfe

@@ -1,0 +1,97 @@
+#include "server/fiscal/AuthorityClient.h"
+
+#include <curl/curl.h>
+#include <mutex>
+
+#include "server/fiscal/Soap.h"
+
+namespace srv::fiscal {
+
+namespace {
+
+void ensureCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t collect(char* data, size_t size, size_t count, void* out)
+{
+    auto* body = static_cast<QByteArray*>(out);
+    // Answers of the authority are small; a runaway one is cut rather than filling memory.
+    if (body->size() + qsizetype(size * count) > 16 * 1024 * 1024)
+        return 0;
+    body->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+} // namespace
+
+AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service, const QByteArray& soap,
+                                   const LoadedCertificate& client)
+{
+    ensureCurl();
+    AuthorityReply reply;
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        reply.error = QStringLiteral("Falha ao preparar a conexão com a SEFAZ.");
+        return reply;
+    }
+    const QByteArray u = url.toUtf8();
+    const QByteArray type = "Content-Type: " + contentType(service);
+    const QByteArray trust = m_trustStore.toLocal8Bit();
+    const QByteArray password = client.password.toUtf8();
+    curl_slist* headers = curl_slist_append(nullptr, type.constData());
+    curl_blob cert{const_cast<char*>(client.pkcs12.constData()), size_t(client.pkcs12.size()), CURL_BLOB_NOCOPY};
+
+    curl_easy_setopt(curl, CURLOPT_URL, u.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, soap.constData());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(soap.size()));
+    curl_easy_setopt(curl, CURLOPT_SSLCERT_BLOB, &cert);
+    curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "P12");
+    curl_easy_setopt(curl, CURLOPT_KEYPASSWD, password.constData());
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!trust.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, trust.constData());
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(m_timeoutMs));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(qMin(m_timeoutMs, 10000)));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
+
+    const CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    reply.httpStatus = int(status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+
+    switch (rc) {
+    case CURLE_OK: reply.outcome = AuthorityReply::Outcome::Answered; return reply;
+    // Failures before the request could leave this server: nothing was sent.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+        reply.outcome = AuthorityReply::Outcome::NotSent;
+        reply.error = QStringLiteral("SEFAZ indisponível ou não confiável (%1); nada foi enviado.")
+                          .arg(QString::fromUtf8(curl_easy_strerror(rc)));
+        return reply;
+    default:
+        reply.outcome = AuthorityReply::Outcome::NoAnswer;
+        reply.body.clear();
+        reply.error = QStringLiteral("Sem resposta da SEFAZ (%1); a situação será conferida antes de novo envio.")
+                          .arg(QString::fromUtf8(curl_easy_strerror(rc)));
+        return reply;
+    }
+}
+
+} // namespace srv::fiscal

@@ -1,0 +1,53 @@
+#pragma once
+// The SOAP 1.2 envelopes of the authority's services and the reading of their answers:
+// the batch answer (retEnvEvento) and the protocol query's (retConsSitNFe). The answers'
+// signed parts are kept as the exact bytes received.
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace srv::fiscal {
+
+inline const QByteArray kRecepcaoEvento = QByteArrayLiteral("NFeRecepcaoEvento4");
+inline const QByteArray kConsultaProtocolo = QByteArrayLiteral("NFeConsultaProtocolo4");
+
+// The envelope carrying message (envEvento, consSitNFe) for service.
+QByteArray envelope(const QByteArray& service, const QByteArray& message);
+// The Content-Type of a call to service's one operation.
+QByteArray contentType(const QByteArray& service);
+
+struct EventAnswer {
+    QString cStat, xMotivo, chNFe, tpEvento, nProt;
+    int nSeqEvento = 0; // 0 when absent
+    QDateTime dhRegEvento;
+    QByteArray bytes; // the retEvento element exactly as received
+};
+
+struct BatchAnswer {
+    bool readable = false; // false: not an answer of the service
+    QString cStat, xMotivo;
+    QList<EventAnswer> events;
+};
+BatchAnswer readBatchAnswer(const QByteArray& soap);
+
+constexpr int kMaxEventsPerBatch = 20;
+
+struct RegisteredEvent {
+    QString chNFe, tpEvento, cStat, xMotivo, nProt;
+    int nSeqEvento = 0;
+    QDateTime dhRegEvento;
+    QByteArray procEvento; // the procEventoNFe element exactly as received
+};
+struct ProtocolAnswer {
+    bool readable = false;
+    QString cStat, xMotivo;
+    QList<RegisteredEvent> events;
+};
+QByteArray consSitNFe(const QString& tpAmb, const QString& chNFe);
+ProtocolAnswer readProtocolAnswer(const QByteArray& soap);
+
+// "2026-12-08T12:04:05-03:00" as an instant; invalid when it is not one.
+QDateTime parseAuthorityTime(const QString& text);
+
+} // namespace srv::fiscal

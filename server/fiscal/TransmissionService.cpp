@@ -1,0 +1,372 @@
+#include "server/fiscal/TransmissionService.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QStringList>
+
+#include "core/values/Value.h"
+#include "nfe/CorrectionText.h"
+#include "nfe/EventXml.h"
+#include "nfe/Signer.h"
+#include "nfe/States.h"
+#include "nfe/Status.h"
+#include "server/fiscal/Soap.h"
+
+namespace srv::fiscal {
+
+struct TransmissionService::Pending {
+    LetterToSend letter;
+    const nfe::State* state = nullptr;
+    std::shared_ptr<const LoadedCertificate> certificate;
+    QString correction; // the signable text
+    QString line; // what the answer says of it; empty while undecided
+    bool sent = false; // reached a batch that went out (answered or not)
+};
+
+namespace {
+
+QString prefix(const LetterToSend& l)
+{
+    return QStringLiteral("NF %1 (%2/%3) CC-e %4: ").arg(l.nrNotaFiscal, l.cdFilial, l.nrLanctoNF, l.seq);
+}
+
+QByteArray procEvento(const QByteArray& signedEvent, const QByteArray& retEvento)
+{
+    return "<procEventoNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">" + signedEvent + retEvento +
+           "</procEventoNFe>";
+}
+
+LetterOutcome outcomeOf(const LetterToSend& l, LetterOutcome::Kind kind)
+{
+    LetterOutcome o;
+    o.cdFilial = l.cdFilial;
+    o.nrLanctoNF = l.nrLanctoNF;
+    o.seq = l.seq;
+    o.kind = kind;
+    return o;
+}
+
+} // namespace
+
+TransmissionService::TransmissionService(Store& store, FiscalConfig config, std::shared_ptr<Authority> authority)
+    : m_store(store),
+      m_batches(store),
+      m_config(std::move(config)),
+      m_certificates(m_config.certificateFolder, m_config.certificatePassword),
+      m_authority(std::move(authority))
+{
+    m_schema = nfe::Schema::load(QStringLiteral("envCCe_v1.00.xsd"), &m_schemaError);
+    // The call must end before the client gives up on it.
+    m_budgetMs = qMax(m_config.timeoutMs * 2, 90000);
+    m_inFlightMs = m_budgetMs;
+}
+
+QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QString& company, const QString& condUso)
+{
+    if (!m_schema)
+        return QStringLiteral("Transmissão indisponível: os esquemas da NF-e não foram carregados (%1).")
+            .arg(m_schemaError);
+    if (!m_slots.tryAcquire())
+        return QStringLiteral("Há outras transmissões em andamento neste servidor. Tente novamente em instantes.");
+    struct Release {
+        QSemaphore& s;
+        ~Release() { s.release(); }
+    } release{m_slots};
+    QElapsedTimer clock;
+    clock.start();
+
+    const int check = notas.fieldIndex(QStringLiteral("IDCHECK"));
+    const int filial = notas.fieldIndex(QStringLiteral("CDFILIAL"));
+    const int lancto = notas.fieldIndex(QStringLiteral("NRLANCTONF"));
+    if (check < 0 || filial < 0 || lancto < 0)
+        return QStringLiteral("Pacote de notas fiscais sem IDCHECK, CDFILIAL ou NRLANCTONF.");
+    QList<QPair<QString, QString>> marked;
+    for (const fw::Row& r : notas.rows)
+        if (r.value(check).toString() == QLatin1String("S")) {
+            const QPair<QString, QString> key{r.value(filial).toString(), r.value(lancto).toString()};
+            if (!marked.contains(key))
+                marked << key;
+        }
+
+    // The database's word, never the packet's values.
+    QList<Pending> pending;
+    for (const LetterToSend& l : m_batches.latestLetters(company, marked)) {
+        const bool accepted = nfe::status::eventRegistered(l.status);
+        const bool open = l.transmission == QLatin1String("N") || l.transmission == QLatin1String("D") ||
+                          (l.transmission == QLatin1String("R") && !accepted);
+        if (l.situacao == QLatin1String("A") && open)
+            pending.append(Pending{l, nullptr, nullptr, QString(), QString(), false});
+    }
+    if (pending.isEmpty())
+        return QVariantList{QStringLiteral("N"), QStringLiteral("CCE_DEVE_SELECAO")};
+
+    const QDateTime now = QDateTime::currentDateTime();
+    for (Pending& p : pending) {
+        const LetterToSend& l = p.letter;
+        p.state = nfe::stateByUf(l.uf);
+        QString error;
+        if (!p.state) {
+            p.line = QStringLiteral("inscrição estadual sem UF válida; não enviada.");
+            continue;
+        }
+        if (l.transmission == QLatin1String("D")) {
+            // A claim this recent may still be on its way to the authority from another call.
+            if (l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_inFlightMs) {
+                p.line = QStringLiteral("em transmissão por outra sessão; consulte novamente em instantes.");
+                continue;
+            }
+        }
+        p.certificate = m_certificates.forIssuer(l.certificate, l.issuerDocument, &error);
+        if (!p.certificate) {
+            p.line = error + QStringLiteral(" Não enviada.");
+            continue;
+        }
+        // In doubt: never sent again before the authority says it has no such event.
+        if (l.transmission == QLatin1String("D") && reconcile(p, clock) != Reconciled::NotRegistered)
+            continue;
+        const nfe::CorrectionText t =
+            nfe::normaliseCorrection(l.text, p.state->foldAccents || m_config.foldAccents.contains(l.uf));
+        if (!t.ok()) {
+            p.line = t.error + QStringLiteral(" Não enviada.");
+            continue;
+        }
+        p.correction = t.text;
+        if (m_config.endpoint(p.state->authority, l.tpAmb, QStringLiteral("recepcao")).isEmpty()) {
+            p.line = QStringLiteral("endereço da SEFAZ %1 (ambiente %2) não configurado no servidor; não enviada.")
+                         .arg(p.state->authority, l.tpAmb);
+            continue;
+        }
+    }
+
+    // Batches: one state, one environment and one certificate each, at most 20 events.
+    QHash<QString, QList<Pending*>> groups;
+    QStringList order;
+    for (Pending& p : pending) {
+        if (!p.line.isEmpty())
+            continue;
+        const QString key = QStringLiteral("%1|%2|%3").arg(p.state->ibge).arg(p.letter.tpAmb, p.letter.certificate);
+        if (!groups.contains(key))
+            order << key;
+        groups[key] << &p;
+    }
+    for (const QString& key : order) {
+        const QList<Pending*>& all = groups.value(key);
+        for (int i = 0; i < all.size(); i += kMaxEventsPerBatch)
+            sendGroup(all.mid(i, kMaxEventsPerBatch), company, condUso, clock);
+    }
+
+    QStringList lines;
+    bool anySent = false;
+    for (const Pending& p : pending) {
+        lines << prefix(p.letter) + p.line;
+        anySent = anySent || p.sent;
+    }
+    return QVariantList{anySent ? QStringLiteral("S") : QStringLiteral("N"), lines.join(QLatin1Char('\n'))};
+}
+
+// The authority is asked whether it registered the letter's event; a registered one is
+// adopted (stored as accepted with the authority's record of it).
+TransmissionService::Reconciled TransmissionService::reconcile(Pending& p, QElapsedTimer& clock)
+{
+    const LetterToSend& l = p.letter;
+    const QString url = m_config.endpoint(p.state->authority, l.tpAmb, QStringLiteral("consulta"));
+    if (url.isEmpty() || clock.elapsed() + m_config.timeoutMs > m_budgetMs) {
+        p.line = QStringLiteral("sem resposta da SEFAZ e não foi possível conferir a situação; não reenviada.");
+        return Reconciled::Unknown;
+    }
+    const AuthorityReply reply = m_authority->call(
+        url, kConsultaProtocolo, envelope(kConsultaProtocolo, consSitNFe(l.tpAmb, l.chNFe)), *p.certificate);
+    const ProtocolAnswer answer =
+        reply.outcome == AuthorityReply::Outcome::Answered ? readProtocolAnswer(reply.body) : ProtocolAnswer{};
+    if (!answer.readable) {
+        p.line = QStringLiteral("sem resposta da SEFAZ e a consulta da situação falhou; não reenviada.");
+        return Reconciled::Unknown;
+    }
+    for (const RegisteredEvent& e : answer.events) {
+        if (e.tpEvento != nfe::kTipoEventoCCe || e.nSeqEvento != l.seq.toInt() || e.chNFe != l.chNFe ||
+            !nfe::status::eventRegistered(e.cStat))
+            continue;
+        LetterOutcome o = outcomeOf(l, LetterOutcome::Kind::Accepted);
+        o.cStat = e.cStat;
+        o.xMotivo = e.xMotivo;
+        o.nProt = e.nProt;
+        o.dhRegEvento = e.dhRegEvento.toLocalTime();
+        o.procEvento = e.procEvento;
+        m_batches.record(0, QString(), QString(), QString(), QByteArray(), {o});
+        p.line =
+            QStringLiteral("%1 - %2 (registrada em transmissão anterior, conferida na SEFAZ)").arg(e.cStat, e.xMotivo);
+        p.sent = true;
+        return Reconciled::Adopted;
+    }
+    return Reconciled::NotRegistered;
+}
+
+void TransmissionService::sendGroup(QList<Pending*> group, const QString& company, const QString& condUso,
+                                    QElapsedTimer& clock)
+{
+    if (clock.elapsed() + m_config.timeoutMs > m_budgetMs) {
+        for (Pending* p : group)
+            p->line = QStringLiteral("não enviada nesta transmissão por falta de tempo; transmita novamente.");
+        return;
+    }
+    QList<LetterToSend> letters;
+    QHash<QString, Pending*> byKey;
+    for (Pending* p : group) {
+        letters << p->letter;
+        byKey.insert(p->letter.cdFilial + QLatin1Char('|') + p->letter.nrLanctoNF, p);
+    }
+    const std::shared_ptr<const LoadedCertificate> cert = group.first()->certificate;
+    const nfe::State* state = group.first()->state;
+    const QString tpAmb = group.first()->letter.tpAmb;
+
+    QList<LetterToSend> claimed;
+    BuiltBatch built;
+    const qint64 batch = m_batches.claim(
+        company, letters,
+        [&](qint64 id, const QList<LetterToSend>& mine) {
+            BuiltBatch b;
+            QString error;
+            const QString dh = nfe::eventTime(QDateTime::currentDateTimeUtc(), *state);
+            for (const LetterToSend& l : mine) {
+                Pending* p = byKey.value(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF);
+                nfe::CceEvent e;
+                e.cOrgao = state->ibge;
+                e.tpAmb = l.tpAmb.toInt();
+                (l.issuerDocument.size() == 11 ? e.cpf : e.cnpj) = l.issuerDocument;
+                e.chNFe = l.chNFe;
+                e.dhEvento = dh;
+                e.nSeqEvento = l.seq.toInt();
+                e.xCorrecao = p->correction;
+                e.xCondUso = condUso;
+                const QByteArray signedEvent = nfe::signEvento(nfe::buildEvento(e), *cert->certificate, &error);
+                if (signedEvent.isEmpty())
+                    b.schemaError = error;
+                b.signedEvents << signedEvent;
+            }
+            b.xml = nfe::buildEnvEvento(id, b.signedEvents);
+            if (b.schemaError.isEmpty() && !m_schema->validate(b.xml, &error))
+                b.schemaError = error;
+            return b;
+        },
+        &claimed, &built);
+
+    for (Pending* p : group)
+        p->line = QStringLiteral("já em transmissão por outra sessão; não enviada novamente.");
+    if (batch == 0)
+        return;
+    QHash<QString, QString> before; // the transmission state each letter had before the claim
+    for (const LetterToSend& l : letters)
+        before.insert(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF, l.transmission);
+    for (const LetterToSend& l : claimed) {
+        Pending* p = byKey.value(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF);
+        p->letter = l;
+        p->line.clear();
+    }
+    if (!built.schemaError.isEmpty()) {
+        for (const LetterToSend& l : claimed)
+            byKey.value(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF)->line =
+                QStringLiteral("rejeitada na validação do esquema (lote %1): %2").arg(batch).arg(built.schemaError);
+        return;
+    }
+
+    const QString url = m_config.endpoint(state->authority, tpAmb, QStringLiteral("recepcao"));
+    const AuthorityReply reply = m_authority->call(url, kRecepcaoEvento, envelope(kRecepcaoEvento, built.xml), *cert);
+    QList<LetterOutcome> outcomes;
+    auto each = [&](const std::function<void(Pending*, int)>& fn) {
+        for (int i = 0; i < claimed.size(); ++i)
+            fn(byKey.value(claimed.at(i).cdFilial + QLatin1Char('|') + claimed.at(i).nrLanctoNF), i);
+    };
+
+    if (reply.outcome == AuthorityReply::Outcome::NotSent) {
+        each([&](Pending* p, int) {
+            // Nothing left this server: the letter is as it was before the claim.
+            LetterOutcome o = outcomeOf(p->letter, LetterOutcome::Kind::Released);
+            o.restore = before.value(p->letter.cdFilial + QLatin1Char('|') + p->letter.nrLanctoNF);
+            outcomes << o;
+            p->line = reply.error;
+        });
+        m_batches.record(batch, QStringLiteral("N"), QString(), reply.error, QByteArray(), outcomes);
+        return;
+    }
+    const BatchAnswer answer =
+        reply.outcome == AuthorityReply::Outcome::Answered ? readBatchAnswer(reply.body) : BatchAnswer{};
+    if (!answer.readable) {
+        const QString why =
+            reply.outcome == AuthorityReply::Outcome::NoAnswer
+                ? reply.error
+                : QStringLiteral("resposta ilegível da SEFAZ (HTTP %1); a situação será conferida antes de novo envio.")
+                      .arg(reply.httpStatus);
+        each([&](Pending* p, int) {
+            outcomes << outcomeOf(p->letter, LetterOutcome::Kind::InDoubt);
+            p->line = why;
+            p->sent = true;
+        });
+        m_batches.record(batch, QStringLiteral("D"), QString(), why, reply.body, outcomes);
+        return;
+    }
+    bool allAccepted = true;
+    if (answer.events.isEmpty()) {
+        // The batch itself was refused: every letter with the batch's reason.
+        each([&](Pending* p, int) {
+            LetterOutcome o = outcomeOf(p->letter, LetterOutcome::Kind::Rejected);
+            o.cStat = answer.cStat;
+            o.xMotivo = answer.xMotivo;
+            outcomes << o;
+            p->line = answer.cStat + QStringLiteral(" - ") + answer.xMotivo;
+            p->sent = true;
+        });
+        m_batches.record(batch, QStringLiteral("R"), answer.cStat, answer.xMotivo, reply.body, outcomes);
+        return;
+    }
+    const bool identified = std::all_of(answer.events.cbegin(), answer.events.cend(),
+                                        [](const EventAnswer& e) { return !e.chNFe.isEmpty(); });
+    each([&](Pending* p, int i) {
+        p->sent = true;
+        const EventAnswer* match = nullptr;
+        for (const EventAnswer& e : answer.events)
+            if (identified && e.chNFe == p->letter.chNFe &&
+                (e.tpEvento.isEmpty() || e.tpEvento == nfe::kTipoEventoCCe) &&
+                (e.nSeqEvento == 0 || e.nSeqEvento == p->letter.seq.toInt()))
+                match = &e;
+        if (!identified && i < answer.events.size())
+            match = &answer.events.at(i);
+        if (!match) {
+            outcomes << outcomeOf(p->letter, LetterOutcome::Kind::InDoubt);
+            p->line =
+                QStringLiteral("a SEFAZ não respondeu por este evento; a situação será conferida antes de novo envio.");
+            allAccepted = false;
+            return;
+        }
+        if (match->cStat == nfe::status::kDuplicate) {
+            // Registered before (a lost answer): adopt the authority's own record of it.
+            const Reconciled r = reconcile(*p, clock);
+            if (r == Reconciled::Adopted)
+                return;
+            if (r == Reconciled::Unknown) {
+                outcomes << outcomeOf(p->letter, LetterOutcome::Kind::InDoubt);
+                allAccepted = false;
+                return;
+            }
+        }
+        if (nfe::status::eventRegistered(match->cStat)) {
+            LetterOutcome o = outcomeOf(p->letter, LetterOutcome::Kind::Accepted);
+            o.cStat = match->cStat;
+            o.xMotivo = match->xMotivo;
+            o.nProt = match->nProt;
+            o.dhRegEvento = match->dhRegEvento.toLocalTime();
+            o.procEvento = procEvento(built.signedEvents.value(i), match->bytes);
+            outcomes << o;
+        } else {
+            LetterOutcome o = outcomeOf(p->letter, LetterOutcome::Kind::Rejected);
+            o.cStat = match->cStat;
+            o.xMotivo = match->xMotivo;
+            outcomes << o;
+            allAccepted = false;
+        }
+        p->line = match->cStat + QStringLiteral(" - ") + match->xMotivo;
+    });
+    m_batches.record(batch, allAccepted ? QStringLiteral("P") : QStringLiteral("R"), answer.cStat, answer.xMotivo,
+                     reply.body, outcomes);
+}
+
+} // namespace srv::fiscal

@@ -1,0 +1,57 @@
+#pragma once
+// The transmission of correction letters to the tax authority: the marked invoices'
+// latest letters, read from the database, become signed events in batches per authority
+// (at most 20, one state and one certificate each), claimed before anything is sent,
+// checked against the schema, sent, and each letter's outcome stored before the answer.
+// A letter is accepted only on the authority's word; a letter whose answer was lost stays
+// in doubt and is reconciled (NFeConsultaProtocolo4) before it is ever sent again.
+#include <QElapsedTimer>
+#include <QSemaphore>
+#include <QVariant>
+#include <memory>
+
+#include "core/values/Packet.h"
+#include "nfe/Schema.h"
+#include "server/fiscal/AuthorityClient.h"
+#include "server/fiscal/CertificateStore.h"
+#include "server/fiscal/FiscalConfig.h"
+#include "server/methods/Services.h"
+#include "server/store/BatchStore.h"
+
+namespace srv::fiscal {
+
+class TransmissionService : public Transmitter {
+public:
+    // authority: the client of the real services, or a stand-in's in tests.
+    TransmissionService(Store& store, FiscalConfig config, std::shared_ptr<Authority> authority);
+
+    // TransmiteCCe: ["S", lines], ["N", "CCE_DEVE_SELECAO"], ["N", lines] or an error text.
+    QVariant transmit(const fw::DataPacket& notas, const QString& company, const QString& condUso) override;
+
+    // The longest a call may take; below the client's own timeout.
+    int budgetMs() const { return m_budgetMs; }
+    void setBudgetMs(int ms) { m_budgetMs = ms; }
+    // A letter claimed this recently may still be on its way from another call: left alone.
+    void setInFlightWindowMs(int ms) { m_inFlightMs = ms; }
+
+private:
+    struct Pending;
+    enum class Reconciled { Adopted, NotRegistered, Unknown };
+    Reconciled reconcile(Pending& p, QElapsedTimer& clock);
+    void sendGroup(QList<Pending*> group, const QString& company, const QString& condUso, QElapsedTimer& clock);
+
+    Store& m_store;
+    BatchStore m_batches;
+    FiscalConfig m_config;
+    CertificateStore m_certificates;
+    std::shared_ptr<Authority> m_authority;
+    std::shared_ptr<const nfe::Schema> m_schema;
+    QString m_schemaError;
+    int m_budgetMs = 90000;
+    int m_inFlightMs = 90000;
+    // Transmissions wait on the authority: only a few at once, so that they never take
+    // the workers that lists and letter saves need.
+    QSemaphore m_slots{2};
+};
+
+} // namespace srv::fiscal

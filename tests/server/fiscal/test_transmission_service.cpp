@@ -1,0 +1,393 @@
+// The transmission of letters against an authority inside the test: what is sent, what is
+// stored for each answer, and what is never done (a letter accepted without the
+// authority's word, an event sent twice).
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include "nfe/Schema.h"
+#include "nfe/Signer.h"
+#include "server/fiscal/TransmissionService.h"
+#include "server/store/Store.h"
+#include "tests/nfe/TestCertificate.h"
+#include "tests/server/fiscal/FakeAuthority.h"
+
+namespace {
+
+const QString kCondUso = QStringLiteral(
+    "A Carta de Correcao e disciplinada pelo paragrafo 1o-A do art. 7o do Convenio S/N, de 15 de dezembro de 1970 e "
+    "pode ser utilizada para regularizacao de erro ocorrido na emissao de documento fiscal, desde que o erro nao "
+    "esteja relacionado com: I - as variaveis que determinam o valor do imposto tais como: base de calculo, "
+    "aliquota, diferenca de preco, quantidade, valor da operacao ou da prestacao; II - a correcao de dados "
+    "cadastrais que implique mudanca do remetente ou do destinatario; III - a data de emissao ou de saida.");
+
+struct Key {
+    QString filial, lancto;
+};
+
+class Transmission : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new QTemporaryDir;
+        QString error;
+        // One demo database for the suite, copied fresh for each test.
+        auto store = srv::Store::open(QStringLiteral("sqlite:") + s_dir->filePath(QStringLiteral("demo.db")), &error);
+        ASSERT_TRUE(store) << error.toStdString();
+        ASSERT_TRUE(store->migrate(&error));
+        ASSERT_TRUE(store->fillDemo(0, &error)) << error.toStdString();
+        QDir().mkpath(s_dir->filePath(QStringLiteral("a1")));
+        QSqlQuery q(store->connection());
+        ASSERT_TRUE(
+            q.exec(QStringLiteral("SELECT NRSERIECERTIFIC, NRINSJURIEST FROM INSCRESTAD WHERE CDEMPRESA = '01'")));
+        while (q.next()) {
+            QFile f(s_dir->filePath(QStringLiteral("a1/%1.pfx").arg(q.value(0).toString())));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(cce_test::makePkcs12(q.value(1).toString(), QStringLiteral("demo")));
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        const QString file = m_dir.filePath(QStringLiteral("company.db"));
+        ASSERT_TRUE(QFile::copy(s_dir->filePath(QStringLiteral("demo.db")), file));
+        QString error;
+        store = srv::Store::open(QStringLiteral("sqlite:") + file, &error);
+        ASSERT_TRUE(store) << error.toStdString();
+        config.certificateFolder = s_dir->filePath(QStringLiteral("a1"));
+        config.certificatePassword = QStringLiteral("demo");
+        for (const char* env : {"1", "2"})
+            for (const char* svc : {"recepcao", "consulta"})
+                config.endpoints.insert(QStringLiteral("*.%1.%2").arg(QLatin1String(env), QLatin1String(svc)),
+                                        QStringLiteral("https://127.0.0.1:1/ws"));
+        authority = std::make_shared<FakeAuthority>();
+        service = std::make_unique<srv::fiscal::TransmissionService>(*store, config, authority);
+        service->setInFlightWindowMs(0);
+    }
+
+    // Authorised invoices of company 01 whose latest letter was never sent.
+    QList<Key> pendingInvoices(int n)
+    {
+        QSqlQuery q(store->connection());
+        EXPECT_TRUE(q.exec(QStringLiteral(
+            "SELECT N.CDFILIAL, N.NRLANCTONF FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL "
+            "AND L.NRLANCTONF = N.NRLANCTONF WHERE N.CDEMPRESA = '01' AND N.IDSITUACAONFE = 'A' AND L.IDTRANSMCCE = "
+            "'N' "
+            "AND L.NRSEQCCE = (SELECT MAX(NRSEQCCE) FROM CARTACORRECAO C WHERE C.CDFILIAL = N.CDFILIAL AND "
+            "C.NRLANCTONF = N.NRLANCTONF) ORDER BY N.CDFILIAL, N.NRLANCTONF")));
+        QList<Key> out;
+        while (q.next() && out.size() < n)
+            out << Key{q.value(0).toString(), q.value(1).toString()};
+        EXPECT_EQ(out.size(), n) << "the demo has too few pending letters";
+        return out;
+    }
+
+    static fw::DataPacket marked(const QList<Key>& keys, const QList<Key>& unmarked = {})
+    {
+        fw::DataPacket p;
+        p.fields = {{QStringLiteral("IDCHECK"), fw::FieldType::String, 1, false, false},
+                    {QStringLiteral("CDFILIAL"), fw::FieldType::String, 4, false, false},
+                    {QStringLiteral("NRLANCTONF"), fw::FieldType::String, 10, false, false}};
+        for (const Key& k : keys)
+            p.rows << fw::Row{QStringLiteral("S"), k.filial, k.lancto};
+        for (const Key& k : unmarked)
+            p.rows << fw::Row{QStringLiteral("N"), k.filial, k.lancto};
+        return p;
+    }
+
+    QVariantList transmit(const QList<Key>& keys)
+    {
+        return service->transmit(marked(keys), QStringLiteral("01"), kCondUso).toList();
+    }
+
+    // The invoice's latest letter: IDTRANSMCCE, CDSTATUSCCE, NRPROTOCOLCCE, DSOBSSTATUSCCE, DSXMLEVENTO, DSXMLPROCEVENTO.
+    QStringList letter(const Key& k)
+    {
+        QSqlQuery q(store->connection());
+        q.prepare(QStringLiteral("SELECT IDTRANSMCCE, CDSTATUSCCE, NRPROTOCOLCCE, DSOBSSTATUSCCE, DSXMLEVENTO, "
+                                 "DSXMLPROCEVENTO FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                 "ORDER BY NRSEQCCE DESC"));
+        q.addBindValue(k.filial);
+        q.addBindValue(k.lancto);
+        EXPECT_TRUE(q.exec());
+        QStringList out;
+        if (q.next())
+            for (int i = 0; i < 6; ++i)
+                out << q.value(i).toString();
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    static inline QTemporaryDir* s_dir = nullptr;
+    std::unique_ptr<srv::Store> store;
+    srv::fiscal::FiscalConfig config;
+    std::shared_ptr<FakeAuthority> authority;
+    std::unique_ptr<srv::fiscal::TransmissionService> service;
+};
+
+} // namespace
+
+TEST_F(Transmission, AnAcceptedLetterKeepsTheExactSignedEventAndTheAuthoritysAnswer)
+{
+    const QList<Key> keys = pendingInvoices(2);
+    const QVariantList r = transmit(keys);
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_EQ(r.at(0).toString(), QStringLiteral("S"));
+    const QStringList lines = r.at(1).toString().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_TRUE(line.startsWith(QStringLiteral("NF ")) &&
+                    line.endsWith(QStringLiteral(": 135 - Evento registrado e vinculado a NF-e")))
+            << line.toStdString();
+    EXPECT_EQ(authority->batches, 1);
+
+    QString error;
+    auto proc = nfe::Schema::load(QStringLiteral("procCCeNFe_v1.00.xsd"), &error);
+    for (const Key& k : keys) {
+        const QStringList l = letter(k);
+        ASSERT_EQ(l.size(), 6);
+        EXPECT_EQ(l.at(0), QStringLiteral("R"));
+        EXPECT_EQ(l.at(1), QStringLiteral("135"));
+        EXPECT_EQ(l.at(2).size(), 15);
+        EXPECT_EQ(l.at(3), QStringLiteral("135 - Evento registrado e vinculado a NF-e"));
+        // The stored event is the one the authority received, byte for byte, and it verifies.
+        EXPECT_TRUE(authority->lastBatch.contains(l.at(4).toUtf8()));
+        EXPECT_TRUE(nfe::verifyEvento(l.at(4).toUtf8()).valid);
+        EXPECT_TRUE(l.at(5).contains(l.at(4))) << "procEventoNFe re-serialised the signed event";
+        ASSERT_TRUE(proc) << error.toStdString();
+        EXPECT_TRUE(proc->validate(l.at(5).toUtf8(), &error)) << error.toStdString();
+    }
+}
+
+TEST_F(Transmission, AnswersInAnotherOrderOrWithoutKeysGoToTheRightLetters)
+{
+    const QList<Key> keys = pendingInvoices(3);
+    // The middle one is rejected; the answers come reversed.
+    QString rejectedKey;
+    authority->cStatFor = [&](const QString& ch) {
+        if (rejectedKey.isEmpty())
+            rejectedKey = ch; // the first event of the batch
+        return ch == rejectedKey ? QStringLiteral("580") : QStringLiteral("135");
+    };
+    transmit(keys);
+    int accepted = 0, rejected = 0;
+    for (const Key& k : keys) {
+        const QStringList l = letter(k);
+        const bool isRejected = l.at(4).contains(rejectedKey);
+        EXPECT_EQ(l.at(1), isRejected ? QStringLiteral("580") : QStringLiteral("135")) << k.lancto.toStdString();
+        (isRejected ? rejected : accepted)++;
+    }
+    EXPECT_EQ(accepted, 2);
+    EXPECT_EQ(rejected, 1);
+    const QStringList rejectedLetter = [&] {
+        for (const Key& k : keys)
+            if (letter(k).at(1) == QLatin1String("580"))
+                return letter(k);
+        return QStringList();
+    }();
+    EXPECT_EQ(rejectedLetter.at(0), QStringLiteral("R"));
+    EXPECT_EQ(rejectedLetter.at(3), QStringLiteral("580 - Rejeicao do teste"));
+    EXPECT_TRUE(rejectedLetter.at(5).isEmpty()) << "a rejected letter has no procEventoNFe";
+}
+
+TEST_F(Transmission, ARefusedBatchRejectsEveryLetterWithItsReason)
+{
+    const QList<Key> keys = pendingInvoices(2);
+    authority->mode = FakeAuthority::Mode::RefuseBatch;
+    const QVariantList r = transmit(keys);
+    EXPECT_EQ(r.at(0).toString(), QStringLiteral("S"));
+    for (const Key& k : keys) {
+        EXPECT_EQ(letter(k).at(0), QStringLiteral("R"));
+        EXPECT_EQ(letter(k).at(3), QStringLiteral("215 - Rejeicao: Falha no schema XML"));
+    }
+}
+
+TEST_F(Transmission, ALostAnswerLeavesTheLetterInDoubtAndTheNextCallAdoptsTheRegisteredEventWithoutSendingAgain)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    authority->mode = FakeAuthority::Mode::LoseAnswerAfterRegistering;
+    QVariantList r = transmit(keys);
+    EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("Sem resposta"))) << r.at(1).toString().toStdString();
+    EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("D"));
+    EXPECT_TRUE(letter(keys.first()).at(1).isEmpty()) << "accepted without the authority's word";
+
+    authority->mode = FakeAuthority::Mode::Answer;
+    r = transmit(keys);
+    EXPECT_EQ(authority->batches, 1) << "an in-doubt letter was sent again before the query";
+    EXPECT_EQ(authority->queries, 1);
+    EXPECT_EQ(authority->eventsReceived, 1);
+    const QStringList l = letter(keys.first());
+    EXPECT_EQ(l.at(1), QStringLiteral("135"));
+    EXPECT_FALSE(l.at(5).isEmpty());
+    EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("conferida na SEFAZ"))) << r.at(1).toString().toStdString();
+}
+
+TEST_F(Transmission, ALetterLostBeforeTheAuthorityRegisteredItIsSentAgainOnlyAfterTheQuery)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    authority->mode = FakeAuthority::Mode::LoseAnswerBeforeRegistering;
+    transmit(keys);
+    EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("D"));
+    authority->mode = FakeAuthority::Mode::Answer;
+    transmit(keys);
+    EXPECT_EQ(authority->queries, 1);
+    EXPECT_EQ(authority->batches, 2);
+    EXPECT_EQ(letter(keys.first()).at(1), QStringLiteral("135"));
+}
+
+TEST_F(Transmission, ADuplicateIsReconciledFromTheAuthoritysRecord)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    // Registered by an earlier call whose answer never came back, while the letter was reset.
+    authority->mode = FakeAuthority::Mode::LoseAnswerAfterRegistering;
+    transmit(keys);
+    QSqlQuery q(store->connection());
+    ASSERT_TRUE(q.exec(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'N' WHERE IDTRANSMCCE = 'D'")));
+    authority->mode = FakeAuthority::Mode::Answer;
+    const QVariantList r = transmit(keys);
+    EXPECT_EQ(letter(keys.first()).at(1), QStringLiteral("135")) << r.at(1).toString().toStdString();
+    EXPECT_EQ(authority->queries, 1);
+}
+
+TEST_F(Transmission, NothingToSendAndNothingReachableAreToldApart)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    // Only unmarked rows, and marked rows of another company: nothing to send.
+    EXPECT_EQ(service->transmit(marked({}, keys), QStringLiteral("01"), kCondUso).toList(),
+              (QVariantList{QStringLiteral("N"), QStringLiteral("CCE_DEVE_SELECAO")}));
+    EXPECT_EQ(service->transmit(marked(keys), QStringLiteral("02"), kCondUso).toList(),
+              (QVariantList{QStringLiteral("N"), QStringLiteral("CCE_DEVE_SELECAO")}));
+
+    // An authority that cannot be reached: nothing left, the letter as it was.
+    authority->mode = FakeAuthority::Mode::NotSent;
+    const QVariantList r = transmit(keys);
+    EXPECT_EQ(r.at(0).toString(), QStringLiteral("N"));
+    EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("N"));
+}
+
+TEST_F(Transmission, CertificatesAreCheckedBeforeAnythingIsSent)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    QSqlQuery q(store->connection());
+    q.prepare(
+        QStringLiteral("SELECT I.NRSERIECERTIFIC FROM NOTAFISCAL N JOIN INSCRESTAD I ON I.CDEMPRESA = N.CDEMPRESA "
+                       "AND I.CDINSCESTA = N.CDINSCESTA WHERE N.CDFILIAL = ? AND N.NRLANCTONF = ?"));
+    q.addBindValue(keys.first().filial);
+    q.addBindValue(keys.first().lancto);
+    ASSERT_TRUE(q.exec() && q.next());
+    const QString file = QDir(config.certificateFolder).filePath(q.value(0).toString() + QStringLiteral(".pfx"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray original = f.readAll();
+    f.close();
+
+    struct Case {
+        QByteArray pfx;
+        const char* says;
+    };
+    const Case cases[] = {
+        {cce_test::makePkcs12(QStringLiteral("99999999000191"), QStringLiteral("demo")), "outro CNPJ"},
+        {QByteArray(), "não encontrado"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        QFile::remove(file);
+        if (!c.pfx.isEmpty()) {
+            QFile w(file);
+            ASSERT_TRUE(w.open(QIODevice::WriteOnly));
+            w.write(c.pfx);
+        }
+        // A fresh service: certificates are held once read.
+        srv::fiscal::TransmissionService fresh(*store, config, authority);
+        const QVariantList r = fresh.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList();
+        EXPECT_EQ(r.at(0).toString(), QStringLiteral("N"));
+        EXPECT_TRUE(r.at(1).toString().contains(QString::fromUtf8(c.says))) << r.at(1).toString().toStdString();
+        EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("N"));
+    }
+    EXPECT_EQ(authority->batches, 0);
+    QFile::remove(file);
+    QFile w(file);
+    ASSERT_TRUE(w.open(QIODevice::WriteOnly));
+    w.write(original);
+}
+
+TEST_F(Transmission, ABatchTheSchemaRefusesIsNotSentAndItsXmlIsKept)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    const QVariantList r =
+        service->transmit(marked(keys), QStringLiteral("01"), QStringLiteral("uma condição que não é a publicada"))
+            .toList();
+    EXPECT_EQ(authority->batches, 0);
+    EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("esquema"))) << r.at(1).toString().toStdString();
+    EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("R"));
+    QSqlQuery q(store->connection());
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT IDTIPOARQXML, DSXMLENVIO FROM LOTECCE ORDER BY NRLOTE DESC")));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("S"));
+    EXPECT_TRUE(q.value(1).toString().startsWith(QStringLiteral("<envEvento")));
+}
+
+TEST_F(Transmission, TwoCallsAtOnceNeverSendOneLetterTwice)
+{
+    const QList<Key> keys = pendingInvoices(4);
+    QVariantList a, b;
+    // A second service on the same database, as a second server would be.
+    srv::fiscal::TransmissionService other(*store, config, authority);
+    other.setInFlightWindowMs(60000);
+    service->setInFlightWindowMs(60000);
+    QThread* t1 = QThread::create([&] { a = transmit(keys); });
+    QThread* t2 = QThread::create([&] { b = other.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList(); });
+    t1->start();
+    t2->start();
+    t1->wait();
+    t2->wait();
+    delete t1;
+    delete t2;
+    EXPECT_EQ(authority->eventsReceived, 4) << a.value(1).toString().toStdString() << "\n"
+                                            << b.value(1).toString().toStdString();
+    for (const Key& k : keys)
+        EXPECT_EQ(letter(k).at(1), QStringLiteral("135"));
+}
+
+TEST_F(Transmission, TheExportWritesEveryAcceptedEventAsStored)
+{
+    const QList<Key> keys = pendingInvoices(2);
+    transmit(keys);
+    QTemporaryDir out;
+    QProcess p;
+    p.start(qEnvironmentVariable("CCE_BIN_DIR") + QStringLiteral("/cce-server"),
+            {QStringLiteral("--export-events"), QStringLiteral("--database"),
+             QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("company.db")), QStringLiteral("--company"),
+             QStringLiteral("01"), QStringLiteral("--out"), out.path()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    // The demo's own accepted letters hold no event; the two just accepted do.
+    const QStringList files = QDir(out.path()).entryList(QDir::Files);
+    EXPECT_EQ(files.size(), 2) << files.join(QLatin1Char(' ')).toStdString();
+    for (const Key& k : keys) {
+        QSqlQuery q(store->connection());
+        q.prepare(QStringLiteral("SELECT N.NRACESSONFE, MAX(L.NRSEQCCE) FROM NOTAFISCAL N JOIN CARTACORRECAO L ON "
+                                 "L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF WHERE N.CDFILIAL = ? AND "
+                                 "N.NRLANCTONF = ? GROUP BY N.NRACESSONFE"));
+        q.addBindValue(k.filial);
+        q.addBindValue(k.lancto);
+        ASSERT_TRUE(q.exec() && q.next());
+        const QStringList l = letter(k);
+        QFile f(QDir(out.path())
+                    .filePath(QStringLiteral("%1-%2-procEventoNFe.xml")
+                                  .arg(q.value(0).toString())
+                                  .arg(q.value(1).toString().toInt())));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
+        EXPECT_EQ(f.readAll(), l.at(5).toUtf8());
+    }
+}
