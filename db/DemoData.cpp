@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/host/Documents.h"
-#include "nfe/AccessKey.h"
 #include "db/Schema.h"
+#include "nfe/AccessKey.h"
 
 namespace db {
 
@@ -52,6 +52,39 @@ struct BranchDef {
     const char* fisc;
     int order; // CNPJ branch order
 };
+// Where each branch is: street, district, city, postal code.
+struct BranchAddress {
+    const char* code;
+    const char* street;
+    const char* district;
+    const char* city;
+    const char* cep;
+};
+const BranchAddress kAddresses[] = {
+    {"0001", "Avenida Paulista, 1500", "Bela Vista", "São Paulo", "01310200"},
+    {"0002", "Rua Barão de Jaguara, 870", "Centro", "Campinas", "13015001"},
+    {"0003", "Avenida Ana Costa, 255", "Gonzaga", "Santos", "11060001"},
+    {"0010", "Avenida Rio Branco, 120", "Centro", "Rio de Janeiro", "20040007"},
+    {"0011", "Rua da Conceição, 45", "Centro", "Niterói", "24020080"},
+    {"0020", "Avenida Afonso Pena, 3000", "Funcionários", "Belo Horizonte", "30130009"},
+    {"0021", "Avenida João César de Oliveira, 1200", "Eldorado", "Contagem", "32310000"},
+    {"0030", "Rodovia Anhanguera, km 58", "Distrito Industrial", "Jundiaí", "13213000"},
+    {"0101", "Avenida Juiz Marco Túlio Isaac, 700", "Centro", "Betim", "32600000"},
+    {"0102", "Rua Sete de Setembro, 300", "Centro", "Sete Lagoas", "35700001"},
+    {"0110", "Rua Vergueiro, 2100", "Vila Mariana", "São Paulo", "04101000"},
+    {"0201", "Rua do Ouvidor, 60", "Centro", "Rio de Janeiro", "20040030"},
+    {"0202", "Avenida Brigadeiro Lima e Silva, 1500", "Jardim 25 de Agosto", "Duque de Caxias", "25071182"},
+    {"0210", "Rua XV de Novembro, 700", "Centro", "Curitiba", "80020310"},
+};
+
+const BranchAddress* addressOf(const char* code)
+{
+    for (const BranchAddress& a : kAddresses)
+        if (qstrcmp(a.code, code) == 0)
+            return &a;
+    return nullptr;
+}
+
 const BranchDef kBranches[] = {
     {"0001", "Matriz São Paulo", "01", "SP", "0001", 1},
     {"0002", "Filial Campinas", "01", "SP", "0001", 2},
@@ -310,11 +343,18 @@ bool Generator::referenceData(QString* error)
                 .arg(QString::fromLatin1(d.code), QString::fromLatin1(d.company[1] == '1'   ? "bandeirantes"
                                                                       : d.company[1] == '2' ? "serraazul"
                                                                                             : "guanabara"));
+        const BranchAddress* address = addressOf(d.code);
+        auto part = [address](const char* BranchAddress::*field) {
+            return address ? QVariant(QString::fromUtf8(address->*field)) : QVariant(QMetaType(QMetaType::QString));
+        };
         if (!insert(QStringLiteral("FILIAL"),
                     {"CDFILIAL", "NMFILIAL", "CDEMPRESA", "CDINSCESTA", "CDINSCMUNI", "CDSERIE", "CDFILIFISC",
-                     "NRINSJURFILI", "SGESTADO", "DSEMAILFILI"},
+                     "NRINSJURFILI", "SGESTADO", "DSEMAILFILI", "DSENDERFILI", "NMBAIRROFILI", "NMCIDADEFILI",
+                     "NRCEPFILI"},
                     {QString::fromLatin1(d.code), QString::fromUtf8(d.name), QString::fromLatin1(d.company), b.ie, b.im,
-                     QStringLiteral("1"), nv(QString::fromLatin1(d.fisc)), b.cnpj, QString::fromLatin1(d.uf), email},
+                     QStringLiteral("1"), nv(QString::fromLatin1(d.fisc)), b.cnpj, QString::fromLatin1(d.uf), email,
+                     part(&BranchAddress::street), part(&BranchAddress::district), part(&BranchAddress::city),
+                     part(&BranchAddress::cep)},
                     error))
             return false;
         if (!insert(
