@@ -1,5 +1,8 @@
 #include "core/dataset/FilterExpression.h"
 
+#include <QRegularExpression>
+#include <QTimeZone>
+
 #include <QDateTime>
 #include <QLocale>
 #include <functional>
@@ -22,11 +25,40 @@ inline const QString& textOf(const QVariant& v, QString& tmp)
     return tmp;
 }
 
+// Every form a driver or a user gives a date-time in: ISO with "T" or a blank, with or
+// without seconds, their fractions and an offset ("Z", "+hh:mm", "-hhmm", "-hh"), and the
+// Brazilian "dd/MM/yyyy[ HH:mm[:ss]]". A value with an offset is the same instant in local
+// time, as the rest of the system reads date-times.
 QDateTime parseDateTime(const QString& text)
 {
     const QString t = text.trimmed();
-    static const char* const formats[] = {"yyyy-MM-ddTHH:mm:ss", "dd/MM/yyyy HH:mm:ss", "dd/MM/yyyy HH:mm",
-                                          "dd/MM/yyyy",          "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd"};
+    static const QRegularExpression iso(
+        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})(?:[T ](\\d{2}):(\\d{2})(?::(\\d{2})(?:[.,](\\d{1,9}))?)?"
+                       "(Z|[+-]\\d{2}(?::?\\d{2})?)?)?$"));
+    const QRegularExpressionMatch m = iso.match(t);
+    if (m.hasMatch()) {
+        const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+        if (!date.isValid())
+            return {};
+        if (m.captured(4).isEmpty())
+            return date.startOfDay();
+        const int ms = m.captured(7).isEmpty() ? 0 : m.captured(7).left(3).leftJustified(3, QLatin1Char('0')).toInt();
+        const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt(), ms);
+        if (!time.isValid())
+            return {};
+        const QString zone = m.captured(8);
+        if (zone.isEmpty())
+            return QDateTime(date, time);
+        int offset = 0;
+        if (zone != QLatin1String("Z")) {
+            const QString digits = QString(zone.mid(1)).remove(QLatin1Char(':'));
+            offset = (digits.left(2).toInt() * 60 + digits.mid(2).toInt()) * 60;
+            if (zone.startsWith(QLatin1Char('-')))
+                offset = -offset;
+        }
+        return QDateTime(date, time, QTimeZone(offset)).toLocalTime();
+    }
+    static const char* const formats[] = {"dd/MM/yyyy HH:mm:ss", "dd/MM/yyyy HH:mm", "dd/MM/yyyy"};
     for (const char* f : formats) {
         const QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
         if (dt.isValid())
