@@ -231,7 +231,45 @@ bool TMaskEdit::IsComplete() const
     return true;
 }
 
-void TMaskEdit::focusInEvent(QFocusEvent* e) { QLineEdit::focusInEvent(e); }
+// Where typing goes in: the first position still blank (after the literals that lead).
+int TMaskEdit::firstFreePosition() const
+{
+    const QString shown = QLineEdit::displayText();
+    const QList<EditMaskSlot>& positions = maskSlots(m_mask);
+    for (int i = 0; i < positions.size() && i < shown.size(); ++i)
+        if (positions[i].kind != EditMaskSlot::Kind::Literal &&
+            (shown[i] == m_mask.blank || shown[i] == QLatin1Char(' ')))
+            return i;
+    return int(shown.size());
+}
+
+// An empty masked edit takes what is typed from its first position, however it got the
+// focus or wherever it was clicked: past the blanks nothing could be typed.
+void TMaskEdit::toFirstFreeWhenEmpty()
+{
+    if (m_mask.isEmpty() || !Text().isEmpty())
+        return;
+    deselect();
+    setCursorPosition(firstFreePosition());
+}
+
+void TMaskEdit::focusInEvent(QFocusEvent* e)
+{
+    QLineEdit::focusInEvent(e);
+    toFirstFreeWhenEmpty();
+}
+
+void TMaskEdit::mousePressEvent(QMouseEvent* e)
+{
+    QLineEdit::mousePressEvent(e);
+    toFirstFreeWhenEmpty();
+}
+
+void TMaskEdit::mouseReleaseEvent(QMouseEvent* e)
+{
+    QLineEdit::mouseReleaseEvent(e);
+    toFirstFreeWhenEmpty();
+}
 
 void TMaskEdit::textChangedByQt()
 {

@@ -88,12 +88,18 @@ public:
 
     TNotifyEvent OnChange;
 
+    // The first input position still blank (the text's length when none is).
+    int firstFreePosition() const;
+
 protected:
     void focusInEvent(QFocusEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
     void textChangedByQt();
     void afterCodeChange();
+    void toFirstFreeWhenEmpty();
     void assign(const QString& stored); // lays stored text into the mask, no handler
     QString m_maskText;
     fw::EditMask m_mask;

@@ -210,3 +210,42 @@ TEST_F(Edits, NotebookPagesByNameAndIndex)
     nbk.setPageIndex(7); // out of range: ignored
     EXPECT_EQ(nbk.PageIndex(), 1);
 }
+
+// A user who clicks into an empty masked edit, or tabs into it, types from its start: the
+// cursor never waits past the blanks, where nothing can be typed.
+TEST_F(Edits, TypingIntoAnEmptyMaskedEditStartsAtItsFirstFreePosition)
+{
+    QWidget window;
+    auto* before = new TEdit(&window, QStringLiteral("edtAntes"));
+    auto* branch = new TMaskEdit(&window, QStringLiteral("medCdFilial"));
+    auto* cnpj = new TMaskEdit(&window, QStringLiteral("medCnpj"));
+    branch->setEditMask(QStringLiteral(">aaaa;0; "));
+    cnpj->setEditMask(QStringLiteral("99.999.999/9999-99;0;_"));
+    before->setGeometry(0, 0, 100, 24);
+    branch->setGeometry(0, 30, 200, 24);
+    cnpj->setGeometry(0, 60, 300, 24);
+    window.show();
+    window.activateWindow();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    // Clicked far to the right of the blanks.
+    QTest::mouseClick(branch, Qt::LeftButton, {}, QPoint(190, 12));
+    EXPECT_EQ(branch->cursorPosition(), 0);
+    QTest::keyClicks(branch, QStringLiteral("1"));
+    EXPECT_EQ(branch->Text(), QStringLiteral("1"));
+
+    // Reached with the keyboard.
+    before->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(before, Qt::Key_Tab);
+    ASSERT_TRUE(branch->hasFocus());
+    QTest::keyClick(before, Qt::Key_Tab);
+    ASSERT_TRUE(cnpj->hasFocus());
+    EXPECT_EQ(cnpj->cursorPosition(), 0);
+    QTest::keyClicks(cnpj, QStringLiteral("12345678000195"));
+    EXPECT_EQ(cnpj->Text(), QStringLiteral("12345678000195"));
+
+    // A filled edit keeps the platform's own behaviour on a click: the cursor where clicked.
+    QTest::mouseClick(cnpj, Qt::LeftButton, {}, QPoint(5, 12));
+    EXPECT_LE(cnpj->cursorPosition(), 1);
+}
