@@ -1,6 +1,7 @@
 #include "widgets/controls/ControlEvents.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QHash>
 #include <QKeyEvent>
 #include <QMdiSubWindow>
@@ -24,8 +25,17 @@ public:
     QHash<QWidget*, PlainEvents*> plain; // owned
     QHash<QWidget*, QPointer<QWidget>> lastFocus; // per form: the control that has the focus in it
     QHash<QWidget*, KeyPreview> previews; // per form
-    int running = 0; // handlers running
+    // Per form: its enter or exit handlers are running. Only that form's focus changes are
+    // theirs; a modal form opened from a handler is a form of its own with working handlers.
+    QHash<QWidget*, int> running;
+    QHash<QWidget*, int> inTransition; // per form: a move is being handled
     int moving = 0; // we are moving the focus ourselves
+
+    // The last focus-in: its widget and reason (focusChanged comes after it).
+    QPointer<QWidget> lastFocusIn;
+    Qt::FocusReason lastFocusInReason = Qt::OtherFocusReason;
+
+    bool runningIn(QWidget* form) const { return running.value(form) > 0; }
 
     // For the key preview: a key event is offered to the preview once, at its first receiver.
     const QEvent* lastKeyEvent = nullptr;
@@ -148,10 +158,11 @@ bool transition(QWidget* from, QWidget* to, bool giveFocus)
 {
     FocusWatcher* fw = g_watcher;
     QWidget* form = formOf(to);
-    QPointer<QWidget> fromGuard(from), toGuard(to);
-    ++fw->running;
+    QPointer<QWidget> fromGuard(from), toGuard(to), formGuard(form);
+    ++fw->running[form];
     QWidget* refused = from ? runExits(from, to) : nullptr;
-    --fw->running;
+    if (formGuard && --fw->running[form] == 0)
+        fw->running.remove(form);
     if (refused) {
         focusBack(refused, fromGuard);
         return false;
@@ -164,9 +175,10 @@ bool transition(QWidget* from, QWidget* to, bool giveFocus)
         --fw->moving;
     }
     fw->lastFocus.insert(form, to);
-    ++fw->running;
+    ++fw->running[form];
     runEnters(fromGuard, to);
-    --fw->running;
+    if (formGuard && --fw->running[form] == 0)
+        fw->running.remove(form);
     // Handlers may have moved the focus themselves; what holds it now is the truth.
     if (QWidget* now = focusInForm(toGuard ? toGuard.data() : nullptr))
         fw->lastFocus.insert(form, now);
@@ -182,23 +194,48 @@ FocusWatcher::FocusWatcher() : QObject(qApp)
 void FocusWatcher::focusChanged(QWidget* old, QWidget* now)
 {
     Q_UNUSED(old);
-    if (!now || running > 0 || moving > 0)
+    if (!now || moving > 0)
         return; // deactivation, or a change we cause
-    QWidget* previous = lastFocus.value(formOf(now));
+    // A window or an MDI child's frame taking the focus (a click on a button that takes
+    // none) is no control: nothing is left or entered.
+    if (isFormBoundary(now))
+        return;
+    QWidget* form = formOf(now);
+    if (runningIn(form))
+        return; // this form's own handlers are moving the focus
+    QWidget* previous = lastFocus.value(form);
     if (previous == now)
         return; // the form got the focus back (reactivation): no enter, no exit
+    // A window activated again gives the focus back to the control that had it; what Qt
+    // restores may be stale, and that is no move of the user's.
+    if (lastFocusIn == now && lastFocusInReason == Qt::ActiveWindowFocusReason) {
+        if (previous && previous->isVisible() && previous->isEnabled() && previous->focusPolicy() != Qt::NoFocus) {
+            ++moving;
+            previous->setFocus(Qt::OtherFocusReason);
+            --moving;
+        } else {
+            lastFocus.insert(form, now);
+        }
+        return;
+    }
     // Whatever focus changes the move itself causes (giving the focus back, a frame
     // activating) are its own: never a second round of handlers.
-    static int depth = 0;
-    if (depth > 0)
+    if (inTransition.value(form) > 0)
         return;
-    ++depth;
+    QPointer<QWidget> formGuard(form);
+    ++inTransition[form];
     transition(previous, now, false);
-    --depth;
+    if (formGuard && --inTransition[form] == 0)
+        inTransition.remove(form);
 }
 
 bool FocusWatcher::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::FocusIn && watched->isWidgetType()) {
+        lastFocusIn = static_cast<QWidget*>(watched);
+        lastFocusInReason = static_cast<QFocusEvent*>(event)->reason();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress || previews.isEmpty() || !watched->isWidgetType())
         return false;
     auto* ke = static_cast<QKeyEvent*>(event);
@@ -271,8 +308,8 @@ bool moveFocus(QWidget* to)
         }
         return true;
     }
-    if (fw->running > 0) {
-        // Called from inside a handler: just move, as a guard moving the focus does.
+    if (fw->runningIn(formOf(to))) {
+        // Called from inside a handler of this form: just move, as a guard moving the focus does.
         ++fw->moving;
         to->setFocus(Qt::OtherFocusReason);
         --fw->moving;
@@ -303,7 +340,7 @@ bool focusNextControl(QWidget* from, bool forward)
     return false;
 }
 
-bool focusHandlersRunning() { return g_watcher && g_watcher->running > 0; }
+bool focusHandlersRunning() { return g_watcher && !g_watcher->running.isEmpty(); }
 
 void setKeyPreview(QWidget* form, KeyPreview preview)
 {

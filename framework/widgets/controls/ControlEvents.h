@@ -11,8 +11,11 @@
 //
 // One application-wide watcher does this for real focus changes; fw::moveFocus()
 // takes the same path deterministically (tests, automation, Enter-to-next-control).
-// While handlers run, focus changes they cause (a message box, a guard that focuses
-// another edit) start no further exit or enter handlers.
+// While a form's handlers run, the focus changes they cause in that form (a guard that
+// focuses another edit) start no further exit or enter handlers; a modal form they open
+// is a form of its own, whose handlers work as usual, at any depth. Focus that a window
+// or an MDI frame takes, and focus given back when a window is activated again, are no
+// moves of the user's: no exit, no enter.
 #include <QObject>
 #include <QWidget>
 #include <functional>
@@ -52,7 +55,7 @@ FW_WIDGETS_EXPORT bool moveFocus(QWidget* to);
 // moveFocus. Returns whether it moved.
 FW_WIDGETS_EXPORT bool focusNextControl(QWidget* from, bool forward = true);
 
-// True while exit or enter handlers are running (re-entrancy guard).
+// True while exit or enter handlers of any form are running.
 FW_WIDGETS_EXPORT bool focusHandlersRunning();
 
 // Key preview: keys typed anywhere inside form reach `preview` first. Setting key to 0

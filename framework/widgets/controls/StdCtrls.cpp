@@ -269,6 +269,13 @@ bool TPageControl::SetActivePage(QWidget* page)
     const int i = indexOf(page);
     if (i < 0 || !pageEnabled(page))
         return false;
+    // The control with the focus is on the page going away: the focus goes to the page
+    // control first, as a user's click on its tab does, so that Qt does not hand it to
+    // whatever control comes next in the window (the company panel, whose entry would run).
+    QWidget* focused = focusedControl(this);
+    if (focused && currentWidget() && currentWidget() != page && currentWidget()->isAncestorOf(focused) &&
+        focusPolicy() != Qt::NoFocus && !moveFocus(this))
+        return false;
     m_settingByCode = true;
     setCurrentIndex(i);
     m_settingByCode = false;

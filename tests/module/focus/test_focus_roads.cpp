@@ -1,0 +1,169 @@
+// The focus as a user moves it, with the screen inside an MDI area as the host shows it:
+// the filter dialog opened by leaving the company panel has working field checks, the
+// page change by menu or shortcut never passes through the company panel, and focus that
+// the MDI frame takes or a window activation gives back is no exit and no entry.
+#include <QAction>
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTest>
+
+#include "core/errors/Dispatch.h"
+#include "core/host/Context.h"
+#include "tests/module/grid/GridFixture.h"
+#include "tests/support/ModuleTestSupport.h"
+#include "widgets/controls/ControlEvents.h"
+#include "widgets/forms/FormHost.h"
+
+namespace {
+
+// A host like erp-host: forms become MDI children of one main window.
+class MdiHost : public fw::FormHost {
+public:
+    MdiHost()
+    {
+        window.setCentralWidget(&mdi);
+        window.resize(1280, 800);
+    }
+    QWidget* mainWindow() override { return &window; }
+    void showMdiChild(QWidget* form) override
+    {
+        for (QMdiSubWindow* s : mdi.subWindowList())
+            if (s->widget() == form) {
+                s->showNormal();
+                mdi.setActiveSubWindow(s);
+                return;
+            }
+        QMdiSubWindow* s = mdi.addSubWindow(form);
+        s->resize(1100, 700);
+        s->show();
+        mdi.setActiveSubWindow(s);
+    }
+    QMainWindow window;
+    QMdiArea mdi;
+};
+
+// Activates a top-level window as the window manager does after a dialog closes.
+void reactivate(QWidget* w)
+{
+    w->activateWindow();
+    QApplication::setActiveWindow(w);
+    QApplication::processEvents();
+}
+
+} // namespace
+
+class FocusRoads : public GridTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        GridTest::SetUpTestSuite();
+        s_host = new MdiHost;
+        fw::setFormHost(s_host);
+        s_host->window.show();
+        reactivate(&s_host->window);
+        fw::setHostContext(cce_test::companyContext());
+        CriaTransmissaoCCe(fw::nullValue());
+        boFiltrado = true;
+    }
+    static void TearDownTestSuite()
+    {
+        GridTest::TearDownTestSuite();
+        fw::setFormHost(nullptr);
+        delete s_host;
+        s_host = nullptr;
+    }
+    void SetUp() override
+    {
+        boFiltrado = true;
+        GridTest::SetUp();
+        ASSERT_TRUE(f->parentWidget() && qobject_cast<QMdiSubWindow*>(f->parentWidget())) << "not an MDI child";
+        // A list is on the screen: leaving the company panel opens no dialog until a test says so.
+        boFiltrado = true;
+        reactivate(&s_host->window);
+        load(many(3, QStringLiteral("1"), QStringLiteral("IE1")));
+        f->mnuFolhaDadosClick(f);
+        f->dbgPadrao->setFocus(Qt::MouseFocusReason);
+        QApplication::processEvents();
+        ASSERT_EQ(fw::focusedControl(f), f->dbgPadrao);
+        ASSERT_TRUE(ui.modalForms().isEmpty()) << ui.report().toStdString();
+    }
+    QMdiSubWindow* frame() const { return qobject_cast<QMdiSubWindow*>(f->parentWidget()); }
+    static inline MdiHost* s_host = nullptr;
+};
+
+TEST_F(FocusRoads, TheDialogOpenedByLeavingTheCompanyPanelChecksItsOwnFields)
+{
+    f->medCdEmpresa->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    ASSERT_EQ(fw::focusedControl(f), f->medCdEmpresa);
+    // The user typed another company: leaving the panel asks for the criteria.
+    boFiltrado = false;
+    QString normalised;
+    int paramCallsBefore = 0;
+    ui.expectModal([&](QWidget* form) {
+        auto* dlg = qobject_cast<TfrmFiltroTransmissao*>(form);
+        ASSERT_NE(dlg, nullptr);
+        dlg->medCdFilial->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+        dlg->medCdFilial->setText(QStringLiteral("2"));
+        // The user presses Tab: a real focus change inside the dialog.
+        dlg->medCdFiliOrig->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+        normalised = dlg->medCdFilial->text();
+        dlg->sbtCancelClick(dlg->sbtCancel);
+    });
+    // Leaving the panel for the grid, as a click does.
+    f->dbgPadrao->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    EXPECT_EQ(ui.modalForms(), QStringList{QStringLiteral("frmFiltroTransmissao")});
+    EXPECT_EQ(normalised, QStringLiteral("0002")) << "the branch's exit did not run inside the dialog";
+    Q_UNUSED(paramCallsBefore);
+    // Cancelled: the focus stays in the company panel, and the activation given back
+    // afterwards opens nothing by itself.
+    reactivate(&s_host->window);
+    EXPECT_EQ(ui.modalForms().size(), 1);
+    EXPECT_EQ(fw::focusedControl(f), f->medCdEmpresa);
+}
+
+TEST_F(FocusRoads, TheCorrectionPageByMenuOrShortcutNeverPassesThroughTheCompanyPanel)
+{
+    ASSERT_EQ(fw::focusedControl(f), f->dbgPadrao);
+    f->mnuFormulario->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(f->pgcPadrao->ActivePage(), f->tshFormulario);
+    EXPECT_TRUE(f->cdsNotaFiscal->active()) << "the company panel was entered and closed the lists";
+    EXPECT_EQ(fw::focusedControl(f), f->dbmCorrecao);
+
+    f->mnuFolhaDados->trigger();
+    QApplication::processEvents();
+    f->dbgPadrao->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    // The shortcut, typed on the grid.
+    QTest::keyClick(f->dbgPadrao, Qt::Key_2, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(f->pgcPadrao->ActivePage(), f->tshFormulario);
+    EXPECT_TRUE(f->cdsNotaFiscal->active());
+    EXPECT_EQ(fw::focusedControl(f), f->dbmCorrecao);
+}
+
+TEST_F(FocusRoads, TheFrameTakingTheFocusOrAnActivationGivingItBackIsNoExitAndNoEntry)
+{
+    // On the grid, the window is activated again and Qt hands the focus to a stale control.
+    ASSERT_EQ(fw::focusedControl(f), f->dbgPadrao);
+    f->medCdEmpresa->setFocus(Qt::ActiveWindowFocusReason);
+    QApplication::processEvents();
+    EXPECT_TRUE(f->cdsNotaFiscal->active()) << "taken for entering the company panel";
+    EXPECT_EQ(fw::focusedControl(f), f->dbgPadrao) << "the control that had the focus did not get it back";
+
+    // In the company panel (the user clicked into it), a click on the filter button hands
+    // the focus to the frame: that is no leaving of the panel.
+    boFiltrado = false;
+    f->medCdEmpresa->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    frame()->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    EXPECT_TRUE(ui.modalForms().isEmpty()) << "taken for leaving the company panel";
+    EXPECT_EQ(fw::focusedControl(f), f->medCdEmpresa);
+    boFiltrado = true;
+}
