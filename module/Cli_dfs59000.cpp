@@ -166,8 +166,11 @@ TfrmTransmissaoCCe::TfrmTransmissaoCCe(QWidget* owner) : fw::TfrmPadrao(owner)
 
 TfrmTransmissaoCCe::~TfrmTransmissaoCCe()
 {
-    if (frmTransmissaoCCe == this)
+    // However the screen goes (closed, or its owner destroyed), the next call creates it anew.
+    if (frmTransmissaoCCe == this) {
         frmTransmissaoCCe = nullptr;
+        boStCriado = false;
+    }
 }
 
 void TfrmTransmissaoCCe::createData()
@@ -845,7 +848,6 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     mnuFormulario->setChecked(pgcPadrao->ActivePage() == tshFormulario);
 }
 
-
 // --- transmission, e-mail, XML and printing ------------------------------------------------
 
 void TfrmTransmissaoCCe::sbtEnviaEmailClick(QObject*) {}
@@ -860,17 +862,26 @@ void TfrmTransmissaoCCe::sbtImprimirClick(QObject*) {}
 void CriaTransmissaoCCe(const QVariant& Param)
 {
     fw::ui().setCursor(-11);
+    // The hour-glass never stays on after a failure.
+    struct CursorBack {
+        ~CursorBack() { fw::ui().setCursor(0); }
+    } cursorBack;
     const QVariant param = Param;
     // Only Null keeps a pending preset; Empty discards it.
     if (!fw::isNull(param))
         oleParam = param;
-    if (!boStCriado) {
+    const bool existed = boStCriado && frmTransmissaoCCe;
+    if (!existed) {
         frmTransmissaoCCe = fw::createForm<TfrmTransmissaoCCe>(fw::formOwner());
         boStCriado = true;
     }
     frmTransmissaoCCe->setWindowState(frmTransmissaoCCe->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    const bool wasActive = existed && frmTransmissaoCCe->isVisible() && frmTransmissaoCCe->isFormActive();
     fw::showForm(frmTransmissaoCCe);
-    fw::ui().setCursor(0);
+    // Already the active screen: no activation comes from showing it, so run it once here,
+    // which applies a preset just handed over.
+    if (wasActive)
+        frmTransmissaoCCe->activateForm();
 }
 
 extern "C" void IniProc(const QVariant& Param)

@@ -250,8 +250,11 @@ void TfrmTransmissaoCCe::AplicaFiltro()
         !cdsNotaFiscal->locate(kInvoiceKey, {presetText(element(30)), presetText(element(31))}))
         cdsNotaFiscal->first();
 
+    // Leaving the company panel for the grid may ask for criteria; cancelling that ends
+    // here: the preset stays for the next activation and the list is not taken as filtered.
     boFiltrado = false;
-    dbgPadrao->setFocus();
+    if (!fw::moveFocus(dbgPadrao) && fw::focusedControl(this) != dbgPadrao)
+        throw fw::Abort();
     boFiltrado = true;
     oleParam = fw::nullValue();
 }
@@ -299,8 +302,7 @@ void TfrmTransmissaoCCe::fetchWith(const TRecordFilter& rec, const QString& emit
     }
     const QString a12 = rec.IdOperacao == 0 ? kS : QStringLiteral("E");
 
-    GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, QString(), a12, stTiposEmis, rec.DtSaidIni,
-                  rec.DtSaidFim);
+    GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, QString(), a12, stTiposEmis, rec.DtSaidIni, rec.DtSaidFim);
 }
 
 // --- invoice grid ---------------------------------------------------------------------------

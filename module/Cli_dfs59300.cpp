@@ -26,6 +26,15 @@ TfrmCCe::TfrmCCe(QWidget* owner) : QWidget(owner, Qt::Window)
     lblCodRel->move(0, 20);
 }
 
+TfrmCCe::~TfrmCCe()
+{
+    // Deleted by its owner or by the next print: the global never points at a dead form.
+    if (frmCCe == this) {
+        frmCCe = nullptr;
+        boIdCriado = false;
+    }
+}
+
 void TfrmCCe::FormActivate(QObject*) { repaint(); }
 
 void TfrmCCe::FormClose(QObject*) { boIdCriado = false; }
@@ -58,14 +67,19 @@ bool TfrmCCe::event(QEvent* event)
 void CriaCCe(const QString& cdFilial, const QString& nrLanctoNF)
 {
     fw::ui().setCursor(-11);
+    // The hour-glass never stays on after a failure.
+    struct CursorBack {
+        ~CursorBack() { fw::ui().setCursor(0); }
+    } cursorBack;
     stCdFilial = cdFilial;
     stNrLanctoNF = nrLanctoNF;
     if (!boIdCriado) {
+        // A form closed before is gone for good: one form per print, never one more.
+        delete frmCCe;
         frmCCe = new TfrmCCe(fw::formOwner());
         boIdCriado = true;
     }
     fw::ui().execModal(frmCCe);
-    fw::ui().setCursor(0);
 }
 
 void Cli_dfs59300_Initialization()

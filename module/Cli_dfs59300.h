@@ -9,6 +9,7 @@ class PKG_EXPORT TfrmCCe : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmCCe(QWidget* owner = nullptr);
+    ~TfrmCCe() override;
 
 public slots:
     void FormActivate(QObject* sender = nullptr);

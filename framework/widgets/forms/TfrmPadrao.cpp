@@ -1,5 +1,8 @@
 #include "widgets/forms/TfrmPadrao.h"
 
+#include <QApplication>
+#include <QDialog>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -293,12 +296,21 @@ void TfrmPadrao::updateActive()
     if (now && sw)
         now = sw->isVisible() && sw->mdiArea() && sw->mdiArea()->activeSubWindow() == sw;
     if (!now) {
+        // A dialog over the screen (a message, the filter) does not take its activation:
+        // coming back from it is no new activation of the screen.
+        if (qobject_cast<QDialog*>(QApplication::activeWindow()))
+            return;
         m_active = false;
         return;
     }
     if (m_active)
         return;
     m_active = true;
+    activateForm();
+}
+
+void TfrmPadrao::activateForm()
+{
     static int depth = 0;
     if (depth > 0)
         return; // activated again inside FormActivate (a modal it showed): the running one covers it

@@ -67,6 +67,9 @@ public:
     bool Close();
     QMdiSubWindow* subWindow() const;
     bool isFormActive() const { return m_active; }
+    // Runs the activation (FormActivate, through the dispatcher) as becoming active does;
+    // for a screen called forward while it already is the active one.
+    void activateForm();
 
     QString CodTela() const;
     void setCodTela(const QString& code); // lblCodTela

@@ -226,10 +226,15 @@ TEST_F(Forms, ShowActivateAndCloseFollowTheHost)
         GTEST_SKIP() << "the platform gives no active window";
     EXPECT_EQ(s->activates, 1);
 
-    // The return from a modal dialog activates the screen again.
+    // The return from a dialog over the screen is no new activation (a cancelled filter
+    // would open again by itself); coming back from another window is.
     auto* dlg = createForm<Dialog>(nullptr);
     ui.expectModal([](QWidget* form) { static_cast<Dialog*>(form)->sbtCancelClick(nullptr); });
     EXPECT_FALSE(fw::ui().execModal(dlg));
+    EXPECT_EQ(s->activates, 1);
+    QWidget other;
+    wt::showActive(&other);
+    wt::showActive(s);
     EXPECT_EQ(s->activates, 2);
 
     // caHide keeps the screen; caFree (the base) deletes it.

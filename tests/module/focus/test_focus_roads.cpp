@@ -9,7 +9,10 @@
 #include <QTest>
 
 #include "core/errors/Dispatch.h"
+#include "core/errors/Errors.h"
 #include "core/host/Context.h"
+#include "core/values/Value.h"
+#include "module/Cli_dfs59300.h"
 #include "tests/module/grid/GridFixture.h"
 #include "tests/support/ModuleTestSupport.h"
 #include "widgets/controls/ControlEvents.h"
@@ -26,8 +29,13 @@ public:
         window.resize(1280, 800);
     }
     QWidget* mainWindow() override { return &window; }
+    bool failNextShow = false;
     void showMdiChild(QWidget* form) override
     {
+        if (failNextShow) {
+            failNextShow = false;
+            throw fw::Error(QStringLiteral("A janela principal não pôde mostrar a tela."));
+        }
         for (QMdiSubWindow* s : mdi.subWindowList())
             if (s->widget() == form) {
                 s->showNormal();
@@ -165,5 +173,94 @@ TEST_F(FocusRoads, TheFrameTakingTheFocusOrAnActivationGivingItBackIsNoExitAndNo
     QApplication::processEvents();
     EXPECT_TRUE(ui.modalForms().isEmpty()) << "taken for leaving the company panel";
     EXPECT_EQ(fw::focusedControl(f), f->medCdEmpresa);
+    boFiltrado = true;
+}
+
+namespace {
+
+// The host's preset for company 01, every criterion open, positioned on entry nr.
+QVariantList presetFor(const QString& entry)
+{
+    QVariantList p(32);
+    p[0] = true;
+    p[1] = 3;
+    p[2] = 0;
+    for (int i = 3; i <= 15; ++i)
+        p[i] = QString();
+    p[16] = fw::nullValue();
+    p[17] = fw::nullValue();
+    for (int i = 18; i <= 25; ++i)
+        p[i] = false;
+    p[18] = true;
+    p[26] = QString();
+    p[27] = QString();
+    p[28] = QStringLiteral("01");
+    p[29] = QStringLiteral("Empresa Um");
+    p[30] = QStringLiteral("0001");
+    p[31] = entry;
+    return p;
+}
+
+} // namespace
+
+TEST_F(FocusRoads, APresetHandedToTheActiveScreenIsAppliedAtOnceAndOnce)
+{
+    ASSERT_TRUE(f->isFormActive());
+    gridserver::calls.clear();
+    gridserver::invoices = many(3, QStringLiteral("1"), QStringLiteral("IE1"));
+    CriaTransmissaoCCe(presetFor(QStringLiteral("0000000002")));
+    QApplication::processEvents();
+    EXPECT_EQ(gridserver::calls.size(), 1);
+    EXPECT_TRUE(fw::isNull(oleParam));
+    EXPECT_EQ(current("NRLANCTONF"), QStringLiteral("0000000002"));
+}
+
+TEST_F(FocusRoads, ACancelledDialogEndsTheFilterPresetWhichStaysForTheNextActivation)
+{
+    gridserver::invoices = many(3, QStringLiteral("1"), QStringLiteral("IE1"));
+    f->medCdEmpresa->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    boFiltrado = false;
+    const QVariantList p = presetFor(QStringLiteral("0000000001"));
+    oleParam = p;
+    ui.expectModal([](QWidget* form) {
+        auto* dlg = qobject_cast<TfrmFiltroTransmissao*>(form);
+        ASSERT_NE(dlg, nullptr);
+        dlg->sbtCancelClick(dlg->sbtCancel);
+    });
+    // The preset is applied by the screen's activation, as the host's call brings it.
+    f->activateForm();
+    QApplication::processEvents();
+    EXPECT_EQ(ui.modalForms().size(), 1);
+    EXPECT_EQ(oleParam.toList(), p);
+    EXPECT_FALSE(boFiltrado);
+    boFiltrado = true;
+}
+
+TEST_F(FocusRoads, TheHourGlassNeverStaysOnAndNoScreenOrPrintFormOutlivesItsUse)
+{
+    // A failure while the screen is shown: the cursor comes back.
+    s_host->failNextShow = true;
+    ui.expectMessage(QStringLiteral("A janela principal não pôde mostrar a tela."), fw::mbOK);
+    EXPECT_FALSE(fw::dispatch([] { CriaTransmissaoCCe(fw::nullValue()); }));
+    EXPECT_EQ(ui.cursor(), 0);
+
+    // The print form: closed, the next print makes a new one and the old one is gone.
+    ui.expectModal([](QWidget* form) { form->close(); });
+    CriaCCe(QStringLiteral("0001"), QStringLiteral("0000000001"));
+    QPointer<TfrmCCe> first = frmCCe;
+    ASSERT_TRUE(first);
+    ui.expectModal([](QWidget* form) { form->close(); });
+    CriaCCe(QStringLiteral("0001"), QStringLiteral("0000000002"));
+    EXPECT_FALSE(first) << "one print form leaked per print";
+    EXPECT_EQ(stNrLanctoNF, QStringLiteral("0000000002"));
+    EXPECT_EQ(ui.cursor(), 0);
+
+    // The screen destroyed without its close: the next call creates it again.
+    delete frmTransmissaoCCe;
+    EXPECT_FALSE(boStCriado);
+    CriaTransmissaoCCe(fw::nullValue());
+    EXPECT_NE(frmTransmissaoCCe, nullptr);
+    f = frmTransmissaoCCe;
     boFiltrado = true;
 }
