@@ -74,6 +74,7 @@ const QStringList& messageLines()
         QStringLiteral("INSC_DIF|Operação Bloqueada! Não é possível selecionar notas de inscrições estaduais com UF's "
                        "distintas ou ambientes de transmissão distintos ou certificados distintos."),
         QStringLiteral("MCorr_Vinc|Atenção! Existe mais de um evento vinculado a NF-e.  Confirma a operação?"),
+        QStringLiteral("NOTAS_RESPOSTA|Resposta inesperada do servidor de aplicação ao consultar as notas fiscais."),
         QStringLiteral("SETCCE_RESPOSTA|Resposta inesperada do servidor de aplicação ao gravar a carta de correção: "
                        "a alteração não foi confirmada."),
         QStringLiteral("TRANSMITE_RESPOSTA|Resposta inesperada do servidor de aplicação à transmissão: confira a "
@@ -464,12 +465,25 @@ void TfrmTransmissaoCCe::createGridColumns()
     check.TitleSymbol = true;
     check.TitleAlignment = Qt::AlignCenter;
     cols << check;
-    cols << col("CDFILIEMIT", QStringLiteral("Filial")) << col("NRINSJURNF", QStringLiteral("Inscrição"))
+    auto sampled = [&col](const char* field, const QString& title, const QStringList& samples) {
+        fw::TColumn c = col(field, title);
+        c.Samples = samples;
+        return c;
+    };
+    const QStringList date{QStringLiteral("00/00/0000")};
+    cols << col("CDFILIEMIT", QStringLiteral("Filial"))
+         << sampled("NRINSJURNF", QStringLiteral("Inscrição"), {QStringLiteral("00.000.000/0000-00")})
          << col("NMRAZSOCCLIE", QStringLiteral("Razão Social")) << col("NRNOTAFISCALELE", QStringLiteral("Nota Fiscal"))
-         << col("DATASAIDA", QStringLiteral("Data Saída")) << col("DATAEMISSAO", QStringLiteral("Data Emissão"))
-         << col("CDSERIE", QStringLiteral("Série")) << col("VRNOTAFISC", QStringLiteral("Valor Nota"))
-         << col("IDEMAILCCE", QStringLiteral("E-mail")) << col("IDEMAILCCETRANS", QStringLiteral("E-mail Transp"))
-         << col("IDTPAMBNFE", QStringLiteral("Ambiente"));
+         << sampled("DATASAIDA", QStringLiteral("Data Saída"), date)
+         << sampled("DATAEMISSAO", QStringLiteral("Data Emissão"), date) << col("CDSERIE", QStringLiteral("Série"))
+         << sampled("VRNOTAFISC", QStringLiteral("Valor Nota"), {QStringLiteral("000.000.000,00")})
+         << sampled("IDEMAILCCE", QStringLiteral("E-mail"),
+                    {msgPadrao->Msg(QStringLiteral("PENDENTE")), msgPadrao->Msg(QStringLiteral("ENVIADO"))})
+         << sampled("IDEMAILCCETRANS", QStringLiteral("E-mail Transp"),
+                    {msgPadrao->Msg(QStringLiteral("PENDENTE")), msgPadrao->Msg(QStringLiteral("ENVIADO")),
+                     msgPadrao->Msg(QStringLiteral("SEM_TRANSP"))})
+         << sampled("IDTPAMBNFE", QStringLiteral("Ambiente"),
+                    {msgPadrao->Msg(QStringLiteral("PRODUCAO")), msgPadrao->Msg(QStringLiteral("HOMOLOGACAO"))});
     fw::TColumn status = col("IDSTATUSCCE", QStringLiteral("Status"), 35);
     status.Alignment = Qt::AlignCenter;
     status.TitleAlignment = Qt::AlignCenter;
@@ -721,8 +735,7 @@ void TfrmTransmissaoCCe::GetNotafiscal(const QString& cdFiliEmit, const QString&
             const QVariantList parts = result.toList();
             if (parts.size() < 2 || !parts.at(0).canConvert<fw::DataPacket>() ||
                 !parts.at(1).canConvert<fw::DataPacket>())
-                throw fw::Error(QStringLiteral("Resposta inesperada do servidor de aplicação ao consultar as notas "
-                                               "fiscais."));
+                throw fw::Error(msgPadrao->Msg(QStringLiteral("NOTAS_RESPOSTA")));
             cdsNotaFiscal->setDataVariant(parts.at(0));
             cdsCCe->setDataVariant(parts.at(1));
             const QString seq = cdsNotaFiscal->isEmpty() ? QString() : cdsNotaFiscalNRSEQCCE->asString();

@@ -152,6 +152,7 @@ TfrmFiltroTransmissao::TfrmFiltroTransmissao(QWidget* owner) : fw::TfrmRotiGeral
     msgPadrao->setLines(QStringList{
         QStringLiteral("TipoOper|Tipo de Operação"),
         QStringLiteral("Tipo_infor|Tipo de operação deve ser informado."),
+        QStringLiteral("Tela_fechada|A tela de transmissão da CC-e não está aberta."),
         QStringLiteral("TpEmis_Inf|Tipo de emissão deve ser informado."),
         QStringLiteral("DtIni_Inf|Data de Saída Inicial deve ser informada."),
         QStringLiteral("DtFim_Inf|Data de Saída Final deve ser informada."),
@@ -734,17 +735,17 @@ void TfrmFiltroTransmissao::PreencheCampos()
     } else {
         return;
     }
-    // Without a row of the branch there are no defaults to offer.
+    // The relations are read again whatever the branch's row says; without that row there
+    // are no defaults to offer, and nothing below fills a field.
+    qryEmprCntrFil->Close();
+    qryEmprCntrFil->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(filial);
+    qryEmprCntrFil->Open();
     if (!defaults->active() || defaults->isEmpty())
         return;
     const QString empresa = companyCode();
     const QString inscEsta = defaults->fieldByName(QStringLiteral("CDINSCESTA"))->asString();
     const QString inscMuni = defaults->fieldByName(QStringLiteral("CDINSCMUNI"))->asString();
     const QString serie = defaults->fieldByName(QStringLiteral("CDSERIE"))->asString();
-
-    qryEmprCntrFil->Close();
-    qryEmprCntrFil->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(filial);
-    qryEmprCntrFil->Open();
 
     if (EmptyString(edtCdInscEsta->text()) &&
         emprCntrFilHas(QStringLiteral("CDEMPRESA;CDINSCESTA"), {empresa, inscEsta}))
@@ -785,7 +786,7 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
 
     TfrmTransmissaoCCe* main = frmTransmissaoCCe;
     if (!main)
-        MensErro(QStringLiteral("A tela de transmissão da CC-e não está aberta."), true);
+        MensErro(msgPadrao->Msg(QStringLiteral("Tela_fechada")), true);
     main->repaint();
     SetChildEnabled(panMenu, true);
     main->pgcPadrao->setEnabled(true);

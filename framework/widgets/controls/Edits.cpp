@@ -2,6 +2,7 @@
 
 #include <QPalette>
 #include <QValidator>
+#include <algorithm>
 
 #include "core/errors/Dispatch.h"
 #include "core/host/HostFunctions.h"
@@ -145,9 +146,10 @@ QString TMaskEdit::Text() const
 void TMaskEdit::assign(const QString& stored)
 {
     if (m_mask.isEmpty()) {
-        QString t = applyCase(stored, m_charCase);
-        if (m_maxLength > 0)
-            t = t.left(m_maxLength);
+        // The maximum length limits typing, never a text the code assigns ("Todos" in a
+        // four-character edit shows whole).
+        const QString t = applyCase(stored, m_charCase);
+        QLineEdit::setMaxLength(std::max<int>(m_maxLength > 0 ? m_maxLength : 32767, int(t.size())));
         QLineEdit::setText(t);
         return;
     }

@@ -301,9 +301,14 @@ void TDBGrid::applyColumnWidths()
             int chars = f ? (f->displayWidth() > 0 ? f->displayWidth() : f->size()) : 10;
             if (chars <= 0)
                 chars = 12;
-            QString title = m_model->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
-            chars = std::max<int>(chars, int(title.size()));
-            w = std::clamp(chars * charWidth + 8, 24, 320);
+            const QFontMetrics cells = fontMetrics();
+            const QFontMetrics titles(horizontalHeader()->font());
+            const QString title = m_model->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+            // Measured, not counted: titles and the texts shown must read whole.
+            w = std::max(chars * charWidth + 8, titles.horizontalAdvance(title) + 20);
+            for (const QString& s : c.Samples)
+                w = std::max(w, cells.horizontalAdvance(s) + 14);
+            w = std::clamp(w, 24, 360);
         }
         setColumnWidth(i, w);
     }

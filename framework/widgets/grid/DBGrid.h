@@ -39,6 +39,9 @@ struct FW_WIDGETS_EXPORT TColumn {
     bool HasTitleFont = false;
     bool TitleSymbol = false; // the title is a glyph of the host's symbol font, centred
     Qt::Alignment TitleAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    // Texts the column shows that its field's size does not tell (display texts of codes,
+    // formatted dates): the column is at least as wide as the widest of them.
+    QStringList Samples;
 };
 
 enum TGridDrawStateFlag { gdSelected = 1, gdFocused = 2, gdFixed = 4 };

@@ -290,6 +290,17 @@ QString titleOf(MsgKind kind)
 
 // --- QtUiServices ----------------------------------------------------------------------
 
+namespace {
+// A form the user must work in shows the normal cursor; whatever cursor was set (the
+// hour-glass of the code that opened it) comes back when it closes. Override cursors stack.
+struct NormalCursor {
+    NormalCursor() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+    ~NormalCursor() { QApplication::restoreOverrideCursor(); }
+    NormalCursor(const NormalCursor&) = delete;
+    NormalCursor& operator=(const NormalCursor&) = delete;
+};
+} // namespace
+
 QtUiServices::QtUiServices() = default;
 
 QtUiServices::~QtUiServices()
@@ -349,6 +360,7 @@ int QtUiServices::showMessage(MsgKind kind, const QString& text, int buttons, in
 
 bool QtUiServices::execModal(QObject* form)
 {
+    NormalCursor normal;
     auto* w = qobject_cast<QWidget*>(form);
     if (!w)
         return false;
@@ -383,6 +395,7 @@ bool QtUiServices::execModal(QObject* form)
 
 int QtUiServices::pickList(const QString& title, DataSet* dataSet, const QStringList& fieldNames)
 {
+    NormalCursor normal;
     if (!dataSet || !dataSet->active() || dataSet->isEmpty())
         return 0;
     PickDialog dlg(title, dataSet, fieldNames, false, activeParent());
@@ -397,6 +410,7 @@ int QtUiServices::pickList(const QString& title, DataSet* dataSet, const QString
 QList<int> QtUiServices::pickMany(const QString& title, DataSet* dataSet, const QStringList& fieldNames,
                                   const QList<int>& preselected)
 {
+    NormalCursor normal;
     if (!dataSet || !dataSet->active() || dataSet->isEmpty())
         return {};
     PickDialog dlg(title, dataSet, fieldNames, true, activeParent());
@@ -414,6 +428,7 @@ QList<int> QtUiServices::pickMany(const QString& title, DataSet* dataSet, const 
 
 bool QtUiServices::search(DataSet* dataSet, QObject* owner)
 {
+    NormalCursor normal;
     if (!dataSet || !dataSet->active())
         return false;
     auto* parent = qobject_cast<QWidget*>(owner);

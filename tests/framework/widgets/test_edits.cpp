@@ -78,9 +78,18 @@ TEST_F(Edits, ChangingTheMaskKeepsTheStoredTextAndRaisesNoChange)
     EXPECT_EQ(e.Text(), QStringLiteral("12345678000195"));
     EXPECT_EQ(e.EditText(), QStringLiteral("12345678000195"));
     EXPECT_EQ(changes, 0 + 1);
-    // Without a mask the maximum length holds again.
-    e.setText(QStringLiteral("123456789012345678901234"));
+    // Without a mask the maximum length holds again for typing; a text the code assigns
+    // shows whole ("Todos" in a four-character edit).
+    e.setText(QString());
+    e.setCursorPosition(0);
+    QTest::keyClicks(&e, QStringLiteral("123456789012345678901234"));
     EXPECT_EQ(e.Text().size(), 20);
+    e.setText(QStringLiteral("123456789012345678901234"));
+    EXPECT_EQ(e.Text().size(), 24);
+    TMaskEdit todos;
+    todos.setMaxLength(4);
+    todos.setText(QStringLiteral("Todos"));
+    EXPECT_EQ(todos.Text(), QStringLiteral("Todos"));
 }
 
 TEST_F(Edits, ChangeRunsOnlyWhenTheTextReallyChanges)

@@ -147,3 +147,20 @@ TEST_F(QtUi, BusyWindowShowsOverTheOwnerAndHidesOnce)
     services.setCursor(0);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
+
+TEST_F(QtUi, AModalFormIsWorkedWithTheNormalCursorAndTheHourGlassComesBackAfter)
+{
+    services.setCursor(-11);
+    QDialog dialog;
+    Qt::CursorShape during = Qt::WaitCursor;
+    whenModal([&during](QWidget* modal) {
+        during = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+        static_cast<QDialog*>(modal)->reject();
+    });
+    EXPECT_FALSE(services.execModal(&dialog));
+    EXPECT_EQ(during, Qt::ArrowCursor);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    services.setCursor(0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}

@@ -1,11 +1,13 @@
 // The invoice grid: marks for transmission, the texts of coded fields and what each
 // cell looks like.
+#include <QHeaderView>
 #include <QImage>
 #include <QTest>
 
 #include "core/errors/Dispatch.h"
 #include "module/Cli_dfs59000_Lista.h"
 #include "tests/module/grid/GridFixture.h"
+#include "widgets/grid/DBGrid.h"
 
 namespace {
 
@@ -414,4 +416,34 @@ TEST_F(GridTest, SearchRunsOnTheOpenInvoiceListOnly)
     f->cdsNotaFiscal->close();
     EXPECT_TRUE(fw::dispatch([this] { f->sbtProcurarClick(f->sbtProcurar); }));
     EXPECT_EQ(ui.picks().size(), 1); // nothing asked
+}
+
+TEST_F(GridTest, ColumnsShowTheirTitlesAndTextsWholeAndKeepTheFixedWidths)
+{
+    load(many(2, QStringLiteral("2"), QStringLiteral("IE1")));
+    fw::TDBGrid* g = f->dbgPadrao;
+    const QFontMetrics cells = g->fontMetrics();
+    const QFontMetrics titles(g->horizontalHeader()->font());
+    const QList<fw::TColumn> cols = g->Columns();
+    for (int i = 0; i < cols.size(); ++i) {
+        const fw::TColumn& c = cols.at(i);
+        SCOPED_TRACE(c.FieldName.toStdString());
+        if (c.FieldName == QLatin1String("IDCHECK")) {
+            EXPECT_EQ(g->columnWidth(i), 21);
+            continue;
+        }
+        if (c.FieldName == QLatin1String("IDSTATUSCCE")) {
+            EXPECT_EQ(g->columnWidth(i), 35);
+            continue;
+        }
+        EXPECT_GE(g->columnWidth(i), titles.horizontalAdvance(c.Title) + 8);
+        for (const QString& s : c.Samples)
+            EXPECT_GE(g->columnWidth(i), cells.horizontalAdvance(s) + 6) << s.toStdString();
+    }
+    // The texts the issue saw cut are among the samples.
+    QStringList all;
+    for (const fw::TColumn& c : cols)
+        all << c.Samples;
+    for (const char* s : {"Pendente", "Homologação", "00/00/0000"})
+        EXPECT_TRUE(all.contains(QString::fromUtf8(s))) << s;
 }
