@@ -100,3 +100,87 @@ void TfrmTransmissaoCCe::sbtUltimaCCeClick(QObject*) { cdsCCe->first(); }
 void TfrmTransmissaoCCe::sbtProximaCCeClick(QObject*) { cdsCCe->prior(); }
 void TfrmTransmissaoCCe::sbtAnteriorCCeClick(QObject*) { cdsCCe->next(); }
 void TfrmTransmissaoCCe::sbtPrimeiraCCeClick(QObject*) { cdsCCe->last(); }
+
+// The enabling of the screen's commands and controls, by page, state and the current
+// invoice's latest letter.
+void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
+{
+    // The base raises it while the screen's own controls are still being built.
+    if (!m_built)
+        return;
+    const fw::DataSetState state = cdsCCe->state();
+    const bool editing = state == fw::DataSetState::Edit || state == fw::DataSetState::Insert;
+    const bool browse = state == fw::DataSetState::Browse;
+    const bool notasAbertas = cdsNotaFiscal->active();
+    const bool haNotas = notasAbertas && !cdsNotaFiscal->isEmpty();
+    const bool haCartas = cdsCCe->active() && !cdsCCe->isEmpty();
+    const QString st = haNotas ? cdsNotaFiscalIDSTATUSCCE->asString() : QString();
+    const QString cd = haNotas ? cdsNotaFiscalCDSTATUSCCE->asString() : QString();
+    const QString seq = haNotas ? cdsNotaFiscalNRSEQCCE->asString() : QString();
+    const QString tr = haNotas ? cdsNotaFiscalNRINSJURTRAN->asString() : QString();
+    const QString lseq = haCartas ? cdsCCeNRSEQCCE->asString() : QString();
+    const bool aceita = cd == QLatin1String("135") || cd == QLatin1String("136");
+    const bool pendenteOuRejeitada = st == QLatin1String("1") || st == QLatin1String("3");
+
+    const bool emailGeral = !editing && haNotas && notasAbertas;
+    const bool emailNota = !editing && aceita;
+    const bool emailTransp = emailNota && !EmptyString(tr);
+
+    if (pgcPadrao->ActivePage() == tshFolhaDados) {
+        mnuIncluir->setEnabled(false);
+        mnuAlterar->setEnabled(false);
+        mnuExcluir->setEnabled(false);
+        mnuProcurar->setEnabled(haNotas);
+        mnuVerificar->setEnabled(haNotas);
+        mnuGravar->setEnabled(false);
+        mnuCancelar->setEnabled(false);
+        mnuFiltro->setEnabled(true);
+        mnuTransmite->setEnabled(haNotas);
+        pgcPadrao->setPageEnabled(tshFormulario, haNotas);
+        mnuFormulario->setEnabled(haNotas);
+    } else {
+        // A sequence that is not a number never allows a new letter.
+        bool seqOk = false;
+        const int seqNum = seq.trimmed().toInt(&seqOk);
+        const bool incluir =
+            browse && (st == QLatin1String("0") || st == QLatin1String("2")) && inCount == 0 && seqOk && seqNum < 20;
+        const bool alterar = browse && haCartas && pendenteOuRejeitada && seq == lseq && inCount == 0;
+        mnuIncluir->setEnabled(incluir);
+        mnuAlterar->setEnabled(alterar);
+        mnuExcluir->setEnabled(alterar);
+        mnuProcurar->setEnabled(browse && haNotas);
+        mnuVerificar->setEnabled(browse && haNotas);
+        mnuGravar->setEnabled(editing);
+        mnuCancelar->setEnabled(editing);
+        mnuFiltro->setEnabled(browse);
+        mnuTransmite->setEnabled(browse && haNotas);
+        dbmCorrecao->setReadOnly(browse && !alterar);
+        const bool navegar = browse && haCartas;
+        sbtUltimaCCe->setEnabled(navegar && !cdsCCe->bof());
+        sbtProximaCCe->setEnabled(navegar && !cdsCCe->bof());
+        sbtAnteriorCCe->setEnabled(navegar && !cdsCCe->eof());
+        sbtPrimeiraCCe->setEnabled(navegar && !cdsCCe->eof());
+        pgcPadrao->setPageEnabled(tshFolhaDados, browse);
+        mnuFolhaDados->setEnabled(browse);
+    }
+    mnuEnviaEmail->setEnabled(emailGeral);
+    mnuEnviaEmailMenu->setEnabled(emailGeral);
+    mnuEmailSelecPrinc->setEnabled(emailNota);
+    mnuEmailTodasPrinc->setEnabled(true);
+    mnuEmailSelecPrincTransp->setEnabled(emailTransp);
+    // Moving to another invoice while a letter is being written would lose it.
+    panNavegador->setEnabled(!editing);
+
+    mirrorCommandButtons();
+    sbtFiltro->setEnabled(mnuFiltro->isEnabled());
+    sbtTransmite->setEnabled(mnuTransmite->isEnabled());
+    sbtEnviaEmail->setEnabled(mnuEnviaEmail->isEnabled());
+    sbtArquivoXml->setEnabled(!editing && haNotas && notasAbertas);
+    mnuEmailSelec->setEnabled(mnuEmailSelecPrinc->isEnabled());
+    mnuEmailTodas->setEnabled(mnuEmailTodasPrinc->isEnabled());
+    mnuEmailTransp->setEnabled(mnuEmailSelecPrincTransp->isEnabled());
+    mnuFolhaDados->setCheckable(true);
+    mnuFormulario->setCheckable(true);
+    mnuFolhaDados->setChecked(pgcPadrao->ActivePage() == tshFolhaDados);
+    mnuFormulario->setChecked(pgcPadrao->ActivePage() == tshFormulario);
+}
