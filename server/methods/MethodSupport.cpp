@@ -7,21 +7,32 @@
 
 namespace srv::methods {
 
+namespace {
+[[noreturn]] void throwDatabaseFault()
+{
+    throw RpcFault(fault::InternalError,
+                   QStringLiteral("Falha no acesso ao banco de dados do servidor. Tente novamente; se o problema "
+                                  "persistir, avise o suporte."));
+}
+} // namespace
+
 void databaseFault(Store& store, const QSqlError& error, const char* where)
 {
     qWarning("cce server: database failure in %s: %s", where, qPrintable(error.text()));
     if (error.type() == QSqlError::ConnectionError)
         store.dropConnection();
-    throw RpcFault(fault::InternalError,
-                   QStringLiteral("Falha no acesso ao banco de dados do servidor. Tente novamente; se o problema "
-                                  "persistir, avise o suporte."));
+    throwDatabaseFault();
 }
 
 QSqlDatabase openConnection(Store& store)
 {
     QSqlDatabase db = store.connection();
-    if (!db.isOpen())
-        databaseFault(store, db.lastError(), "connect");
+    if (!db.isOpen()) {
+        // The handle of a failed connection only knows "Driver not loaded"; the store
+        // kept the reason.
+        qWarning("cce server: database connection failed: %s", qPrintable(store.lastOpenError()));
+        throwDatabaseFault();
+    }
     return db;
 }
 

@@ -1,15 +1,31 @@
 #include "server/rpc/HttpRpcServer.h"
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDateTime>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "server/rpc/AccessTokens.h"
+#include "server/rpc/HttpRequestParser.h"
 #include "server/rpc/RpcDispatcher.h"
 
 namespace srv {
@@ -18,15 +34,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the log line of the request being served on this worker says. httplib runs
-// routing, handler, error handler and logger of one request on the same thread.
-struct RequestTrace {
-    bool started = false;
-    Clock::time_point start;
-    QByteArray target; // "<server>/<method>"
-    QByteArray outcome;
-};
-thread_local RequestTrace t_trace;
+constexpr qsizetype kHeadLimit = 64 * 1024;
+constexpr int kReadsPerWakeUp = 16; // then the others get their turn
+constexpr int kDrainMs = 1000; // after an early refusal, the client's unread bytes are discarded this long
 
 // Log text that came from the client: printable ASCII only, bounded.
 QByteArray printable(const QByteArray& text)
@@ -38,11 +48,103 @@ QByteArray printable(const QByteArray& text)
     return out.isEmpty() ? QByteArray("-") : out;
 }
 
-const QString& unauthorizedText()
+const char* reasonPhrase(int status)
 {
-    static const QString text = QStringLiteral("Acesso não autorizado: token de acesso ausente ou inválido.");
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 404: return "Not Found";
+    case 408: return "Request Timeout";
+    case 413: return "Payload Too Large";
+    case 415: return "Unsupported Media Type";
+    case 417: return "Expectation Failed";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 503: return "Service Unavailable";
+    }
+    return "Error";
+}
+
+QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = false)
+{
+    QByteArray out;
+    out.reserve(body.size() + 160);
+    out += "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    out += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    // One request per connection: a kept-alive idle client would hold a slot for nothing.
+    out += "Connection: close\r\n";
+    if (askForToken)
+        out += "WWW-Authenticate: Bearer\r\n";
+    out += "\r\n";
+    out += body;
+    return out;
+}
+
+QString defaultRefusalText(int status, qint64 bodyLimit)
+{
+    switch (status) {
+    case 401: return QStringLiteral("Acesso não autorizado: token de acesso ausente ou inválido.");
+    case 404: return QStringLiteral("Recurso inexistente: use POST /rpc/<servidor>.");
+    case 408: return QStringLiteral("A requisição não chegou completa a tempo.");
+    case 413: return QStringLiteral("A requisição excede o limite de %1 bytes do servidor.").arg(bodyLimit);
+    case 415: return QStringLiteral("O corpo da requisição não pode vir comprimido (Content-Encoding).");
+    case 417: return QStringLiteral("Expect não suportado: use apenas 100-continue.");
+    case 503: return QStringLiteral("O servidor está sendo encerrado; tente novamente em instantes.");
+    }
+    return QStringLiteral("Requisição HTTP inválida.");
+}
+
+std::string peerAddress(const sockaddr_storage& addr)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (addr.ss_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof(text));
+    else if (addr.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr, text, sizeof(text));
     return text;
 }
+
+struct Connection {
+    enum class State {
+        Head, // reading the request line and headers
+        Body, // head accepted, reading the body
+        Queued, // complete, waiting for or running on a worker
+        Write, // writing the answer
+        Drain, // answered early; discarding what the client still sends, then closing
+    };
+    int fd = -1;
+    std::string address;
+    bool counted = false; // in the per-address count
+    State state = State::Head;
+    Clock::time_point start;
+    QByteArray in;
+    http::RequestHead head;
+    http::BodyReader body;
+    QString serverName;
+    QByteArray interim; // "100 Continue" still to send
+    QByteArray out;
+    qsizetype outPos = 0;
+    Clock::time_point lastProgress;
+    bool drainAfter = false;
+    Clock::time_point drainUntil;
+    QByteArray target; // for the log: "<server>/<method>" or "METHOD path"
+    QByteArray outcome;
+};
+
+struct Job {
+    quint64 id = 0;
+    QString serverName;
+    QByteArray body;
+};
+
+struct Finished {
+    quint64 id = 0;
+    QByteArray response;
+    QByteArray target;
+    QByteArray outcome;
+};
 
 } // namespace
 
@@ -51,113 +153,474 @@ struct HttpRpcServer::Impl {
         : dispatcher(registry), options(std::move(opts)), tokens(options.tokens)
     {}
 
-    void setUp();
-    void serveRpc(const httplib::Request& req, httplib::Response& res);
-    void log(const httplib::Request& req, const httplib::Response& res);
+    // The I/O thread.
+    void run();
+    void acceptPending(bool stopping);
+    void beginStop();
+    void onReadable(quint64 id);
+    void onHead(quint64 id, Connection& c);
+    void onBodyComplete(Connection& c, quint64 id);
+    void refuse(quint64 id, Connection& c, int status, const QString& message = QString());
+    void answer(quint64 id, Connection& c, QByteArray bytes, bool drain);
+    void onWritable(quint64 id);
+    void closeConnection(quint64 id);
+    void takeFinished();
+    int pollTimeoutMs(Clock::time_point now) const;
+    void expireDeadlines(Clock::time_point now);
+    void log(const Connection& c);
+
+    // The workers.
+    void work();
+    Finished serve(Job& job);
+    void wake();
 
     RpcDispatcher dispatcher;
     HttpServerOptions options;
     AccessTokens tokens;
-    httplib::Server http;
-    std::thread acceptThread;
-    std::atomic<bool> acceptEnded{false};
+
+    int listenFd = -1;
+    int wakeFd = -1;
+    std::thread ioThread;
+    std::vector<std::thread> workers;
     std::mutex stopMutex;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> serving{false};
     int boundPort = -1;
+
+    // Owned by the I/O thread.
+    std::map<quint64, Connection> connections;
+    std::unordered_map<std::string, int> perAddress;
+    quint64 nextId = 1;
+    Clock::time_point acceptPausedUntil; // out of descriptors: retry then, or when one closes
+    bool stopping = false;
+
+    // Shared with the workers.
+    std::mutex queueMutex;
+    std::condition_variable queueCv;
+    std::deque<Job> jobs;
+    std::vector<Finished> finished;
+    bool workersQuit = false;
 };
 
-void HttpRpcServer::Impl::setUp()
+void HttpRpcServer::Impl::wake()
 {
-    const size_t workers = size_t(qMax(1, options.workers));
-    http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
-    http.set_payload_max_length(size_t(qMax<qint64>(0, options.bodyLimit)));
-    // SO_REUSEADDR only: httplib's default adds SO_REUSEPORT, which would let a second
-    // server silently share the port instead of failing to start.
-    http.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    });
-    // httplib gives a connection a worker for as long as it stays open, so an idle
-    // kept-alive client would hold a worker; one request per connection keeps every
-    // worker free for whoever calls next.
-    http.set_keep_alive_max_count(1);
-    http.set_keep_alive_timeout(2);
-
-    http.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
-        t_trace = RequestTrace();
-        t_trace.started = true;
-        t_trace.start = Clock::now();
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-
-    http.Post(R"(/rpc/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
-        try {
-            serveRpc(req, res);
-        } catch (...) {
-            res.status = 500;
-            res.set_content(
-                RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor."))
-                    .toStdString(),
-                "application/json");
-            t_trace.outcome = QByteArray::number(fault::InternalError).prepend("error ");
-        }
-    });
-
-    // Refusals httplib makes on its own (413; 404 for any other path or HTTP method; 400) still answer in JSON-RPC form.
-    http.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request&,
-                                                                       httplib::Response& res) {
-        if (!res.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        QString message;
-        if (res.status == 413)
-            message = QStringLiteral("A requisição excede o limite de %1 bytes do servidor.").arg(options.bodyLimit);
-        else if (res.status == 404)
-            message = QStringLiteral("Recurso inexistente: use POST /rpc/<servidor>.");
-        else
-            message = QStringLiteral("Requisição HTTP inválida.");
-        res.set_content(RpcDispatcher::faultEnvelope(fault::InvalidRequest, message).toStdString(), "application/json");
-        return httplib::Server::HandlerResponse::Handled;
-    }));
-
-    http.set_logger([this](const httplib::Request& req, const httplib::Response& res) { log(req, res); });
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof(one));
 }
 
-void HttpRpcServer::Impl::serveRpc(const httplib::Request& req, httplib::Response& res)
+void HttpRpcServer::Impl::run()
 {
-    const QString serverName = QString::fromStdString(req.matches[1].str());
-    t_trace.target = printable(serverName.toUtf8()) + "/-";
+    std::vector<pollfd> fds;
+    std::vector<quint64> ids;
+    for (;;) {
+        if (stopRequested && !stopping)
+            beginStop();
+        if (stopping && connections.empty())
+            return;
 
-    if (!tokens.accepts(QByteArray::fromStdString(req.get_header_value("Authorization")))) {
-        res.status = 401;
-        res.set_header("WWW-Authenticate", "Bearer");
-        res.set_content(RpcDispatcher::faultEnvelope(fault::Unauthorized, unauthorizedText()).toStdString(),
-                        "application/json");
-        t_trace.outcome = QByteArray::number(fault::Unauthorized).prepend("error ");
+        fds.clear();
+        ids.clear();
+        fds.push_back({wakeFd, POLLIN, 0});
+        ids.push_back(0);
+        if (listenFd >= 0 && Clock::now() >= acceptPausedUntil && int(connections.size()) < options.maxConnections) {
+            fds.push_back({listenFd, POLLIN, 0});
+            ids.push_back(0);
+        }
+        for (const auto& [id, c] : connections) {
+            short events = 0;
+            switch (c.state) {
+            case Connection::State::Head:
+            case Connection::State::Drain: events = POLLIN; break;
+            case Connection::State::Body: events = short(POLLIN | (c.interim.isEmpty() ? 0 : POLLOUT)); break;
+            case Connection::State::Write: events = POLLOUT; break;
+            case Connection::State::Queued: break;
+            }
+            if (events) {
+                fds.push_back({c.fd, events, 0});
+                ids.push_back(id);
+            }
+        }
+
+        const int ready = ::poll(fds.data(), nfds_t(fds.size()), pollTimeoutMs(Clock::now()));
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready > 0) {
+            if (fds[0].revents & POLLIN) {
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t n = ::read(wakeFd, &count, sizeof(count));
+                takeFinished();
+            }
+            for (size_t i = 1; i < fds.size(); ++i) {
+                if (!fds[i].revents)
+                    continue;
+                if (ids[i] == 0) {
+                    if (listenFd >= 0)
+                        acceptPending(false);
+                    continue;
+                }
+                auto it = connections.find(ids[i]);
+                if (it == connections.end())
+                    continue;
+                if ((fds[i].revents & POLLOUT) &&
+                    (it->second.state == Connection::State::Write || it->second.state == Connection::State::Body))
+                    onWritable(ids[i]);
+                it = connections.find(ids[i]);
+                if (it != connections.end() && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                    it->second.state != Connection::State::Write && it->second.state != Connection::State::Queued)
+                    onReadable(ids[i]);
+            }
+        }
+        expireDeadlines(Clock::now());
+    }
+}
+
+int HttpRpcServer::Impl::pollTimeoutMs(Clock::time_point now) const
+{
+    Clock::time_point next = Clock::time_point::max();
+    for (const auto& [id, c] : connections) {
+        Clock::time_point due = Clock::time_point::max();
+        switch (c.state) {
+        case Connection::State::Head: due = c.start + std::chrono::milliseconds(options.headerTimeoutMs); break;
+        case Connection::State::Body: due = c.start + std::chrono::milliseconds(options.bodyTimeoutMs); break;
+        case Connection::State::Write:
+            due = c.lastProgress + std::chrono::milliseconds(options.writeIdleTimeoutMs);
+            break;
+        case Connection::State::Drain: due = c.drainUntil; break;
+        case Connection::State::Queued: break;
+        }
+        next = std::min(next, due);
+    }
+    if (listenFd >= 0 && now < acceptPausedUntil)
+        next = std::min(next, acceptPausedUntil);
+    if (next == Clock::time_point::max())
+        return -1;
+    if (next <= now)
+        return 0;
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()) + 1;
+}
+
+void HttpRpcServer::Impl::expireDeadlines(Clock::time_point now)
+{
+    std::vector<quint64> due;
+    for (const auto& [id, c] : connections) {
+        const bool late =
+            (c.state == Connection::State::Head &&
+             now >= c.start + std::chrono::milliseconds(options.headerTimeoutMs)) ||
+            (c.state == Connection::State::Body && now >= c.start + std::chrono::milliseconds(options.bodyTimeoutMs)) ||
+            (c.state == Connection::State::Write &&
+             now >= c.lastProgress + std::chrono::milliseconds(options.writeIdleTimeoutMs)) ||
+            (c.state == Connection::State::Drain && now >= c.drainUntil);
+        if (late)
+            due.push_back(id);
+    }
+    for (quint64 id : due) {
+        Connection& c = connections.at(id);
+        if (c.state == Connection::State::Head || c.state == Connection::State::Body) {
+            refuse(id, c, 408);
+        } else {
+            if (c.state == Connection::State::Write) {
+                c.outcome = "dropped: answer not read";
+                log(c);
+            }
+            closeConnection(id);
+        }
+    }
+}
+
+void HttpRpcServer::Impl::acceptPending(bool answerUnavailable)
+{
+    for (;;) {
+        if (!answerUnavailable && int(connections.size()) >= options.maxConnections)
+            return; // the rest wait in the backlog
+        sockaddr_storage addr{};
+        socklen_t len = sizeof(addr);
+        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                acceptPausedUntil = Clock::now() + std::chrono::milliseconds(100);
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return;
+        }
+        int yes = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
+        const quint64 id = nextId++;
+        Connection& c = connections[id];
+        c.fd = fd;
+        c.address = peerAddress(addr);
+        c.start = Clock::now();
+        c.lastProgress = c.start;
+        if (answerUnavailable) {
+            refuse(id, c, 503);
+        } else if (perAddress[c.address] >= options.perAddressLimit) {
+            refuse(id, c, 503,
+                   QStringLiteral("Conexões demais deste endereço (o limite é %1 ao mesmo tempo); tente novamente.")
+                       .arg(options.perAddressLimit));
+        } else {
+            ++perAddress[c.address];
+            c.counted = true;
+        }
+    }
+}
+
+void HttpRpcServer::Impl::beginStop()
+{
+    stopping = true;
+    if (listenFd >= 0) {
+        // Connections the kernel already took are answered, not reset.
+        acceptPending(true);
+        ::close(listenFd);
+        listenFd = -1;
+    }
+    std::deque<Job> waiting;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        waiting.swap(jobs);
+    }
+    for (const Job& job : waiting) {
+        auto it = connections.find(job.id);
+        if (it != connections.end())
+            refuse(job.id, it->second, 503);
+    }
+    std::vector<quint64> arriving;
+    for (const auto& [id, c] : connections)
+        if (c.state == Connection::State::Head || c.state == Connection::State::Body)
+            arriving.push_back(id);
+    for (quint64 id : arriving)
+        refuse(id, connections.at(id), 503);
+}
+
+void HttpRpcServer::Impl::onReadable(quint64 id)
+{
+    char buffer[64 * 1024];
+    for (int round = 0; round < kReadsPerWakeUp; ++round) {
+        auto it = connections.find(id);
+        if (it == connections.end())
+            return;
+        Connection& c = it->second;
+        const ssize_t n = ::recv(c.fd, buffer, sizeof(buffer), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return;
+        if (n <= 0) {
+            // The client went away (or finished sending what it had after an early answer).
+            closeConnection(id);
+            return;
+        }
+        http::Refusal refusal;
+        if (c.state == Connection::State::Drain)
+            continue;
+        if (c.state == Connection::State::Head) {
+            c.in.append(buffer, n);
+            qsizetype headSize = 0;
+            const http::Progress p = http::parseHead(c.in, kHeadLimit, &c.head, &headSize, &refusal);
+            if (p == http::Progress::Refused) {
+                c.target = "-";
+                refuse(id, c, refusal.status, refusal.message);
+                return;
+            }
+            if (p == http::Progress::Done) {
+                const QByteArray rest = c.in.mid(headSize);
+                c.in.clear();
+                onHead(id, c);
+                if (c.state != Connection::State::Body)
+                    return;
+                // Whatever of the body came with the head (possibly all of it, or none is due).
+                const http::Progress b = c.body.feed(rest.constData(), rest.size(), &refusal);
+                if (b == http::Progress::Refused)
+                    refuse(id, c, refusal.status, refusal.message);
+                else if (b == http::Progress::Done)
+                    onBodyComplete(c, id);
+                if (c.state != Connection::State::Body)
+                    return;
+            }
+            continue;
+        }
+        if (c.state == Connection::State::Body) {
+            const http::Progress b = c.body.feed(buffer, n, &refusal);
+            if (b == http::Progress::Refused) {
+                refuse(id, c, refusal.status, refusal.message);
+                return;
+            }
+            if (b == http::Progress::Done) {
+                onBodyComplete(c, id);
+                return;
+            }
+        }
+    }
+}
+
+void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
+{
+    const http::RequestHead& head = c.head;
+    c.target = printable(head.method) + ' ' + printable(head.path);
+    http::Refusal refusal;
+    const http::Framing framing = http::bodyFraming(head, &refusal);
+    if (refusal) {
+        refuse(id, c, refusal.status, refusal.message);
         return;
     }
-
-    const RpcReply reply = dispatcher.handle(serverName, QByteArray::fromStdString(req.body));
-    res.status = 200;
-    res.set_content(reply.body.toStdString(), "application/json");
-    t_trace.target = printable(serverName.toUtf8()) + '/' + printable(reply.method.toUtf8());
-    t_trace.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
+    static const QByteArray prefix("/rpc/");
+    const QByteArray name = head.path.startsWith(prefix) ? head.path.mid(prefix.size()) : QByteArray();
+    if (head.method != "POST" || name.isEmpty() || name.contains('/')) {
+        refuse(id, c, 404);
+        return;
+    }
+    c.serverName = QString::fromUtf8(name);
+    c.target = printable(name) + "/-";
+    // Everything below is judged from the head alone: nothing of the body has been
+    // read, and nothing will be for a request that is refused.
+    if (!tokens.accepts(head.value("authorization"))) {
+        refuse(id, c, 401);
+        return;
+    }
+    if (head.has("content-encoding")) {
+        refuse(id, c, 415);
+        return;
+    }
+    if (framing.kind == http::Framing::Kind::Length && framing.length > options.bodyLimit) {
+        refuse(id, c, 413);
+        return;
+    }
+    const QByteArray expect = head.value("expect");
+    if (!expect.isEmpty()) {
+        if (expect.toLower() != "100-continue") {
+            refuse(id, c, 417);
+            return;
+        }
+        if (framing.kind != http::Framing::Kind::None &&
+            !(framing.kind == http::Framing::Kind::Length && framing.length == 0))
+            c.interim = "HTTP/1.1 100 Continue\r\n\r\n";
+    }
+    c.body = http::BodyReader(framing, options.bodyLimit);
+    c.state = Connection::State::Body;
+    if (!c.interim.isEmpty())
+        onWritable(id);
 }
 
-void HttpRpcServer::Impl::log(const httplib::Request& req, const httplib::Response& res)
+void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
 {
-    const qint64 ms = t_trace.started
-                          ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t_trace.start).count()
-                          : 0;
-    QByteArray target = t_trace.target;
-    if (target.isEmpty())
-        target =
-            printable(QByteArray::fromStdString(req.method)) + ' ' + printable(QByteArray::fromStdString(req.path));
-    QByteArray outcome = t_trace.outcome;
-    if (outcome.isEmpty())
-        outcome = "http " + QByteArray::number(res.status);
-    t_trace = RequestTrace();
+    c.state = Connection::State::Queued;
+    c.interim.clear();
+    Job job{id, c.serverName, std::move(c.body.body())};
+    c.body = http::BodyReader();
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        jobs.push_back(std::move(job));
+    }
+    queueCv.notify_one();
+}
 
+void HttpRpcServer::Impl::refuse(quint64 id, Connection& c, int status, const QString& message)
+{
+    const bool unauthorized = status == 401;
+    const QString text = message.isEmpty() ? defaultRefusalText(status, options.bodyLimit) : message;
+    const int code = unauthorized ? fault::Unauthorized : fault::InvalidRequest;
+    c.outcome = unauthorized ? QByteArray::number(code).prepend("error ") : "http " + QByteArray::number(status);
+    // A refused request may still be arriving: its bytes are read and dropped for a
+    // moment, so the client gets to read the answer instead of a reset.
+    const bool drain = c.state == Connection::State::Head || c.state == Connection::State::Body;
+    answer(id, c, httpResponse(status, RpcDispatcher::faultEnvelope(code, text), unauthorized), drain);
+}
+
+void HttpRpcServer::Impl::answer(quint64 id, Connection& c, QByteArray bytes, bool drain)
+{
+    c.in.clear();
+    c.body = http::BodyReader();
+    c.interim.clear();
+    c.out = std::move(bytes);
+    c.outPos = 0;
+    c.state = Connection::State::Write;
+    c.drainAfter = drain;
+    c.lastProgress = Clock::now();
+    onWritable(id);
+}
+
+void HttpRpcServer::Impl::onWritable(quint64 id)
+{
+    auto it = connections.find(id);
+    if (it == connections.end())
+        return;
+    Connection& c = it->second;
+    // Only one of them is ever pending: answer() drops the interim line.
+    QByteArray& pending = c.state == Connection::State::Body ? c.interim : c.out;
+    qsizetype& pos = c.outPos;
+    while (pos < pending.size()) {
+        const ssize_t n = ::send(c.fd, pending.constData() + pos, size_t(pending.size() - pos), MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (c.state == Connection::State::Write) {
+                c.outcome += " (client gone)";
+                log(c);
+            }
+            closeConnection(id);
+            return;
+        }
+        pos += n;
+        c.lastProgress = Clock::now();
+    }
+    if (c.state == Connection::State::Body) {
+        c.interim.clear();
+        c.outPos = 0;
+        return;
+    }
+    log(c);
+    if (!c.drainAfter || stopping) {
+        closeConnection(id);
+        return;
+    }
+    ::shutdown(c.fd, SHUT_WR);
+    c.out.clear();
+    c.state = Connection::State::Drain;
+    c.drainUntil = Clock::now() + std::chrono::milliseconds(kDrainMs);
+}
+
+void HttpRpcServer::Impl::closeConnection(quint64 id)
+{
+    auto it = connections.find(id);
+    if (it == connections.end())
+        return;
+    Connection& c = it->second;
+    if (c.state == Connection::State::Queued) {
+        // A worker still has it: the answer is dropped when it comes back.
+        ::shutdown(c.fd, SHUT_RDWR);
+        return;
+    }
+    ::close(c.fd);
+    if (c.counted) {
+        auto count = perAddress.find(c.address);
+        if (count != perAddress.end() && --count->second <= 0)
+            perAddress.erase(count);
+    }
+    connections.erase(it);
+    acceptPausedUntil = Clock::time_point();
+}
+
+void HttpRpcServer::Impl::takeFinished()
+{
+    std::vector<Finished> ready;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        ready.swap(finished);
+    }
+    for (Finished& f : ready) {
+        auto it = connections.find(f.id);
+        if (it == connections.end())
+            continue;
+        it->second.target = f.target;
+        it->second.outcome = f.outcome;
+        answer(f.id, it->second, std::move(f.response), false);
+    }
+}
+
+void HttpRpcServer::Impl::log(const Connection& c)
+{
+    const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.start).count();
+    const QByteArray target = c.target.isEmpty() ? QByteArray("-") : c.target;
     const QByteArray line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + target + ' ' +
-                            QByteArray::number(ms) + " ms " + outcome + '\n';
+                            QByteArray::number(ms) + " ms " + c.outcome + '\n';
     if (options.logSink) {
         options.logSink(line);
     } else {
@@ -166,59 +629,133 @@ void HttpRpcServer::Impl::log(const httplib::Request& req, const httplib::Respon
     }
 }
 
+void HttpRpcServer::Impl::work()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex);
+            queueCv.wait(lock, [&] { return workersQuit || !jobs.empty(); });
+            if (jobs.empty())
+                return;
+            job = std::move(jobs.front());
+            jobs.pop_front();
+        }
+        Finished f = serve(job);
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            finished.push_back(std::move(f));
+        }
+        wake();
+    }
+}
+
+Finished HttpRpcServer::Impl::serve(Job& job)
+{
+    Finished f;
+    f.id = job.id;
+    f.target = printable(job.serverName.toUtf8()) + "/-";
+    try {
+        const RpcReply reply = dispatcher.handle(job.serverName, job.body);
+        job.body = QByteArray(); // the request's memory goes before the answer is copied
+        f.response = httpResponse(200, reply.body);
+        f.target = printable(job.serverName.toUtf8()) + '/' + printable(reply.method.toUtf8());
+        f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
+    } catch (...) {
+        f.response = httpResponse(
+            500, RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor.")));
+        f.outcome = QByteArray::number(fault::InternalError).prepend("error ");
+    }
+    return f;
+}
+
 HttpRpcServer::HttpRpcServer(const MethodRegistry& registry, HttpServerOptions options)
     : d(std::make_unique<Impl>(registry, std::move(options)))
-{
-    d->setUp();
-}
+{}
 
 HttpRpcServer::~HttpRpcServer() { stop(); }
 
 bool HttpRpcServer::listen(const QString& host, int port, QString* error)
 {
     std::lock_guard<std::mutex> lock(d->stopMutex);
-    if (d->acceptThread.joinable()) {
+    if (d->ioThread.joinable()) {
         *error = QStringLiteral("O servidor já está escutando.");
         return false;
     }
-    const std::string h = host.toStdString();
-    const int bound = port == 0 ? d->http.bind_to_any_port(h) : (d->http.bind_to_port(h, port) ? port : -1);
-    if (bound < 0) {
+    auto fail = [&](int fd) {
+        if (fd >= 0)
+            ::close(fd);
         *error = QStringLiteral("Não foi possível escutar em %1:%2 (endereço inválido ou porta em uso).")
                      .arg(host)
                      .arg(port);
         return false;
-    }
-    d->boundPort = bound;
-    d->acceptEnded = false;
-    d->acceptThread = std::thread([this] {
-        d->http.listen_after_bind();
-        d->acceptEnded = true;
-    });
-    // stop() only takes effect once the accept loop runs, so wait for it to start
-    // (it either starts at once or gives up at once).
-    while (!d->http.is_running() && !d->acceptEnded)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (d->acceptEnded) {
-        d->acceptThread.join();
-        d->boundPort = -1;
-        *error = QStringLiteral("O servidor não conseguiu começar a aceitar conexões em %1:%2.").arg(host).arg(bound);
-        return false;
-    }
+    };
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(), &hints, &found) != 0 || !found)
+        return fail(-1);
+    const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
+    // SO_REUSEADDR only, never SO_REUSEPORT: a second server must fail to start rather
+    // than silently share the port.
+    int yes = 1;
+    const bool bound = fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes)) == 0 &&
+                       ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0;
+    ::freeaddrinfo(found);
+    if (!bound)
+        return fail(fd);
+    sockaddr_storage local{};
+    socklen_t len = sizeof(local);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
+    d->boundPort = local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(local).sin6_port)
+                                               : ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
+
+    d->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    d->listenFd = fd;
+    d->stopRequested = false;
+    d->stopping = false;
+    d->workersQuit = false;
+    const int workers = qMax(1, d->options.workers);
+    for (int i = 0; i < workers; ++i)
+        d->workers.emplace_back([this] { d->work(); });
+    d->serving = true;
+    d->ioThread = std::thread([this] { d->run(); });
     return true;
 }
 
 int HttpRpcServer::port() const { return d->boundPort; }
 
-bool HttpRpcServer::isListening() const { return d->http.is_running(); }
+bool HttpRpcServer::isListening() const { return d->serving && !d->stopRequested; }
 
 void HttpRpcServer::stop()
 {
     std::lock_guard<std::mutex> lock(d->stopMutex);
-    if (!d->acceptThread.joinable())
+    if (!d->ioThread.joinable())
         return;
-    d->http.stop();
-    d->acceptThread.join(); // the worker pool is joined inside: requests in flight have answered
+    d->stopRequested = true;
+    d->wake();
+    d->ioThread.join(); // queued requests answered 503, running ones answered in full
+    {
+        std::lock_guard<std::mutex> queueLock(d->queueMutex);
+        d->workersQuit = true;
+    }
+    d->queueCv.notify_all();
+    for (std::thread& t : d->workers)
+        t.join();
+    d->workers.clear();
+    for (auto& [id, c] : d->connections)
+        ::close(c.fd);
+    d->connections.clear();
+    d->perAddress.clear();
+    d->finished.clear();
+    if (d->listenFd >= 0)
+        ::close(d->listenFd);
+    d->listenFd = -1;
+    ::close(d->wakeFd);
+    d->wakeFd = -1;
+    d->serving = false;
 }
 
 } // namespace srv

@@ -1,7 +1,14 @@
 #pragma once
 // The HTTP side of the application server: POST /rpc/<ServerName> carrying one
-// JSON-RPC request, bearer-token check, body size limit, a pool of worker threads
-// that run requests concurrently, and one log line per request.
+// JSON-RPC request, one request per connection, and one log line per request.
+//
+// The worker model: one I/O thread owns every socket. It accepts, reads each request
+// without blocking, judges its head (path, token, encoding, length) before reading any
+// body, enforces the deadlines and the per-address bound, and writes every answer.
+// Only a request that has arrived whole is queued for the pool of workers, which run
+// the methods and never touch a socket; so a slow or idle client costs a connection
+// slot, never a worker. Requests wait in one first-come queue; when the server stops,
+// those still waiting (and those still arriving) are answered 503.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -16,6 +23,11 @@ struct HttpServerOptions {
     int workers = 4;
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
     QStringList tokens; // empty: no authentication (the caller keeps this to loopback)
+    int headerTimeoutMs = 10000; // request line and headers, from the connection's start
+    int bodyTimeoutMs = 60000; // the whole request, from the connection's start
+    int perAddressLimit = 16; // connections one client address may hold at a time
+    int maxConnections = 1024; // all of them; beyond, new ones wait in the listen backlog
+    int writeIdleTimeoutMs = 30000; // an answer nobody reads for this long is dropped
     // Receives each finished log line (with its newline); standard error when unset.
     std::function<void(const QByteArray& line)> logSink;
 };

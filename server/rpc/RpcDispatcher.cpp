@@ -50,6 +50,44 @@ bool isValidUtf8(const QByteArray& bytes)
     return !decoder.hasError();
 }
 
+// A raw control character inside a string is not JSON, though Qt's parser lets it by.
+bool hasRawControlInString(const QByteArray& bytes)
+{
+    bool inString = false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (!inString) {
+            inString = c == '"';
+        } else if (c == '\\') {
+            ++i; // the escaped character, whatever it is, is checked by the parser
+        } else if (c == '"') {
+            inString = false;
+        } else if (c < 0x20) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Qt parses only objects and arrays at the top; a lone scalar is still valid JSON, and
+// such a request is invalid rather than unreadable.
+bool isScalarJson(const QByteArray& bytes)
+{
+    const QByteArray trimmed = bytes.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith('{') || trimmed.startsWith('['))
+        return false;
+    QJsonParseError error;
+    const QJsonDocument wrapped = QJsonDocument::fromJson('[' + trimmed + ']', &error);
+    return error.error == QJsonParseError::NoError && wrapped.array().size() == 1;
+}
+
+// What the client sent, as an error message may quote it: at most 200 characters.
+QString quoted(const QString& text)
+{
+    constexpr int kQuoteLimit = 200;
+    return text.size() <= kQuoteLimit ? text : text.left(kQuoteLimit) + QStringLiteral("…");
+}
+
 QString argLabel(const Method& m, int index)
 {
     return QStringLiteral("argumento %1 (%2) de %3").arg(index + 1).arg(m.args[index].name, m.name);
@@ -62,7 +100,7 @@ QVariant checkArg(const Method& m, int index, const QJsonValue& json)
     const QVariant value = fw::json::decode(json, &error);
     if (!value.isValid())
         throw RpcFault(fault::InvalidParams,
-                       QStringLiteral("O %1 está malformado: %2.").arg(argLabel(m, index), error));
+                       QStringLiteral("O %1 está malformado: %2.").arg(argLabel(m, index), quoted(error)));
     if (fw::isNull(value)) {
         if (argSpec.nullable || argSpec.kind == ArgKind::Any)
             return value;
@@ -142,8 +180,14 @@ RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body
     try {
         if (!isValidUtf8(body))
             return fail(fault::ParseError, QStringLiteral("A requisição não está codificada em UTF-8 válido."));
+        if (hasRawControlInString(body))
+            return fail(
+                fault::ParseError,
+                QStringLiteral("A requisição não é JSON válido: caractere de controle sem escape dentro de um texto."));
         QJsonParseError parseError;
         const QJsonDocument doc = QJsonDocument::fromJson(body, &parseError);
+        if (parseError.error != QJsonParseError::NoError && isScalarJson(body))
+            return fail(fault::InvalidRequest, QStringLiteral("A requisição JSON-RPC deve ser um objeto."));
         if (parseError.error != QJsonParseError::NoError)
             return fail(fault::ParseError, QStringLiteral("A requisição não é JSON válido: %1 (posição %2).")
                                                .arg(parseError.errorString())
@@ -168,14 +212,14 @@ RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body
         const QJsonValue params = request.value(QStringLiteral("params"));
         if (!params.isArray() && !params.isUndefined())
             return fail(fault::InvalidParams,
-                        QStringLiteral("Os argumentos de %1 devem vir numa lista, em ordem.").arg(methodName));
+                        QStringLiteral("Os argumentos de %1 devem vir numa lista, em ordem.").arg(quoted(methodName)));
 
         if (!m_registry.hasServer(serverName))
-            return fail(fault::MethodNotFound, QStringLiteral("Servidor desconhecido: %1.").arg(serverName));
+            return fail(fault::MethodNotFound, QStringLiteral("Servidor desconhecido: %1.").arg(quoted(serverName)));
         const Method* method = m_registry.find(serverName, methodName);
         if (!method)
             return fail(fault::MethodNotFound,
-                        QStringLiteral("Método desconhecido: %1 em %2.").arg(methodName, serverName));
+                        QStringLiteral("Método desconhecido: %1 em %2.").arg(quoted(methodName), serverName));
 
         const QVariantList args = checkArgs(*method, params.toArray());
         const QVariant result = method->fn(args);

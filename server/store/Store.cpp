@@ -144,11 +144,57 @@ bool Store::openConnection(const QString& name, QString* error)
             }
             return true;
         }
+        const QString why = ok ? err : describeOpenFailure(err);
+        {
+            QMutexLocker lock(&m_connections->mutex);
+            m_connections->lastOpenError = why;
+        }
         if (error)
-            *error = QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(err);
+            *error = QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(why);
     }
     QSqlDatabase::removeDatabase(name);
     return false;
+}
+
+QString Store::describeOpenFailure(const QString& driverText) const
+{
+    const QString text = driverText.simplified();
+    auto has = [&](const char* fragment) { return text.contains(QLatin1String(fragment), Qt::CaseInsensitive); };
+    if (m_engine == db::Engine::SQLite)
+        return QStringLiteral("o arquivo %1 não pôde ser aberto ou criado (a pasta existe e o servidor pode "
+                              "escrever nela?) [%2]")
+            .arg(m_database, text);
+    const QString where = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    QString why;
+    if (has("Connection refused"))
+        why = QStringLiteral("o servidor PostgreSQL em %1 recusou a conexão: ele não está em execução ou não "
+                             "escuta nesse endereço e porta")
+                  .arg(where);
+    else if (has("could not translate host name") || has("Name or service not known"))
+        why = QStringLiteral("o nome do servidor PostgreSQL %1 não foi encontrado").arg(m_host);
+    else if (has("timeout expired") || has("timed out"))
+        why = QStringLiteral("o servidor PostgreSQL em %1 não respondeu a tempo").arg(where);
+    else if (has("password authentication failed") || has("no password supplied"))
+        why = QStringLiteral("o PostgreSQL em %1 recusou a senha do usuário %2 (veja PGPASSWORD)").arg(where, m_user);
+    else if (has("no pg_hba.conf entry"))
+        why = QStringLiteral("o PostgreSQL em %1 não aceita conexões deste computador para o usuário %2 "
+                             "(pg_hba.conf)")
+                  .arg(where, m_user);
+    else if (has("database") && has("does not exist"))
+        why = QStringLiteral("o banco %1 não existe no servidor PostgreSQL em %2").arg(m_database, where);
+    else if (has("role") && has("does not exist"))
+        why = QStringLiteral("o usuário %1 não existe no servidor PostgreSQL em %2").arg(m_user, where);
+    else
+        why = QStringLiteral("o PostgreSQL em %1 recusou a conexão").arg(where);
+    // The driver's own words follow, for whoever needs to look further.
+    return QStringLiteral("%1 [%2]").arg(why, text);
+}
+
+QString Store::lastOpenError() const
+{
+    QMutexLocker lock(&m_connections->mutex);
+    return m_connections->lastOpenError.isEmpty() ? QStringLiteral("motivo desconhecido")
+                                                  : m_connections->lastOpenError;
 }
 
 QSqlDatabase Store::connection()
@@ -163,6 +209,9 @@ QSqlDatabase Store::connection()
             db::configureConnection(db, &err);
             return db;
         }
+        const QString why = describeOpenFailure(db.lastError().text());
+        QMutexLocker lock(&m_connections->mutex);
+        m_connections->lastOpenError = why;
         return db;
     }
     QString err;

@@ -30,6 +30,9 @@ public:
     QStringList connectionNames() const; // the open ones, for diagnostics
     // Closes this thread's connection after a lost link, so the next call reconnects.
     void dropConnection();
+    // Why the last connection failed to open, in the operator's words (with the
+    // driver's own text after them).
+    QString lastOpenError() const;
 
     db::Engine engine() const { return m_engine; }
 
@@ -37,6 +40,7 @@ private:
     Store() = default;
     QString threadConnectionName() const;
     bool openConnection(const QString& name, QString* error);
+    QString describeOpenFailure(const QString& driverText) const;
 
     db::Engine m_engine = db::Engine::SQLite;
     QString m_driver;
@@ -52,6 +56,7 @@ private:
         QMutex mutex;
         QStringList names;
         bool alive = true;
+        QString lastOpenError;
     };
     std::shared_ptr<Connections> m_connections = std::make_shared<Connections>();
 };

@@ -33,7 +33,7 @@ QJsonArray encodeFields(const FieldDefs& fields)
 bool decodeFields(const QJsonValue& v, FieldDefs* fields, QString* error)
 {
     if (!v.isArray()) {
-        *error = QStringLiteral("packet fields must be an array");
+        *error = QStringLiteral("a lista de campos do pacote deve ser um array");
         return false;
     }
     for (const QJsonValue& fv : v.toArray()) {
@@ -41,11 +41,11 @@ bool decodeFields(const QJsonValue& v, FieldDefs* fields, QString* error)
         FieldDef f;
         f.name = o.value(QStringLiteral("name")).toString();
         if (!fv.isObject() || f.name.isEmpty()) {
-            *error = QStringLiteral("a packet field has no name");
+            *error = QStringLiteral("um campo do pacote não tem nome");
             return false;
         }
         if (!fieldTypeFromName(o.value(QStringLiteral("type")).toString(), &f.type)) {
-            *error = QStringLiteral("field %1 has an unknown type").arg(f.name);
+            *error = QStringLiteral("o campo %1 tem um tipo desconhecido").arg(f.name);
             return false;
         }
         f.size = o.value(QStringLiteral("size")).toInt(0);
@@ -67,7 +67,7 @@ QJsonArray encodeRow(const FieldDefs& fields, const Row& row)
 bool decodeRow(const FieldDefs& fields, const QJsonValue& v, Row* row, QString* error)
 {
     if (!v.isArray() || v.toArray().size() != fields.size()) {
-        *error = QStringLiteral("a packet row does not have one value per field");
+        *error = QStringLiteral("uma linha do pacote não tem um valor para cada campo");
         return false;
     }
     const QJsonArray a = v.toArray();
@@ -98,6 +98,20 @@ QJsonValue encodeRowValue(const FieldDef& field, const QVariant& value)
     return QJsonValue(QJsonValue::Null);
 }
 
+// The kind of a field's values, as the argument messages (in Portuguese) name it.
+QString kindText(FieldType t)
+{
+    switch (t) {
+    case FieldType::String: return QStringLiteral("texto");
+    case FieldType::Integer: return QStringLiteral("número inteiro");
+    case FieldType::Float: return QStringLiteral("número");
+    case FieldType::Boolean: return QStringLiteral("booleano");
+    case FieldType::DateTime: return QStringLiteral("data-hora");
+    case FieldType::Blob: return QStringLiteral("texto");
+    }
+    return QString();
+}
+
 bool decodeRowValue(const FieldDef& field, const QJsonValue& v, QVariant* out, QString* error)
 {
     QString ignored;
@@ -108,7 +122,7 @@ bool decodeRowValue(const FieldDef& field, const QJsonValue& v, QVariant* out, Q
         return true;
     }
     auto wrong = [&]() {
-        *error = QStringLiteral("value of field %1 is not a %2").arg(field.name, fieldTypeName(field.type));
+        *error = QStringLiteral("o valor do campo %1 não é %2").arg(field.name, kindText(field.type));
         return false;
     };
     switch (field.type) {
@@ -191,7 +205,7 @@ bool decodePacket(const QJsonValue& value, DataPacket* packet, QString* error)
         error = &ignored;
     const QJsonValue body = value.toObject().value(kPacket);
     if (!body.isObject()) {
-        *error = QStringLiteral("not a data packet");
+        *error = QStringLiteral("não é um pacote de dados");
         return false;
     }
     DataPacket p;
@@ -199,7 +213,7 @@ bool decodePacket(const QJsonValue& value, DataPacket* packet, QString* error)
         return false;
     const QJsonValue rows = body.toObject().value(QStringLiteral("rows"));
     if (!rows.isArray()) {
-        *error = QStringLiteral("packet rows must be an array");
+        *error = QStringLiteral("as linhas do pacote devem ser um array");
         return false;
     }
     const QJsonArray ra = rows.toArray();
@@ -221,7 +235,7 @@ bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QString* error)
         error = &ignored;
     const QJsonValue body = value.toObject().value(kDelta);
     if (!body.isObject()) {
-        *error = QStringLiteral("not a delta packet");
+        *error = QStringLiteral("não é um pacote de alterações");
         return false;
     }
     DeltaPacket d;
@@ -229,7 +243,7 @@ bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QString* error)
         return false;
     const QJsonValue changes = body.toObject().value(QStringLiteral("changes"));
     if (!changes.isArray()) {
-        *error = QStringLiteral("delta changes must be an array");
+        *error = QStringLiteral("as alterações do pacote devem ser um array");
         return false;
     }
     for (const QJsonValue& cv : changes.toArray()) {
@@ -248,7 +262,7 @@ bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QString* error)
             c.op = DeltaChange::Op::Delete;
             ok = decodeRow(d.fields, o.value(QStringLiteral("old")), &c.oldRow, error);
         } else {
-            *error = QStringLiteral("unknown delta operation");
+            *error = QStringLiteral("operação de alteração desconhecida");
             return false;
         }
         if (!ok)
@@ -327,7 +341,7 @@ QVariant decode(const QJsonValue& v, QString* error)
             bool ok = false;
             const QDateTime dt = dateTimeFromText(o.value(kDateTime).toString(), &ok);
             if (!ok) {
-                *error = QStringLiteral("malformed date-time");
+                *error = QStringLiteral("data-hora malformada");
                 return QVariant();
             }
             return dt;
@@ -344,11 +358,11 @@ QVariant decode(const QJsonValue& v, QString* error)
                 return QVariant();
             return QVariant::fromValue(d);
         }
-        *error = QStringLiteral("unknown object value");
+        *error = QStringLiteral("objeto de valor desconhecido");
         return QVariant();
     }
     }
-    *error = QStringLiteral("unknown value");
+    *error = QStringLiteral("valor desconhecido");
     return QVariant();
 }
 

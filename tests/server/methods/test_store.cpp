@@ -1,9 +1,12 @@
+#include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "server/methods/MethodSupport.h"
+#include "server/rpc/MethodRegistry.h"
 #include "server/store/Store.h"
 
 TEST(Store, RefusesUnknownOrBrokenUrls)
@@ -46,4 +49,44 @@ TEST(Store, OneConnectionPerThreadReleasedWhenTheThreadEnds)
     EXPECT_FALSE(QSqlDatabase::contains(theirs));
     store.reset();
     EXPECT_FALSE(QSqlDatabase::contains(mine));
+}
+
+namespace {
+QStringList g_warnings;
+void collectWarnings(QtMsgType, const QMessageLogContext&, const QString& text) { g_warnings.append(text); }
+} // namespace
+
+TEST(Store, ConnectionFailuresAreExplainedInTheOperatorsWords)
+{
+    // Nothing listens on port 1 of loopback: the connection is refused.
+    QString error;
+    EXPECT_EQ(srv::Store::open(QStringLiteral("postgresql://cce@127.0.0.1:1/cce"), &error), nullptr);
+    EXPECT_TRUE(error.contains(QStringLiteral("recusou a conexão"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("127.0.0.1:1"))) << error.toStdString();
+
+    // A worker whose connection cannot open logs why, not what the dead handle says.
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("gone"));
+    auto store = srv::Store::open(QStringLiteral("sqlite:") + folder + QStringLiteral("/company.db"), &error);
+    ASSERT_TRUE(store) << error.toStdString();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    bool refused = false;
+    QThread* worker = QThread::create([&] {
+        try {
+            srv::methods::openConnection(*store);
+        } catch (const srv::RpcFault& f) {
+            refused = f.code() == srv::fault::InternalError;
+        }
+    });
+    worker->start();
+    const bool ended = worker->wait(30000);
+    delete worker;
+    qInstallMessageHandler(previous);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(refused);
+    const QString log = g_warnings.join(QLatin1Char('\n'));
+    EXPECT_FALSE(log.contains(QStringLiteral("Driver not loaded"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(folder + QStringLiteral("/company.db"))) << log.toStdString();
 }

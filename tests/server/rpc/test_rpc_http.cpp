@@ -309,7 +309,22 @@ TEST_F(RpcHttpTest, UnreadableRequestsAreParseErrors)
     }
     EXPECT_EQ(calls, 0);
 
+    // Raw control characters inside a string are not JSON; between tokens they are blanks.
+    for (const char* control : {"\x01", "\t", "\n", "\x1f"}) {
+        QByteArray raw = valid;
+        raw.replace("a\xc3\xa7\xc3\xa3o", QByteArray("a") + control + "o");
+        EXPECT_EQ(post(raw).code(), fault::ParseError) << int(control[0]);
+    }
+    QByteArray spaced = valid;
+    spaced.replace(",", ",\n\t");
+    EXPECT_EQ(post(spaced).status, 200);
+    EXPECT_FALSE(post(spaced).body.contains("error")) << "blanks between tokens are fine";
+    EXPECT_EQ(calls, 2);
+
     // Well-formed JSON that is no request.
+    for (const char* scalar : {"42", "\"Echo\"", " null ", "true", "-1.5e3"})
+        EXPECT_EQ(post(scalar).code(), fault::InvalidRequest) << scalar;
+    EXPECT_EQ(post("1,2").code(), fault::ParseError);
     EXPECT_EQ(post("[1,2]").code(), fault::InvalidRequest);
     EXPECT_EQ(post(R"({"jsonrpc":"1.0","id":1,"method":"AppError","params":[]})").code(), fault::InvalidRequest);
     EXPECT_EQ(post(R"({"jsonrpc":"2.0","id":1,"params":[]})").code(), fault::InvalidRequest);
@@ -327,6 +342,16 @@ TEST_F(RpcHttpTest, UnknownServerOrMethodIsMethodNotFound)
     r = call("NoSuchMethod", {});
     EXPECT_EQ(r.code(), fault::MethodNotFound);
     EXPECT_TRUE(r.message().contains("NoSuchMethod"));
+
+    // What the client sent is quoted, but never more than 200 characters of it.
+    const QString longName = QString(150, QLatin1Char('m')) + QString(5000, QLatin1Char('z'));
+    r = call(longName, {});
+    EXPECT_EQ(r.code(), fault::MethodNotFound);
+    EXPECT_TRUE(r.message().contains(longName.left(200))) << r.message().size();
+    EXPECT_FALSE(r.message().contains(longName.left(201)));
+    r = post(request("Echo", {}), QString(300, QLatin1Char('s')));
+    EXPECT_EQ(r.code(), fault::MethodNotFound);
+    EXPECT_FALSE(r.message().contains(QString(201, QLatin1Char('s'))));
 
     // A method of another server is not reachable through this one.
     EXPECT_EQ(call("OnlyHere", {}).code(), fault::MethodNotFound);
@@ -375,6 +400,21 @@ TEST_F(RpcHttpTest, WrongArgumentsNameTheArgument)
     EXPECT_TRUE(r.message().contains("7")) << r.message().toStdString();
 
     EXPECT_EQ(post(R"({"jsonrpc":"2.0","id":1,"method":"Echo","params":{"a":"x"}})").code(), fault::InvalidParams);
+
+    // The reasons read in Portuguese, whole.
+    QJsonArray badDate = good;
+    badDate[2] = QJsonObject{{"$datetime", "2026-13-45T99:00:00"}};
+    r = call("Echo", badDate);
+    EXPECT_TRUE(r.message().contains(QStringLiteral("data-hora malformada"))) << r.message().toStdString();
+    QJsonArray badRow = good;
+    QJsonObject packet = badRow[3].toObject();
+    QJsonObject inner = packet["$packet"].toObject();
+    inner["rows"] = QJsonArray{QJsonArray{3, 3}};
+    packet["$packet"] = inner;
+    badRow[3] = packet;
+    r = call("Echo", badRow);
+    EXPECT_TRUE(r.message().contains(QStringLiteral("o valor do campo CDFILIAL não é texto")))
+        << r.message().toStdString();
     EXPECT_EQ(calls, 0) << "a method ran with wrong arguments";
 }
 
