@@ -23,6 +23,7 @@
 #include "host/MainWindow.h"
 #include "host/ModuleLoader.h"
 #include "host/PresetLoader.h"
+#include "host/Probe.h"
 #include "widgets/forms/FormHost.h"
 #include "widgets/services/QtUiServices.h"
 
@@ -100,6 +101,7 @@ int main(int argc, char** argv)
         window.setPreset(preset);
     }
 
+    host::startProbeFromEnvironment(&app);
     window.show();
     int rc = 0;
     if (args.contains(QStringLiteral("--open"))) {
