@@ -25,10 +25,15 @@ QJsonObject describe(QWidget* top)
     win.insert(QStringLiteral("name"), top->objectName());
     win.insert(QStringLiteral("title"), top->windowTitle());
     win.insert(QStringLiteral("active"), top->isActiveWindow());
-    QJsonObject edits, checks, pages, grids;
+    QJsonObject edits, checks, pages, grids, buttons;
     for (QWidget* w : top->findChildren<QWidget*>()) {
         if (w->objectName().isEmpty() || !w->isVisibleTo(top))
             continue;
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            // Where a click lands on it, in screen coordinates.
+            const QPoint c = button->mapToGlobal(button->rect().center());
+            buttons.insert(w->objectName(), QJsonArray{c.x(), c.y()});
+        }
         if (auto* e = qobject_cast<QLineEdit*>(w)) {
             edits.insert(w->objectName(), e->text());
         } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
@@ -56,6 +61,7 @@ QJsonObject describe(QWidget* top)
     win.insert(QStringLiteral("checks"), checks);
     win.insert(QStringLiteral("pages"), pages);
     win.insert(QStringLiteral("grids"), grids);
+    win.insert(QStringLiteral("buttons"), buttons);
     return win;
 }
 

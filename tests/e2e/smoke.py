@@ -192,6 +192,9 @@ class Smoke:
         wid = self.windows(window_title)[0]
         self.x("xdotool", "mousemove", "--window", wid, str(rel_x), str(rel_y), "click", "1")
 
+    def button_pos(self, name="sbtFiltro"):
+        return self.main_state()["buttons"][name]
+
     def settle(self):
         # Only after a key whose effect there is nothing to poll for.
         time.sleep(0.3)
