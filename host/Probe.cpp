@@ -29,9 +29,9 @@ QJsonObject describe(QWidget* top)
     for (QWidget* w : top->findChildren<QWidget*>()) {
         if (w->objectName().isEmpty() || !w->isVisibleTo(top))
             continue;
-        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w)) {
             // Where a click lands on it, in screen coordinates.
-            const QPoint c = button->mapToGlobal(button->rect().center());
+            const QPoint c = w->mapToGlobal(w->rect().center());
             buttons.insert(w->objectName(), QJsonArray{c.x(), c.y()});
         }
         if (auto* e = qobject_cast<QLineEdit*>(w)) {

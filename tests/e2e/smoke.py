@@ -246,7 +246,6 @@ def run(s):
     def branch_in_dialog(label):
         def go():
             f = s.wait_for("the filter dialog", lambda: s.filter_state())
-            dfs_before = s.requests("GetParamDFS")
             # The dialog opens with the focus in the branch; a user just types.
             s.wait_for("the focus in medCdFilial", lambda: s.state()["focus"] == "medCdFilial")
             s.type("1")
@@ -258,15 +257,25 @@ def run(s):
                        lambda: s.filter_state()["edits"].get("medCdFilial") == "0001", timeout=3)
             s.wait_for("the registrations filled (edtCdInscEsta)",
                        lambda: s.filter_state()["edits"].get("edtCdInscEsta", "").strip(), timeout=3)
-            s.wait_for("GetParamDFS for the branch in the server log",
-                       lambda: s.requests("GetParamDFS") > dfs_before, timeout=3)
+            # The branch's parameters come from the server once per branch (cached after).
             e = s.filter_state()["edits"]
             return "%s: branch 0001, IE %s, series %s" % (label, e.get("edtCdInscEsta"), e.get("edtCdSerie"))
         return go
 
     def confirm():
         before = s.requests("GetNotaFiscal")
-        s.key("Return")
+        # The demo's invoices are older than this month: the user widens the departure dates.
+        pos = s.filter_state()["buttons"]["depSaidIni"]
+        s.x("xdotool", "mousemove", str(pos[0]), str(pos[1]), "click", "1")
+        s.wait_for("the focus in depSaidIni", lambda: s.state()["focus"] == "depSaidIni", timeout=3)
+        s.key("ctrl+a", "BackSpace")
+        s.settle()
+        s.type("01012020")
+        s.wait_for("the typed start date", lambda: s.filter_state()["edits"].get("depSaidIni") == "01/01/2020",
+                   timeout=3)
+        # Enter in a field goes to the next field, as in the host's dialogs: click Confirmar.
+        pos = s.filter_state()["buttons"]["sbtConfirma"]
+        s.x("xdotool", "mousemove", str(pos[0]), str(pos[1]), "click", "1")
 
         def closed():
             if s.windows(FILTER_TITLE):
@@ -285,7 +294,16 @@ def run(s):
 
     def mark_row():
         s.wait_for("the grid to hold the focus", lambda: s.state()["focus"] == "dbgPadrao", timeout=3)
-        g0 = s.main_state()["grids"]["dbgPadrao"]
+        # Only a pending or rejected letter is marked: go down to the first such row.
+        for _ in range(40):
+            g0 = s.main_state()["grids"]["dbgPadrao"]
+            if g0["values"] and g0["values"][12] in ("1", "3"):
+                break
+            s.key("Down")
+            s.wait_for("the next row current", lambda: s.main_state()["grids"]["dbgPadrao"]["current"] != g0["current"],
+                       timeout=3)
+        else:
+            raise StepFailed("no row with a pending or rejected letter in the first 40")
         s.key("space")
         s.wait_for("the current row's mark to change (row %d: %s)" % (g0["current"], g0["values"][:2]),
                    lambda: s.main_state()["grids"]["dbgPadrao"]["values"] != g0["values"], timeout=3)
@@ -339,6 +357,9 @@ def run(s):
         return "dialog opened by the button"
 
     def clear_branch_then_type():
+        # The dialog comes back with the focus where it was left: the user clicks the branch.
+        pos = s.filter_state()["buttons"]["medCdFilial"]
+        s.x("xdotool", "mousemove", str(pos[0]), str(pos[1]), "click", "1")
         s.wait_for("the focus in medCdFilial", lambda: s.state()["focus"] == "medCdFilial")
         s.key("ctrl+a", "BackSpace")
         s.settle()

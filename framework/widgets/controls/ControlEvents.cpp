@@ -193,7 +193,6 @@ FocusWatcher::FocusWatcher() : QObject(qApp)
 
 void FocusWatcher::focusChanged(QWidget* old, QWidget* now)
 {
-    Q_UNUSED(old);
     if (!now || moving > 0)
         return; // deactivation, or a change we cause
     // A window or an MDI child's frame taking the focus (a click on a button that takes
@@ -206,9 +205,15 @@ void FocusWatcher::focusChanged(QWidget* old, QWidget* now)
     QWidget* previous = lastFocus.value(form);
     if (previous == now)
         return; // the form got the focus back (reactivation): no enter, no exit
-    // A window activated again gives the focus back to the control that had it; what Qt
+    // A window activated again (the focus comes from nowhere or from another form, or Qt
+    // says so) gives the focus back to the control that had it; what Qt or the MDI frame
     // restores may be stale, and that is no move of the user's.
-    if (lastFocusIn == now && lastFocusInReason == Qt::ActiveWindowFocusReason) {
+    const Qt::FocusReason reason = lastFocusIn == now ? lastFocusInReason : Qt::OtherFocusReason;
+    const bool byUser = reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+                        reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+    const bool activation =
+        reason == Qt::ActiveWindowFocusReason || (!byUser && (!old || isFormBoundary(old) || formOf(old) != form));
+    if (activation) {
         if (previous && previous->isVisible() && previous->isEnabled() && previous->focusPolicy() != Qt::NoFocus) {
             ++moving;
             previous->setFocus(Qt::OtherFocusReason);
