@@ -72,7 +72,7 @@ void TfrmFiltroTransmissao::btpTipoOperClick(QObject*)
             {"P_IDOPERACAO", cbbIdOperacao->ItemIndex() == 0 ? QStringLiteral("S") : QStringLiteral("E")}});
     // Several types may be picked; the keys ("S01") come joined by ";", as the server
     // reads them, and the ones already chosen come checked.
-    PesquisaLista(dtsTipoOper, QStringLiteral("CHAVE"), msgPadrao->Msg(QStringLiteral("TipoOper")), true,
+    PesquisaLista(dtsTipoOper, QStringLiteral("CHAVE"), msgPadrao->Msg(QStringLiteral("TipoOper")), false,
                   stCodTipoOper);
 }
 

@@ -23,7 +23,7 @@ void SetChildEnabled(QWidget* container, bool enabled)
         child->setEnabled(enabled);
 }
 
-bool PesquisaLista(fw::TDataSource* source, const QString& keyField, const QString& title, bool multi,
+bool PesquisaLista(fw::TDataSource* source, const QString& keyField, const QString& title, bool singleRow,
                    QString& selection)
 {
     fw::DataSet* ds = source ? source->dataSet() : nullptr;
@@ -40,7 +40,7 @@ bool PesquisaLista(fw::TDataSource* source, const QString& keyField, const QStri
     const int count = ds->recordCount();
     auto keyAt = [&](int viewRow) { return ds->valueAt(viewRow, key->index()).toString(); };
 
-    if (!multi) {
+    if (singleRow) {
         // Start on the row already chosen, when there is one.
         if (!wanted.isEmpty())
             ds->locate(keyField, wanted.first());

@@ -20,12 +20,13 @@ FW_WIDGETS_EXPORT void DeactiveShowAvi();
 FW_WIDGETS_EXPORT void SetChildEnabled(QWidget* container, bool enabled);
 
 // The list pick over the visible fields of ds's data set. keyField names the key of a
-// row. multi false: one row; selection becomes its key. multi true: check boxes, the
+// row. singleRow true: one row; selection becomes its key. singleRow false (the host's
+// usual call): check boxes, the
 // rows whose keys are in selection (keys joined by ";") come checked; selection becomes
 // the checked keys joined by ";", in the data set's order. Returns false when the user
 // cancelled (or picked nothing, or the data set is closed or empty): selection is then
 // unchanged. The data set ends on the (first) picked row.
-FW_WIDGETS_EXPORT bool PesquisaLista(fw::TDataSource* ds, const QString& keyField, const QString& title, bool multi,
+FW_WIDGETS_EXPORT bool PesquisaLista(fw::TDataSource* ds, const QString& keyField, const QString& title, bool singleRow,
                                      QString& selection);
 
 // The host's search dialog over a data set: the user picks a field and a value, the data

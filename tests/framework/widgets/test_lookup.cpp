@@ -114,12 +114,12 @@ TEST_F(Lookup, PesquisaListaSinglePickGivesTheKey)
         EXPECT_EQ(d->recNo(), 4); // starts on the row already chosen
         return 2;
     });
-    EXPECT_TRUE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Tipo de Operação"), false, selection));
+    EXPECT_TRUE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Tipo de Operação"), true, selection));
     EXPECT_EQ(selection, QStringLiteral("B002"));
     EXPECT_EQ(ds->recNo(), 2);
 
     ui.expectPick(0);
-    EXPECT_FALSE(PesquisaLista(dts, QStringLiteral("CODE"), QString(), false, selection));
+    EXPECT_FALSE(PesquisaLista(dts, QStringLiteral("CODE"), QString(), true, selection));
     EXPECT_EQ(selection, QStringLiteral("B002"));
 }
 
@@ -131,18 +131,18 @@ TEST_F(Lookup, PesquisaListaMultiplePickPreselectsAndJoinsKeys)
         seen = pre;
         return QList<int>{4, 1, 4};
     });
-    EXPECT_TRUE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Lista"), true, selection));
+    EXPECT_TRUE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Lista"), false, selection));
     EXPECT_EQ(seen, (QList<int>{2, 5}));
     EXPECT_EQ(selection, QStringLiteral("A001;D004"));
     EXPECT_EQ(ds->recNo(), 1);
 
     ui.expectPickMany(QList<int>{});
-    EXPECT_FALSE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Lista"), true, selection));
+    EXPECT_FALSE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Lista"), false, selection));
     EXPECT_EQ(selection, QStringLiteral("A001;D004"));
 
     // A closed list asks nothing.
     ds->close();
-    EXPECT_FALSE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Lista"), true, selection));
+    EXPECT_FALSE(PesquisaLista(dts, QStringLiteral("CODE"), QStringLiteral("Lista"), false, selection));
 }
 
 TEST_F(Lookup, ProcuraPositionsTheFoundRow)
