@@ -4,11 +4,14 @@
 // built programs are.
 #include <QByteArray>
 #include <QtGlobal>
+#include <csignal>
 
 namespace cce_test {
 
 inline void setDefaultEnvironment()
 {
+    // A peer that closes first must fail a write, not end the test program (servers do the same).
+    std::signal(SIGPIPE, SIG_IGN);
     const auto setDefault = [](const char* name, const QByteArray& value) {
         if (qEnvironmentVariableIsEmpty(name))
             qputenv(name, value);
