@@ -328,6 +328,7 @@ void TfrmTransmissaoCCe::cdsNotaFiscalAfterScroll(fw::DataSet*)
     const bool printable = cdsNotaFiscalIDSTATUSCCE->asString() == QLatin1String("2");
     sbtImprimir->setEnabled(printable);
     mnuImprimir->setEnabled(printable);
+    disableCommandsNotOffered();
 }
 
 void TfrmTransmissaoCCe::pgcPadraoChange(QObject* sender)
@@ -338,6 +339,18 @@ void TfrmTransmissaoCCe::pgcPadraoChange(QObject* sender)
 }
 
 // --- transmission, e-mail, XML and printing ------------------------------------------------
+
+// E-mail, the rejection XML and printing are not offered yet: their commands stay
+// disabled, whatever the enabling rules would allow, rather than do nothing when used.
+void TfrmTransmissaoCCe::disableCommandsNotOffered()
+{
+    for (QAction* a : {mnuEnviaEmail, mnuEmailSelecPrinc, mnuEmailTodasPrinc, mnuEmailSelecPrincTransp, mnuEmailSelec,
+                       mnuEmailTodas, mnuEmailTransp, mnuImprimir})
+        a->setEnabled(false);
+    mnuEnviaEmailMenu->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{sbtEnviaEmail, sbtArquivoXml, sbtImprimir})
+        w->setEnabled(false);
+}
 
 void TfrmTransmissaoCCe::sbtEnviaEmailClick(QObject*) {}
 void TfrmTransmissaoCCe::mnuEmailSelecClick(QObject*) {}

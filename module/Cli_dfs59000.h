@@ -230,6 +230,7 @@ private:
     void onTriggered(QAction* action, void (TfrmTransmissaoCCe::*handler)(QObject*));
     void fetchWith(const TRecordFilter& rec, const QString& emitente, const QString& origem);
     void storeLetterChanges(bool afterDelete);
+    void disableCommandsNotOffered();
 
     QString stTiposEmis;
     QString m_condicaoUso; // handed to the server unaccented, once the user confirmed it

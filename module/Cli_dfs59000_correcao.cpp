@@ -183,4 +183,5 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     mnuFormulario->setCheckable(true);
     mnuFolhaDados->setChecked(pgcPadrao->ActivePage() == tshFolhaDados);
     mnuFormulario->setChecked(pgcPadrao->ActivePage() == tshFormulario);
+    disableCommandsNotOffered();
 }
