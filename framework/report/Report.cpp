@@ -10,6 +10,7 @@
 #include <QTextLayout>
 #include <mutex>
 
+#include "core/dataset/FilterExpression.h"
 #include "core/errors/Errors.h"
 #include "report/Barcode.h"
 
@@ -39,17 +40,12 @@ QString digits(const QString& s)
     return out;
 }
 
+// The data set engine's own reading of date-times: every form a driver gives.
 QDateTime asDateTime(const QVariant& v)
 {
-    if (v.metaType().id() == QMetaType::QDateTime)
-        return v.toDateTime();
-    QString s = v.toString().trimmed();
-    if (s.size() > 10 && s.at(10) == QLatin1Char(' '))
-        s[10] = QLatin1Char('T');
-    QDateTime d = QDateTime::fromString(s, Qt::ISODateWithMs);
-    if (!d.isValid())
-        d = QDateTime::fromString(s, Qt::ISODate);
-    return d;
+    bool ok = false;
+    const QVariant d = FilterExpression::convert(v, FieldType::DateTime, &ok);
+    return ok ? d.toDateTime() : QDateTime();
 }
 
 QString format(const QVariant& v, const QString& how)
