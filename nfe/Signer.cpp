@@ -1,5 +1,7 @@
 #include "nfe/Signer.h"
 
+#include <QList>
+
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
@@ -92,6 +94,27 @@ QString commonName(X509* cert)
     return QString::fromUtf8(buf);
 }
 
+// The holder's CNPJ: the ICP-Brasil alternative name, else the digits after the common name's last ":".
+QString holderCnpj(X509* cert)
+{
+    QString cnpj = cnpjFromAltNames(cert);
+    if (cnpj.isEmpty()) {
+        const QString tail = digitsOnly(commonName(cert).section(QLatin1Char(':'), -1));
+        cnpj = tail.size() == 14 ? tail : QString();
+    }
+    return cnpj;
+}
+
+QString holderCnpjFromDer(const QByteArray& der)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(der.constData());
+    X509* cert = d2i_X509(nullptr, &p, long(der.size()));
+    const QString cnpj = cert ? holderCnpj(cert) : QString();
+    X509_free(cert);
+    ERR_clear_error();
+    return cnpj;
+}
+
 using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
 
 DocPtr parse(const QByteArray& xml)
@@ -122,6 +145,50 @@ bool registerId(xmlDocPtr doc, xmlNodePtr infEvento)
         xmlAddID(nullptr, doc, id, attr);
     xmlFree(id);
     return true;
+}
+
+QByteArray attribute(xmlNodePtr node, const char* name)
+{
+    xmlChar* v = node ? xmlGetProp(node, x(name)) : nullptr;
+    const QByteArray out = v ? QByteArray(reinterpret_cast<const char*>(v)) : QByteArray();
+    xmlFree(v);
+    return out;
+}
+
+int countElements(xmlNodePtr parent, const char* name)
+{
+    int n = 0;
+    for (xmlNodePtr c = parent ? parent->children : nullptr; c; c = c->next)
+        if (c->type == XML_ELEMENT_NODE && xmlStrEqual(c->name, x(name)))
+            ++n;
+    return n;
+}
+
+// The one form the standard accepts: C14N 1.0 and RSA-SHA1 in SignedInfo, one reference with
+// enveloped-signature then C14N 1.0 and a SHA-1 digest, one X509Certificate.
+bool standardForm(xmlNodePtr sig)
+{
+    static const QByteArray c14n = QByteArrayLiteral("http://www.w3.org/TR/2001/REC-xml-c14n-20010315");
+    xmlNodePtr signedInfo = firstElement(sig, "SignedInfo");
+    if (!signedInfo || countElements(signedInfo, "Reference") != 1)
+        return false;
+    if (attribute(firstElement(signedInfo, "CanonicalizationMethod"), "Algorithm") != c14n ||
+        attribute(firstElement(signedInfo, "SignatureMethod"), "Algorithm") !=
+            QByteArrayLiteral("http://www.w3.org/2000/09/xmldsig#rsa-sha1"))
+        return false;
+    xmlNodePtr ref = firstElement(signedInfo, "Reference");
+    if (attribute(firstElement(ref, "DigestMethod"), "Algorithm") !=
+        QByteArrayLiteral("http://www.w3.org/2000/09/xmldsig#sha1"))
+        return false;
+    QList<QByteArray> transforms;
+    for (xmlNodePtr t = firstElement(ref, "Transforms") ? firstElement(ref, "Transforms")->children : nullptr; t;
+         t = t->next)
+        if (t->type == XML_ELEMENT_NODE)
+            transforms << attribute(t, "Algorithm");
+    if (transforms != QList<QByteArray>{QByteArrayLiteral("http://www.w3.org/2000/09/xmldsig#enveloped-signature"), c14n})
+        return false;
+    xmlNodePtr x509 = firstElement(firstElement(sig, "KeyInfo"), "X509Data");
+    return countElements(x509, "X509Certificate") == 1;
 }
 
 void dropBlanks(xmlNodePtr node)
@@ -185,11 +252,7 @@ std::shared_ptr<const Certificate> Certificate::fromPkcs12(const QByteArray& pkc
     }
     std::shared_ptr<Certificate> cert(new Certificate);
     cert->m_subject = commonName(leaf);
-    cert->m_cnpj = cnpjFromAltNames(leaf);
-    if (cert->m_cnpj.isEmpty()) {
-        const QString tail = digitsOnly(cert->m_subject.section(QLatin1Char(':'), -1));
-        cert->m_cnpj = tail.size() == 14 ? tail : QString();
-    }
+    cert->m_cnpj = holderCnpj(leaf);
     cert->m_notBefore = fromAsn1(X509_get0_notBefore(leaf));
     cert->m_notAfter = fromAsn1(X509_get0_notAfter(leaf));
     unsigned char* der = nullptr;
@@ -278,11 +341,17 @@ Verification verifyEvento(const QByteArray& signedEvento)
         v.error = QStringLiteral("A assinatura não se refere ao Id do infEvento.");
         return v;
     }
+    v.formValid = standardForm(sig);
+    if (!v.formValid) {
+        v.error = QStringLiteral("A assinatura não segue o padrão do sistema (algoritmos, transformações ou certificado).");
+        return v;
+    }
     xmlNodePtr cert = xmlSecFindNode(sig, x("X509Certificate"), x(kDsig));
     if (cert) {
         xmlChar* b64 = xmlNodeGetContent(cert);
         v.signer = QByteArray::fromBase64(reinterpret_cast<const char*>(b64));
         xmlFree(b64);
+        v.signerCnpj = holderCnpjFromDer(v.signer);
     }
 
     xmlSecKeysMngrPtr mngr = xmlSecKeysMngrCreate();

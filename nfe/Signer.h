@@ -45,11 +45,16 @@ struct Verification {
     bool valid = false;
     QString error; // why not (Portuguese)
     QByteArray signer; // the certificate found in the signature (DER)
+    QString signerCnpj; // the holder's CNPJ in that certificate; empty when none
+    bool formValid = false; // the standard's form: one reference to infEvento's Id, its transforms and
+                            // algorithms, one certificate
     bool digestMatches = false; // false: the signed content was altered
 };
 
 // Verifies the enveloped signature of one <evento> with the certificate it carries; checks
 // that it signs its own infEvento by Id with the standard's transforms and algorithms.
+// An authority tells the two faults apart: a signature of another form (formValid false)
+// and a signature that does not match what it signs (valid false).
 Verification verifyEvento(const QByteArray& signedEvento);
 
 } // namespace nfe

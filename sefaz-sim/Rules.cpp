@@ -1,0 +1,370 @@
+#include "sefaz-sim/Rules.h"
+
+#include <QList>
+#include <QSet>
+#include <QTimeZone>
+#include <algorithm>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include "nfe/AccessKey.h"
+#include "nfe/EventXml.h"
+#include "nfe/Signer.h"
+#include "nfe/States.h"
+#include "nfe/Status.h"
+
+namespace sim {
+
+namespace {
+
+const char* const kVerAplic = "SEFAZ-SIM-1.0";
+const QByteArray kSoapNs = QByteArrayLiteral("http://www.w3.org/2003/05/soap-envelope");
+const QByteArray kWsdl = QByteArrayLiteral("http://www.portalfiscal.inf.br/nfe/wsdl/");
+
+const xmlChar* x(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+
+// No DTDs, no entities, no network: what arrives is data, nothing more.
+DocPtr parse(const QByteArray& xml)
+{
+    DocPtr doc(xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8",
+                             XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOWARNING | XML_PARSE_NOERROR),
+               &xmlFreeDoc);
+    if (doc && doc->intSubset)
+        return DocPtr(nullptr, &xmlFreeDoc);
+    return doc;
+}
+
+bool isNfe(xmlNodePtr n, const char* name)
+{
+    return n && n->type == XML_ELEMENT_NODE && xmlStrEqual(n->name, x(name)) && n->ns &&
+           xmlStrEqual(n->ns->href, x(nfe::kNamespace.constData()));
+}
+
+xmlNodePtr findNfe(xmlNodePtr n, const char* name)
+{
+    for (; n; n = n->next) {
+        if (isNfe(n, name))
+            return n;
+        if (n->type == XML_ELEMENT_NODE)
+            if (xmlNodePtr found = findNfe(n->children, name))
+                return found;
+    }
+    return nullptr;
+}
+
+QList<xmlNodePtr> childrenNamed(xmlNodePtr parent, const char* name)
+{
+    QList<xmlNodePtr> out;
+    for (xmlNodePtr c = parent ? parent->children : nullptr; c; c = c->next)
+        if (c->type == XML_ELEMENT_NODE && xmlStrEqual(c->name, x(name)))
+            out << c;
+    return out;
+}
+
+QString text(xmlNodePtr parent, const char* name)
+{
+    const QList<xmlNodePtr> c = childrenNamed(parent, name);
+    if (c.isEmpty())
+        return QString();
+    xmlChar* v = xmlNodeGetContent(c.first());
+    const QString out = QString::fromUtf8(reinterpret_cast<const char*>(v));
+    xmlFree(v);
+    return out;
+}
+
+// The element as a document of its own, its namespaces declared on it: what an event is
+// when it stands alone (validated, verified, kept for the protocol query).
+QByteArray standalone(xmlNodePtr node)
+{
+    DocPtr doc(xmlNewDoc(x("1.0")), &xmlFreeDoc);
+    xmlNodePtr copy = xmlDocCopyNode(node, doc.get(), 1);
+    xmlDocSetRootElement(doc.get(), copy);
+    std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buf(xmlBufferCreate(), &xmlBufferFree);
+    xmlNodeDump(buf.get(), doc.get(), copy, 0, 0);
+    return QByteArray(reinterpret_cast<const char*>(xmlBufferContent(buf.get())), xmlBufferLength(buf.get()));
+}
+
+QByteArray escaped(const QString& s) { return s.toHtmlEscaped().toUtf8(); }
+
+void element(QByteArray& out, const char* name, const QString& value)
+{
+    out += '<';
+    out += name;
+    out += '>';
+    out += escaped(value);
+    out += "</";
+    out += name;
+    out += '>';
+}
+
+QByteArray soapAnswer(const char* service, const QByteArray& body)
+{
+    return QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope xmlns:soap=\"") + kSoapNs +
+           QByteArrayLiteral("\"><soap:Body><nfeResultMsg xmlns=\"") + kWsdl + service + QByteArrayLiteral("\">") +
+           body + QByteArrayLiteral("</nfeResultMsg></soap:Body></soap:Envelope>");
+}
+
+const nfe::State& stateOr(int ibge)
+{
+    const nfe::State* s = nfe::stateByIbge(ibge);
+    return s ? *s : *nfe::stateByUf(QStringLiteral("DF")); // Brasília's time for the national environment
+}
+
+bool digits(const QString& s, int min, int max)
+{
+    if (s.size() < min || s.size() > max)
+        return false;
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+} // namespace
+
+struct Rules::Judged {
+    QString cStat, xMotivo;
+    QString chNFe, tpEvento, cnpj, nProt, dhRegEvento;
+    int nSeqEvento = 0;
+    int cOrgao = 0;
+    QByteArray retEvento;
+};
+
+Rules::Rules(Registry& registry, int tpAmb) : m_registry(registry), m_tpAmb(tpAmb)
+{
+    m_batchSchema = nfe::Schema::load(QStringLiteral("envCCe_v1.00.xsd"), &m_schemaError);
+    if (m_batchSchema)
+        m_eventSchema = nfe::Schema::load(QStringLiteral("CCe_v1.00.xsd"), &m_schemaError);
+    if (m_eventSchema)
+        m_consSchema = nfe::Schema::load(QStringLiteral("consSitNFe_v4.00.xsd"), &m_schemaError);
+}
+
+bool Rules::ready(QString* error) const
+{
+    if (m_consSchema)
+        return true;
+    *error = m_schemaError;
+    return false;
+}
+
+Rules::Judged Rules::judge(const QByteArray& evento, int batchOrgao)
+{
+    Judged j;
+    j.cOrgao = batchOrgao;
+    auto reject = [&](const char* cStat, const char* motivo) {
+        j.cStat = QString::fromLatin1(cStat);
+        j.xMotivo = QString::fromUtf8(motivo);
+        return j;
+    };
+    DocPtr doc = parse(evento);
+    xmlNodePtr ev = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    xmlNodePtr inf = childrenNamed(ev, "infEvento").value(0);
+    const QString seq = text(inf, "nSeqEvento");
+    j.chNFe = text(inf, "chNFe");
+    j.tpEvento = text(inf, "tpEvento");
+    j.nSeqEvento = seq.toInt();
+    j.cnpj = text(inf, "CNPJ");
+    if (digits(text(inf, "cOrgao"), 2, 2))
+        j.cOrgao = text(inf, "cOrgao").toInt();
+
+    // The sequence first: past 20 the schema would hide the reason.
+    if (digits(seq, 1, 3) && seq.toInt() > 20)
+        return reject("594", "Rejeição: O número de sequência do evento informado é maior que o permitido");
+    QString why;
+    if (!m_eventSchema->validate(evento, &why))
+        return reject("493", "Rejeição: Evento não atende o Schema XML específico");
+    if (text(inf, "tpAmb").toInt() != m_tpAmb)
+        return reject("252", "Rejeição: Ambiente informado diverge do Ambiente de recebimento");
+
+    xmlChar* idValue = xmlGetProp(inf, x("Id"));
+    const QString id = QString::fromUtf8(reinterpret_cast<const char*>(idValue));
+    xmlFree(idValue);
+    if (id != nfe::eventId(j.chNFe, j.nSeqEvento) || j.tpEvento != nfe::kTipoEventoCCe)
+        return reject("572",
+                      "Rejeição: Erro Atributo ID do evento não corresponde a concatenação dos campos (\"ID\" + tpEvento "
+                      "+ chNFe + nSeqEvento)");
+
+    const nfe::Verification v = nfe::verifyEvento(evento);
+    if (!v.formValid)
+        return reject("298", "Rejeição: Assinatura difere do padrão do Sistema");
+    if (!v.valid)
+        return reject("297", "Rejeição: Assinatura difere do calculado");
+    const QString author = j.cnpj.isEmpty() ? text(inf, "CPF") : j.cnpj;
+    if (v.signerCnpj.left(8) != author.left(8))
+        return reject("213", "Rejeição: CNPJ-Base do Autor difere do CNPJ-Base do Certificado Digital");
+
+    if (!nfe::validAccessKey(j.chNFe))
+        return reject("236", "Rejeição: Chave de Acesso com dígito verificador inválido");
+    if (j.chNFe.left(2).toInt() != j.cOrgao)
+        return reject("249", "Rejeição: UF da Chave de Acesso diverge da UF autorizadora");
+    if (j.chNFe.mid(6, 14) != author.rightJustified(14, QLatin1Char('0')))
+        return reject("574", "Rejeição: O autor do evento diverge do emissor da NF-e");
+
+    const QDateTime at = QDateTime::fromString(text(inf, "dhEvento"), Qt::ISODate);
+    const QDateTime now = clock();
+    if (!at.isValid() || at > now.addSecs(toleranceSecs))
+        return reject("578", "Rejeição: A data do evento não pode ser maior que a data do processamento");
+
+    const std::optional<RegisteredNFe> nf = m_registry.nfe(j.chNFe);
+    if (nf && nf->cStat != QLatin1String("100"))
+        return reject("580", "Rejeição: O evento exige uma NF-e autorizada");
+    if (nf && at < QDateTime::fromString(nf->dhRecbto, Qt::ISODate))
+        return reject("579", "Rejeição: A data do evento não pode ser menor que a data de autorização da NF-e");
+    if (m_registry.event(j.chNFe, j.tpEvento, j.nSeqEvento))
+        return reject("573", "Rejeição: Duplicidade de evento");
+
+    j.cStat = nf ? nfe::status::kRegistered : nfe::status::kRegisteredUnlinked;
+    j.xMotivo = nf ? QStringLiteral("Evento registrado e vinculado a NF-e")
+                   : QStringLiteral("Evento registrado, mas não vinculado a NF-e");
+    j.nProt = m_registry.nextProtocol(j.cOrgao, now);
+    j.dhRegEvento = nfe::eventTime(now, stateOr(j.cOrgao));
+    return j;
+}
+
+QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* registered)
+{
+    if (registered)
+        *registered = 0;
+    const QDateTime now = clock();
+    auto batchAnswer = [&](const QString& idLote, int cOrgao, const char* cStat, const QString& motivo,
+                           const QList<QByteArray>& events) {
+        QByteArray out = QByteArrayLiteral("<retEnvEvento versao=\"1.00\" xmlns=\"") + nfe::kNamespace + "\">";
+        element(out, "idLote", digits(idLote, 1, 15) ? idLote : QStringLiteral("0"));
+        element(out, "tpAmb", QString::number(m_tpAmb));
+        element(out, "verAplic", QString::fromLatin1(kVerAplic));
+        element(out, "cOrgao", QString::number(cOrgao ? cOrgao : 91));
+        element(out, "cStat", QString::fromLatin1(cStat));
+        element(out, "xMotivo", motivo);
+        for (const QByteArray& e : events)
+            out += e;
+        out += "</retEnvEvento>";
+        return soapAnswer("NFeRecepcaoEvento4", out);
+    };
+
+    DocPtr doc = parse(soap);
+    xmlNodePtr root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    xmlNodePtr env = root ? findNfe(root, "envEvento") : nullptr;
+    if (!env)
+        return batchAnswer(QString(), 0, "215", QStringLiteral("Rejeição: Falha no schema XML"), {});
+    const QString idLote = text(env, "idLote");
+    const QList<xmlNodePtr> eventNodes = childrenNamed(env, "evento");
+    QList<QByteArray> events;
+    for (xmlNodePtr n : eventNodes)
+        events << standalone(n);
+
+    // The batch's own layer: when the whole fails its schema while every event passes its
+    // own, the fault is the batch's.
+    QString why;
+    if (!m_batchSchema->validate(standalone(env), &why)) {
+        const bool eventsPass = !events.isEmpty() && std::all_of(events.begin(), events.end(), [&](const QByteArray& e) {
+            QString ignored;
+            return m_eventSchema->validate(e, &ignored);
+        });
+        if (eventsPass || events.isEmpty() || events.size() > 20)
+            return batchAnswer(idLote, 0, "225", QStringLiteral("Rejeição: Falha no Schema XML do lote de NFe"), {});
+    }
+    QSet<int> orgaos;
+    for (xmlNodePtr n : eventNodes) {
+        const QString o = text(childrenNamed(n, "infEvento").value(0), "cOrgao");
+        if (digits(o, 2, 2))
+            orgaos.insert(o.toInt());
+    }
+    const int cOrgao = orgaos.size() == 1 ? *orgaos.begin() : 0;
+    if (orgaos.size() > 1)
+        return batchAnswer(idLote, 0, "477", QStringLiteral("Rejeição: Lote com eventos de órgãos diferentes"), {});
+
+    auto retEvento = [&](const Judged& j, bool accepted) {
+        QByteArray ret = QByteArrayLiteral("<retEvento versao=\"1.00\" xmlns=\"") + nfe::kNamespace + "\"><infEvento";
+        if (accepted)
+            ret += " Id=\"ID" + j.nProt.toLatin1() + "\"";
+        ret += '>';
+        element(ret, "tpAmb", QString::number(m_tpAmb));
+        element(ret, "verAplic", QString::fromLatin1(kVerAplic));
+        element(ret, "cOrgao", QString::number(j.cOrgao ? j.cOrgao : 91));
+        element(ret, "cStat", j.cStat);
+        element(ret, "xMotivo", j.xMotivo);
+        // Only what the schema lets it carry; the client then falls back on the position.
+        if (digits(j.chNFe, 44, 44))
+            element(ret, "chNFe", j.chNFe);
+        if (digits(j.tpEvento, 6, 6))
+            element(ret, "tpEvento", j.tpEvento);
+        if (accepted)
+            element(ret, "xEvento", QStringLiteral("Carta de Correção registrada"));
+        if (j.nSeqEvento >= 1 && j.nSeqEvento <= 99)
+            element(ret, "nSeqEvento", QString::number(j.nSeqEvento));
+        element(ret, "dhRegEvento", accepted ? j.dhRegEvento : nfe::eventTime(now, stateOr(j.cOrgao)));
+        if (accepted)
+            element(ret, "nProt", j.nProt);
+        ret += "</infEvento></retEvento>";
+        return ret;
+    };
+    QList<QByteArray> answers;
+    for (const QByteArray& e : events) {
+        // Judged and registered as one step, so that two batches never both register an event.
+        QMutexLocker lock(&m_registry.writeLock());
+        Judged j = judge(e, cOrgao);
+        const bool accepted = nfe::status::eventRegistered(j.cStat);
+        QByteArray ret = retEvento(j, accepted);
+        if (accepted) {
+            RegisteredEvent r{j.chNFe, j.tpEvento, j.cStat, j.nProt, j.dhRegEvento, j.nSeqEvento, {}};
+            r.procEvento = QByteArrayLiteral("<procEventoNFe versao=\"1.00\" xmlns=\"") + nfe::kNamespace + "\">" + e +
+                           ret + "</procEventoNFe>";
+            if (!m_registry.add(r)) {
+                // Not kept, so not registered: never answer 135 for an event it would not know.
+                j.cStat = QStringLiteral("999");
+                j.xMotivo = QStringLiteral("Rejeição: Erro não catalogado (registro de eventos indisponível)");
+                ret = retEvento(j, false);
+            } else if (registered) {
+                ++*registered;
+            }
+        }
+        answers << ret;
+    }
+    // The real services answer in an order of their own; so does this one.
+    if (reversedOrder)
+        std::reverse(answers.begin(), answers.end());
+    else if (answers.size() > 1)
+        std::rotate(answers.begin(), answers.begin() + 1, answers.end());
+    return batchAnswer(idLote, cOrgao, "128", QStringLiteral("Lote de evento processado"), answers);
+}
+
+QByteArray Rules::consult(const QByteArray& soap)
+{
+    const QDateTime now = clock();
+    auto answer = [&](const char* cStat, const QString& motivo, const QString& chNFe, const QList<RegisteredEvent>& evs) {
+        const int cUF = digits(chNFe.left(2), 2, 2) ? chNFe.left(2).toInt() : 91;
+        QByteArray out = QByteArrayLiteral("<retConsSitNFe versao=\"4.00\" xmlns=\"") + nfe::kNamespace + "\">";
+        element(out, "tpAmb", QString::number(m_tpAmb));
+        element(out, "verAplic", QString::fromLatin1(kVerAplic));
+        element(out, "cStat", QString::fromLatin1(cStat));
+        element(out, "xMotivo", motivo);
+        element(out, "cUF", QString::number(cUF));
+        element(out, "dhRecbto", nfe::eventTime(now, stateOr(cUF)));
+        element(out, "chNFe", digits(chNFe, 44, 44) ? chNFe : QString(44, QLatin1Char('0')));
+        for (const RegisteredEvent& e : evs)
+            out += e.procEvento;
+        out += "</retConsSitNFe>";
+        return soapAnswer("NFeConsultaProtocolo4", out);
+    };
+    DocPtr doc = parse(soap);
+    xmlNodePtr root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    xmlNodePtr cons = root ? findNfe(root, "consSitNFe") : nullptr;
+    QString why;
+    if (!cons || !m_consSchema->validate(standalone(cons), &why))
+        return answer("215", QStringLiteral("Rejeição: Falha no schema XML"), QString(), {});
+    const QString chNFe = text(cons, "chNFe");
+    if (text(cons, "tpAmb").toInt() != m_tpAmb)
+        return answer("252", QStringLiteral("Rejeição: Ambiente informado diverge do Ambiente de recebimento"), chNFe,
+                      {});
+    if (!nfe::validAccessKey(chNFe))
+        return answer("236", QStringLiteral("Rejeição: Chave de Acesso com dígito verificador inválido"), chNFe, {});
+    const std::optional<RegisteredNFe> nf = m_registry.nfe(chNFe);
+    // Events registered for a key it does not know (136) are still answered: they are registered.
+    const QList<RegisteredEvent> evs = m_registry.events(chNFe);
+    if (!nf)
+        return answer("217", QStringLiteral("Rejeição: NF-e não consta na base de dados da SEFAZ"), chNFe, evs);
+    if (nf->cStat == QLatin1String("101"))
+        return answer("101", QStringLiteral("Cancelamento de NF-e homologado"), chNFe, evs);
+    return answer("100", QStringLiteral("Autorizado o uso da NF-e"), chNFe, evs);
+}
+
+} // namespace sim
