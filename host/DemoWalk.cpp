@@ -137,6 +137,8 @@ private:
                 continue;
             }
             m_invoice = invoice;
+            m_branch = nf("CDFILIAL");
+            m_entry = nf("NRLANCTONF");
             say(QStringLiteral("3. Letter %1 written on invoice %2 (homologation) and saved: %3.")
                     .arg(nf("NRSEQCCE"), invoice, statusText(nf("IDSTATUSCCE"))));
             return true;
@@ -170,8 +172,9 @@ private:
         m_ui.expectMessage(QString(), fw::mbYes); // the condition of use
         say(QStringLiteral("5. Transmission asked; the condition of use is confirmed."));
         invoke(m_screen, "sbtTransmiteClick");
+        // Invoice numbers repeat across branches and series: the entry names it.
         for (m_notas->first(); !m_notas->eof(); m_notas->next())
-            if (nf("NRNOTAFISCALELE") == m_invoice)
+            if (nf("CDFILIAL") == m_branch && nf("NRLANCTONF") == m_entry)
                 break;
         say(QStringLiteral("6. After the refresh invoice %1's letter is %2 (status %3).")
                 .arg(m_invoice, statusText(nf("IDSTATUSCCE")),
@@ -184,7 +187,7 @@ private:
     QWidget* m_screen = nullptr;
     fw::DataSet* m_notas = nullptr;
     fw::DataSet* m_cartas = nullptr;
-    QString m_invoice;
+    QString m_invoice, m_branch, m_entry;
 };
 
 } // namespace
