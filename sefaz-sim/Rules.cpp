@@ -220,10 +220,10 @@ Rules::Judged Rules::judge(const QByteArray& evento, int batchOrgao)
     return j;
 }
 
-QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* registered)
+QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* received)
 {
-    if (registered)
-        *registered = 0;
+    if (received)
+        *received = 0;
     const QDateTime now = clock();
     auto batchAnswer = [&](const QString& idLote, int cOrgao, const char* cStat, const QString& motivo,
                            const QList<QByteArray>& events) {
@@ -250,6 +250,8 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
     QList<QByteArray> events;
     for (xmlNodePtr n : eventNodes)
         events << standalone(n);
+    if (received)
+        *received = int(events.size());
 
     // The batch's own layer: when the whole fails its schema while every event passes its
     // own, the fault is the batch's.
@@ -313,8 +315,6 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
                 j.cStat = QStringLiteral("999");
                 j.xMotivo = QStringLiteral("Rejeição: Erro não catalogado (registro de eventos indisponível)");
                 ret = retEvento(j, false);
-            } else if (registered) {
-                ++*registered;
             }
         }
         answers << ret;

@@ -22,8 +22,8 @@ public:
     // False with *error when a schema could not be loaded.
     bool ready(QString* error) const;
 
-    // The SOAP answer to a batch; *registered tells how many events were registered.
-    QByteArray receiveBatch(const QByteArray& soap, bool reversedOrder, int* registered = nullptr);
+    // The SOAP answer to a batch; *received tells how many events it carried.
+    QByteArray receiveBatch(const QByteArray& soap, bool reversedOrder, int* received = nullptr);
     QByteArray consult(const QByteArray& soap);
 
     Registry& registry() { return m_registry; }

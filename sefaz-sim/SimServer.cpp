@@ -103,8 +103,13 @@ bool SimServer::bind(const QString& host, int port, QString* error)
                 return;
             }
             const QByteArray body = QByteArray::fromStdString(req.body);
-            const QByteArray answer = batch ? m_rules.receiveBatch(body, m_control.reversed.load())
+            int received = 0;
+            const QByteArray answer = batch ? m_rules.receiveBatch(body, m_control.reversed.load(), &received)
                                             : m_rules.consult(body);
+            if (batch) {
+                ++m_control.batches;
+                m_control.events += received;
+            }
             if (const int delay = m_control.delayMs.load(); delay > 0)
                 QThread::msleep(static_cast<unsigned long>(delay));
             if (batch && m_control.dropAfterReceive.load() && req.ssl) {
@@ -143,6 +148,8 @@ bool SimServer::bind(const QString& host, int port, QString* error)
                     m_control.delayMs = 0;
                     m_control.dropAfterReceive = false;
                     m_control.reversed = false;
+                    m_control.batches = 0;
+                    m_control.events = 0;
                     m_rules.reset();
                 }
             } else
@@ -155,6 +162,14 @@ bool SimServer::bind(const QString& host, int port, QString* error)
                                                                     : QStringLiteral("none")},
                                        {QStringLiteral("order"), m_control.reversed.load() ? QStringLiteral("reversed")
                                                                                            : QStringLiteral("own")}}));
+    });
+    // What arrived, registered or not: a letter sent twice shows here even when the second was refused.
+    srv.Get("/control/received", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!loopback(req.remote_addr))
+            return fault(res, 403, QStringLiteral("Controle aceito apenas de loopback."));
+        json(res, 200,
+             QJsonDocument(QJsonObject{{QStringLiteral("batches"), m_control.batches.load()},
+                                       {QStringLiteral("events"), m_control.events.load()}}));
     });
     srv.Get("/control/events", [this](const httplib::Request& req, httplib::Response& res) {
         if (!loopback(req.remote_addr))

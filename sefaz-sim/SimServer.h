@@ -33,6 +33,7 @@ public:
         std::atomic<int> delayMs{0};
         std::atomic<bool> dropAfterReceive{false};
         std::atomic<bool> reversed{false};
+        std::atomic<int> batches{0}, events{0}; // received since the last reset
     };
     Control& control() { return m_control; }
 

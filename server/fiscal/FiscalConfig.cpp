@@ -32,6 +32,11 @@ bool FiscalConfig::loadFile(const QString& iniPath, QString* error)
         *error = QStringLiteral("[fiscal] timeout_ms deve estar entre 1000 e 120000.");
         return false;
     }
+    claimWindowMs = ini.value(QStringLiteral("claim_window_ms"), claimWindowMs).toInt(&ok);
+    if (!ok || (claimWindowMs != 0 && (claimWindowMs < 1000 || claimWindowMs > 600000))) {
+        *error = QStringLiteral("[fiscal] claim_window_ms deve estar entre 1000 e 600000.");
+        return false;
+    }
     foldAccents =
         ini.value(QStringLiteral("fold_accents")).toString().toUpper().split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (QString& s : foldAccents)

@@ -7,6 +7,8 @@
 //                                            ; when relative); one password for every file
 //   trust_store=/etc/ssl/certs/ca-certificates.crt ; the authorities' certificate authorities
 //   timeout_ms=20000                         ; one call to the authority
+//   claim_window_ms=90000                    ; a claim with no recorded ending (its server may still
+//                                            ; wait for the authority) is left alone this long
 //   fold_accents=RO,AC                       ; states whose authority refuses accented letters
 //   [authority]
 //   SP.1.recepcao=https://...                ; <authority>.<tpAmb>.<recepcao|consulta>; "*" matches any
@@ -24,6 +26,7 @@ struct FiscalConfig {
     QString certificatePassword;
     QString trustStore;
     int timeoutMs = 20000;
+    int claimWindowMs = 0; // a claim whose call left no ending is left alone this long; 0: the call's budget
     QStringList foldAccents;
     QHash<QString, QString> endpoints; // "SP.1.recepcao" -> URL
 

@@ -58,7 +58,7 @@ TransmissionService::TransmissionService(Store& store, FiscalConfig config, std:
     m_schema = nfe::Schema::load(QStringLiteral("envCCe_v1.00.xsd"), &m_schemaError);
     // The call must end before the client gives up on it.
     m_budgetMs = qMax(m_config.timeoutMs * 2, 90000);
-    m_inFlightMs = m_budgetMs;
+    m_inFlightMs = m_config.claimWindowMs > 0 ? m_config.claimWindowMs : m_budgetMs;
 }
 
 QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QString& company, const QString& condUso)
@@ -110,8 +110,9 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
             continue;
         }
         if (l.transmission == QLatin1String("D")) {
-            // A claim this recent may still be on its way to the authority from another call.
-            if (l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_inFlightMs) {
+            // A claim this recent whose call recorded no ending may still be on its way to the
+            // authority from another call; one that ended without an answer is reconciled now.
+            if (!l.callEnded && l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_inFlightMs) {
                 p.line = QStringLiteral("em transmissão por outra sessão; consulte novamente em instantes.");
                 continue;
             }

@@ -37,7 +37,11 @@ QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QLis
             QStringLiteral(
                 "SELECT N.CDFILIAL, N.NRLANCTONF, N.NRNOTAFISCALELE, N.CDEMPRESA, L.NRSEQCCE, L.DSCORRECAONFE, "
                 "L.IDTRANSMCCE, L.CDSTATUSCCE, L.NRVERSAOREG, L.DSXMLEVENTO, N.NRACESSONFE, N.IDTPAMBNFE, "
-                "I.SGESTADO, I.NRSERIECERTIFIC, I.NRINSJURIEST, N.IDSITUACAONFE, L.DTHRALTERACAO "
+                "I.SGESTADO, I.NRSERIECERTIFIC, I.NRINSJURIEST, N.IDSITUACAONFE, L.DTHRALTERACAO, "
+                "(SELECT T.DSMOTIVOLOTE FROM LOTECCE T WHERE T.NRLOTE = (SELECT MAX(B.NRLOTE) FROM LOTECCENF B "
+                "WHERE B.CDFILIAL = L.CDFILIAL AND B.NRLANCTONF = L.NRLANCTONF AND B.NRSEQCCE = L.NRSEQCCE)), "
+                "(SELECT COUNT(*) FROM LOTECCENF B WHERE B.CDFILIAL = L.CDFILIAL AND B.NRLANCTONF = L.NRLANCTONF "
+                "AND B.NRSEQCCE = L.NRSEQCCE) "
                 "FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
                 "LEFT JOIN INSCRESTAD I ON I.CDEMPRESA = N.CDEMPRESA AND I.CDINSCESTA = N.CDINSCESTA "
                 "WHERE N.CDFILIAL = ? AND N.NRLANCTONF = ? AND N.CDEMPRESA = ? AND L.NRSEQCCE = "
@@ -63,6 +67,8 @@ QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QLis
         l.issuerDocument = text(q.value(14));
         l.situacao = text(q.value(15));
         l.changedAt = methods::toDateTime(q.value(16));
+        // A send whose call recorded no ending (no reason on its batch) may still be under way.
+        l.callEnded = q.value(18).toInt() == 0 || !text(q.value(17)).isEmpty();
         out << l;
     }
     read.finish();

@@ -22,6 +22,7 @@ struct LetterToSend {
     int version = 0; // NRVERSAOREG
     QString signedEvent; // DSXMLEVENTO: the event last sent (in doubt: to reconcile)
     QDateTime changedAt; // DTHRALTERACAO: a claim this recent may still be on its way
+    bool callEnded = true; // false: its last send recorded no ending (the call may be under way)
     QString chNFe, tpAmb, uf, certificate, issuerDocument, situacao;
 };
 
