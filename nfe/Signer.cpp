@@ -354,9 +354,30 @@ Verification verifyEvento(const QByteArray& signedEvento)
         v.signerCnpj = holderCnpjFromDer(v.signer);
     }
 
-    xmlSecKeysMngrPtr mngr = xmlSecKeysMngrCreate();
-    xmlSecCryptoAppDefaultKeysMngrInit(mngr);
-    xmlSecDSigCtxPtr ctx = xmlSecDSigCtxCreate(mngr);
+    // Setting up a keys manager reads the system's certificate authorities (tens of
+    // milliseconds): one per thread, reused, since it holds no key of any signature.
+    struct Manager {
+        xmlSecKeysMngrPtr ptr = nullptr;
+        Manager()
+        {
+            ptr = xmlSecKeysMngrCreate();
+            if (ptr && xmlSecCryptoAppDefaultKeysMngrInit(ptr) < 0) {
+                xmlSecKeysMngrDestroy(ptr);
+                ptr = nullptr;
+            }
+        }
+        ~Manager()
+        {
+            if (ptr)
+                xmlSecKeysMngrDestroy(ptr);
+        }
+    };
+    static thread_local Manager manager;
+    if (!manager.ptr) {
+        v.error = QStringLiteral("A biblioteca de assinatura digital não pôde ser iniciada.");
+        return v;
+    }
+    xmlSecDSigCtxPtr ctx = xmlSecDSigCtxCreate(manager.ptr);
     // The certificate is the signer's own: its chain is the authority's concern, not the signature's.
     ctx->keyInfoReadCtx.flags |= XMLSEC_KEYINFO_FLAGS_X509DATA_DONT_VERIFY_CERTS;
     ctx->enabledReferenceUris = xmlSecTransformUriTypeSameDocument;
@@ -367,7 +388,6 @@ Verification verifyEvento(const QByteArray& signedEvento)
         v.digestMatches = r && r->status == xmlSecDSigStatusSucceeded;
     }
     xmlSecDSigCtxDestroy(ctx);
-    xmlSecKeysMngrDestroy(mngr);
     if (!v.valid)
         v.error = v.digestMatches ? QStringLiteral("A assinatura do evento não confere.")
                                   : QStringLiteral("O conteúdo assinado do evento foi alterado (digest não confere).");

@@ -60,6 +60,8 @@ QString Registry::connection()
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (db.open()) {
             QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            // Durable across a crash of the program; an operating system crash is not what a stand-in guards.
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         }
         QMutexLocker lock(&m_names);
         m_connections << name;
