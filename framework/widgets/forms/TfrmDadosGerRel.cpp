@@ -239,6 +239,7 @@ bool TfrmDadosGerRel::savePdf(const QString& path, QString* error)
     } catch (const Error& e) {
         reason = e.message().isEmpty() ? QStringLiteral("Impressão cancelada.") : e.message();
     }
+    m_pdfError = done ? QString() : reason;
     if (!done && error)
         *error = reason;
     return done;

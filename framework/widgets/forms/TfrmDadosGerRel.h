@@ -66,9 +66,14 @@ public slots:
     virtual void sbtImprimirClick(QObject* sender = nullptr);
     virtual void sbtSalvarPdfClick(QObject* sender = nullptr);
     // Renders the chosen layout into a PDF at path, with no dialog or message; false with
-    // the reason (in Portuguese) in *error when there is no definition, no data, or the
-    // file cannot be written.
+    // the reason (in Portuguese) in *error, and in pdfError(), when there is no definition,
+    // no data, or the file cannot be written. By name: invokeMethod(form, "savePdf",
+    // Q_RETURN_ARG(bool, ok), Q_ARG(QString, path)).
     bool savePdf(const QString& path, QString* error = nullptr);
+
+public:
+    // Why the last savePdf failed; empty after a success.
+    Q_INVOKABLE QString pdfError() const { return m_pdfError; }
 
 protected:
     // Loads the chosen layout and runs its query; null with *error (or *cancelled).
@@ -80,6 +85,7 @@ private:
     report::Report& prepareOrAbort();
 
     QStringList m_layoutFiles;
+    QString m_pdfError;
     std::unique_ptr<report::Report> m_report;
 };
 

@@ -157,6 +157,18 @@ TEST_F(ReportForm, SavesThePdfWithoutAnyDialogOrThroughTheSaveDialog)
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(ui.messages().isEmpty());
 
+    // By name, as automation that does not link the form calls it.
+    bool ok = true;
+    ASSERT_TRUE(QMetaObject::invokeMethod(form, "savePdf", Q_RETURN_ARG(bool, ok),
+                                          Q_ARG(QString, dir.filePath(QStringLiteral("sem/pasta/y.pdf")))));
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(form->pdfError().isEmpty());
+    ASSERT_TRUE(QMetaObject::invokeMethod(form, "savePdf", Q_RETURN_ARG(bool, ok),
+                                          Q_ARG(QString, dir.filePath(QStringLiteral("out/nome.pdf")))));
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(form->pdfError().isEmpty());
+    EXPECT_TRUE(isPdf(dir.filePath(QStringLiteral("out/nome.pdf"))));
+
     // The save dialog: a name without extension gets ".pdf"; a cancelled dialog saves nothing.
     ui.expectSaveFileName(dir.filePath(QStringLiteral("out/escolhido")));
     ASSERT_TRUE(click(form->sbtSalvarPdf)) << ui.report().toStdString();
@@ -164,7 +176,7 @@ TEST_F(ReportForm, SavesThePdfWithoutAnyDialogOrThroughTheSaveDialog)
     ui.expectSaveFileName(QString());
     ASSERT_TRUE(click(form->sbtSalvarPdf));
     EXPECT_EQ(ui.saveDialogs().size(), 2);
-    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files).size(), 3);
 }
 
 } // namespace
