@@ -212,6 +212,12 @@ TEST_F(Email, NothingPendingForRecipientsSendsNothingEvenWithCarrierEmailsPendin
         EXPECT_EQ(f->focusWidget(), f->dbgPadrao);
         EXPECT_TRUE(ui.busyEvents().isEmpty());
     }
+    // No list at all: the item is enabled all the same, and says so.
+    f->cdsNotaFiscal->close();
+    ui.clear();
+    ui.expectMessage(QString::fromUtf8(kSemPendente), fw::mbOK);
+    EXPECT_FALSE(run([this] { f->mnuEmailTodasClick(f->mnuEmailTodas); }));
+    EXPECT_EQ(count("SendEmailCCeTodos"), 0);
 }
 
 TEST_F(Email, AServerFailureClosesTheBusyIndicator)
