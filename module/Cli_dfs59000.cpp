@@ -322,9 +322,9 @@ void TfrmTransmissaoCCe::cdsNotaFiscalAfterScroll(fw::DataSet*)
 {
     // Only the letters of the current invoice; keys are quoted as literals of the filter.
     cdsCCe->setFiltered(false);
-    cdsCCe->setFilter(QStringLiteral("CDFILIAL = %1 AND NRLANCTONF = %2")
-                          .arg(filterLiteral(cdsNotaFiscalCDFILIAL->asString()),
-                               filterLiteral(cdsNotaFiscalNRLANCTONF->asString())));
+    cdsCCe->setFilter(
+        QStringLiteral("CDFILIAL = %1 AND NRLANCTONF = %2")
+            .arg(filterLiteral(cdsNotaFiscalCDFILIAL->asString()), filterLiteral(cdsNotaFiscalNRLANCTONF->asString())));
     cdsCCe->setFiltered(true);
     dtsPadraoStateChange(dtsPadrao);
     const bool printable = cdsNotaFiscalIDSTATUSCCE->asString() == QLatin1String("2");

@@ -1,8 +1,8 @@
 // CC-e screen: the XML of the invoice's batch that failed the schema check or was
 // rejected, written to a text file for reading; and the print of the invoice's letters.
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59300.h"
@@ -25,8 +25,8 @@ bool isPlainName(const QString& name)
         return false;
     for (const QChar c : name) {
         const char16_t u = c.unicode();
-        const bool ok = (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') ||
-                        u == u'-' || u == u'_';
+        const bool ok =
+            (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || u == u'-' || u == u'_';
         if (!ok)
             return false;
     }
@@ -43,8 +43,8 @@ QString withValue(QString text, const QString& value)
 
 void TfrmTransmissaoCCe::sbtArquivoXmlClick(QObject*)
 {
-    const QVariant result =
-        AppServer::getXmlEnvLote(*netTransmissao, cdsNotaFiscalCDFILIAL->asString(), cdsNotaFiscalNRLANCTONF->asString());
+    const QVariant result = AppServer::getXmlEnvLote(*netTransmissao, cdsNotaFiscalCDFILIAL->asString(),
+                                                     cdsNotaFiscalNRLANCTONF->asString());
     cdsValdXMLSchema->setDataVariant(CheckResultServ(result, true, 0));
     cdsValdXMLSchema->first();
 
@@ -60,17 +60,10 @@ void TfrmTransmissaoCCe::sbtArquivoXmlClick(QObject*)
     if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
         MensErro(withValue(msgPadrao->Msg(QStringLiteral("XML_ARQ_INVALIDO")), fileName), true);
 
-    QFile file(fileName);
+    // Written whole or not at all: a failure leaves an earlier copy as it was.
+    QSaveFile file(fileName);
     const QByteArray text = (cdsValdXMLSchemaDSARQXMLNFE->asString() + QLatin1Char('\n')).toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
-        file.write(text) != text.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.close();
-        throw fw::Error(
-            withValue(withValue(msgPadrao->Msg(QStringLiteral("XML_ERRO_GRAVACAO")), fileName), reason));
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError)
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(text) != text.size() || !file.commit())
         throw fw::Error(
             withValue(withValue(msgPadrao->Msg(QStringLiteral("XML_ERRO_GRAVACAO")), fileName), file.errorString()));
     // Whether the viewer started is not the screen's business.

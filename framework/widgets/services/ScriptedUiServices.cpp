@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QPdfWriter>
 #include <QDialog>
+#include <QPdfWriter>
 #include <QPointer>
 #include <exception>
 

@@ -27,7 +27,10 @@ protected:
         ui.clear();
     }
     int count(const char* method) const { return int(calls().filter(QString::fromLatin1(method)).size()); }
-    bool accepted() const { return nf("CDSTATUSCCE") == QLatin1String("135") || nf("CDSTATUSCCE") == QLatin1String("136"); }
+    bool accepted() const
+    {
+        return nf("CDSTATUSCCE") == QLatin1String("135") || nf("CDSTATUSCCE") == QLatin1String("136");
+    }
     // Sets a field of every listed invoice that passes pred, in memory only.
     void setWhere(const std::function<bool()>& pred, const char* field, const char* value)
     {
@@ -165,8 +168,8 @@ TEST_F(Email, AllPendingStandsOnTheInvoiceTheAnswerNamesAndShowsAnyAnswer)
         QString answer, shown, standsOn;
     };
     const Case cases[] = {
-        {named + QStringLiteral("\r\n") + failureLine(QStringLiteral("0001"), QStringLiteral("0000000000"),
-                                                      QStringLiteral("outra.")),
+        {named + QStringLiteral("\r\n") +
+             failureLine(QStringLiteral("0001"), QStringLiteral("0000000000"), QStringLiteral("outra.")),
          named + QLatin1Char('\n') +
              failureLine(QStringLiteral("0001"), QStringLiteral("0000000000"), QStringLiteral("outra.")),
          lancto},

@@ -78,7 +78,8 @@ TEST_F(RejectionXml, TheFileHoldsTheXmlAndALineBreakAndIsReplacedEachTime)
 {
     answerXml(QStringLiteral("0000000123"), QStringLiteral("<retEnvEvento><cStat>215</cStat></retEnvEvento>"));
     ASSERT_TRUE(requestXml()) << ui.report().toStdString();
-    EXPECT_EQ(contentOf(QStringLiteral("0000000123.txt")), QByteArray("<retEnvEvento><cStat>215</cStat></retEnvEvento>\n"));
+    EXPECT_EQ(contentOf(QStringLiteral("0000000123.txt")),
+              QByteArray("<retEnvEvento><cStat>215</cStat></retEnvEvento>\n"));
     answerXml(QStringLiteral("0000000123"), QStringLiteral("<a/>"));
     ASSERT_TRUE(requestXml());
     EXPECT_EQ(contentOf(QStringLiteral("0000000123.txt")), QByteArray("<a/>\n"));
