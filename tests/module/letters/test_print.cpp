@@ -256,3 +256,23 @@ TEST_F(Printing, TheLettersFilterComesBackSwitchedAsItWas)
     EXPECT_EQ(f->cdsCCe->filter(), filter);
     EXPECT_EQ(f->cdsCCe->recordCount(), all);
 }
+
+TEST_F(Printing, AutomationPrintsTheLetterToAPdfByNameWithoutAnyDialog)
+{
+    ASSERT_TRUE(goToPrintable(1, true));
+    QTemporaryDir out;
+    const QString pdf = out.filePath(QStringLiteral("cce.pdf"));
+    bool ok = false;
+    QString why = QStringLiteral("(not asked)");
+    ui.expectModal([&](QWidget* form) {
+        QMetaObject::invokeMethod(form, "savePdf", Q_RETURN_ARG(bool, ok), Q_ARG(QString, pdf));
+        QMetaObject::invokeMethod(form, "pdfError", Q_RETURN_ARG(QString, why));
+        form->close();
+    });
+    ASSERT_TRUE(QMetaObject::invokeMethod(f, "sbtImprimirClick"));
+    EXPECT_TRUE(ok) << why.toStdString();
+    EXPECT_TRUE(why.isEmpty());
+    EXPECT_TRUE(contentOf(pdf).startsWith("%PDF-"));
+    EXPECT_TRUE(ui.prints().isEmpty());
+    EXPECT_TRUE(ui.messages().isEmpty());
+}
