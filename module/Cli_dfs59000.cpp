@@ -79,16 +79,17 @@ const QStringList& messageLines()
                        "a alteração não foi confirmada."),
         QStringLiteral("TRANSMITE_RESPOSTA|Resposta inesperada do servidor de aplicação à transmissão: confira a "
                        "situação das cartas na lista atualizada."),
+        QStringLiteral("EMAIL_RESPOSTA|Resposta inesperada do servidor de aplicação ao envio do e-mail: confira a "
+                       "situação dos e-mails na lista atualizada."),
+        QStringLiteral("XML_SEM_LANCTO|O servidor de aplicação não informou o lançamento da nota fiscal: o arquivo XML "
+                       "não foi gravado."),
+        QStringLiteral("XML_NOME_INVALIDO|O lançamento informado pelo servidor de aplicação não serve como nome de "
+                       "arquivo: o arquivo XML não foi gravado."),
+        QStringLiteral("XML_ARQ_INVALIDO|Já existe no diretório atual um item '%s' que não é um arquivo comum: o "
+                       "arquivo XML não foi gravado."),
+        QStringLiteral("XML_ERRO_GRAVACAO|Erro de entrada/saída ao gravar o arquivo '%s': %s"),
     };
     return lines;
-}
-
-// A string literal of the filter language: quotes inside are doubled.
-QString quoted(const QString& value)
-{
-    QString v = value;
-    v.replace(QLatin1Char('\''), QLatin1String("''"));
-    return QLatin1Char('\'') + v + QLatin1Char('\'');
 }
 
 } // namespace
@@ -321,14 +322,14 @@ void TfrmTransmissaoCCe::cdsNotaFiscalAfterScroll(fw::DataSet*)
 {
     // Only the letters of the current invoice; keys are quoted as literals of the filter.
     cdsCCe->setFiltered(false);
-    cdsCCe->setFilter(QStringLiteral("CDFILIAL = %1 AND NRLANCTONF = %2")
-                          .arg(quoted(cdsNotaFiscalCDFILIAL->asString()), quoted(cdsNotaFiscalNRLANCTONF->asString())));
+    cdsCCe->setFilter(
+        QStringLiteral("CDFILIAL = %1 AND NRLANCTONF = %2")
+            .arg(filterLiteral(cdsNotaFiscalCDFILIAL->asString()), filterLiteral(cdsNotaFiscalNRLANCTONF->asString())));
     cdsCCe->setFiltered(true);
     dtsPadraoStateChange(dtsPadrao);
     const bool printable = cdsNotaFiscalIDSTATUSCCE->asString() == QLatin1String("2");
     sbtImprimir->setEnabled(printable);
     mnuImprimir->setEnabled(printable);
-    disableCommandsNotOffered();
 }
 
 void TfrmTransmissaoCCe::pgcPadraoChange(QObject* sender)
@@ -338,26 +339,12 @@ void TfrmTransmissaoCCe::pgcPadraoChange(QObject* sender)
     dbmCorrecao->setFocus();
 }
 
-// --- transmission, e-mail, XML and printing ------------------------------------------------
-
-// E-mail, the rejection XML and printing are not offered yet: their commands stay
-// disabled, whatever the enabling rules would allow, rather than do nothing when used.
-void TfrmTransmissaoCCe::disableCommandsNotOffered()
+QString TfrmTransmissaoCCe::filterLiteral(const QString& value)
 {
-    for (QAction* a : {mnuEnviaEmail, mnuEmailSelecPrinc, mnuEmailTodasPrinc, mnuEmailSelecPrincTransp, mnuEmailSelec,
-                       mnuEmailTodas, mnuEmailTransp, mnuImprimir})
-        a->setEnabled(false);
-    mnuEnviaEmailMenu->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{sbtEnviaEmail, sbtArquivoXml, sbtImprimir})
-        w->setEnabled(false);
+    QString v = value;
+    v.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + v + QLatin1Char('\'');
 }
-
-void TfrmTransmissaoCCe::sbtEnviaEmailClick(QObject*) {}
-void TfrmTransmissaoCCe::mnuEmailSelecClick(QObject*) {}
-void TfrmTransmissaoCCe::mnuEmailTodasClick(QObject*) {}
-void TfrmTransmissaoCCe::mnuEmailTranspClick(QObject*) {}
-void TfrmTransmissaoCCe::sbtArquivoXmlClick(QObject*) {}
-void TfrmTransmissaoCCe::sbtImprimirClick(QObject*) {}
 
 // --- entry ----------------------------------------------------------------------------------
 

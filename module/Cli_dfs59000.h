@@ -230,7 +230,12 @@ private:
     void onTriggered(QAction* action, void (TfrmTransmissaoCCe::*handler)(QObject*));
     void fetchWith(const TRecordFilter& rec, const QString& emitente, const QString& origem);
     void storeLetterChanges(bool afterDelete);
-    void disableCommandsNotOffered();
+    // A string literal of the filter language: quotes inside are doubled.
+    static QString filterLiteral(const QString& value);
+    // The current invoice's letter to its recipient or, with transportadora, its carrier.
+    void enviaEmailNota(bool transportadora);
+    // Moves to the listed invoice with these keys, ignoring case; false when it is not listed.
+    bool localizaNota(const QString& cdFilial, const QString& nrLanctoNF);
 
     QString stTiposEmis;
     QString m_condicaoUso; // handed to the server unaccented, once the user confirmed it

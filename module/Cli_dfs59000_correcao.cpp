@@ -183,5 +183,4 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     mnuFormulario->setCheckable(true);
     mnuFolhaDados->setChecked(pgcPadrao->ActivePage() == tshFolhaDados);
     mnuFormulario->setChecked(pgcPadrao->ActivePage() == tshFormulario);
-    disableCommandsNotOffered();
 }

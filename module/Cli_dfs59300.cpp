@@ -1,10 +1,8 @@
 #include "module/Cli_dfs59300.h"
 
-#include <QCloseEvent>
-#include <QLabel>
-
 #include "core/ui/UiServices.h"
-#include "widgets/forms/FormHost.h"
+#include "report/Report.h"
+#include "widgets/forms/Forms.h"
 
 TfrmCCe* frmCCe = nullptr;
 bool boIdCriado = false;
@@ -13,17 +11,26 @@ PKG_UNIT_GLOBAL QString stNrLanctoNF;
 
 namespace {
 int g_initCount = 0;
-}
 
-TfrmCCe::TfrmCCe(QWidget* owner) : QWidget(owner, Qt::Window)
+void setParam(const QList<fw::QueryParam*>& params, const QString& name, const QString& value)
+{
+    for (fw::QueryParam* p : params)
+        if (p && p->name().compare(name, Qt::CaseInsensitive) == 0)
+            p->setAsString(value);
+}
+} // namespace
+
+TfrmCCe::TfrmCCe(QWidget* owner) : fw::TfrmDadosGerRel(owner)
 {
     setObjectName(QStringLiteral("frmCCe"));
-    setWindowTitle(QStringLiteral("Relatório da Carta de Correção Eletrônica"));
-    auto* lblCodTela = new QLabel(QStringLiteral("DFS59300"), this);
-    lblCodTela->setObjectName(QStringLiteral("lblCodTela"));
-    auto* lblCodRel = new QLabel(QStringLiteral("DFS593"), this);
-    lblCodRel->setObjectName(QStringLiteral("lblCodRel"));
-    lblCodRel->move(0, 20);
+    setCaption(QStringLiteral("Relatório da Carta de Correção Eletrônica"));
+    setCodTela(QStringLiteral("DFS59300"));
+    setCodRel(QStringLiteral("DFS593"));
+    HelpContext = 10811600;
+    HelpFile = QStringLiteral("Dfehelp.hlp");
+    rpddPadrao->BeforeGetQueryParams = [this](const QList<fw::QueryParam*>& params, bool& cancel) {
+        rpddPadraoBeforeGetQueryParams(params, cancel);
+    };
 }
 
 TfrmCCe::~TfrmCCe()
@@ -35,33 +42,24 @@ TfrmCCe::~TfrmCCe()
     }
 }
 
-void TfrmCCe::FormActivate(QObject*) { repaint(); }
-
-void TfrmCCe::FormClose(QObject*) { boIdCriado = false; }
-
-void TfrmCCe::rpddPadraoBeforeGetQueryParams(QStringList& params, bool&)
+void TfrmCCe::FormActivate(QObject* sender)
 {
-    // Parameters are "NAME=value" lines; only the invoice keys are given values.
-    for (QString& p : params) {
-        const QString name = p.section(QLatin1Char('='), 0, 0).trimmed();
-        if (name.compare(QLatin1String("CDFILIAL"), Qt::CaseInsensitive) == 0)
-            p = name + QLatin1Char('=') + stCdFilial;
-        else if (name.compare(QLatin1String("NRLANCTONF"), Qt::CaseInsensitive) == 0)
-            p = name + QLatin1Char('=') + stNrLanctoNF;
-    }
+    fw::TfrmDadosGerRel::FormActivate(sender);
+    repaint();
 }
 
-void TfrmCCe::closeEvent(QCloseEvent* event)
+void TfrmCCe::FormClose(QObject* sender, fw::TCloseAction& action)
 {
-    FormClose(this);
-    QWidget::closeEvent(event);
+    boIdCriado = false;
+    fw::TfrmDadosGerRel::FormClose(sender, action);
 }
 
-bool TfrmCCe::event(QEvent* event)
+void TfrmCCe::rpddPadraoBeforeGetQueryParams(const QList<fw::QueryParam*>& params, bool&)
 {
-    if (event->type() == QEvent::WindowActivate)
-        FormActivate(this);
-    return QWidget::event(event);
+    if (fw::report::ExistParam(params, QStringLiteral("CDFILIAL")))
+        setParam(params, QStringLiteral("CDFILIAL"), stCdFilial);
+    if (fw::report::ExistParam(params, QStringLiteral("NRLANCTONF")))
+        setParam(params, QStringLiteral("NRLANCTONF"), stNrLanctoNF);
 }
 
 void CriaCCe(const QString& cdFilial, const QString& nrLanctoNF)
@@ -76,7 +74,7 @@ void CriaCCe(const QString& cdFilial, const QString& nrLanctoNF)
     if (!boIdCriado) {
         // A form closed before is gone for good: one form per print, never one more.
         delete frmCCe;
-        frmCCe = new TfrmCCe(fw::formOwner());
+        frmCCe = fw::createForm<TfrmCCe>(fw::formOwner());
         boIdCriado = true;
     }
     fw::ui().execModal(frmCCe);

@@ -1,25 +1,24 @@
 #pragma once
-// The CC-e print form: hands one invoice's keys to the report machinery.
-#include <QStringList>
-#include <QWidget>
+// The CC-e print form: the host's report form on the report "DFS593", handed the keys of
+// the invoice to print.
+#include <QList>
+#include <QString>
 
 #include "module/Pkg_dfs59000.h"
+#include "widgets/forms/TfrmDadosGerRel.h"
 
-class PKG_EXPORT TfrmCCe : public QWidget {
+class PKG_EXPORT TfrmCCe : public fw::TfrmDadosGerRel {
     Q_OBJECT
 public:
     explicit TfrmCCe(QWidget* owner = nullptr);
     ~TfrmCCe() override;
 
-public slots:
-    void FormActivate(QObject* sender = nullptr);
-    void FormClose(QObject* sender = nullptr);
-    // Gives the report query the keys of the invoice to print.
-    void rpddPadraoBeforeGetQueryParams(QStringList& params, bool& handled);
+    void FormClose(QObject* sender, fw::TCloseAction& action) override;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool event(QEvent* event) override;
+public slots:
+    void FormActivate(QObject* sender = nullptr) override;
+    // Gives the report query the keys of the invoice to print; cancel is left as it is.
+    void rpddPadraoBeforeGetQueryParams(const QList<fw::QueryParam*>& params, bool& cancel);
 };
 
 PKG_EXPORT extern TfrmCCe* frmCCe;

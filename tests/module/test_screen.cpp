@@ -554,7 +554,7 @@ TEST_F(ScreenTest, InvoicePageEnablesByTheList)
     EXPECT_FALSE(screen->sbtTransmite->isEnabled());
     EXPECT_FALSE(screen->pgcPadrao->pageEnabled(screen->tshFormulario));
     EXPECT_FALSE(screen->mnuFormulario->isEnabled());
-    EXPECT_FALSE(screen->mnuEmailTodasPrinc->isEnabled()); // not offered yet: disabled
+    EXPECT_TRUE(screen->mnuEmailTodasPrinc->isEnabled());
 
     loadList(); // first invoice: pending, no carrier
     EXPECT_FALSE(screen->mnuIncluir->isEnabled());
@@ -566,21 +566,21 @@ TEST_F(ScreenTest, InvoicePageEnablesByTheList)
     EXPECT_TRUE(screen->sbtVerificar->isEnabled());
     EXPECT_TRUE(screen->sbtFiltro->isEnabled());
     EXPECT_TRUE(screen->sbtTransmite->isEnabled());
-    EXPECT_FALSE(screen->sbtArquivoXml->isEnabled()); // not offered yet: disabled
-    EXPECT_FALSE(screen->sbtEnviaEmail->isEnabled()); // not offered yet: disabled
+    EXPECT_TRUE(screen->sbtArquivoXml->isEnabled());
+    EXPECT_TRUE(screen->sbtEnviaEmail->isEnabled());
     EXPECT_FALSE(screen->mnuEmailSelec->isEnabled());
     EXPECT_FALSE(screen->mnuEmailTransp->isEnabled());
-    EXPECT_FALSE(screen->mnuEmailTodas->isEnabled()); // not offered yet: disabled
+    EXPECT_TRUE(screen->mnuEmailTodas->isEnabled());
     EXPECT_TRUE(screen->pgcPadrao->pageEnabled(screen->tshFormulario));
     EXPECT_TRUE(screen->mnuFolhaDados->isChecked());
     EXPECT_FALSE(screen->mnuFormulario->isChecked());
     EXPECT_FALSE(screen->sbtImprimir->isEnabled());
 
     screen->cdsNotaFiscal->next(); // accepted, with carrier
-    EXPECT_FALSE(screen->mnuEmailSelec->isEnabled()); // not offered yet: disabled
-    EXPECT_FALSE(screen->mnuEmailTransp->isEnabled()); // not offered yet: disabled
-    EXPECT_FALSE(screen->sbtImprimir->isEnabled()); // not offered yet: disabled
-    EXPECT_FALSE(screen->mnuImprimir->isEnabled()); // not offered yet: disabled
+    EXPECT_TRUE(screen->mnuEmailSelec->isEnabled());
+    EXPECT_TRUE(screen->mnuEmailTransp->isEnabled());
+    EXPECT_TRUE(screen->sbtImprimir->isEnabled());
+    EXPECT_TRUE(screen->mnuImprimir->isEnabled());
     expectNoSurprises();
 }
 
@@ -653,7 +653,7 @@ TEST_F(ScreenTest, LetterPageEnablesByTheLetterAndTheMarks)
     EXPECT_FALSE(screen->pgcPadrao->pageEnabled(screen->tshFolhaDados));
     EXPECT_FALSE(screen->mnuFolhaDados->isEnabled());
     EXPECT_FALSE(screen->mnuEmailSelec->isEnabled());
-    EXPECT_FALSE(screen->mnuEmailTodas->isEnabled()); // not offered yet: disabled
+    EXPECT_TRUE(screen->mnuEmailTodas->isEnabled());
     EXPECT_FALSE(screen->dbmCorrecao->isReadOnly());
     screen->cdsCCe->cancel();
     EXPECT_TRUE(screen->pgcPadrao->pageEnabled(screen->tshFolhaDados));

@@ -84,6 +84,8 @@ void RecordingUiServices::expectSearch(const QString& fieldName, const QVariant&
     });
 }
 
+void RecordingUiServices::expectSaveFileName(const QString& path) { m_saveAnswers.push_back(path); }
+
 QStringList RecordingUiServices::messageTexts() const
 {
     QStringList out;
@@ -105,7 +107,8 @@ QStringList RecordingUiServices::unexpectedEvents() const { return m_unexpectedE
 
 int RecordingUiServices::pendingExpectations() const
 {
-    return int(m_expectedMessages.size() + m_pickAnswers.size() + m_manyAnswers.size() + m_searchAnswers.size());
+    return int(m_expectedMessages.size() + m_pickAnswers.size() + m_manyAnswers.size() + m_searchAnswers.size() +
+               m_saveAnswers.size());
 }
 
 QString RecordingUiServices::report() const
@@ -121,6 +124,8 @@ QString RecordingUiServices::report() const
     for (const Pick& p : m_picks)
         lines << QStringLiteral("pick%1 \"%2\" over %3")
                      .arg(p.expected ? QString() : QStringLiteral(" NOT EXPECTED"), p.title, p.dataSet);
+    for (const QString& p : m_prints)
+        lines << QStringLiteral("printed: %1").arg(p);
     for (const QString& e : m_scriptErrors)
         lines << QStringLiteral("script error: %1").arg(e);
     for (const QString& e : m_unexpectedEvents)
@@ -135,6 +140,7 @@ void RecordingUiServices::clear()
     m_pickAnswers.clear();
     m_manyAnswers.clear();
     m_searchAnswers.clear();
+    m_saveAnswers.clear();
     m_messages.clear();
     m_unexpectedEvents.clear();
     m_modalForms.clear();
@@ -145,6 +151,8 @@ void RecordingUiServices::clear()
     m_busyShown = false;
     m_openedFiles.clear();
     m_reports.clear();
+    m_prints.clear();
+    m_saveDialogs.clear();
     m_cursors.clear();
     m_cursor = 0;
 }
@@ -248,6 +256,30 @@ bool RecordingUiServices::showReport(const QString& title, const QString& pdfPat
 {
     m_reports << title + QLatin1Char('|') + pdfPath;
     return true;
+}
+
+bool RecordingUiServices::printPreview(const QString& title, const PageRenderer&)
+{
+    recordPrint(QStringLiteral("preview"), title, -1);
+    return true;
+}
+
+bool RecordingUiServices::printDocument(const QString& title, const PageRenderer&)
+{
+    recordPrint(QStringLiteral("print"), title, -1);
+    return true;
+}
+
+QString RecordingUiServices::saveFileName(const QString& title, const QString& suggested, const QString&)
+{
+    m_saveDialogs << title + QLatin1Char('|') + suggested;
+    if (m_saveAnswers.empty()) {
+        m_unexpectedEvents << QStringLiteral("save dialog \"%1\"").arg(title);
+        return QString();
+    }
+    const QString path = m_saveAnswers.front();
+    m_saveAnswers.pop_front();
+    return path;
 }
 
 void RecordingUiServices::setCursor(int cursor)

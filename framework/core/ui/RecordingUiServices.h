@@ -14,6 +14,8 @@
 // text matches any); a match is answered with the queued button, anything else is
 // recorded in unexpected() and answered with mbOK, else mbCancel, else mbNo when the box
 // has them. A modal showing is recorded as unexpected here and returns false.
+// Previews and prints are recorded ("preview|title|pages", "print|title|pages"; pages -1
+// here, where nothing is laid out); a save dialog answers from its own queue.
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -68,6 +70,8 @@ public:
     void expectSearch(SearchScript script);
     // Searches as the dialog does: locate fieldName = value, ignoring case, partial.
     void expectSearch(const QString& fieldName, const QVariant& value);
+    // The next save dialog answers path (empty: the user cancels).
+    void expectSaveFileName(const QString& path);
 
     // --- records ------------------------------------------------------------------
     const QList<Message>& messages() const { return m_messages; }
@@ -83,6 +87,8 @@ public:
     int busyShowCount() const { return m_busyShows; }
     QStringList openedFiles() const { return m_openedFiles; } // "program|path"
     QStringList reports() const { return m_reports; } // "title|path"
+    QStringList prints() const { return m_prints; } // "preview|title|pages", "print|title|pages"
+    QStringList saveDialogs() const { return m_saveDialogs; } // "title|suggested"
     QList<int> cursors() const { return m_cursors; }
     int cursor() const { return m_cursor; }
     QString report() const; // everything recorded, readable (for a failing test)
@@ -100,6 +106,9 @@ public:
     bool busyShown() const override { return m_busyShown; }
     bool openFile(const QString& program, const QString& path) override;
     bool showReport(const QString& title, const QString& pdfPath) override;
+    bool printPreview(const QString& title, const PageRenderer& render) override;
+    bool printDocument(const QString& title, const PageRenderer& render) override;
+    QString saveFileName(const QString& title, const QString& suggested, const QString& filter) override;
     void setCursor(int cursor) override;
 
     // Installs services for a scope, restoring the previous ones on destruction.
@@ -119,6 +128,10 @@ protected:
     void recordUnexpected(const QString& what) { m_unexpectedEvents << what; }
     void recordModal(const QObject* form) { m_modalForms << nameOf(form); }
     void recordScriptError(const QString& what) { m_scriptErrors << what; }
+    void recordPrint(const QString& kind, const QString& title, int pages)
+    {
+        m_prints << kind + QLatin1Char('|') + title + QLatin1Char('|') + QString::number(pages);
+    }
 
 private:
     struct ExpectedMessage {
@@ -129,6 +142,7 @@ private:
     std::deque<PickChooser> m_pickAnswers;
     std::deque<ManyChooser> m_manyAnswers;
     std::deque<SearchScript> m_searchAnswers;
+    std::deque<QString> m_saveAnswers;
 
     QList<Message> m_messages;
     QStringList m_unexpectedEvents;
@@ -140,6 +154,8 @@ private:
     bool m_busyShown = false;
     QStringList m_openedFiles;
     QStringList m_reports;
+    QStringList m_prints;
+    QStringList m_saveDialogs;
     QList<int> m_cursors;
     int m_cursor = 0;
 };

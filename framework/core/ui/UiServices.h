@@ -6,8 +6,11 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "core/CoreExport.h"
+
+class QPagedPaintDevice;
 
 namespace fw {
 
@@ -59,6 +62,17 @@ public:
 
     // Shows or prints a document produced by the host's report machinery (a PDF path).
     virtual bool showReport(const QString& title, const QString& pdfPath) = 0;
+
+    // Lays a document's pages out on a paged device (a printer, a preview's pages, a PDF);
+    // returns the number of pages.
+    using PageRenderer = std::function<int(QPagedPaintDevice* device)>;
+    // The print preview of a document, from which the user may also print; returns when it
+    // is closed. False when it could not be shown.
+    virtual bool printPreview(const QString& title, const PageRenderer& render) = 0;
+    // The printer choice, then the document on the chosen printer; false when cancelled.
+    virtual bool printDocument(const QString& title, const PageRenderer& render) = 0;
+    // Asks where to save a file (filter as "PDF (*.pdf)"); empty when cancelled.
+    virtual QString saveFileName(const QString& title, const QString& suggested, const QString& filter) = 0;
 
     // The mouse cursor: 0 default, -11 hour-glass.
     virtual void setCursor(int cursor) = 0;

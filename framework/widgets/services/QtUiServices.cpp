@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -14,6 +15,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -484,6 +488,34 @@ bool QtUiServices::openFile(const QString& program, const QString& path)
 bool QtUiServices::showReport(const QString&, const QString& pdfPath)
 {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(pdfPath).absoluteFilePath()));
+}
+
+bool QtUiServices::printPreview(const QString& title, const PageRenderer& render)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(title);
+    QPrintPreviewDialog dlg(&printer, activeParent());
+    dlg.setObjectName(QStringLiteral("dlgPrintPreview"));
+    dlg.setWindowTitle(title);
+    QObject::connect(&dlg, &QPrintPreviewDialog::paintRequested, &dlg, [&render](QPrinter* p) { render(p); });
+    dlg.exec();
+    return true;
+}
+
+bool QtUiServices::printDocument(const QString& title, const PageRenderer& render)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(title);
+    QPrintDialog dlg(&printer, activeParent());
+    dlg.setWindowTitle(title);
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    return render(&printer) > 0;
+}
+
+QString QtUiServices::saveFileName(const QString& title, const QString& suggested, const QString& filter)
+{
+    return QFileDialog::getSaveFileName(activeParent(), title, suggested, filter);
 }
 
 void QtUiServices::setCursor(int cursor)

@@ -29,6 +29,9 @@ public:
     bool busyShown() const override;
     bool openFile(const QString& program, const QString& path) override;
     bool showReport(const QString& title, const QString& pdfPath) override;
+    bool printPreview(const QString& title, const PageRenderer& render) override;
+    bool printDocument(const QString& title, const PageRenderer& render) override;
+    QString saveFileName(const QString& title, const QString& suggested, const QString& filter) override;
     void setCursor(int cursor) override;
 
 private:

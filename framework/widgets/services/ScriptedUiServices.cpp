@@ -1,7 +1,9 @@
 #include "widgets/services/ScriptedUiServices.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDialog>
+#include <QPdfWriter>
 #include <QPointer>
 #include <exception>
 
@@ -19,9 +21,29 @@ void activate(QWidget* w)
     QApplication::setActiveWindow(w);
 }
 
+int layOut(const UiServices::PageRenderer& render)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter pdf(&buffer);
+    return render ? render(&pdf) : 0;
+}
+
 } // namespace
 
 ScriptedUiServices::ScriptedUiServices() = default;
+
+bool ScriptedUiServices::printPreview(const QString& title, const PageRenderer& render)
+{
+    recordPrint(QStringLiteral("preview"), title, layOut(render));
+    return true;
+}
+
+bool ScriptedUiServices::printDocument(const QString& title, const PageRenderer& render)
+{
+    recordPrint(QStringLiteral("print"), title, layOut(render));
+    return true;
+}
 
 ScriptedUiServices::~ScriptedUiServices() = default;
 

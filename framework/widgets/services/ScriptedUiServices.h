@@ -20,6 +20,8 @@
 // the activation back to the window that had it (FormActivate of the screen runs as on
 // the return from a real modal) and returns whether the QDialog result is Accepted. With
 // no script queued the showing is recorded as unexpected and returns false without showing.
+// Previews and prints lay the document out on an in-memory PDF, so the record says how
+// many pages it has ("preview|title|pages").
 #include <QWidget>
 #include <deque>
 #include <functional>
@@ -41,6 +43,9 @@ public:
     int pendingExpectations() const override;
     void clear() override;
     bool execModal(QObject* form) override;
+    // Lays the document out on an in-memory PDF and records its pages; no dialog shows.
+    bool printPreview(const QString& title, const PageRenderer& render) override;
+    bool printDocument(const QString& title, const PageRenderer& render) override;
 
 private:
     std::deque<ModalScript> m_modalScripts;
