@@ -1,6 +1,6 @@
 // cce-server: the CC-e application server. See usageText() for the command line.
-#include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
@@ -9,6 +9,7 @@
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerRunner.h"
 #include "server/fiscal/TransmissionService.h"
+#include "server/mail/MailService.h"
 #include "server/methods/Methods.h"
 #include "server/rpc/MethodRegistry.h"
 #include "server/store/BatchStore.h"
@@ -59,8 +60,17 @@ int serve(const srv::ServerConfig& config, const QString& configFile)
     else
         std::fprintf(stderr, "cce-server: transmissão à SEFAZ não configurada ([fiscal] e [authority]).\n");
 
+    // Without an SMTP host the letters' e-mails go to the outbox folder.
+    srv::mail::MailConfig mailConfig;
+    if (!configFile.isEmpty() && !mailConfig.loadFile(configFile, &error))
+        return fail(error);
+    const std::unique_ptr<srv::mail::MailService> mailer = srv::mail::MailService::fromConfig(*store, mailConfig);
+    if (!mailConfig.smtp())
+        std::fprintf(stderr, "cce-server: e-mails gravados em %s (sem servidor SMTP em [mail]).\n",
+                     qPrintable(QDir(mailConfig.outbox).absolutePath()));
+
     srv::MethodRegistry registry;
-    srv::registerMethods(registry, srv::Services{store.get(), transmission.get()});
+    srv::registerMethods(registry, srv::Services{store.get(), transmission.get(), mailer.get()});
     if (!srv::serveUntilTerminated(config, registry, stdout, &error))
         return fail(error);
     return 0;
@@ -107,11 +117,15 @@ int main(int argc, char** argv)
     // which shows on large invoice lists.
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", ":/etc/localtime");
-    QCoreApplication app(argc, argv);
+    // The e-mails carry the letter rendered by the report engine, which paints text through
+    // Qt Gui; the server has no screen, so unless told otherwise it uses the offscreen one.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
 
     srv::CommandLine cl;
     QString error;
-    if (!srv::parseCommandLine(QCoreApplication::arguments(), &cl, &error)) {
+    if (!srv::parseCommandLine(QGuiApplication::arguments(), &cl, &error)) {
         std::fputs(srv::usageText().toUtf8().constData(), stderr);
         return fail(error, kExitUsage);
     }
