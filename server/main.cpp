@@ -5,6 +5,8 @@
 #include <QSaveFile>
 #include <QStringList>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerRunner.h"
@@ -117,15 +119,22 @@ int main(int argc, char** argv)
     // which shows on large invoice lists.
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", ":/etc/localtime");
-    // The e-mails carry the letter rendered by the report engine, which paints text through
-    // Qt Gui; the server has no screen, so unless told otherwise it uses the offscreen one.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // Serving, the e-mails carry the letter rendered by the report engine, which paints text
+    // through Qt Gui; the server has no screen, so unless told otherwise it uses the offscreen
+    // one. The other modes need no Gui.
+    bool serving = true;
+    for (int i = 1; i < argc; ++i)
+        for (const char* other : {"--init", "--export-events", "--help", "-h"})
+            if (std::strcmp(argv[i], other) == 0)
+                serving = false;
+    if (serving && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app =
+        serving ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
 
     srv::CommandLine cl;
     QString error;
-    if (!srv::parseCommandLine(QGuiApplication::arguments(), &cl, &error)) {
+    if (!srv::parseCommandLine(QCoreApplication::arguments(), &cl, &error)) {
         std::fputs(srv::usageText().toUtf8().constData(), stderr);
         return fail(error, kExitUsage);
     }

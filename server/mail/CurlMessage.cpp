@@ -9,6 +9,18 @@ namespace {
 
 QByteArray bracketed(const QString& address) { return '<' + address.toLatin1() + '>'; }
 
+// A name before an address: quoted, so that a comma or a dot in a company's name does not
+// split it; encoded words when it is not plain ASCII.
+QByteArray displayName(const QString& name)
+{
+    const QByteArray encoded = CurlMessage::encodeHeaderText(name);
+    if (encoded.startsWith("=?"))
+        return encoded;
+    QByteArray quoted = encoded;
+    quoted.replace('\\', "\\\\").replace('"', "\\\"");
+    return '"' + quoted + '"';
+}
+
 } // namespace
 
 QByteArray CurlMessage::encodeHeaderText(const QString& text)
@@ -51,9 +63,9 @@ CurlMessage::CurlMessage(CURL* curl, const MailMessage& message)
     curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, m_recipients);
 
     const QString domain = message.fromAddress.section(QLatin1Char('@'), 1);
-    const QByteArray from = message.fromName.isEmpty()
+    const QByteArray from = message.fromName.trimmed().isEmpty()
                                 ? message.fromAddress.toLatin1()
-                                : encodeHeaderText(message.fromName) + ' ' + bracketed(message.fromAddress);
+                                : displayName(message.fromName) + ' ' + bracketed(message.fromAddress);
     const QList<QByteArray> headers{
         "Date: " + QDateTime::currentDateTime().toString(Qt::RFC2822Date).toLatin1(),
         "From: " + from,

@@ -13,6 +13,8 @@ out = {
     "defects": [str(d) for d in msg.defects],
     "subject": str(msg["subject"]),
     "from": str(msg["from"]),
+    "from_name": msg["from"].addresses[0].display_name if msg["from"] else "",
+    "from_addr": msg["from"].addresses[0].addr_spec if msg["from"] else "",
     "to": str(msg["to"]),
     "date": str(msg["date"]),
     "message_id": str(msg["message-id"]),

@@ -525,6 +525,11 @@ TEST_F(Mail, WithoutSmtpTheMessageIsWrittenWholeIntoTheOutboxAndReadsAsMail)
     useMail(c);
     const Key k = acceptedPending(1).value(0);
     const QByteArray proc = prepare(k, QStringLiteral("compras@saojoao.com.br"));
+    // A name that must be encoded and would split an address list if it were not.
+    const QString company = QStringLiteral("Comercio \"Sao Joao\", Ltda. (Matriz)");
+    exec(QStringLiteral("UPDATE EMPRESA SET NMRAZSOCEMPR = ? WHERE CDEMPRESA = (SELECT CDEMPRESA FROM NOTAFISCAL "
+                        "WHERE CDFILIAL = ? AND NRLANCTONF = ?)"),
+         {company, k.filial, k.lancto});
 
     EXPECT_EQ(sendEmail(k, false).toStdString(), "");
     const QStringList files = QDir(c.outbox).entryList(QDir::Files | QDir::Hidden);
@@ -538,6 +543,9 @@ TEST_F(Mail, WithoutSmtpTheMessageIsWrittenWholeIntoTheOutboxAndReadsAsMail)
     EXPECT_EQ(m.value(QStringLiteral("defects")).toArray(), QJsonArray());
     EXPECT_EQ(m.value(QStringLiteral("mime_version")).toString(), QStringLiteral("1.0"));
     EXPECT_EQ(m.value(QStringLiteral("to")).toString(), QStringLiteral("compras@saojoao.com.br"));
+    EXPECT_EQ(m.value(QStringLiteral("from_name")).toString(), company);
+    EXPECT_EQ(m.value(QStringLiteral("from_addr")).toString(), QStringLiteral("cce@localhost"));
+    EXPECT_TRUE(m.value(QStringLiteral("subject")).toString().endsWith(company));
     EXPECT_TRUE(m.value(QStringLiteral("subject")).toString().startsWith(QStringLiteral("Carta de Correção Eletrônica")));
     EXPECT_TRUE(m.value(QStringLiteral("body")).toString().contains(QStringLiteral("Chave de acesso: ")));
     const QString stem = QStringLiteral("%1-%2-procEventoNFe").arg(k.chave).arg(k.seq.toInt());
