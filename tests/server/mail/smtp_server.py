@@ -33,7 +33,8 @@ class Handler:
         os.rename(base + ".eml.part", base + ".eml")
         with open(base + ".json", "w") as f:
             json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
-                       "tls": session.ssl is not None, "authenticated": bool(session.authenticated)}, f)
+                       "tls": session.ssl is not None or
+                       server.transport.get_extra_info("sslcontext") is not None, "authenticated": bool(session.authenticated)}, f)
         return "250 OK guardada"
 
 
@@ -45,6 +46,7 @@ def main():
     p.add_argument("--password", required=True)
     p.add_argument("--spool", required=True)
     p.add_argument("--refuse", action="append", default=[])
+    p.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte (smtps)")
     p.add_argument("--lifetime", type=float, default=240)
     a = p.parse_args()
 
@@ -57,12 +59,17 @@ def main():
         return AuthResult(success=ok, handled=False)
 
     def factory():
+        if a.implicit_tls:
+            # The connection is TLS already: the session must know it to accept AUTH.
+            return SMTP(handler, hostname="mail.test", auth_required=True, auth_require_tls=False,
+                        authenticator=authenticate)
         return SMTP(handler, hostname="mail.test", tls_context=context, require_starttls=True,
                     auth_required=True, auth_require_tls=True, authenticator=authenticate)
 
     async def serve():
         loop = asyncio.get_running_loop()
-        server = await loop.create_server(factory, host="127.0.0.1", port=0)
+        server = await loop.create_server(factory, host="127.0.0.1", port=0,
+                                          ssl=context if a.implicit_tls else None)
         print("listening on 127.0.0.1:%d" % server.sockets[0].getsockname()[1], flush=True)
         closed = loop.create_future()
         loop.add_reader(sys.stdin.fileno(), lambda: closed.done() or

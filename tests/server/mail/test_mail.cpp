@@ -73,7 +73,7 @@ QByteArray attachmentBytes(const QJsonObject& a)
 // input closes.
 class SmtpServer {
 public:
-    bool start(const QString& dir)
+    bool start(const QString& dir, bool implicitTls = false)
     {
         m_spool = dir + QStringLiteral("/spool");
         QDir().mkpath(m_spool);
@@ -83,6 +83,8 @@ public:
                                 dir + QStringLiteral("/server.key"), QStringLiteral("--user"), kUser,
                                 QStringLiteral("--password"), kPassword, QStringLiteral("--spool"), m_spool,
                                 QStringLiteral("--refuse"), kRefused});
+        if (implicitTls)
+            m_process.setArguments(m_process.arguments() << QStringLiteral("--implicit-tls"));
         m_process.start();
         if (!m_process.waitForStarted(10000))
             return false;
@@ -584,6 +586,62 @@ TEST_F(Mail, ALetterThatCannotGoSaysWhyAndChangesNothing)
     EXPECT_TRUE(e.contains(QStringLiteral("inválida"))) << e.toStdString();
     EXPECT_EQ(smtp.messages().size(), 0);
     EXPECT_EQ(letters(), before);
+}
+
+TEST_F(Mail, ImplicitTlsCarriesTheMessageToo)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.start(m_dir.path(), true)) << smtp.error().toStdString();
+    srv::mail::MailConfig c = smtpConfig(smtp.port);
+    c.security = srv::mail::MailConfig::Security::Tls;
+    useMail(c);
+    const Key k = acceptedPending(1).value(0);
+    prepare(k, QStringLiteral("compras@saojoao.com.br"));
+    EXPECT_EQ(sendEmail(k, false).toStdString(), "");
+    ASSERT_EQ(smtp.envelopes().size(), 1);
+    EXPECT_TRUE(smtp.envelopes().value(0).value(QStringLiteral("tls")).toBool());
+    EXPECT_TRUE(flags(k).startsWith(QLatin1Char('E')));
+}
+
+TEST(MailConfig, TheMailSectionIsReadAsWrittenAndAPasswordIsNeverSentInClear)
+{
+    QTemporaryDir dir;
+    auto write = [&](const QByteArray& text) {
+        QFile f(dir.filePath(QStringLiteral("cce-server.ini")));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+        return f.fileName();
+    };
+    QFile pw(dir.filePath(QStringLiteral("senha.txt")));
+    ASSERT_TRUE(pw.open(QIODevice::WriteOnly));
+    pw.write("a,b;c\n");
+    pw.close();
+
+    srv::mail::MailConfig c;
+    QString error;
+    ASSERT_TRUE(c.loadFile(write("[mail]\nhost=smtp.exemplo.com.br\nsecurity=tls\nuser=cce\npassword_file=senha.txt\n"
+                                 "from=nfe@exemplo.com.br\noutbox=saida\n"),
+                           &error))
+        << error.toStdString();
+    EXPECT_EQ(c.url(), QStringLiteral("smtps://smtp.exemplo.com.br:465"));
+    EXPECT_EQ(c.password, QStringLiteral("a,b;c"));
+    EXPECT_EQ(c.outbox, QDir(dir.path()).filePath(QStringLiteral("saida")));
+
+    srv::mail::MailConfig plain;
+    ASSERT_TRUE(plain.loadFile(write("[mail]\nhost=127.0.0.1\nsecurity=starttls\nport=2525\npassword=x,y\n"
+                                     "from=nfe@exemplo.com.br\n"),
+                               &error))
+        << error.toStdString();
+    EXPECT_EQ(plain.url(), QStringLiteral("smtp://127.0.0.1:2525"));
+    EXPECT_EQ(plain.password, QStringLiteral("x,y"));
+
+    for (const QByteArray& bad : {QByteArray("[mail]\nhost=smtp.exemplo.com.br\nsecurity=none\nuser=cce\nfrom=a@b.com\n"),
+                                  QByteArray("[mail]\nsecurity=ssl\n"),
+                                  QByteArray("[mail]\nhost=smtp.exemplo.com.br\n"),
+                                  QByteArray("[mail]\nfrom=nfe@exemplo.com.br>\\r\\nRCPT TO:<x@y.z\n")}) {
+        srv::mail::MailConfig b;
+        EXPECT_FALSE(b.loadFile(write(bad), &error)) << bad.toStdString();
+    }
 }
 
 namespace {
