@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <curl/curl.h>
@@ -142,11 +143,16 @@ int acceptOwn(int listener, int timeoutMs)
     while (clock.elapsed() < timeoutMs) {
         pollfd p{listener, POLLIN, 0};
         const int ready = ::poll(&p, 1, int(qMax<qint64>(1, timeoutMs - clock.elapsed())));
-        if (ready <= 0)
-            return -1;
-        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        if (ready < 0 && errno == EINTR)
             continue;
+        if (ready <= 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return -1; // timed out, or shut down because curl gave up
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED)
+                continue;
+            return -1;
+        }
         ucred cred{};
         socklen_t len = sizeof cred;
         if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.pid == ::getpid())
