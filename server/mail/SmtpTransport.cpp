@@ -96,7 +96,7 @@ Delivery SmtpTransport::deliver(const MailMessage& message)
         d.reason = QStringLiteral("o servidor de e-mail recusou o remetente %1 (%2).")
                        .arg(message.fromAddress, replyText(reply));
     } else {
-        d.reason = QStringLiteral("servidor de e-mail indisponível (%1).")
+        d.reason = QStringLiteral("servidor de e-mail indisponível ou não confiável (%1).")
                        .arg(what.isEmpty() ? QString::fromUtf8(curl_easy_strerror(rc)) : QString::fromUtf8(what));
     }
     return d;
