@@ -1,6 +1,5 @@
 #include "server/methods/Methods.h"
 
-#include "server/methods/Messages.h"
 #include "server/methods/TransmissaoMethods.h"
 
 namespace srv {
