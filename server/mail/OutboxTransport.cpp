@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <atomic>
@@ -48,6 +49,8 @@ Delivery OutboxTransport::deliver(const MailMessage& message)
         d.reason = QStringLiteral("não foi possível gravar o e-mail na pasta de saída %1.").arg(m_folder);
         return d;
     }
+    // Whoever picks the messages up (or runs the demo) finds them in the log.
+    qInfo("cce server: e-mail written to %s", qPrintable(QFileInfo(path).absoluteFilePath()));
     d.outcome = Delivery::Outcome::Accepted;
     return d;
 }
