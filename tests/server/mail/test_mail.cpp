@@ -12,6 +12,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "server/mail/MailService.h"
 #include "server/mail/SmtpTransport.h"
@@ -585,6 +586,27 @@ TEST_F(Mail, ALetterThatCannotGoSaysWhyAndChangesNothing)
     EXPECT_TRUE(e.contains(QStringLiteral("inválida"))) << e.toStdString();
     EXPECT_EQ(smtp.messages().size(), 0);
     EXPECT_EQ(letters(), before);
+}
+
+TEST_F(Mail, TwoCallsForThePendingEmailsAtOnceSendEachMessageOnce)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.start(m_dir.path())) << smtp.error().toStdString();
+    useMail(smtpConfig(smtp.port));
+    const QList<Key> keys = acceptedPending(3);
+    for (const Key& k : keys)
+        prepare(k, QStringLiteral("compras@saojoao.com.br"));
+    // As the server's workers do: each call on a thread of its own, with its own connection.
+    QString answers[2];
+    std::thread first([&] { answers[0] = sendPending(keys); });
+    std::thread second([&] { answers[1] = sendPending(keys); });
+    first.join();
+    second.join();
+    EXPECT_EQ(answers[0].toStdString(), "");
+    EXPECT_EQ(answers[1].toStdString(), "");
+    EXPECT_EQ(smtp.envelopes().size(), keys.size());
+    for (const Key& k : keys)
+        EXPECT_TRUE(flags(k).startsWith(QLatin1Char('E')));
 }
 
 TEST_F(Mail, ImplicitTlsCarriesTheMessageToo)
