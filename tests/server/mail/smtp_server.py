@@ -14,8 +14,9 @@ from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class Handler:
-    def __init__(self, spool, refused):
+    def __init__(self, spool, refused, delay):
         self.spool = spool
+        self.delay = delay
         self.refused = {a.lower() for a in refused}
         self.count = 0
 
@@ -26,6 +27,7 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        await asyncio.sleep(self.delay)
         self.count += 1
         base = os.path.join(self.spool, "%04d" % self.count)
         with open(base + ".eml.part", "wb") as f:
@@ -46,13 +48,14 @@ def main():
     p.add_argument("--password", required=True)
     p.add_argument("--spool", required=True)
     p.add_argument("--refuse", action="append", default=[])
+    p.add_argument("--delay-ms", type=int, default=0, help="before accepting each message")
     p.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte (smtps)")
     p.add_argument("--lifetime", type=float, default=240)
     a = p.parse_args()
 
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(a.cert, a.key)
-    handler = Handler(a.spool, a.refuse)
+    handler = Handler(a.spool, a.refuse, a.delay_ms / 1000.0)
 
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = auth_data.login == a.user.encode() and auth_data.password == a.password.encode()

@@ -74,7 +74,7 @@ QByteArray attachmentBytes(const QJsonObject& a)
 // input closes.
 class SmtpServer {
 public:
-    bool start(const QString& dir, bool implicitTls = false)
+    bool start(const QString& dir, bool implicitTls = false, int delayMs = 0)
     {
         m_spool = dir + QStringLiteral("/spool");
         QDir().mkpath(m_spool);
@@ -86,6 +86,9 @@ public:
                                 QStringLiteral("--refuse"), kRefused});
         if (implicitTls)
             m_process.setArguments(m_process.arguments() << QStringLiteral("--implicit-tls"));
+        if (delayMs > 0)
+            m_process.setArguments(m_process.arguments()
+                                   << QStringLiteral("--delay-ms") << QString::number(delayMs));
         m_process.start();
         if (!m_process.waitForStarted(10000))
             return false;
@@ -607,6 +610,33 @@ TEST_F(Mail, TwoCallsForThePendingEmailsAtOnceSendEachMessageOnce)
     EXPECT_EQ(smtp.envelopes().size(), keys.size());
     for (const Key& k : keys)
         EXPECT_TRUE(flags(k).startsWith(QLatin1Char('E')));
+}
+
+TEST_F(Mail, ALongRunOfPendingEmailsStartsNoNewMessageOnceItsTimeIsUpAndSaysWhichAreLeft)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.start(m_dir.path(), false, 1200)) << smtp.error().toStdString();
+    srv::mail::MailConfig c = smtpConfig(smtp.port);
+    c.batchTimeMs = 1000;
+    useMail(c);
+    QList<Key> keys = acceptedPending(3);
+    std::sort(keys.begin(), keys.end(),
+              [](const Key& a, const Key& b) { return a.filial + a.lancto < b.filial + b.lancto; });
+    for (const Key& k : keys)
+        prepare(k, QStringLiteral("compras@saojoao.com.br"));
+
+    // The server takes longer than the whole allowance over the first message: the others
+    // are never started, however fast the machine is.
+    const QStringList lines = sendPending(keys).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(lines.at(i).mid(44, 4), keys.at(i + 1).filial);
+        EXPECT_EQ(lines.at(i).mid(51, 10), keys.at(i + 1).lancto);
+        EXPECT_TRUE(lines.at(i).contains(QStringLiteral("tempo"))) << lines.at(i).toStdString();
+        EXPECT_TRUE(flags(keys.at(i + 1)).startsWith(QLatin1Char('P')));
+    }
+    EXPECT_EQ(smtp.envelopes().size(), 1);
+    EXPECT_TRUE(flags(keys.at(0)).startsWith(QLatin1Char('E')));
 }
 
 TEST_F(Mail, ImplicitTlsCarriesTheMessageToo)
