@@ -124,8 +124,9 @@ bool MailConfig::check(QString* error) const
         *error = QStringLiteral("[mail] timeout_ms deve estar entre 1000 e 300000.");
         return false;
     }
-    if (batchTimeMs < 1000 || batchTimeMs > 110000) {
-        *error = QStringLiteral("[mail] batch_time_ms deve estar entre 1000 e 110000.");
+    if (batchTimeMs < 1000 || batchTimeMs + timeoutMs > 110000) {
+        *error = QStringLiteral("[mail] batch_time_ms deve ser de no mínimo 1000, e batch_time_ms mais timeout_ms de no "
+                                "máximo 110000, para que o envio responda antes do tempo limite da tela.");
         return false;
     }
     if (!smtp() && outbox.isEmpty()) {

@@ -16,7 +16,9 @@ struct MailConfig {
     QString outbox = QStringLiteral("var/outbox");
     QString trustStore; // CA certificates to verify the SMTP server with; empty: the system's
     int timeoutMs = 30000; // one SMTP conversation
-    int batchTimeMs = 90000; // the pending e-mails of one call start within this time
+    // The pending e-mails of one call start within this time; with the last one's timeout
+    // the call still answers before the screen gives up (120 s).
+    int batchTimeMs = 75000;
 
     bool smtp() const { return !host.isEmpty(); }
     int effectivePort() const;

@@ -133,9 +133,11 @@ QString MailService::sendLetter(const QString& cdFilial, const QString& nrLancto
 QList<Mailer::Failure> MailService::sendPending(const QList<QPair<QString, QString>>& invoices)
 {
     QList<Failure> failures;
+    QElapsedTimer clock; // the waiting counts too: the caller's patience is one
+    clock.start();
     // A second call meanwhile would send the same messages again: it waits its turn, for
     // a while, and then says why it sent nothing.
-    if (!m_pending.tryLock(10000)) {
+    if (!m_pending.tryLock(qMin(10000, m_config.batchTimeMs))) {
         for (const MailStore::PendingMail& p : m_letters.pendingRecipientMails(invoices))
             failures << Failure{p.cdFilial, p.nrLanctoNF,
                                 QStringLiteral("não enviado: há outro envio de e-mails pendentes em andamento neste "
@@ -144,8 +146,6 @@ QList<Mailer::Failure> MailService::sendPending(const QList<QPair<QString, QStri
     }
     std::unique_lock<QMutex> lock(m_pending, std::adopt_lock);
     const QList<MailStore::PendingMail> pending = m_letters.pendingRecipientMails(invoices);
-    QElapsedTimer clock;
-    clock.start();
     QString stopped; // nothing more can go in this call, and why
     for (const MailStore::PendingMail& p : pending) {
         if (stopped.isEmpty() && clock.elapsed() > m_config.batchTimeMs)

@@ -688,6 +688,7 @@ TEST(MailConfig, TheMailSectionIsReadAsWrittenAndAPasswordIsNeverSentInClear)
 
     for (const QByteArray& bad : {QByteArray("[mail]\nhost=smtp.exemplo.com.br\nsecurity=none\nuser=cce\nfrom=a@b.com\n"),
                                   QByteArray("[mail]\nsecurity=ssl\n"),
+                                  QByteArray("[mail]\nbatch_time_ms=90000\n"), // with 30 s a message, past 120 s
                                   QByteArray("[mail]\nhost=smtp.exemplo.com.br\n"),
                                   QByteArray("[mail]\nfrom=nfe@exemplo.com.br>\\r\\nRCPT TO:<x@y.z\n")}) {
         srv::mail::MailConfig b;
