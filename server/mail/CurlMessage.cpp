@@ -100,8 +100,7 @@ CurlMessage::CurlMessage(CURL* curl, const MailMessage& message)
         curl_mimepart* part = curl_mime_addpart(m_mime);
         ok = part && curl_mime_data(part, a.content.constData(), size_t(a.content.size())) == CURLE_OK &&
              curl_mime_filename(part, a.fileName.toUtf8().constData()) == CURLE_OK &&
-             curl_mime_type(part, a.mimeType.constData()) == CURLE_OK &&
-             curl_mime_encoder(part, "base64") == CURLE_OK;
+             curl_mime_type(part, a.mimeType.constData()) == CURLE_OK && curl_mime_encoder(part, "base64") == CURLE_OK;
     }
     if (ok)
         ok = curl_easy_setopt(curl, CURLOPT_MIMEPOST, m_mime) == CURLE_OK;

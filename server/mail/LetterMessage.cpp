@@ -18,7 +18,8 @@ QString keyInGroups(const QString& key)
 QString correctionLines(const QString& text)
 {
     QStringList lines;
-    for (const QString& part : QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(";"))
+    for (const QString& part : QString(text)
+                                   .replace(QStringLiteral("\r\n"), QStringLiteral(";"))
                                    .replace(QLatin1Char('\n'), QLatin1Char(';'))
                                    .split(QLatin1Char(';')))
         if (!part.trimmed().isEmpty())

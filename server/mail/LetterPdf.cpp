@@ -10,8 +10,7 @@ namespace srv::mail {
 
 ReportLetterPdf::ReportLetterPdf(Store& store, QString folder)
     : m_store(store), m_folder(folder.isEmpty() ? fw::report::reportFolder() : std::move(folder))
-{
-}
+{}
 
 bool ReportLetterPdf::render(const LetterMail& letter, QByteArray* pdf, QString* error)
 {
@@ -35,7 +34,8 @@ bool ReportLetterPdf::render(const LetterMail& letter, QByteArray* pdf, QString*
     };
     if (!report.run(error))
         return false;
-    report.keepRows([&letter](const QVariantMap& row) { return row.value(QStringLiteral("NRSEQCCE")).toString() == letter.seq; });
+    report.keepRows(
+        [&letter](const QVariantMap& row) { return row.value(QStringLiteral("NRSEQCCE")).toString() == letter.seq; });
     QBuffer out(pdf);
     out.open(QIODevice::WriteOnly);
     return report.renderPdf(&out, error);

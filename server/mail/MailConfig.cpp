@@ -34,8 +34,8 @@ int MailConfig::effectivePort() const
 QString MailConfig::url() const
 {
     const QString h = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return (security == Security::Tls ? QStringLiteral("smtps://") : QStringLiteral("smtp://")) + h +
-           QLatin1Char(':') + QString::number(effectivePort());
+    return (security == Security::Tls ? QStringLiteral("smtps://") : QStringLiteral("smtp://")) + h + QLatin1Char(':') +
+           QString::number(effectivePort());
 }
 
 bool MailConfig::loadFile(const QString& iniPath, QString* error)
@@ -125,8 +125,9 @@ bool MailConfig::check(QString* error) const
         return false;
     }
     if (batchTimeMs < 1000 || batchTimeMs + timeoutMs > 110000) {
-        *error = QStringLiteral("[mail] batch_time_ms deve ser de no mínimo 1000, e batch_time_ms mais timeout_ms de no "
-                                "máximo 110000, para que o envio responda antes do tempo limite da tela.");
+        *error =
+            QStringLiteral("[mail] batch_time_ms deve ser de no mínimo 1000, e batch_time_ms mais timeout_ms de no "
+                           "máximo 110000, para que o envio responda antes do tempo limite da tela.");
         return false;
     }
     if (!smtp() && outbox.isEmpty()) {

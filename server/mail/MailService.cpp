@@ -54,8 +54,7 @@ const QString kDefaultFrom = QStringLiteral("cce@localhost");
 MailService::MailService(Store& store, MailConfig config, std::unique_ptr<MailTransport> transport,
                          std::unique_ptr<LetterPdf> pdf)
     : m_letters(store), m_config(std::move(config)), m_transport(std::move(transport)), m_pdf(std::move(pdf))
-{
-}
+{}
 
 std::unique_ptr<MailService> MailService::fromConfig(Store& store, const MailConfig& config)
 {

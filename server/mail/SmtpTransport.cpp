@@ -90,8 +90,8 @@ Delivery SmtpTransport::deliver(const MailMessage& message)
         d.outcome = Delivery::Outcome::Refused;
         d.reason = QStringLiteral("o servidor de e-mail recusou a mensagem (%1).").arg(replyText(reply));
     } else if (rc == CURLE_LOGIN_DENIED) {
-        d.reason = QStringLiteral("o servidor de e-mail recusou o usuário e a senha configurados (%1).")
-                       .arg(replyText(reply));
+        d.reason =
+            QStringLiteral("o servidor de e-mail recusou o usuário e a senha configurados (%1).").arg(replyText(reply));
     } else if (rc == CURLE_SEND_ERROR && what.startsWith("MAIL failed")) {
         d.reason = QStringLiteral("o servidor de e-mail recusou o remetente %1 (%2).")
                        .arg(message.fromAddress, replyText(reply));

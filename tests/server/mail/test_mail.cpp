@@ -87,8 +87,7 @@ public:
         if (implicitTls)
             m_process.setArguments(m_process.arguments() << QStringLiteral("--implicit-tls"));
         if (delayMs > 0)
-            m_process.setArguments(m_process.arguments()
-                                   << QStringLiteral("--delay-ms") << QString::number(delayMs));
+            m_process.setArguments(m_process.arguments() << QStringLiteral("--delay-ms") << QString::number(delayMs));
         m_process.start();
         if (!m_process.waitForStarted(10000))
             return false;
@@ -184,11 +183,11 @@ protected:
                 &ok);
         ASSERT_TRUE(ok);
         runTool(openssl,
-                {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), d + QStringLiteral("/server.csr"),
-                 QStringLiteral("-CA"), d + QStringLiteral("/ca.pem"), QStringLiteral("-CAkey"),
-                 d + QStringLiteral("/ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
-                 d + QStringLiteral("/server.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                 QStringLiteral("-extfile"), d + QStringLiteral("/ext.cnf")},
+                {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                 d + QStringLiteral("/server.csr"), QStringLiteral("-CA"), d + QStringLiteral("/ca.pem"),
+                 QStringLiteral("-CAkey"), d + QStringLiteral("/ca.key"), QStringLiteral("-CAcreateserial"),
+                 QStringLiteral("-out"), d + QStringLiteral("/server.pem"), QStringLiteral("-days"),
+                 QStringLiteral("2"), QStringLiteral("-extfile"), d + QStringLiteral("/ext.cnf")},
                 &ok);
         ASSERT_TRUE(ok);
     }
@@ -287,13 +286,13 @@ protected:
     // The letter gets its stored procEventoNFe and the invoice a customer of the test's own.
     QByteArray prepare(const Key& k, const QString& email)
     {
-        const QByteArray proc = QStringLiteral(
-                                    "<procEventoNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">"
-                                    "<evento><chNFe>%1</chNFe><nSeqEvento>%2</nSeqEvento><xCorrecao>Correção "
-                                    "ação</xCorrecao></evento><retEvento/></procEventoNFe>\n")
-                                    .arg(k.chave)
-                                    .arg(k.seq.toInt())
-                                    .toUtf8();
+        const QByteArray proc =
+            QStringLiteral("<procEventoNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">"
+                           "<evento><chNFe>%1</chNFe><nSeqEvento>%2</nSeqEvento><xCorrecao>Correção "
+                           "ação</xCorrecao></evento><retEvento/></procEventoNFe>\n")
+                .arg(k.chave)
+                .arg(k.seq.toInt())
+                .toUtf8();
         exec(QStringLiteral("UPDATE CARTACORRECAO SET DSXMLPROCEVENTO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? "
                             "AND NRSEQCCE = ?"),
              {QString::fromUtf8(proc), k.filial, k.lancto, k.seq});
@@ -385,9 +384,11 @@ TEST_F(Mail, TheLetterLeavesOverStartTlsWithAuthCarryingItsXmlAndPdfAndOnlyThenC
     ASSERT_TRUE(q.exec() && q.next());
     const QString numero = q.value(0).toString(), protocolo = q.value(1).toString();
     const QString subject = m.value(QStringLiteral("subject")).toString();
-    EXPECT_TRUE(subject.contains(QStringLiteral("Carta de Correção Eletrônica nº %1").arg(k.seq))) << subject.toStdString();
+    EXPECT_TRUE(subject.contains(QStringLiteral("Carta de Correção Eletrônica nº %1").arg(k.seq)))
+        << subject.toStdString();
     EXPECT_TRUE(subject.contains(QStringLiteral("NF-e nº %1").arg(numero))) << subject.toStdString();
-    const QString body = m.value(QStringLiteral("body")).toString().replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString body =
+        m.value(QStringLiteral("body")).toString().replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QString grouped;
     for (int i = 0; i < 44; i += 4)
         grouped += (i ? QStringLiteral(" ") : QString()) + k.chave.mid(i, 4);
@@ -408,7 +409,8 @@ TEST_F(Mail, TheLetterLeavesOverStartTlsWithAuthCarryingItsXmlAndPdfAndOnlyThenC
     ASSERT_TRUE(pf.open(QIODevice::WriteOnly));
     pf.write(pdfBytes);
     pf.close();
-    const QString pdfText = QString::fromUtf8(runTool(QStringLiteral("pdftotext"), {pf.fileName(), QStringLiteral("-")}));
+    const QString pdfText =
+        QString::fromUtf8(runTool(QStringLiteral("pdftotext"), {pf.fileName(), QStringLiteral("-")}));
     EXPECT_TRUE(pdfText.contains(protocolo)) << pdfText.toStdString();
     EXPECT_TRUE(pdfText.contains(grouped)) << pdfText.toStdString();
     EXPECT_EQ(pdfText.count(QStringLiteral("CARTA DE CORREÇÃO ELETRÔNICA")), 1) << pdfText.toStdString();
@@ -551,7 +553,8 @@ TEST_F(Mail, WithoutSmtpTheMessageIsWrittenWholeIntoTheOutboxAndReadsAsMail)
     EXPECT_EQ(m.value(QStringLiteral("from_name")).toString(), company);
     EXPECT_EQ(m.value(QStringLiteral("from_addr")).toString(), QStringLiteral("cce@localhost"));
     EXPECT_TRUE(m.value(QStringLiteral("subject")).toString().endsWith(company));
-    EXPECT_TRUE(m.value(QStringLiteral("subject")).toString().startsWith(QStringLiteral("Carta de Correção Eletrônica")));
+    EXPECT_TRUE(
+        m.value(QStringLiteral("subject")).toString().startsWith(QStringLiteral("Carta de Correção Eletrônica")));
     EXPECT_TRUE(m.value(QStringLiteral("body")).toString().contains(QStringLiteral("Chave de acesso: ")));
     const QString stem = QStringLiteral("%1-%2-procEventoNFe").arg(k.chave).arg(k.seq.toInt());
     EXPECT_EQ(attachmentBytes(attachment(m, stem + QStringLiteral(".xml"))), proc);
@@ -686,11 +689,12 @@ TEST(MailConfig, TheMailSectionIsReadAsWrittenAndAPasswordIsNeverSentInClear)
     EXPECT_EQ(plain.url(), QStringLiteral("smtp://127.0.0.1:2525"));
     EXPECT_EQ(plain.password, QStringLiteral("x,y"));
 
-    for (const QByteArray& bad : {QByteArray("[mail]\nhost=smtp.exemplo.com.br\nsecurity=none\nuser=cce\nfrom=a@b.com\n"),
-                                  QByteArray("[mail]\nsecurity=ssl\n"),
-                                  QByteArray("[mail]\nbatch_time_ms=90000\n"), // with 30 s a message, past 120 s
-                                  QByteArray("[mail]\nhost=smtp.exemplo.com.br\n"),
-                                  QByteArray("[mail]\nfrom=nfe@exemplo.com.br>\\r\\nRCPT TO:<x@y.z\n")}) {
+    for (const QByteArray& bad :
+         {QByteArray("[mail]\nhost=smtp.exemplo.com.br\nsecurity=none\nuser=cce\nfrom=a@b.com\n"),
+          QByteArray("[mail]\nsecurity=ssl\n"),
+          QByteArray("[mail]\nbatch_time_ms=90000\n"), // with 30 s a message, past 120 s
+          QByteArray("[mail]\nhost=smtp.exemplo.com.br\n"),
+          QByteArray("[mail]\nfrom=nfe@exemplo.com.br>\\r\\nRCPT TO:<x@y.z\n")}) {
         srv::mail::MailConfig b;
         EXPECT_FALSE(b.loadFile(write(bad), &error)) << bad.toStdString();
     }
@@ -721,7 +725,8 @@ TEST(MailMethods, LinesKeepTheirPositionsForShortCodesAndEachInvoiceIsAskedOnce)
     fw::DataPacket p;
     p.fields = {{QStringLiteral("CDFILIAL"), fw::FieldType::String, 4, false, false},
                 {QStringLiteral("NRLANCTONF"), fw::FieldType::String, 10, false, false}};
-    p.rows = {fw::Row{QStringLiteral("01"), QStringLiteral("123")}, fw::Row{QStringLiteral("01"), QStringLiteral("123")},
+    p.rows = {fw::Row{QStringLiteral("01"), QStringLiteral("123")},
+              fw::Row{QStringLiteral("01"), QStringLiteral("123")},
               fw::Row{QStringLiteral("0002"), QStringLiteral("0000000009")}};
     const QString r = registry.find(srv::kServerTransmissao, QStringLiteral("SendEmailCCeTodos"))
                           ->fn({QVariant::fromValue(p)})
