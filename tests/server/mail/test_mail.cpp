@@ -562,6 +562,22 @@ TEST_F(Mail, WithoutSmtpTheMessageIsWrittenWholeIntoTheOutboxAndReadsAsMail)
     EXPECT_TRUE(flags(k).startsWith(QLatin1Char('E')));
 }
 
+TEST_F(Mail, AnOutboxThatCannotBeWrittenLeavesTheLetterPending)
+{
+    QFile blocker(m_dir.filePath(QStringLiteral("not-a-folder")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    srv::mail::MailConfig c;
+    c.outbox = blocker.fileName() + QStringLiteral("/outbox");
+    useMail(c);
+    const Key k = acceptedPending(1).value(0);
+    prepare(k, QStringLiteral("compras@saojoao.com.br"));
+    const QStringList before = letters();
+    const QString r = sendEmail(k, false);
+    EXPECT_TRUE(r.contains(QStringLiteral("pasta de saída"))) << r.toStdString();
+    EXPECT_EQ(letters(), before);
+}
+
 TEST_F(Mail, ALetterThatCannotGoSaysWhyAndChangesNothing)
 {
     SmtpServer smtp;
