@@ -1,14 +1,17 @@
 // cce-server: the CC-e application server. See usageText() for the command line.
-#include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerRunner.h"
 #include "server/fiscal/TransmissionService.h"
+#include "server/mail/MailService.h"
 #include "server/methods/Methods.h"
 #include "server/rpc/MethodRegistry.h"
 #include "server/store/BatchStore.h"
@@ -59,8 +62,17 @@ int serve(const srv::ServerConfig& config, const QString& configFile)
     else
         std::fprintf(stderr, "cce-server: transmissão à SEFAZ não configurada ([fiscal] e [authority]).\n");
 
+    // Without an SMTP host the letters' e-mails go to the outbox folder.
+    srv::mail::MailConfig mailConfig;
+    if (!configFile.isEmpty() && !mailConfig.loadFile(configFile, &error))
+        return fail(error);
+    const std::unique_ptr<srv::mail::MailService> mailer = srv::mail::MailService::fromConfig(*store, mailConfig);
+    if (!mailConfig.smtp())
+        std::fprintf(stderr, "cce-server: e-mails gravados em %s (sem servidor SMTP em [mail]).\n",
+                     qPrintable(QDir(mailConfig.outbox).absolutePath()));
+
     srv::MethodRegistry registry;
-    srv::registerMethods(registry, srv::Services{store.get(), transmission.get()});
+    srv::registerMethods(registry, srv::Services{store.get(), transmission.get(), mailer.get()});
     if (!srv::serveUntilTerminated(config, registry, stdout, &error))
         return fail(error);
     return 0;
@@ -107,7 +119,30 @@ int main(int argc, char** argv)
     // which shows on large invoice lists.
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", ":/etc/localtime");
-    QCoreApplication app(argc, argv);
+    // Serving, the e-mails carry the letter rendered by the report engine, which paints text
+    // through Qt Gui; the server has no screen, so unless told otherwise it uses the offscreen
+    // one. The other modes need no Gui.
+    bool serving = true;
+    for (int i = 1; i < argc; ++i)
+        for (const char* other : {"--init", "--export-events", "--help", "-h"})
+            if (std::strcmp(argv[i], other) == 0)
+                serving = false;
+    if (serving && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app;
+    if (serving) {
+        // Qt Gui looks for a runtime folder the server never uses; a machine without a desktop
+        // session has none, and saying so on stderr would only hide the server's own lines.
+        static QtMessageHandler previous = nullptr;
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (!text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+                previous(type, context, text);
+        });
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previous);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
 
     srv::CommandLine cl;
     QString error;

@@ -373,16 +373,11 @@ int Report::render(QPagedPaintDevice* device)
     return pages;
 }
 
-bool Report::renderPdf(const QString& path, QString* error)
+bool Report::renderPdf(QIODevice* out, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("Não foi possível gravar %1.").arg(path);
-        return false;
-    }
     int pages = 0;
     {
-        QPdfWriter pdf(&file);
+        QPdfWriter pdf(out);
         pdf.setPageSize(
             QPageSize(m_definition.pageSize == QLatin1String("Letter") ? QPageSize::Letter : QPageSize::A4));
         pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
@@ -392,8 +387,21 @@ bool Report::renderPdf(const QString& path, QString* error)
         pages = render(&pdf);
     }
     if (pages == 0) {
-        file.cancelWriting();
         *error = QStringLiteral("Não existem dados a serem impressos.");
+        return false;
+    }
+    return true;
+}
+
+bool Report::renderPdf(const QString& path, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("Não foi possível gravar %1.").arg(path);
+        return false;
+    }
+    if (!renderPdf(&file, error)) {
+        file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
@@ -401,6 +409,15 @@ bool Report::renderPdf(const QString& path, QString* error)
         return false;
     }
     return true;
+}
+
+void Report::keepRows(const std::function<bool(const QVariantMap&)>& keep)
+{
+    QList<QVariantMap> kept;
+    for (const QVariantMap& row : std::as_const(m_rows))
+        if (keep(row))
+            kept << row;
+    m_rows = kept;
 }
 
 } // namespace fw::report

@@ -13,6 +13,7 @@
 #include "report/ReportDefinition.h"
 #include "report/ReportExport.h"
 
+class QIODevice;
 class QPagedPaintDevice;
 
 namespace fw::report {
@@ -33,6 +34,8 @@ public:
     // Runs the query; false with *error when it cannot run or was cancelled.
     bool run(QString* error);
     const QList<QVariantMap>& rows() const { return m_rows; }
+    // Keeps only the rows keep() accepts (one letter of the invoice, say).
+    void keepRows(const std::function<bool(const QVariantMap&)>& keep);
 
     // The printing time the pages show (now by default; fixed in tests).
     void setPrintTime(const QDateTime& t) { m_printTime = t; }
@@ -41,6 +44,8 @@ public:
     int render(QPagedPaintDevice* device);
     // Renders into a PDF written atomically at path; false with *error.
     bool renderPdf(const QString& path, QString* error);
+    // Renders into a PDF written to out (open for writing); false with *error.
+    bool renderPdf(QIODevice* out, QString* error);
 
     // A template ("{FIELD|format}") filled from a row.
     static QString fill(const QString& text, const QVariantMap& row, const QDateTime& printTime);

@@ -122,6 +122,18 @@ inline QString semXmlLote()
 // GetParamDFS
 inline QString filialInvalida() { return QStringLiteral("Filial inválida: o código tem no máximo 4 caracteres."); }
 
+// SendEmailCCe, SendEmailCCeTodos
+inline QString emailNaoConfigurado()
+{
+    return QStringLiteral("O envio de e-mail das cartas de correção não está configurado neste servidor de "
+                          "aplicação (seção [mail] de cce-server.ini). Nada foi enviado nem alterado.");
+}
+inline QString sequenciaEmailInvalida(const QString& seq)
+{
+    return QStringLiteral("Sequência da carta de correção inválida: \"%1\" (esperado de 01 a 20).").arg(seq);
+}
+inline QString pacoteSemChave() { return QStringLiteral("Pacote de notas fiscais sem CDFILIAL ou NRLANCTONF."); }
+
 // Functions this server does not offer yet
 inline QString indisponivel(const QString& what)
 {

@@ -1,6 +1,5 @@
 #include "server/methods/Methods.h"
 
-#include "server/methods/Messages.h"
 #include "server/methods/TransmissaoMethods.h"
 
 namespace srv {
@@ -36,18 +35,13 @@ void registerMethods(MethodRegistry& registry, const Services& services)
                  {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}, str("CDEMPRESA"), str("condUso")},
                  [services](const QVariantList& p) { return methods::transmiteCCe(services, p); });
 
-    // Not offered yet: they answer so, and change nothing.
     registry.add(tr, QStringLiteral("SendEmailCCe"),
                  {str("CDFILIAL"), str("NRLANCTONF"), str("NRSEQCCE"),
                   ArgSpec{QStringLiteral("transportadora"), ArgKind::Boolean, false}},
-                 [](const QVariantList&) {
-                     return QVariant(msg::indisponivel(QStringLiteral("O envio de e-mail da carta de correção")));
-                 });
+                 [services](const QVariantList& p) { return methods::sendEmailCCe(services, p); });
     registry.add(tr, QStringLiteral("SendEmailCCeTodos"),
-                 {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}}, [](const QVariantList&) {
-                     return QVariant(
-                         msg::indisponivel(QStringLiteral("O envio de e-mails pendentes das cartas de correção")));
-                 });
+                 {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}},
+                 [services](const QVariantList& p) { return methods::sendEmailCCeTodos(services, p); });
 
     registry.add(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {str("CDFILIAL")},
                  [s](const QVariantList& p) { return methods::getParamDFS(*s, p); });

@@ -12,5 +12,7 @@ QVariant setCCe(Store& store, const QVariantList& params);
 QVariant getXmlEnvLote(Store& store, const QVariantList& params);
 QVariant getParamDFS(Store& store, const QVariantList& params);
 QVariant transmiteCCe(const Services& services, const QVariantList& params);
+QVariant sendEmailCCe(const Services& services, const QVariantList& params);
+QVariant sendEmailCCeTodos(const Services& services, const QVariantList& params);
 
 } // namespace srv::methods

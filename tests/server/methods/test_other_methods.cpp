@@ -100,7 +100,7 @@ TEST_P(OtherMethods, MethodsNotOfferedYetSaySoAndChangeNothing)
     fw::DataPacket invoices = fetch(criteria()).first;
     invoices.rows[0][0] = QStringLiteral("S");
     const QVariant packet = QVariant::fromValue(invoices);
-    // A server without the authority's configuration says so for the transmission.
+    // A server without the authority's or the mail configuration says so.
     const QVariant t = tr(QStringLiteral("TransmiteCCe"), {packet, QStringLiteral("01"), QStringLiteral("condição")});
     ASSERT_EQ(t.metaType().id(), QMetaType::QString);
     EXPECT_TRUE(t.toString().contains(QStringLiteral("não está configurada"))) << t.toString().toStdString();
@@ -109,7 +109,7 @@ TEST_P(OtherMethods, MethodsNotOfferedYetSaySoAndChangeNothing)
              {QStringLiteral("SendEmailCCeTodos"), {packet}}}) {
         const QVariant r = tr(method, params);
         ASSERT_EQ(r.metaType().id(), QMetaType::QString) << method.toStdString();
-        EXPECT_TRUE(r.toString().contains(QStringLiteral("ainda não está disponível"))) << method.toStdString();
+        EXPECT_TRUE(r.toString().contains(QStringLiteral("não está configurado"))) << method.toStdString();
     }
     EXPECT_EQ(stored(n.filial, n.lancto),
               QStringList{QStringLiteral("01:") + pending(QStringLiteral("01")).texto + QStringLiteral(":N")});

@@ -1,0 +1,44 @@
+#include "server/mail/LetterPdf.h"
+
+#include <QBuffer>
+#include <QMutex>
+
+#include "report/Report.h"
+#include "server/methods/MethodSupport.h"
+
+namespace srv::mail {
+
+ReportLetterPdf::ReportLetterPdf(Store& store, QString folder)
+    : m_store(store), m_folder(folder.isEmpty() ? fw::report::reportFolder() : std::move(folder))
+{}
+
+bool ReportLetterPdf::render(const LetterMail& letter, QByteArray* pdf, QString* error)
+{
+    // The engine registers its fonts once and paints outside the GUI thread here; one
+    // letter at a time keeps that simple.
+    static QMutex rendering;
+    QMutexLocker lock(&rendering);
+
+    fw::report::ReportDefinition def;
+    if (!fw::report::ReportDefinition::load(m_folder, QStringLiteral("DFS593"), &def, error))
+        return false;
+    fw::report::Report report(def);
+    report.query()->setConnectionName(methods::openConnection(m_store).connectionName());
+    report.BeforeGetQueryParams = [&letter](const QList<fw::QueryParam*>& params, bool&) {
+        for (fw::QueryParam* p : params) {
+            if (p->name().compare(QLatin1String("CDFILIAL"), Qt::CaseInsensitive) == 0)
+                p->setAsString(letter.cdFilial);
+            else if (p->name().compare(QLatin1String("NRLANCTONF"), Qt::CaseInsensitive) == 0)
+                p->setAsString(letter.nrLanctoNF);
+        }
+    };
+    if (!report.run(error))
+        return false;
+    report.keepRows(
+        [&letter](const QVariantMap& row) { return row.value(QStringLiteral("NRSEQCCE")).toString() == letter.seq; });
+    QBuffer out(pdf);
+    out.open(QIODevice::WriteOnly);
+    return report.renderPdf(&out, error);
+}
+
+} // namespace srv::mail

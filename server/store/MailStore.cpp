@@ -1,0 +1,151 @@
+#include "server/store/MailStore.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <algorithm>
+
+#include "server/methods/MethodSupport.h"
+
+namespace srv {
+
+namespace {
+
+using methods::databaseFault;
+using methods::text;
+
+void run(Store& store, QSqlQuery& q, const QVariantList& binds)
+{
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds.at(i));
+    if (!q.exec())
+        databaseFault(store, q.lastError(), "e-mail");
+}
+
+void prepare(Store& store, QSqlQuery& q, const QString& sql)
+{
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        databaseFault(store, q.lastError(), "e-mail");
+}
+
+} // namespace
+
+std::optional<LetterMail> MailStore::letter(const QString& cdFilial, const QString& nrLanctoNF, const QString& seq)
+{
+    QSqlDatabase db = methods::openConnection(m_store);
+    QSqlQuery q(db);
+    prepare(m_store, q,
+            QStringLiteral(
+                "SELECT N.CDFILIAL, N.NRLANCTONF, L.NRSEQCCE, N.CDEMPRESA, N.NRNOTAFISCALELE, N.CDSERIE, "
+                "N.NRACESSONFE, N.IDTPAMBNFE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.NRPROTOCOLCCE, L.DSXMLPROCEVENTO, "
+                "L.IDEMAILCCE, L.IDEMAILCCETRANS, E.NMRAZSOCEMPR, FE.NMFILIAL, N.IDORIGDESTNF, N.CDCLIENTE, "
+                "N.CDFORNECED, N.CDFILIRECE, N.NMRAZSOCCLIE, C.CDCLIENTE, C.NMRAZSOCCLIE, C.DSEMAILCLIE, "
+                "FO.CDFORNECED, FO.NMRAZSOCFORN, FO.DSEMAILFORN, FR.CDFILIAL, FR.NMFILIAL, FR.DSEMAILFILI, "
+                "N.NRINSJURTRAN, T.NRINSJURTRAN, T.NMRAZSOCTRAN, T.DSEMAILTRAN "
+                "FROM CARTACORRECAO L JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF "
+                "LEFT JOIN EMPRESA E ON E.CDEMPRESA = N.CDEMPRESA "
+                "LEFT JOIN FILIAL FE ON FE.CDFILIAL = N.CDFILIEMIT "
+                "LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE "
+                "LEFT JOIN FORNECEDOR FO ON FO.CDFORNECED = N.CDFORNECED "
+                "LEFT JOIN FILIAL FR ON FR.CDFILIAL = N.CDFILIRECE "
+                "LEFT JOIN TRANSPORTADORA T ON T.NRINSJURTRAN = N.NRINSJURTRAN "
+                "WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ? AND L.NRSEQCCE = ?"));
+    run(m_store, q, {cdFilial, nrLanctoNF, seq});
+    if (!q.next()) {
+        if (q.lastError().isValid())
+            databaseFault(m_store, q.lastError(), "e-mail");
+        return std::nullopt;
+    }
+    LetterMail l;
+    l.cdFilial = text(q.value(0));
+    l.nrLanctoNF = text(q.value(1));
+    l.seq = text(q.value(2));
+    l.cdEmpresa = text(q.value(3));
+    l.nrNotaFiscal = text(q.value(4));
+    l.serie = text(q.value(5));
+    l.chNFe = text(q.value(6));
+    l.tpAmb = text(q.value(7));
+    l.correction = text(q.value(8));
+    l.status = text(q.value(9));
+    l.protocol = text(q.value(10));
+    l.procEvento = text(q.value(11)).toUtf8();
+    l.emailFlag = text(q.value(12));
+    l.carrierEmailFlag = text(q.value(13));
+    l.companyName = text(q.value(14));
+    l.branchName = text(q.value(15));
+    l.recipientKind = text(q.value(16));
+    const QString invoiceName = text(q.value(20));
+    // The invoice names its counterpart in the registry of its kind.
+    struct Columns {
+        int code, found, name, email;
+    };
+    std::optional<Columns> c;
+    if (l.recipientKind == QLatin1String("C"))
+        c = Columns{17, 21, 22, 23};
+    else if (l.recipientKind == QLatin1String("F"))
+        c = Columns{18, 24, 25, 26};
+    else if (l.recipientKind == QLatin1String("L"))
+        c = Columns{19, 27, 28, 29};
+    if (c) {
+        l.recipientCode = text(q.value(c->code));
+        l.recipientRegistered = !q.value(c->found).isNull();
+        l.recipientName = text(q.value(c->name));
+        l.recipientEmail = text(q.value(c->email)).trimmed();
+    }
+    if (l.recipientName.isEmpty())
+        l.recipientName = invoiceName;
+    l.carrierDocument = text(q.value(30)).trimmed();
+    l.carrierRegistered = !q.value(31).isNull();
+    l.carrierName = text(q.value(32));
+    l.carrierEmail = text(q.value(33)).trimmed();
+    return l;
+}
+
+QList<MailStore::PendingMail> MailStore::pendingRecipientMails(const QList<QPair<QString, QString>>& invoices)
+{
+    QSqlDatabase db = methods::openConnection(m_store);
+    methods::ReadTransaction read(m_store, db);
+    QSqlQuery q(db);
+    prepare(m_store, q,
+            QStringLiteral("SELECT L.NRSEQCCE, L.CDSTATUSCCE, L.IDEMAILCCE FROM CARTACORRECAO L "
+                           "WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ? AND L.NRSEQCCE = "
+                           "(SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = L.CDFILIAL "
+                           "AND NRLANCTONF = L.NRLANCTONF)"));
+    QList<PendingMail> out;
+    for (const auto& [filial, lancto] : invoices) {
+        run(m_store, q, {filial, lancto});
+        if (!q.next())
+            continue;
+        const QString status = text(q.value(1));
+        if ((status == QLatin1String("135") || status == QLatin1String("136")) &&
+            text(q.value(2)) == QLatin1String("P"))
+            out << PendingMail{filial, lancto, text(q.value(0))};
+        q.finish();
+    }
+    read.finish();
+    std::sort(out.begin(), out.end(), [](const PendingMail& a, const PendingMail& b) {
+        return a.cdFilial != b.cdFilial ? a.cdFilial < b.cdFilial : a.nrLanctoNF < b.nrLanctoNF;
+    });
+    return out;
+}
+
+bool MailStore::markSent(const QString& cdFilial, const QString& nrLanctoNF, const QString& seq, bool carrier)
+{
+    QSqlDatabase db = methods::openConnection(m_store);
+    methods::WriteTransaction tx(m_store, db);
+    QSqlQuery q(db);
+    prepare(m_store, q,
+            carrier ? QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCETRANS = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
+                                     "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                                     "AND CDSTATUSCCE IN ('135', '136')")
+                    : QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCE = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
+                                     "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                                     "AND CDSTATUSCCE IN ('135', '136')"));
+    run(m_store, q, {cdFilial, nrLanctoNF, seq});
+    const bool changed = q.numRowsAffected() == 1;
+    if (changed)
+        tx.commit();
+    return changed;
+}
+
+} // namespace srv
