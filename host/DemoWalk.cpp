@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QDir>
+#include <QFile>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QWidget>
@@ -35,7 +37,7 @@ T* need(QObject* root, const char* name)
 
 class Walk {
 public:
-    Walk(QWidget* main, QString* out) : m_main(main), m_out(out) {}
+    Walk(QWidget* main, QString* out, QString outDir) : m_main(main), m_out(out), m_outDir(std::move(outDir)) {}
 
     int run()
     {
@@ -46,7 +48,10 @@ public:
             if (!writeLetter())
                 return finish(1);
             mark();
-            transmit();
+            if (!transmit())
+                return finish(1);
+            email();
+            print();
             return finish(0);
         } catch (const WalkFailure& e) {
             say(QStringLiteral("stopped: %1").arg(QString::fromUtf8(e.what())));
@@ -167,7 +172,7 @@ private:
                      nf("IDCHECK") == QLatin1String("S") ? QStringLiteral("marked") : QStringLiteral("NOT marked")));
     }
 
-    void transmit()
+    bool transmit()
     {
         m_ui.expectMessage(QString(), fw::mbYes); // the condition of use
         say(QStringLiteral("5. Transmission asked; the condition of use is confirmed."));
@@ -179,10 +184,49 @@ private:
         say(QStringLiteral("6. After the refresh invoice %1's letter is %2 (status %3).")
                 .arg(m_invoice, statusText(nf("IDSTATUSCCE")),
                      nf("CDSTATUSCCE").isEmpty() ? QStringLiteral("none") : nf("CDSTATUSCCE")));
+        return nf("IDSTATUSCCE") == QLatin1String("2");
+    }
+
+    // Positions the list on the walk's invoice again (a refresh may have moved it).
+    void locate()
+    {
+        for (m_notas->first(); !m_notas->eof(); m_notas->next())
+            if (nf("CDFILIAL") == m_branch && nf("NRLANCTONF") == m_entry)
+                return;
+        throw WalkFailure("the walk's invoice left the list");
+    }
+
+    void email()
+    {
+        locate();
+        say(QStringLiteral("7. The accepted letter is e-mailed to the recipient (E-mail > recipient):"));
+        invoke(m_screen, "mnuEmailSelecClick");
+        locate();
+        say(QStringLiteral("   the letter's recipient e-mail is now %1.")
+                .arg(nf("IDEMAILCCE") == QLatin1String("E") ? QStringLiteral("sent") : QStringLiteral("NOT sent")));
+    }
+
+    void print()
+    {
+        locate();
+        const QString pdf = QDir(m_outDir).absoluteFilePath(QStringLiteral("demo-letter.pdf"));
+        QFile::remove(pdf);
+        bool saved = false;
+        QString why;
+        m_ui.expectModal([&](QWidget* form) {
+            QMetaObject::invokeMethod(form, "savePdf", Qt::DirectConnection, Q_RETURN_ARG(bool, saved),
+                                      Q_ARG(QString, pdf));
+            QMetaObject::invokeMethod(form, "pdfError", Qt::DirectConnection, Q_RETURN_ARG(QString, why));
+            form->close();
+        });
+        invoke(m_screen, "sbtImprimirClick");
+        say(saved ? QStringLiteral("8. The letter printed to %1.").arg(pdf)
+                  : QStringLiteral("8. The letter did not print: %1").arg(why.isEmpty() ? QStringLiteral("no report form opened") : why));
     }
 
     QWidget* m_main;
     QString* m_out;
+    QString m_outDir;
     fw::ScriptedUiServices m_ui;
     QWidget* m_screen = nullptr;
     fw::DataSet* m_notas = nullptr;
@@ -192,6 +236,9 @@ private:
 
 } // namespace
 
-int walkOneLetter(QWidget* mainWindow, QString* out) { return Walk(mainWindow, out).run(); }
+int walkOneLetter(QWidget* mainWindow, QString* out, const QString& outDir)
+{
+    return Walk(mainWindow, out, outDir).run();
+}
 
 } // namespace host

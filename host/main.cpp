@@ -1,7 +1,7 @@
 // erp-host: the host application of the ERP's screen modules.
 //
 //   erp-host [--config erp-host.ini] [context overrides] [--preset FILE.json]
-//            [--open] [--screenshot FILE.png] [--walk] [--module-dir DIR]
+//            [--open] [--screenshot FILE.png] [--walk [--walk-out DIR]] [--module-dir DIR]
 //
 // --open opens the CC-e screen at start; --screenshot writes a picture of the main
 // window once the screen has settled and quits (used headless, with
@@ -117,7 +117,8 @@ int main(int argc, char** argv)
                 rc = 1;
             } else {
                 QString lines;
-                rc = host::walkOneLetter(&window, &lines);
+                const QString outDir = optionValue(args, QStringLiteral("--walk-out"));
+                rc = host::walkOneLetter(&window, &lines, outDir.isEmpty() ? QDir::currentPath() : outDir);
                 std::fputs(lines.toUtf8().constData(), stdout);
             }
             app.quit();
