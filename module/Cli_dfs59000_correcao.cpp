@@ -4,15 +4,11 @@
 #include <QDateTime>
 
 #include "module/Cli_dfs59000.h"
+#include "nfe/Status.h"
 
 namespace {
 
 const QString kInvoiceKey = QStringLiteral("CDFILIAL;NRLANCTONF");
-
-bool isAccepted(const QString& cdStatusCce)
-{
-    return cdStatusCce == QLatin1String("135") || cdStatusCce == QLatin1String("136");
-}
 
 } // namespace
 
@@ -51,7 +47,7 @@ void TfrmTransmissaoCCe::cdsCCeAfterPost(fw::DataSet*) { storeLetterChanges(fals
 
 void TfrmTransmissaoCCe::cdsCCeBeforeDelete(fw::DataSet*)
 {
-    if (isAccepted(cdsNotaFiscalCDSTATUSCCE->asString()))
+    if (nfe::status::eventRegistered(cdsNotaFiscalCDSTATUSCCE->asString()))
         MensErro(msgPadrao->Msg(QStringLiteral("CCE_JA_ACEITA")), true);
 }
 
@@ -119,7 +115,7 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     const QString seq = haNotas ? cdsNotaFiscalNRSEQCCE->asString() : QString();
     const QString tr = haNotas ? cdsNotaFiscalNRINSJURTRAN->asString() : QString();
     const QString lseq = haCartas ? cdsCCeNRSEQCCE->asString() : QString();
-    const bool aceita = cd == QLatin1String("135") || cd == QLatin1String("136");
+    const bool aceita = nfe::status::eventRegistered(cd);
     const bool pendenteOuRejeitada = st == QLatin1String("1") || st == QLatin1String("3");
 
     const bool emailGeral = !editing && haNotas && notasAbertas;

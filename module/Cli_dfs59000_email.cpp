@@ -5,6 +5,7 @@
 
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
+#include "nfe/Status.h"
 
 namespace {
 
@@ -19,11 +20,6 @@ QStringList linesOf(const QString& text)
     if (lines.last().isEmpty())
         lines.removeLast();
     return lines;
-}
-
-bool isAccepted(const QString& cdStatusCce)
-{
-    return cdStatusCce == QLatin1String("135") || cdStatusCce == QLatin1String("136");
 }
 
 // The wait animation goes away whatever ends the call.
@@ -64,7 +60,7 @@ bool TfrmTransmissaoCCe::localizaNota(const QString& cdFilial, const QString& nr
 
 void TfrmTransmissaoCCe::enviaEmailNota(bool transportadora)
 {
-    if (!cdsNotaFiscal->active() || !isAccepted(cdsNotaFiscalCDSTATUSCCE->asString()))
+    if (!cdsNotaFiscal->active() || !nfe::status::eventRegistered(cdsNotaFiscalCDSTATUSCCE->asString()))
         return;
     const QString cdFilial = cdsNotaFiscalCDFILIAL->asString();
     const QString nrLanctoNF = cdsNotaFiscalNRLANCTONF->asString();

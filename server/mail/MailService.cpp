@@ -7,6 +7,7 @@
 #include "server/mail/LetterMessage.h"
 #include "server/mail/OutboxTransport.h"
 #include "server/mail/SmtpTransport.h"
+#include "nfe/Status.h"
 
 namespace srv::mail {
 
@@ -68,7 +69,7 @@ std::unique_ptr<MailService> MailService::fromConfig(Store& store, const MailCon
 
 Delivery MailService::send(const LetterMail& l, bool carrier)
 {
-    if (l.status != QLatin1String("135") && l.status != QLatin1String("136"))
+    if (!nfe::status::eventRegistered(l.status))
         return refused(QStringLiteral("a carta de correção %1 não foi aceita pela SEFAZ; somente cartas aceitas são "
                                       "enviadas por e-mail.")
                            .arg(l.seq));

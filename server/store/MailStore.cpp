@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "server/methods/MethodSupport.h"
+#include "nfe/Status.h"
 
 namespace srv {
 
@@ -117,7 +118,7 @@ QList<MailStore::PendingMail> MailStore::pendingRecipientMails(const QList<QPair
         if (!q.next())
             continue;
         const QString status = text(q.value(1));
-        if ((status == QLatin1String("135") || status == QLatin1String("136")) &&
+        if (nfe::status::eventRegistered(status) &&
             text(q.value(2)) == QLatin1String("P"))
             out << PendingMail{filial, lancto, text(q.value(0))};
         q.finish();
