@@ -12,16 +12,12 @@
 #include "sefaz-sim/Registry.h"
 #include "sefaz-sim/Rules.h"
 #include "tests/nfe/TestCertificate.h"
+#include "tests/nfe/CondUso.h"
 
 namespace {
 
 const QString kCnpj = QStringLiteral("11222333000181");
-const QString kCondUso = QStringLiteral(
-    "A Carta de Correcao e disciplinada pelo paragrafo 1o-A do art. 7o do Convenio S/N, de 15 de dezembro de 1970 e "
-    "pode ser utilizada para regularizacao de erro ocorrido na emissao de documento fiscal, desde que o erro nao "
-    "esteja relacionado com: I - as variaveis que determinam o valor do imposto tais como: base de calculo, "
-    "aliquota, diferenca de preco, quantidade, valor da operacao ou da prestacao; II - a correcao de dados "
-    "cadastrais que implique mudanca do remetente ou do destinatario; III - a data de emissao ou de saida.");
+using cce_test::kCondUso;
 const QDateTime kNow = QDateTime(QDate(2026, 12, 8), QTime(15, 0), Qt::UTC);
 
 QString key(int number, const QString& cnpj = kCnpj, int cuf = 35)
