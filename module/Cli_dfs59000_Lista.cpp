@@ -15,7 +15,6 @@ namespace {
 const QString kS = QStringLiteral("S");
 const QString kN = QStringLiteral("N");
 const QString kT = QStringLiteral("T");
-const QString kMarkedFilter = QStringLiteral("IDCHECK = 'S'");
 const QString kInvoiceKey = QStringLiteral("CDFILIAL;NRLANCTONF");
 
 // State, NF-e environment and certificate of a state registration: marked invoices share them.
@@ -99,6 +98,7 @@ private:
 
 void writeMark(TfrmTransmissaoCCe& f, const QString& value)
 {
+    const bool was = f.cdsNotaFiscalIDCHECK->asString() == kS;
     f.cdsNotaFiscal->edit();
     try {
         f.cdsNotaFiscalIDCHECK->setAsString(value);
@@ -107,6 +107,7 @@ void writeMark(TfrmTransmissaoCCe& f, const QString& value)
         f.cdsNotaFiscal->cancel();
         throw;
     }
+    cceGrid::markChanged(was, value == kS);
 }
 
 // Marks the current row when its registration shares the keys of the marked ones.
@@ -131,6 +132,24 @@ QString presetText(const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() 
 // --- decisions of the grid -----------------------------------------------------------------
 
 namespace cceGrid {
+
+namespace {
+// The rows of the list whose IDCHECK is "S": counted when rows are loaded, then kept as
+// marks are written, so no change of a mark has to look at every row.
+int g_markedRows = 0;
+} // namespace
+
+void marksLoaded(const TfrmTransmissaoCCe& form)
+{
+    g_markedRows = 0;
+    const int check = form.cdsNotaFiscalIDCHECK->index();
+    for (int row = 0, n = form.cdsNotaFiscal->recordCount(); row < n; ++row)
+        g_markedRows += form.cdsNotaFiscal->valueAt(row, check).toString() == kS ? 1 : 0;
+}
+
+int markedRows() { return g_markedRows; }
+
+void markChanged(bool wasMarked, bool marked) { g_markedRows += (marked ? 1 : 0) - (wasMarked ? 1 : 0); }
 
 void clearMarkState()
 {
@@ -234,10 +253,7 @@ void TfrmTransmissaoCCe::AplicaFiltro()
     // The marks belong to the rows they were made on: a new list starts without any,
     // while a refused fetch keeps the list and its marks.
     if (cdsNotaFiscal->active()) {
-        int marked = 0;
-        const int check = cdsNotaFiscalIDCHECK->index();
-        for (int row = 0, n = cdsNotaFiscal->recordCount(); row < n; ++row)
-            marked += cdsNotaFiscal->valueAt(row, check).toString() == kS ? 1 : 0;
+        const int marked = cceGrid::markedRows();
         if (marked == 0)
             clearMarkState();
         else
@@ -334,27 +350,12 @@ void TfrmTransmissaoCCe::dbgPadraoDblClick(QObject*)
 
     if (cdsNotaFiscalIDCHECK->asString() != kN) {
         writeMark(*this, kN);
-        --inCount;
-        const QString filial = cdsNotaFiscalCDFILIAL->asString();
-        const QString lancto = cdsNotaFiscalNRLANCTONF->asString();
-        {
-            ControlsFrozen frozen(cdsNotaFiscal);
-            ScrollHandlingHeld held(cdsNotaFiscal);
-            if (cdsNotaFiscal->filter() != kMarkedFilter)
-                cdsNotaFiscal->setFilter(kMarkedFilter);
-            cdsNotaFiscal->setFiltered(false);
-            cdsNotaFiscal->setFiltered(true);
-            // The count is the truth: a mark that came with the rows is counted as well.
-            const int marcadas = cdsNotaFiscal->recordCount();
-            if (marcadas <= 0)
-                clearMarkState();
-            else
-                inCount = marcadas;
-            cdsNotaFiscal->setFiltered(false);
-            fw::LocateOptions anyCase;
-            anyCase.caseInsensitive = true;
-            cdsNotaFiscal->locate(kInvoiceKey, {filial, lancto}, anyCase);
-        }
+        // Every mark is counted where it is made (marking, the title's toggle, a fetch that
+        // keeps its rows), so the count stays what a filter on the marks would find without
+        // scanning every row.
+        inCount = cceGrid::markedRows();
+        if (inCount <= 0)
+            clearMarkState();
         cdsNotaFiscalAfterScroll(cdsNotaFiscal);
         return;
     }

@@ -16,6 +16,12 @@ namespace cceGrid {
 // No invoice marked, no shared state, environment or certificate: a new list or a refresh.
 void clearMarkState();
 
+// The rows marked in the list ("S"): counted when rows are loaded and kept as marks
+// change, so that it is what a filter on the marks would count.
+void marksLoaded(const TfrmTransmissaoCCe& form);
+void markChanged(bool wasMarked, bool marked);
+int markedRows();
+
 // Marks for transmission: at most this many invoices at once.
 constexpr int kMaxSelecao = 20;
 

@@ -1,6 +1,7 @@
 // CC-e screen: its construction: data sets and fields, the company panel, the tool bar,
 // the menus, the grid columns and the "Correção" page.
 #include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59000_Lista.h"
 
 #include <QAction>
 #include <QGridLayout>
@@ -114,6 +115,8 @@ void TfrmTransmissaoCCe::createData()
     n->setIndexName(QStringLiteral("cdsNotaFiscalIndex1"));
     n->setFilter(QStringLiteral("IDCHECK = 'S'"));
     n->AfterScroll = [this](fw::DataSet* ds) { cdsNotaFiscalAfterScroll(ds); };
+    // Rows may arrive marked: counted as they come.
+    n->AfterOpen = [this](fw::DataSet*) { cceGrid::marksLoaded(*this); };
     cdsNotaFiscalNRINSJURNF->OnGetText = [this](fw::Field* f, QString& t, bool d) {
         cdsNotaFiscalNRINSJURNFGetText(f, t, d);
     };

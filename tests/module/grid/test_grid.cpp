@@ -404,6 +404,36 @@ TEST_F(GridTest, AMarkedRowIsUnmarkedWhateverItsStatusAndTheCountFollowsTheRows)
     EXPECT_EQ(inCount, 0);
 }
 
+TEST_F(GridTest, TheMarkCountFollowsEveryWayOfMarkingWithoutRecountingTheList)
+{
+    load(many(6, "1", "IE1"));
+    for (int n : {1, 3, 5}) {
+        go(nr(n));
+        EXPECT_TRUE(dblClick());
+    }
+    EXPECT_EQ(inCount, 3);
+    go(nr(3));
+    EXPECT_TRUE(dblClick());
+    EXPECT_EQ(marked(), (QStringList{nr(1), nr(5)}));
+    EXPECT_EQ(inCount, 2);
+    // The title unmarks all, then marks all; unmarking one after that counts the rest.
+    EXPECT_TRUE(titleClick("IDCHECK"));
+    EXPECT_EQ(inCount, 0);
+    EXPECT_TRUE(titleClick("IDCHECK"));
+    EXPECT_EQ(marked().size(), 6);
+    go(nr(4));
+    EXPECT_TRUE(dblClick());
+    EXPECT_EQ(inCount, 5);
+    EXPECT_EQ(marked().size(), 5);
+    // A new list starts with its own count.
+    load(many(2, "1", "IE1"));
+    go(nr(1));
+    EXPECT_TRUE(dblClick());
+    EXPECT_TRUE(dblClick());
+    EXPECT_EQ(inCount, 0);
+    EXPECT_TRUE(marked().isEmpty());
+}
+
 TEST_F(GridTest, SearchRunsOnTheOpenInvoiceListOnly)
 {
     load(many(5, "1", "IE1"));
