@@ -25,6 +25,8 @@ QJsonObject describe(QWidget* top)
     win.insert(QStringLiteral("name"), top->objectName());
     win.insert(QStringLiteral("title"), top->windowTitle());
     win.insert(QStringLiteral("active"), top->isActiveWindow());
+    const QRect frame = top->frameGeometry();
+    win.insert(QStringLiteral("geometry"), QJsonArray{frame.x(), frame.y(), frame.width(), frame.height()});
     QJsonObject edits, checks, pages, grids, buttons;
     for (QWidget* w : top->findChildren<QWidget*>()) {
         if (w->objectName().isEmpty() || !w->isVisibleTo(top))

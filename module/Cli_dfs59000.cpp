@@ -336,7 +336,12 @@ void TfrmTransmissaoCCe::pgcPadraoChange(QObject* sender)
 {
     TfrmPadrao::pgcPadraoChange(sender);
     dtsPadraoStateChange(dtsPadrao);
-    dbmCorrecao->setFocus();
+    // The letter's text takes the focus where it can be seen; on the data page a hidden
+    // memo holding it would take the user's typing into the letter unseen.
+    if (pgcPadrao->ActivePage() == tshFormulario)
+        dbmCorrecao->setFocus();
+    else
+        dbgPadrao->setFocus();
 }
 
 QString TfrmTransmissaoCCe::filterLiteral(const QString& value)

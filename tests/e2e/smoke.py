@@ -327,7 +327,35 @@ def run(s):
                        lambda: (s.main_state()["grids"].get("dbgPadrao") or {}).get("rows"), timeout=3)
         if s.windows(FILTER_TITLE):
             raise StepFailed("the filter dialog opened on the way back")
-        return "grid keeps %d rows" % g
+        s.wait_for("the focus on the grid, not in the hidden letter memo (it is in %r)" % s.state()["focus"],
+                   lambda: s.state()["focus"] == "dbgPadrao", timeout=3)
+        return "grid keeps %d rows, focus on the grid" % g
+
+    def email_popup():
+        s.wait_for("the grid to hold the focus", lambda: s.state()["focus"] == "dbgPadrao", timeout=3)
+        # E-mail is offered on an invoice whose latest letter was accepted.
+        for _ in range(60):
+            g0 = s.main_state()["grids"]["dbgPadrao"]
+            if g0["values"] and g0["values"][12] == "2":
+                break
+            s.key("Down")
+            s.wait_for("the next row current", lambda: s.main_state()["grids"]["dbgPadrao"]["current"] != g0["current"],
+                       timeout=3)
+        else:
+            raise StepFailed("no row with an accepted letter in the first 60")
+        pos = s.button_pos("sbtEnviaEmail")
+        s.x("xdotool", "mousemove", str(pos[0]), str(pos[1]), "click", "1")
+        menu = s.wait_for("the e-mail popup", lambda: [w for w in s.state()["windows"] if w["name"] == "pmnEmail"],
+                          timeout=3)[0]
+        x, y = menu["geometry"][0], menu["geometry"][1]
+        s.settle()
+        s.shot("email-popup")
+        if not (pos[1] < y <= pos[1] + 40 and x <= pos[0] < x + menu["geometry"][2]):
+            raise StepFailed("the popup at %d,%d is not just under the button at %d,%d" % (x, y, pos[0], pos[1]))
+        s.key("Escape")
+        s.wait_for("the popup to close", lambda: not [w for w in s.state()["windows"] if w["name"] == "pmnEmail"],
+                   timeout=3)
+        return "popup at %d,%d under the button at %d,%d" % (x, y, pos[0], pos[1])
 
     def open_and_cancel():
         s.key("ctrl+l")
@@ -376,7 +404,8 @@ def run(s):
     if s.step("confirm-lists-invoices", confirm, required=False):
         s.step("space-marks-row", mark_row, required=False)
         s.step("ctrl2-correction-page", correction_page, required=False)
-        s.step("ctrl1-back-to-grid", back_to_data, required=False)
+        if s.step("ctrl1-back-to-grid", back_to_data, required=False):
+            s.step("email-popup-under-button", email_popup, required=False)
     elif s.windows(FILTER_TITLE):
         # Leave the dialog as a user would, so the rest of the walk can go on.
         s.key("Escape")

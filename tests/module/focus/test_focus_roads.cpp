@@ -143,8 +143,11 @@ TEST_F(FocusRoads, TheCorrectionPageByMenuOrShortcutNeverPassesThroughTheCompany
     EXPECT_TRUE(f->cdsNotaFiscal->active()) << "the company panel was entered and closed the lists";
     EXPECT_EQ(fw::focusedControl(f), f->dbmCorrecao);
 
+    // Back on the data page the grid has the focus, never the memo hidden with its page.
     f->mnuFolhaDados->trigger();
     QApplication::processEvents();
+    EXPECT_EQ(f->pgcPadrao->ActivePage(), f->tshFolhaDados);
+    EXPECT_EQ(fw::focusedControl(f), f->dbgPadrao);
     f->dbgPadrao->setFocus(Qt::MouseFocusReason);
     QApplication::processEvents();
     // The shortcut, typed on the grid.
