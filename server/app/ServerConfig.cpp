@@ -127,6 +127,31 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     }
     s.endGroup();
 
+    // Tokens limited to some companies: one section per client.
+    const QString accessPrefix = QStringLiteral("access.");
+    QHash<QString, QStringList> limited;
+    for (const QString& group : s.childGroups()) {
+        if (!group.startsWith(accessPrefix))
+            continue;
+        s.beginGroup(group);
+        warnUnknownKeys(s, {QStringLiteral("token"), QStringLiteral("companies")}, warnings);
+        const QString token = settingText(s.value(QStringLiteral("token"))).trimmed();
+        const QStringList companies = splitTokens(s.value(QStringLiteral("companies")));
+        s.endGroup();
+        if (token.isEmpty() || companies.isEmpty()) {
+            *error = QStringLiteral("[%1] precisa de token e de companies (as empresas que o token alcança).")
+                         .arg(group);
+            return false;
+        }
+        if (tokens.contains(token) || limited.contains(token)) {
+            *error = QStringLiteral("[%1]: o mesmo token aparece em mais de um lugar da configuração.").arg(group);
+            return false;
+        }
+        limited.insert(token, companies);
+    }
+    if (!limited.isEmpty())
+        tokenCompanies = limited;
+
     s.beginGroup(QStringLiteral("database"));
     warnUnknownKeys(s, {QStringLiteral("url")}, warnings);
     if (s.contains(QStringLiteral("url")))
@@ -149,7 +174,7 @@ bool ServerConfig::check(QString* error) const
         *error = QStringLiteral("Nenhum banco de dados configurado: use --database URL ou [database] url.");
         return false;
     }
-    if (tokens.isEmpty() && !isLoopbackHost(listenHost)) {
+    if (tokens.isEmpty() && tokenCompanies.isEmpty() && !isLoopbackHost(listenHost)) {
         *error = QStringLiteral("Sem token de acesso o servidor só escuta em endereço local (loopback); "
                                 "recusado escutar em %1. Configure um token com --token ou [server] tokens.")
                      .arg(listenHost);
@@ -163,7 +188,8 @@ HttpServerOptions ServerConfig::httpOptions() const
     HttpServerOptions o;
     o.workers = workers;
     o.bodyLimit = bodyLimit;
-    o.tokens = tokens;
+    o.tokens = tokens + tokenCompanies.keys();
+    o.tokenCompanies = tokenCompanies;
     return o;
 }
 
@@ -173,8 +199,10 @@ bool CommandLine::applyTo(ServerConfig* config, QString* error) const
         config->databaseUrl = database;
     if (!listen.isEmpty() && !parseListenAddress(listen, &config->listenHost, &config->listenPort, error))
         return false;
-    if (!tokens.isEmpty())
+    if (!tokens.isEmpty()) {
         config->tokens = tokens;
+        config->tokenCompanies.clear();
+    }
     return true;
 }
 

@@ -169,6 +169,10 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
     const QString refusal = buildFilter(params, &filter);
     if (!refusal.isEmpty())
         return refusal;
+    // Every invoice listed is of the company asked for (N.CDEMPRESA = A4).
+    const QString outside = companyScopeRefusal(params.value(3).toString());
+    if (!outside.isEmpty())
+        return outside;
 
     QSqlDatabase db = openConnection(store);
     ReadTransaction tx(store, db);

@@ -123,6 +123,7 @@ struct Connection {
     http::RequestHead head;
     http::BodyReader body;
     QString serverName;
+    const CompanyScope* scope = nullptr; // the caller's, from its token
     QByteArray interim; // "100 Continue" still to send
     QByteArray out;
     qsizetype outPos = 0;
@@ -137,6 +138,7 @@ struct Job {
     quint64 id = 0;
     QString serverName;
     QByteArray body;
+    const CompanyScope* scope = nullptr;
 };
 
 struct Finished {
@@ -150,7 +152,7 @@ struct Finished {
 
 struct HttpRpcServer::Impl {
     Impl(const MethodRegistry& registry, HttpServerOptions opts)
-        : dispatcher(registry), options(std::move(opts)), tokens(options.tokens)
+        : dispatcher(registry), options(std::move(opts)), tokens(options.tokens, options.tokenCompanies)
     {}
 
     // The I/O thread.
@@ -469,7 +471,8 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
     c.target = printable(name) + "/-";
     // Everything below is judged from the head alone: nothing of the body has been
     // read, and nothing will be for a request that is refused.
-    if (!tokens.accepts(head.value("authorization"))) {
+    c.scope = tokens.scopeFor(head.value("authorization"));
+    if (!c.scope) {
         refuse(id, c, 401);
         return;
     }
@@ -501,7 +504,7 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
 {
     c.state = Connection::State::Queued;
     c.interim.clear();
-    Job job{id, c.serverName, std::move(c.body.body())};
+    Job job{id, c.serverName, std::move(c.body.body()), c.scope};
     c.body = http::BodyReader();
     {
         std::lock_guard<std::mutex> lock(queueMutex);
@@ -656,7 +659,7 @@ Finished HttpRpcServer::Impl::serve(Job& job)
     f.id = job.id;
     f.target = printable(job.serverName.toUtf8()) + "/-";
     try {
-        const RpcReply reply = dispatcher.handle(job.serverName, job.body);
+        const RpcReply reply = dispatcher.handle(job.serverName, job.body, *job.scope);
         job.body = QByteArray(); // the request's memory goes before the answer is copied
         f.response = httpResponse(200, reply.body);
         f.target = printable(job.serverName.toUtf8()) + '/' + printable(reply.method.toUtf8());

@@ -10,6 +10,7 @@
 // slot, never a worker. Requests wait in one first-come queue; when the server stops,
 // those still waiting (and those still arriving) are answered 503.
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -23,6 +24,8 @@ struct HttpServerOptions {
     int workers = 4;
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
     QStringList tokens; // empty: no authentication (the caller keeps this to loopback)
+    // Tokens (of the list above) limited to some companies (CDEMPRESA); the others reach every one.
+    QHash<QString, QStringList> tokenCompanies;
     int headerTimeoutMs = 10000; // request line and headers, from the connection's start
     int bodyTimeoutMs = 60000; // the whole request, from the connection's start
     int perAddressLimit = 16; // connections one client address may hold at a time

@@ -166,7 +166,7 @@ QByteArray RpcDispatcher::faultEnvelope(int code, const QString& message)
     return envelope(QJsonValue(QJsonValue::Null), QStringLiteral("error"), faultObject(code, message));
 }
 
-RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body) const
+RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body, const CompanyScope& scope) const
 {
     RpcReply reply;
     reply.method = QStringLiteral("-");
@@ -222,6 +222,7 @@ RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body
                         QStringLiteral("Método desconhecido: %1 em %2.").arg(quoted(methodName), serverName));
 
         const QVariantList args = checkArgs(*method, params.toArray());
+        const CompanyScopeGuard caller(scope);
         const QVariant result = method->fn(args);
         reply.body = envelope(id, QStringLiteral("result"), fw::json::encode(result));
         reply.faultCode = 0;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include "server/rpc/CompanyScope.h"
 #include "server/rpc/MethodRegistry.h"
 
 namespace srv {
@@ -20,8 +21,9 @@ public:
     explicit RpcDispatcher(const MethodRegistry& registry) : m_registry(registry) {}
 
     // serverName is the connection's server name taken from the request path.
+    // The method runs with scope as the caller's (CompanyScope::current()).
     // Never throws: every failure ends up as a fault envelope.
-    RpcReply handle(const QString& serverName, const QByteArray& body) const;
+    RpcReply handle(const QString& serverName, const QByteArray& body, const CompanyScope& scope = {}) const;
 
     // A reply carrying a fault, for faults found before a request is read (401, 413).
     static QByteArray faultEnvelope(int code, const QString& message);

@@ -18,6 +18,7 @@
 #include "core/values/JsonCodec.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "server/rpc/CompanyScope.h"
 #include "server/rpc/HttpRpcServer.h"
 #include "server/rpc/MethodRegistry.h"
 
@@ -102,6 +103,9 @@ protected:
         registry.add(kServer, "Hold", {}, [this](const QVariantList&) {
             gate.enterAndWait();
             return QVariant(QStringLiteral("finished"));
+        });
+        registry.add(kServer, "Reach", {{"company", ArgKind::String}}, [](const QVariantList& p) {
+            return QVariant(CompanyScope::current().allows(p[0].toString()));
         });
         registry.add("Other.rdmFake", "OnlyHere", {}, [](const QVariantList&) { return QVariant(true); });
     }
@@ -263,6 +267,21 @@ TEST_F(RpcHttpTest, TokensGateEveryRequest)
     EXPECT_EQ(post(body, kServer, "Bearer s3cr3t-second").status, 200);
     EXPECT_EQ(post(body, kServer, "bearer first-token").status, 200);
     EXPECT_EQ(calls, 2);
+}
+
+TEST_F(RpcHttpTest, EachTokenCarriesItsCompaniesToTheMethods)
+{
+    HttpServerOptions options;
+    options.tokens = {"every", "some"};
+    options.tokenCompanies = {{"some", {"01", "03"}}};
+    start(options);
+    auto reach = [&](const char* token, const char* company) {
+        return call("Reach", {company}, std::string("Bearer ") + token).result().toBool();
+    };
+    EXPECT_TRUE(reach("every", "02"));
+    EXPECT_TRUE(reach("some", "03"));
+    EXPECT_FALSE(reach("some", "02"));
+    EXPECT_TRUE(reach("every", "02")) << "a limited caller's scope does not stay on the worker";
 }
 
 TEST_F(RpcHttpTest, BodyOverTheLimitIsRefusedWith413)
