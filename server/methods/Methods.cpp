@@ -33,7 +33,10 @@ void registerMethods(MethodRegistry& registry, const Services& services)
                  [s](const QVariantList& p) { return methods::getXmlEnvLote(*s, p); });
 
     registry.add(tr, QStringLiteral("TransmiteCCe"),
-                 {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}, str("CDEMPRESA"), str("condUso")},
+                 // Only the marks and keys are read from the invoices.
+                 {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false,
+                          {QStringLiteral("IDCHECK"), QStringLiteral("CDFILIAL"), QStringLiteral("NRLANCTONF")}},
+                  str("CDEMPRESA"), str("condUso")},
                  [services](const QVariantList& p) { return methods::transmiteCCe(services, p); });
 
     // Not offered yet: they answer so, and change nothing.

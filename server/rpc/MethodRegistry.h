@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <exception>
 #include <functional>
@@ -18,6 +19,10 @@ struct ArgSpec {
     QString name;
     ArgKind kind = ArgKind::String;
     bool nullable = false; // null accepted (date-times: a null bound)
+    // Data packets: the fields the method reads. Every row is still checked against the
+    // whole field list, but only these columns are kept, so a large packet costs little.
+    // Empty: every field.
+    QStringList columns = {};
 };
 
 // A protocol fault: turned into a JSON-RPC error with this code. Application errors

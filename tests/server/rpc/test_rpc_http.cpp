@@ -213,6 +213,35 @@ TEST_F(RpcHttpTest, ResultEnvelopeEchoesIdAndValues)
     EXPECT_EQ(calls, 4);
 }
 
+TEST_F(RpcHttpTest, RequestsAreReadAsJsonWhateverTheirLayout)
+{
+    start();
+    // Members in any order, escapes of every kind, blanks anywhere, a packet's rows before
+    // its fields, numbers as JSON writes them.
+    const QByteArray body = R"( { "params" : [ "a\u00e7\u00e3o \ud83d\ude00 \"q\" \\ \/ \n\t" , true ,
+        {"$datetime":"2026-12-07T14:05:00"},
+        {"$packet":{"rows":[["0001",3],[null,-2E1]],"fields":[{"size":4,"type":"string","name":"CDFILIAL"},
+            {"type":"integer","name":"NRSEQ"}]}},
+        {"$delta":{"changes":[{"row":["0002",4],"op":"insert"}],"fields":[{"name":"CDFILIAL","type":"string"},
+            {"name":"NRSEQ","type":"integer"}]}},
+        [1.5, -0, 12345678901, "x", null, [false]] ],
+        "method" : "Echo", "id" : 12345678901, "jsonrpc" : "2.0" } )";
+    const Reply r = post(body);
+    ASSERT_EQ(r.status, 200);
+    ASSERT_FALSE(r.body.contains("error")) << r.raw.toStdString();
+    EXPECT_EQ(r.body.value("id").toInteger(), 12345678901LL);
+    const QJsonArray result = r.result().toArray();
+    EXPECT_EQ(result.at(0).toString(), QString::fromUtf8("ação \xf0\x9f\x98\x80 \"q\" \\ / \n\t"));
+    const QJsonArray rows = result.at(3).toObject()["$packet"].toObject()["rows"].toArray();
+    EXPECT_EQ(rows, (QJsonArray{QJsonArray{"0001", 3}, QJsonArray{QJsonValue::Null, -20}}));
+    EXPECT_EQ(result.at(5).toArray(), (QJsonArray{1.5, 0, 12345678901LL, "x", QJsonValue::Null, QJsonArray{false}}));
+
+    // Nesting deeper than any request needs is refused before anything is built.
+    EXPECT_EQ(post(request("Echo", {}).replace("[]", QByteArray(40, '[') + QByteArray(40, ']'))).code(),
+              fault::InvalidRequest);
+    EXPECT_EQ(calls, 1);
+}
+
 TEST_F(RpcHttpTest, ApplicationErrorsAreResultsAndMethodFaultsKeepTheirCode)
 {
     start();
