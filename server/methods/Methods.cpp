@@ -11,6 +11,7 @@ ArgSpec str(const char* name) { return ArgSpec{QString::fromLatin1(name), ArgKin
 
 void registerMethods(MethodRegistry& registry, Store& store) { registerMethods(registry, Services{&store, nullptr}); }
 
+// Short reads and letter saves are quick: they never wait behind lists or transmissions.
 void registerMethods(MethodRegistry& registry, const Services& services)
 {
     Store* s = services.store;
@@ -27,10 +28,10 @@ void registerMethods(MethodRegistry& registry, const Services& services)
 
     registry.add(tr, QStringLiteral("SetCCe"),
                  {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false}, str("CDFILIAL"), str("NRLANCTONF")},
-                 [s](const QVariantList& p) { return methods::setCCe(*s, p); });
+                 [s](const QVariantList& p) { return methods::setCCe(*s, p); }, MethodLane::Quick);
 
     registry.add(tr, QStringLiteral("getXmlEnvLote"), {str("CDFILIAL"), str("NRLANCTONF")},
-                 [s](const QVariantList& p) { return methods::getXmlEnvLote(*s, p); });
+                 [s](const QVariantList& p) { return methods::getXmlEnvLote(*s, p); }, MethodLane::Quick);
 
     registry.add(tr, QStringLiteral("TransmiteCCe"),
                  // Only the marks and keys are read from the invoices.
@@ -53,7 +54,7 @@ void registerMethods(MethodRegistry& registry, const Services& services)
                  });
 
     registry.add(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {str("CDFILIAL")},
-                 [s](const QVariantList& p) { return methods::getParamDFS(*s, p); });
+                 [s](const QVariantList& p) { return methods::getParamDFS(*s, p); }, MethodLane::Quick);
 }
 
 } // namespace srv

@@ -139,7 +139,13 @@ struct Job {
     QString serverName;
     QByteArray body;
     const CompanyScope* scope = nullptr;
+    bool prepared = false; // read: call holds the method and arguments, or the fault
+    RpcCall call;
 };
+
+// Quick workers read only bodies this small: a letter save is a few kilobytes, and a
+// large packet must not keep them from the saves behind it.
+constexpr qsizetype kQuickBodyLimit = 1024 * 1024;
 
 struct Finished {
     quint64 id = 0;
@@ -172,7 +178,9 @@ struct HttpRpcServer::Impl {
     void log(const Connection& c);
 
     // The workers.
-    void work();
+    void work(bool quickOnly);
+    bool hasWork(bool quickOnly) const; // with queueMutex held
+    bool takeWork(bool quickOnly, Job* job); // with queueMutex held
     Finished serve(Job& job);
     void wake();
 
@@ -199,7 +207,8 @@ struct HttpRpcServer::Impl {
     // Shared with the workers.
     std::mutex queueMutex;
     std::condition_variable queueCv;
-    std::deque<Job> jobs;
+    std::deque<Job> jobs; // as they arrived, not read yet
+    std::deque<Job> generalWaiting; // read by a quick worker, for the others to run
     std::vector<Finished> finished;
     bool workersQuit = false;
 };
@@ -378,6 +387,9 @@ void HttpRpcServer::Impl::beginStop()
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         waiting.swap(jobs);
+        for (Job& job : generalWaiting)
+            waiting.push_back(std::move(job));
+        generalWaiting.clear();
     }
     for (const Job& job : waiting) {
         auto it = connections.find(job.id);
@@ -504,13 +516,18 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
 {
     c.state = Connection::State::Queued;
     c.interim.clear();
-    Job job{id, c.serverName, std::move(c.body.body()), c.scope};
+    Job job;
+    job.id = id;
+    job.serverName = c.serverName;
+    job.body = std::move(c.body.body());
+    job.scope = c.scope;
     c.body = http::BodyReader();
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         jobs.push_back(std::move(job));
     }
-    queueCv.notify_one();
+    // A quick worker may not take it: every worker looks.
+    queueCv.notify_all();
 }
 
 void HttpRpcServer::Impl::refuse(quint64 id, Connection& c, int status, const QString& message)
@@ -632,17 +649,52 @@ void HttpRpcServer::Impl::log(const Connection& c)
     }
 }
 
-void HttpRpcServer::Impl::work()
+bool HttpRpcServer::Impl::hasWork(bool quickOnly) const
+{
+    if (!quickOnly)
+        return !generalWaiting.empty() || !jobs.empty();
+    return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.body.size() <= kQuickBodyLimit; });
+}
+
+bool HttpRpcServer::Impl::takeWork(bool quickOnly, Job* job)
+{
+    if (!quickOnly && !generalWaiting.empty()) {
+        *job = std::move(generalWaiting.front());
+        generalWaiting.pop_front();
+        return true;
+    }
+    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
+        if (quickOnly && it->body.size() > kQuickBodyLimit)
+            continue;
+        *job = std::move(*it);
+        jobs.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void HttpRpcServer::Impl::work(bool quickOnly)
 {
     for (;;) {
         Job job;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
-            queueCv.wait(lock, [&] { return workersQuit || !jobs.empty(); });
-            if (jobs.empty())
+            queueCv.wait(lock, [&] { return workersQuit || hasWork(quickOnly); });
+            if (!takeWork(quickOnly, &job))
                 return;
-            job = std::move(jobs.front());
-            jobs.pop_front();
+        }
+        if (!job.prepared) {
+            job.call = dispatcher.prepare(job.serverName, job.body);
+            job.body = QByteArray(); // the request's memory goes before the call runs
+            job.prepared = true;
+            if (quickOnly && job.call.method && job.call.method->lane != MethodLane::Quick) {
+                {
+                    std::lock_guard<std::mutex> lock(queueMutex);
+                    generalWaiting.push_back(std::move(job));
+                }
+                queueCv.notify_all();
+                continue;
+            }
         }
         Finished f = serve(job);
         {
@@ -659,8 +711,7 @@ Finished HttpRpcServer::Impl::serve(Job& job)
     f.id = job.id;
     f.target = printable(job.serverName.toUtf8()) + "/-";
     try {
-        const RpcReply reply = dispatcher.handle(job.serverName, job.body, *job.scope);
-        job.body = QByteArray(); // the request's memory goes before the answer is copied
+        const RpcReply reply = dispatcher.run(job.call, *job.scope);
         f.response = httpResponse(200, reply.body);
         f.target = printable(job.serverName.toUtf8()) + '/' + printable(reply.method.toUtf8());
         f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
@@ -722,7 +773,9 @@ bool HttpRpcServer::listen(const QString& host, int port, QString* error)
     d->workersQuit = false;
     const int workers = qMax(1, d->options.workers);
     for (int i = 0; i < workers; ++i)
-        d->workers.emplace_back([this] { d->work(); });
+        d->workers.emplace_back([this] { d->work(false); });
+    for (int i = 0; i < qMax(0, d->options.quickWorkers); ++i)
+        d->workers.emplace_back([this] { d->work(true); });
     d->serving = true;
     d->ioThread = std::thread([this] { d->run(); });
     return true;
@@ -753,6 +806,7 @@ void HttpRpcServer::stop()
     d->connections.clear();
     d->perAddress.clear();
     d->finished.clear();
+    d->generalWaiting.clear();
     if (d->listenFd >= 0)
         ::close(d->listenFd);
     d->listenFd = -1;

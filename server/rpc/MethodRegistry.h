@@ -54,18 +54,27 @@ constexpr int Unauthorized = -32001;
 // exception becomes -32603 with a generic message.
 using MethodFn = std::function<QVariant(const QVariantList& params)>;
 
+// Where a call may run. The server keeps workers of their own for quick calls, so that a
+// letter save never waits behind whole-company lists or calls that wait on the authority.
+enum class MethodLane {
+    General, // may take long: lists, transmissions, e-mail
+    Quick, // a few statements on a few rows
+};
+
 struct Method {
     QString server;
     QString name;
     QList<ArgSpec> args;
     MethodFn fn;
+    MethodLane lane = MethodLane::General;
 };
 
 class MethodRegistry {
 public:
-    void add(const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn)
+    void add(const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn,
+             MethodLane lane = MethodLane::General)
     {
-        m_methods.insert(key(server, name), Method{server, name, std::move(args), std::move(fn)});
+        m_methods.insert(key(server, name), Method{server, name, std::move(args), std::move(fn), lane});
     }
     const Method* find(const QString& server, const QString& name) const
     {

@@ -107,6 +107,9 @@ protected:
         registry.add(kServer, "Reach", {{"company", ArgKind::String}}, [](const QVariantList& p) {
             return QVariant(CompanyScope::current().allows(p[0].toString()));
         });
+        registry.add(
+            kServer, "Save", {}, [](const QVariantList&) { return QVariant(QStringLiteral("saved")); },
+            MethodLane::Quick);
         registry.add("Other.rdmFake", "OnlyHere", {}, [](const QVariantList&) { return QVariant(true); });
     }
 
@@ -478,6 +481,47 @@ TEST_F(RpcHttpTest, RequestsRunInParallel)
     b.join();
     EXPECT_EQ(first.result().toString(), "together");
     EXPECT_EQ(second.result().toString(), "together");
+}
+
+TEST_F(RpcHttpTest, QuickCallsNeverWaitBehindLongOnes)
+{
+    HttpServerOptions options;
+    options.workers = 2;
+    start(options);
+    // Every worker that runs anything is held, and more long calls wait behind them.
+    std::vector<std::thread> longCalls;
+    std::vector<Reply> longReplies(4);
+    for (size_t i = 0; i < longReplies.size(); ++i)
+        longCalls.emplace_back([&, i] { longReplies[i] = call("Hold", {}); });
+    ASSERT_TRUE(gate.waitEntered(2));
+
+    // A save still answers while they are held; a long call of any other kind would not.
+    std::mutex m;
+    std::condition_variable cv;
+    bool saved = false;
+    Reply save;
+    std::thread saver([&] {
+        Reply r = call("Save", {});
+        std::lock_guard<std::mutex> lock(m);
+        save = r;
+        saved = true;
+        cv.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        EXPECT_TRUE(cv.wait_for(lock, 10s, [&] { return saved; })) << "the save waited behind the held calls";
+    }
+    {
+        std::lock_guard<std::mutex> lock(gate.m);
+        EXPECT_EQ(gate.entered, 2) << "a quick worker ran a long call";
+    }
+    gate.release();
+    saver.join();
+    for (std::thread& t : longCalls)
+        t.join();
+    EXPECT_EQ(save.result().toString(), "saved");
+    for (const Reply& r : longReplies)
+        EXPECT_EQ(r.result().toString(), "finished");
 }
 
 TEST_F(RpcHttpTest, AnIdleClientDoesNotHoldTheOnlyWorker)
