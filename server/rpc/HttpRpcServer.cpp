@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,9 +11,11 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <QDateTime>
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -67,12 +70,14 @@ const char* reasonPhrase(int status)
     return "Error";
 }
 
-QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = false)
+QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = false, bool gzipped = false)
 {
     QByteArray out;
     out.reserve(body.size() + 160);
     out += "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     out += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    if (gzipped)
+        out += "Content-Encoding: gzip\r\n";
     // One request per connection: a kept-alive idle client would hold a slot for nothing.
     out += "Connection: close\r\n";
     if (askForToken)
@@ -81,6 +86,44 @@ QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = f
     out += body;
     return out;
 }
+
+// Whether the client takes gzip answers: "gzip" among the codings, without q=0.
+bool acceptsGzip(const QByteArray& acceptEncoding)
+{
+    for (const QByteArray& item : acceptEncoding.split(',')) {
+        const QList<QByteArray> parts = item.split(';');
+        if (parts.value(0).trimmed().toLower() != "gzip")
+            continue;
+        for (qsizetype i = 1; i < parts.size(); ++i) {
+            const QByteArray p = parts[i].trimmed().toLower();
+            if (p.startsWith("q=") && p.mid(2).toDouble() <= 0)
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The answer in gzip form, fast rather than small: lists compress several times over
+// even so. Empty on failure (the answer then goes plain).
+QByteArray gzip(const QByteArray& data)
+{
+    z_stream z{};
+    if (data.size() > qsizetype(UINT_MAX / 2) ||
+        deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return QByteArray();
+    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    const int result = deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return result == Z_STREAM_END ? out : QByteArray();
+}
+
+constexpr qsizetype kGzipFrom = 1024; // smaller answers gain nothing
 
 QString defaultRefusalText(int status, qint64 bodyLimit)
 {
@@ -124,6 +167,7 @@ struct Connection {
     http::BodyReader body;
     QString serverName;
     const CompanyScope* scope = nullptr; // the caller's, from its token
+    bool gzip = false; // the client takes a gzip answer
     QByteArray interim; // "100 Continue" still to send
     QByteArray out;
     qsizetype outPos = 0;
@@ -139,6 +183,7 @@ struct Job {
     QString serverName;
     QByteArray body;
     const CompanyScope* scope = nullptr;
+    bool gzip = false;
     bool prepared = false; // read: call holds the method and arguments, or the fault
     RpcCall call;
 };
@@ -146,6 +191,7 @@ struct Job {
 // Quick workers read only bodies this small: a letter save is a few kilobytes, and a
 // large packet must not keep them from the saves behind it.
 constexpr qsizetype kQuickBodyLimit = 1024 * 1024;
+constexpr qsizetype kTrimAfter = 1024 * 1024;
 
 struct Finished {
     quint64 id = 0;
@@ -488,6 +534,7 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
         refuse(id, c, 401);
         return;
     }
+    c.gzip = acceptsGzip(head.value("accept-encoding"));
     if (head.has("content-encoding")) {
         refuse(id, c, 415);
         return;
@@ -521,6 +568,7 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
     job.serverName = c.serverName;
     job.body = std::move(c.body.body());
     job.scope = c.scope;
+    job.gzip = c.gzip;
     c.body = http::BodyReader();
     {
         std::lock_guard<std::mutex> lock(queueMutex);
@@ -697,11 +745,18 @@ void HttpRpcServer::Impl::work(bool quickOnly)
             }
         }
         Finished f = serve(job);
+        const bool large = f.response.size() > kTrimAfter;
+        bool idle = false;
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             finished.push_back(std::move(f));
+            idle = jobs.empty() && generalWaiting.empty();
         }
         wake();
+        // A large answer leaves its memory in the allocator's free lists; once nothing
+        // waits, it goes back to the system, so an idle server is small again.
+        if (large && idle)
+            ::malloc_trim(0);
     }
 }
 
@@ -711,8 +766,14 @@ Finished HttpRpcServer::Impl::serve(Job& job)
     f.id = job.id;
     f.target = printable(job.serverName.toUtf8()) + "/-";
     try {
-        const RpcReply reply = dispatcher.run(job.call, *job.scope);
-        f.response = httpResponse(200, reply.body);
+        RpcReply reply = dispatcher.run(job.call, *job.scope);
+        QByteArray packed = job.gzip && reply.body.size() >= kGzipFrom ? gzip(reply.body) : QByteArray();
+        if (!packed.isEmpty()) {
+            reply.body = QByteArray();
+            f.response = httpResponse(200, packed, false, true);
+        } else {
+            f.response = httpResponse(200, reply.body);
+        }
         f.target = printable(job.serverName.toUtf8()) + '/' + printable(reply.method.toUtf8());
         f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
     } catch (...) {

@@ -197,7 +197,20 @@ RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope) const
             result = call.method->fn(call.args);
         }
         call.args.clear(); // the arguments' memory goes before the answer is built
-        reply.body = envelope(call.id, QStringLiteral("result"), fw::json::encode(result));
+        if (result.metaType().id() == qMetaTypeId<fw::json::RawJson>()) {
+            // Written by the method already: only the envelope goes around it.
+            const QByteArray id =
+                QJsonDocument(QJsonArray{call.id.isUndefined() ? QJsonValue(QJsonValue::Null) : call.id})
+                    .toJson(QJsonDocument::Compact);
+            const QByteArray text = result.value<fw::json::RawJson>().text;
+            result = QVariant();
+            reply.body = R"({"jsonrpc":"2.0","id":)" + id.mid(1, id.size() - 2) + R"(,"result":)";
+            reply.body.reserve(reply.body.size() + text.size() + 1);
+            reply.body += text;
+            reply.body += '}';
+        } else {
+            reply.body = envelope(call.id, QStringLiteral("result"), fw::json::encode(result));
+        }
         reply.faultCode = 0;
         return reply;
     } catch (const RpcFault& f) {
