@@ -2,7 +2,8 @@
 // narrow lists and letter saves mixed, for a fixed time. Prints per method the requests
 // done, the errors, p50 and p99, and the server's memory before, at its peak and after.
 //
-//   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--mix W:N:S]
+//   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--quick-workers Q]
+//              [--mix W:N:S]
 //              [--database URL] [--server PATH]
 //
 // Without --database the company database is a new SQLite file; under scripts/with-postgres
@@ -151,6 +152,7 @@ int main(int argc, char** argv)
     const int seconds = option(args, "--seconds", "20").toInt();
     const int invoices = option(args, "--invoices", "20000").toInt();
     const QString workers = option(args, "--workers", "4");
+    const QString quickWorkers = option(args, "--quick-workers", "1");
     const QStringList mix = option(args, "--mix", "1:2:3").split(QLatin1Char(':'));
     const int wWhole = mix.value(0).toInt(), wNarrow = mix.value(1).toInt(), wSave = mix.value(2).toInt();
     QTemporaryDir dir;
@@ -214,7 +216,7 @@ int main(int argc, char** argv)
     const QString ini = dir.filePath("bench.ini");
     QFile f(ini);
     f.open(QIODevice::WriteOnly);
-    f.write("[server]\nworkers=" + workers.toUtf8() + "\n");
+    f.write("[server]\nworkers=" + workers.toUtf8() + "\nquick_workers=" + quickWorkers.toUtf8() + "\n");
     f.close();
     QProcess proc;
     proc.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
@@ -311,8 +313,8 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const qint64 rssAfter = memoryKiB(pid, "VmRSS:");
 
-    std::printf("%d clients for %.1f s, %s workers, mix whole:narrow:save %d:%d:%d\n", clients, elapsed,
-                qPrintable(workers), wWhole, wNarrow, wSave);
+    std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n",
+                clients, elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
     std::printf("%-34s %8s %7s %10s %10s\n", "method", "done", "errors", "p50 ms", "p99 ms");
     for (const auto& [name, fig] : figures)
         std::printf("%-34s %8d %7d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors,

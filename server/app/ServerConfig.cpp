@@ -105,7 +105,8 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     s.beginGroup(QStringLiteral("server"));
     warnUnknownKeys(
         s,
-        {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"), QStringLiteral("body_limit")},
+        {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"), QStringLiteral("quick_workers"),
+         QStringLiteral("body_limit")},
         warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
@@ -117,6 +118,14 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
         workers = settingText(s.value(QStringLiteral("workers"))).trimmed().toInt(&ok);
         if (!ok) {
             *error = QStringLiteral("[server] workers deve ser um número inteiro.");
+            return false;
+        }
+    }
+    if (s.contains(QStringLiteral("quick_workers"))) {
+        bool ok = false;
+        quickWorkers = settingText(s.value(QStringLiteral("quick_workers"))).trimmed().toInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("[server] quick_workers deve ser um número inteiro.");
             return false;
         }
     }
@@ -166,6 +175,10 @@ bool ServerConfig::check(QString* error) const
         *error = QStringLiteral("O número de workers deve estar entre 1 e 256 (configurado: %1).").arg(workers);
         return false;
     }
+    if (quickWorkers < 0 || quickWorkers > 64) {
+        *error = QStringLiteral("O número de quick_workers deve estar entre 0 e 64 (configurado: %1).").arg(quickWorkers);
+        return false;
+    }
     if (bodyLimit < 1024) {
         *error = QStringLiteral("O limite do corpo da requisição deve ser de pelo menos 1024 bytes.");
         return false;
@@ -187,6 +200,7 @@ HttpServerOptions ServerConfig::httpOptions() const
 {
     HttpServerOptions o;
     o.workers = workers;
+    o.quickWorkers = quickWorkers;
     o.bodyLimit = bodyLimit;
     o.tokens = tokens + tokenCompanies.keys();
     o.tokenCompanies = tokenCompanies;

@@ -17,10 +17,11 @@ struct ServerConfig {
     // Tokens limited to some companies (CDEMPRESA), from the [access.<name>] sections.
     QHash<QString, QStringList> tokenCompanies;
     int workers = 4;
+    int quickWorkers = 1; // besides, for letter saves and other quick calls only
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
 
-    // Reads [server] listen, tokens, workers, body_limit, [access.<name>] token and
+    // Reads [server] listen, tokens, workers, quick_workers, body_limit, [access.<name>] token and
     // companies, and [database] url. Keys
     // missing from the file keep their current value. Unknown keys of those two
     // sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).

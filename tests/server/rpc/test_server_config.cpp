@@ -32,6 +32,7 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
                                        "listen=0.0.0.0:9090\n"
                                        "tokens=alpha, beta ,gamma\n"
                                        "workers=8\n"
+                                       "quick_workers=2\n"
                                        "body_limit=2M\n"
                                        "[database]\n"
                                        "url=postgresql://cce@db.local:5432/cce\n"
@@ -46,6 +47,7 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
     EXPECT_EQ(config.listenPort, 9090);
     EXPECT_EQ(config.tokens, (QStringList{"alpha", "beta", "gamma"}));
     EXPECT_EQ(config.workers, 8);
+    EXPECT_EQ(config.httpOptions().quickWorkers, 2);
     EXPECT_EQ(config.bodyLimit, 2 * 1024 * 1024);
     EXPECT_EQ(config.databaseUrl, "postgresql://cce@db.local:5432/cce");
     EXPECT_TRUE(config.check(&error)) << error.toStdString();
