@@ -99,8 +99,8 @@ public:
                     fault(QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(m_label, kindName(spec.kind)));
                 return dt;
             }
-            return want == Wrapped::Kind::Packet ? QVariant::fromValue(packet(w.at, spec.columns))
-                                                 : QVariant::fromValue(delta(w.at));
+            return want == Wrapped::Kind::Packet ? QVariant::fromValue(packet(w.at, spec.columns, spec.maxRows))
+                                                 : QVariant::fromValue(delta(w.at, spec.maxRows));
         }
         case ArgKind::Any: return any(offset);
         }
@@ -166,8 +166,8 @@ private:
             const Wrapped w = wrappedAt(m_text, at);
             switch (w.kind) {
             case Wrapped::Kind::DateTime: return dateTime(w.at);
-            case Wrapped::Kind::Packet: return QVariant::fromValue(packet(w.at, {}));
-            case Wrapped::Kind::Delta: return QVariant::fromValue(delta(w.at));
+            case Wrapped::Kind::Packet: return QVariant::fromValue(packet(w.at, {}, 0));
+            case Wrapped::Kind::Delta: return QVariant::fromValue(delta(w.at, 0));
             case Wrapped::Kind::Unknown: break;
             }
             malformed(QStringLiteral("objeto de valor desconhecido"));
@@ -317,7 +317,10 @@ private:
         return keep;
     }
 
-    fw::DataPacket packet(qsizetype at, const QStringList& columns)
+    // Rows beyond the bound are checked, then dropped.
+    static bool keepsRow(qsizetype stored, int maxRows) { return maxRows <= 0 || stored <= maxRows; }
+
+    fw::DataPacket packet(qsizetype at, const QStringList& columns, int maxRows)
     {
         if (json::Reader(m_text, at).peek() != json::Type::Object)
             malformed(QStringLiteral("não é um pacote de dados"));
@@ -334,14 +337,16 @@ private:
             malformed(QStringLiteral("as linhas do pacote devem ser um array"));
         while (r.nextElement()) {
             const qsizetype item = r.offset();
-            p.rows.append(row(item, all, keep, kept));
+            fw::Row checked = row(item, all, keep, kept);
+            if (keepsRow(p.rows.size(), maxRows))
+                p.rows.append(std::move(checked));
             r.seek(item);
             r.skip();
         }
         return p;
     }
 
-    fw::DeltaPacket delta(qsizetype at)
+    fw::DeltaPacket delta(qsizetype at, int maxRows)
     {
         if (json::Reader(m_text, at).peek() != json::Type::Object)
             malformed(QStringLiteral("não é um pacote de alterações"));
@@ -373,7 +378,8 @@ private:
             } else {
                 malformed(QStringLiteral("operação de alteração desconhecida"));
             }
-            d.changes.append(std::move(change));
+            if (keepsRow(d.changes.size(), maxRows))
+                d.changes.append(std::move(change));
             r.seek(item);
             r.skip();
         }

@@ -23,6 +23,9 @@ struct ArgSpec {
     // whole field list, but only these columns are kept, so a large packet costs little.
     // Empty: every field.
     QStringList columns = {};
+    // Data and delta packets: more rows (changes) than this the method refuses anyway;
+    // one more is kept, so that it sees there were more, and the rest only checked. 0: no bound.
+    int maxRows = 0;
 };
 
 // A protocol fault: turned into a JSON-RPC error with this code. Application errors

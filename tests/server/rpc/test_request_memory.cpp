@@ -139,4 +139,41 @@ TEST_F(RequestMemoryTest, LargePacketsCostAboutTheirSize)
     EXPECT_TRUE(reply.body.contains("um valor para cada campo")) << reply.body.left(300).toStdString();
 }
 
+TEST_F(RequestMemoryTest, ALetterSaveWithTooManyChangesCostsLittle)
+{
+    // Megabytes of letter changes: SetCCe takes at most sixty at once.
+    fw::DeltaPacket one{srv::fields::cartaCorrecao(), {}};
+    one.changes = {fw::DeltaChange{fw::DeltaChange::Op::Insert,
+                                   {},
+                                   {QStringLiteral("0002"), QStringLiteral("0000000001"), QStringLiteral("01"),
+                                    QStringLiteral("Correção do endereço de entrega."), QVariant(), QString(),
+                                    QVariant(), QVariant(), QStringLiteral("P"), QStringLiteral("N")}}};
+    const QByteArray sample = QJsonDocument(fw::json::encodeDelta(one).toObject()).toJson(QJsonDocument::Compact);
+    const qsizetype at = sample.indexOf("\"changes\":[") + 11;
+    const qsizetype end = sample.indexOf("}]", at) + 1;
+    const QByteArray change = sample.mid(at, end - at);
+    QByteArray delta = sample.left(at);
+    const int changes = int(6 * kMiB / change.size());
+    delta.reserve(qsizetype(changes) * (change.size() + 1) + sample.size());
+    for (int i = 0; i < changes; ++i) {
+        if (i)
+            delta += ',';
+        delta += change;
+    }
+    delta += sample.mid(end);
+    const QByteArray body = envelope("SetCCe", '[' + delta + R"(,"0002","0000000001"])");
+
+    // No store is open here: the refusal must come before any statement.
+    srv::MethodRegistry own;
+    own.add(srv::kServerTransmissao, QStringLiteral("SetCCe"), registry.find(srv::kServerTransmissao, "SetCCe")->args,
+            [](const QVariantList& p) { return QVariant(qlonglong(p[0].value<fw::DeltaPacket>().changes.size())); });
+    std::swap(registry, own);
+    srv::RpcReply reply;
+    const qint64 growth = peakGrowth(srv::kServerTransmissao, body, &reply);
+    EXPECT_EQ(reply.faultCode, 0) << reply.body.left(300).toStdString();
+    EXPECT_TRUE(reply.body.contains(R"("result":61)")) << "one change more than allowed reaches the method: "
+                                                        << reply.body.left(300).toStdString();
+    EXPECT_LT(growth, body.size()) << "a body of " << body.size() << " bytes grew the peak by " << growth;
+}
+
 } // namespace
