@@ -239,6 +239,7 @@ int main(int argc, char** argv)
         post("127.0.0.1", port, path, request("GetNotaFiscal", criteria(counterparts.front())), &reply);
     }
     const qint64 rssBefore = memoryKiB(pid, "VmRSS:");
+    const qint64 anonBefore = memoryKiB(pid, "RssAnon:");
 
     std::mutex mutex;
     std::map<std::string, Figures> figures;
@@ -312,6 +313,8 @@ int main(int argc, char** argv)
     const double elapsed = run.elapsed() / 1000.0;
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const qint64 rssAfter = memoryKiB(pid, "VmRSS:");
+    const qint64 anonAfter = memoryKiB(pid, "RssAnon:");
+    const qint64 fileAfter = memoryKiB(pid, "RssFile:");
 
     std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n",
                 clients, elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
@@ -321,6 +324,10 @@ int main(int argc, char** argv)
                     percentile(fig.ms, 0.5), percentile(fig.ms, 0.99));
     std::printf("server memory: %.1f MiB before, %.1f MiB at the peak, %.1f MiB after\n", rssBefore / 1024.0,
                 peak / 1024.0, rssAfter / 1024.0);
+    // The database's pages (SQLite maps its file and caches pages per connection) are
+    // apart from the memory the calls take.
+    std::printf("  of which anonymous: %.1f MiB before, %.1f MiB after; mapped files after: %.1f MiB\n",
+                anonBefore / 1024.0, anonAfter / 1024.0, fileAfter / 1024.0);
     proc.terminate();
     proc.waitForFinished(60000);
     return 0;

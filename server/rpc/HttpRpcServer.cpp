@@ -636,7 +636,13 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     }
     log(c);
     if (!c.drainAfter || stopping) {
+        const bool large = c.out.size() > kTrimAfter;
         closeConnection(id);
+        // A large answer leaves its memory in the allocator's free lists; once no call
+        // runs, it goes back to the system, so an idle server is small again.
+        if (large && std::none_of(connections.begin(), connections.end(),
+                                  [](const auto& e) { return e.second.state == Connection::State::Queued; }))
+            ::malloc_trim(0);
         return;
     }
     ::shutdown(c.fd, SHUT_WR);
@@ -745,18 +751,11 @@ void HttpRpcServer::Impl::work(bool quickOnly)
             }
         }
         Finished f = serve(job);
-        const bool large = f.response.size() > kTrimAfter;
-        bool idle = false;
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             finished.push_back(std::move(f));
-            idle = jobs.empty() && generalWaiting.empty();
         }
         wake();
-        // A large answer leaves its memory in the allocator's free lists; once nothing
-        // waits, it goes back to the system, so an idle server is small again.
-        if (large && idle)
-            ::malloc_trim(0);
     }
 }
 
