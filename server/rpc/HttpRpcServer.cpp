@@ -249,6 +249,7 @@ struct HttpRpcServer::Impl {
     quint64 nextId = 1;
     Clock::time_point acceptPausedUntil; // out of descriptors: retry then, or when one closes
     bool stopping = false;
+    bool trimDue = false; // a large answer went out since the allocator last gave memory back
 
     // Shared with the workers.
     std::mutex queueMutex;
@@ -636,13 +637,16 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     }
     log(c);
     if (!c.drainAfter || stopping) {
-        const bool large = c.out.size() > kTrimAfter;
+        trimDue = trimDue || c.out.size() > kTrimAfter;
         closeConnection(id);
-        // A large answer leaves its memory in the allocator's free lists; once no call
+        // Large answers leave their memory in the allocator's free lists; once no call
         // runs, it goes back to the system, so an idle server is small again.
-        if (large && std::none_of(connections.begin(), connections.end(),
-                                  [](const auto& e) { return e.second.state == Connection::State::Queued; }))
+        if (trimDue && std::none_of(connections.begin(), connections.end(), [](const auto& e) {
+                return e.second.state == Connection::State::Queued;
+            })) {
             ::malloc_trim(0);
+            trimDue = false;
+        }
         return;
     }
     ::shutdown(c.fd, SHUT_WR);
