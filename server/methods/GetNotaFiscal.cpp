@@ -205,8 +205,8 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
             w.latin1("N");
             for (int c = 0; c < 4; ++c)
                 w.stringOrNull(q.value(c));
-            w.string(brazilianDate(q.value(4)));
-            w.string(brazilianDate(q.value(5)));
+            w.brazilianDate(q.value(4));
+            w.brazilianDate(q.value(5));
             w.stringOrNull(q.value(6));
             w.numberOrNull(q.value(7));
             w.string(hasLetter ? text(q.value(8)) : QString());

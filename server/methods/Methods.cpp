@@ -27,9 +27,8 @@ void registerMethods(MethodRegistry& registry, const Services& services)
                  [s](const QVariantList& p) { return methods::getNotaFiscal(*s, p); });
 
     registry.add(tr, QStringLiteral("SetCCe"),
-                 // More than 60 changes at once are refused.
-                 {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false, {}, 60}, str("CDFILIAL"),
-                  str("NRLANCTONF")},
+                 {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false, {}, methods::kMaxLetterChanges},
+                  str("CDFILIAL"), str("NRLANCTONF")},
                  [s](const QVariantList& p) { return methods::setCCe(*s, p); }, MethodLane::Quick);
 
     registry.add(tr, QStringLiteral("getXmlEnvLote"), {str("CDFILIAL"), str("NRLANCTONF")},

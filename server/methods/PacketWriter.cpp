@@ -13,14 +13,6 @@ namespace srv::methods {
 
 namespace {
 
-void appendHex4(QByteArray& out, unsigned v)
-{
-    static const char digits[] = "0123456789abcdef";
-    const char esc[6] = {'\\', 'u', digits[(v >> 12) & 15], digits[(v >> 8) & 15], digits[(v >> 4) & 15],
-                         digits[v & 15]};
-    out.append(esc, 6);
-}
-
 // "yyyy-MM-ddTHH:mm:ss", quoted, of a stored text that already has that shape (SQLite
 // keeps it so, with a T or a blank); false when it must be parsed.
 bool storedDateTime(const QString& s, char (&text)[21])
@@ -55,28 +47,36 @@ bool storedDateTime(const QString& s, char (&text)[21])
 
 void appendJsonString(QByteArray& out, const QString& s)
 {
-    out.append('"');
+    static const char hex[] = "0123456789abcdef";
     const QChar* p = s.constData();
     const qsizetype n = s.size();
+    // Room for the worst case (every unit escaped as \uXXXX), given back at the end.
+    const qsizetype start = out.size();
+    out.resize(start + n * 6 + 2);
+    char* d = out.data() + start;
+    *d++ = '"';
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = p[i].unicode();
         if (c < 0x80) {
             if (c >= 0x20 && c != u'"' && c != u'\\') {
-                out.append(char(c));
+                *d++ = char(c);
                 continue;
             }
-            out.append('\\');
+            *d++ = '\\';
             switch (c) {
-            case u'"': out.append('"'); break;
-            case u'\\': out.append('\\'); break;
-            case u'\b': out.append('b'); break;
-            case u'\f': out.append('f'); break;
-            case u'\n': out.append('n'); break;
-            case u'\r': out.append('r'); break;
-            case u'\t': out.append('t'); break;
+            case u'"': *d++ = '"'; break;
+            case u'\\': *d++ = '\\'; break;
+            case u'\b': *d++ = 'b'; break;
+            case u'\f': *d++ = 'f'; break;
+            case u'\n': *d++ = 'n'; break;
+            case u'\r': *d++ = 'r'; break;
+            case u'\t': *d++ = 't'; break;
             default:
-                out.chop(1);
-                appendHex4(out, c);
+                *d++ = 'u';
+                *d++ = '0';
+                *d++ = '0';
+                *d++ = hex[c >> 4];
+                *d++ = hex[c & 15];
                 break;
             }
             continue;
@@ -87,18 +87,19 @@ void appendJsonString(QByteArray& out, const QString& s)
         else if (QChar::isSurrogate(c))
             cp = 0xfffd; // a lone half cannot be UTF-8
         if (cp < 0x800) {
-            out.append(char(0xc0 | (cp >> 6)));
+            *d++ = char(0xc0 | (cp >> 6));
         } else if (cp < 0x10000) {
-            out.append(char(0xe0 | (cp >> 12)));
-            out.append(char(0x80 | ((cp >> 6) & 0x3f)));
+            *d++ = char(0xe0 | (cp >> 12));
+            *d++ = char(0x80 | ((cp >> 6) & 0x3f));
         } else {
-            out.append(char(0xf0 | (cp >> 18)));
-            out.append(char(0x80 | ((cp >> 12) & 0x3f)));
-            out.append(char(0x80 | ((cp >> 6) & 0x3f)));
+            *d++ = char(0xf0 | (cp >> 18));
+            *d++ = char(0x80 | ((cp >> 12) & 0x3f));
+            *d++ = char(0x80 | ((cp >> 6) & 0x3f));
         }
-        out.append(char(0x80 | (cp & 0x3f)));
+        *d++ = char(0x80 | (cp & 0x3f));
     }
-    out.append('"');
+    *d++ = '"';
+    out.resize(d - out.constData());
 }
 
 PacketWriter::PacketWriter(QByteArray* out, const fw::FieldDefs& fields) : m_out(*out)
@@ -184,6 +185,30 @@ void PacketWriter::dateTimeOrNull(const QVariant& v)
         return null();
     separate();
     appendJsonString(m_out, fw::dateTimeToText(t));
+}
+
+void PacketWriter::brazilianDate(const QVariant& v)
+{
+    if (v.metaType().id() == QMetaType::QString) {
+        // SQLite's text, "yyyy-MM-dd..." : the digits change places.
+        const QString s = v.toString();
+        const QChar* c = s.constData();
+        if (s.size() >= 10 && c[4] == QLatin1Char('-') && c[7] == QLatin1Char('-')) {
+            bool ascii = true;
+            for (int i = 0; i < 10; ++i)
+                ascii = ascii && c[i].unicode() < 0x80 && c[i].unicode() >= 0x20 && c[i] != QLatin1Char('"') &&
+                        c[i] != QLatin1Char('\\');
+            if (ascii) {
+                const char text[12] = {'"',          char(c[8].unicode()), char(c[9].unicode()), '/',
+                                       char(c[5].unicode()), char(c[6].unicode()), '/', char(c[0].unicode()),
+                                       char(c[1].unicode()), char(c[2].unicode()), char(c[3].unicode()), '"'};
+                separate();
+                m_out.append(text, 12);
+                return;
+            }
+        }
+    }
+    string(methods::brazilianDate(v));
 }
 
 void PacketWriter::finish() { m_out += "]}}"; }

@@ -24,6 +24,7 @@ public:
     void stringOrNull(const QVariant& v); // a column's value as text, null staying null
     void numberOrNull(const QVariant& v);
     void dateTimeOrNull(const QVariant& v); // a column's timestamp, "yyyy-MM-ddTHH:mm:ss"
+    void brazilianDate(const QVariant& v); // a column's date as "dd/MM/yyyy", "" for null
     void finish(); // closes the rows and the packet
 
 private:

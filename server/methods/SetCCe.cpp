@@ -14,7 +14,6 @@ namespace srv::methods {
 
 namespace {
 
-constexpr int kMaxChanges = 60;
 constexpr int kMaxLetters = 20;
 constexpr int kMinText = 15;
 constexpr int kMaxText = 1000;
@@ -327,7 +326,7 @@ QVariant setCCe(Store& store, const QVariantList& params)
         return msg::deltaCampos();
     if (delta.changes.isEmpty())
         return QString();
-    if (delta.changes.size() > kMaxChanges)
+    if (delta.changes.size() > kMaxLetterChanges)
         return msg::deltaDemais();
 
     QSqlDatabase db = openConnection(store);
