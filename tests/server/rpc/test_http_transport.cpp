@@ -22,6 +22,7 @@
 
 #include <zlib.h>
 
+#include "core/net/HttpTransport.h"
 #include "server/rpc/HttpRpcServer.h"
 #include "server/rpc/MethodRegistry.h"
 
@@ -427,6 +428,24 @@ TEST_F(HttpTransportTest, AnswersAreGzippedForClientsThatAskForIt)
         EXPECT_EQ(answer(refused, &headers), plain) << refused;
         EXPECT_FALSE(headers.contains("content-encoding")) << refused;
     }
+}
+
+TEST_F(HttpTransportTest, TheScreensTransportReadsGzippedAnswers)
+{
+    start();
+    // Qt's network access asks for gzip on its own and inflates what comes back.
+    fw::HttpTransport transport;
+    fw::RpcRequest request;
+    request.host = QStringLiteral("127.0.0.1");
+    request.port = server->port();
+    request.serverName = QStringLiteral("Test.rdmFake");
+    request.body = R"({"jsonrpc":"2.0","id":1,"method":"Long","params":[]})";
+    request.timeoutMs = 10000;
+    const fw::RpcReply reply = transport.post(request);
+    ASSERT_EQ(reply.failure, fw::RpcReply::Failure::None) << reply.failureText.toStdString();
+    EXPECT_EQ(reply.httpStatus, 200);
+    EXPECT_TRUE(reply.body.startsWith("{") && reply.body.contains("linha 1999 da lista"))
+        << reply.body.left(80).toStdString();
 }
 
 } // namespace
