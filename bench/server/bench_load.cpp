@@ -64,7 +64,8 @@ int post(const char* fromAddress, int port, const QByteArray& path, const QByteA
     int status = -1;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0 &&
         ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) == 0) {
-        const QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+        const QByteArray request = "POST " + path +
+                                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
                                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
         qsizetype sent = 0;
         while (sent < request.size()) {
@@ -226,7 +227,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const QString line = QString::fromUtf8(proc.readLine()).trimmed();
-    const int port = QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(line).captured(1).toInt();
+    const int port =
+        QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(line).captured(1).toInt();
     if (port <= 0) {
         std::fprintf(stderr, "bench_load: %s\n", qPrintable(line));
         return 1;
@@ -252,16 +254,12 @@ int main(int argc, char** argv)
             std::mt19937 rng(quint32(1000 + c));
             std::uniform_int_distribution<int> pick(0, wWhole + wNarrow + wSave - 1);
             const Target& target = targets[size_t(c)];
-            const fw::Row letter{target.filial,
-                                 target.lancto,
-                                 QStringLiteral("01"),
-                                 QStringLiteral("Correção da carga %1: endereço do destinatário.").arg(c),
-                                 QVariant(),
-                                 QStringLiteral("Carta de Correção Pendente no Sistema"),
-                                 QVariant(),
-                                 QVariant(),
-                                 QStringLiteral("P"),
-                                 target.carrier ? QStringLiteral("P") : QStringLiteral("N")};
+            const fw::Row letter{
+                target.filial,        target.lancto,
+                QStringLiteral("01"), QStringLiteral("Correção da carga %1: endereço do destinatário.").arg(c),
+                QVariant(),           QStringLiteral("Carta de Correção Pendente no Sistema"),
+                QVariant(),           QVariant(),
+                QStringLiteral("P"),  target.carrier ? QStringLiteral("P") : QStringLiteral("N")};
             bool stored = false;
             while (!stop) {
                 const int p = pick(rng);
@@ -316,8 +314,8 @@ int main(int argc, char** argv)
     const qint64 anonAfter = memoryKiB(pid, "RssAnon:");
     const qint64 fileAfter = memoryKiB(pid, "RssFile:");
 
-    std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n",
-                clients, elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
+    std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n", clients,
+                elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
     std::printf("%-34s %8s %7s %10s %10s\n", "method", "done", "errors", "p50 ms", "p99 ms");
     for (const auto& [name, fig] : figures)
         std::printf("%-34s %8d %7d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors,

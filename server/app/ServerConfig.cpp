@@ -103,11 +103,10 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     }
 
     s.beginGroup(QStringLiteral("server"));
-    warnUnknownKeys(
-        s,
-        {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"), QStringLiteral("quick_workers"),
-         QStringLiteral("body_limit")},
-        warnings);
+    warnUnknownKeys(s,
+                    {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"),
+                     QStringLiteral("quick_workers"), QStringLiteral("body_limit")},
+                    warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
         return false;
@@ -148,8 +147,8 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
         const QStringList companies = splitTokens(s.value(QStringLiteral("companies")));
         s.endGroup();
         if (token.isEmpty() || companies.isEmpty()) {
-            *error = QStringLiteral("[%1] precisa de token e de companies (as empresas que o token alcança).")
-                         .arg(group);
+            *error =
+                QStringLiteral("[%1] precisa de token e de companies (as empresas que o token alcança).").arg(group);
             return false;
         }
         if (tokens.contains(token) || limited.contains(token)) {
@@ -176,7 +175,8 @@ bool ServerConfig::check(QString* error) const
         return false;
     }
     if (quickWorkers < 0 || quickWorkers > 64) {
-        *error = QStringLiteral("O número de quick_workers deve estar entre 0 e 64 (configurado: %1).").arg(quickWorkers);
+        *error =
+            QStringLiteral("O número de quick_workers deve estar entre 0 e 64 (configurado: %1).").arg(quickWorkers);
         return false;
     }
     if (bodyLimit < 1024) {

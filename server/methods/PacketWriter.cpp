@@ -106,7 +106,9 @@ PacketWriter::PacketWriter(QByteArray* out, const fw::FieldDefs& fields) : m_out
 {
     fw::DataPacket empty;
     empty.fields = fields;
-    const QJsonArray described = fw::json::encodePacket(empty).toObject().value(QStringLiteral("$packet"))
+    const QJsonArray described = fw::json::encodePacket(empty)
+                                     .toObject()
+                                     .value(QStringLiteral("$packet"))
                                      .toObject()
                                      .value(QStringLiteral("fields"))
                                      .toArray();
@@ -199,9 +201,18 @@ void PacketWriter::brazilianDate(const QVariant& v)
                 ascii = ascii && c[i].unicode() < 0x80 && c[i].unicode() >= 0x20 && c[i] != QLatin1Char('"') &&
                         c[i] != QLatin1Char('\\');
             if (ascii) {
-                const char text[12] = {'"',          char(c[8].unicode()), char(c[9].unicode()), '/',
-                                       char(c[5].unicode()), char(c[6].unicode()), '/', char(c[0].unicode()),
-                                       char(c[1].unicode()), char(c[2].unicode()), char(c[3].unicode()), '"'};
+                const char text[12] = {'"',
+                                       char(c[8].unicode()),
+                                       char(c[9].unicode()),
+                                       '/',
+                                       char(c[5].unicode()),
+                                       char(c[6].unicode()),
+                                       '/',
+                                       char(c[0].unicode()),
+                                       char(c[1].unicode()),
+                                       char(c[2].unicode()),
+                                       char(c[3].unicode()),
+                                       '"'};
                 separate();
                 m_out.append(text, 12);
                 return;

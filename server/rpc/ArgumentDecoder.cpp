@@ -113,7 +113,10 @@ private:
     {
         fault(QStringLiteral("O %1 está malformado: %2.").arg(m_label, why));
     }
-    [[noreturn]] void wrongKind(ArgKind kind) { fault(QStringLiteral("O %1 deve ser %2.").arg(m_label, kindName(kind))); }
+    [[noreturn]] void wrongKind(ArgKind kind)
+    {
+        fault(QStringLiteral("O %1 deve ser %2.").arg(m_label, kindName(kind)));
+    }
 
     QVariant dateTime(qsizetype at)
     {
@@ -259,7 +262,10 @@ private:
             const fw::FieldDef& f = defs[i];
             QJsonValue v;
             switch (r.peek()) {
-            case json::Type::Null: r.readNull(); v = QJsonValue(QJsonValue::Null); break;
+            case json::Type::Null:
+                r.readNull();
+                v = QJsonValue(QJsonValue::Null);
+                break;
             case json::Type::Bool: {
                 bool b = false;
                 r.readBool(&b);

@@ -15,9 +15,9 @@
 
 #include <QDateTime>
 #include <algorithm>
-#include <climits>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -256,6 +256,7 @@ struct HttpRpcServer::Impl {
     std::condition_variable queueCv;
     std::deque<Job> jobs; // as they arrived, not read yet
     std::deque<Job> generalWaiting; // read by a quick worker, for the others to run
+    bool queueClosed = false; // stopping: nothing more waits
     std::vector<Finished> finished;
     bool workersQuit = false;
 };
@@ -433,6 +434,7 @@ void HttpRpcServer::Impl::beginStop()
     std::deque<Job> waiting;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
+        queueClosed = true;
         waiting.swap(jobs);
         for (Job& job : generalWaiting)
             waiting.push_back(std::move(job));
@@ -641,9 +643,8 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
         closeConnection(id);
         // Large answers leave their memory in the allocator's free lists; once no call
         // runs, it goes back to the system, so an idle server is small again.
-        if (trimDue && std::none_of(connections.begin(), connections.end(), [](const auto& e) {
-                return e.second.state == Connection::State::Queued;
-            })) {
+        if (trimDue && std::none_of(connections.begin(), connections.end(),
+                                    [](const auto& e) { return e.second.state == Connection::State::Queued; })) {
             ::malloc_trim(0);
             trimDue = false;
         }
@@ -746,11 +747,22 @@ void HttpRpcServer::Impl::work(bool quickOnly)
             job.body = QByteArray(); // the request's memory goes before the call runs
             job.prepared = true;
             if (quickOnly && job.call.method && job.call.method->lane != MethodLane::Quick) {
-                {
-                    std::lock_guard<std::mutex> lock(queueMutex);
+                std::lock_guard<std::mutex> lock(queueMutex);
+                if (!queueClosed) {
                     generalWaiting.push_back(std::move(job));
+                    queueCv.notify_all();
+                    continue;
                 }
-                queueCv.notify_all();
+                // The server began to stop while the request was read: it waits no more.
+                Finished refused;
+                refused.id = job.id;
+                refused.target = printable(job.serverName.toUtf8()) + "/-";
+                refused.outcome = "http 503";
+                refused.response =
+                    httpResponse(503, RpcDispatcher::faultEnvelope(fault::InvalidRequest,
+                                                                   defaultRefusalText(503, options.bodyLimit)));
+                finished.push_back(std::move(refused));
+                wake();
                 continue;
             }
         }
@@ -835,6 +847,7 @@ bool HttpRpcServer::listen(const QString& host, int port, QString* error)
     d->stopRequested = false;
     d->stopping = false;
     d->workersQuit = false;
+    d->queueClosed = false;
     const int workers = qMax(1, d->options.workers);
     for (int i = 0; i < workers; ++i)
         d->workers.emplace_back([this] { d->work(false); });

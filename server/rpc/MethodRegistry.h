@@ -74,10 +74,16 @@ struct Method {
 
 class MethodRegistry {
 public:
-    void add(const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn,
-             MethodLane lane = MethodLane::General)
+    void add(const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn)
     {
-        m_methods.insert(key(server, name), Method{server, name, std::move(args), std::move(fn), lane});
+        m_methods.insert(key(server, name), Method{server, name, std::move(args), std::move(fn)});
+    }
+    // Moves a registered method to another lane.
+    void setLane(const QString& server, const QString& name, MethodLane lane)
+    {
+        auto it = m_methods.find(key(server, name));
+        if (it != m_methods.end())
+            it->lane = lane;
     }
     const Method* find(const QString& server, const QString& name) const
     {

@@ -151,8 +151,7 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
             call.id = id;
         }
         QString version;
-        if (versionAt < 0 || !json::Reader(body, versionAt).readString(&version) ||
-            version != QLatin1String("2.0"))
+        if (versionAt < 0 || !json::Reader(body, versionAt).readString(&version) || version != QLatin1String("2.0"))
             return fail(fault::InvalidRequest, QStringLiteral("A requisição deve ter \"jsonrpc\": \"2.0\"."));
         QString methodName;
         if (methodAt < 0 || !json::Reader(body, methodAt).readString(&methodName) || methodName.isEmpty())

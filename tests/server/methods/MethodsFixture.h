@@ -222,8 +222,7 @@ protected:
             return result;
         // Written as JSON by the method: read back as the client reads it.
         QJsonParseError error;
-        const QJsonDocument doc =
-            QJsonDocument::fromJson('[' + result.value<fw::json::RawJson>().text + ']', &error);
+        const QJsonDocument doc = QJsonDocument::fromJson('[' + result.value<fw::json::RawJson>().text + ']', &error);
         EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
         QString why;
         const QVariant value = fw::json::decode(doc.array().at(0), &why);

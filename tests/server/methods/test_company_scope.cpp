@@ -64,9 +64,9 @@ TEST_P(CompanyScopeMethods, EveryMethodRefusesAnotherCompanyAndChangesNothing)
     EXPECT_EQ(call(srv::kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {f}).toString(), denied01);
     fw::DataPacket marked;
     marked.fields = srv::fields::notaFiscal();
-    EXPECT_EQ(tr(QStringLiteral("TransmiteCCe"), {QVariant::fromValue(marked), QStringLiteral("01"), QString()})
-                  .toString(),
-              denied01);
+    EXPECT_EQ(
+        tr(QStringLiteral("TransmiteCCe"), {QVariant::fromValue(marked), QStringLiteral("01"), QString()}).toString(),
+        denied01);
 
     // Its own company is served as before.
     EXPECT_EQ(newLetter(QStringLiteral("0009"), QStringLiteral("0000000009"), QStringLiteral("01")), QString());

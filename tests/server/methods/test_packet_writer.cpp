@@ -26,10 +26,11 @@ TEST(PacketWriterTest, WrittenRowsReadBackAsTheirValues)
         QVariant text, value, when;
     };
     const QDateTime when(QDate(2026, 11, 9), QTime(17, 6, 5));
-    for (const In& in : {In{tricky, 1234.56, QStringLiteral("2026-11-09T17:06:05")},
-                         In{QVariant(), QVariant(), QStringLiteral("2026-11-09 17:06:05.250")},
-                         In{QString(), 1e21, QVariant(when)}, In{QStringLiteral("x"), -0.1, QStringLiteral("2026-02-30 10:00:00")},
-                         In{QStringLiteral("y"), 3.0, QVariant()}}) {
+    for (const In& in :
+         {In{tricky, 1234.56, QStringLiteral("2026-11-09T17:06:05")},
+          In{QVariant(), QVariant(), QStringLiteral("2026-11-09 17:06:05.250")}, In{QString(), 1e21, QVariant(when)},
+          In{QStringLiteral("x"), -0.1, QStringLiteral("2026-02-30 10:00:00")},
+          In{QStringLiteral("y"), 3.0, QVariant()}}) {
         w.beginRow();
         w.stringOrNull(in.text);
         w.numberOrNull(in.value);

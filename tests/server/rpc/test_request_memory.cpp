@@ -76,7 +76,7 @@ TEST_F(RequestMemoryTest, NestedEmptyArraysCostNothingBeforeTheKindCheckRefusesT
     const qsizetype arrays = 8 * kMiB / 3;
     QByteArray wide;
     wide.reserve(arrays * 3 + 16);
-    wide += "[[";  // the arguments, then the first
+    wide += "[["; // the arguments, then the first
     for (qsizetype i = 0; i < arrays; ++i)
         wide += i ? ",[]" : "[]";
     wide += R"(],"T","T","01","T","T","T","T","T","T","T","T","",false,null,null])";
@@ -101,10 +101,9 @@ TEST_F(RequestMemoryTest, LargePacketsCostAboutTheirSize)
     one.fields = srv::fields::notaFiscal();
     fw::Row row;
     for (const fw::FieldDef& f : one.fields)
-        row << (f.type == fw::FieldType::Float ? QVariant(1234.56)
-                : f.type == fw::FieldType::DateTime
-                    ? QVariant(QDateTime(QDate(2026, 11, 9), QTime(17, 6)))
-                    : QVariant(QString(qMax(1, qMin(f.size, 14)), QLatin1Char('7'))));
+        row << (f.type == fw::FieldType::Float      ? QVariant(1234.56)
+                : f.type == fw::FieldType::DateTime ? QVariant(QDateTime(QDate(2026, 11, 9), QTime(17, 6)))
+                                                    : QVariant(QString(qMax(1, qMin(f.size, 14)), QLatin1Char('7'))));
     one.rows = {row};
     const QByteArray sample = QJsonDocument(fw::json::encodePacket(one).toObject()).toJson(QJsonDocument::Compact);
     const qsizetype rowsAt = sample.indexOf("\"rows\":[") + 8;
@@ -176,8 +175,8 @@ TEST_F(RequestMemoryTest, ALetterSaveWithTooManyChangesCostsLittle)
     srv::RpcReply reply;
     const qint64 growth = peakGrowth(srv::kServerTransmissao, body, &reply);
     EXPECT_EQ(reply.faultCode, 0) << reply.body.left(300).toStdString();
-    EXPECT_TRUE(reply.body.contains(R"("result":61)")) << "one change more than allowed reaches the method: "
-                                                        << reply.body.left(300).toStdString();
+    EXPECT_TRUE(reply.body.contains(R"("result":61)"))
+        << "one change more than allowed reaches the method: " << reply.body.left(300).toStdString();
     EXPECT_LT(growth, body.size()) << "a body of " << body.size() << " bytes grew the peak by " << growth;
 }
 

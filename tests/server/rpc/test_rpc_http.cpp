@@ -104,12 +104,10 @@ protected:
             gate.enterAndWait();
             return QVariant(QStringLiteral("finished"));
         });
-        registry.add(kServer, "Reach", {{"company", ArgKind::String}}, [](const QVariantList& p) {
-            return QVariant(CompanyScope::current().allows(p[0].toString()));
-        });
-        registry.add(
-            kServer, "Save", {}, [](const QVariantList&) { return QVariant(QStringLiteral("saved")); },
-            MethodLane::Quick);
+        registry.add(kServer, "Reach", {{"company", ArgKind::String}},
+                     [](const QVariantList& p) { return QVariant(CompanyScope::current().allows(p[0].toString())); });
+        registry.add(kServer, "Save", {}, [](const QVariantList&) { return QVariant(QStringLiteral("saved")); });
+        registry.setLane(kServer, "Save", MethodLane::Quick);
         registry.add("Other.rdmFake", "OnlyHere", {}, [](const QVariantList&) { return QVariant(true); });
     }
 

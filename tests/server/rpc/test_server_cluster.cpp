@@ -169,15 +169,14 @@ TEST_P(ServerCluster, WhatOneServerSavesTheOtherListsAndConcurrentWritersStayExc
         auto racer = [&](const ServerProcess& s, const char* who, QString* out) {
             ++ready;
             while (ready < 2) {}
-            *out = save(s, insertion(l, QStringLiteral("Correção gravada pelo servidor %1.").arg(who)), l)
-                       .toString();
+            *out = save(s, insertion(l, QStringLiteral("Correção gravada pelo servidor %1.").arg(who)), l).toString();
         };
         std::thread ta(racer, std::cref(a), "A", &viaA);
         std::thread tb(racer, std::cref(b), "B", &viaB);
         ta.join();
         tb.join();
-        EXPECT_TRUE(viaA.isEmpty() != viaB.isEmpty()) << "invoice " << i << ": A said \"" << viaA.toStdString()
-                                                      << "\", B said \"" << viaB.toStdString() << '"';
+        EXPECT_TRUE(viaA.isEmpty() != viaB.isEmpty())
+            << "invoice " << i << ": A said \"" << viaA.toStdString() << "\", B said \"" << viaB.toStdString() << '"';
         const QStringList kept = stored(QStringLiteral("0002"), l);
         ASSERT_EQ(kept.size(), 1) << "invoice " << i;
         EXPECT_TRUE(kept[0].contains(viaA.isEmpty() ? QStringLiteral("servidor A") : QStringLiteral("servidor B")))
