@@ -14,6 +14,7 @@ target_link_libraries(cce::httplib INTERFACE PkgConfig::CCE_HTTPLIB Threads::Thr
 find_package(OpenSSL REQUIRED)          # OpenSSL::SSL, OpenSSL::Crypto
 find_package(LibXml2 REQUIRED)          # LibXml2::LibXml2
 find_package(CURL REQUIRED)             # CURL::libcurl
+find_package(ZLIB REQUIRED)             # ZLIB::ZLIB (gzip answers)
 
 # xmlsec1 with its OpenSSL back end.
 pkg_check_modules(CCE_XMLSEC REQUIRED IMPORTED_TARGET GLOBAL xmlsec1-openssl)

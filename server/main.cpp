@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 
 #include "server/app/ServerConfig.h"
@@ -115,6 +116,10 @@ int main(int argc, char** argv)
     // Before Qt or the server start any thread, so every thread inherits the mask and
     // only the main thread's sigwait takes SIGTERM and SIGINT.
     srv::blockTerminationSignals();
+    // One allocator arena per worker keeps the memory of past lists scattered where it
+    // cannot be given back; two arenas cost nothing measurable and let an idle server
+    // return near its starting size.
+    mallopt(M_ARENA_MAX, 2);
     // Without TZ the C library re-reads the zone file at every local-time conversion,
     // which shows on large invoice lists.
     if (qEnvironmentVariableIsEmpty("TZ"))

@@ -103,10 +103,10 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     }
 
     s.beginGroup(QStringLiteral("server"));
-    warnUnknownKeys(
-        s,
-        {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"), QStringLiteral("body_limit")},
-        warnings);
+    warnUnknownKeys(s,
+                    {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"),
+                     QStringLiteral("quick_workers"), QStringLiteral("body_limit")},
+                    warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
         return false;
@@ -120,12 +120,45 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
             return false;
         }
     }
+    if (s.contains(QStringLiteral("quick_workers"))) {
+        bool ok = false;
+        quickWorkers = settingText(s.value(QStringLiteral("quick_workers"))).trimmed().toInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("[server] quick_workers deve ser um número inteiro.");
+            return false;
+        }
+    }
     if (s.contains(QStringLiteral("body_limit")) &&
         !parseByteSize(settingText(s.value(QStringLiteral("body_limit"))), &bodyLimit)) {
         *error = QStringLiteral("[server] body_limit deve ser um tamanho em bytes (aceita os sufixos K, M e G).");
         return false;
     }
     s.endGroup();
+
+    // Tokens limited to some companies: one section per client.
+    const QString accessPrefix = QStringLiteral("access.");
+    QHash<QString, QStringList> limited;
+    for (const QString& group : s.childGroups()) {
+        if (!group.startsWith(accessPrefix))
+            continue;
+        s.beginGroup(group);
+        warnUnknownKeys(s, {QStringLiteral("token"), QStringLiteral("companies")}, warnings);
+        const QString token = settingText(s.value(QStringLiteral("token"))).trimmed();
+        const QStringList companies = splitTokens(s.value(QStringLiteral("companies")));
+        s.endGroup();
+        if (token.isEmpty() || companies.isEmpty()) {
+            *error =
+                QStringLiteral("[%1] precisa de token e de companies (as empresas que o token alcança).").arg(group);
+            return false;
+        }
+        if (tokens.contains(token) || limited.contains(token)) {
+            *error = QStringLiteral("[%1]: o mesmo token aparece em mais de um lugar da configuração.").arg(group);
+            return false;
+        }
+        limited.insert(token, companies);
+    }
+    if (!limited.isEmpty())
+        tokenCompanies = limited;
 
     s.beginGroup(QStringLiteral("database"));
     warnUnknownKeys(s, {QStringLiteral("url")}, warnings);
@@ -141,6 +174,11 @@ bool ServerConfig::check(QString* error) const
         *error = QStringLiteral("O número de workers deve estar entre 1 e 256 (configurado: %1).").arg(workers);
         return false;
     }
+    if (quickWorkers < 0 || quickWorkers > 64) {
+        *error =
+            QStringLiteral("O número de quick_workers deve estar entre 0 e 64 (configurado: %1).").arg(quickWorkers);
+        return false;
+    }
     if (bodyLimit < 1024) {
         *error = QStringLiteral("O limite do corpo da requisição deve ser de pelo menos 1024 bytes.");
         return false;
@@ -149,7 +187,7 @@ bool ServerConfig::check(QString* error) const
         *error = QStringLiteral("Nenhum banco de dados configurado: use --database URL ou [database] url.");
         return false;
     }
-    if (tokens.isEmpty() && !isLoopbackHost(listenHost)) {
+    if (tokens.isEmpty() && tokenCompanies.isEmpty() && !isLoopbackHost(listenHost)) {
         *error = QStringLiteral("Sem token de acesso o servidor só escuta em endereço local (loopback); "
                                 "recusado escutar em %1. Configure um token com --token ou [server] tokens.")
                      .arg(listenHost);
@@ -162,8 +200,10 @@ HttpServerOptions ServerConfig::httpOptions() const
 {
     HttpServerOptions o;
     o.workers = workers;
+    o.quickWorkers = quickWorkers;
     o.bodyLimit = bodyLimit;
-    o.tokens = tokens;
+    o.tokens = tokens + tokenCompanies.keys();
+    o.tokenCompanies = tokenCompanies;
     return o;
 }
 
@@ -173,8 +213,10 @@ bool CommandLine::applyTo(ServerConfig* config, QString* error) const
         config->databaseUrl = database;
     if (!listen.isEmpty() && !parseListenAddress(listen, &config->listenHost, &config->listenPort, error))
         return false;
-    if (!tokens.isEmpty())
+    if (!tokens.isEmpty()) {
         config->tokens = tokens;
+        config->tokenCompanies.clear();
+    }
     return true;
 }
 

@@ -2,6 +2,7 @@
 // cce-server's settings: built-in defaults (the local demo), then cce-server.ini,
 // then the command line, each overriding the one before.
 #include <QDate>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -12,12 +13,16 @@ namespace srv {
 struct ServerConfig {
     QString listenHost = QStringLiteral("127.0.0.1");
     int listenPort = 8081;
-    QStringList tokens;
+    QStringList tokens; // reach every company
+    // Tokens limited to some companies (CDEMPRESA), from the [access.<name>] sections.
+    QHash<QString, QStringList> tokenCompanies;
     int workers = 4;
+    int quickWorkers = 1; // besides, for letter saves and other quick calls only
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
 
-    // Reads [server] listen, tokens, workers, body_limit and [database] url. Keys
+    // Reads [server] listen, tokens, workers, quick_workers, body_limit, [access.<name>] token and
+    // companies, and [database] url. Keys
     // missing from the file keep their current value. Unknown keys of those two
     // sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
     bool loadFile(const QString& path, QString* error, QStringList* warnings = nullptr);
@@ -48,7 +53,8 @@ struct CommandLine {
     QString company, outDir;
     QDate from, to; // invalid: no bound
 
-    // Applies the options given on the command line over the configuration.
+    // Applies the options given on the command line over the configuration. Tokens
+    // given here replace every token of the file, limited or not.
     bool applyTo(ServerConfig* config, QString* error) const;
 };
 

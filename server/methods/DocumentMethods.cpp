@@ -19,6 +19,9 @@ QVariant getXmlEnvLote(Store& store, const QVariantList& params)
         return msg::notaNaoEncontrada();
 
     QSqlDatabase db = openConnection(store);
+    const QString outside = invoiceScopeRefusal(store, db, filial, lancto);
+    if (!outside.isEmpty())
+        return outside;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(QStringLiteral("SELECT B.IDTIPOARQXML, B.DSXMLENVIO, B.DSXMLRETORNO FROM LOTECCE B "
@@ -56,6 +59,9 @@ QVariant getParamDFS(Store& store, const QVariantList& params)
     p.fields = fields::paramDfs();
 
     QSqlDatabase db = openConnection(store);
+    const QString outside = branchScopeRefusal(store, db, filial);
+    if (!outside.isEmpty())
+        return outside;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);

@@ -3,10 +3,12 @@
 #include <QSet>
 #include <QSqlQuery>
 
+#include "core/values/JsonCodec.h"
 #include "core/values/Value.h"
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
+#include "server/methods/PacketWriter.h"
 #include "server/methods/TransmissaoMethods.h"
 
 namespace srv::methods {
@@ -142,12 +144,6 @@ void runFiltered(Store& store, QSqlQuery& q, const QString& sql, const QVariantL
         databaseFault(store, q.lastError(), "GetNotaFiscal");
 }
 
-QVariant dateTimeOrNull(const QVariant& v)
-{
-    const QDateTime t = toDateTime(v);
-    return t.isValid() ? QVariant(t) : fw::nullValue();
-}
-
 QString letterStatus(const QVariant& seq, const QVariant& transmission, const QVariant& status)
 {
     if (seq.isNull())
@@ -169,12 +165,17 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
     const QString refusal = buildFilter(params, &filter);
     if (!refusal.isEmpty())
         return refusal;
+    // Every invoice listed is of the company asked for (N.CDEMPRESA = A4).
+    const QString outside = companyScopeRefusal(params.value(3).toString());
+    if (!outside.isEmpty())
+        return outside;
 
     QSqlDatabase db = openConnection(store);
     ReadTransaction tx(store, db);
 
-    fw::DataPacket invoices;
-    invoices.fields = fields::notaFiscal();
+    // The answer's JSON is written as the rows are read: [<invoices>, <letters>].
+    QByteArray json;
+    json.append('[');
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
@@ -195,33 +196,42 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
                 "WHERE %1")
                 .arg(filter.where());
         runFiltered(store, q, sql, filter.binds);
-        const QVariant no = QStringLiteral("N");
-        const QVariant none = QStringLiteral("00");
-        const QVariant empty = QString();
+        PacketWriter w(&json, fields::notaFiscal());
         while (q.next()) {
-            fw::Row r;
-            r.reserve(32);
             const QVariant seq = q.value(24);
             const bool hasLetter = !seq.isNull();
-            r << no << stringOrNull(q.value(0)) << stringOrNull(q.value(1)) << stringOrNull(q.value(2))
-              << stringOrNull(q.value(3)) << brazilianDate(q.value(4)) << brazilianDate(q.value(5))
-              << stringOrNull(q.value(6)) << (q.value(7).isNull() ? fw::nullValue() : QVariant(q.value(7).toDouble()))
-              << (hasLetter ? QVariant(text(q.value(8))) : empty) << (hasLetter ? QVariant(text(q.value(9))) : empty)
-              << stringOrNull(q.value(10)) << letterStatus(seq, q.value(11), q.value(27));
+            const QVariant status = q.value(27);
+            w.beginRow();
+            w.latin1("N");
+            for (int c = 0; c < 4; ++c)
+                w.stringOrNull(q.value(c));
+            w.brazilianDate(q.value(4));
+            w.brazilianDate(q.value(5));
+            w.stringOrNull(q.value(6));
+            w.numberOrNull(q.value(7));
+            w.string(hasLetter ? text(q.value(8)) : QString());
+            w.string(hasLetter ? text(q.value(9)) : QString());
+            w.stringOrNull(q.value(10));
+            w.string(letterStatus(seq, q.value(11), status));
             for (int c = 12; c <= 23; ++c)
-                r << stringOrNull(q.value(c));
-            r << (hasLetter ? QVariant(seq.toString()) : none) << stringOrNull(q.value(25)) << stringOrNull(q.value(26))
-              << (hasLetter ? QVariant(text(q.value(27))) : empty) << stringOrNull(q.value(28))
-              << stringOrNull(q.value(29));
-            r << dateTimeOrNull(q.value(30));
-            invoices.rows.append(std::move(r));
+                w.stringOrNull(q.value(c));
+            if (hasLetter)
+                w.string(seq.toString());
+            else
+                w.latin1("00");
+            w.stringOrNull(q.value(25));
+            w.stringOrNull(q.value(26));
+            w.string(hasLetter ? text(status) : QString());
+            w.stringOrNull(q.value(28));
+            w.stringOrNull(q.value(29));
+            w.dateTimeOrNull(q.value(30));
+            w.endRow();
         }
         if (q.lastError().isValid())
             databaseFault(store, q.lastError(), "GetNotaFiscal");
+        w.finish();
     }
-
-    fw::DataPacket letters;
-    letters.fields = fields::cartaCorrecao();
+    json.append(',');
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
@@ -233,21 +243,23 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params)
                 "WHERE %1")
                 .arg(filter.where());
         runFiltered(store, q, sql, filter.binds);
+        PacketWriter w(&json, fields::cartaCorrecao());
         while (q.next()) {
-            fw::Row r;
-            r.reserve(10);
+            w.beginRow();
             for (int c = 0; c < 6; ++c)
-                r << stringOrNull(q.value(c));
-            r << dateTimeOrNull(q.value(6));
+                w.stringOrNull(q.value(c));
+            w.dateTimeOrNull(q.value(6));
             for (int c = 7; c < 10; ++c)
-                r << stringOrNull(q.value(c));
-            letters.rows.append(std::move(r));
+                w.stringOrNull(q.value(c));
+            w.endRow();
         }
         if (q.lastError().isValid())
             databaseFault(store, q.lastError(), "GetNotaFiscal");
+        w.finish();
     }
+    json.append(']');
     tx.finish();
-    return QVariantList{QVariant::fromValue(invoices), QVariant::fromValue(letters)};
+    return QVariant::fromValue(fw::json::RawJson{std::move(json)});
 }
 
 } // namespace srv::methods

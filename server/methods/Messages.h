@@ -4,6 +4,12 @@
 
 namespace srv::msg {
 
+// Every method: a company outside the caller's token
+inline QString acessoEmpresa(const QString& company)
+{
+    return QStringLiteral("Acesso não autorizado à empresa %1.").arg(company);
+}
+
 // GetNotaFiscal
 inline QString empresaDeveInf() { return QStringLiteral("Empresa deve ser informada."); }
 inline QString criterioLongo(const QString& arg)

@@ -2,7 +2,12 @@
 
 #include <QSqlQuery>
 
+#include <QHash>
+#include <QStringList>
+
 #include "core/values/Value.h"
+#include "server/methods/Messages.h"
+#include "server/rpc/CompanyScope.h"
 #include "server/rpc/MethodRegistry.h"
 
 namespace srv::methods {
@@ -94,6 +99,78 @@ void ReadTransaction::finish()
 {
     m_open = false;
     m_db.rollback(); // nothing was written; releases the snapshot
+}
+
+QString companyScopeRefusal(const QString& company)
+{
+    return CompanyScope::current().allows(company) ? QString() : msg::acessoEmpresa(company.trimmed());
+}
+
+namespace {
+// The first company the statement gives that the caller may not reach.
+QString firstOutside(Store& store, QSqlQuery& q, const char* where)
+{
+    if (!q.exec())
+        databaseFault(store, q.lastError(), where);
+    while (q.next()) {
+        const QString refusal = companyScopeRefusal(q.value(0).toString());
+        if (!refusal.isEmpty())
+            return refusal;
+    }
+    if (q.lastError().isValid())
+        databaseFault(store, q.lastError(), where);
+    return QString();
+}
+} // namespace
+
+QString branchScopeRefusal(Store& store, QSqlDatabase db, const QString& filial)
+{
+    if (CompanyScope::current().everyCompany())
+        return QString();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT CDEMPRESA FROM FILIAL WHERE CDFILIAL = ?")))
+        databaseFault(store, q.lastError(), "company scope");
+    q.bindValue(0, filial);
+    return firstOutside(store, q, "company scope");
+}
+
+QString invoiceScopeRefusal(Store& store, QSqlDatabase db, const QString& filial, const QString& lancto)
+{
+    return invoicesScopeRefusal(store, db, {{filial, lancto}});
+}
+
+QString invoicesScopeRefusal(Store& store, QSqlDatabase db, const QList<QPair<QString, QString>>& invoices)
+{
+    if (CompanyScope::current().everyCompany() || invoices.isEmpty())
+        return QString();
+    // By branch, many entries per statement: the primary key answers each.
+    constexpr int kPerStatement = 200;
+    QHash<QString, QStringList> byBranch;
+    for (const auto& [filial, lancto] : invoices)
+        byBranch[filial].append(lancto);
+    for (auto it = byBranch.cbegin(); it != byBranch.cend(); ++it) {
+        const QStringList& entries = it.value();
+        for (qsizetype from = 0; from < entries.size(); from += kPerStatement) {
+            const qsizetype n = qMin<qsizetype>(kPerStatement, entries.size() - from);
+            QStringList marks;
+            for (qsizetype i = 0; i < n; ++i)
+                marks << QStringLiteral("?");
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.prepare(QStringLiteral("SELECT DISTINCT CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND "
+                                          "NRLANCTONF IN (%1)")
+                               .arg(marks.join(QLatin1Char(',')))))
+                databaseFault(store, q.lastError(), "company scope");
+            q.bindValue(0, it.key());
+            for (qsizetype i = 0; i < n; ++i)
+                q.bindValue(int(i + 1), entries[from + i]);
+            const QString refusal = firstOutside(store, q, "company scope");
+            if (!refusal.isEmpty())
+                return refusal;
+        }
+    }
+    return QString();
 }
 
 QVariant stringOrNull(const QVariant& v)

@@ -2,6 +2,8 @@
 // Helpers shared by the server's methods: connections, transactions, value conversion
 // and the faults that report database failures without revealing them.
 #include <QDateTime>
+#include <QList>
+#include <QPair>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
@@ -44,6 +46,16 @@ private:
     QSqlDatabase m_db;
     bool m_open = false;
 };
+
+// The caller's company scope (the token's, see server/rpc/CompanyScope.h). Each answers
+// "" when the caller may reach what it names, else the text to return as the method's
+// result, before anything is read or changed. A caller reaching every company costs no
+// query; an invoice or branch that does not exist is left to the method to report.
+QString companyScopeRefusal(const QString& company);
+QString branchScopeRefusal(Store& store, QSqlDatabase db, const QString& filial);
+QString invoiceScopeRefusal(Store& store, QSqlDatabase db, const QString& filial, const QString& lancto);
+// Every invoice (CDFILIAL, NRLANCTONF) of a list, a few queries for thousands of them.
+QString invoicesScopeRefusal(Store& store, QSqlDatabase db, const QList<QPair<QString, QString>>& invoices);
 
 // Column values as the packets want them.
 QVariant stringOrNull(const QVariant& v); // null stays null, anything else a QString

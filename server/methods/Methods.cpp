@@ -6,6 +6,11 @@ namespace srv {
 
 namespace {
 ArgSpec str(const char* name) { return ArgSpec{QString::fromLatin1(name), ArgKind::String, false}; }
+// A data packet of which the method reads only these columns.
+ArgSpec packet(const char* name, QStringList columns)
+{
+    return ArgSpec{QString::fromLatin1(name), ArgKind::DataPacket, false, std::move(columns)};
+}
 } // namespace
 
 void registerMethods(MethodRegistry& registry, Store& store) { registerMethods(registry, Services{&store, nullptr}); }
@@ -25,15 +30,19 @@ void registerMethods(MethodRegistry& registry, const Services& services)
                  [s](const QVariantList& p) { return methods::getNotaFiscal(*s, p); });
 
     registry.add(tr, QStringLiteral("SetCCe"),
-                 {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false}, str("CDFILIAL"), str("NRLANCTONF")},
+                 {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false, {}, methods::kMaxLetterChanges},
+                  str("CDFILIAL"), str("NRLANCTONF")},
                  [s](const QVariantList& p) { return methods::setCCe(*s, p); });
 
     registry.add(tr, QStringLiteral("getXmlEnvLote"), {str("CDFILIAL"), str("NRLANCTONF")},
                  [s](const QVariantList& p) { return methods::getXmlEnvLote(*s, p); });
 
-    registry.add(tr, QStringLiteral("TransmiteCCe"),
-                 {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}, str("CDEMPRESA"), str("condUso")},
-                 [services](const QVariantList& p) { return methods::transmiteCCe(services, p); });
+    // Only the marks and keys are read from the invoices.
+    registry.add(
+        tr, QStringLiteral("TransmiteCCe"),
+        {packet("notas", {QStringLiteral("IDCHECK"), QStringLiteral("CDFILIAL"), QStringLiteral("NRLANCTONF")}),
+         str("CDEMPRESA"), str("condUso")},
+        [services](const QVariantList& p) { return methods::transmiteCCe(services, p); });
 
     registry.add(tr, QStringLiteral("SendEmailCCe"),
                  {str("CDFILIAL"), str("NRLANCTONF"), str("NRSEQCCE"),
@@ -45,6 +54,11 @@ void registerMethods(MethodRegistry& registry, const Services& services)
 
     registry.add(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {str("CDFILIAL")},
                  [s](const QVariantList& p) { return methods::getParamDFS(*s, p); });
+
+    // A few statements on a few rows: they never wait behind lists or transmissions.
+    registry.setLane(tr, QStringLiteral("SetCCe"), MethodLane::Quick);
+    registry.setLane(tr, QStringLiteral("getXmlEnvLote"), MethodLane::Quick);
+    registry.setLane(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), MethodLane::Quick);
 }
 
 } // namespace srv

@@ -14,7 +14,6 @@ namespace srv::methods {
 
 namespace {
 
-constexpr int kMaxChanges = 60;
 constexpr int kMaxLetters = 20;
 constexpr int kMinText = 15;
 constexpr int kMaxText = 1000;
@@ -80,17 +79,22 @@ public:
         : m_store(store), m_db(std::move(db)), m_filial(std::move(filial)), m_lancto(std::move(lancto))
     {}
 
-    // Locks the invoice for this transaction and checks it may take letters.
+    // Locks the invoice for this transaction and checks that the caller may reach its
+    // company and that it may take letters.
     void lockInvoice()
     {
         QSqlQuery q(m_db);
         QString sql =
-            QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+            QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN, CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND "
+                           "NRLANCTONF = ?");
         if (m_store.engine() == db::Engine::PostgreSQL)
             sql += QStringLiteral(" FOR UPDATE");
         run(q, sql, {m_filial, m_lancto});
         if (!q.next())
             throw Refusal{msg::notaNaoEncontrada(m_filial, m_lancto)};
+        const QString outside = companyScopeRefusal(q.value(2).toString());
+        if (!outside.isEmpty())
+            throw Refusal{outside};
         if (q.value(0).toString() != QLatin1String("A"))
             throw Refusal{msg::nfNaceita()};
         m_hasCarrier = !q.value(1).toString().trimmed().isEmpty();
@@ -322,7 +326,7 @@ QVariant setCCe(Store& store, const QVariantList& params)
         return msg::deltaCampos();
     if (delta.changes.isEmpty())
         return QString();
-    if (delta.changes.size() > kMaxChanges)
+    if (delta.changes.size() > kMaxLetterChanges)
         return msg::deltaDemais();
 
     QSqlDatabase db = openConnection(store);

@@ -7,6 +7,9 @@
 
 namespace srv::methods {
 
+// SetCCe stores at most this many changes of one call.
+constexpr int kMaxLetterChanges = 60;
+
 QVariant getNotaFiscal(Store& store, const QVariantList& params);
 QVariant setCCe(Store& store, const QVariantList& params);
 QVariant getXmlEnvLote(Store& store, const QVariantList& params);

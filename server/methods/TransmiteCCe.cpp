@@ -1,11 +1,16 @@
 // TransmiteCCe: hands the marked invoices to the transmission subsystem.
 #include "core/values/Packet.h"
+#include "server/methods/MethodSupport.h"
 #include "server/methods/TransmissaoMethods.h"
 
 namespace srv::methods {
 
 QVariant transmiteCCe(const Services& services, const QVariantList& params)
 {
+    // Only the company's own invoices are read from the packet's marks.
+    const QString outside = companyScopeRefusal(params.value(1).toString());
+    if (!outside.isEmpty())
+        return outside;
     if (!services.transmitter)
         return QStringLiteral("A transmissão da carta de correção eletrônica não está configurada neste servidor de "
                               "aplicação: informe os certificados e os endereços da SEFAZ (seções [fiscal] e "

@@ -20,31 +20,35 @@ bool sameDigest(const QByteArray& a, const QByteArray& b)
 
 } // namespace
 
-AccessTokens::AccessTokens(const QStringList& tokens)
+AccessTokens::AccessTokens(const QStringList& tokens, const QHash<QString, QStringList>& companies)
 {
     for (const QString& t : tokens) {
-        const QByteArray token = t.trimmed().toUtf8();
-        if (!token.isEmpty())
-            m_digests.append(digest(token));
+        const QString trimmed = t.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        const auto limited = companies.constFind(trimmed);
+        m_tokens.append(Token{digest(trimmed.toUtf8()),
+                              limited == companies.constEnd() ? CompanyScope() : CompanyScope(limited.value())});
     }
 }
 
-bool AccessTokens::accepts(const QByteArray& authorization) const
+const CompanyScope* AccessTokens::scopeFor(const QByteArray& authorization) const
 {
     if (!required())
-        return true;
+        return &m_everyCompany;
     static const QByteArray scheme("bearer ");
     const QByteArray header = authorization.trimmed();
     if (header.size() <= scheme.size() || header.left(scheme.size()).toLower() != scheme)
-        return false;
+        return nullptr;
     const QByteArray token = header.mid(scheme.size()).trimmed();
     if (token.isEmpty())
-        return false;
+        return nullptr;
     const QByteArray presented = digest(token);
-    bool accepted = false;
-    for (const QByteArray& d : m_digests)
-        accepted |= sameDigest(presented, d); // no early exit: every token is compared
-    return accepted;
+    const CompanyScope* found = nullptr;
+    for (const Token& t : m_tokens)
+        if (sameDigest(presented, t.digest) && !found) // no early exit: every token is compared
+            found = &t.scope;
+    return found;
 }
 
 } // namespace srv

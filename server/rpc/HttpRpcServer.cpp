@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,11 +11,13 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <QDateTime>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -67,12 +70,14 @@ const char* reasonPhrase(int status)
     return "Error";
 }
 
-QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = false)
+QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = false, bool gzipped = false)
 {
     QByteArray out;
     out.reserve(body.size() + 160);
     out += "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     out += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    if (gzipped)
+        out += "Content-Encoding: gzip\r\n";
     // One request per connection: a kept-alive idle client would hold a slot for nothing.
     out += "Connection: close\r\n";
     if (askForToken)
@@ -81,6 +86,44 @@ QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = f
     out += body;
     return out;
 }
+
+// Whether the client takes gzip answers: "gzip" among the codings, without q=0.
+bool acceptsGzip(const QByteArray& acceptEncoding)
+{
+    for (const QByteArray& item : acceptEncoding.split(',')) {
+        const QList<QByteArray> parts = item.split(';');
+        if (parts.value(0).trimmed().toLower() != "gzip")
+            continue;
+        for (qsizetype i = 1; i < parts.size(); ++i) {
+            const QByteArray p = parts[i].trimmed().toLower();
+            if (p.startsWith("q=") && p.mid(2).toDouble() <= 0)
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The answer in gzip form, fast rather than small: lists compress several times over
+// even so. Empty on failure (the answer then goes plain).
+QByteArray gzip(const QByteArray& data)
+{
+    z_stream z{};
+    if (data.size() > qsizetype(UINT_MAX / 2) ||
+        deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return QByteArray();
+    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    const int result = deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return result == Z_STREAM_END ? out : QByteArray();
+}
+
+constexpr qsizetype kGzipFrom = 1024; // smaller answers gain nothing
 
 QString defaultRefusalText(int status, qint64 bodyLimit)
 {
@@ -123,6 +166,8 @@ struct Connection {
     http::RequestHead head;
     http::BodyReader body;
     QString serverName;
+    const CompanyScope* scope = nullptr; // the caller's, from its token
+    bool gzip = false; // the client takes a gzip answer
     QByteArray interim; // "100 Continue" still to send
     QByteArray out;
     qsizetype outPos = 0;
@@ -137,7 +182,16 @@ struct Job {
     quint64 id = 0;
     QString serverName;
     QByteArray body;
+    const CompanyScope* scope = nullptr;
+    bool gzip = false;
+    bool prepared = false; // read: call holds the method and arguments, or the fault
+    RpcCall call;
 };
+
+// Quick workers read only bodies this small: a letter save is a few kilobytes, and a
+// large packet must not keep them from the saves behind it.
+constexpr qsizetype kQuickBodyLimit = 1024 * 1024;
+constexpr qsizetype kTrimAfter = 1024 * 1024;
 
 struct Finished {
     quint64 id = 0;
@@ -150,7 +204,7 @@ struct Finished {
 
 struct HttpRpcServer::Impl {
     Impl(const MethodRegistry& registry, HttpServerOptions opts)
-        : dispatcher(registry), options(std::move(opts)), tokens(options.tokens)
+        : dispatcher(registry), options(std::move(opts)), tokens(options.tokens, options.tokenCompanies)
     {}
 
     // The I/O thread.
@@ -170,7 +224,9 @@ struct HttpRpcServer::Impl {
     void log(const Connection& c);
 
     // The workers.
-    void work();
+    void work(bool quickOnly);
+    bool hasWork(bool quickOnly) const; // with queueMutex held
+    bool takeWork(bool quickOnly, Job* job); // with queueMutex held
     Finished serve(Job& job);
     void wake();
 
@@ -193,11 +249,14 @@ struct HttpRpcServer::Impl {
     quint64 nextId = 1;
     Clock::time_point acceptPausedUntil; // out of descriptors: retry then, or when one closes
     bool stopping = false;
+    bool trimDue = false; // a large answer went out since the allocator last gave memory back
 
     // Shared with the workers.
     std::mutex queueMutex;
     std::condition_variable queueCv;
-    std::deque<Job> jobs;
+    std::deque<Job> jobs; // as they arrived, not read yet
+    std::deque<Job> generalWaiting; // read by a quick worker, for the others to run
+    bool queueClosed = false; // stopping: nothing more waits
     std::vector<Finished> finished;
     bool workersQuit = false;
 };
@@ -375,7 +434,11 @@ void HttpRpcServer::Impl::beginStop()
     std::deque<Job> waiting;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
+        queueClosed = true;
         waiting.swap(jobs);
+        for (Job& job : generalWaiting)
+            waiting.push_back(std::move(job));
+        generalWaiting.clear();
     }
     for (const Job& job : waiting) {
         auto it = connections.find(job.id);
@@ -469,10 +532,12 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
     c.target = printable(name) + "/-";
     // Everything below is judged from the head alone: nothing of the body has been
     // read, and nothing will be for a request that is refused.
-    if (!tokens.accepts(head.value("authorization"))) {
+    c.scope = tokens.scopeFor(head.value("authorization"));
+    if (!c.scope) {
         refuse(id, c, 401);
         return;
     }
+    c.gzip = acceptsGzip(head.value("accept-encoding"));
     if (head.has("content-encoding")) {
         refuse(id, c, 415);
         return;
@@ -501,13 +566,19 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
 {
     c.state = Connection::State::Queued;
     c.interim.clear();
-    Job job{id, c.serverName, std::move(c.body.body())};
+    Job job;
+    job.id = id;
+    job.serverName = c.serverName;
+    job.body = std::move(c.body.body());
+    job.scope = c.scope;
+    job.gzip = c.gzip;
     c.body = http::BodyReader();
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         jobs.push_back(std::move(job));
     }
-    queueCv.notify_one();
+    // A quick worker may not take it: every worker looks.
+    queueCv.notify_all();
 }
 
 void HttpRpcServer::Impl::refuse(quint64 id, Connection& c, int status, const QString& message)
@@ -568,7 +639,15 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     }
     log(c);
     if (!c.drainAfter || stopping) {
+        trimDue = trimDue || c.out.size() > kTrimAfter;
         closeConnection(id);
+        // Large answers leave their memory in the allocator's free lists; once no call
+        // runs, it goes back to the system, so an idle server is small again.
+        if (trimDue && std::none_of(connections.begin(), connections.end(),
+                                    [](const auto& e) { return e.second.state == Connection::State::Queued; })) {
+            ::malloc_trim(0);
+            trimDue = false;
+        }
         return;
     }
     ::shutdown(c.fd, SHUT_WR);
@@ -629,17 +708,63 @@ void HttpRpcServer::Impl::log(const Connection& c)
     }
 }
 
-void HttpRpcServer::Impl::work()
+bool HttpRpcServer::Impl::hasWork(bool quickOnly) const
+{
+    if (!quickOnly)
+        return !generalWaiting.empty() || !jobs.empty();
+    return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.body.size() <= kQuickBodyLimit; });
+}
+
+bool HttpRpcServer::Impl::takeWork(bool quickOnly, Job* job)
+{
+    if (!quickOnly && !generalWaiting.empty()) {
+        *job = std::move(generalWaiting.front());
+        generalWaiting.pop_front();
+        return true;
+    }
+    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
+        if (quickOnly && it->body.size() > kQuickBodyLimit)
+            continue;
+        *job = std::move(*it);
+        jobs.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void HttpRpcServer::Impl::work(bool quickOnly)
 {
     for (;;) {
         Job job;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
-            queueCv.wait(lock, [&] { return workersQuit || !jobs.empty(); });
-            if (jobs.empty())
+            queueCv.wait(lock, [&] { return workersQuit || hasWork(quickOnly); });
+            if (!takeWork(quickOnly, &job))
                 return;
-            job = std::move(jobs.front());
-            jobs.pop_front();
+        }
+        if (!job.prepared) {
+            job.call = dispatcher.prepare(job.serverName, job.body);
+            job.body = QByteArray(); // the request's memory goes before the call runs
+            job.prepared = true;
+            if (quickOnly && job.call.method && job.call.method->lane != MethodLane::Quick) {
+                std::lock_guard<std::mutex> lock(queueMutex);
+                if (!queueClosed) {
+                    generalWaiting.push_back(std::move(job));
+                    queueCv.notify_all();
+                    continue;
+                }
+                // The server began to stop while the request was read: it waits no more.
+                Finished refused;
+                refused.id = job.id;
+                refused.target = printable(job.serverName.toUtf8()) + "/-";
+                refused.outcome = "http 503";
+                refused.response =
+                    httpResponse(503, RpcDispatcher::faultEnvelope(fault::InvalidRequest,
+                                                                   defaultRefusalText(503, options.bodyLimit)));
+                finished.push_back(std::move(refused));
+                wake();
+                continue;
+            }
         }
         Finished f = serve(job);
         {
@@ -656,9 +781,14 @@ Finished HttpRpcServer::Impl::serve(Job& job)
     f.id = job.id;
     f.target = printable(job.serverName.toUtf8()) + "/-";
     try {
-        const RpcReply reply = dispatcher.handle(job.serverName, job.body);
-        job.body = QByteArray(); // the request's memory goes before the answer is copied
-        f.response = httpResponse(200, reply.body);
+        RpcReply reply = dispatcher.run(job.call, *job.scope);
+        QByteArray packed = job.gzip && reply.body.size() >= kGzipFrom ? gzip(reply.body) : QByteArray();
+        if (!packed.isEmpty()) {
+            reply.body = QByteArray();
+            f.response = httpResponse(200, packed, false, true);
+        } else {
+            f.response = httpResponse(200, reply.body);
+        }
         f.target = printable(job.serverName.toUtf8()) + '/' + printable(reply.method.toUtf8());
         f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
     } catch (...) {
@@ -717,9 +847,12 @@ bool HttpRpcServer::listen(const QString& host, int port, QString* error)
     d->stopRequested = false;
     d->stopping = false;
     d->workersQuit = false;
+    d->queueClosed = false;
     const int workers = qMax(1, d->options.workers);
     for (int i = 0; i < workers; ++i)
-        d->workers.emplace_back([this] { d->work(); });
+        d->workers.emplace_back([this] { d->work(false); });
+    for (int i = 0; i < qMax(0, d->options.quickWorkers); ++i)
+        d->workers.emplace_back([this] { d->work(true); });
     d->serving = true;
     d->ioThread = std::thread([this] { d->run(); });
     return true;
@@ -750,6 +883,7 @@ void HttpRpcServer::stop()
     d->connections.clear();
     d->perAddress.clear();
     d->finished.clear();
+    d->generalWaiting.clear();
     if (d->listenFd >= 0)
         ::close(d->listenFd);
     d->listenFd = -1;

@@ -7,9 +7,12 @@
 // body, enforces the deadlines and the per-address bound, and writes every answer.
 // Only a request that has arrived whole is queued for the pool of workers, which run
 // the methods and never touch a socket; so a slow or idle client costs a connection
-// slot, never a worker. Requests wait in one first-come queue; when the server stops,
-// those still waiting (and those still arriving) are answered 503.
+// slot, never a worker. Requests wait in one first-come queue. Besides the workers that
+// run anything, a few run only quick calls (MethodLane::Quick): a letter save never
+// waits behind lists. When the server stops, the requests still waiting (and those still
+// arriving) are answered 503.
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,9 +23,12 @@
 namespace srv {
 
 struct HttpServerOptions {
-    int workers = 4;
+    int workers = 4; // run any call
+    int quickWorkers = 1; // run only quick calls, besides the others
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
     QStringList tokens; // empty: no authentication (the caller keeps this to loopback)
+    // Tokens (of the list above) limited to some companies (CDEMPRESA); the others reach every one.
+    QHash<QString, QStringList> tokenCompanies;
     int headerTimeoutMs = 10000; // request line and headers, from the connection's start
     int bodyTimeoutMs = 60000; // the whole request, from the connection's start
     int perAddressLimit = 16; // connections one client address may hold at a time

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <exception>
 #include <functional>
@@ -18,6 +19,13 @@ struct ArgSpec {
     QString name;
     ArgKind kind = ArgKind::String;
     bool nullable = false; // null accepted (date-times: a null bound)
+    // Data packets: the fields the method reads. Every row is still checked against the
+    // whole field list, but only these columns are kept, so a large packet costs little.
+    // Empty: every field.
+    QStringList columns = {};
+    // Data and delta packets: more rows (changes) than this the method refuses anyway;
+    // one more is kept, so that it sees there were more, and the rest only checked. 0: no bound.
+    int maxRows = 0;
 };
 
 // A protocol fault: turned into a JSON-RPC error with this code. Application errors
@@ -49,11 +57,19 @@ constexpr int Unauthorized = -32001;
 // exception becomes -32603 with a generic message.
 using MethodFn = std::function<QVariant(const QVariantList& params)>;
 
+// Where a call may run. The server keeps workers of their own for quick calls, so that a
+// letter save never waits behind whole-company lists or calls that wait on the authority.
+enum class MethodLane {
+    General, // may take long: lists, transmissions, e-mail
+    Quick, // a few statements on a few rows
+};
+
 struct Method {
     QString server;
     QString name;
     QList<ArgSpec> args;
     MethodFn fn;
+    MethodLane lane = MethodLane::General;
 };
 
 class MethodRegistry {
@@ -61,6 +77,13 @@ public:
     void add(const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn)
     {
         m_methods.insert(key(server, name), Method{server, name, std::move(args), std::move(fn)});
+    }
+    // Moves a registered method to another lane.
+    void setLane(const QString& server, const QString& name, MethodLane lane)
+    {
+        auto it = m_methods.find(key(server, name));
+        if (it != m_methods.end())
+            it->lane = lane;
     }
     const Method* find(const QString& server, const QString& name) const
     {

@@ -4,82 +4,19 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringDecoder>
 
 #include "core/values/JsonCodec.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "server/rpc/ArgumentDecoder.h"
+#include "server/rpc/JsonReader.h"
 
 namespace srv {
 
 namespace {
 
-QString kindName(ArgKind kind)
-{
-    switch (kind) {
-    case ArgKind::String: return QStringLiteral("texto");
-    case ArgKind::Boolean: return QStringLiteral("booleano");
-    case ArgKind::DateTime: return QStringLiteral("data-hora");
-    case ArgKind::DataPacket: return QStringLiteral("pacote de dados");
-    case ArgKind::DeltaPacket: return QStringLiteral("pacote de alterações");
-    case ArgKind::Any: return QStringLiteral("valor");
-    }
-    return QString();
-}
-
-bool hasKind(const QVariant& v, ArgKind kind)
-{
-    const int type = v.metaType().id();
-    switch (kind) {
-    case ArgKind::String: return type == QMetaType::QString;
-    case ArgKind::Boolean: return type == QMetaType::Bool;
-    case ArgKind::DateTime: return type == QMetaType::QDateTime;
-    case ArgKind::DataPacket: return type == qMetaTypeId<fw::DataPacket>();
-    case ArgKind::DeltaPacket: return type == qMetaTypeId<fw::DeltaPacket>();
-    case ArgKind::Any: return true;
-    }
-    return false;
-}
-
-// Qt's JSON parser is lenient with some malformed UTF-8; the wire is UTF-8 only.
-bool isValidUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);
-    Q_UNUSED(text)
-    return !decoder.hasError();
-}
-
-// A raw control character inside a string is not JSON, though Qt's parser lets it by.
-bool hasRawControlInString(const QByteArray& bytes)
-{
-    bool inString = false;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (!inString) {
-            inString = c == '"';
-        } else if (c == '\\') {
-            ++i; // the escaped character, whatever it is, is checked by the parser
-        } else if (c == '"') {
-            inString = false;
-        } else if (c < 0x20) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Qt parses only objects and arrays at the top; a lone scalar is still valid JSON, and
-// such a request is invalid rather than unreadable.
-bool isScalarJson(const QByteArray& bytes)
-{
-    const QByteArray trimmed = bytes.trimmed();
-    if (trimmed.isEmpty() || trimmed.startsWith('{') || trimmed.startsWith('['))
-        return false;
-    QJsonParseError error;
-    const QJsonDocument wrapped = QJsonDocument::fromJson('[' + trimmed + ']', &error);
-    return error.error == QJsonParseError::NoError && wrapped.array().size() == 1;
-}
+// No request needs more: the deepest is an argument's packet, its rows and their values.
+constexpr int kMaxDepth = 32;
 
 // What the client sent, as an error message may quote it: at most 200 characters.
 QString quoted(const QString& text)
@@ -93,31 +30,32 @@ QString argLabel(const Method& m, int index)
     return QStringLiteral("argumento %1 (%2) de %3").arg(index + 1).arg(m.args[index].name, m.name);
 }
 
-QVariant checkArg(const Method& m, int index, const QJsonValue& json)
+// The arguments, counted first (nothing is built for a wrong count), then each decoded
+// as its declaration says.
+QVariantList readArgs(const Method& m, const QByteArray& body, qsizetype paramsAt)
 {
-    const ArgSpec& argSpec = m.args[index];
-    QString error;
-    const QVariant value = fw::json::decode(json, &error);
-    if (!value.isValid())
-        throw RpcFault(fault::InvalidParams,
-                       QStringLiteral("O %1 está malformado: %2.").arg(argLabel(m, index), quoted(error)));
-    if (fw::isNull(value)) {
-        if (argSpec.nullable || argSpec.kind == ArgKind::Any)
-            return value;
-        throw RpcFault(
-            fault::InvalidParams,
-            QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(argLabel(m, index), kindName(argSpec.kind)));
+    QList<qsizetype> offsets;
+    if (paramsAt >= 0) {
+        json::Reader r(body, paramsAt);
+        r.enterArray();
+        const int limit = int(m.args.size());
+        int given = 0;
+        while (r.nextElement()) {
+            if (given < limit)
+                offsets.append(r.offset());
+            ++given;
+            r.skip();
+        }
+        if (given > limit)
+            throw RpcFault(fault::InvalidParams,
+                           QStringLiteral("%1 espera %2 argumentos e recebeu %3: o argumento %4 sobra.")
+                               .arg(m.name)
+                               .arg(limit)
+                               .arg(given)
+                               .arg(limit + 1));
     }
-    if (!hasKind(value, argSpec.kind))
-        throw RpcFault(fault::InvalidParams,
-                       QStringLiteral("O %1 deve ser %2.").arg(argLabel(m, index), kindName(argSpec.kind)));
-    return value;
-}
-
-QVariantList checkArgs(const Method& m, const QJsonArray& params)
-{
     const int expected = int(m.args.size());
-    const int given = int(params.size());
+    const int given = int(offsets.size());
     if (given < expected)
         throw RpcFault(fault::InvalidParams,
                        QStringLiteral("%1 espera %2 argumentos e recebeu %3: falta o argumento %4 (%5).")
@@ -126,17 +64,10 @@ QVariantList checkArgs(const Method& m, const QJsonArray& params)
                            .arg(given)
                            .arg(given + 1)
                            .arg(m.args[given].name));
-    if (given > expected)
-        throw RpcFault(fault::InvalidParams,
-                       QStringLiteral("%1 espera %2 argumentos e recebeu %3: o argumento %4 sobra.")
-                           .arg(m.name)
-                           .arg(expected)
-                           .arg(given)
-                           .arg(expected + 1));
     QVariantList args;
     args.reserve(expected);
     for (int i = 0; i < expected; ++i)
-        args.append(checkArg(m, i, params.at(i)));
+        args.append(decodeArgument(body, offsets[i], m.args[i], argLabel(m, i)));
     return args;
 }
 
@@ -166,51 +97,68 @@ QByteArray RpcDispatcher::faultEnvelope(int code, const QString& message)
     return envelope(QJsonValue(QJsonValue::Null), QStringLiteral("error"), faultObject(code, message));
 }
 
-RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body) const
+RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body) const
 {
-    RpcReply reply;
-    reply.method = QStringLiteral("-");
-    QJsonValue id(QJsonValue::Null);
+    RpcCall call;
+    call.reply.method = QStringLiteral("-");
     auto fail = [&](int code, const QString& message) {
-        reply.faultCode = code;
-        reply.body = envelope(id, QStringLiteral("error"), faultObject(code, message));
-        return reply;
+        call.method = nullptr;
+        call.args.clear();
+        call.reply.faultCode = code;
+        call.reply.body = envelope(call.id, QStringLiteral("error"), faultObject(code, message));
+        return std::move(call);
     };
 
     try {
-        if (!isValidUtf8(body))
+        // The whole text is checked before anything of it is built.
+        const json::SyntaxError syntax = json::validate(body, kMaxDepth);
+        switch (syntax.kind) {
+        case json::SyntaxError::Kind::None: break;
+        case json::SyntaxError::Kind::Utf8:
             return fail(fault::ParseError, QStringLiteral("A requisição não está codificada em UTF-8 válido."));
-        if (hasRawControlInString(body))
+        case json::SyntaxError::Kind::ControlCharacter:
             return fail(
                 fault::ParseError,
                 QStringLiteral("A requisição não é JSON válido: caractere de controle sem escape dentro de um texto."));
-        QJsonParseError parseError;
-        const QJsonDocument doc = QJsonDocument::fromJson(body, &parseError);
-        if (parseError.error != QJsonParseError::NoError && isScalarJson(body))
-            return fail(fault::InvalidRequest, QStringLiteral("A requisição JSON-RPC deve ser um objeto."));
-        if (parseError.error != QJsonParseError::NoError)
+        case json::SyntaxError::Kind::TooDeep:
+            return fail(fault::InvalidRequest,
+                        QStringLiteral("A requisição aninha valores em mais de %1 níveis.").arg(kMaxDepth));
+        case json::SyntaxError::Kind::Syntax:
             return fail(fault::ParseError, QStringLiteral("A requisição não é JSON válido: %1 (posição %2).")
-                                               .arg(parseError.errorString())
-                                               .arg(parseError.offset));
-        if (!doc.isObject())
+                                               .arg(syntax.message)
+                                               .arg(syntax.offset));
+        }
+        json::Reader top(body);
+        if (top.peek() != json::Type::Object)
             return fail(fault::InvalidRequest, QStringLiteral("A requisição JSON-RPC deve ser um objeto."));
-        const QJsonObject request = doc.object();
+        qsizetype idAt = -1, versionAt = -1, methodAt = -1, paramsAt = -1;
+        top.forEachMember([&](const QString& key, qsizetype at) {
+            if (key == QLatin1String("id"))
+                idAt = at;
+            else if (key == QLatin1String("jsonrpc"))
+                versionAt = at;
+            else if (key == QLatin1String("method"))
+                methodAt = at;
+            else if (key == QLatin1String("params"))
+                paramsAt = at;
+        });
 
-        const QJsonValue requestId = request.value(QStringLiteral("id"));
-        if (!(requestId.isString() || requestId.isDouble() || requestId.isNull() || requestId.isUndefined()))
-            return fail(fault::InvalidRequest, QStringLiteral("O id da requisição deve ser texto, número ou nulo."));
-        id = requestId;
-
-        if (request.value(QStringLiteral("jsonrpc")).toString() != QLatin1String("2.0"))
+        if (idAt >= 0) {
+            const QJsonValue id = json::Reader(body, idAt).readIdValue();
+            if (id.isUndefined())
+                return fail(fault::InvalidRequest,
+                            QStringLiteral("O id da requisição deve ser texto, número ou nulo."));
+            call.id = id;
+        }
+        QString version;
+        if (versionAt < 0 || !json::Reader(body, versionAt).readString(&version) || version != QLatin1String("2.0"))
             return fail(fault::InvalidRequest, QStringLiteral("A requisição deve ter \"jsonrpc\": \"2.0\"."));
-        const QJsonValue methodValue = request.value(QStringLiteral("method"));
-        if (!methodValue.isString() || methodValue.toString().isEmpty())
+        QString methodName;
+        if (methodAt < 0 || !json::Reader(body, methodAt).readString(&methodName) || methodName.isEmpty())
             return fail(fault::InvalidRequest, QStringLiteral("A requisição não indica o método."));
-        const QString methodName = methodValue.toString();
-        reply.method = methodName;
+        call.reply.method = methodName;
 
-        const QJsonValue params = request.value(QStringLiteral("params"));
-        if (!params.isArray() && !params.isUndefined())
+        if (paramsAt >= 0 && json::Reader(body, paramsAt).peek() != json::Type::Array)
             return fail(fault::InvalidParams,
                         QStringLiteral("Os argumentos de %1 devem vir numa lista, em ordem.").arg(quoted(methodName)));
 
@@ -221,9 +169,47 @@ RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body
             return fail(fault::MethodNotFound,
                         QStringLiteral("Método desconhecido: %1 em %2.").arg(quoted(methodName), serverName));
 
-        const QVariantList args = checkArgs(*method, params.toArray());
-        const QVariant result = method->fn(args);
-        reply.body = envelope(id, QStringLiteral("result"), fw::json::encode(result));
+        call.args = readArgs(*method, body, paramsAt);
+        call.method = method;
+        return call;
+    } catch (const RpcFault& f) {
+        return fail(f.code(), f.message());
+    } catch (...) {
+        return fail(fault::InternalError, internalErrorText());
+    }
+}
+
+RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope) const
+{
+    if (!call.method)
+        return std::move(call.reply);
+    RpcReply reply = std::move(call.reply);
+    auto fail = [&](int code, const QString& message) {
+        reply.faultCode = code;
+        reply.body = envelope(call.id, QStringLiteral("error"), faultObject(code, message));
+        return std::move(reply);
+    };
+    try {
+        QVariant result;
+        {
+            const CompanyScopeGuard caller(scope);
+            result = call.method->fn(call.args);
+        }
+        call.args.clear(); // the arguments' memory goes before the answer is built
+        if (result.metaType().id() == qMetaTypeId<fw::json::RawJson>()) {
+            // Written by the method already: only the envelope goes around it.
+            const QByteArray id =
+                QJsonDocument(QJsonArray{call.id.isUndefined() ? QJsonValue(QJsonValue::Null) : call.id})
+                    .toJson(QJsonDocument::Compact);
+            const QByteArray text = result.value<fw::json::RawJson>().text;
+            result = QVariant();
+            reply.body = R"({"jsonrpc":"2.0","id":)" + id.mid(1, id.size() - 2) + R"(,"result":)";
+            reply.body.reserve(reply.body.size() + text.size() + 1);
+            reply.body += text;
+            reply.body += '}';
+        } else {
+            reply.body = envelope(call.id, QStringLiteral("result"), fw::json::encode(result));
+        }
         reply.faultCode = 0;
         return reply;
     } catch (const RpcFault& f) {
@@ -232,6 +218,12 @@ RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body
         // Whatever went wrong inside may name tables, files or values: say nothing of it.
         return fail(fault::InternalError, internalErrorText());
     }
+}
+
+RpcReply RpcDispatcher::handle(const QString& serverName, const QByteArray& body, const CompanyScope& scope) const
+{
+    RpcCall call = prepare(serverName, body);
+    return run(call, scope);
 }
 
 } // namespace srv

@@ -1,10 +1,14 @@
 #pragma once
-// Turns one JSON-RPC request body into its reply: decodes, checks the arguments
-// against the method's declared kinds, calls the method and encodes the result or
-// the fault. Knows nothing of HTTP, so an in-process transport can use it directly.
+// Turns one JSON-RPC request body into its reply: reads the envelope in place, checks
+// the arguments against the method's declared kinds while decoding them, calls the
+// method and encodes the result or the fault. Knows nothing of HTTP, so an in-process
+// transport can use it directly.
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
+#include <QVariant>
 
+#include "server/rpc/CompanyScope.h"
 #include "server/rpc/MethodRegistry.h"
 
 namespace srv {
@@ -15,13 +19,27 @@ struct RpcReply {
     int faultCode = 0; // 0 on a result, else the JSON-RPC error code
 };
 
+// A request read and checked, ready to run; or, when method is null, its fault reply.
+struct RpcCall {
+    const Method* method = nullptr;
+    QVariantList args;
+    QJsonValue id = QJsonValue(QJsonValue::Null);
+    RpcReply reply; // the fault, when the request cannot run
+};
+
 class RpcDispatcher {
 public:
     explicit RpcDispatcher(const MethodRegistry& registry) : m_registry(registry) {}
 
     // serverName is the connection's server name taken from the request path.
+    // The method runs with scope as the caller's (CompanyScope::current()).
     // Never throws: every failure ends up as a fault envelope.
-    RpcReply handle(const QString& serverName, const QByteArray& body) const;
+    RpcReply handle(const QString& serverName, const QByteArray& body, const CompanyScope& scope = {}) const;
+
+    // The two halves of handle(), for a server that decides where a call runs once it
+    // knows the method. Neither throws.
+    RpcCall prepare(const QString& serverName, const QByteArray& body) const;
+    RpcReply run(RpcCall& call, const CompanyScope& scope = {}) const;
 
     // A reply carrying a fault, for faults found before a request is read (401, 413).
     static QByteArray faultEnvelope(int code, const QString& message);

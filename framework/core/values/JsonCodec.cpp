@@ -1,6 +1,7 @@
 #include "core/values/JsonCodec.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <cmath>
 
@@ -282,6 +283,8 @@ QJsonValue encode(const QVariant& value)
         return encodePacket(value.value<DataPacket>());
     if (type == qMetaTypeId<DeltaPacket>())
         return encodeDelta(value.value<DeltaPacket>());
+    if (type == qMetaTypeId<RawJson>())
+        return QJsonDocument::fromJson('[' + value.value<RawJson>().text + ']').array().at(0);
     switch (type) {
     case QMetaType::Bool: return value.toBool();
     case QMetaType::Int:

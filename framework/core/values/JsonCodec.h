@@ -1,6 +1,8 @@
 #pragma once
 // The wire encoding of values and packets between client and application server.
+#include <QByteArray>
 #include <QJsonValue>
+#include <QMetaType>
 #include <QString>
 #include <QVariant>
 
@@ -9,6 +11,12 @@
 #include "core/CoreExport.h"
 
 namespace fw::json {
+
+// JSON text already written, such as a large result made straight from a database's
+// rows: a server sends it as it is; encode() parses it for whoever wants a value.
+struct RawJson {
+    QByteArray text;
+};
 
 // Null and Empty both encode as JSON null; a QVariantList as an array; DataPacket,
 // DeltaPacket and QDateTime as their wrapped objects.
@@ -29,3 +37,5 @@ FW_CORE_EXPORT QJsonValue encodeRowValue(const FieldDef& field, const QVariant& 
 FW_CORE_EXPORT bool decodeRowValue(const FieldDef& field, const QJsonValue& value, QVariant* out, QString* error);
 
 } // namespace fw::json
+
+Q_DECLARE_METATYPE(fw::json::RawJson)

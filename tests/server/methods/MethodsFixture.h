@@ -10,6 +10,10 @@
 #include <map>
 #include <memory>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "core/values/JsonCodec.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
 #include "server/methods/Methods.h"
@@ -213,7 +217,17 @@ protected:
         if (!m)
             return QVariant();
         EXPECT_EQ(m->args.size(), params.size()) << method.toStdString();
-        return m->fn(params);
+        const QVariant result = m->fn(params);
+        if (result.metaType().id() != qMetaTypeId<fw::json::RawJson>())
+            return result;
+        // Written as JSON by the method: read back as the client reads it.
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson('[' + result.value<fw::json::RawJson>().text + ']', &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+        QString why;
+        const QVariant value = fw::json::decode(doc.array().at(0), &why);
+        EXPECT_TRUE(value.isValid()) << why.toStdString();
+        return value;
     }
     QVariant tr(const QString& method, const QVariantList& params)
     {

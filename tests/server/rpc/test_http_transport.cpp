@@ -20,6 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include <zlib.h>
+
+#include "core/net/HttpTransport.h"
 #include "server/rpc/HttpRpcServer.h"
 #include "server/rpc/MethodRegistry.h"
 
@@ -107,6 +110,12 @@ protected:
         registry.add("Test.rdmFake", "Ping", {}, [this](const QVariantList&) {
             ++calls;
             return QVariant(QStringLiteral("pong"));
+        });
+        registry.add("Test.rdmFake", "Long", {}, [](const QVariantList&) {
+            QString text;
+            for (int i = 0; i < 2000; ++i)
+                text += QStringLiteral("linha %1 da lista; ").arg(i);
+            return QVariant(text);
         });
         registry.add("Test.rdmFake", "Hold", {}, [this](const QVariantList&) {
             std::unique_lock<std::mutex> lock(m);
@@ -378,6 +387,65 @@ TEST_F(HttpTransportTest, QueuedRequestsGet503WhenTheServerStops)
     EXPECT_EQ(running.status(), 200) << "the request in flight still answers";
     stopper.join();
     EXPECT_EQ(calls, 0) << "a queued request ran after the stop";
+}
+
+TEST_F(HttpTransportTest, AnswersAreGzippedForClientsThatAskForIt)
+{
+    start();
+    const QByteArray body = R"({"jsonrpc":"2.0","id":1,"method":"Long","params":[]})";
+    auto answer = [&](const QByteArray& acceptEncoding, QByteArray* headers) {
+        RawClient c(server->port());
+        EXPECT_TRUE(c.send(head(acceptEncoding, body.size()) + body));
+        EXPECT_EQ(c.status(), 200);
+        const qsizetype end = c.received.indexOf("\r\n\r\n");
+        *headers = c.received.left(end).toLower();
+        return c.received.mid(end + 4);
+    };
+    QByteArray headers;
+    const QByteArray plain = answer(QByteArray(), &headers);
+    EXPECT_FALSE(headers.contains("content-encoding")) << "not asked for";
+    ASSERT_TRUE(plain.startsWith("{") && plain.contains("linha 1999")) << plain.left(100).toStdString();
+
+    for (const char* asked : {"Accept-Encoding: gzip\r\n", "Accept-Encoding: br;q=1, GZIP ; q=0.5\r\n"}) {
+        const QByteArray packed = answer(asked, &headers);
+        EXPECT_TRUE(headers.contains("content-encoding: gzip")) << asked;
+        EXPECT_TRUE(headers.contains("content-length: " + QByteArray::number(packed.size())));
+        EXPECT_LT(packed.size(), plain.size() / 4) << asked;
+        // Inflated, it is the plain answer.
+        z_stream z{};
+        ASSERT_EQ(inflateInit2(&z, 15 + 16), Z_OK);
+        QByteArray inflated(plain.size() + 1, Qt::Uninitialized);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.constData()));
+        z.avail_in = uInt(packed.size());
+        z.next_out = reinterpret_cast<Bytef*>(inflated.data());
+        z.avail_out = uInt(inflated.size());
+        EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+        inflated.resize(qsizetype(z.total_out));
+        inflateEnd(&z);
+        EXPECT_EQ(inflated, plain);
+    }
+    for (const char* refused : {"Accept-Encoding: gzip;q=0\r\n", "Accept-Encoding: deflate, identity\r\n"}) {
+        EXPECT_EQ(answer(refused, &headers), plain) << refused;
+        EXPECT_FALSE(headers.contains("content-encoding")) << refused;
+    }
+}
+
+TEST_F(HttpTransportTest, TheScreensTransportReadsGzippedAnswers)
+{
+    start();
+    // Qt's network access asks for gzip on its own and inflates what comes back.
+    fw::HttpTransport transport;
+    fw::RpcRequest request;
+    request.host = QStringLiteral("127.0.0.1");
+    request.port = server->port();
+    request.serverName = QStringLiteral("Test.rdmFake");
+    request.body = R"({"jsonrpc":"2.0","id":1,"method":"Long","params":[]})";
+    request.timeoutMs = 10000;
+    const fw::RpcReply reply = transport.post(request);
+    ASSERT_EQ(reply.failure, fw::RpcReply::Failure::None) << reply.failureText.toStdString();
+    EXPECT_EQ(reply.httpStatus, 200);
+    EXPECT_TRUE(reply.body.startsWith("{") && reply.body.contains("linha 1999 da lista"))
+        << reply.body.left(80).toStdString();
 }
 
 } // namespace

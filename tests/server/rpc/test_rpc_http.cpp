@@ -18,6 +18,7 @@
 #include "core/values/JsonCodec.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "server/rpc/CompanyScope.h"
 #include "server/rpc/HttpRpcServer.h"
 #include "server/rpc/MethodRegistry.h"
 
@@ -103,6 +104,10 @@ protected:
             gate.enterAndWait();
             return QVariant(QStringLiteral("finished"));
         });
+        registry.add(kServer, "Reach", {{"company", ArgKind::String}},
+                     [](const QVariantList& p) { return QVariant(CompanyScope::current().allows(p[0].toString())); });
+        registry.add(kServer, "Save", {}, [](const QVariantList&) { return QVariant(QStringLiteral("saved")); });
+        registry.setLane(kServer, "Save", MethodLane::Quick);
         registry.add("Other.rdmFake", "OnlyHere", {}, [](const QVariantList&) { return QVariant(true); });
     }
 
@@ -209,6 +214,35 @@ TEST_F(RpcHttpTest, ResultEnvelopeEchoesIdAndValues)
     EXPECT_EQ(calls, 4);
 }
 
+TEST_F(RpcHttpTest, RequestsAreReadAsJsonWhateverTheirLayout)
+{
+    start();
+    // Members in any order, escapes of every kind, blanks anywhere, a packet's rows before
+    // its fields, numbers as JSON writes them.
+    const QByteArray body = R"( { "params" : [ "a\u00e7\u00e3o \ud83d\ude00 \"q\" \\ \/ \n\t" , true ,
+        {"$datetime":"2026-12-07T14:05:00"},
+        {"$packet":{"rows":[["0001",3],[null,-2E1]],"fields":[{"size":4,"type":"string","name":"CDFILIAL"},
+            {"type":"integer","name":"NRSEQ"}]}},
+        {"$delta":{"changes":[{"row":["0002",4],"op":"insert"}],"fields":[{"name":"CDFILIAL","type":"string"},
+            {"name":"NRSEQ","type":"integer"}]}},
+        [1.5, -0, 12345678901, "x", null, [false]] ],
+        "method" : "Echo", "id" : 12345678901, "jsonrpc" : "2.0" } )";
+    const Reply r = post(body);
+    ASSERT_EQ(r.status, 200);
+    ASSERT_FALSE(r.body.contains("error")) << r.raw.toStdString();
+    EXPECT_EQ(r.body.value("id").toInteger(), 12345678901LL);
+    const QJsonArray result = r.result().toArray();
+    EXPECT_EQ(result.at(0).toString(), QString::fromUtf8("ação \xf0\x9f\x98\x80 \"q\" \\ / \n\t"));
+    const QJsonArray rows = result.at(3).toObject()["$packet"].toObject()["rows"].toArray();
+    EXPECT_EQ(rows, (QJsonArray{QJsonArray{"0001", 3}, QJsonArray{QJsonValue::Null, -20}}));
+    EXPECT_EQ(result.at(5).toArray(), (QJsonArray{1.5, 0, 12345678901LL, "x", QJsonValue::Null, QJsonArray{false}}));
+
+    // Nesting deeper than any request needs is refused before anything is built.
+    EXPECT_EQ(post(request("Echo", {}).replace("[]", QByteArray(40, '[') + QByteArray(40, ']'))).code(),
+              fault::InvalidRequest);
+    EXPECT_EQ(calls, 1);
+}
+
 TEST_F(RpcHttpTest, ApplicationErrorsAreResultsAndMethodFaultsKeepTheirCode)
 {
     start();
@@ -263,6 +297,21 @@ TEST_F(RpcHttpTest, TokensGateEveryRequest)
     EXPECT_EQ(post(body, kServer, "Bearer s3cr3t-second").status, 200);
     EXPECT_EQ(post(body, kServer, "bearer first-token").status, 200);
     EXPECT_EQ(calls, 2);
+}
+
+TEST_F(RpcHttpTest, EachTokenCarriesItsCompaniesToTheMethods)
+{
+    HttpServerOptions options;
+    options.tokens = {"every", "some"};
+    options.tokenCompanies = {{"some", {"01", "03"}}};
+    start(options);
+    auto reach = [&](const char* token, const char* company) {
+        return call("Reach", {company}, std::string("Bearer ") + token).result().toBool();
+    };
+    EXPECT_TRUE(reach("every", "02"));
+    EXPECT_TRUE(reach("some", "03"));
+    EXPECT_FALSE(reach("some", "02"));
+    EXPECT_TRUE(reach("every", "02")) << "a limited caller's scope does not stay on the worker";
 }
 
 TEST_F(RpcHttpTest, BodyOverTheLimitIsRefusedWith413)
@@ -430,6 +479,47 @@ TEST_F(RpcHttpTest, RequestsRunInParallel)
     b.join();
     EXPECT_EQ(first.result().toString(), "together");
     EXPECT_EQ(second.result().toString(), "together");
+}
+
+TEST_F(RpcHttpTest, QuickCallsNeverWaitBehindLongOnes)
+{
+    HttpServerOptions options;
+    options.workers = 2;
+    start(options);
+    // Every worker that runs anything is held, and more long calls wait behind them.
+    std::vector<std::thread> longCalls;
+    std::vector<Reply> longReplies(4);
+    for (size_t i = 0; i < longReplies.size(); ++i)
+        longCalls.emplace_back([&, i] { longReplies[i] = call("Hold", {}); });
+    ASSERT_TRUE(gate.waitEntered(2));
+
+    // A save still answers while they are held; a long call of any other kind would not.
+    std::mutex m;
+    std::condition_variable cv;
+    bool saved = false;
+    Reply save;
+    std::thread saver([&] {
+        Reply r = call("Save", {});
+        std::lock_guard<std::mutex> lock(m);
+        save = r;
+        saved = true;
+        cv.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        EXPECT_TRUE(cv.wait_for(lock, 10s, [&] { return saved; })) << "the save waited behind the held calls";
+    }
+    {
+        std::lock_guard<std::mutex> lock(gate.m);
+        EXPECT_EQ(gate.entered, 2) << "a quick worker ran a long call";
+    }
+    gate.release();
+    saver.join();
+    for (std::thread& t : longCalls)
+        t.join();
+    EXPECT_EQ(save.result().toString(), "saved");
+    for (const Reply& r : longReplies)
+        EXPECT_EQ(r.result().toString(), "finished");
 }
 
 TEST_F(RpcHttpTest, AnIdleClientDoesNotHoldTheOnlyWorker)

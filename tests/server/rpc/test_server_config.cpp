@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "server/app/ServerConfig.h"
+#include "server/rpc/AccessTokens.h"
 
 using namespace srv;
 
@@ -31,6 +32,7 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
                                        "listen=0.0.0.0:9090\n"
                                        "tokens=alpha, beta ,gamma\n"
                                        "workers=8\n"
+                                       "quick_workers=2\n"
                                        "body_limit=2M\n"
                                        "[database]\n"
                                        "url=postgresql://cce@db.local:5432/cce\n"
@@ -45,6 +47,7 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
     EXPECT_EQ(config.listenPort, 9090);
     EXPECT_EQ(config.tokens, (QStringList{"alpha", "beta", "gamma"}));
     EXPECT_EQ(config.workers, 8);
+    EXPECT_EQ(config.httpOptions().quickWorkers, 2);
     EXPECT_EQ(config.bodyLimit, 2 * 1024 * 1024);
     EXPECT_EQ(config.databaseUrl, "postgresql://cce@db.local:5432/cce");
     EXPECT_TRUE(config.check(&error)) << error.toStdString();
@@ -68,6 +71,70 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
     ServerConfig quoted;
     ASSERT_TRUE(quoted.loadFile(path, &error));
     EXPECT_EQ(quoted.tokens, (QStringList{"a1", "b2"}));
+}
+
+TEST(ServerConfigTest, TokensLimitedToCompanies)
+{
+    QTemporaryDir dir;
+    const QString path = writeIni(dir, "[server]\n"
+                                       "listen=0.0.0.0:9090\n"
+                                       "tokens=matriz\n"
+                                       "[access.campinas]\n"
+                                       "token=tok-campinas\n"
+                                       "companies=01, 03\n"
+                                       "[access.recife]\n"
+                                       "token=tok-recife\n"
+                                       "companies=02\n");
+    ServerConfig config;
+    QString error;
+    QStringList warnings;
+    ASSERT_TRUE(config.loadFile(path, &error, &warnings)) << error.toStdString();
+    EXPECT_TRUE(warnings.isEmpty());
+    EXPECT_EQ(config.tokens, QStringList{"matriz"});
+    EXPECT_EQ(config.tokenCompanies.value("tok-campinas"), (QStringList{"01", "03"}));
+    EXPECT_EQ(config.tokenCompanies.value("tok-recife"), QStringList{"02"});
+    EXPECT_TRUE(config.check(&error)) << error.toStdString();
+
+    // The server accepts all three, each with its own scope.
+    const HttpServerOptions o = config.httpOptions();
+    const AccessTokens tokens(o.tokens, o.tokenCompanies);
+    const CompanyScope* matriz = tokens.scopeFor("Bearer matriz");
+    const CompanyScope* campinas = tokens.scopeFor("Bearer tok-campinas");
+    ASSERT_TRUE(matriz && campinas && tokens.scopeFor("Bearer tok-recife"));
+    EXPECT_TRUE(matriz->everyCompany());
+    EXPECT_TRUE(campinas->allows("03"));
+    EXPECT_FALSE(campinas->allows("02"));
+    EXPECT_FALSE(tokens.scopeFor("Bearer tok-campina"));
+
+    // Only limited tokens still count as authentication off loopback.
+    writeIni(dir, "[server]\nlisten=0.0.0.0:9090\n[access.x]\ntoken=only\ncompanies=01\n");
+    ServerConfig limitedOnly;
+    ASSERT_TRUE(limitedOnly.loadFile(path, &error)) << error.toStdString();
+    EXPECT_TRUE(limitedOnly.check(&error)) << error.toStdString();
+
+    // --token replaces every token of the file; such a token reaches every company.
+    CommandLine cl;
+    ASSERT_TRUE(parse({"--config", path, "--token", "cli"}, &cl, &error));
+    ASSERT_TRUE(cl.applyTo(&config, &error));
+    EXPECT_EQ(config.httpOptions().tokens, QStringList{"cli"});
+    EXPECT_TRUE(config.tokenCompanies.isEmpty());
+
+    // A section without companies would reach nothing, a token twice is ambiguous: refused.
+    for (const QByteArray& bad :
+         {QByteArray("[access.a]\ntoken=t1\n"), QByteArray("[access.a]\ncompanies=01\n"),
+          QByteArray("[server]\ntokens=t1\n[access.a]\ntoken=t1\ncompanies=01\n"),
+          QByteArray("[access.a]\ntoken=t1\ncompanies=01\n[access.b]\ntoken=t1\ncompanies=02\n")}) {
+        writeIni(dir, bad);
+        ServerConfig c;
+        EXPECT_FALSE(c.loadFile(path, &error)) << bad.toStdString();
+        EXPECT_TRUE(error.contains("[access.")) << error.toStdString();
+    }
+    writeIni(dir, "[access.a]\ntoken=t1\ncompanies=01\ncompany=02\n");
+    ServerConfig typo;
+    warnings.clear();
+    ASSERT_TRUE(typo.loadFile(path, &error, &warnings));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains("company"));
 }
 
 TEST(ServerConfigTest, BadFilesAreRefusedAndTyposReported)

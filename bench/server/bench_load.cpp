@@ -1,0 +1,332 @@
+// Many users at once against a cce-server started here on loopback: whole-company lists,
+// narrow lists and letter saves mixed, for a fixed time. Prints per method the requests
+// done, the errors, p50 and p99, and the server's memory before, at its peak and after.
+//
+//   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--quick-workers Q]
+//              [--mix W:N:S]
+//              [--database URL] [--server PATH]
+//
+// Without --database the company database is a new SQLite file; under scripts/with-postgres
+// pass --database "$CCE_PG_URL" (an empty database: the demo data is written into it).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "core/values/JsonCodec.h"
+#include "core/values/Packet.h"
+#include "db/DemoData.h"
+#include "server/methods/PacketFields.h"
+#include "server/store/Store.h"
+
+namespace {
+
+QString option(const QStringList& args, const char* name, const QString& fallback)
+{
+    const int at = args.indexOf(QString::fromLatin1(name));
+    return at >= 0 && at + 1 < args.size() ? args[at + 1] : fallback;
+}
+
+// One request on its own connection from a loopback address of the client's own (the
+// server bounds the connections of one address). Returns the status, -1 on no answer.
+int post(const char* fromAddress, int port, const QByteArray& path, const QByteArray& body, QByteArray* reply)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, fromAddress, &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(quint16(port));
+    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    int status = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) == 0) {
+        const QByteArray request = "POST " + path +
+                                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+                                   "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        qsizetype sent = 0;
+        while (sent < request.size()) {
+            const ssize_t n = ::send(fd, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        QByteArray in;
+        char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+            if (n <= 0)
+                break;
+            in.append(buffer, n);
+        }
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        if (in.startsWith("HTTP/1.1 ") && end > 0) {
+            status = in.mid(9, 3).toInt();
+            *reply = in.mid(end + 4);
+        }
+    }
+    ::close(fd);
+    return status;
+}
+
+QByteArray request(const char* method, const QVariantList& params)
+{
+    QJsonArray args;
+    for (const QVariant& p : params)
+        args.append(fw::json::encode(p));
+    return QJsonDocument(QJsonObject{{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}, {"params", args}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QVariantList criteria(const QString& counterpart)
+{
+    QVariantList p;
+    for (int i = 0; i < 13; ++i)
+        p << QStringLiteral("T");
+    p[3] = QStringLiteral("01");
+    p[9] = counterpart.isEmpty() ? QStringLiteral("T") : counterpart;
+    p[12] = QString();
+    p << false << QVariant() << QVariant();
+    return p;
+}
+
+struct Figures {
+    std::vector<double> ms;
+    int errors = 0;
+};
+
+double percentile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
+}
+
+qint64 memoryKiB(qint64 pid, const char* key)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// An invoice a client writes its letters on: inserted, then deleted, again and again.
+struct Target {
+    QString filial, lancto;
+    bool carrier = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int clients = option(args, "--clients", "50").toInt();
+    const int seconds = option(args, "--seconds", "20").toInt();
+    const int invoices = option(args, "--invoices", "20000").toInt();
+    const QString workers = option(args, "--workers", "4");
+    const QString quickWorkers = option(args, "--quick-workers", "1");
+    const QStringList mix = option(args, "--mix", "1:2:3").split(QLatin1Char(':'));
+    const int wWhole = mix.value(0).toInt(), wNarrow = mix.value(1).toInt(), wSave = mix.value(2).toInt();
+    QTemporaryDir dir;
+    const QString url = option(args, "--database", QStringLiteral("sqlite:") + dir.filePath("load.db"));
+    const QString server =
+        option(args, "--server", QDir(QCoreApplication::applicationDirPath()).filePath("cce-server"));
+
+    QString error;
+    auto store = srv::Store::open(url, &error);
+    if (!store || !store->migrate(&error)) {
+        std::fprintf(stderr, "bench_load: %s\n", qPrintable(error));
+        return 1;
+    }
+    QSqlDatabase db = store->connection();
+    {
+        QSqlQuery q(db);
+        if (q.exec(QStringLiteral("SELECT COUNT(*) FROM EMPRESA")) && q.next() && q.value(0).toInt() > 0) {
+            std::fprintf(stderr, "bench_load: the database already holds companies; give an empty one\n");
+            return 1;
+        }
+    }
+    db::DemoOptions o;
+    o.invoices = invoices;
+    db::DemoSummary s;
+    QElapsedTimer t;
+    t.start();
+    if (!db::fillDemo(db, o, &error, &s)) {
+        std::fprintf(stderr, "bench_load: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("database %s: %d invoices, %d letters (%.1f s)\n", qPrintable(url.section(QLatin1Char(':'), 0, 0)),
+                s.invoices, s.letters, t.elapsed() / 1000.0);
+
+    // Each client's own invoice for its saves: authorised, of company 01, without letters.
+    std::vector<Target> targets;
+    std::vector<QString> counterparts;
+    {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("SELECT N.CDFILIAL, N.NRLANCTONF, N.NRINSJURTRAN FROM NOTAFISCAL N WHERE N.CDEMPRESA = "
+                              "'01' AND N.CDMODELONF = '55' AND N.IDSITUACAONFE = 'A' AND NOT EXISTS (SELECT 1 FROM "
+                              "CARTACORRECAO L WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF) "
+                              "ORDER BY N.NRLANCTONF"));
+        while (q.next() && int(targets.size()) < clients)
+            targets.push_back({q.value(0).toString(), q.value(1).toString(), !q.value(2).toString().isEmpty()});
+        q.exec(QStringLiteral("SELECT DISTINCT NRINSJURNF FROM NOTAFISCAL WHERE CDEMPRESA = '01' AND NRINSJURNF IS "
+                              "NOT NULL ORDER BY NRINSJURNF"));
+        while (q.next())
+            counterparts.push_back(q.value(0).toString());
+        q.exec(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL WHERE CDEMPRESA = '01'"));
+        if (q.next())
+            std::printf("company 01: %d invoices; %d counterparts for narrow lists\n", q.value(0).toInt(),
+                        int(counterparts.size()));
+    }
+    if (int(targets.size()) < clients || counterparts.empty()) {
+        std::fprintf(stderr, "bench_load: not enough invoices without letters for %d clients\n", clients);
+        return 1;
+    }
+    db = QSqlDatabase();
+    store.reset();
+
+    const QString ini = dir.filePath("bench.ini");
+    QFile f(ini);
+    f.open(QIODevice::WriteOnly);
+    f.write("[server]\nworkers=" + workers.toUtf8() + "\nquick_workers=" + quickWorkers.toUtf8() + "\n");
+    f.close();
+    QProcess proc;
+    proc.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
+    proc.start(server, {"--config", ini, "--database", url, "--listen", "127.0.0.1:0"});
+    if (!proc.waitForReadyRead(60000)) {
+        std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(server));
+        return 1;
+    }
+    const QString line = QString::fromUtf8(proc.readLine()).trimmed();
+    const int port =
+        QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(line).captured(1).toInt();
+    if (port <= 0) {
+        std::fprintf(stderr, "bench_load: %s\n", qPrintable(line));
+        return 1;
+    }
+    const qint64 pid = proc.processId();
+    const QByteArray path = "/rpc/Dfs59000.rdmTransmissaoCCe";
+    {
+        // One list first, so the idle figure counts what the first call loads once.
+        QByteArray reply;
+        post("127.0.0.1", port, path, request("GetNotaFiscal", criteria(counterparts.front())), &reply);
+    }
+    const qint64 rssBefore = memoryKiB(pid, "VmRSS:");
+    const qint64 anonBefore = memoryKiB(pid, "RssAnon:");
+
+    std::mutex mutex;
+    std::map<std::string, Figures> figures;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    const fw::FieldDefs letterFields = srv::fields::cartaCorrecao();
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            const QByteArray from = "127.0.1." + QByteArray::number(c + 1);
+            std::mt19937 rng(quint32(1000 + c));
+            std::uniform_int_distribution<int> pick(0, wWhole + wNarrow + wSave - 1);
+            const Target& target = targets[size_t(c)];
+            const fw::Row letter{
+                target.filial,        target.lancto,
+                QStringLiteral("01"), QStringLiteral("Correção da carga %1: endereço do destinatário.").arg(c),
+                QVariant(),           QStringLiteral("Carta de Correção Pendente no Sistema"),
+                QVariant(),           QVariant(),
+                QStringLiteral("P"),  target.carrier ? QStringLiteral("P") : QStringLiteral("N")};
+            bool stored = false;
+            while (!stop) {
+                const int p = pick(rng);
+                const char* name;
+                QByteArray body;
+                if (p < wWhole) {
+                    name = "GetNotaFiscal (whole company)";
+                    body = request("GetNotaFiscal", criteria(QString()));
+                } else if (p < wWhole + wNarrow) {
+                    name = "GetNotaFiscal (one counterpart)";
+                    body = request("GetNotaFiscal", criteria(counterparts[rng() % counterparts.size()]));
+                } else {
+                    name = stored ? "SetCCe (delete)" : "SetCCe (insert)";
+                    fw::DeltaPacket d{letterFields, {}};
+                    d.changes = {stored ? fw::DeltaChange{fw::DeltaChange::Op::Delete, letter, {}}
+                                        : fw::DeltaChange{fw::DeltaChange::Op::Insert, {}, letter}};
+                    body = request("SetCCe", {QVariant::fromValue(d), target.filial, target.lancto});
+                }
+                QElapsedTimer timer;
+                timer.start();
+                QByteArray reply;
+                const int status = post(from.constData(), port, path, body, &reply);
+                const double ms = double(timer.nsecsElapsed()) / 1e6;
+                const QJsonObject answer = QJsonDocument::fromJson(reply).object();
+                bool ok = status == 200 && answer.contains("result");
+                if (ok && name[0] == 'S') {
+                    ok = answer.value("result").toString().isEmpty();
+                    if (ok)
+                        stored = !stored;
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                Figures& fig = figures[name];
+                fig.ms.push_back(ms);
+                if (!ok)
+                    ++fig.errors;
+            }
+        });
+    }
+    qint64 peak = rssBefore;
+    QElapsedTimer run;
+    run.start();
+    while (run.elapsed() < qint64(seconds) * 1000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        peak = std::max(peak, memoryKiB(pid, "VmRSS:"));
+    }
+    stop = true;
+    for (std::thread& th : threads)
+        th.join();
+    const double elapsed = run.elapsed() / 1000.0;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const qint64 rssAfter = memoryKiB(pid, "VmRSS:");
+    const qint64 anonAfter = memoryKiB(pid, "RssAnon:");
+    const qint64 fileAfter = memoryKiB(pid, "RssFile:");
+
+    std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n", clients,
+                elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
+    std::printf("%-34s %8s %7s %10s %10s\n", "method", "done", "errors", "p50 ms", "p99 ms");
+    for (const auto& [name, fig] : figures)
+        std::printf("%-34s %8d %7d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors,
+                    percentile(fig.ms, 0.5), percentile(fig.ms, 0.99));
+    std::printf("server memory: %.1f MiB before, %.1f MiB at the peak, %.1f MiB after\n", rssBefore / 1024.0,
+                peak / 1024.0, rssAfter / 1024.0);
+    // The database's pages (SQLite maps its file and caches pages per connection) are
+    // apart from the memory the calls take.
+    std::printf("  of which anonymous: %.1f MiB before, %.1f MiB after; mapped files after: %.1f MiB\n",
+                anonBefore / 1024.0, anonAfter / 1024.0, fileAfter / 1024.0);
+    proc.terminate();
+    proc.waitForFinished(60000);
+    return 0;
+}
