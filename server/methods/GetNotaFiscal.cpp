@@ -10,6 +10,7 @@
 #include "server/methods/PacketFields.h"
 #include "server/methods/PacketWriter.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "nfe/Status.h"
 
 namespace srv::methods {
 
@@ -152,7 +153,7 @@ QString letterStatus(const QVariant& seq, const QVariant& transmission, const QV
     if (t == QLatin1String("N") || t == QLatin1String("D"))
         return QStringLiteral("1");
     const QString s = status.toString();
-    if (s == QLatin1String("135") || s == QLatin1String("136"))
+    if (nfe::status::eventRegistered(s))
         return QStringLiteral("2");
     return QStringLiteral("3");
 }

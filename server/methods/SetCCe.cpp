@@ -9,6 +9,7 @@
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "nfe/Status.h"
 
 namespace srv::methods {
 
@@ -35,7 +36,7 @@ struct StoredLetter {
     int version = 0;
 };
 
-bool isAccepted(const QString& status) { return status == QLatin1String("135") || status == QLatin1String("136"); }
+bool isAccepted(const QString& status) { return nfe::status::eventRegistered(status); }
 
 // Values as the client and the database hold them: strings with null and "" alike,
 // date-times to the second.

@@ -1,6 +1,7 @@
 // A token limited to some companies: every method refuses, as its result and changing
 // nothing, what belongs to another company, and serves its own companies as before.
 #include "server/methods/MethodSupport.h"
+#include "server/methods/TransmissaoMethods.h"
 #include "server/rpc/CompanyScope.h"
 #include "tests/server/methods/MethodsFixture.h"
 
@@ -125,6 +126,53 @@ TEST_P(CompanyScopeMethods, InvoiceListsAreCheckedWholeInAFewStatements)
                   QStringLiteral("Acesso não autorizado à empresa 02."));
         EXPECT_EQ(srv::methods::branchScopeRefusal(*store, db(), QStringLiteral("0003")), QString());
     }
+}
+
+namespace {
+// Counts what it was asked to send; sends nothing.
+struct CountingMailer : srv::Mailer {
+    int letters = 0, pending = 0;
+    QString sendLetter(const QString&, const QString&, const QString&, bool) override
+    {
+        ++letters;
+        return QString();
+    }
+    QList<Failure> sendPending(const QList<QPair<QString, QString>>&) override
+    {
+        ++pending;
+        return {};
+    }
+};
+} // namespace
+
+TEST_P(CompanyScopeMethods, EMailOfAnotherCompanysInvoiceIsRefusedBeforeAnythingIsSent)
+{
+    const srv::CompanyScope only02(QStringList{QStringLiteral("02")});
+    const srv::CompanyScopeGuard caller(only02);
+    CountingMailer mailer;
+    srv::Services services{store.get(), nullptr, &mailer};
+    const QString f = QStringLiteral("0002"), l = QStringLiteral("0000000001");
+    EXPECT_EQ(srv::methods::sendEmailCCe(services, {f, l, QStringLiteral("01"), false}).toString(), denied01);
+    fw::DataPacket notas;
+    notas.fields = srv::fields::notaFiscal();
+    fw::Row own(notas.fields.size()), other(notas.fields.size());
+    own[notas.fieldIndex(QStringLiteral("CDFILIAL"))] = QStringLiteral("0009");
+    own[notas.fieldIndex(QStringLiteral("NRLANCTONF"))] = QStringLiteral("0000000009");
+    other[notas.fieldIndex(QStringLiteral("CDFILIAL"))] = f;
+    other[notas.fieldIndex(QStringLiteral("NRLANCTONF"))] = l;
+    notas.rows = {own, other};
+    EXPECT_EQ(srv::methods::sendEmailCCeTodos(services, {QVariant::fromValue(notas)}).toString(), denied01);
+    EXPECT_EQ(mailer.letters + mailer.pending, 0);
+
+    // Its own company's invoice goes to the mail service.
+    EXPECT_EQ(srv::methods::sendEmailCCe(services, {QStringLiteral("0009"), QStringLiteral("0000000009"),
+                                                    QStringLiteral("01"), false})
+                  .toString(),
+              QString());
+    notas.rows = {own};
+    EXPECT_EQ(srv::methods::sendEmailCCeTodos(services, {QVariant::fromValue(notas)}).toString(), QString());
+    EXPECT_EQ(mailer.letters, 1);
+    EXPECT_EQ(mailer.pending, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CompanyScopeMethods, ::testing::Values("sqlite", "postgresql"));
