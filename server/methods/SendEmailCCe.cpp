@@ -6,6 +6,7 @@
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "server/rpc/CompanyScope.h"
 
 namespace srv::methods {
 
@@ -35,10 +36,11 @@ QVariant sendEmailCCe(const Services& services, const QVariantList& params)
         return msg::notaNaoEncontrada();
     if (seq.size() != 2 || !seq.at(0).isDigit() || !seq.at(1).isDigit() || seq == QLatin1String("00"))
         return msg::sequenciaEmailInvalida(seq.left(20));
-    const QString outside =
-        invoiceScopeRefusal(*services.store, openConnection(*services.store), filial, lancto);
-    if (!outside.isEmpty())
-        return outside;
+    if (!CompanyScope::current().everyCompany()) {
+        const QString outside = invoiceScopeRefusal(*services.store, openConnection(*services.store), filial, lancto);
+        if (!outside.isEmpty())
+            return outside;
+    }
     return services.mailer->sendLetter(filial, lancto, seq, params.value(3).toBool());
 }
 
@@ -64,9 +66,11 @@ QVariant sendEmailCCeTodos(const Services& services, const QVariantList& params)
         }
     }
     // Nothing is sent when any listed invoice lies outside the caller's companies.
-    const QString outside = invoicesScopeRefusal(*services.store, openConnection(*services.store), invoices);
-    if (!outside.isEmpty())
-        return outside;
+    if (!CompanyScope::current().everyCompany()) {
+        const QString outside = invoicesScopeRefusal(*services.store, openConnection(*services.store), invoices);
+        if (!outside.isEmpty())
+            return outside;
+    }
     QStringList lines;
     for (const Mailer::Failure& f : services.mailer->sendPending(invoices))
         lines << failureLine(f);
