@@ -58,53 +58,53 @@ class Decoder {
 public:
     Decoder(const QByteArray& text, const QString& label) : m_text(text), m_label(label) {}
 
-    QVariant argument(qsizetype offset, const ArgSpec& spec)
+    QVariant argument(qsizetype offset, const ArgSpec& declared)
     {
         json::Reader r(m_text, offset);
         const json::Type type = r.peek();
         if (type == json::Type::Null) {
-            if (spec.nullable || spec.kind == ArgKind::Any)
+            if (declared.nullable || declared.kind == ArgKind::Any)
                 return fw::nullValue();
-            fault(QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(m_label, kindName(spec.kind)));
+            fault(QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(m_label, kindName(declared.kind)));
         }
-        switch (spec.kind) {
+        switch (declared.kind) {
         case ArgKind::String: {
             QString s;
             if (!r.readString(&s))
-                wrongKind(spec.kind);
+                wrongKind(declared.kind);
             return s;
         }
         case ArgKind::Boolean: {
             bool b = false;
             if (!r.readBool(&b))
-                wrongKind(spec.kind);
+                wrongKind(declared.kind);
             return b;
         }
         case ArgKind::DateTime:
         case ArgKind::DataPacket:
         case ArgKind::DeltaPacket: {
             if (type != json::Type::Object)
-                wrongKind(spec.kind);
+                wrongKind(declared.kind);
             const Wrapped w = wrappedAt(m_text, offset);
             if (w.kind == Wrapped::Kind::Unknown)
                 malformed(QStringLiteral("objeto de valor desconhecido"));
-            const Wrapped::Kind want = spec.kind == ArgKind::DateTime     ? Wrapped::Kind::DateTime
-                                       : spec.kind == ArgKind::DataPacket ? Wrapped::Kind::Packet
+            const Wrapped::Kind want = declared.kind == ArgKind::DateTime     ? Wrapped::Kind::DateTime
+                                       : declared.kind == ArgKind::DataPacket ? Wrapped::Kind::Packet
                                                                           : Wrapped::Kind::Delta;
             if (w.kind != want)
-                wrongKind(spec.kind);
+                wrongKind(declared.kind);
             if (want == Wrapped::Kind::DateTime) {
                 const QVariant dt = dateTime(w.at);
-                if (fw::isNull(dt) && !spec.nullable)
-                    fault(QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(m_label, kindName(spec.kind)));
+                if (fw::isNull(dt) && !declared.nullable)
+                    fault(QStringLiteral("O %1 não pode ser nulo; esperado %2.").arg(m_label, kindName(declared.kind)));
                 return dt;
             }
-            return want == Wrapped::Kind::Packet ? QVariant::fromValue(packet(w.at, spec.columns, spec.maxRows))
-                                                 : QVariant::fromValue(delta(w.at, spec.maxRows));
+            return want == Wrapped::Kind::Packet ? QVariant::fromValue(packet(w.at, declared.columns, declared.maxRows))
+                                                 : QVariant::fromValue(delta(w.at, declared.maxRows));
         }
         case ArgKind::Any: return any(offset);
         }
-        wrongKind(spec.kind);
+        wrongKind(declared.kind);
     }
 
 private:
@@ -398,9 +398,9 @@ private:
 
 } // namespace
 
-QVariant decodeArgument(const QByteArray& text, qsizetype offset, const ArgSpec& spec, const QString& label)
+QVariant decodeArgument(const QByteArray& text, qsizetype offset, const ArgSpec& declared, const QString& label)
 {
-    return Decoder(text, label).argument(offset, spec);
+    return Decoder(text, label).argument(offset, declared);
 }
 
 } // namespace srv

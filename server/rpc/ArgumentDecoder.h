@@ -14,6 +14,6 @@ namespace srv {
 // text has been validated (json::validate); offset is where the argument's value starts.
 // label names the argument in messages ("argumento 1 (A1) de GetNotaFiscal"). Throws
 // RpcFault(InvalidParams) naming it when the value is not of the declared kind.
-QVariant decodeArgument(const QByteArray& text, qsizetype offset, const ArgSpec& spec, const QString& label);
+QVariant decodeArgument(const QByteArray& text, qsizetype offset, const ArgSpec& declared, const QString& label);
 
 } // namespace srv
