@@ -1,5 +1,7 @@
 #include "nfe/Signer.h"
 
+#include "nfe/XmlTree.h"
+
 #include <QList>
 
 #include <libxml/parser.h>
@@ -115,22 +117,11 @@ QString holderCnpjFromDer(const QByteArray& der)
     return cnpj;
 }
 
-using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+using xml::DocPtr;
 
-DocPtr parse(const QByteArray& xml)
-{
-    return DocPtr(
-        xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8", XML_PARSE_NONET | XML_PARSE_NOBLANKS),
-        &xmlFreeDoc);
-}
+DocPtr parse(const QByteArray& text) { return xml::parse(text); }
 
-xmlNodePtr firstElement(xmlNodePtr parent, const char* name)
-{
-    for (xmlNodePtr n = parent ? parent->children : nullptr; n; n = n->next)
-        if (n->type == XML_ELEMENT_NODE && xmlStrEqual(n->name, x(name)))
-            return n;
-    return nullptr;
-}
+xmlNodePtr firstElement(xmlNodePtr parent, const char* name) { return xml::firstChild(parent, name); }
 
 // Registers infEvento's Id as an XML ID, so "#Id" resolves to it.
 bool registerId(xmlDocPtr doc, xmlNodePtr infEvento)
@@ -155,14 +146,6 @@ QByteArray attribute(xmlNodePtr node, const char* name)
     return out;
 }
 
-int countElements(xmlNodePtr parent, const char* name)
-{
-    int n = 0;
-    for (xmlNodePtr c = parent ? parent->children : nullptr; c; c = c->next)
-        if (c->type == XML_ELEMENT_NODE && xmlStrEqual(c->name, x(name)))
-            ++n;
-    return n;
-}
 
 // The one form the standard accepts: C14N 1.0 and RSA-SHA1 in SignedInfo, one reference with
 // enveloped-signature then C14N 1.0 and a SHA-1 digest, one X509Certificate.
@@ -170,7 +153,7 @@ bool standardForm(xmlNodePtr sig)
 {
     static const QByteArray c14n = QByteArrayLiteral("http://www.w3.org/TR/2001/REC-xml-c14n-20010315");
     xmlNodePtr signedInfo = firstElement(sig, "SignedInfo");
-    if (!signedInfo || countElements(signedInfo, "Reference") != 1)
+    if (!signedInfo || xml::children(signedInfo, "Reference").size() != 1)
         return false;
     if (attribute(firstElement(signedInfo, "CanonicalizationMethod"), "Algorithm") != c14n ||
         attribute(firstElement(signedInfo, "SignatureMethod"), "Algorithm") !=
@@ -188,7 +171,7 @@ bool standardForm(xmlNodePtr sig)
     if (transforms != QList<QByteArray>{QByteArrayLiteral("http://www.w3.org/2000/09/xmldsig#enveloped-signature"), c14n})
         return false;
     xmlNodePtr x509 = firstElement(firstElement(sig, "KeyInfo"), "X509Data");
-    return countElements(x509, "X509Certificate") == 1;
+    return xml::children(x509, "X509Certificate").size() == 1;
 }
 
 void dropBlanks(xmlNodePtr node)
@@ -205,12 +188,6 @@ void dropBlanks(xmlNodePtr node)
     }
 }
 
-QByteArray dumpNode(xmlNodePtr node)
-{
-    std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buf(xmlBufferCreate(), &xmlBufferFree);
-    xmlNodeDump(buf.get(), node->doc, node, 0, 0);
-    return QByteArray(reinterpret_cast<const char*>(xmlBufferContent(buf.get())), xmlBufferLength(buf.get()));
-}
 
 } // namespace
 
@@ -311,7 +288,7 @@ QByteArray signEvento(const QByteArray& evento, const Certificate& certificate, 
     xmlNodePtr keyInfo = xmlNewChild(sig, dsig, x("KeyInfo"), nullptr);
     xmlNodePtr x509 = xmlNewChild(keyInfo, dsig, x("X509Data"), nullptr);
     xmlNewChild(x509, dsig, x("X509Certificate"), x(certificate.der().toBase64().constData()));
-    return dumpNode(root);
+    return xml::dump(root);
 }
 
 Verification verifyEvento(const QByteArray& signedEvento)

@@ -12,6 +12,7 @@
 #include "nfe/Signer.h"
 #include "nfe/States.h"
 #include "nfe/Status.h"
+#include "nfe/XmlTree.h"
 
 namespace sim {
 
@@ -23,56 +24,22 @@ const QByteArray kWsdl = QByteArrayLiteral("http://www.portalfiscal.inf.br/nfe/w
 
 const xmlChar* x(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
 
-using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+using nfe::xml::DocPtr;
 
 // No DTDs, no entities, no network: what arrives is data, nothing more.
 DocPtr parse(const QByteArray& xml)
 {
-    DocPtr doc(xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8",
-                             XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOWARNING | XML_PARSE_NOERROR),
-               &xmlFreeDoc);
+    DocPtr doc = nfe::xml::parse(xml);
     if (doc && doc->intSubset)
         return DocPtr(nullptr, &xmlFreeDoc);
     return doc;
 }
 
-bool isNfe(xmlNodePtr n, const char* name)
-{
-    return n && n->type == XML_ELEMENT_NODE && xmlStrEqual(n->name, x(name)) && n->ns &&
-           xmlStrEqual(n->ns->href, x(nfe::kNamespace.constData()));
-}
+xmlNodePtr findNfe(xmlNodePtr n, const char* name) { return nfe::xml::find(n, name, nfe::kNamespace.constData()); }
 
-xmlNodePtr findNfe(xmlNodePtr n, const char* name)
-{
-    for (; n; n = n->next) {
-        if (isNfe(n, name))
-            return n;
-        if (n->type == XML_ELEMENT_NODE)
-            if (xmlNodePtr found = findNfe(n->children, name))
-                return found;
-    }
-    return nullptr;
-}
+QList<xmlNodePtr> childrenNamed(xmlNodePtr parent, const char* name) { return nfe::xml::children(parent, name); }
 
-QList<xmlNodePtr> childrenNamed(xmlNodePtr parent, const char* name)
-{
-    QList<xmlNodePtr> out;
-    for (xmlNodePtr c = parent ? parent->children : nullptr; c; c = c->next)
-        if (c->type == XML_ELEMENT_NODE && xmlStrEqual(c->name, x(name)))
-            out << c;
-    return out;
-}
-
-QString text(xmlNodePtr parent, const char* name)
-{
-    const QList<xmlNodePtr> c = childrenNamed(parent, name);
-    if (c.isEmpty())
-        return QString();
-    xmlChar* v = xmlNodeGetContent(c.first());
-    const QString out = QString::fromUtf8(reinterpret_cast<const char*>(v));
-    xmlFree(v);
-    return out;
-}
+QString text(xmlNodePtr parent, const char* name) { return nfe::xml::childText(parent, name); }
 
 // The element as a document of its own, its namespaces declared on it: what an event is
 // when it stands alone (validated, verified, kept for the protocol query).
@@ -81,9 +48,7 @@ QByteArray standalone(xmlNodePtr node)
     DocPtr doc(xmlNewDoc(x("1.0")), &xmlFreeDoc);
     xmlNodePtr copy = xmlDocCopyNode(node, doc.get(), 1);
     xmlDocSetRootElement(doc.get(), copy);
-    std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buf(xmlBufferCreate(), &xmlBufferFree);
-    xmlNodeDump(buf.get(), doc.get(), copy, 0, 0);
-    return QByteArray(reinterpret_cast<const char*>(xmlBufferContent(buf.get())), xmlBufferLength(buf.get()));
+    return nfe::xml::dump(copy);
 }
 
 QByteArray escaped(const QString& s) { return s.toHtmlEscaped().toUtf8(); }

@@ -1,58 +1,24 @@
 #include "server/fiscal/Soap.h"
 
+#include "nfe/XmlTree.h"
+
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <memory>
 
 namespace srv::fiscal {
 
+namespace xml = nfe::xml;
+
 namespace {
 
-using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+using xml::DocPtr;
+using xml::children;
+using xml::find;
 
-DocPtr parse(const QByteArray& xml)
-{
-    return DocPtr(xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_HUGE),
-                  &xmlFreeDoc);
-}
+DocPtr parse(const QByteArray& text) { return xml::parse(text, true); }
 
-bool named(xmlNodePtr n, const char* name)
-{
-    return n && n->type == XML_ELEMENT_NODE && xmlStrEqual(n->name, reinterpret_cast<const xmlChar*>(name));
-}
-
-xmlNodePtr find(xmlNodePtr n, const char* name)
-{
-    for (; n; n = n->next) {
-        if (named(n, name))
-            return n;
-        if (xmlNodePtr inner = find(n->children, name))
-            return inner;
-    }
-    return nullptr;
-}
-
-QList<xmlNodePtr> children(xmlNodePtr parent, const char* name)
-{
-    QList<xmlNodePtr> out;
-    for (xmlNodePtr n = parent ? parent->children : nullptr; n; n = n->next)
-        if (named(n, name))
-            out << n;
-    return out;
-}
-
-QString childText(xmlNodePtr parent, const char* name)
-{
-    for (xmlNodePtr n = parent ? parent->children : nullptr; n; n = n->next)
-        if (named(n, name)) {
-            xmlChar* c = xmlNodeGetContent(n);
-            const QString s = QString::fromUtf8(reinterpret_cast<const char*>(c)).trimmed();
-            xmlFree(c);
-            return s;
-        }
-    return QString();
-}
+QString childText(xmlNodePtr parent, const char* name) { return xml::childText(parent, name).trimmed(); }
 
 // The elements named name, as their exact bytes in document order (they do not nest).
 QList<QByteArray> rawElements(const QByteArray& text, const QByteArray& name)
