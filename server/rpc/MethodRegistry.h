@@ -26,7 +26,13 @@ struct ArgSpec {
     // Data and delta packets: more rows (changes) than this the method refuses anyway;
     // one more is kept, so that it sees there were more, and the rest only checked. 0: no bound.
     int maxRows = 0;
+    // Strings: more characters than this are refused before the text is built; 0: the
+    // server's bound for every string (kMaxStringArgument).
+    int maxLength = 0;
 };
+
+// No argument of this system needs more; the methods keep their own, tighter bounds.
+constexpr int kMaxStringArgument = 65536;
 
 // A protocol fault: turned into a JSON-RPC error with this code. Application errors
 // are normal string results, never faults.

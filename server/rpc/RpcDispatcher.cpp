@@ -9,7 +9,7 @@
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
 #include "server/rpc/ArgumentDecoder.h"
-#include "server/rpc/JsonReader.h"
+#include "core/values/JsonReader.h"
 
 namespace srv {
 
@@ -36,7 +36,7 @@ QVariantList readArgs(const Method& m, const QByteArray& body, qsizetype paramsA
 {
     QList<qsizetype> offsets;
     if (paramsAt >= 0) {
-        json::Reader r(body, paramsAt);
+        fw::json::Reader r(body, paramsAt);
         r.enterArray();
         const int limit = int(m.args.size());
         int given = 0;
@@ -111,25 +111,25 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
 
     try {
         // The whole text is checked before anything of it is built.
-        const json::SyntaxError syntax = json::validate(body, kMaxDepth);
+        const fw::json::SyntaxError syntax = fw::json::validate(body, kMaxDepth);
         switch (syntax.kind) {
-        case json::SyntaxError::Kind::None: break;
-        case json::SyntaxError::Kind::Utf8:
+        case fw::json::SyntaxError::Kind::None: break;
+        case fw::json::SyntaxError::Kind::Utf8:
             return fail(fault::ParseError, QStringLiteral("A requisição não está codificada em UTF-8 válido."));
-        case json::SyntaxError::Kind::ControlCharacter:
+        case fw::json::SyntaxError::Kind::ControlCharacter:
             return fail(
                 fault::ParseError,
                 QStringLiteral("A requisição não é JSON válido: caractere de controle sem escape dentro de um texto."));
-        case json::SyntaxError::Kind::TooDeep:
+        case fw::json::SyntaxError::Kind::TooDeep:
             return fail(fault::InvalidRequest,
                         QStringLiteral("A requisição aninha valores em mais de %1 níveis.").arg(kMaxDepth));
-        case json::SyntaxError::Kind::Syntax:
+        case fw::json::SyntaxError::Kind::Syntax:
             return fail(fault::ParseError, QStringLiteral("A requisição não é JSON válido: %1 (posição %2).")
                                                .arg(syntax.message)
                                                .arg(syntax.offset));
         }
-        json::Reader top(body);
-        if (top.peek() != json::Type::Object)
+        fw::json::Reader top(body);
+        if (top.peek() != fw::json::Type::Object)
             return fail(fault::InvalidRequest, QStringLiteral("A requisição JSON-RPC deve ser um objeto."));
         qsizetype idAt = -1, versionAt = -1, methodAt = -1, paramsAt = -1;
         top.forEachMember([&](const QString& key, qsizetype at) {
@@ -144,21 +144,21 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
         });
 
         if (idAt >= 0) {
-            const QJsonValue id = json::Reader(body, idAt).readIdValue();
+            const QJsonValue id = fw::json::Reader(body, idAt).readIdValue();
             if (id.isUndefined())
                 return fail(fault::InvalidRequest,
                             QStringLiteral("O id da requisição deve ser texto, número ou nulo."));
             call.id = id;
         }
         QString version;
-        if (versionAt < 0 || !json::Reader(body, versionAt).readString(&version) || version != QLatin1String("2.0"))
+        if (versionAt < 0 || !fw::json::Reader(body, versionAt).readString(&version) || version != QLatin1String("2.0"))
             return fail(fault::InvalidRequest, QStringLiteral("A requisição deve ter \"jsonrpc\": \"2.0\"."));
         QString methodName;
-        if (methodAt < 0 || !json::Reader(body, methodAt).readString(&methodName) || methodName.isEmpty())
+        if (methodAt < 0 || !fw::json::Reader(body, methodAt).readString(&methodName) || methodName.isEmpty())
             return fail(fault::InvalidRequest, QStringLiteral("A requisição não indica o método."));
         call.reply.method = methodName;
 
-        if (paramsAt >= 0 && json::Reader(body, paramsAt).peek() != json::Type::Array)
+        if (paramsAt >= 0 && fw::json::Reader(body, paramsAt).peek() != fw::json::Type::Array)
             return fail(fault::InvalidParams,
                         QStringLiteral("Os argumentos de %1 devem vir numa lista, em ordem.").arg(quoted(methodName)));
 

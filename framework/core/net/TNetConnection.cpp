@@ -3,15 +3,20 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QPointer>
+#include <climits>
+#include <cmath>
 
 #include "core/errors/Errors.h"
 #include "core/host/Context.h"
 #include "core/values/JsonCodec.h"
+#include "core/values/JsonReader.h"
+#include "core/values/JsonTextDecoder.h"
 
 namespace {
 constexpr int kAuthErrorCode = -32001;
+// Answers nest a few levels (a list of packets of rows); anything far deeper is not one.
+constexpr int kMaxAnswerDepth = 64;
 } // namespace
 
 TNetConnection::TNetConnection(QObject* parent) : QObject(parent)
@@ -161,21 +166,44 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
     if (reply.httpStatus == 413)
         fail(QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação %2.").arg(method, server));
 
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(reply.body, &parseError);
-    const bool isJson = parseError.error == QJsonParseError::NoError && doc.isObject();
-    const QJsonObject obj = doc.object();
+    // The answer is read in place: a whole company's list is tens of megabytes, and a
+    // document of it would cost several times that before its values were even decoded.
+    const QByteArray& body = reply.body;
+    const fw::json::SyntaxError syntax = fw::json::validate(body, kMaxAnswerDepth);
+    const bool isJson = syntax.kind == fw::json::SyntaxError::Kind::None;
+    const bool isObject = isJson && fw::json::Reader(body).peek() == fw::json::Type::Object;
+    qsizetype versionAt = -1, idAt = -1, errorAt = -1, resultAt = -1;
+    if (isObject)
+        fw::json::Reader(body).forEachMember([&](const QString& key, qsizetype at) {
+            if (key == QLatin1String("jsonrpc"))
+                versionAt = at;
+            else if (key == QLatin1String("id"))
+                idAt = at;
+            else if (key == QLatin1String("error"))
+                errorAt = at;
+            else if (key == QLatin1String("result"))
+                resultAt = at;
+        });
     const auto malformed = [&](const QString& why) {
         fail(
             QStringLiteral("Resposta inválida do servidor de aplicação %1 à chamada %2: %3.").arg(server, method, why));
     };
 
-    if (isJson && obj.value(QStringLiteral("error")).isObject()) {
-        const QJsonObject err = obj.value(QStringLiteral("error")).toObject();
-        const int code = err.value(QStringLiteral("code")).toInt();
+    if (errorAt >= 0 && fw::json::Reader(body, errorAt).peek() == fw::json::Type::Object) {
+        int code = 0;
+        QString text;
+        fw::json::Reader(body, errorAt).forEachMember([&](const QString& key, qsizetype at) {
+            fw::json::Reader v(body, at);
+            double d = 0;
+            if (key == QLatin1String("code") && v.readNumber(&d) && std::floor(d) == d && d >= INT_MIN &&
+                d <= INT_MAX)
+                code = int(d);
+            else if (key == QLatin1String("message"))
+                v.readString(&text);
+        });
         if (code == kAuthErrorCode)
             fail(deniedText);
-        QString text = err.value(QStringLiteral("message")).toString().trimmed();
+        text = text.trimmed();
         if (text.isEmpty())
             text = QStringLiteral("erro sem descrição");
         fail(QStringLiteral("O servidor de aplicação %1 recusou a chamada %2: %3 (código %4).")
@@ -186,19 +214,19 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
         fail(QStringLiteral("O servidor de aplicação %1 respondeu à chamada %2 com o erro HTTP %3.")
                  .arg(server, method)
                  .arg(reply.httpStatus));
-    if (!isJson)
-        malformed(parseError.error != QJsonParseError::NoError ? QStringLiteral("o conteúdo não é JSON")
-                                                               : QStringLiteral("o conteúdo não é um objeto JSON"));
-    if (obj.value(QStringLiteral("jsonrpc")).toString() != QLatin1String("2.0"))
+    if (!isObject)
+        malformed(!isJson ? QStringLiteral("o conteúdo não é JSON") : QStringLiteral("o conteúdo não é um objeto JSON"));
+    QString version;
+    if (versionAt < 0 || !fw::json::Reader(body, versionAt).readString(&version) || version != QLatin1String("2.0"))
         malformed(QStringLiteral("versão do protocolo ausente ou diferente de 2.0"));
-    const QJsonValue replyId = obj.value(QStringLiteral("id"));
-    if (!replyId.isDouble() || static_cast<qint64>(replyId.toDouble()) != id)
+    double replyId = 0;
+    if (idAt < 0 || !fw::json::Reader(body, idAt).readNumber(&replyId) || static_cast<qint64>(replyId) != id)
         malformed(QStringLiteral("o identificador da resposta não corresponde ao da chamada"));
-    if (!obj.contains(QStringLiteral("result")))
+    if (resultAt < 0)
         malformed(QStringLiteral("a resposta não tem resultado"));
 
     QString decodeError;
-    const QVariant result = fw::json::decode(obj.value(QStringLiteral("result")), &decodeError);
+    const QVariant result = fw::json::decodeText(body, resultAt, &decodeError);
     if (!result.isValid())
         malformed(decodeError.isEmpty() ? QStringLiteral("resultado ilegível") : decodeError);
     return result;

@@ -34,6 +34,8 @@ FW_CORE_EXPORT bool decodeDelta(const QJsonValue& value, DeltaPacket* delta, QSt
 
 // Row values inside packets follow the field's type; datetime is plain text.
 FW_CORE_EXPORT QJsonValue encodeRowValue(const FieldDef& field, const QVariant& value);
+// The kind of a field's values as messages name it: "texto", "número inteiro", ...
+FW_CORE_EXPORT QString kindText(FieldType t);
 FW_CORE_EXPORT bool decodeRowValue(const FieldDef& field, const QJsonValue& value, QVariant* out, QString* error);
 
 } // namespace fw::json

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "core/values/JsonCodec.h"
+#include "core/values/JsonReader.h"
+#include "core/values/JsonTextDecoder.h"
 #include "core/values/Value.h"
 
 using namespace fw;
@@ -211,4 +213,119 @@ TEST(Codec, RowValuesFollowTheFieldType)
     ASSERT_TRUE(json::decodeRowValue(i, QJsonValue(9007199254740992.0), &out, &error));
     EXPECT_EQ(out.toLongLong(), 9007199254740992LL);
     EXPECT_FALSE(json::decodeRowValue(i, QJsonValue(1e300), &out, &error));
+}
+
+namespace {
+
+// A value with its kinds, rows included, so that two decodings compare exactly.
+QString shape(const QVariant& v)
+{
+    if (isNull(v))
+        return QStringLiteral("null");
+    const int t = v.metaType().id();
+    auto row = [](const Row& r) {
+        QStringList out;
+        for (const QVariant& x : r)
+            out << shape(x);
+        return QLatin1Char('[') + out.join(QLatin1Char(',')) + QLatin1Char(']');
+    };
+    auto fields = [](const FieldDefs& defs) {
+        QStringList out;
+        for (const FieldDef& f : defs)
+            out << QStringLiteral("%1:%2:%3:%4:%5")
+                       .arg(f.name, fieldTypeName(f.type))
+                       .arg(f.size)
+                       .arg(f.fixed)
+                       .arg(f.required);
+        return out.join(QLatin1Char(' '));
+    };
+    if (t == qMetaTypeId<DataPacket>()) {
+        const DataPacket p = v.value<DataPacket>();
+        QString out = QStringLiteral("packet{") + fields(p.fields) + QLatin1Char('|');
+        for (const Row& r : p.rows)
+            out += row(r);
+        return out + QLatin1Char('}');
+    }
+    if (t == qMetaTypeId<DeltaPacket>()) {
+        const DeltaPacket d = v.value<DeltaPacket>();
+        QString out = QStringLiteral("delta{") + fields(d.fields) + QLatin1Char('|');
+        for (const DeltaChange& c : d.changes)
+            out += QString::number(int(c.op)) + row(c.oldRow) + row(c.newRow);
+        return out + QLatin1Char('}');
+    }
+    if (t == QMetaType::QVariantList)
+        return row(v.toList());
+    return QString::fromLatin1(v.metaType().name()) + QLatin1Char('=') + v.toString();
+}
+
+} // namespace
+
+// The screen reads large answers straight from their text; it must read every value, and
+// refuse every malformed one, exactly as a parsed document is read.
+TEST(Codec, TheTextDecoderReadsWhatTheDocumentDecoderReads)
+{
+    QList<QByteArray> texts = {
+        R"(null)",
+        R"(true)",
+        R"("Corre\u00e7\u00e3o \"citada\"\n\\ \ud83d\ude00 açúcar")",
+        R"(-0.25)",
+        R"(12345678901)",
+        R"(1e300)",
+        R"(["S",null,7,[true,"x"],{"$datetime":"2026-01-31T23:59:59"},{"$datetime":null}])",
+        R"({"$packet":{"rows":[],"fields":[{"name":"A","type":"string"}]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"integer"},{"name":"B","type":"float"}],"rows":[[2,2],[null,2.5],[-9007199254740992,1e-3]]}})",
+        R"({"$packet":{"fields":[{"name":"A","type":"datetime"},{"name":"B","type":"boolean"}],"rows":[["2026-12-07T14:05:00",false],["2026-12-07 14:05:00.870",true]]}})",
+        R"({"$delta":{"fields":[{"name":"A","type":"string","size":2,"required":true}],"changes":[{"op":"insert","row":["a"]},{"op":"modify","old":["a"],"new":["b"]},{"op":"delete","old":["b"]}]}})",
+    };
+    for (const char* bad : {
+             R"({"$datetime":"07/12/2026"})",
+             R"({"$something":1})",
+             R"({"$packet":{"fields":"x","rows":[]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"money"}],"rows":[]}})",
+             R"({"$packet":{"fields":[{"type":"string"}],"rows":[]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"string","size":1}],"rows":[["a","b"]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"string","size":1}],"rows":[[]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":["a"]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[["1"]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[[1.5]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[[1e300]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"boolean"}],"rows":[["S"]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":[[true]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":[[["x"]]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[[{"$datetime":"2026-12-07T14:05:00"}]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[["ontem"]]}})",
+             R"({"$packet":{"fields":[{"name":"A","type":"string"}]}})",
+             R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"upsert","row":["a"]}]}})",
+             R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"modify","old":["a"]}]}})",
+             R"([1,{"$datetime":"x"}])",
+         })
+        texts << QByteArray(bad);
+
+    for (const QByteArray& t : texts) {
+        ASSERT_EQ(json::validate(t, 64).kind, json::SyntaxError::Kind::None) << t.constData();
+        QString documentError, textError;
+        const QVariant fromDocument = json::decode(parse(t.constData()), &documentError);
+        const QVariant fromText = json::decodeText(t, 0, &textError);
+        EXPECT_EQ(fromText.isValid(), fromDocument.isValid()) << t.constData();
+        if (fromDocument.isValid())
+            EXPECT_EQ(shape(fromText), shape(fromDocument)) << t.constData();
+        else
+            EXPECT_FALSE(textError.isEmpty()) << t.constData();
+    }
+}
+
+TEST(Codec, TheTextDecoderKeepsOnlyTheNamedColumnsButChecksEveryRow)
+{
+    const QByteArray t =
+        R"({"fields":[{"name":"IDCHECK","type":"string"},{"name":"NRSEQ","type":"integer"},{"name":"DSTEXTO","type":"string"}],)"
+        R"("rows":[["S",1,"a"],["N",2,"b"],["S",3,"c"]]})";
+    json::TextDecoder d(t);
+    const DataPacket p = d.packet(0, {QStringLiteral("idcheck"), QStringLiteral("NRSEQ")}, 1);
+    ASSERT_EQ(p.fields.size(), 2);
+    EXPECT_EQ(p.fields[1].name, QStringLiteral("NRSEQ"));
+    // One row past the bound stays, so the caller sees there were more.
+    ASSERT_EQ(p.rows.size(), 2);
+    EXPECT_EQ(p.rows[1], (Row{QStringLiteral("N"), 2LL}));
+    const QByteArray badLast = QByteArray(t).replace(R"(["S",3,"c"])", R"(["S","3","c"])");
+    EXPECT_THROW(json::TextDecoder(badLast).packet(0, {QStringLiteral("IDCHECK")}, 1), json::DecodeError);
 }

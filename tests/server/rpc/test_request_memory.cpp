@@ -181,3 +181,29 @@ TEST_F(RequestMemoryTest, ALetterSaveWithTooManyChangesCostsLittle)
 }
 
 } // namespace
+
+TEST_F(RequestMemoryTest, AnOverlongTextArgumentIsRefusedBeforeItIsBuilt)
+{
+    auto call = [&](const QByteArray& first, srv::RpcReply* reply) {
+        const QByteArray body =
+            envelope("getXmlEnvLote", QByteArray("[\"") + first + R"(","000001"])");
+        return peakGrowth(srv::kServerTransmissao, body, reply);
+    };
+    // Megabytes of escapes, each six bytes of text for one character.
+    QByteArray escaped;
+    for (int i = 0; i < 1000000; ++i)
+        escaped += "\\u00e7";
+    srv::RpcReply reply;
+    const qint64 growth = call(escaped, &reply);
+    EXPECT_EQ(reply.faultCode, srv::fault::InvalidParams) << reply.body.left(300).toStdString();
+    EXPECT_TRUE(reply.body.contains("argumento 1 (CDFILIAL)")) << reply.body.left(300).toStdString();
+    EXPECT_TRUE(reply.body.contains("excede 65536 caracteres")) << reply.body.left(300).toStdString();
+    EXPECT_LT(growth, qint64(escaped.size())) << "a text of " << escaped.size() << " bytes grew the peak by " << growth;
+
+    // Within six bytes a character, the characters themselves are counted.
+    call(QByteArray(srv::kMaxStringArgument + 1, '1'), &reply);
+    EXPECT_TRUE(reply.body.contains("excede 65536 caracteres")) << reply.body.left(300).toStdString();
+    // At the bound the call reaches the method, which answers in its own words.
+    call(QByteArray(srv::kMaxStringArgument, '1'), &reply);
+    EXPECT_EQ(reply.faultCode, 0) << reply.body.left(300).toStdString();
+}

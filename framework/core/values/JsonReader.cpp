@@ -1,8 +1,8 @@
-#include "server/rpc/JsonReader.h"
+#include "core/values/JsonReader.h"
 
 #include <QByteArrayView>
 
-namespace srv::json {
+namespace fw::json {
 
 namespace {
 
@@ -481,4 +481,4 @@ bool Reader::nextElement()
     return true;
 }
 
-} // namespace srv::json
+} // namespace fw::json

@@ -1,17 +1,19 @@
 #pragma once
 // Reads JSON text in place, one value at a time, without building a document: a request
-// is first checked whole (syntax, UTF-8, raw control characters, depth) at no cost in
+// or an answer is first checked whole (syntax, UTF-8, raw control characters, depth) at no cost in
 // memory, then each part is decoded only once the method says what it expects there.
 #include <QByteArray>
 #include <QJsonValue>
 #include <QString>
 
-namespace srv::json {
+#include "core/CoreExport.h"
+
+namespace fw::json {
 
 enum class Type { Object, Array, String, Number, Bool, Null, Invalid };
 
 // What is wrong with a text that is not JSON, in Portuguese, and where.
-struct SyntaxError {
+struct FW_CORE_EXPORT SyntaxError {
     enum class Kind { None, Syntax, Utf8, ControlCharacter, TooDeep };
     Kind kind = Kind::None; // TooDeep: JSON, but nested deeper than any request needs
     QString message; // what is wrong, for a syntax error
@@ -21,11 +23,11 @@ struct SyntaxError {
 // Checks that text is exactly one JSON value (surrounding blanks allowed), in valid
 // UTF-8, with no raw control character inside a string and at most maxDepth levels of
 // arrays and objects. Allocates nothing.
-SyntaxError validate(const QByteArray& text, int maxDepth);
+FW_CORE_EXPORT SyntaxError validate(const QByteArray& text, int maxDepth);
 
 // A cursor over text already validated. Every read returns false when the value at the
 // cursor is not of the kind asked for, and leaves the cursor where it was.
-class Reader {
+class FW_CORE_EXPORT Reader {
 public:
     Reader(const QByteArray& text, qsizetype offset = 0) : m_text(&text), m_pos(offset) {}
 
@@ -74,4 +76,4 @@ private:
     qsizetype m_pos;
 };
 
-} // namespace srv::json
+} // namespace fw::json

@@ -1,0 +1,348 @@
+#include "core/values/JsonTextDecoder.h"
+
+#include <QDateTime>
+#include <cmath>
+
+#include "core/values/JsonCodec.h"
+#include "core/values/JsonReader.h"
+#include "core/values/Value.h"
+
+namespace fw::json {
+
+namespace {
+
+[[noreturn]] void fail(const QString& why) { throw DecodeError{why}; }
+
+// Integral numbers a double holds exactly travel as integers.
+bool integral(double d) { return std::floor(d) == d && std::fabs(d) <= 9.007199254740992e15; }
+
+} // namespace
+
+struct TextDecoder::Members {
+    qsizetype fields = -1, rows = -1, changes = -1, op = -1, row = -1, oldRow = -1, newRow = -1;
+};
+
+TextDecoder::Wrapper TextDecoder::wrapper(qsizetype at, qsizetype* inner) const
+{
+    Reader r(m_text, at);
+    qsizetype dateTime = -1, packet = -1, delta = -1;
+    r.forEachMember([&](const QString& key, qsizetype value) {
+        if (key == QLatin1String("$datetime"))
+            dateTime = value;
+        else if (key == QLatin1String("$packet"))
+            packet = value;
+        else if (key == QLatin1String("$delta"))
+            delta = value;
+    });
+    if (dateTime >= 0) {
+        *inner = dateTime;
+        return Wrapper::DateTime;
+    }
+    if (packet >= 0) {
+        *inner = packet;
+        return Wrapper::Packet;
+    }
+    if (delta >= 0) {
+        *inner = delta;
+        return Wrapper::Delta;
+    }
+    return Wrapper::None;
+}
+
+QVariant TextDecoder::dateTime(qsizetype at)
+{
+    Reader r(m_text, at);
+    if (r.readNull())
+        return nullValue();
+    QString text;
+    bool ok = false;
+    const QDateTime dt = r.readString(&text) ? dateTimeFromText(text, &ok) : QDateTime();
+    if (!ok)
+        fail(QStringLiteral("data-hora malformada"));
+    return dt;
+}
+
+QVariant TextDecoder::value(qsizetype at)
+{
+    Reader r(m_text, at);
+    switch (r.peek()) {
+    case Type::Null: return nullValue();
+    case Type::Bool: {
+        bool b = false;
+        r.readBool(&b);
+        return b;
+    }
+    case Type::String: {
+        QString s;
+        r.readString(&s);
+        return s;
+    }
+    case Type::Number: {
+        double d = 0;
+        if (!r.readNumber(&d))
+            fail(QStringLiteral("número fora do intervalo"));
+        if (integral(d))
+            return static_cast<qlonglong>(d);
+        return d;
+    }
+    case Type::Array: {
+        QVariantList out;
+        r.enterArray();
+        while (r.nextElement()) {
+            const qsizetype item = r.offset();
+            out.append(value(item));
+            r.seek(item);
+            r.skip();
+        }
+        return out;
+    }
+    case Type::Object: {
+        qsizetype inner = -1;
+        switch (wrapper(at, &inner)) {
+        case Wrapper::DateTime: return dateTime(inner);
+        case Wrapper::Packet: return QVariant::fromValue(packet(inner));
+        case Wrapper::Delta: return QVariant::fromValue(delta(inner));
+        case Wrapper::None: break;
+        }
+        fail(QStringLiteral("objeto de valor desconhecido"));
+    }
+    case Type::Invalid: break;
+    }
+    fail(QStringLiteral("valor desconhecido"));
+}
+
+TextDecoder::Members TextDecoder::members(qsizetype at) const
+{
+    Members m;
+    Reader r(m_text, at);
+    r.forEachMember([&](const QString& key, qsizetype value) {
+        if (key == QLatin1String("fields"))
+            m.fields = value;
+        else if (key == QLatin1String("rows"))
+            m.rows = value;
+        else if (key == QLatin1String("changes"))
+            m.changes = value;
+        else if (key == QLatin1String("op"))
+            m.op = value;
+        else if (key == QLatin1String("row"))
+            m.row = value;
+        else if (key == QLatin1String("old"))
+            m.oldRow = value;
+        else if (key == QLatin1String("new"))
+            m.newRow = value;
+    });
+    return m;
+}
+
+FieldDefs TextDecoder::fields(qsizetype at)
+{
+    Reader r(m_text, at < 0 ? m_text.size() : at);
+    if (at < 0 || !r.enterArray())
+        fail(QStringLiteral("a lista de campos do pacote deve ser um array"));
+    FieldDefs out;
+    while (r.nextElement()) {
+        const qsizetype item = r.offset();
+        FieldDef f;
+        QString typeName;
+        const bool isObject = Reader(m_text, item).forEachMember([&](const QString& key, qsizetype value) {
+            Reader v(m_text, value);
+            double d = 0;
+            bool b = false;
+            if (key == QLatin1String("name"))
+                v.readString(&f.name);
+            else if (key == QLatin1String("type"))
+                v.readString(&typeName);
+            else if (key == QLatin1String("size") && v.readNumber(&d))
+                f.size = d >= 0 && d < 1e9 ? int(d) : 0;
+            else if (key == QLatin1String("fixed") && v.readBool(&b))
+                f.fixed = b;
+            else if (key == QLatin1String("required") && v.readBool(&b))
+                f.required = b;
+        });
+        if (!isObject || f.name.isEmpty())
+            fail(QStringLiteral("um campo do pacote não tem nome"));
+        if (!fieldTypeFromName(typeName, &f.type))
+            fail(QStringLiteral("o campo %1 tem um tipo desconhecido").arg(f.name));
+        out.append(f);
+        r.seek(item);
+        r.skip();
+    }
+    return out;
+}
+
+// One row, each value read by its field's type straight into the row; a column not kept
+// is still checked.
+Row TextDecoder::row(qsizetype at, const FieldDefs& defs, const std::vector<bool>& keep, int kept)
+{
+    static const QString arity = QStringLiteral("uma linha do pacote não tem um valor para cada campo");
+    Reader r(m_text, at < 0 ? m_text.size() : at);
+    if (at < 0 || !r.enterArray())
+        fail(arity);
+    Row out;
+    out.reserve(kept);
+    qsizetype i = 0;
+    while (r.nextElement()) {
+        if (i >= defs.size())
+            fail(arity);
+        const FieldDef& f = defs[i];
+        const bool keeps = keep[size_t(i)];
+        ++i;
+        auto wrong = [&]() { fail(QStringLiteral("o valor do campo %1 não é %2").arg(f.name, kindText(f.type))); };
+        const Type type = r.peek();
+        if (type == Type::Null) {
+            r.readNull();
+            if (keeps)
+                out.append(nullValue());
+            continue;
+        }
+        switch (f.type) {
+        case FieldType::String:
+        case FieldType::Blob: {
+            if (type != Type::String)
+                wrong();
+            if (!keeps) {
+                r.readString(nullptr);
+                continue;
+            }
+            QString s;
+            r.readString(&s);
+            out.append(std::move(s));
+            continue;
+        }
+        case FieldType::Integer:
+        case FieldType::Float: {
+            double d = 0;
+            if (type != Type::Number)
+                wrong();
+            if (!r.readNumber(&d))
+                fail(QStringLiteral("o valor do campo %1 está fora do intervalo").arg(f.name));
+            if (f.type == FieldType::Integer && !integral(d))
+                wrong();
+            if (keeps)
+                out.append(f.type == FieldType::Integer ? QVariant(static_cast<qlonglong>(d)) : QVariant(d));
+            continue;
+        }
+        case FieldType::Boolean: {
+            bool b = false;
+            if (!r.readBool(&b))
+                wrong();
+            if (keeps)
+                out.append(b);
+            continue;
+        }
+        case FieldType::DateTime: {
+            QString s;
+            bool ok = false;
+            const QDateTime dt = r.readString(&s) ? dateTimeFromText(s, &ok) : QDateTime();
+            if (!ok)
+                wrong();
+            if (keeps)
+                out.append(dt);
+            continue;
+        }
+        }
+        wrong();
+    }
+    if (i != defs.size())
+        fail(arity);
+    return out;
+}
+
+namespace {
+
+std::vector<bool> keptColumns(const FieldDefs& defs, const QStringList& columns, int* kept)
+{
+    std::vector<bool> keep(size_t(defs.size()), columns.isEmpty());
+    *kept = columns.isEmpty() ? int(defs.size()) : 0;
+    if (!columns.isEmpty())
+        for (qsizetype i = 0; i < defs.size(); ++i)
+            if (columns.contains(defs[i].name, Qt::CaseInsensitive)) {
+                keep[size_t(i)] = true;
+                ++*kept;
+            }
+    return keep;
+}
+
+// One row past the bound is kept, so that the caller can tell there were more.
+bool keepsRow(qsizetype stored, int maxRows) { return maxRows <= 0 || stored <= maxRows; }
+
+} // namespace
+
+DataPacket TextDecoder::packet(qsizetype at, const QStringList& columns, int maxRows)
+{
+    if (Reader(m_text, at).peek() != Type::Object)
+        fail(QStringLiteral("não é um pacote de dados"));
+    const Members m = members(at);
+    const FieldDefs all = fields(m.fields);
+    int kept = 0;
+    const std::vector<bool> keep = keptColumns(all, columns, &kept);
+    DataPacket p;
+    for (qsizetype i = 0; i < all.size(); ++i)
+        if (keep[size_t(i)])
+            p.fields.append(all[i]);
+    Reader r(m_text, m.rows < 0 ? m_text.size() : m.rows);
+    if (m.rows < 0 || !r.enterArray())
+        fail(QStringLiteral("as linhas do pacote devem ser um array"));
+    while (r.nextElement()) {
+        const qsizetype item = r.offset();
+        Row checked = row(item, all, keep, kept);
+        if (keepsRow(p.rows.size(), maxRows))
+            p.rows.append(std::move(checked));
+        r.seek(item);
+        r.skip();
+    }
+    return p;
+}
+
+DeltaPacket TextDecoder::delta(qsizetype at, int maxRows)
+{
+    if (Reader(m_text, at).peek() != Type::Object)
+        fail(QStringLiteral("não é um pacote de alterações"));
+    const Members m = members(at);
+    DeltaPacket d;
+    d.fields = fields(m.fields);
+    int kept = 0;
+    const std::vector<bool> keep = keptColumns(d.fields, {}, &kept);
+    Reader r(m_text, m.changes < 0 ? m_text.size() : m.changes);
+    if (m.changes < 0 || !r.enterArray())
+        fail(QStringLiteral("as alterações do pacote devem ser um array"));
+    while (r.nextElement()) {
+        const qsizetype item = r.offset();
+        const Members c = Reader(m_text, item).peek() == Type::Object ? members(item) : Members{};
+        QString op;
+        if (c.op >= 0)
+            Reader(m_text, c.op).readString(&op);
+        DeltaChange change;
+        if (op == QLatin1String("insert")) {
+            change.op = DeltaChange::Op::Insert;
+            change.newRow = row(c.row, d.fields, keep, kept);
+        } else if (op == QLatin1String("modify")) {
+            change.op = DeltaChange::Op::Modify;
+            change.oldRow = row(c.oldRow, d.fields, keep, kept);
+            change.newRow = row(c.newRow, d.fields, keep, kept);
+        } else if (op == QLatin1String("delete")) {
+            change.op = DeltaChange::Op::Delete;
+            change.oldRow = row(c.oldRow, d.fields, keep, kept);
+        } else {
+            fail(QStringLiteral("operação de alteração desconhecida"));
+        }
+        if (keepsRow(d.changes.size(), maxRows))
+            d.changes.append(std::move(change));
+        r.seek(item);
+        r.skip();
+    }
+    return d;
+}
+
+QVariant decodeText(const QByteArray& text, qsizetype at, QString* error)
+{
+    try {
+        return TextDecoder(text).value(at);
+    } catch (const DecodeError& e) {
+        if (error)
+            *error = e.why;
+        return QVariant();
+    }
+}
+
+} // namespace fw::json
