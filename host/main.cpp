@@ -17,6 +17,7 @@
 #include <cstdio>
 
 #include "core/host/Context.h"
+#include "core/values/Value.h"
 #include "core/host/ContextLoader.h"
 #include "core/ui/UiServices.h"
 #include "host/DemoWalk.h"
@@ -60,6 +61,7 @@ bool openCompanyDatabase(const fw::HostContext& ctx, QString* error)
 
 int main(int argc, char** argv)
 {
+    fw::settleLocalTimeZone();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("erp-host"));
     const QStringList args = app.arguments();

@@ -9,6 +9,7 @@
 #include <malloc.h>
 #include <memory>
 
+#include "core/values/Value.h"
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerRunner.h"
 #include "server/fiscal/TransmissionService.h"
@@ -120,10 +121,7 @@ int main(int argc, char** argv)
     // cannot be given back; two arenas cost nothing measurable and let an idle server
     // return near its starting size.
     mallopt(M_ARENA_MAX, 2);
-    // Without TZ the C library re-reads the zone file at every local-time conversion,
-    // which shows on large invoice lists.
-    if (qEnvironmentVariableIsEmpty("TZ"))
-        qputenv("TZ", ":/etc/localtime");
+    fw::settleLocalTimeZone();
     // Serving, the e-mails carry the letter rendered by the report engine, which paints text
     // through Qt Gui; the server has no screen, so unless told otherwise it uses the offscreen
     // one. The other modes need no Gui.

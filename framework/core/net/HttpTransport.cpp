@@ -1,6 +1,7 @@
 #include "core/net/HttpTransport.h"
 
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -99,6 +100,10 @@ RpcReply HttpTransport::post(const RpcRequest& request)
     if (!request.token.isEmpty())
         req.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + request.token.toUtf8());
     req.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // Without this header Qt asks for gzip itself and inflates the answer.
+    const bool local = QHostAddress(request.host).isLoopback() || request.host == QLatin1String("localhost");
+    if (m_compression == Compression::Never || (m_compression == Compression::Auto && local))
+        req.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
 
     QNetworkReply* reply = m_manager->post(req, request.body);
     QEventLoop loop;

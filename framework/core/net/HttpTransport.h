@@ -21,8 +21,15 @@ public:
     // The longest wait for a TCP connection at connect time.
     static constexpr int kProbeTimeoutMs = 15000;
 
+    // Answers come gzipped when asked for: worth it over a branch office's link, pure cost
+    // on the same machine, where compressing and inflating a whole company's list takes
+    // longer than sending it. Auto asks for gzip unless the server is a loopback address.
+    enum class Compression { Auto, Always, Never };
+    void setCompression(Compression c) { m_compression = c; }
+
 private:
     QNetworkAccessManager* m_manager;
+    Compression m_compression = Compression::Auto;
 };
 
 } // namespace fw

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <cmath>
+#include <exception>
+#include <future>
 
 #include "core/values/JsonCodec.h"
 #include "core/values/JsonReader.h"
@@ -334,10 +336,59 @@ DeltaPacket TextDecoder::delta(qsizetype at, int maxRows)
     return d;
 }
 
+namespace {
+
+// A list of a few large values, such as an invoice list and its letters, is decoded one
+// value a thread: the user waits for the largest alone, not for their sum.
+constexpr qsizetype kParallelFrom = 4 * 1024 * 1024;
+constexpr int kMaxParallel = 4;
+
+QVariant decodeList(const QByteArray& text, qsizetype at)
+{
+    if (text.size() - at < kParallelFrom)
+        return TextDecoder(text).value(at);
+    Reader r(text, at);
+    if (!r.enterArray())
+        return TextDecoder(text).value(at);
+    std::vector<qsizetype> items;
+    while (r.nextElement()) {
+        items.push_back(r.offset());
+        if (items.size() > size_t(kMaxParallel))
+            return TextDecoder(text).value(at);
+        r.skip();
+    }
+    std::vector<std::future<QVariant>> rest;
+    for (size_t i = 1; i < items.size(); ++i)
+        rest.push_back(std::async(std::launch::async, [&text, at = items[i]] { return TextDecoder(text).value(at); }));
+    QVariantList out;
+    out.reserve(qsizetype(items.size()));
+    std::exception_ptr failed;
+    try {
+        if (!items.empty())
+            out.append(TextDecoder(text).value(items[0]));
+    } catch (...) {
+        failed = std::current_exception();
+    }
+    // Every thread is waited for before anything is thrown: they read the text.
+    for (std::future<QVariant>& f : rest) {
+        try {
+            out.append(f.get());
+        } catch (...) {
+            if (!failed)
+                failed = std::current_exception();
+        }
+    }
+    if (failed)
+        std::rethrow_exception(failed);
+    return out;
+}
+
+} // namespace
+
 QVariant decodeText(const QByteArray& text, qsizetype at, QString* error)
 {
     try {
-        return TextDecoder(text).value(at);
+        return decodeList(text, at);
     } catch (const DecodeError& e) {
         if (error)
             *error = e.why;

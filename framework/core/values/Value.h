@@ -19,4 +19,9 @@ FW_CORE_EXPORT bool isNullOrEmpty(const QVariant& v);
 FW_CORE_EXPORT QString dateTimeToText(const QDateTime& dt); // "2026-12-07T14:05:00"
 FW_CORE_EXPORT QDateTime dateTimeFromText(const QString& text, bool* ok = nullptr);
 
+// Without TZ the C library re-reads the zone file at every local-time conversion, which
+// shows on large invoice lists: a program names the system's zone once, before it starts
+// converting (a TZ already set is kept).
+FW_CORE_EXPORT void settleLocalTimeZone();
+
 } // namespace fw

@@ -23,7 +23,7 @@ namespace {
 const QString kServer = QStringLiteral("Dfs59000.rdmTransmissaoCCe");
 
 struct Seen {
-    std::string path, contentType, authorization, body;
+    std::string path, contentType, authorization, acceptEncoding, body;
     bool hasAuthorization = false;
 };
 
@@ -43,6 +43,7 @@ public:
                 s.contentType = req.get_header_value("Content-Type");
                 s.hasAuthorization = req.has_header("Authorization");
                 s.authorization = req.get_header_value("Authorization");
+                s.acceptEncoding = req.get_header_value("Accept-Encoding");
                 s.body = req.body;
                 m_seen.push_back(s);
                 reply = m_reply;
@@ -192,6 +193,8 @@ TEST_F(NetConnection, SendsOneJsonRpcRequestPerCallExactlyAsTheProtocolSays)
     EXPECT_EQ(seen[0].path, "/rpc/Dfs59000.rdmTransmissaoCCe");
     EXPECT_EQ(seen[0].contentType, "application/json");
     EXPECT_EQ(seen[0].authorization, "Bearer tok-123");
+    // On the same machine compressing a list costs more than sending it.
+    EXPECT_EQ(seen[0].acceptEncoding, "identity");
     const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(seen[0].body)).object();
     EXPECT_EQ(body.value(QStringLiteral("jsonrpc")).toString(), QStringLiteral("2.0"));
     EXPECT_EQ(body.value(QStringLiteral("method")).toString(), QStringLiteral("GetNotaFiscal"));

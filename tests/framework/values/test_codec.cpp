@@ -329,3 +329,32 @@ TEST(Codec, TheTextDecoderKeepsOnlyTheNamedColumnsButChecksEveryRow)
     const QByteArray badLast = QByteArray(t).replace(R"(["S",3,"c"])", R"(["S","3","c"])");
     EXPECT_THROW(json::TextDecoder(badLast).packet(0, {QStringLiteral("IDCHECK")}, 1), json::DecodeError);
 }
+
+TEST(Codec, AListOfLargePacketsDecodesTheSameOnSeveralThreads)
+{
+    auto packetText = [](const char* field, int rows, const QByteArray& last) {
+        QByteArray t = QByteArray(R"({"$packet":{"fields":[{"name":")") + field +
+                       R"(","type":"string"},{"name":"N","type":"integer"},{"name":"D","type":"datetime"}],"rows":[)";
+        for (int i = 0; i < rows; ++i)
+            t += QByteArray(R"(["linha )") + QByteArray::number(i) + R"( ção",)" + QByteArray::number(i) +
+                 R"(,"2026-12-07T14:05:00"],)";
+        return t + last + "]}}";
+    };
+    const QByteArray good = R"(["fim",0,null])", badKind = R"(["fim","0",null])", badArity = R"(["fim",0])";
+    const int rows = 50000; // some megabytes: past the size from which threads are used
+    const QByteArray both = '[' + packetText("A", rows, good) + ',' + packetText("B", rows, good) + ",\"x\"]";
+    ASSERT_GT(both.size(), 4 * 1024 * 1024);
+    ASSERT_EQ(json::validate(both, 64).kind, json::SyntaxError::Kind::None);
+    QString error;
+    const QVariant fromText = json::decodeText(both, 0, &error);
+    ASSERT_TRUE(fromText.isValid()) << error.toStdString();
+    EXPECT_EQ(shape(fromText), shape(json::decode(QJsonDocument::fromJson(both).array(), nullptr)));
+
+    // A fault in any of them fails the whole, naming the first one in the text's order.
+    const QByteArray second = '[' + packetText("A", rows, good) + ',' + packetText("B", rows, badKind) + ']';
+    EXPECT_FALSE(json::decodeText(second, 0, &error).isValid());
+    EXPECT_TRUE(error.contains(QStringLiteral("campo N"))) << error.toStdString();
+    const QByteArray twice = '[' + packetText("A", rows, badArity) + ',' + packetText("B", rows, badKind) + ']';
+    EXPECT_FALSE(json::decodeText(twice, 0, &error).isValid());
+    EXPECT_TRUE(error.contains(QStringLiteral("um valor para cada campo"))) << error.toStdString();
+}
