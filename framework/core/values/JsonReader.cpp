@@ -1,6 +1,7 @@
 #include "core/values/JsonReader.h"
 
 #include <QByteArrayView>
+#include <cstring>
 
 namespace fw::json {
 
@@ -246,31 +247,28 @@ private:
     SyntaxError error;
 };
 
+// Past the closing quote of a string whose text starts at `start`: the first quote not
+// escaped, that is, after an even run of backslashes.
+qsizetype stringEnd(const char* s, qsizetype n, qsizetype start)
+{
+    qsizetype i = start;
+    for (;;) {
+        const char* quote = static_cast<const char*>(std::memchr(s + i, '"', size_t(n - i)));
+        if (!quote)
+            return n;
+        const qsizetype at = quote - s;
+        qsizetype k = at;
+        while (k > start && s[k - 1] == '\\')
+            --k;
+        if ((at - k) % 2 == 0)
+            return at + 1;
+        i = at + 1;
+    }
+}
+
 } // namespace
 
 SyntaxError validate(const QByteArray& text, int maxDepth) { return Validator(text, maxDepth).run(); }
-
-void Reader::blanks()
-{
-    while (m_pos < m_text->size() && isBlank((*m_text)[m_pos]))
-        ++m_pos;
-}
-
-Type Reader::peek()
-{
-    blanks();
-    if (m_pos >= m_text->size())
-        return Type::Invalid;
-    switch ((*m_text)[m_pos]) {
-    case '{': return Type::Object;
-    case '[': return Type::Array;
-    case '"': return Type::String;
-    case 't':
-    case 'f': return Type::Bool;
-    case 'n': return Type::Null;
-    default: return Type::Number;
-    }
-}
 
 bool Reader::literal(const char* word)
 {
@@ -316,16 +314,33 @@ bool Reader::readNumber(double* out)
     return true;
 }
 
+bool Reader::readPlainString(QByteArrayView* raw)
+{
+    if (peek() != Type::String)
+        return false;
+    const char* s = m_text->constData();
+    const qsizetype i = m_pos + 1, n = m_text->size();
+    const char* quote = static_cast<const char*>(std::memchr(s + i, '"', size_t(n - i)));
+    const qsizetype end = quote ? quote - s : n;
+    if (std::memchr(s + i, '\\', size_t(end - i)))
+        return false;
+    *raw = QByteArrayView(s + i, end - i);
+    m_pos = end + 1;
+    return true;
+}
+
 bool Reader::readString(QString* out)
 {
     if (peek() != Type::String)
         return false;
     const char* s = m_text->constData();
     qsizetype i = m_pos + 1;
-    // The common case, no escapes: one conversion of the whole run.
-    qsizetype end = i;
-    while (end < m_text->size() && s[end] != '"' && s[end] != '\\')
-        ++end;
+    // The common case, no escapes: one conversion of the whole run. A quote inside the
+    // string is always escaped, so the first quote ends it when no backslash comes before.
+    const char* quote = static_cast<const char*>(std::memchr(s + i, '"', size_t(m_text->size() - i)));
+    const qsizetype quoteAt = quote ? quote - s : m_text->size();
+    const char* backslash = static_cast<const char*>(std::memchr(s + i, '\\', size_t(quoteAt - i)));
+    const qsizetype end = backslash ? backslash - s : quoteAt;
     if (end < m_text->size() && s[end] == '"') {
         if (out)
             *out = QString::fromUtf8(s + i, end - i);
@@ -375,7 +390,7 @@ bool Reader::readString(QString* out)
 void Reader::skip()
 {
     switch (peek()) {
-    case Type::String: readString(nullptr); return;
+    case Type::String: m_pos = stringEnd(m_text->constData(), m_text->size(), m_pos + 1); return;
     case Type::Number: m_pos = numberEnd(m_pos); return;
     case Type::Bool: {
         bool b = false;
@@ -393,7 +408,7 @@ void Reader::skip()
     while (m_pos < m_text->size()) {
         const char c = s[m_pos];
         if (c == '"') {
-            readString(nullptr);
+            m_pos = stringEnd(s, m_text->size(), m_pos + 1);
             continue;
         }
         ++m_pos;

@@ -3,6 +3,7 @@
 // or an answer is first checked whole (syntax, UTF-8, raw control characters, depth) at no cost in
 // memory, then each part is decoded only once the method says what it expects there.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonValue>
 #include <QString>
 
@@ -33,12 +34,29 @@ public:
 
     qsizetype offset() const { return m_pos; }
     void seek(qsizetype offset) { m_pos = offset; }
-    Type peek();
+    Type peek()
+    {
+        blanks();
+        if (m_pos >= m_text->size())
+            return Type::Invalid;
+        switch ((*m_text)[m_pos]) {
+        case '{': return Type::Object;
+        case '[': return Type::Array;
+        case '"': return Type::String;
+        case 't':
+        case 'f': return Type::Bool;
+        case 'n': return Type::Null;
+        default: return Type::Number;
+        }
+    }
 
     bool readNull();
     bool readBool(bool* out);
     bool readNumber(double* out);
     bool readString(QString* out);
+    // A string without escapes, as the bytes between its quotes (valid UTF-8); false,
+    // leaving the cursor, for any other value or a string with escapes.
+    bool readPlainString(QByteArrayView* raw);
     // Moves past whatever value is at the cursor.
     void skip();
     // A number or string as a request id echoes it.
@@ -68,7 +86,12 @@ public:
     }
 
 private:
-    void blanks();
+    void blanks()
+    {
+        const char* s = m_text->constData();
+        while (m_pos < m_text->size() && (s[m_pos] == ' ' || s[m_pos] == '\n' || s[m_pos] == '\r' || s[m_pos] == '\t'))
+            ++m_pos;
+    }
     bool literal(const char* word);
     qsizetype numberEnd(qsizetype from) const;
 

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <future>
 
@@ -67,8 +68,14 @@ QVariant TextDecoder::dateTime(qsizetype at)
 QVariant TextDecoder::value(qsizetype at)
 {
     Reader r(m_text, at);
+    return value(r);
+}
+
+QVariant TextDecoder::value(Reader& r)
+{
+    const qsizetype at = r.offset();
     switch (r.peek()) {
-    case Type::Null: return nullValue();
+    case Type::Null: r.readNull(); return nullValue();
     case Type::Bool: {
         bool b = false;
         r.readBool(&b);
@@ -90,15 +97,32 @@ QVariant TextDecoder::value(qsizetype at)
     case Type::Array: {
         QVariantList out;
         r.enterArray();
-        while (r.nextElement()) {
-            const qsizetype item = r.offset();
-            out.append(value(item));
-            r.seek(item);
-            r.skip();
-        }
+        while (r.nextElement())
+            out.append(value(r));
         return out;
     }
     case Type::Object: {
+        // The writers give a wrapper one member: its value is read where it stands, in the
+        // one pass. Anything else is looked at whole.
+        QString key;
+        r.enterObject();
+        if (r.nextMember(&key)) {
+            try {
+                QVariant v;
+                if (key == QLatin1String("$datetime")) {
+                    v = dateTime(r.offset());
+                    r.skip();
+                } else if (key == QLatin1String("$packet")) {
+                    v = QVariant::fromValue(packet(r));
+                }
+                if (v.isValid() && !r.nextMember(&key))
+                    return v;
+            } catch (const DecodeError&) {
+                // another member may be the one that counts
+            }
+        }
+        r.seek(at);
+        r.skip();
         qsizetype inner = -1;
         switch (wrapper(at, &inner)) {
         case Wrapper::DateTime: return dateTime(inner);
@@ -172,13 +196,43 @@ FieldDefs TextDecoder::fields(qsizetype at)
     return out;
 }
 
-// One row, each value read by its field's type straight into the row; a column not kept
-// is still checked.
+// A string's text; the short ones without escapes come from the table of those seen.
+QString TextDecoder::text(Reader& r)
+{
+    constexpr size_t kSlots = 1024;
+    QByteArrayView raw;
+    if (!r.readPlainString(&raw)) {
+        QString s;
+        r.readString(&s);
+        return s;
+    }
+    if (raw.size() > 8)
+        return QString::fromUtf8(raw);
+    quint64 bytes = 0;
+    std::memcpy(&bytes, raw.data(), size_t(raw.size()));
+    if (m_short.empty())
+        m_short.resize(kSlots);
+    Short& slot = m_short[size_t((bytes * 0x9E3779B97F4A7C15ULL) >> 54) % kSlots];
+    if (slot.size != raw.size() || slot.bytes != bytes) {
+        slot.bytes = bytes;
+        slot.size = raw.size();
+        slot.text = QString::fromUtf8(raw);
+    }
+    return slot.text;
+}
+
 Row TextDecoder::row(qsizetype at, const FieldDefs& defs, const std::vector<bool>& keep, int kept)
 {
-    static const QString arity = QStringLiteral("uma linha do pacote não tem um valor para cada campo");
     Reader r(m_text, at < 0 ? m_text.size() : at);
-    if (at < 0 || !r.enterArray())
+    return row(r, defs, keep, at < 0 ? -1 : kept);
+}
+
+// One row, each value read by its field's type straight into the row; a column not kept
+// is still checked. The cursor ends past the row.
+Row TextDecoder::row(Reader& r, const FieldDefs& defs, const std::vector<bool>& keep, int kept)
+{
+    static const QString arity = QStringLiteral("uma linha do pacote não tem um valor para cada campo");
+    if (kept < 0 || !r.enterArray())
         fail(arity);
     Row out;
     out.reserve(kept);
@@ -206,9 +260,7 @@ Row TextDecoder::row(qsizetype at, const FieldDefs& defs, const std::vector<bool
                 r.readString(nullptr);
                 continue;
             }
-            QString s;
-            r.readString(&s);
-            out.append(std::move(s));
+            out.append(text(r));
             continue;
         }
         case FieldType::Integer:
@@ -272,27 +324,61 @@ bool keepsRow(qsizetype stored, int maxRows) { return maxRows <= 0 || stored <= 
 
 DataPacket TextDecoder::packet(qsizetype at, const QStringList& columns, int maxRows)
 {
-    if (Reader(m_text, at).peek() != Type::Object)
+    Reader r(m_text, at);
+    return packet(r, columns, maxRows);
+}
+
+DataPacket TextDecoder::packet(Reader& r, const QStringList& columns, int maxRows)
+{
+    if (!r.enterObject())
         fail(QStringLiteral("não é um pacote de dados"));
-    const Members m = members(at);
-    const FieldDefs all = fields(m.fields);
+    FieldDefs all;
+    std::vector<bool> keep;
     int kept = 0;
-    const std::vector<bool> keep = keptColumns(all, columns, &kept);
     DataPacket p;
+    auto readRows = [&](Reader& rows) {
+        if (!rows.enterArray())
+            fail(QStringLiteral("as linhas do pacote devem ser um array"));
+        while (rows.nextElement()) {
+            Row checked = row(rows, all, keep, kept);
+            if (keepsRow(p.rows.size(), maxRows))
+                p.rows.append(std::move(checked));
+        }
+    };
+    // Every writer puts the rows after the fields: they are then read where they stand,
+    // in the one pass; rows written first are read once the fields are known.
+    qsizetype fieldsAt = -1, rowsAt = -1;
+    QString key;
+    while (r.nextMember(&key)) {
+        const qsizetype value = r.offset();
+        const bool isFields = key == QLatin1String("fields"), isRows = key == QLatin1String("rows");
+        if ((isFields && fieldsAt >= 0) || (isRows && rowsAt >= 0))
+            fail(QStringLiteral("o pacote repete o membro %1").arg(key));
+        if (isFields) {
+            fieldsAt = value;
+            all = fields(value);
+            keep = keptColumns(all, columns, &kept);
+        } else if (isRows) {
+            rowsAt = value;
+            if (fieldsAt >= 0) {
+                readRows(r);
+                continue;
+            }
+        }
+        r.seek(value);
+        r.skip();
+    }
+    if (fieldsAt < 0)
+        fail(QStringLiteral("a lista de campos do pacote deve ser um array"));
+    if (rowsAt < 0)
+        fail(QStringLiteral("as linhas do pacote devem ser um array"));
+    if (rowsAt < fieldsAt) {
+        Reader rows(m_text, rowsAt);
+        readRows(rows);
+    }
     for (qsizetype i = 0; i < all.size(); ++i)
         if (keep[size_t(i)])
             p.fields.append(all[i]);
-    Reader r(m_text, m.rows < 0 ? m_text.size() : m.rows);
-    if (m.rows < 0 || !r.enterArray())
-        fail(QStringLiteral("as linhas do pacote devem ser um array"));
-    while (r.nextElement()) {
-        const qsizetype item = r.offset();
-        Row checked = row(item, all, keep, kept);
-        if (keepsRow(p.rows.size(), maxRows))
-            p.rows.append(std::move(checked));
-        r.seek(item);
-        r.skip();
-    }
     return p;
 }
 

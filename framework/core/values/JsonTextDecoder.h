@@ -15,6 +15,8 @@
 
 namespace fw::json {
 
+class Reader;
+
 // What is wrong with a value, in Portuguese ("uma linha do pacote não tem ...").
 struct FW_CORE_EXPORT DecodeError {
     QString why;
@@ -44,11 +46,23 @@ public:
 
 private:
     struct Members;
+    // The same, from the cursor, which ends past the value.
+    QVariant value(Reader& r);
+    DataPacket packet(Reader& r, const QStringList& columns = {}, int maxRows = 0);
     Members members(qsizetype at) const;
     FieldDefs fields(qsizetype at);
     Row row(qsizetype at, const FieldDefs& defs, const std::vector<bool>& keep, int kept);
+    Row row(Reader& r, const FieldDefs& defs, const std::vector<bool>& keep, int kept);
+    QString text(Reader& r);
 
     const QByteArray& m_text;
+    // Short texts repeat down a list's columns ("N", "0001", "55"): one shared copy each.
+    struct Short {
+        quint64 bytes = 0;
+        qsizetype size = -1;
+        QString text;
+    };
+    std::vector<Short> m_short;
 };
 
 // The value at `at` of validated text; on a malformed value an Empty variant and *error.
