@@ -17,9 +17,9 @@
 #include <cstdio>
 
 #include "core/host/Context.h"
-#include "core/values/Value.h"
 #include "core/host/ContextLoader.h"
 #include "core/ui/UiServices.h"
+#include "core/values/Value.h"
 #include "host/DemoWalk.h"
 #include "host/MainWindow.h"
 #include "host/ModuleLoader.h"

@@ -61,7 +61,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int invoices = option(args, "--invoices", 100000), runs = option(args, "--runs", 3);
-    const int reuseAt = int(args.indexOf(QStringLiteral("--reuse"))), keepAt = int(args.indexOf(QStringLiteral("--keep")));
+    const int reuseAt = int(args.indexOf(QStringLiteral("--reuse"))),
+              keepAt = int(args.indexOf(QStringLiteral("--keep")));
     QTemporaryDir dir;
     const bool reuse = reuseAt >= 0 && reuseAt + 1 < args.size();
     const QString file = reuse                                     ? args[reuseAt + 1]

@@ -1,6 +1,5 @@
 #include "server/rpc/ArgumentDecoder.h"
 
-
 #include "core/values/JsonReader.h"
 #include "core/values/JsonTextDecoder.h"
 #include "core/values/Value.h"
@@ -90,9 +89,7 @@ public:
                 malformed(e.why);
             }
         }
-        case ArgKind::Any:
-            try {
-                return m_decoder.value(offset);
+        case ArgKind::Any: try { return m_decoder.value(offset);
             } catch (const fw::json::DecodeError& e) {
                 malformed(e.why);
             }

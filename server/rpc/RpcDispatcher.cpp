@@ -6,10 +6,10 @@
 #include <QJsonObject>
 
 #include "core/values/JsonCodec.h"
+#include "core/values/JsonReader.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
 #include "server/rpc/ArgumentDecoder.h"
-#include "core/values/JsonReader.h"
 
 namespace srv {
 

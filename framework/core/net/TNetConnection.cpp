@@ -195,8 +195,7 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
         fw::json::Reader(body, errorAt).forEachMember([&](const QString& key, qsizetype at) {
             fw::json::Reader v(body, at);
             double d = 0;
-            if (key == QLatin1String("code") && v.readNumber(&d) && std::floor(d) == d && d >= INT_MIN &&
-                d <= INT_MAX)
+            if (key == QLatin1String("code") && v.readNumber(&d) && std::floor(d) == d && d >= INT_MIN && d <= INT_MAX)
                 code = int(d);
             else if (key == QLatin1String("message"))
                 v.readString(&text);
@@ -215,7 +214,8 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
                  .arg(server, method)
                  .arg(reply.httpStatus));
     if (!isObject)
-        malformed(!isJson ? QStringLiteral("o conteúdo não é JSON") : QStringLiteral("o conteúdo não é um objeto JSON"));
+        malformed(!isJson ? QStringLiteral("o conteúdo não é JSON")
+                          : QStringLiteral("o conteúdo não é um objeto JSON"));
     QString version;
     if (versionAt < 0 || !fw::json::Reader(body, versionAt).readString(&version) || version != QLatin1String("2.0"))
         malformed(QStringLiteral("versão do protocolo ausente ou diferente de 2.0"));

@@ -173,27 +173,29 @@ TEST(Codec, Utf8StringsKeepTheirCharacters)
               QStringLiteral("Indústria São João Ltda."));
 }
 
+// Values no decoder may take, each for its own reason.
+const char* const kMalformed[] = {
+    R"({"$datetime":"07/12/2026"})",
+    R"({"$something":1})",
+    R"({"$packet":{"fields":"x","rows":[]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"money"}],"rows":[]}})",
+    R"({"$packet":{"fields":[{"type":"string"}],"rows":[]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"string","size":1}],"rows":[["a","b"]]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[["1"]]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[[1.5]]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"boolean"}],"rows":[["S"]]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":[[true]]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[[{"$datetime":"2026-12-07T14:05:00"}]]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[["ontem"]]}})",
+    R"({"$packet":{"fields":[{"name":"A","type":"string"}]}})",
+    R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"upsert","row":["a"]}]}})",
+    R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"modify","old":["a"]}]}})",
+    R"([1,{"$datetime":"x"}])",
+};
+
 TEST(Codec, MalformedInputIsRefusedWithAReason)
 {
-    const char* bad[] = {
-        R"({"$datetime":"07/12/2026"})",
-        R"({"$something":1})",
-        R"({"$packet":{"fields":"x","rows":[]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"money"}],"rows":[]}})",
-        R"({"$packet":{"fields":[{"type":"string"}],"rows":[]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"string","size":1}],"rows":[["a","b"]]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[["1"]]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[[1.5]]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"boolean"}],"rows":[["S"]]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":[[true]]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[[{"$datetime":"2026-12-07T14:05:00"}]]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[["ontem"]]}})",
-        R"({"$packet":{"fields":[{"name":"A","type":"string"}]}})",
-        R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"upsert","row":["a"]}]}})",
-        R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"modify","old":["a"]}]}})",
-        R"([1,{"$datetime":"x"}])",
-    };
-    for (const char* json : bad) {
+    for (const char* json : kMalformed) {
         QString error;
         const QVariant v = json::decode(parse(json), &error);
         EXPECT_TRUE(isEmpty(v)) << json;
@@ -277,27 +279,14 @@ TEST(Codec, TheTextDecoderReadsWhatTheDocumentDecoderReads)
         R"({"$packet":{"fields":[{"name":"A","type":"datetime"},{"name":"B","type":"boolean"}],"rows":[["2026-12-07T14:05:00",false],["2026-12-07 14:05:00.870",true]]}})",
         R"({"$delta":{"fields":[{"name":"A","type":"string","size":2,"required":true}],"changes":[{"op":"insert","row":["a"]},{"op":"modify","old":["a"],"new":["b"]},{"op":"delete","old":["b"]}]}})",
     };
+    for (const char* bad : kMalformed)
+        texts << QByteArray(bad);
     for (const char* bad : {
-             R"({"$datetime":"07/12/2026"})",
-             R"({"$something":1})",
-             R"({"$packet":{"fields":"x","rows":[]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"money"}],"rows":[]}})",
-             R"({"$packet":{"fields":[{"type":"string"}],"rows":[]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"string","size":1}],"rows":[["a","b"]]}})",
              R"({"$packet":{"fields":[{"name":"A","type":"string","size":1}],"rows":[[]]}})",
              R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":["a"]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[["1"]]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[[1.5]]}})",
              R"({"$packet":{"fields":[{"name":"A","type":"integer"}],"rows":[[1e300]]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"boolean"}],"rows":[["S"]]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":[[true]]}})",
              R"({"$packet":{"fields":[{"name":"A","type":"string"}],"rows":[[["x"]]]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[[{"$datetime":"2026-12-07T14:05:00"}]]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"datetime"}],"rows":[["ontem"]]}})",
-             R"({"$packet":{"fields":[{"name":"A","type":"string"}]}})",
-             R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"upsert","row":["a"]}]}})",
-             R"({"$delta":{"fields":[{"name":"A","type":"string"}],"changes":[{"op":"modify","old":["a"]}]}})",
-             R"([1,{"$datetime":"x"}])",
+             R"({"$packet":{"rows":[[1]],"fields":[{"name":"A","type":"string"}]}})",
          })
         texts << QByteArray(bad);
 

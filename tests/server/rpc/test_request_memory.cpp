@@ -185,8 +185,7 @@ TEST_F(RequestMemoryTest, ALetterSaveWithTooManyChangesCostsLittle)
 TEST_F(RequestMemoryTest, AnOverlongTextArgumentIsRefusedBeforeItIsBuilt)
 {
     auto call = [&](const QByteArray& first, srv::RpcReply* reply) {
-        const QByteArray body =
-            envelope("getXmlEnvLote", QByteArray("[\"") + first + R"(","000001"])");
+        const QByteArray body = envelope("getXmlEnvLote", QByteArray("[\"") + first + R"(","000001"])");
         return peakGrowth(srv::kServerTransmissao, body, reply);
     };
     // Megabytes of escapes, each six bytes of text for one character.
