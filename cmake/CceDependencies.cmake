@@ -15,6 +15,9 @@ find_package(OpenSSL REQUIRED)          # OpenSSL::SSL, OpenSSL::Crypto
 find_package(LibXml2 REQUIRED)          # LibXml2::LibXml2
 find_package(CURL REQUIRED)             # CURL::libcurl
 find_package(ZLIB REQUIRED)             # ZLIB::ZLIB (gzip answers)
+# The system SQLite, the very library Qt's SQLite driver loads: the server runs its large
+# reads on the driver's own connection handle.
+find_package(SQLite3 REQUIRED)          # SQLite::SQLite3
 
 # xmlsec1 with its OpenSSL back end.
 pkg_check_modules(CCE_XMLSEC REQUIRED IMPORTED_TARGET GLOBAL xmlsec1-openssl)

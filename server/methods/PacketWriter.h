@@ -15,9 +15,13 @@ class PacketWriter {
 public:
     // Appends to *out, which must outlive the writer; the fields are written at once.
     PacketWriter(QByteArray* out, const fw::FieldDefs& fields);
+    // A writer of bare values, parts of rows that the caller puts together with json().
+    explicit PacketWriter(QByteArray* out) : m_out(*out) {}
 
     void beginRow();
     void endRow();
+    void beginValues(); // the next value is the first of a part: no comma before it
+    void json(const char* s, qsizetype n); // values already written as JSON
     void null();
     void string(const QString& s);
     void latin1(const char* s); // a constant text of ASCII letters and digits
@@ -25,6 +29,15 @@ public:
     void numberOrNull(const QVariant& v);
     void dateTimeOrNull(const QVariant& v); // a column's timestamp, "yyyy-MM-ddTHH:mm:ss"
     void brazilianDate(const QVariant& v); // a column's date as "dd/MM/yyyy", "" for null
+    void number(double d); // shortest text that reads back as d; null when not finite
+
+    // The same from a column's UTF-8 bytes, for readers that have them without a QString.
+    // Each writes nothing and answers false when the bytes are not of the form it takes
+    // at face value (text that is not valid UTF-8, a date-time to be parsed): the caller
+    // then writes the value through the QVariant forms above.
+    bool utf8(const char* s, qsizetype n);
+    bool storedDateTime(const char* s, qsizetype n);
+    bool storedBrazilianDate(const char* s, qsizetype n);
     void finish(); // closes the rows and the packet
 
 private:
@@ -37,5 +50,8 @@ private:
 
 // s as a JSON string, quotes included.
 void appendJsonString(QByteArray& out, const QString& s);
+// The same of UTF-8 bytes, false (out as it was) when they are not valid UTF-8 or hold
+// U+FFFE or U+FFFF, which SQLite's own conversion to UTF-16 turns into U+FFFD.
+bool appendJsonUtf8(QByteArray& out, const char* s, qsizetype n);
 
 } // namespace srv::methods

@@ -10,7 +10,12 @@ namespace srv::methods {
 // SetCCe stores at most this many changes of one call.
 constexpr int kMaxLetterChanges = 60;
 
-QVariant getNotaFiscal(Store& store, const QVariantList& params);
+// Where GetNotaFiscal reads its rows: on SQLite its own statements, in one pass over
+// invoices and letters where that gives the same rows in the same order (Fastest), or
+// always the two statements (TwoStatements); or QSqlQuery whatever the store (QueryOnly,
+// PostgreSQL's road). Tests hold the three to one answer.
+enum class RowReader { Fastest, TwoStatements, QueryOnly };
+QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reader = RowReader::Fastest);
 QVariant setCCe(Store& store, const QVariantList& params);
 QVariant getXmlEnvLote(Store& store, const QVariantList& params);
 QVariant getParamDFS(Store& store, const QVariantList& params);

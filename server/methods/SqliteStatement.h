@@ -1,0 +1,58 @@
+#pragma once
+// A statement run with SQLite's own calls on the connection under a QSqlDatabase, for the
+// large reads: each column's UTF-8 text goes into the answer's JSON without a QString or
+// a QVariant per value. Whatever is not plain text at face value goes through the value
+// the Qt driver would have made of it, so the answer is the one QSqlQuery gives.
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include "server/methods/PacketWriter.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+struct sqlite3_value;
+
+namespace srv::methods {
+
+class SqliteStatement {
+public:
+    // The connection's SQLite handle; nullptr when db is not an open SQLite connection
+    // of a database kept in UTF-8 (the others keep the QSqlQuery road).
+    static sqlite3* handle(const QSqlDatabase& db);
+
+    // Holds the connection's mutex from here to the end: the connection is this thread's.
+    explicit SqliteStatement(sqlite3* db);
+    ~SqliteStatement();
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+    // Prepares sql and binds binds in order, each as the Qt driver binds it.
+    bool prepare(const QString& sql, const QVariantList& binds);
+    // The next row; false at the end and on a failure (then error() is valid).
+    bool next();
+    QSqlError error() const { return m_error; }
+
+    bool isNull(int c) const;
+    QVariant value(int c) const; // as QSqlQuery::value would give it
+    qint64 int64(int c) const;
+    bool textIs(int c, const QString& ascii) const; // value(c).toString() == ascii
+
+    void stringOrNull(PacketWriter& w, int c) const;
+    void textOrEmpty(PacketWriter& w, int c) const; // null as ""
+    void numberOrNull(PacketWriter& w, int c) const;
+    void dateTimeOrNull(PacketWriter& w, int c) const;
+    void brazilianDate(PacketWriter& w, int c) const;
+
+private:
+    sqlite3_value* column(int c) const;
+    void fail(const char* what, int code, QSqlError::ErrorType type);
+
+    sqlite3* m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+    QSqlError m_error;
+};
+
+} // namespace srv::methods

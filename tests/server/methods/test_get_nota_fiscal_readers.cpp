@@ -1,0 +1,231 @@
+// GetNotaFiscal on SQLite reads its rows with SQLite's own calls; the answer must be the
+// one QSqlQuery gives, byte for byte, whatever a column holds.
+#include <QJsonDocument>
+
+#include "server/methods/MethodSupport.h"
+#include "server/methods/SqliteStatement.h"
+#include "server/methods/TransmissaoMethods.h"
+#include "tests/server/methods/MethodsFixture.h"
+
+using namespace cce_test;
+using srv::methods::RowReader;
+
+namespace {
+
+QVariant day(int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(12, 0)); }
+
+class GetNotaFiscalReaders : public MethodsTest {
+protected:
+    QByteArray answer(const QVariantList& params, RowReader reader)
+    {
+        const QVariant r = srv::methods::getNotaFiscal(*store, params, reader);
+        EXPECT_EQ(r.metaType().id(), qMetaTypeId<fw::json::RawJson>()) << r.toString().toStdString();
+        return r.value<fw::json::RawJson>().text;
+    }
+
+    // The three roads give one answer, which is JSON in valid UTF-8; returns it.
+    QByteArray same(const QVariantList& params)
+    {
+        const QByteArray query = answer(params, RowReader::QueryOnly);
+        EXPECT_EQ(answer(params, RowReader::TwoStatements), query);
+        EXPECT_EQ(answer(params, RowReader::Fastest), query);
+        EXPECT_EQ(QString::fromUtf8(query).toUtf8(), query) << "not valid UTF-8";
+        QJsonParseError error;
+        QJsonDocument::fromJson(query, &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+        return query;
+    }
+
+    // Stores value in the invoice's column: bytes as TEXT as they are (valid UTF-8 or
+    // not), anything else with the column's affinity.
+    void set(const char* lancto, const char* column, const QVariant& value, const char* table = "NOTAFISCAL",
+             const char* seq = nullptr)
+    {
+        const bool bytes = value.typeId() == QMetaType::QByteArray;
+        QString sql = QStringLiteral("UPDATE %1 SET %2 = %3 WHERE NRLANCTONF = ?")
+                          .arg(QLatin1String(table), QLatin1String(column),
+                               bytes ? QStringLiteral("CAST(? AS TEXT)") : QStringLiteral("?"));
+        QVariantList binds{value, QString::fromLatin1(lancto)};
+        if (seq) {
+            sql += QStringLiteral(" AND NRSEQCCE = ?");
+            binds << QString::fromLatin1(seq);
+        }
+        exec(sql, binds);
+    }
+    void blob(const char* lancto, const char* column, const QByteArray& b, const char* table = "NOTAFISCAL")
+    {
+        exec(QStringLiteral("UPDATE %1 SET %2 = ? WHERE NRLANCTONF = ?")
+                 .arg(QLatin1String(table), QLatin1String(column)),
+             {b, QString::fromLatin1(lancto)});
+    }
+
+    // Invoices whose columns hold what a careless import could leave there.
+    int awkward()
+    {
+        const QList<QByteArray> texts = {
+            "aspas \" barra \\ / nova\nlinha\ttab \x01\x1f\x7f fim",
+            "ção € \xf0\x9f\x98\x80 ok",
+            QByteArray("a\0b", 3), // a NUL inside
+            "lone \x80 continuation",
+            "cut \xc3", // a sequence cut short
+            "overlong \xc0\xaf and \xe0\x80\xaf",
+            "surrogate \xed\xa0\x80 half",
+            "past \xf4\x90\x80\x80 and \xf5\x80",
+            "nonchar \xef\xbf\xbe \xef\xbf\xbf",
+            "\xff\xfe",
+            "",
+        };
+        const QList<QVariant> values = {QVariant(0.1 + 0.2),
+                                        QVariant(qint64(100)),
+                                        QVariant(1e21),
+                                        QVariant(-0.0),
+                                        QVariant(qint64(9007199254740993LL)),
+                                        QVariant(QByteArray("12,5")),
+                                        QVariant(QByteArray("abc")),
+                                        QVariant(QStringLiteral("1e3")),
+                                        QVariant(1234.5678)};
+        const QList<QVariant> dates = {
+            QVariant(QByteArray("2026-11-10T09:30:00")),
+            QVariant(QByteArray("2026-11-10 09:30:00.123")),
+            QVariant(QByteArray("2026-11-10")),
+            QVariant(QByteArray("2026-02-30 10:00:00")),
+            QVariant(QByteArray("ontem")),
+            QVariant(QByteArray("2026-11-10T25:00:00")),
+            QVariant(QByteArray("2026-11-10T09:30:00Z")),
+            QVariant(QByteArray("2026-11-10X09:30:00")),
+            QVariant(QByteArray("2026-11-1\xc3\xa7T09:30")),
+            QVariant(qint64(20261110)),
+            QVariant(2461000.5),
+            QVariant(QByteArray("2026-11-10T09:30:00\xff")),
+        };
+        int n = 0;
+        auto lancto = [](int i) { return QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0')).toLatin1(); };
+        const int count = int(std::max({texts.size(), values.size(), dates.size()}));
+        for (int i = 0; i < count; ++i) {
+            const QByteArray id = lancto(i + 1);
+            Invoice inv;
+            inv.lancto = QString::fromLatin1(id);
+            inv.numero = QStringLiteral("%1").arg(i + 1, 9, 10, QLatin1Char('0'));
+            inv.filial = i % 2 ? QStringLiteral("0002") : QStringLiteral("0003");
+            addInvoice(inv);
+            ++n;
+            const QByteArray& t = texts[i % texts.size()];
+            set(id, "NMRAZSOCCLIE", t);
+            set(id, "NRINSJURTRAN", texts[(i + 3) % texts.size()]);
+            set(id, "VRNOTAFISC", values[i % values.size()]);
+            set(id, "DTSAIDA", dates[i % dates.size()]);
+            set(id, "DTEMISSAO", dates[(i + 5) % dates.size()]);
+            set(id, "DTHRPROTOCOLNFE", dates[(i + 2) % dates.size()]);
+            if (i % 3 == 0)
+                set(id, "NRINSJURNF", QVariant());
+            if (i % 4 == 1)
+                set(id, "CDINSCMUNI", QVariant());
+            if (i % 5 == 2)
+                blob(id, "NRACESSONFE", "blob \x01\xff");
+
+            // Letters: none, one, or several out of their key's order.
+            const QStringList seqs =
+                i % 3 == 0   ? QStringList{}
+                : i % 3 == 1 ? QStringList{QStringLiteral("01")}
+                             : QStringList{QStringLiteral("10"), QStringLiteral("02"), QStringLiteral("01")};
+            for (const QString& seq : seqs) {
+                Letter l = seq == QLatin1String("01") ? accepted(seq) : pending(seq);
+                l.transm = QStringList{QStringLiteral("N"), QStringLiteral("D"), QStringLiteral("R")}[i % 3];
+                addLetter(inv.filial, inv.lancto, l);
+            }
+            if (!seqs.isEmpty()) {
+                const QByteArray last = seqs.first().toLatin1();
+                set(id, "DSCORRECAONFE", texts[(i + 1) % texts.size()], "CARTACORRECAO", last.constData());
+                set(id, "DSOBSSTATUSCCE", texts[(i + 2) % texts.size()], "CARTACORRECAO", "01");
+                set(id, "DTHRPROTOCOLCCE", dates[(i + 4) % dates.size()], "CARTACORRECAO", last.constData());
+                // Registered codes as bytes, as an integer, and one that is not a code.
+                const QList<QVariant> codes = {QVariant(QByteArray("136")), QVariant(qint64(135)),
+                                               QVariant(QByteArray("135 ")), QVariant(QByteArray("135"))};
+                if (i % 4 == 3)
+                    blob(id, "CDSTATUSCCE", "135", "CARTACORRECAO");
+                else
+                    set(id, "CDSTATUSCCE", codes[i % codes.size()], "CARTACORRECAO", last.constData());
+                if (i % 5 == 0)
+                    set(id, "IDEMAILCCE", QVariant(), "CARTACORRECAO", last.constData());
+            }
+        }
+        // Neither of the company nor of the model: never listed.
+        Invoice other;
+        other.lancto = QStringLiteral("0000000900");
+        other.empresa = QStringLiteral("02");
+        addInvoice(other);
+        other.lancto = QStringLiteral("0000000901");
+        other.empresa = QStringLiteral("01");
+        other.modelo = QStringLiteral("65");
+        addInvoice(other);
+        return n;
+    }
+};
+
+TEST_P(GetNotaFiscalReaders, AwkwardColumnsGiveTheSameAnswerOnEveryRoad)
+{
+    ASSERT_NE(srv::methods::SqliteStatement::handle(srv::methods::openConnection(*store)), nullptr)
+        << "the SQLite road is not taken";
+    const int invoices = awkward();
+    const QByteArray all = same(criteria());
+    const auto [nf, cce] = fetch(criteria());
+    EXPECT_EQ(nf.rows.size(), invoices);
+    EXPECT_EQ(cce.rows.size(), 4 + 4 * 3); // 4 invoices with one letter, 4 with three
+    EXPECT_TRUE(all.contains("\\u0000")) << "a NUL inside a text is escaped, not an end";
+    EXPECT_TRUE(all.contains("\xef\xbf\xbd")) << "invalid UTF-8 arrives as replacement characters";
+
+    // The criteria still narrow on the SQLite road: each answer is that of QSqlQuery and
+    // a part of the whole.
+    const std::map<int, QVariant> narrow[] = {
+        {{2, QStringLiteral("0003")}},
+        {{1, QStringLiteral("0001")}, {2, QStringLiteral("0002")}},
+        {{3, QStringLiteral("S01;E51")}},
+        {{11, QStringLiteral("N")}, {15, day(2026, 11, 10)}, {16, day(2026, 11, 10)}},
+        {{13, QStringLiteral("_1_")}},
+        {{13, QStringLiteral("_9_")}},
+        {{9, QStringLiteral("C")}, {10, QStringLiteral("11222333000181")}},
+        {{7, QStringLiteral("1' OR '1'='1")}},
+    };
+    int shorter = 0;
+    for (const auto& set : narrow) {
+        same(criteria(set));
+        const auto [n, c] = fetch(criteria(set));
+        EXPECT_LE(n.rows.size(), nf.rows.size());
+        shorter += n.rows.size() < nf.rows.size();
+        if (set.count(2)) {
+            for (const auto& row : n.rows)
+                EXPECT_EQ(row[13].toString(), set.at(2).toString());
+        }
+    }
+    EXPECT_GE(shorter, 6) << "the criteria narrowed nothing";
+}
+
+TEST_P(GetNotaFiscalReaders, ManyInvoicesAndFewLettersKeepTheirOrder)
+{
+    // With few letters SQLite may walk the letters first in the second statement; the one
+    // pass must then give way rather than change the order.
+    for (int i = 1; i <= 300; ++i) {
+        Invoice inv;
+        inv.lancto = QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0'));
+        inv.filial = i % 2 ? QStringLiteral("0002") : QStringLiteral("0003");
+        inv.saida = QDateTime(QDate(2026, 11, 1 + i % 28), QTime(i % 24, 0));
+        addInvoice(inv);
+    }
+    addLetter(QStringLiteral("0002"), QStringLiteral("0000000299"), accepted(QStringLiteral("01")));
+    addLetter(QStringLiteral("0002"), QStringLiteral("0000000299"), pending(QStringLiteral("02")));
+    addLetter(QStringLiteral("0003"), QStringLiteral("0000000004"), rejected(QStringLiteral("01")));
+    for (bool analyzed : {false, true}) {
+        if (analyzed)
+            exec(QStringLiteral("ANALYZE"));
+        same(criteria());
+        same(criteria({{2, QStringLiteral("0002")}}));
+        same(criteria({{11, QStringLiteral("N")}, {15, day(2026, 11, 3)}, {16, day(2026, 11, 20)}}));
+    }
+    const auto [nf, cce] = fetch(criteria());
+    EXPECT_EQ(nf.rows.size(), 300);
+    EXPECT_EQ(cce.rows.size(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, GetNotaFiscalReaders, ::testing::Values("sqlite"));
+
+} // namespace
