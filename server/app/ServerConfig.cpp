@@ -105,7 +105,7 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     s.beginGroup(QStringLiteral("server"));
     warnUnknownKeys(s,
                     {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"),
-                     QStringLiteral("quick_workers"), QStringLiteral("body_limit")},
+                     QStringLiteral("quick_workers"), QStringLiteral("heavy_workers"), QStringLiteral("body_limit")},
                     warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
@@ -125,6 +125,14 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
         quickWorkers = settingText(s.value(QStringLiteral("quick_workers"))).trimmed().toInt(&ok);
         if (!ok) {
             *error = QStringLiteral("[server] quick_workers deve ser um número inteiro.");
+            return false;
+        }
+    }
+    if (s.contains(QStringLiteral("heavy_workers"))) {
+        bool ok = false;
+        heavyWorkers = settingText(s.value(QStringLiteral("heavy_workers"))).trimmed().toInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("[server] heavy_workers deve ser um número inteiro.");
             return false;
         }
     }
@@ -179,6 +187,12 @@ bool ServerConfig::check(QString* error) const
             QStringLiteral("O número de quick_workers deve estar entre 0 e 64 (configurado: %1).").arg(quickWorkers);
         return false;
     }
+    if (heavyWorkers > workers) {
+        *error = QStringLiteral("O número de heavy_workers deve estar entre 0 e o de workers (%1; configurado: %2).")
+                     .arg(workers)
+                     .arg(heavyWorkers);
+        return false;
+    }
     if (bodyLimit < 1024) {
         *error = QStringLiteral("O limite do corpo da requisição deve ser de pelo menos 1024 bytes.");
         return false;
@@ -201,6 +215,7 @@ HttpServerOptions ServerConfig::httpOptions() const
     HttpServerOptions o;
     o.workers = workers;
     o.quickWorkers = quickWorkers;
+    o.heavyWorkers = heavyWorkers;
     o.bodyLimit = bodyLimit;
     o.tokens = tokens + tokenCompanies.keys();
     o.tokenCompanies = tokenCompanies;

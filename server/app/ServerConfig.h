@@ -18,10 +18,11 @@ struct ServerConfig {
     QHash<QString, QStringList> tokenCompanies;
     int workers = 4;
     int quickWorkers = 1; // besides, for letter saves and other quick calls only
+    int heavyWorkers = -1; // whole-company lists at once; negative: all workers but one, 0: no bound
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
 
-    // Reads [server] listen, tokens, workers, quick_workers, body_limit, [access.<name>] token and
+    // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit, [access.<name>] token and
     // companies, and [database] url. Keys
     // missing from the file keep their current value. Unknown keys of those two
     // sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).

@@ -1,5 +1,6 @@
 #include "server/methods/Methods.h"
 
+#include "core/values/Value.h"
 #include "server/methods/TransmissaoMethods.h"
 
 namespace srv {
@@ -54,6 +55,20 @@ void registerMethods(MethodRegistry& registry, const Services& services)
 
     registry.add(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {str("CDFILIAL")},
                  [s](const QVariantList& p) { return methods::getParamDFS(*s, p); });
+
+    // A list that narrows nothing but the company (and the direction or emission types,
+    // which leave most of it) reads the whole company.
+    registry.setHeavy(tr, QStringLiteral("GetNotaFiscal"), [](const QVariantList& p) {
+        const QString all = QStringLiteral("T");
+        for (int i : {0, 1, 2, 4, 5, 6, 7, 8, 9}) {
+            const QString v = p.value(i).toString();
+            if (v != all && !(i == 2 && v.trimmed().isEmpty()))
+                return false;
+        }
+        const bool dated =
+            p.value(10).toString() != all && (!fw::isNullOrEmpty(p.value(14)) || !fw::isNullOrEmpty(p.value(15)));
+        return !dated;
+    });
 
     // A few statements on a few rows: they never wait behind lists or transmissions.
     registry.setLane(tr, QStringLiteral("SetCCe"), MethodLane::Quick);

@@ -185,6 +185,7 @@ struct Job {
     const CompanyScope* scope = nullptr;
     bool gzip = false;
     bool prepared = false; // read: call holds the method and arguments, or the fault
+    bool heavy = false; // counted among the heavy calls running
     RpcCall call;
 };
 
@@ -256,6 +257,15 @@ struct HttpRpcServer::Impl {
     std::condition_variable queueCv;
     std::deque<Job> jobs; // as they arrived, not read yet
     std::deque<Job> generalWaiting; // read by a quick worker, for the others to run
+    std::deque<Job> heavyWaiting; // read, heavy, waiting for a heavy call to end
+    int heavyRunning = 0;
+    int heavyLimit() const // 0: no bound
+    {
+        if (options.heavyWorkers >= 0)
+            return options.heavyWorkers;
+        return qMax(1, qMax(1, options.workers) - 1);
+    }
+    bool heavyRoom() const { return heavyLimit() == 0 || heavyRunning < heavyLimit(); }
     bool queueClosed = false; // stopping: nothing more waits
     std::vector<Finished> finished;
     bool workersQuit = false;
@@ -439,6 +449,9 @@ void HttpRpcServer::Impl::beginStop()
         for (Job& job : generalWaiting)
             waiting.push_back(std::move(job));
         generalWaiting.clear();
+        for (Job& job : heavyWaiting)
+            waiting.push_back(std::move(job));
+        heavyWaiting.clear();
     }
     for (const Job& job : waiting) {
         auto it = connections.find(job.id);
@@ -711,12 +724,20 @@ void HttpRpcServer::Impl::log(const Connection& c)
 bool HttpRpcServer::Impl::hasWork(bool quickOnly) const
 {
     if (!quickOnly)
-        return !generalWaiting.empty() || !jobs.empty();
+        return (!heavyWaiting.empty() && heavyRoom()) || !generalWaiting.empty() || !jobs.empty();
     return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.body.size() <= kQuickBodyLimit; });
 }
 
 bool HttpRpcServer::Impl::takeWork(bool quickOnly, Job* job)
 {
+    // A heavy call that waited goes first, as soon as there is room: it came before.
+    if (!quickOnly && !heavyWaiting.empty() && heavyRoom()) {
+        *job = std::move(heavyWaiting.front());
+        heavyWaiting.pop_front();
+        job->heavy = true;
+        ++heavyRunning;
+        return true;
+    }
     if (!quickOnly && !generalWaiting.empty()) {
         *job = std::move(generalWaiting.front());
         generalWaiting.pop_front();
@@ -766,10 +787,25 @@ void HttpRpcServer::Impl::work(bool quickOnly)
                 continue;
             }
         }
+        if (!job.heavy && job.call.method && job.call.method->heavy && job.call.method->heavy(job.call.args)) {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            // Stopping, nothing waits any more: what was read is answered in full.
+            if (!heavyRoom() && !queueClosed) {
+                heavyWaiting.push_back(std::move(job));
+                continue;
+            }
+            job.heavy = true;
+            ++heavyRunning;
+        }
         Finished f = serve(job);
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             finished.push_back(std::move(f));
+            if (job.heavy) {
+                --heavyRunning;
+                if (!heavyWaiting.empty())
+                    queueCv.notify_all();
+            }
         }
         wake();
     }
@@ -884,6 +920,8 @@ void HttpRpcServer::stop()
     d->perAddress.clear();
     d->finished.clear();
     d->generalWaiting.clear();
+    d->heavyWaiting.clear();
+    d->heavyRunning = 0;
     if (d->listenFd >= 0)
         ::close(d->listenFd);
     d->listenFd = -1;

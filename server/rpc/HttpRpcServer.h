@@ -9,7 +9,8 @@
 // the methods and never touch a socket; so a slow or idle client costs a connection
 // slot, never a worker. Requests wait in one first-come queue. Besides the workers that
 // run anything, a few run only quick calls (MethodLane::Quick): a letter save never
-// waits behind lists. When the server stops, the requests still waiting (and those still
+// waits behind lists; and only some workers at a time run whole-company lists, so a
+// narrow list never waits for them all. When the server stops, the requests still waiting (and those still
 // arriving) are answered 503.
 #include <QByteArray>
 #include <QHash>
@@ -25,6 +26,10 @@ namespace srv {
 struct HttpServerOptions {
     int workers = 4; // run any call
     int quickWorkers = 1; // run only quick calls, besides the others
+    // Heavy calls (Method::heavy, whole-company lists) running at once among the workers;
+    // the others wait their turn, so that the rest of the workers stay for narrower calls.
+    // Negative: all the workers but one (at least one); 0: no bound.
+    int heavyWorkers = -1;
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
     QStringList tokens; // empty: no authentication (the caller keeps this to loopback)
     // Tokens (of the list above) limited to some companies (CDEMPRESA); the others reach every one.

@@ -76,13 +76,17 @@ struct Method {
     QList<ArgSpec> args;
     MethodFn fn;
     MethodLane lane = MethodLane::General;
+    // Whether a call with these arguments reads a whole company: the server runs only a
+    // few such at once, so that narrower calls always find a worker. Unset: never.
+    std::function<bool(const QVariantList& args)> heavy;
 };
 
 class MethodRegistry {
 public:
     void add(const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn)
     {
-        m_methods.insert(key(server, name), Method{server, name, std::move(args), std::move(fn)});
+        m_methods.insert(key(server, name),
+                         Method{server, name, std::move(args), std::move(fn), MethodLane::General, {}});
     }
     // Moves a registered method to another lane.
     void setLane(const QString& server, const QString& name, MethodLane lane)
@@ -90,6 +94,12 @@ public:
         auto it = m_methods.find(key(server, name));
         if (it != m_methods.end())
             it->lane = lane;
+    }
+    void setHeavy(const QString& server, const QString& name, std::function<bool(const QVariantList&)> heavy)
+    {
+        auto it = m_methods.find(key(server, name));
+        if (it != m_methods.end())
+            it->heavy = std::move(heavy);
     }
     const Method* find(const QString& server, const QString& name) const
     {

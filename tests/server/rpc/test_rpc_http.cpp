@@ -107,6 +107,13 @@ protected:
         registry.add(kServer, "Reach", {{"company", ArgKind::String}},
                      [](const QVariantList& p) { return QVariant(CompanyScope::current().allows(p[0].toString())); });
         registry.add(kServer, "Save", {}, [](const QVariantList&) { return QVariant(QStringLiteral("saved")); });
+        // A list: of a whole company when asked for "all", held like Hold.
+        registry.add(kServer, "List", {{"company", ArgKind::String}}, [this](const QVariantList& p) {
+            ++(p.value(0).toString() == "all" ? wholeLists : narrowLists);
+            gate.enterAndWait();
+            return QVariant(QStringLiteral("listed"));
+        });
+        registry.setHeavy(kServer, "List", [](const QVariantList& p) { return p.value(0).toString() == "all"; });
         registry.setLane(kServer, "Save", MethodLane::Quick);
         registry.add("Other.rdmFake", "OnlyHere", {}, [](const QVariantList&) { return QVariant(true); });
     }
@@ -184,6 +191,7 @@ protected:
     MethodRegistry registry;
     std::unique_ptr<HttpRpcServer> server;
     std::atomic<int> calls{0};
+    std::atomic<int> wholeLists{0}, narrowLists{0};
     std::mutex meetMutex;
     std::condition_variable meetCv;
     int meetCount = 0;
@@ -520,6 +528,35 @@ TEST_F(RpcHttpTest, QuickCallsNeverWaitBehindLongOnes)
     EXPECT_EQ(save.result().toString(), "saved");
     for (const Reply& r : longReplies)
         EXPECT_EQ(r.result().toString(), "finished");
+}
+
+TEST_F(RpcHttpTest, WholeCompanyListsLeaveAWorkerForNarrowerCalls)
+{
+    HttpServerOptions options;
+    options.workers = 3; // of which two may run whole-company lists
+    options.quickWorkers = 0;
+    start(options);
+    std::vector<std::thread> lists;
+    std::vector<Reply> listed(5);
+    for (size_t i = 0; i < 4; ++i)
+        lists.emplace_back([&, i] { listed[i] = call("List", {"all"}); });
+    ASSERT_TRUE(gate.waitEntered(2));
+
+    // A narrow list and any other call still find the third worker.
+    lists.emplace_back([&] { listed[4] = call("List", {"01"}); });
+    ASSERT_TRUE(gate.waitEntered(3));
+    EXPECT_EQ(narrowLists, 1) << "the narrow list waited behind whole-company ones";
+    const auto asked = std::chrono::steady_clock::now();
+    std::thread other([&] { EXPECT_EQ(call("AppError", {}).result().toString(), "NF_NACEITA"); });
+    std::this_thread::sleep_for(300ms); // time for a third whole-company list to start, were it let
+    EXPECT_EQ(wholeLists, 2) << "more whole-company lists ran than the bound";
+    gate.release();
+    other.join();
+    for (std::thread& t : lists)
+        t.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 15s);
+    for (const Reply& r : listed)
+        EXPECT_EQ(r.result().toString(), "listed");
 }
 
 TEST_F(RpcHttpTest, AnIdleClientDoesNotHoldTheOnlyWorker)
