@@ -157,8 +157,18 @@ TEST_P(GetNotaFiscal, EachCriterionNarrowsTheList)
         {"dates: both bounds null", {{11, QStringLiteral("N")}}, all()},
         {"company 02", {{4, QStringLiteral("02")}}, only({16})},
     };
-    for (const Case& c : cases)
+    // A list the server counts among the whole-company ones (a few at a time) is one that
+    // leaves the company whole but for direction and emission types; any narrower one
+    // must never wait for them.
+    const srv::Method* m = registry.find(srv::kServerTransmissao, QStringLiteral("GetNotaFiscal"));
+    ASSERT_TRUE(m && m->heavy);
+    for (const Case& c : cases) {
         EXPECT_EQ(entries(criteria(c.args)), c.expected) << c.what;
+        bool wholeButDirection = true;
+        for (const auto& [arg, value] : c.args)
+            wholeButDirection = wholeButDirection && (arg == 4 || arg == 12 || arg == 13);
+        EXPECT_EQ(m->heavy(criteria(c.args)), c.expected == all() || wholeButDirection) << c.what;
+    }
 }
 
 TEST_P(GetNotaFiscal, ComputedFieldsFollowTheLatestLetter)
