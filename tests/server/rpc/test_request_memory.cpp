@@ -202,7 +202,11 @@ TEST_F(RequestMemoryTest, AnOverlongTextArgumentIsRefusedBeforeItIsBuilt)
     // Within six bytes a character, the characters themselves are counted.
     call(QByteArray(srv::kMaxStringArgument + 1, '1'), &reply);
     EXPECT_TRUE(reply.body.contains("excede 65536 caracteres")) << reply.body.left(300).toStdString();
-    // At the bound the call reaches the method, which answers in its own words.
-    call(QByteArray(srv::kMaxStringArgument, '1'), &reply);
-    EXPECT_EQ(reply.faultCode, 0) << reply.body.left(300).toStdString();
+    // At the bound the text is taken: the next argument is the one refused (the store is
+    // never reached).
+    const QByteArray atBound =
+        envelope("getXmlEnvLote", QByteArray("[\"") + QByteArray(srv::kMaxStringArgument, '1') + "\",7]");
+    reply = srv::RpcDispatcher(registry).handle(srv::kServerTransmissao, atBound);
+    EXPECT_EQ(reply.faultCode, srv::fault::InvalidParams) << reply.body.left(300).toStdString();
+    EXPECT_TRUE(reply.body.contains("argumento 2 (NRLANCTONF)")) << reply.body.left(300).toStdString();
 }
