@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 
 #include "core/values/JsonCodec.h"
+#include "core/values/Value.h"
 #include "db/DemoData.h"
 #include "server/methods/Methods.h"
 #include "server/store/Store.h"
@@ -63,10 +64,7 @@ double childrenCpu()
 
 int main(int argc, char** argv)
 {
-    // As the server does: without TZ the C library re-reads the zone file at every
-    // local-time conversion.
-    if (qEnvironmentVariableIsEmpty("TZ"))
-        qputenv("TZ", ":/etc/localtime");
+    fw::settleLocalTimeZone(); // as the server does
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int invoices = option(args, "--invoices", 100000);

@@ -22,7 +22,7 @@ bool integral(double d) { return std::floor(d) == d && std::fabs(d) <= 9.0071992
 } // namespace
 
 struct TextDecoder::Members {
-    qsizetype fields = -1, rows = -1, changes = -1, op = -1, row = -1, oldRow = -1, newRow = -1;
+    qsizetype fields = -1, changes = -1, op = -1, row = -1, oldRow = -1, newRow = -1;
 };
 
 TextDecoder::Wrapper TextDecoder::wrapper(qsizetype at, qsizetype* inner) const
@@ -144,8 +144,6 @@ TextDecoder::Members TextDecoder::members(qsizetype at) const
     r.forEachMember([&](const QString& key, qsizetype value) {
         if (key == QLatin1String("fields"))
             m.fields = value;
-        else if (key == QLatin1String("rows"))
-            m.rows = value;
         else if (key == QLatin1String("changes"))
             m.changes = value;
         else if (key == QLatin1String("op"))
