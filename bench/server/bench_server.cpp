@@ -20,6 +20,7 @@
 #include "core/values/Value.h"
 #include "db/DemoData.h"
 #include "server/methods/Methods.h"
+#include "server/methods/TransmissaoMethods.h"
 #include "server/store/Store.h"
 
 namespace {
@@ -142,6 +143,16 @@ int main(int argc, char** argv)
     std::printf("GetNotaFiscal (company 01, all criteria T) encoded as JSON: %d invoices, %d letters, %lld bytes, "
                 "best of %d: %lld ms wall, %.3f s CPU\n",
                 rows, letterRows, static_cast<long long>(bytes), runs, static_cast<long long>(best), bestCpu);
+    {
+        // The figure counts only if the fast road still gives the plain statements' answer.
+        using srv::methods::RowReader;
+        const auto text = [&](RowReader reader) {
+            return srv::methods::getNotaFiscal(*store, params, reader).value<fw::json::RawJson>().text;
+        };
+        const QByteArray plain = text(RowReader::TwoStatements);
+        std::printf("same answer as the two plain statements, byte for byte: %s\n",
+                    !plain.isEmpty() && text(RowReader::Fastest) == plain ? "yes" : "NO");
+    }
 
     const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
     if (sqlite3.isEmpty()) {

@@ -1,8 +1,15 @@
 // The invoice list of the CC-e screen: the company's electronic invoices (model 55) that
 // match the criteria, each with its latest letter, and every letter of those invoices.
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlQuery>
+#include <cstring>
+#include <sqlite3.h>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/values/JsonCodec.h"
 #include "core/values/Value.h"
@@ -167,130 +174,162 @@ private:
 const QString kTransmNot = QStringLiteral("N");
 const QString kTransmDenied = QStringLiteral("D");
 
+// The invoice's columns, its latest letter's among them.
+const char kInvoiceColumns[] =
+    "N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, N.CDSERIE, "
+    "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
+    "N.CDEMPRESA, N.CDINSCESTA, N.CDINSCMUNI, N.NRLICENCAUSO, N.CDCLIENTE, N.CDFILIRECE, N.CDFORNECED, "
+    "N.IDTIPOEMISNFE, N.CDTIPOOPER, N.IDENTRSAIDOP, L.NRSEQCCE, N.IDORIGDESTNF, N.IDTPIJURNF, L.CDSTATUSCCE, "
+    "N.NRACESSONFE, N.NRINSJURTRAN, N.DTHRPROTOCOLNFE";
+// A letter's columns: those of its row in the answer, then what its invoice's row shows of it.
+const char kLetterColumns[] = "L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE, L.DSCORRECAONFE, L.CDSTATUSCCE, "
+                              "L.DSOBSSTATUSCCE, L.DTHRPROTOCOLCCE, L.NRPROTOCOLCCE, L.IDEMAILCCE, "
+                              "L.IDEMAILCCETRANS, L.IDTRANSMCCE";
+
 QString invoiceSql(const QString& where)
 {
-    return QStringLiteral(
-               "SELECT N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, "
-               "N.CDSERIE, "
-               "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
-               "N.CDEMPRESA, N.CDINSCESTA, N.CDINSCMUNI, N.NRLICENCAUSO, N.CDCLIENTE, N.CDFILIRECE, N.CDFORNECED, "
-               "N.IDTIPOEMISNFE, N.CDTIPOOPER, N.IDENTRSAIDOP, L.NRSEQCCE, N.IDORIGDESTNF, N.IDTPIJURNF, "
-               "L.CDSTATUSCCE, "
-               "N.NRACESSONFE, N.NRINSJURTRAN, N.DTHRPROTOCOLNFE "
-               "FROM NOTAFISCAL N "
-               "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
-               "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
-               "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
-               "WHERE %1")
-        .arg(where);
+    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N "
+                          "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+                          "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
+                          "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
+                          "WHERE %2")
+        .arg(QLatin1String(kInvoiceColumns), where);
 }
 
 QString letterSql(const QString& where)
 {
-    return QStringLiteral(
-               "SELECT L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.DSOBSSTATUSCCE, "
-               "L.DTHRPROTOCOLCCE, L.NRPROTOCOLCCE, L.IDEMAILCCE, L.IDEMAILCCETRANS "
-               "FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
-               "WHERE %1")
-        .arg(where);
+    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND "
+                          "L.NRLANCTONF = N.NRLANCTONF WHERE %2")
+        .arg(QLatin1String(kLetterColumns), where);
 }
 
-// An invoice's row of the answer: the invoice's own values with those of its latest
-// letter in between, kept apart so that one pass over invoices and all their letters
-// can give each invoice the letter of its group's last row.
-class InvoiceRow {
+// The invoices alone, in the columns of invoiceSql, their letter's left null.
+QString invoiceOnlySql(const QString& where)
+{
+    QString columns = QLatin1String(kInvoiceColumns);
+    columns.replace(QRegularExpression(QStringLiteral("L\\.\\w+")), QStringLiteral("NULL"));
+    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N WHERE %2").arg(columns, where);
+}
+
+// Where each part of a row lies in a text shared by many rows: part i runs from
+// end[i - 1] (from at, for the first) to end[i].
+template <int N>
+struct Parts {
+    qsizetype at = 0;
+    qsizetype end[N] = {};
+    qsizetype from(int i) const { return i == 0 ? at : end[i - 1]; }
+};
+// An invoice's own values, in the five parts between which its latest letter's four go.
+using InvoiceParts = Parts<5>;
+using LatestParts = Parts<4>;
+
+// The columns of a row that hold the letter an invoice's row shows.
+struct LatestColumns {
+    int email, emailTrans, transm, seq, status;
+};
+constexpr LatestColumns kJoinedLatest{8, 9, 11, 24, 27}; // of kInvoiceColumns
+constexpr LatestColumns kLetterLatest{8, 9, 10, 2, 4}; // of kLetterColumns
+constexpr int kInvoiceKey = 12, kLetterKey = 0; // CDFILIAL, then NRLANCTONF
+
+// Appends a part after part of a row, each closed by end().
+template <int N>
+class PartsWriter {
 public:
-    template <class Row>
-    void setInvoice(const Row& r)
+    explicit PartsWriter(QByteArray& out) : m_out(out), m_w(&out) { m_parts.at = out.size(); }
+    PacketWriter& w() { return m_w; }
+    void end()
     {
-        m_invoice.clear();
-        PacketWriter w(&m_invoice);
-        int part = 0;
-        auto end = [&] {
-            m_invoiceEnd[part++] = m_invoice.size();
-            w.beginValues();
-        };
-        w.latin1("N");
-        for (int c = 0; c < 4; ++c)
-            r.stringOrNull(w, c);
-        r.brazilianDate(w, 4);
-        r.brazilianDate(w, 5);
-        r.stringOrNull(w, 6);
-        r.numberOrNull(w, 7);
-        end();
-        r.stringOrNull(w, 10);
-        end();
-        for (int c = 12; c <= 23; ++c)
-            r.stringOrNull(w, c);
-        end();
-        r.stringOrNull(w, 25);
-        r.stringOrNull(w, 26);
-        end();
-        r.stringOrNull(w, 28);
-        r.stringOrNull(w, 29);
-        r.dateTimeOrNull(w, 30);
-        end();
+        m_parts.end[m_part++] = m_out.size();
+        m_w.beginValues();
     }
-
-    // The letter of r (none when its NRSEQCCE is null).
-    template <class Row>
-    void setLetter(const Row& r)
-    {
-        m_letter.clear();
-        PacketWriter w(&m_letter);
-        int part = 0;
-        auto end = [&] {
-            m_letterEnd[part++] = m_letter.size();
-            w.beginValues();
-        };
-        const bool hasLetter = !r.isNull(24);
-        for (int c = 8; c <= 9; ++c) {
-            if (hasLetter)
-                r.textOrEmpty(w, c);
-            else
-                w.string(QString());
-        }
-        end();
-        if (!hasLetter)
-            w.latin1("0");
-        else if (r.textIs(11, kTransmNot) || r.textIs(11, kTransmDenied))
-            w.latin1("1");
-        else if (nfe::status::eventRegistered(r.value(27).toString()))
-            w.latin1("2");
-        else
-            w.latin1("3");
-        end();
-        if (hasLetter)
-            r.stringOrNull(w, 24);
-        else
-            w.latin1("00");
-        end();
-        if (hasLetter)
-            r.textOrEmpty(w, 27);
-        else
-            w.string(QString());
-        end();
-    }
-
-    void write(PacketWriter& w) const
-    {
-        w.beginRow();
-        for (int i = 0; i < 5; ++i) {
-            const qsizetype from = i == 0 ? 0 : m_invoiceEnd[i - 1];
-            w.json(m_invoice.constData() + from, m_invoiceEnd[i] - from);
-            if (i < 4) {
-                const qsizetype at = i == 0 ? 0 : m_letterEnd[i - 1];
-                w.json(m_letter.constData() + at, m_letterEnd[i] - at);
-            }
-        }
-        w.endRow();
-    }
+    Parts<N> parts() const { return m_parts; }
 
 private:
-    QByteArray m_invoice, m_letter;
-    qsizetype m_invoiceEnd[5] = {};
-    qsizetype m_letterEnd[4] = {};
+    QByteArray& m_out;
+    PacketWriter m_w;
+    Parts<N> m_parts;
+    int m_part = 0;
 };
+
+template <class Row>
+InvoiceParts appendInvoice(QByteArray& out, const Row& r)
+{
+    PartsWriter<5> p(out);
+    PacketWriter& w = p.w();
+    w.latin1("N");
+    for (int c = 0; c < 4; ++c)
+        r.stringOrNull(w, c);
+    r.brazilianDate(w, 4);
+    r.brazilianDate(w, 5);
+    r.stringOrNull(w, 6);
+    r.numberOrNull(w, 7);
+    p.end();
+    r.stringOrNull(w, 10);
+    p.end();
+    for (int c = 12; c <= 23; ++c)
+        r.stringOrNull(w, c);
+    p.end();
+    r.stringOrNull(w, 25);
+    r.stringOrNull(w, 26);
+    p.end();
+    r.stringOrNull(w, 28);
+    r.stringOrNull(w, 29);
+    r.dateTimeOrNull(w, 30);
+    p.end();
+    return p.parts();
+}
+
+// What the row of an invoice without letters shows in their place.
+LatestParts appendNoLetter(QByteArray& out)
+{
+    PartsWriter<4> p(out);
+    PacketWriter& w = p.w();
+    w.string(QString());
+    w.string(QString());
+    p.end();
+    w.latin1("0");
+    p.end();
+    w.latin1("00");
+    p.end();
+    w.string(QString());
+    p.end();
+    return p.parts();
+}
+
+// The letter r holds at the columns c, as its invoice's row shows it.
+template <class Row>
+LatestParts appendLatest(QByteArray& out, const Row& r, const LatestColumns& c)
+{
+    PartsWriter<4> p(out);
+    PacketWriter& w = p.w();
+    r.textOrEmpty(w, c.email);
+    r.textOrEmpty(w, c.emailTrans);
+    p.end();
+    if (r.textIs(c.transm, kTransmNot) || r.textIs(c.transm, kTransmDenied))
+        w.latin1("1");
+    else if (nfe::status::eventRegistered(r.value(c.status).toString()))
+        w.latin1("2");
+    else
+        w.latin1("3");
+    p.end();
+    r.stringOrNull(w, c.seq);
+    p.end();
+    r.textOrEmpty(w, c.status);
+    p.end();
+    return p.parts();
+}
+
+void writeInvoiceRow(PacketWriter& w, const QByteArray& invoices, const InvoiceParts& i, const QByteArray& latest,
+                     const LatestParts& l)
+{
+    w.beginRow();
+    for (int k = 0; k < 5; ++k) {
+        w.json(invoices.constData() + i.from(k), i.end[k] - i.from(k));
+        if (k < 4)
+            w.json(latest.constData() + l.from(k), l.end[k] - l.from(k));
+    }
+    w.endRow();
+}
 
 // A letter's row; its columns begin at from.
 template <class Row>
@@ -340,29 +379,6 @@ void writeThroughSqlite(Store& store, sqlite3* lite, const QString& sql, const Q
     w.finish();
 }
 
-// Invoices and all their letters in one statement: each invoice's row, then its letters'
-// in the order of the letters' key (NRSEQCCE last), so the last row of an invoice holds
-// its latest letter.
-QString onePassSql(const QString& where)
-{
-    return QStringLiteral(
-               "SELECT N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, "
-               "N.CDSERIE, "
-               "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
-               "N.CDEMPRESA, N.CDINSCESTA, N.CDINSCMUNI, N.NRLICENCAUSO, N.CDCLIENTE, N.CDFILIRECE, N.CDFORNECED, "
-               "N.IDTIPOEMISNFE, N.CDTIPOOPER, N.IDENTRSAIDOP, L.NRSEQCCE, N.IDORIGDESTNF, N.IDTPIJURNF, "
-               "L.CDSTATUSCCE, "
-               "N.NRACESSONFE, N.NRINSJURTRAN, N.DTHRPROTOCOLNFE, "
-               "L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.DSOBSSTATUSCCE, "
-               "L.DTHRPROTOCOLCCE, L.NRPROTOCOLCCE, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.rowid "
-               "FROM NOTAFISCAL N "
-               "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
-               "WHERE %1")
-        .arg(where);
-}
-constexpr int kOnePassLetter = 31;
-constexpr int kOnePassInvoice = 41;
-
 QStringList queryPlan(sqlite3* lite, const QString& sql, const QVariantList& binds)
 {
     QStringList lines;
@@ -374,25 +390,24 @@ QStringList queryPlan(sqlite3* lite, const QString& sql, const QVariantList& bin
     return s.error().isValid() ? QStringList() : lines;
 }
 
-// The one pass gives the two statements' rows in their order only when SQLite walks the
-// invoices the same way in all three and each invoice's letters by their key. Else the
-// two statements run as they are.
-bool onePassKeepsOrder(sqlite3* lite, const QString& where, const QVariantList& binds)
+// Reading the invoices alone and then their letters gives the two statements' rows in
+// their order only when SQLite walks the invoices the same way in all three and each
+// invoice's letters by their key. Else the two statements run as they are.
+bool invoicesFirstKeepsOrder(sqlite3* lite, const QString& where, const QVariantList& binds)
 {
     {
         SqliteStatement s(lite);
         if (!s.prepare(QStringLiteral("PRAGMA reverse_unordered_selects"), {}) || !s.next() || s.value(0).toInt())
             return false;
     }
-    const QString byKey =
-        QStringLiteral("SEARCH L USING INDEX sqlite_autoindex_CARTACORRECAO_1 (CDFILIAL=? AND NRLANCTONF=?)");
-    const QStringList one = queryPlan(lite, onePassSql(where), binds);
-    if (one.size() < 2 || one.last() != byKey + QStringLiteral(" LEFT-JOIN"))
+    const QStringList invoices = queryPlan(lite, invoiceOnlySql(where), binds);
+    if (invoices.isEmpty())
         return false;
-    const QStringList invoices = one.mid(0, one.size() - 1);
     for (const QString& line : invoices)
         if (!line.contains(QLatin1String(" N")) || line.contains(QLatin1String(" L ")))
             return false;
+    const QString byKey =
+        QStringLiteral("SEARCH L USING INDEX sqlite_autoindex_CARTACORRECAO_1 (CDFILIAL=? AND NRLANCTONF=?)");
     if (queryPlan(lite, letterSql(where), binds) != invoices + QStringList{byKey})
         return false;
     const QStringList latest = queryPlan(lite, invoiceSql(where), binds);
@@ -400,38 +415,212 @@ bool onePassKeepsOrder(sqlite3* lite, const QString& where, const QVariantList& 
            latest[invoices.size()].startsWith(QLatin1String("SEARCH L "));
 }
 
-void writeOnePass(Store& store, sqlite3* lite, const QString& where, const QVariantList& binds, QByteArray& json)
-{
-    SqliteStatement s(lite);
-    if (!s.prepare(onePassSql(where), binds))
-        databaseFault(store, s.error(), "GetNotaFiscal");
-    QByteArray letters;
-    PacketWriter invoices(&json, fields::notaFiscal());
-    PacketWriter lw(&letters, fields::cartaCorrecao());
-    InvoiceRow row;
-    bool pending = false;
-    qint64 current = 0;
-    while (s.next()) {
-        const qint64 invoice = s.int64(kOnePassInvoice);
-        if (!pending || invoice != current) {
-            if (pending)
-                row.write(invoices);
-            row.setInvoice(s);
-            pending = true;
-            current = invoice;
+// The answer of a list read invoices first: their rows are held until their letters are
+// known, the letters looked up invoice by invoice or read in one walk of their table.
+class HeldAnswer {
+public:
+    // Reads the invoices; false (nothing held) when a key is neither text nor bytes.
+    bool readInvoices(SqliteStatement& s)
+    {
+        while (s.next()) {
+            m_parts.push_back(appendInvoice(m_invoices, s));
+            const qsizetype at = qsizetype(m_keys.size());
+            if (!appendKey(m_keys, s, kInvoiceKey))
+                return false;
+            m_keyAt.push_back(at);
         }
-        row.setLetter(s);
-        if (!s.isNull(kOnePassLetter + 2))
-            writeLetter(lw, s, kOnePassLetter);
+        m_keyAt.push_back(qsizetype(m_keys.size()));
+        // The texts no longer move: the table's keys are views into them.
+        m_byKey.reserve(m_parts.size());
+        for (size_t i = 0; i + 1 < m_keyAt.size(); ++i)
+            m_byKey.emplace(key(int(i)), int(i));
+        return !s.error().isValid();
+    }
+    int size() const { return int(m_parts.size()); }
+
+    // The invoice held under the letter's key, -1 for none.
+    int invoiceOf(const SqliteStatement& s)
+    {
+        m_scratch.clear();
+        if (!appendKey(m_scratch, s, kLetterKey))
+            return -1;
+        const auto it = m_byKey.find(m_scratch);
+        return it == m_byKey.end() ? -1 : it->second;
+    }
+    // The key's two values of invoice i, to look its letters up with.
+    void keyOf(int i, SqliteStatement::Stored (&values)[2]) const
+    {
+        const char* p = m_keys.data() + m_keyAt[size_t(i)];
+        for (auto& v : values) {
+            v.type = static_cast<unsigned char>(*p++);
+            std::memcpy(&v.size, p, sizeof v.size);
+            p += sizeof v.size;
+            v.data = p;
+            p += v.size;
+        }
+    }
+
+    // Holds the letter of s for invoice i; false when its sequence cannot be ordered as
+    // SQLite orders text and bytes.
+    bool addLetter(int invoice, const SqliteStatement& s)
+    {
+        const SqliteStatement::Stored seq = s.stored(kLetterLatest.seq);
+        if (seq.type != SQLITE_TEXT && seq.type != SQLITE_BLOB)
+            return false;
+        Held h;
+        h.invoice = invoice;
+        h.seqType = seq.type;
+        h.seqAt = m_seqs.size();
+        h.seqSize = seq.size;
+        m_seqs.append(seq.data, seq.size);
+        h.rowAt = m_letters.size();
+        PacketWriter w(&m_letters);
+        for (int c = 0; c < 6; ++c)
+            s.stringOrNull(w, c);
+        s.dateTimeOrNull(w, 6);
+        for (int c = 7; c < 10; ++c)
+            s.stringOrNull(w, c);
+        h.rowEnd = m_letters.size();
+        h.latest = appendLatest(m_latest, s, kLetterLatest);
+        m_held.push_back(h);
+        return true;
+    }
+
+    // The answer: [<invoices>, <letters>] less its brackets, appended to json.
+    void write(QByteArray& json)
+    {
+        // Each invoice's letters by their key's last column, as SQLite orders it: text
+        // before bytes, then byte by byte.
+        std::stable_sort(m_held.begin(), m_held.end(), [this](const Held& a, const Held& b) {
+            if (a.invoice != b.invoice)
+                return a.invoice < b.invoice;
+            if (a.seqType != b.seqType)
+                return a.seqType == SQLITE_TEXT;
+            return seq(a) < seq(b);
+        });
+        QByteArray none;
+        const LatestParts noneParts = appendNoLetter(none);
+        json.reserve(json.size() + m_invoices.size() + m_latest.size() + m_letters.size() +
+                     qsizetype(m_parts.size() + m_held.size()) * 8 + 4096);
+        PacketWriter iw(&json, fields::notaFiscal());
+        size_t k = 0;
+        for (size_t i = 0; i < m_parts.size(); ++i) {
+            size_t e = k;
+            while (e < m_held.size() && m_held[e].invoice == int(i))
+                ++e;
+            if (e > k)
+                writeInvoiceRow(iw, m_invoices, m_parts[i], m_latest, m_held[e - 1].latest);
+            else
+                writeInvoiceRow(iw, m_invoices, m_parts[i], none, noneParts);
+            k = e;
+        }
+        iw.finish();
+        json.append(',');
+        PacketWriter lw(&json, fields::cartaCorrecao());
+        for (const Held& h : m_held) {
+            lw.beginRow();
+            lw.json(m_letters.constData() + h.rowAt, h.rowEnd - h.rowAt);
+            lw.endRow();
+        }
+        lw.finish();
+    }
+
+private:
+    struct Held {
+        int invoice = 0;
+        int seqType = 0;
+        qsizetype seqAt = 0;
+        int seqSize = 0;
+        qsizetype rowAt = 0, rowEnd = 0;
+        LatestParts latest;
+    };
+
+    // Two columns from c, each as its storage class, its size and its bytes: equal keys
+    // are the ones SQLite's = on the two columns finds equal.
+    static bool appendKey(std::string& out, const SqliteStatement& s, int c)
+    {
+        for (int k = c; k < c + 2; ++k) {
+            const SqliteStatement::Stored v = s.stored(k);
+            if (v.type != SQLITE_TEXT && v.type != SQLITE_BLOB)
+                return false;
+            out.push_back(char(v.type));
+            out.append(reinterpret_cast<const char*>(&v.size), sizeof v.size);
+            out.append(v.data ? v.data : "", size_t(v.size));
+        }
+        return true;
+    }
+    std::string_view key(int i) const
+    {
+        return std::string_view(m_keys).substr(size_t(m_keyAt[size_t(i)]),
+                                               size_t(m_keyAt[size_t(i) + 1] - m_keyAt[size_t(i)]));
+    }
+    std::string_view seq(const Held& h) const
+    {
+        return std::string_view(m_seqs.constData() + h.seqAt, size_t(h.seqSize));
+    }
+
+    QByteArray m_invoices, m_latest, m_letters, m_seqs;
+    std::vector<InvoiceParts> m_parts;
+    std::string m_keys, m_scratch;
+    std::vector<qsizetype> m_keyAt;
+    std::unordered_map<std::string_view, int> m_byKey;
+    std::vector<Held> m_held;
+};
+
+// Lists read invoices first; false, with nothing written, where that cannot give the
+// two statements' answer.
+bool writeInvoicesFirst(Store& store, sqlite3* lite, const QString& where, const QVariantList& binds,
+                        RowReader reader, QByteArray& json)
+{
+    HeldAnswer held;
+    {
+        SqliteStatement s(lite);
+        if (!s.prepare(invoiceOnlySql(where), binds))
+            databaseFault(store, s.error(), "GetNotaFiscal");
+        if (!held.readInvoices(s)) {
+            if (s.error().isValid())
+                databaseFault(store, s.error(), "GetNotaFiscal");
+            return false;
+        }
+    }
+    bool scan = reader == RowReader::LettersScanned;
+    if (reader == RowReader::Fastest) {
+        // One walk of the whole letter table costs about what a lookup of every eighth
+        // letter's invoice does.
+        SqliteStatement count(lite);
+        const bool counted =
+            count.prepare(QStringLiteral("SELECT MAX(rowid) FROM CARTACORRECAO"), {}) && count.next();
+        scan = counted && qint64(held.size()) * 8 >= count.int64(0);
+    }
+    SqliteStatement s(lite);
+    const QString columns = QLatin1String(kLetterColumns);
+    if (scan) {
+        if (!s.prepare(QStringLiteral("SELECT %1 FROM CARTACORRECAO L").arg(columns), {}))
+            databaseFault(store, s.error(), "GetNotaFiscal");
+        while (s.next()) {
+            const int invoice = held.invoiceOf(s);
+            if (invoice >= 0 && !held.addLetter(invoice, s))
+                return false;
+        }
+    } else {
+        if (!s.prepare(QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?")
+                           .arg(columns),
+                       {QString(), QString()}))
+            databaseFault(store, s.error(), "GetNotaFiscal");
+        SqliteStatement::Stored key[2];
+        for (int i = 0; i < held.size() && !s.error().isValid(); ++i) {
+            held.keyOf(i, key);
+            if (!s.rerun(key, 2))
+                break;
+            while (s.next())
+                if (!held.addLetter(i, s))
+                    return false;
+        }
     }
     if (s.error().isValid())
         databaseFault(store, s.error(), "GetNotaFiscal");
-    if (pending)
-        row.write(invoices);
-    invoices.finish();
-    lw.finish();
-    json.append(',');
-    json.append(letters);
+    held.write(json);
+    return true;
 }
 
 } // namespace
@@ -455,15 +644,21 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
     QByteArray json;
     json.append('[');
     const QString where = filter.where();
-    InvoiceRow scratch;
-    auto invoices = [&scratch](PacketWriter& w, const auto& r) {
-        scratch.setInvoice(r);
-        scratch.setLetter(r);
-        scratch.write(w);
+    QByteArray invoiceText, latestText;
+    auto invoices = [&](PacketWriter& w, const auto& r) {
+        invoiceText.clear();
+        latestText.clear();
+        const InvoiceParts i = appendInvoice(invoiceText, r);
+        const LatestParts l = r.isNull(kJoinedLatest.seq) ? appendNoLetter(latestText)
+                                                          : appendLatest(latestText, r, kJoinedLatest);
+        writeInvoiceRow(w, invoiceText, i, latestText, l);
     };
     auto letters = [](PacketWriter& w, const auto& r) { writeLetter(w, r); };
-    if (lite && reader == RowReader::Fastest && onePassKeepsOrder(lite, where, filter.binds)) {
-        writeOnePass(store, lite, where, filter.binds, json);
+    const bool invoicesFirst = reader == RowReader::Fastest || reader == RowReader::LettersScanned ||
+                               reader == RowReader::LettersLookedUp;
+    if (lite && invoicesFirst && invoicesFirstKeepsOrder(lite, where, filter.binds) &&
+        writeInvoicesFirst(store, lite, where, filter.binds, reader, json)) {
+        // written
     } else if (lite) {
         writeThroughSqlite(store, lite, invoiceSql(where), filter.binds, fields::notaFiscal(), json, invoices);
         json.append(',');

@@ -69,6 +69,7 @@ bool SqliteStatement::prepare(const QString& sql, const QVariantList& binds)
 {
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
+    m_done = false;
     const QByteArray text = sql.toUtf8();
     int rc = sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &m_stmt, nullptr);
     if (rc != SQLITE_OK) {
@@ -109,17 +110,42 @@ bool SqliteStatement::prepare(const QString& sql, const QVariantList& binds)
     return true;
 }
 
-bool SqliteStatement::next()
+bool SqliteStatement::rerun(const Stored* values, int count)
 {
     if (!m_stmt)
+        return false;
+    sqlite3_reset(m_stmt);
+    m_done = false;
+    int rc = sqlite3_clear_bindings(m_stmt);
+    for (int i = 0; i < count && rc == SQLITE_OK; ++i) {
+        const Stored& v = values[i];
+        switch (v.type) {
+        case SQLITE_TEXT: rc = sqlite3_bind_text(m_stmt, i + 1, v.data, v.size, SQLITE_TRANSIENT); break;
+        case SQLITE_BLOB: // an empty blob has no bytes, and a null pointer would bind null
+            rc = v.data ? sqlite3_bind_blob(m_stmt, i + 1, v.data, v.size, SQLITE_TRANSIENT)
+                        : sqlite3_bind_zeroblob(m_stmt, i + 1, 0);
+            break;
+        case SQLITE_NULL: rc = sqlite3_bind_null(m_stmt, i + 1); break;
+        default: rc = SQLITE_MISMATCH; break;
+        }
+    }
+    if (rc != SQLITE_OK) {
+        fail("Unable to bind parameters", rc, QSqlError::StatementError);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteStatement::next()
+{
+    if (!m_stmt || m_done)
         return false;
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW)
         return true;
+    m_done = true;
     if (rc != SQLITE_DONE)
         fail("Unable to fetch row", rc, QSqlError::ConnectionError);
-    sqlite3_finalize(m_stmt);
-    m_stmt = nullptr;
     return false;
 }
 
@@ -166,6 +192,21 @@ QVariant variantOf(sqlite3_value* v)
 }
 
 } // namespace
+
+SqliteStatement::Stored SqliteStatement::stored(int c) const
+{
+    sqlite3_value* v = column(c);
+    Stored s;
+    s.type = sqlite3_value_type(v);
+    if (s.type == SQLITE_TEXT) {
+        s.data = reinterpret_cast<const char*>(sqlite3_value_text(v));
+        s.size = sqlite3_value_bytes(v);
+    } else if (s.type == SQLITE_BLOB) {
+        s.data = static_cast<const char*>(sqlite3_value_blob(v));
+        s.size = sqlite3_value_bytes(v);
+    }
+    return s;
+}
 
 qint64 SqliteStatement::int64(int c) const { return sqlite3_value_int64(column(c)); }
 

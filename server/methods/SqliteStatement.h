@@ -40,6 +40,18 @@ public:
     qint64 int64(int c) const;
     bool textIs(int c, const QString& ascii) const; // value(c).toString() == ascii
 
+    // A column as SQLite holds it: its storage class and, for text and blobs, its bytes,
+    // valid until the next step. Keys compared this way match as SQLite's own = does.
+    struct Stored {
+        int type = 0;
+        const char* data = nullptr;
+        int size = 0;
+    };
+    Stored stored(int c) const;
+    // Runs the prepared statement again from its start with its parameters bound to
+    // these values, bytes as they are: a lookup repeated for row after row of another.
+    bool rerun(const Stored* values, int count);
+
     void stringOrNull(PacketWriter& w, int c) const;
     void textOrEmpty(PacketWriter& w, int c) const; // null as ""
     void numberOrNull(PacketWriter& w, int c) const;
@@ -52,6 +64,7 @@ private:
 
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    bool m_done = false; // stepped to its end (or failed): next() gives no more rows
     QSqlError m_error;
 };
 

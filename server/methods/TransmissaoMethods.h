@@ -10,11 +10,12 @@ namespace srv::methods {
 // SetCCe stores at most this many changes of one call.
 constexpr int kMaxLetterChanges = 60;
 
-// Where GetNotaFiscal reads its rows: on SQLite its own statements, in one pass over
-// invoices and letters where that gives the same rows in the same order (Fastest), or
-// always the two statements (TwoStatements); or QSqlQuery whatever the store (QueryOnly,
-// PostgreSQL's road). Tests hold the three to one answer.
-enum class RowReader { Fastest, TwoStatements, QueryOnly };
+// Where GetNotaFiscal reads its rows: on SQLite its own statements, the invoices first and
+// then their letters where that gives the same rows in the same order, the letters looked
+// up invoice by invoice or read in one walk of their table, whichever costs less
+// (Fastest) or as asked; or always the two statements (TwoStatements); or QSqlQuery
+// whatever the store (QueryOnly, PostgreSQL's road). Tests hold them all to one answer.
+enum class RowReader { Fastest, LettersScanned, LettersLookedUp, TwoStatements, QueryOnly };
 QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reader = RowReader::Fastest);
 QVariant setCCe(Store& store, const QVariantList& params);
 QVariant getXmlEnvLote(Store& store, const QVariantList& params);

@@ -23,11 +23,13 @@ protected:
         return r.value<fw::json::RawJson>().text;
     }
 
-    // The three roads give one answer, which is JSON in valid UTF-8; returns it.
+    // Every road gives one answer, which is JSON in valid UTF-8; returns it.
     QByteArray same(const QVariantList& params)
     {
         const QByteArray query = answer(params, RowReader::QueryOnly);
         EXPECT_EQ(answer(params, RowReader::TwoStatements), query);
+        EXPECT_EQ(answer(params, RowReader::LettersScanned), query);
+        EXPECT_EQ(answer(params, RowReader::LettersLookedUp), query);
         EXPECT_EQ(answer(params, RowReader::Fastest), query);
         EXPECT_EQ(QString::fromUtf8(query).toUtf8(), query) << "not valid UTF-8";
         QJsonParseError error;
@@ -158,6 +160,9 @@ protected:
         other.empresa = QStringLiteral("01");
         other.modelo = QStringLiteral("65");
         addInvoice(other);
+        // Their letters lie in the table that a walk of every letter reads.
+        addLetter(other.filial, QStringLiteral("0000000900"), accepted(QStringLiteral("01")));
+        addLetter(other.filial, QStringLiteral("0000000901"), pending(QStringLiteral("01")));
         return n;
     }
 };
@@ -202,8 +207,8 @@ TEST_P(GetNotaFiscalReaders, AwkwardColumnsGiveTheSameAnswerOnEveryRoad)
 
 TEST_P(GetNotaFiscalReaders, ManyInvoicesAndFewLettersKeepTheirOrder)
 {
-    // With few letters SQLite may walk the letters first in the second statement; the one
-    // pass must then give way rather than change the order.
+    // With few letters SQLite may walk the letters first in the second statement; reading
+    // the invoices first must then give way rather than change the order.
     for (int i = 1; i <= 300; ++i) {
         Invoice inv;
         inv.lancto = QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0'));
@@ -224,6 +229,31 @@ TEST_P(GetNotaFiscalReaders, ManyInvoicesAndFewLettersKeepTheirOrder)
     const auto [nf, cce] = fetch(criteria());
     EXPECT_EQ(nf.rows.size(), 300);
     EXPECT_EQ(cce.rows.size(), 3);
+}
+
+TEST_P(GetNotaFiscalReaders, KeysHeldAsBytesJoinOnlyWithBytes)
+{
+    // A key of bytes equals no key of text, however alike their bytes; the roads that
+    // match letters to invoices themselves must see it so too.
+    for (int i = 1; i <= 4; ++i) {
+        Invoice inv;
+        inv.lancto = QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0'));
+        addInvoice(inv);
+    }
+    addLetter(QStringLiteral("0002"), QStringLiteral("0000000002"), accepted(QStringLiteral("01")));
+    addLetter(QStringLiteral("0002"), QStringLiteral("0000000004"), pending(QStringLiteral("01")));
+    exec(QStringLiteral("PRAGMA foreign_keys = OFF"));
+    exec(QStringLiteral("UPDATE CARTACORRECAO SET NRLANCTONF = CAST(NRLANCTONF AS BLOB) WHERE NRLANCTONF = ?"),
+         {QStringLiteral("0000000002")});
+    same(criteria());
+    EXPECT_EQ(fetch(criteria()).second.rows.size(), 1) << "only the letter whose key is text like its invoice's";
+
+    // An invoice's key of bytes: its letter of bytes is its own.
+    blob("0000000002", "NRLANCTONF", "0000000002");
+    same(criteria());
+    const auto [nf, cce] = fetch(criteria());
+    EXPECT_EQ(nf.rows.size(), 4);
+    EXPECT_EQ(cce.rows.size(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, GetNotaFiscalReaders, ::testing::Values("sqlite"));
