@@ -331,16 +331,22 @@ void writeInvoiceRow(PacketWriter& w, const QByteArray& invoices, const InvoiceP
     w.endRow();
 }
 
-// A letter's row; its columns begin at from.
+// A letter's values, in the columns of kLetterColumns.
 template <class Row>
-void writeLetter(PacketWriter& w, const Row& r, int from = 0)
+void writeLetterValues(PacketWriter& w, const Row& r)
+{
+    for (int c = 0; c < 6; ++c)
+        r.stringOrNull(w, c);
+    r.dateTimeOrNull(w, 6);
+    for (int c = 7; c < 10; ++c)
+        r.stringOrNull(w, c);
+}
+
+template <class Row>
+void writeLetter(PacketWriter& w, const Row& r)
 {
     w.beginRow();
-    for (int c = 0; c < 6; ++c)
-        r.stringOrNull(w, from + c);
-    r.dateTimeOrNull(w, from + 6);
-    for (int c = 7; c < 10; ++c)
-        r.stringOrNull(w, from + c);
+    writeLetterValues(w, r);
     w.endRow();
 }
 
@@ -475,11 +481,7 @@ public:
         m_seqs.append(seq.data, seq.size);
         h.rowAt = m_letters.size();
         PacketWriter w(&m_letters);
-        for (int c = 0; c < 6; ++c)
-            s.stringOrNull(w, c);
-        s.dateTimeOrNull(w, 6);
-        for (int c = 7; c < 10; ++c)
-            s.stringOrNull(w, c);
+        writeLetterValues(w, s);
         h.rowEnd = m_letters.size();
         h.latest = appendLatest(m_latest, s, kLetterLatest);
         m_held.push_back(h);
