@@ -54,3 +54,20 @@ function(cce_framework_library target folder export_header)
   target_link_libraries(${target} PRIVATE cce_common_cfg)
   cce_strict_text(${target})
 endfunction()
+
+# cce_include_root(<target> <folder>): the target's headers are included as "<folder>/..."
+# from a root of its own that holds that folder alone (a link to it in the build tree).
+# A library then sees the headers of exactly the libraries it links, so an include that
+# runs against the intended direction fails to build.
+function(cce_include_root target folder)
+  set(_root ${CMAKE_BINARY_DIR}/include/${target})
+  get_filename_component(_parent ${_root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${_parent})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${_root}/${folder} SYMBOLIC)
+  get_target_property(_type ${target} TYPE)
+  if(_type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${_root})
+  else()
+    target_include_directories(${target} PUBLIC ${_root})
+  endif()
+endfunction()
