@@ -2,12 +2,11 @@
 
 #include <QList>
 
+#include "vocabulary/LetterText.h"
+
 namespace nfe {
 
 namespace {
-
-constexpr int kMin = 15;
-constexpr int kMax = 1000;
 
 // The plain equivalent of a typographic character, or 0 when it has none.
 char32_t plainOf(char32_t c)
@@ -59,9 +58,11 @@ QString fold(const QString& s)
 
 CorrectionText normaliseCorrection(const QString& typed, bool foldAccents)
 {
+    // The text as it is stored: trimmed before its line breaks become ";".
+    const QString trimmed = typed.trimmed();
     QString s;
-    s.reserve(typed.size());
-    const QList<uint> codes = typed.toUcs4();
+    s.reserve(trimmed.size());
+    const QList<uint> codes = trimmed.toUcs4();
     for (int i = 0; i < codes.size(); ++i) {
         const char32_t c = codes.at(i);
         if (c == U'\r' || c == U'\n' || c == U'\u2028' || c == U'\u2029') {
@@ -81,14 +82,9 @@ CorrectionText normaliseCorrection(const QString& typed, bool foldAccents)
                                    .arg(describe(c))};
         s.append(QChar(c));
     }
-    s = s.trimmed();
-    if (foldAccents)
-        s = fold(s);
-    const qsizetype n = s.size(); // all in U+0020..U+00FF now: one unit each
-    if (n < kMin || n > kMax)
-        return {QString(),
-                QStringLiteral("A correção deve ter de %1 a %2 caracteres (tem %3).").arg(kMin).arg(kMax).arg(n)};
-    return {s, QString()};
+    if (!cce::letterLengthFits(trimmed))
+        return {QString(), cce::letterLengthMessage()};
+    return {foldAccents ? fold(s) : s, QString()};
 }
 
 } // namespace nfe

@@ -10,6 +10,8 @@ namespace nfe {
 
 inline const QByteArray kNamespace = QByteArrayLiteral("http://www.portalfiscal.inf.br/nfe");
 inline const QString kTipoEventoCCe = QStringLiteral("110110");
+// The most events one envEvento may carry.
+constexpr int kMaxEventsPerBatch = 20;
 
 struct CceEvent {
     int cOrgao = 0; // the issuer's state (IBGE)

@@ -13,6 +13,7 @@
 #include "nfe/States.h"
 #include "nfe/Status.h"
 #include "nfe/XmlTree.h"
+#include "vocabulary/Limits.h"
 
 namespace sim {
 
@@ -131,8 +132,8 @@ Rules::Judged Rules::judge(const QByteArray& evento, int batchOrgao)
     if (digits(text(inf, "cOrgao"), 2, 2))
         j.cOrgao = text(inf, "cOrgao").toInt();
 
-    // The sequence first: past 20 the schema would hide the reason.
-    if (digits(seq, 1, 3) && seq.toInt() > 20)
+    // The sequence first: past the last the schema would hide the reason.
+    if (digits(seq, 1, 3) && seq.toInt() > cce::kMaxLettersPerInvoice)
         return reject("594", "Rejeição: O número de sequência do evento informado é maior que o permitido");
     QString why;
     if (!m_eventSchema->validate(evento, &why))
@@ -144,9 +145,9 @@ Rules::Judged Rules::judge(const QByteArray& evento, int batchOrgao)
     const QString id = QString::fromUtf8(reinterpret_cast<const char*>(idValue));
     xmlFree(idValue);
     if (id != nfe::eventId(j.chNFe, j.nSeqEvento) || j.tpEvento != nfe::kTipoEventoCCe)
-        return reject("572",
-                      "Rejeição: Erro Atributo ID do evento não corresponde a concatenação dos campos (\"ID\" + tpEvento "
-                      "+ chNFe + nSeqEvento)");
+        return reject(
+            "572", "Rejeição: Erro Atributo ID do evento não corresponde a concatenação dos campos (\"ID\" + tpEvento "
+                   "+ chNFe + nSeqEvento)");
 
     const nfe::Verification v = nfe::verifyEvento(evento);
     if (!v.formValid)
@@ -222,11 +223,12 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
     // own, the fault is the batch's.
     QString why;
     if (!m_batchSchema->validate(standalone(env), &why)) {
-        const bool eventsPass = !events.isEmpty() && std::all_of(events.begin(), events.end(), [&](const QByteArray& e) {
-            QString ignored;
-            return m_eventSchema->validate(e, &ignored);
-        });
-        if (eventsPass || events.isEmpty() || events.size() > 20)
+        const bool eventsPass =
+            !events.isEmpty() && std::all_of(events.begin(), events.end(), [&](const QByteArray& e) {
+                QString ignored;
+                return m_eventSchema->validate(e, &ignored);
+            });
+        if (eventsPass || events.isEmpty() || events.size() > nfe::kMaxEventsPerBatch)
             return batchAnswer(idLote, 0, "225", QStringLiteral("Rejeição: Falha no Schema XML do lote de NFe"), {});
     }
     QSet<int> orgaos;
@@ -295,7 +297,8 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
 QByteArray Rules::consult(const QByteArray& soap)
 {
     const QDateTime now = clock();
-    auto answer = [&](const char* cStat, const QString& motivo, const QString& chNFe, const QList<RegisteredEvent>& evs) {
+    auto answer = [&](const char* cStat, const QString& motivo, const QString& chNFe,
+                      const QList<RegisteredEvent>& evs) {
         const int cUF = digits(chNFe.left(2), 2, 2) ? chNFe.left(2).toInt() : 91;
         QByteArray out = QByteArrayLiteral("<retConsSitNFe versao=\"4.00\" xmlns=\"") + nfe::kNamespace + "\">";
         element(out, "tpAmb", QString::number(m_tpAmb));

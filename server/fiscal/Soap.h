@@ -31,8 +31,6 @@ struct BatchAnswer {
 };
 BatchAnswer readBatchAnswer(const QByteArray& soap);
 
-constexpr int kMaxEventsPerBatch = 20;
-
 struct RegisteredEvent {
     QString chNFe, tpEvento, cStat, xMotivo, nProt;
     int nSeqEvento = 0;

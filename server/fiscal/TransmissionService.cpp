@@ -152,8 +152,8 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
     }
     for (const QString& key : order) {
         const QList<Pending*>& all = groups.value(key);
-        for (int i = 0; i < all.size(); i += kMaxEventsPerBatch)
-            sendGroup(all.mid(i, kMaxEventsPerBatch), company, condUso, clock);
+        for (int i = 0; i < all.size(); i += nfe::kMaxEventsPerBatch)
+            sendGroup(all.mid(i, nfe::kMaxEventsPerBatch), company, condUso, clock);
     }
 
     QStringList lines;
