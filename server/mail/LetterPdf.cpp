@@ -4,7 +4,7 @@
 #include <QMutex>
 
 #include "report/Report.h"
-#include "server/methods/MethodSupport.h"
+#include "server/store/DatabaseFault.h"
 
 namespace srv::mail {
 
@@ -23,7 +23,7 @@ bool ReportLetterPdf::render(const LetterMail& letter, QByteArray* pdf, QString*
     if (!fw::report::ReportDefinition::load(m_folder, QStringLiteral("DFS593"), &def, error))
         return false;
     fw::report::Report report(def);
-    report.query()->setConnectionName(methods::openConnection(m_store).connectionName());
+    report.query()->setConnectionName(openConnection(m_store).connectionName());
     report.BeforeGetQueryParams = [&letter](const QList<fw::QueryParam*>& params, bool&) {
         for (fw::QueryParam* p : params) {
             if (p->name().compare(QLatin1String("CDFILIAL"), Qt::CaseInsensitive) == 0)

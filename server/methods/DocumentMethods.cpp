@@ -1,11 +1,12 @@
 // The XML of a failed transmission batch and the fiscal-document parameters of a branch.
-#include <QSqlQuery>
-
 #include "core/values/Value.h"
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "server/store/BatchStore.h"
+#include "server/store/ColumnValues.h"
+#include "server/store/ParameterStore.h"
 
 namespace srv::methods {
 
@@ -18,35 +19,20 @@ QVariant getXmlEnvLote(Store& store, const QVariantList& params)
     if (filial.size() > 4 || lancto.size() > 10)
         return msg::notaNaoEncontrada();
 
-    QSqlDatabase db = openConnection(store);
-    const QString outside = invoiceScopeRefusal(store, db, filial, lancto);
+    const QString outside = invoiceScopeRefusal(store, filial, lancto);
     if (!outside.isEmpty())
         return outside;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT B.IDTIPOARQXML, B.DSXMLENVIO, B.DSXMLRETORNO FROM LOTECCE B "
-                                  "JOIN LOTECCENF K ON K.NRLOTE = B.NRLOTE "
-                                  "WHERE K.CDFILIAL = ? AND K.NRLANCTONF = ? AND B.IDTIPOARQXML IN ('S', 'R') "
-                                  "ORDER BY B.DTHRENVIO DESC, B.NRLOTE DESC")))
-        databaseFault(store, q.lastError(), "getXmlEnvLote");
-    q.bindValue(0, filial);
-    q.bindValue(1, lancto);
-    if (!q.exec())
-        databaseFault(store, q.lastError(), "getXmlEnvLote");
-    if (!q.next()) {
-        if (q.lastError().isValid())
-            databaseFault(store, q.lastError(), "getXmlEnvLote");
+    const std::optional<BatchStore::FailedBatch> batch = BatchStore(store).latestFailedBatch(filial, lancto);
+    if (!batch)
         return msg::semXmlLote();
-    }
-    const QString kind = q.value(0).toString();
     // A schema failure never reached the authority: the XML sent shows the fault. A
     // rejection is explained by the authority's answer.
-    QString xml = kind == QLatin1String("R") ? text(q.value(2)) : QString();
+    QString xml = batch->kind == QLatin1String("R") ? batch->answer : QString();
     if (xml.isEmpty())
-        xml = text(q.value(1));
+        xml = batch->sent;
     fw::DataPacket p;
     p.fields = fields::valdXmlSchema();
-    p.rows.append(fw::Row{filial, lancto, kind, xml});
+    p.rows.append(fw::Row{filial, lancto, batch->kind, xml});
     return QVariant::fromValue(p);
 }
 
@@ -58,31 +44,20 @@ QVariant getParamDFS(Store& store, const QVariantList& params)
     fw::DataPacket p;
     p.fields = fields::paramDfs();
 
-    QSqlDatabase db = openConnection(store);
-    const QString outside = branchScopeRefusal(store, db, filial);
+    const QString outside = branchScopeRefusal(store, filial);
     if (!outside.isEmpty())
         return outside;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    q.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
-    if (!q.prepare(QStringLiteral("SELECT NREXEMEMISSAO, IDUTREIMPRNF, CDFILIAL, NRTAMNUMNFUT, IDUTLIBERANF, "
-                                  "IDUTFILCENTOBR, IDNFILTROINSCR FROM PARAMDFS WHERE CDFILIAL = ?")))
-        databaseFault(store, q.lastError(), "GetParamDFS");
-    q.bindValue(0, filial);
-    if (!q.exec())
-        databaseFault(store, q.lastError(), "GetParamDFS");
-    if (q.next()) {
+    if (const std::optional<QVariantList> stored = ParameterStore(store).parameters(filial)) {
         fw::Row r;
-        for (int c = 0; c < 7; ++c) {
+        for (int c = 0; c < stored->size(); ++c) {
+            const QVariant& v = stored->at(c);
             if (c == 3)
-                r << (q.value(c).isNull() ? fw::nullValue() : QVariant(q.value(c).toDouble()));
+                r << (v.isNull() ? fw::nullValue() : QVariant(v.toDouble()));
             else
-                r << text(q.value(c));
+                r << column::text(v);
         }
         p.rows.append(r);
     } else {
-        if (q.lastError().isValid())
-            databaseFault(store, q.lastError(), "GetParamDFS");
         // No parameters of its own: the branch's code and empty values, which the screen
         // reads as the strict mode.
         p.rows.append(fw::Row{QString(), QString(), filial, fw::nullValue(), QString(), QString(), QString()});

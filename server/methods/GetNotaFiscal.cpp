@@ -5,7 +5,6 @@
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <cstring>
-#include <sqlite3.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,9 +16,12 @@
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
+#include "server/methods/PacketRow.h"
 #include "server/methods/PacketWriter.h"
-#include "server/methods/SqliteStatement.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "server/store/DatabaseFault.h"
+#include "server/store/SqliteStatement.h"
+#include "server/store/Transactions.h"
 
 namespace srv::methods {
 
@@ -153,23 +155,6 @@ void runFiltered(Store& store, QSqlQuery& q, const QString& sql, const QVariantL
     if (!q.exec())
         databaseFault(store, q.lastError(), "GetNotaFiscal");
 }
-
-// A QSqlQuery row, seen as SqliteStatement's rows are.
-class QueryRow {
-public:
-    explicit QueryRow(QSqlQuery& q) : m_q(q) {}
-    bool isNull(int c) const { return m_q.value(c).isNull(); }
-    QVariant value(int c) const { return m_q.value(c); }
-    bool textIs(int c, const QString& s) const { return m_q.value(c).toString() == s; }
-    void stringOrNull(PacketWriter& w, int c) const { w.stringOrNull(m_q.value(c)); }
-    void textOrEmpty(PacketWriter& w, int c) const { w.string(text(m_q.value(c))); }
-    void numberOrNull(PacketWriter& w, int c) const { w.numberOrNull(m_q.value(c)); }
-    void dateTimeOrNull(PacketWriter& w, int c) const { w.dateTimeOrNull(m_q.value(c)); }
-    void brazilianDate(PacketWriter& w, int c) const { w.brazilianDate(m_q.value(c)); }
-
-private:
-    QSqlQuery& m_q;
-};
 
 const QString kTransmNot = QStringLiteral("N");
 const QString kTransmDenied = QStringLiteral("D");
@@ -378,8 +363,9 @@ void writeThroughSqlite(Store& store, sqlite3* lite, const QString& sql, const Q
     if (!s.prepare(sql, binds))
         databaseFault(store, s.error(), "GetNotaFiscal");
     PacketWriter w(&json, fields);
+    const SqliteRow row(s);
     while (s.next())
-        writeRow(w, s);
+        writeRow(w, row);
     if (s.error().isValid())
         databaseFault(store, s.error(), "GetNotaFiscal");
     w.finish();
@@ -428,8 +414,9 @@ public:
     // Reads the invoices; false (nothing held) when a key is neither text nor bytes.
     bool readInvoices(SqliteStatement& s)
     {
+        const SqliteRow row(s);
         while (s.next()) {
-            m_parts.push_back(appendInvoice(m_invoices, s));
+            m_parts.push_back(appendInvoice(m_invoices, row));
             const qsizetype at = qsizetype(m_keys.size());
             if (!appendKey(m_keys, s, kInvoiceKey))
                 return false;
@@ -471,7 +458,7 @@ public:
     bool addLetter(int invoice, const SqliteStatement& s)
     {
         const SqliteStatement::Stored seq = s.stored(kLetterLatest.seq);
-        if (seq.type != SQLITE_TEXT && seq.type != SQLITE_BLOB)
+        if (seq.type != SqliteStatement::Text && seq.type != SqliteStatement::Blob)
             return false;
         Held h;
         h.invoice = invoice;
@@ -481,9 +468,10 @@ public:
         m_seqs.append(seq.data, seq.size);
         h.rowAt = m_letters.size();
         PacketWriter w(&m_letters);
-        writeLetterValues(w, s);
+        const SqliteRow row(s);
+        writeLetterValues(w, row);
         h.rowEnd = m_letters.size();
-        h.latest = appendLatest(m_latest, s, kLetterLatest);
+        h.latest = appendLatest(m_latest, row, kLetterLatest);
         m_held.push_back(h);
         return true;
     }
@@ -497,7 +485,7 @@ public:
             if (a.invoice != b.invoice)
                 return a.invoice < b.invoice;
             if (a.seqType != b.seqType)
-                return a.seqType == SQLITE_TEXT;
+                return a.seqType == SqliteStatement::Text;
             return seq(a) < seq(b);
         });
         QByteArray none;
@@ -543,7 +531,7 @@ private:
     {
         for (int k = c; k < c + 2; ++k) {
             const SqliteStatement::Stored v = s.stored(k);
-            if (v.type != SQLITE_TEXT && v.type != SQLITE_BLOB)
+            if (v.type != SqliteStatement::Text && v.type != SqliteStatement::Blob)
                 return false;
             out.push_back(char(v.type));
             out.append(reinterpret_cast<const char*>(&v.size), sizeof v.size);
@@ -571,8 +559,8 @@ private:
 
 // Lists read invoices first; false, with nothing written, where that cannot give the
 // two statements' answer.
-bool writeInvoicesFirst(Store& store, sqlite3* lite, const QString& where, const QVariantList& binds,
-                        RowReader reader, QByteArray& json)
+bool writeInvoicesFirst(Store& store, sqlite3* lite, const QString& where, const QVariantList& binds, RowReader reader,
+                        QByteArray& json)
 {
     HeldAnswer held;
     {
@@ -590,8 +578,7 @@ bool writeInvoicesFirst(Store& store, sqlite3* lite, const QString& where, const
         // One walk of the whole letter table costs about what a lookup of every eighth
         // letter's invoice does.
         SqliteStatement count(lite);
-        const bool counted =
-            count.prepare(QStringLiteral("SELECT MAX(rowid) FROM CARTACORRECAO"), {}) && count.next();
+        const bool counted = count.prepare(QStringLiteral("SELECT MAX(rowid) FROM CARTACORRECAO"), {}) && count.next();
         scan = counted && qint64(held.size()) * 8 >= count.int64(0);
     }
     SqliteStatement s(lite);
@@ -605,9 +592,9 @@ bool writeInvoicesFirst(Store& store, sqlite3* lite, const QString& where, const
                 return false;
         }
     } else {
-        if (!s.prepare(QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?")
-                           .arg(columns),
-                       {QString(), QString()}))
+        if (!s.prepare(
+                QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?").arg(columns),
+                {QString(), QString()}))
             databaseFault(store, s.error(), "GetNotaFiscal");
         SqliteStatement::Stored key[2];
         for (int i = 0; i < held.size() && !s.error().isValid(); ++i) {
@@ -651,13 +638,13 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
         invoiceText.clear();
         latestText.clear();
         const InvoiceParts i = appendInvoice(invoiceText, r);
-        const LatestParts l = r.isNull(kJoinedLatest.seq) ? appendNoLetter(latestText)
-                                                          : appendLatest(latestText, r, kJoinedLatest);
+        const LatestParts l =
+            r.isNull(kJoinedLatest.seq) ? appendNoLetter(latestText) : appendLatest(latestText, r, kJoinedLatest);
         writeInvoiceRow(w, invoiceText, i, latestText, l);
     };
     auto letters = [](PacketWriter& w, const auto& r) { writeLetter(w, r); };
-    const bool invoicesFirst = reader == RowReader::Fastest || reader == RowReader::LettersScanned ||
-                               reader == RowReader::LettersLookedUp;
+    const bool invoicesFirst =
+        reader == RowReader::Fastest || reader == RowReader::LettersScanned || reader == RowReader::LettersLookedUp;
     if (lite && invoicesFirst && invoicesFirstKeepsOrder(lite, where, filter.binds) &&
         writeInvoicesFirst(store, lite, where, filter.binds, reader, json)) {
         // written

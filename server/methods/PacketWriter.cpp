@@ -8,7 +8,7 @@
 
 #include "core/values/JsonCodec.h"
 #include "core/values/Value.h"
-#include "server/methods/MethodSupport.h"
+#include "server/store/ColumnValues.h"
 
 namespace srv::methods {
 
@@ -334,7 +334,7 @@ void PacketWriter::dateTimeOrNull(const QVariant& v)
             return;
         }
     }
-    const QDateTime t = toDateTime(v);
+    const QDateTime t = column::toDateTime(v);
     if (!t.isValid())
         return null();
     separate();
@@ -354,7 +354,7 @@ void PacketWriter::brazilianDate(const QVariant& v)
             return;
         }
     }
-    string(methods::brazilianDate(v));
+    string(column::brazilianDate(v));
 }
 
 void PacketWriter::finish() { m_out += "]}}"; }

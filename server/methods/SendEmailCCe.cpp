@@ -37,7 +37,7 @@ QVariant sendEmailCCe(const Services& services, const QVariantList& params)
     if (seq.size() != 2 || !seq.at(0).isDigit() || !seq.at(1).isDigit() || seq == QLatin1String("00"))
         return msg::sequenciaEmailInvalida(seq.left(20));
     if (!CompanyScope::current().everyCompany()) {
-        const QString outside = invoiceScopeRefusal(*services.store, openConnection(*services.store), filial, lancto);
+        const QString outside = invoiceScopeRefusal(*services.store, filial, lancto);
         if (!outside.isEmpty())
             return outside;
     }
@@ -67,7 +67,7 @@ QVariant sendEmailCCeTodos(const Services& services, const QVariantList& params)
     }
     // Nothing is sent when any listed invoice lies outside the caller's companies.
     if (!CompanyScope::current().everyCompany()) {
-        const QString outside = invoicesScopeRefusal(*services.store, openConnection(*services.store), invoices);
+        const QString outside = invoicesScopeRefusal(*services.store, invoices);
         if (!outside.isEmpty())
             return outside;
     }

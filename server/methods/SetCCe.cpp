@@ -1,19 +1,23 @@
 // Stores the screen's changes to the correction letters of one invoice: all of them in
 // one transaction, or none. Every rule is checked here, whatever the client checked.
-#include <QHash>
-#include <QSqlQuery>
-
 #include "core/values/Value.h"
 #include "nfe/CorrectionText.h"
+#include "nfe/Status.h"
 #include "server/methods/Messages.h"
 #include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/TransmissaoMethods.h"
-#include "nfe/Status.h"
+#include "server/store/ColumnValues.h"
+#include "server/store/DatabaseFault.h"
+#include "server/store/LetterStore.h"
+#include "server/store/Transactions.h"
 
 namespace srv::methods {
 
 namespace {
+
+using column::text;
+using column::toDateTime;
 
 constexpr int kMaxLetters = 20;
 constexpr int kMinText = 15;
@@ -27,13 +31,6 @@ enum Col { FILIAL, LANCTO, SEQ, TEXTO, STATUS, OBS, DTHRPROT, PROT, EMAIL, EMAIL
 // A refusal: the message goes back to the client, the transaction rolls back.
 struct Refusal {
     QString message;
-};
-
-struct StoredLetter {
-    bool found = false;
-    QVariant values[NCOLS];
-    QString transmission;
-    int version = 0;
 };
 
 bool isAccepted(const QString& status) { return nfe::status::eventRegistered(status); }
@@ -74,31 +71,26 @@ QString checkText(const QVariant& value)
     return t;
 }
 
+// Applies the changes to the letters of one invoice, each checked against what is stored.
 class LetterWriter {
 public:
-    LetterWriter(Store& store, QSqlDatabase db, QString filial, QString lancto)
-        : m_store(store), m_db(std::move(db)), m_filial(std::move(filial)), m_lancto(std::move(lancto))
+    LetterWriter(Store& store, QString filial, QString lancto)
+        : m_letters(store, filial, lancto), m_filial(std::move(filial)), m_lancto(std::move(lancto))
     {}
 
     // Locks the invoice for this transaction and checks that the caller may reach its
     // company and that it may take letters.
     void lockInvoice()
     {
-        QSqlQuery q(m_db);
-        QString sql =
-            QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN, CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND "
-                           "NRLANCTONF = ?");
-        if (m_store.engine() == db::Engine::PostgreSQL)
-            sql += QStringLiteral(" FOR UPDATE");
-        run(q, sql, {m_filial, m_lancto});
-        if (!q.next())
+        const LetterInvoice invoice = m_letters.lockInvoice();
+        if (!invoice.found)
             throw Refusal{msg::notaNaoEncontrada(m_filial, m_lancto)};
-        const QString outside = companyScopeRefusal(q.value(2).toString());
+        const QString outside = companyScopeRefusal(invoice.company);
         if (!outside.isEmpty())
             throw Refusal{outside};
-        if (q.value(0).toString() != QLatin1String("A"))
+        if (invoice.situation != QLatin1String("A"))
             throw Refusal{msg::nfNaceita()};
-        m_hasCarrier = !q.value(1).toString().trimmed().isEmpty();
+        m_hasCarrier = invoice.hasCarrier;
     }
 
     void apply(const fw::DeltaChange& change, const int* map)
@@ -139,7 +131,7 @@ private:
                 throw Refusal{msg::camposDoServidor()};
         const QString correction = checkText(pick(row, TEXTO));
 
-        const StoredLetter last = latest();
+        const StoredLetter last = m_letters.latest();
         const int lastSeq = last.found ? last.values[SEQ].toString().toInt() : 0;
         if (last.found) {
             const QString status = text(last.values[STATUS]);
@@ -152,14 +144,7 @@ private:
         const QString expected = QStringLiteral("%1").arg(lastSeq + 1, 2, 10, QLatin1Char('0'));
         if (seq != expected)
             throw Refusal{msg::sequenciaEsperada(expected)};
-
-        QSqlQuery q(m_db);
-        run(q,
-            QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
-                           "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
-                           "NRVERSAOREG, DTHRALTERACAO) VALUES (?, ?, ?, ?, NULL, ?, NULL, NULL, 'P', ?, 'N', 1, ?)"),
-            {m_filial, m_lancto, seq, correction, kPendingObs, m_hasCarrier ? QStringLiteral("P") : QStringLiteral("N"),
-             QDateTime::currentDateTime()});
+        m_letters.add(seq, correction, kPendingObs, m_hasCarrier ? QStringLiteral("P") : QStringLiteral("N"));
     }
 
     // The stored letter the client loaded: it must still be there, unchanged, the latest,
@@ -168,13 +153,13 @@ private:
     StoredLetter checkLoaded(const fw::Row& old, Pick pick)
     {
         const QString seq = clientText(pick(old, SEQ));
-        StoredLetter s = read(seq);
+        StoredLetter s = m_letters.letter(seq);
         if (!s.found)
             throw Refusal{msg::cceExcluida(seq.left(2))};
         for (int col = 0; col < NCOLS; ++col)
             if (!sameField(col, s.values[col], pick(old, col)))
                 throw Refusal{msg::cceAlterada(seq)};
-        const StoredLetter last = latest();
+        const StoredLetter last = m_letters.latest();
         if (!last.found || last.values[SEQ].toString() != seq)
             throw Refusal{msg::somenteUltima()};
         if (s.transmission == QLatin1String("D"))
@@ -195,14 +180,7 @@ private:
         if (correction == text(s.values[TEXTO]))
             return;
         // New text, new letter as far as the authority is concerned: back to pending.
-        QSqlQuery q(m_db);
-        run(q,
-            QStringLiteral("UPDATE CARTACORRECAO SET DSCORRECAONFE = ?, CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
-                           "DTHRPROTOCOLCCE = NULL, NRPROTOCOLCCE = NULL, IDTRANSMCCE = 'N', DSXMLEVENTO = NULL, "
-                           "DSXMLPROCEVENTO = NULL, NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
-                           "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? AND NRVERSAOREG = ?"),
-            {correction, kPendingObs, QDateTime::currentDateTime(), m_filial, m_lancto, s.values[SEQ], s.version});
-        if (q.numRowsAffected() != 1)
+        if (!m_letters.rewrite(s, correction, kPendingObs))
             throw Refusal{msg::cceAlterada(s.values[SEQ].toString())};
     }
 
@@ -210,68 +188,11 @@ private:
     void remove(const fw::Row& old, Pick pick)
     {
         const StoredLetter s = checkLoaded(old, pick);
-        QSqlQuery q(m_db);
-        run(q,
-            QStringLiteral("DELETE FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
-                           "AND NRVERSAOREG = ?"),
-            {m_filial, m_lancto, s.values[SEQ], s.version});
-        if (q.numRowsAffected() != 1)
+        if (!m_letters.remove(s))
             throw Refusal{msg::cceAlterada(s.values[SEQ].toString())};
     }
 
-    StoredLetter fetch(QSqlQuery& q)
-    {
-        StoredLetter s;
-        if (!q.next())
-            return s;
-        s.found = true;
-        for (int c = 0; c < NCOLS; ++c)
-            s.values[c] = q.value(c);
-        s.transmission = q.value(NCOLS).toString();
-        s.version = q.value(NCOLS + 1).toInt();
-        return s;
-    }
-
-    static QString letterColumns()
-    {
-        return QStringLiteral("CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, DSOBSSTATUSCCE, "
-                              "DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, NRVERSAOREG");
-    }
-
-    StoredLetter read(const QString& seq)
-    {
-        QSqlQuery q(m_db);
-        run(q,
-            QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?")
-                .arg(letterColumns()),
-            {m_filial, m_lancto, seq});
-        return fetch(q);
-    }
-
-    StoredLetter latest()
-    {
-        QSqlQuery q(m_db);
-        run(q,
-            QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = "
-                           "(SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ?)")
-                .arg(letterColumns()),
-            {m_filial, m_lancto, m_filial, m_lancto});
-        return fetch(q);
-    }
-
-    void run(QSqlQuery& q, const QString& sql, std::initializer_list<QVariant> binds)
-    {
-        if (!q.prepare(sql))
-            databaseFault(m_store, q.lastError(), "SetCCe");
-        int i = 0;
-        for (const QVariant& v : binds)
-            q.bindValue(i++, v);
-        if (!q.exec())
-            databaseFault(m_store, q.lastError(), "SetCCe");
-    }
-
-    Store& m_store;
-    QSqlDatabase m_db;
+    LetterStore m_letters;
     QString m_filial;
     QString m_lancto;
     bool m_hasCarrier = false;
@@ -330,10 +251,9 @@ QVariant setCCe(Store& store, const QVariantList& params)
     if (delta.changes.size() > kMaxLetterChanges)
         return msg::deltaDemais();
 
-    QSqlDatabase db = openConnection(store);
     try {
-        WriteTransaction tx(store, db);
-        LetterWriter writer(store, db, filial, lancto);
+        WriteTransaction tx(store, openConnection(store));
+        LetterWriter writer(store, filial, lancto);
         writer.lockInvoice();
         for (const fw::DeltaChange& change : delta.changes)
             writer.apply(change, map);

@@ -1,39 +1,23 @@
 #include "server/store/BatchStore.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
-
-#include "server/methods/MethodSupport.h"
+#include "server/store/ColumnValues.h"
+#include "server/store/DatabaseFault.h"
+#include "server/store/Query.h"
+#include "server/store/Transactions.h"
 
 namespace srv {
 
-namespace {
-
-using methods::databaseFault;
-using methods::text;
-
-void run(Store& store, QSqlQuery& q, const QString& sql, const QVariantList& binds)
-{
-    if (!q.prepare(sql))
-        databaseFault(store, q.lastError(), "transmission");
-    for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, binds.at(i));
-    if (!q.exec())
-        databaseFault(store, q.lastError(), "transmission");
-}
-
-QVariant orNull(const QString& s) { return s.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(s); }
-
-} // namespace
+using column::nullIfEmpty;
+using column::text;
 
 QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QList<QPair<QString, QString>>& invoices)
 {
-    QSqlDatabase db = methods::openConnection(m_store);
-    methods::ReadTransaction read(m_store, db);
+    QSqlDatabase db = openConnection(m_store);
+    ReadTransaction read(m_store, db);
     QList<LetterToSend> out;
     for (const auto& [filial, lancto] : invoices) {
-        QSqlQuery q(db);
-        run(m_store, q,
+        Query q(m_store, db, "transmission");
+        q.run(
             QStringLiteral(
                 "SELECT N.CDFILIAL, N.NRLANCTONF, N.NRNOTAFISCALELE, N.CDEMPRESA, L.NRSEQCCE, L.DSCORRECAONFE, "
                 "L.IDTRANSMCCE, L.CDSTATUSCCE, L.NRVERSAOREG, L.DSXMLEVENTO, N.NRACESSONFE, N.IDTPAMBNFE, "
@@ -66,7 +50,7 @@ QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QLis
         l.certificate = text(q.value(13));
         l.issuerDocument = text(q.value(14));
         l.situacao = text(q.value(15));
-        l.changedAt = methods::toDateTime(q.value(16));
+        l.changedAt = column::toDateTime(q.value(16));
         // A send whose call recorded no ending (no reason on its batch) may still be under way.
         l.callEnded = q.value(18).toInt() == 0 || !text(q.value(17)).isEmpty();
         out << l;
@@ -79,28 +63,27 @@ qint64 BatchStore::claim(const QString& company, const QList<LetterToSend>& lett
                          const std::function<BuiltBatch(qint64, const QList<LetterToSend>&)>& build,
                          QList<LetterToSend>* claimed, BuiltBatch* built)
 {
-    QSqlDatabase db = methods::openConnection(m_store);
-    methods::WriteTransaction tx(m_store, db);
-    QSqlQuery q(db);
+    QSqlDatabase db = openConnection(m_store);
+    WriteTransaction tx(m_store, db);
+    Query q(m_store, db, "transmission");
     // Batch numbers come from the database, never a clock; PostgreSQL serialises their
     // allocation across server processes with a transaction lock.
     if (m_store.engine() == db::Engine::PostgreSQL)
-        run(m_store, q, QStringLiteral("SELECT pg_advisory_xact_lock(59000)"), {});
-    run(m_store, q, QStringLiteral("SELECT COALESCE(MAX(NRLOTE), 0) + 1 FROM LOTECCE"), {});
+        q.run(QStringLiteral("SELECT pg_advisory_xact_lock(59000)"), {});
+    q.run(QStringLiteral("SELECT COALESCE(MAX(NRLOTE), 0) + 1 FROM LOTECCE"), {});
     const qint64 batch = q.next() ? q.value(0).toLongLong() : 1;
 
     claimed->clear();
     const QDateTime now = QDateTime::currentDateTime();
     for (const LetterToSend& l : letters) {
-        QSqlQuery u(db);
+        Query u(m_store, db, "transmission");
         // Only a letter nobody claimed or changed since it was read: a second server, or a
         // second call, that meets it claimed leaves it alone.
-        run(m_store, u,
-            QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'D', NRVERSAOREG = NRVERSAOREG + 1, "
-                           "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
-                           "AND NRVERSAOREG = ? AND IDTRANSMCCE = ?"),
-            {now, l.cdFilial, l.nrLanctoNF, l.seq, l.version, l.transmission});
-        if (u.numRowsAffected() == 1) {
+        u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'D', NRVERSAOREG = NRVERSAOREG + 1, "
+                             "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                             "AND NRVERSAOREG = ? AND IDTRANSMCCE = ?"),
+              {now, l.cdFilial, l.nrLanctoNF, l.seq, l.version, l.transmission});
+        if (u.rowsAffected() == 1) {
             LetterToSend c = l;
             c.version = l.version + 1;
             *claimed << c;
@@ -111,30 +94,26 @@ qint64 BatchStore::claim(const QString& company, const QList<LetterToSend>& lett
 
     *built = build(batch, *claimed);
     const bool refused = !built->schemaError.isEmpty();
-    run(m_store, q,
-        QStringLiteral("INSERT INTO LOTECCE (NRLOTE, CDEMPRESA, DTHRENVIO, IDTIPOARQXML, CDSTATUSLOTE, DSMOTIVOLOTE, "
-                       "DSXMLENVIO, DSXMLRETORNO) VALUES (?, ?, ?, ?, NULL, ?, ?, NULL)"),
-        {batch, company, now, refused ? QStringLiteral("S") : QStringLiteral("D"),
-         refused ? QVariant(built->schemaError.left(255)) : QVariant(QMetaType(QMetaType::QString)),
-         QString::fromUtf8(built->xml)});
+    q.run(QStringLiteral("INSERT INTO LOTECCE (NRLOTE, CDEMPRESA, DTHRENVIO, IDTIPOARQXML, CDSTATUSLOTE, DSMOTIVOLOTE, "
+                         "DSXMLENVIO, DSXMLRETORNO) VALUES (?, ?, ?, ?, NULL, ?, ?, NULL)"),
+          {batch, company, now, refused ? QStringLiteral("S") : QStringLiteral("D"),
+           refused ? QVariant(built->schemaError.left(255)) : QVariant(QMetaType(QMetaType::QString)),
+           QString::fromUtf8(built->xml)});
     for (int i = 0; i < claimed->size(); ++i) {
         const LetterToSend& l = claimed->at(i);
-        run(m_store, q,
-            QStringLiteral("INSERT INTO LOTECCENF (NRLOTE, CDFILIAL, NRLANCTONF, NRSEQCCE) VALUES (?, ?, ?, ?)"),
-            {batch, l.cdFilial, l.nrLanctoNF, l.seq});
-        QSqlQuery u(db);
+        q.run(QStringLiteral("INSERT INTO LOTECCENF (NRLOTE, CDFILIAL, NRLANCTONF, NRSEQCCE) VALUES (?, ?, ?, ?)"),
+              {batch, l.cdFilial, l.nrLanctoNF, l.seq});
+        Query u(m_store, db, "transmission");
         if (refused)
-            run(m_store, u,
-                QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
-                               "DSXMLEVENTO = NULL, NRVERSAOREG = NRVERSAOREG + 1 "
-                               "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                {(QStringLiteral("Rejeitada na validação do esquema: ") + built->schemaError).left(255), l.cdFilial,
-                 l.nrLanctoNF, l.seq});
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
+                                 "DSXMLEVENTO = NULL, NRVERSAOREG = NRVERSAOREG + 1 "
+                                 "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+                  {(QStringLiteral("Rejeitada na validação do esquema: ") + built->schemaError).left(255), l.cdFilial,
+                   l.nrLanctoNF, l.seq});
         else
-            run(m_store, u,
-                QStringLiteral("UPDATE CARTACORRECAO SET DSXMLEVENTO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                               "AND NRSEQCCE = ?"),
-                {QString::fromUtf8(built->signedEvents.value(i)), l.cdFilial, l.nrLanctoNF, l.seq});
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET DSXMLEVENTO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                 "AND NRSEQCCE = ?"),
+                  {QString::fromUtf8(built->signedEvents.value(i)), l.cdFilial, l.nrLanctoNF, l.seq});
     }
     tx.commit();
     return batch;
@@ -143,44 +122,41 @@ qint64 BatchStore::claim(const QString& company, const QList<LetterToSend>& lett
 void BatchStore::record(qint64 batch, const QString& type, const QString& cStat, const QString& xMotivo,
                         const QByteArray& answer, const QList<LetterOutcome>& outcomes)
 {
-    QSqlDatabase db = methods::openConnection(m_store);
-    methods::WriteTransaction tx(m_store, db);
-    QSqlQuery q(db);
+    QSqlDatabase db = openConnection(m_store);
+    WriteTransaction tx(m_store, db);
+    Query q(m_store, db, "transmission");
     if (batch > 0)
-        run(m_store, q,
+        q.run(
             QStringLiteral("UPDATE LOTECCE SET IDTIPOARQXML = ?, CDSTATUSLOTE = ?, DSMOTIVOLOTE = ?, DSXMLRETORNO = ? "
                            "WHERE NRLOTE = ?"),
-            {type, orNull(cStat), orNull(xMotivo.left(255)),
+            {type, nullIfEmpty(cStat), nullIfEmpty(xMotivo.left(255)),
              answer.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(QString::fromUtf8(answer)), batch});
     const QDateTime now = QDateTime::currentDateTime();
     for (const LetterOutcome& o : outcomes) {
-        QSqlQuery u(db);
+        Query u(m_store, db, "transmission");
         const QString obs = (o.cStat.isEmpty() ? o.xMotivo : o.cStat + QStringLiteral(" - ") + o.xMotivo).left(255);
         switch (o.kind) {
         case LetterOutcome::Kind::Accepted:
-            run(m_store, u,
-                QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
-                               "NRPROTOCOLCCE = ?, DTHRPROTOCOLCCE = ?, DSXMLPROCEVENTO = ?, "
-                               "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
-                               "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                {o.cStat, obs, o.nProt, o.dhRegEvento.isValid() ? QVariant(o.dhRegEvento) : QVariant(now),
-                 QString::fromUtf8(o.procEvento), now, o.cdFilial, o.nrLanctoNF, o.seq});
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
+                                 "NRPROTOCOLCCE = ?, DTHRPROTOCOLCCE = ?, DSXMLPROCEVENTO = ?, "
+                                 "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
+                                 "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+                  {o.cStat, obs, o.nProt, o.dhRegEvento.isValid() ? QVariant(o.dhRegEvento) : QVariant(now),
+                   QString::fromUtf8(o.procEvento), now, o.cdFilial, o.nrLanctoNF, o.seq});
             break;
         case LetterOutcome::Kind::Rejected:
-            run(m_store, u,
-                QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
-                               "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
-                               "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                {orNull(o.cStat), obs, now, o.cdFilial, o.nrLanctoNF, o.seq});
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
+                                 "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
+                                 "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+                  {nullIfEmpty(o.cStat), obs, now, o.cdFilial, o.nrLanctoNF, o.seq});
             break;
         case LetterOutcome::Kind::InDoubt:
             break; // stays claimed ("D"): reconciled with the authority before any new send
         case LetterOutcome::Kind::Released:
             // Nothing reached the authority: the letter is as it was before the claim.
-            run(m_store, u,
-                QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
-                               "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                {o.restore.isEmpty() ? QStringLiteral("N") : o.restore, now, o.cdFilial, o.nrLanctoNF, o.seq});
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
+                                 "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+                  {o.restore.isEmpty() ? QStringLiteral("N") : o.restore, now, o.cdFilial, o.nrLanctoNF, o.seq});
             break;
         }
     }
@@ -189,8 +165,8 @@ void BatchStore::record(qint64 batch, const QString& type, const QString& cStat,
 
 QList<BatchStore::AcceptedEvent> BatchStore::acceptedEvents(const QString& company, const QDate& from, const QDate& to)
 {
-    QSqlDatabase db = methods::openConnection(m_store);
-    QSqlQuery q(db);
+    QSqlDatabase db = openConnection(m_store);
+    Query q(m_store, db, "transmission");
     QString sql =
         QStringLiteral("SELECT N.NRACESSONFE, L.NRSEQCCE, L.DSXMLPROCEVENTO FROM CARTACORRECAO L JOIN NOTAFISCAL N "
                        "ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF WHERE N.CDEMPRESA = ? "
@@ -204,11 +180,24 @@ QList<BatchStore::AcceptedEvent> BatchStore::acceptedEvents(const QString& compa
         sql += QStringLiteral(" AND L.DTHRPROTOCOLCCE < ?");
         binds << QDateTime(to.addDays(1), QTime(0, 0));
     }
-    run(m_store, q, sql + QStringLiteral(" ORDER BY N.NRACESSONFE, L.NRSEQCCE"), binds);
+    q.run(sql + QStringLiteral(" ORDER BY N.NRACESSONFE, L.NRSEQCCE"), binds);
     QList<AcceptedEvent> out;
     while (q.next())
         out << AcceptedEvent{text(q.value(0)), text(q.value(1)).toInt(), text(q.value(2)).toUtf8()};
     return out;
+}
+
+std::optional<BatchStore::FailedBatch> BatchStore::latestFailedBatch(const QString& filial, const QString& lancto)
+{
+    Query q(m_store, openConnection(m_store), "getXmlEnvLote");
+    q.run(QStringLiteral("SELECT B.IDTIPOARQXML, B.DSXMLENVIO, B.DSXMLRETORNO FROM LOTECCE B "
+                         "JOIN LOTECCENF K ON K.NRLOTE = B.NRLOTE "
+                         "WHERE K.CDFILIAL = ? AND K.NRLANCTONF = ? AND B.IDTIPOARQXML IN ('S', 'R') "
+                         "ORDER BY B.DTHRENVIO DESC, B.NRLOTE DESC"),
+          {filial, lancto});
+    if (!q.next())
+        return std::nullopt;
+    return FailedBatch{text(q.value(0)), text(q.value(1)), text(q.value(2))};
 }
 
 } // namespace srv

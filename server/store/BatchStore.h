@@ -1,12 +1,14 @@
 #pragma once
-// The SQL of transmissions: the latest letter of each marked invoice with what its event
-// needs, the claim of letters into a batch (one transaction, before anything is sent), and
-// the outcome of each letter (one transaction, before the call answers).
+// The batches of transmissions: the latest letter of each marked invoice with what its
+// event needs, the claim of letters into a batch (one transaction, before anything is
+// sent), the outcome of each letter (one transaction, before the call answers), and what
+// the batches kept: accepted events and the XML of failed batches.
 #include <QDateTime>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "server/store/Store.h"
 
@@ -74,6 +76,14 @@ public:
     // Every accepted event of the company registered between from and to (days, inclusive;
     // an invalid date is no bound), in key order.
     QList<AcceptedEvent> acceptedEvents(const QString& company, const QDate& from, const QDate& to);
+
+    struct FailedBatch {
+        QString kind; // IDTIPOARQXML: "S" failed the schema check, "R" rejected
+        QString sent; // the batch's XML
+        QString answer; // the authority's answer; empty when there was none
+    };
+    // The invoice's latest batch that failed the schema check or was rejected, if any.
+    std::optional<FailedBatch> latestFailedBatch(const QString& filial, const QString& lancto);
 
 private:
     Store& m_store;

@@ -1,62 +1,39 @@
 #include "server/store/MailStore.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <algorithm>
 
-#include "server/methods/MethodSupport.h"
 #include "nfe/Status.h"
+#include "server/store/ColumnValues.h"
+#include "server/store/DatabaseFault.h"
+#include "server/store/Query.h"
+#include "server/store/Transactions.h"
 
 namespace srv {
 
-namespace {
-
-using methods::databaseFault;
-using methods::text;
-
-void run(Store& store, QSqlQuery& q, const QVariantList& binds)
-{
-    for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, binds.at(i));
-    if (!q.exec())
-        databaseFault(store, q.lastError(), "e-mail");
-}
-
-void prepare(Store& store, QSqlQuery& q, const QString& sql)
-{
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        databaseFault(store, q.lastError(), "e-mail");
-}
-
-} // namespace
+using column::text;
 
 std::optional<LetterMail> MailStore::letter(const QString& cdFilial, const QString& nrLanctoNF, const QString& seq)
 {
-    QSqlDatabase db = methods::openConnection(m_store);
-    QSqlQuery q(db);
-    prepare(m_store, q,
-            QStringLiteral(
-                "SELECT N.CDFILIAL, N.NRLANCTONF, L.NRSEQCCE, N.CDEMPRESA, N.NRNOTAFISCALELE, N.CDSERIE, "
-                "N.NRACESSONFE, N.IDTPAMBNFE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.NRPROTOCOLCCE, L.DSXMLPROCEVENTO, "
-                "L.IDEMAILCCE, L.IDEMAILCCETRANS, E.NMRAZSOCEMPR, FE.NMFILIAL, N.IDORIGDESTNF, N.CDCLIENTE, "
-                "N.CDFORNECED, N.CDFILIRECE, N.NMRAZSOCCLIE, C.CDCLIENTE, C.NMRAZSOCCLIE, C.DSEMAILCLIE, "
-                "FO.CDFORNECED, FO.NMRAZSOCFORN, FO.DSEMAILFORN, FR.CDFILIAL, FR.NMFILIAL, FR.DSEMAILFILI, "
-                "N.NRINSJURTRAN, T.NRINSJURTRAN, T.NMRAZSOCTRAN, T.DSEMAILTRAN "
-                "FROM CARTACORRECAO L JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF "
-                "LEFT JOIN EMPRESA E ON E.CDEMPRESA = N.CDEMPRESA "
-                "LEFT JOIN FILIAL FE ON FE.CDFILIAL = N.CDFILIEMIT "
-                "LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE "
-                "LEFT JOIN FORNECEDOR FO ON FO.CDFORNECED = N.CDFORNECED "
-                "LEFT JOIN FILIAL FR ON FR.CDFILIAL = N.CDFILIRECE "
-                "LEFT JOIN TRANSPORTADORA T ON T.NRINSJURTRAN = N.NRINSJURTRAN "
-                "WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ? AND L.NRSEQCCE = ?"));
-    run(m_store, q, {cdFilial, nrLanctoNF, seq});
-    if (!q.next()) {
-        if (q.lastError().isValid())
-            databaseFault(m_store, q.lastError(), "e-mail");
+    QSqlDatabase db = openConnection(m_store);
+    Query q(m_store, db, "e-mail");
+    q.prepare(QStringLiteral(
+        "SELECT N.CDFILIAL, N.NRLANCTONF, L.NRSEQCCE, N.CDEMPRESA, N.NRNOTAFISCALELE, N.CDSERIE, "
+        "N.NRACESSONFE, N.IDTPAMBNFE, L.DSCORRECAONFE, L.CDSTATUSCCE, L.NRPROTOCOLCCE, L.DSXMLPROCEVENTO, "
+        "L.IDEMAILCCE, L.IDEMAILCCETRANS, E.NMRAZSOCEMPR, FE.NMFILIAL, N.IDORIGDESTNF, N.CDCLIENTE, "
+        "N.CDFORNECED, N.CDFILIRECE, N.NMRAZSOCCLIE, C.CDCLIENTE, C.NMRAZSOCCLIE, C.DSEMAILCLIE, "
+        "FO.CDFORNECED, FO.NMRAZSOCFORN, FO.DSEMAILFORN, FR.CDFILIAL, FR.NMFILIAL, FR.DSEMAILFILI, "
+        "N.NRINSJURTRAN, T.NRINSJURTRAN, T.NMRAZSOCTRAN, T.DSEMAILTRAN "
+        "FROM CARTACORRECAO L JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF "
+        "LEFT JOIN EMPRESA E ON E.CDEMPRESA = N.CDEMPRESA "
+        "LEFT JOIN FILIAL FE ON FE.CDFILIAL = N.CDFILIEMIT "
+        "LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE "
+        "LEFT JOIN FORNECEDOR FO ON FO.CDFORNECED = N.CDFORNECED "
+        "LEFT JOIN FILIAL FR ON FR.CDFILIAL = N.CDFILIRECE "
+        "LEFT JOIN TRANSPORTADORA T ON T.NRINSJURTRAN = N.NRINSJURTRAN "
+        "WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ? AND L.NRSEQCCE = ?"));
+    q.exec({cdFilial, nrLanctoNF, seq});
+    if (!q.next())
         return std::nullopt;
-    }
     LetterMail l;
     l.cdFilial = text(q.value(0));
     l.nrLanctoNF = text(q.value(1));
@@ -104,22 +81,20 @@ std::optional<LetterMail> MailStore::letter(const QString& cdFilial, const QStri
 
 QList<MailStore::PendingMail> MailStore::pendingRecipientMails(const QList<QPair<QString, QString>>& invoices)
 {
-    QSqlDatabase db = methods::openConnection(m_store);
-    methods::ReadTransaction read(m_store, db);
-    QSqlQuery q(db);
-    prepare(m_store, q,
-            QStringLiteral("SELECT L.NRSEQCCE, L.CDSTATUSCCE, L.IDEMAILCCE FROM CARTACORRECAO L "
-                           "WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ? AND L.NRSEQCCE = "
-                           "(SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = L.CDFILIAL "
-                           "AND NRLANCTONF = L.NRLANCTONF)"));
+    QSqlDatabase db = openConnection(m_store);
+    ReadTransaction read(m_store, db);
+    Query q(m_store, db, "e-mail");
+    q.prepare(QStringLiteral("SELECT L.NRSEQCCE, L.CDSTATUSCCE, L.IDEMAILCCE FROM CARTACORRECAO L "
+                             "WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ? AND L.NRSEQCCE = "
+                             "(SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = L.CDFILIAL "
+                             "AND NRLANCTONF = L.NRLANCTONF)"));
     QList<PendingMail> out;
     for (const auto& [filial, lancto] : invoices) {
-        run(m_store, q, {filial, lancto});
+        q.exec({filial, lancto});
         if (!q.next())
             continue;
         const QString status = text(q.value(1));
-        if (nfe::status::eventRegistered(status) &&
-            text(q.value(2)) == QLatin1String("P"))
+        if (nfe::status::eventRegistered(status) && text(q.value(2)) == QLatin1String("P"))
             out << PendingMail{filial, lancto, text(q.value(0))};
         q.finish();
     }
@@ -132,18 +107,17 @@ QList<MailStore::PendingMail> MailStore::pendingRecipientMails(const QList<QPair
 
 bool MailStore::markSent(const QString& cdFilial, const QString& nrLanctoNF, const QString& seq, bool carrier)
 {
-    QSqlDatabase db = methods::openConnection(m_store);
-    methods::WriteTransaction tx(m_store, db);
-    QSqlQuery q(db);
-    prepare(m_store, q,
-            carrier ? QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCETRANS = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
-                                     "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
-                                     "AND CDSTATUSCCE IN ('135', '136')")
-                    : QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCE = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
-                                     "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
-                                     "AND CDSTATUSCCE IN ('135', '136')"));
-    run(m_store, q, {cdFilial, nrLanctoNF, seq});
-    const bool changed = q.numRowsAffected() == 1;
+    QSqlDatabase db = openConnection(m_store);
+    WriteTransaction tx(m_store, db);
+    Query q(m_store, db, "e-mail");
+    q.prepare(carrier ? QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCETRANS = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
+                                       "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                                       "AND CDSTATUSCCE IN ('135', '136')")
+                      : QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCE = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
+                                       "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                                       "AND CDSTATUSCCE IN ('135', '136')"));
+    q.exec({cdFilial, nrLanctoNF, seq});
+    const bool changed = q.rowsAffected() == 1;
     if (changed)
         tx.commit();
     return changed;

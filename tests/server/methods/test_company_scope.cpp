@@ -116,15 +116,15 @@ TEST_P(CompanyScopeMethods, InvoiceListsAreCheckedWholeInAFewStatements)
     const srv::CompanyScope only01(QStringList{QStringLiteral("01")});
     {
         const srv::CompanyScopeGuard caller(only01);
-        EXPECT_EQ(srv::methods::invoicesScopeRefusal(*store, db(), keys),
+        EXPECT_EQ(srv::methods::invoicesScopeRefusal(*store, keys),
                   QStringLiteral("Acesso não autorizado à empresa 02."));
         keys.removeAt(keys.size() - 2);
-        EXPECT_EQ(srv::methods::invoicesScopeRefusal(*store, db(), keys), QString());
-        EXPECT_EQ(srv::methods::invoiceScopeRefusal(*store, db(), QStringLiteral("0009"), QStringLiteral("0000000009")),
+        EXPECT_EQ(srv::methods::invoicesScopeRefusal(*store, keys), QString());
+        EXPECT_EQ(srv::methods::invoiceScopeRefusal(*store, QStringLiteral("0009"), QStringLiteral("0000000009")),
                   QStringLiteral("Acesso não autorizado à empresa 02."));
-        EXPECT_EQ(srv::methods::branchScopeRefusal(*store, db(), QStringLiteral("0009")),
+        EXPECT_EQ(srv::methods::branchScopeRefusal(*store, QStringLiteral("0009")),
                   QStringLiteral("Acesso não autorizado à empresa 02."));
-        EXPECT_EQ(srv::methods::branchScopeRefusal(*store, db(), QStringLiteral("0003")), QString());
+        EXPECT_EQ(srv::methods::branchScopeRefusal(*store, QStringLiteral("0003")), QString());
     }
 }
 
@@ -165,8 +165,8 @@ TEST_P(CompanyScopeMethods, EMailOfAnotherCompanysInvoiceIsRefusedBeforeAnything
     EXPECT_EQ(mailer.letters + mailer.pending, 0);
 
     // Its own company's invoice goes to the mail service.
-    EXPECT_EQ(srv::methods::sendEmailCCe(services, {QStringLiteral("0009"), QStringLiteral("0000000009"),
-                                                    QStringLiteral("01"), false})
+    EXPECT_EQ(srv::methods::sendEmailCCe(
+                  services, {QStringLiteral("0009"), QStringLiteral("0000000009"), QStringLiteral("01"), false})
                   .toString(),
               QString());
     notas.rows = {own};

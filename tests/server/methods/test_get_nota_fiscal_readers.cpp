@@ -2,9 +2,9 @@
 // one QSqlQuery gives, byte for byte, whatever a column holds.
 #include <QJsonDocument>
 
-#include "server/methods/MethodSupport.h"
-#include "server/methods/SqliteStatement.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "server/store/DatabaseFault.h"
+#include "server/store/SqliteStatement.h"
 #include "tests/server/methods/MethodsFixture.h"
 
 using namespace cce_test;
@@ -169,8 +169,7 @@ protected:
 
 TEST_P(GetNotaFiscalReaders, AwkwardColumnsGiveTheSameAnswerOnEveryRoad)
 {
-    ASSERT_NE(srv::methods::SqliteStatement::handle(srv::methods::openConnection(*store)), nullptr)
-        << "the SQLite road is not taken";
+    ASSERT_NE(srv::SqliteStatement::handle(srv::openConnection(*store)), nullptr) << "the SQLite road is not taken";
     const int invoices = awkward();
     const QByteArray all = same(criteria());
     const auto [nf, cce] = fetch(criteria());

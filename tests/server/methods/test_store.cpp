@@ -5,8 +5,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include "server/methods/MethodSupport.h"
-#include "server/rpc/MethodRegistry.h"
+#include "server/methods/Methods.h"
+#include "server/store/DatabaseFault.h"
 #include "server/store/Store.h"
 
 TEST(Store, RefusesUnknownOrBrokenUrls)
@@ -72,12 +72,20 @@ TEST(Store, ConnectionFailuresAreExplainedInTheOperatorsWords)
     ASSERT_TRUE(QDir(folder).removeRecursively());
     g_warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-    bool refused = false;
+    bool refused = false, answered = false;
     QThread* worker = QThread::create([&] {
         try {
-            srv::methods::openConnection(*store);
+            srv::openConnection(*store);
+        } catch (const srv::DatabaseFault& f) {
+            refused = !f.message().contains(folder);
+        }
+        // A method's caller gets the protocol's internal error, in the same plain words.
+        srv::MethodRegistry registry;
+        srv::registerMethods(registry, *store);
+        try {
+            registry.find(srv::kServerDocFiscSaida, QStringLiteral("GetParamDFS"))->fn({QStringLiteral("0001")});
         } catch (const srv::RpcFault& f) {
-            refused = f.code() == srv::fault::InternalError;
+            answered = f.code() == srv::fault::InternalError && f.message() == srv::DatabaseFault().message();
         }
     });
     worker->start();
@@ -86,6 +94,7 @@ TEST(Store, ConnectionFailuresAreExplainedInTheOperatorsWords)
     qInstallMessageHandler(previous);
     ASSERT_TRUE(ended);
     EXPECT_TRUE(refused);
+    EXPECT_TRUE(answered);
     const QString log = g_warnings.join(QLatin1Char('\n'));
     EXPECT_FALSE(log.contains(QStringLiteral("Driver not loaded"))) << log.toStdString();
     EXPECT_TRUE(log.contains(folder + QStringLiteral("/company.db"))) << log.toStdString();

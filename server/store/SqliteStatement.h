@@ -1,21 +1,19 @@
 #pragma once
 // A statement run with SQLite's own calls on the connection under a QSqlDatabase, for the
-// large reads: each column's UTF-8 text goes into the answer's JSON without a QString or
-// a QVariant per value. Whatever is not plain text at face value goes through the value
-// the Qt driver would have made of it, so the answer is the one QSqlQuery gives.
+// large reads: a column's UTF-8 bytes are handed over as SQLite holds them, without a
+// QString or a QVariant per value; value() gives what the Qt driver would have made of
+// it, so a reader that falls back on it answers what QSqlQuery gives.
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
 
-#include "server/methods/PacketWriter.h"
-
 struct sqlite3;
 struct sqlite3_stmt;
 struct sqlite3_value;
 
-namespace srv::methods {
+namespace srv {
 
 class SqliteStatement {
 public:
@@ -38,10 +36,14 @@ public:
     bool isNull(int c) const;
     QVariant value(int c) const; // as QSqlQuery::value would give it
     qint64 int64(int c) const;
+    double real(int c) const;
     bool textIs(int c, const QString& ascii) const; // value(c).toString() == ascii
 
+    // SQLite's storage classes, by SQLite's own numbers.
+    enum StorageClass { Integer = 1, Float = 2, Text = 3, Blob = 4, Null = 5 };
     // A column as SQLite holds it: its storage class and, for text and blobs, its bytes,
-    // valid until the next step. Keys compared this way match as SQLite's own = does.
+    // valid until the next step (a text's may be null when SQLite ran out of memory).
+    // Keys compared this way match as SQLite's own = does.
     struct Stored {
         int type = 0;
         const char* data = nullptr;
@@ -51,12 +53,6 @@ public:
     // Runs the prepared statement again from its start with its parameters bound to
     // these values, bytes as they are: a lookup repeated for row after row of another.
     bool rerun(const Stored* values, int count);
-
-    void stringOrNull(PacketWriter& w, int c) const;
-    void textOrEmpty(PacketWriter& w, int c) const; // null as ""
-    void numberOrNull(PacketWriter& w, int c) const;
-    void dateTimeOrNull(PacketWriter& w, int c) const;
-    void brazilianDate(PacketWriter& w, int c) const;
 
 private:
     sqlite3_value* column(int c) const;
@@ -68,4 +64,4 @@ private:
     QSqlError m_error;
 };
 
-} // namespace srv::methods
+} // namespace srv

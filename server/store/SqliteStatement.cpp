@@ -1,4 +1,4 @@
-#include "server/methods/SqliteStatement.h"
+#include "server/store/SqliteStatement.h"
 
 #include <QDateTime>
 #include <QSqlDriver>
@@ -6,7 +6,11 @@
 #include <cstring>
 #include <sqlite3.h>
 
-namespace srv::methods {
+namespace srv {
+
+static_assert(SqliteStatement::Integer == SQLITE_INTEGER && SqliteStatement::Float == SQLITE_FLOAT &&
+              SqliteStatement::Text == SQLITE_TEXT && SqliteStatement::Blob == SQLITE_BLOB &&
+              SqliteStatement::Null == SQLITE_NULL);
 
 sqlite3* SqliteStatement::handle(const QSqlDatabase& db)
 {
@@ -210,6 +214,8 @@ SqliteStatement::Stored SqliteStatement::stored(int c) const
 
 qint64 SqliteStatement::int64(int c) const { return sqlite3_value_int64(column(c)); }
 
+double SqliteStatement::real(int c) const { return sqlite3_value_double(column(c)); }
+
 bool SqliteStatement::isNull(int c) const { return sqlite3_value_type(column(c)) == SQLITE_NULL; }
 
 QVariant SqliteStatement::value(int c) const { return variantOf(column(c)); }
@@ -230,55 +236,4 @@ bool SqliteStatement::textIs(int c, const QString& ascii) const
     return true;
 }
 
-void SqliteStatement::stringOrNull(PacketWriter& w, int c) const
-{
-    sqlite3_value* v = column(c);
-    if (sqlite3_value_type(v) == SQLITE_NULL)
-        return w.null();
-    const char* s;
-    qsizetype n;
-    if (textOf(v, &s, &n) && w.utf8(s, n))
-        return;
-    w.stringOrNull(variantOf(v));
-}
-
-void SqliteStatement::textOrEmpty(PacketWriter& w, int c) const
-{
-    if (isNull(c))
-        w.string(QString());
-    else
-        stringOrNull(w, c);
-}
-
-void SqliteStatement::numberOrNull(PacketWriter& w, int c) const
-{
-    sqlite3_value* v = column(c);
-    switch (sqlite3_value_type(v)) {
-    case SQLITE_FLOAT: w.number(sqlite3_value_double(v)); return;
-    case SQLITE_INTEGER: w.number(double(sqlite3_value_int64(v))); return;
-    case SQLITE_NULL: w.null(); return;
-    default: w.numberOrNull(variantOf(v)); return;
-    }
-}
-
-void SqliteStatement::dateTimeOrNull(PacketWriter& w, int c) const
-{
-    sqlite3_value* v = column(c);
-    const char* s;
-    qsizetype n;
-    if (textOf(v, &s, &n) && w.storedDateTime(s, n))
-        return;
-    w.dateTimeOrNull(variantOf(v));
-}
-
-void SqliteStatement::brazilianDate(PacketWriter& w, int c) const
-{
-    sqlite3_value* v = column(c);
-    const char* s;
-    qsizetype n;
-    if (textOf(v, &s, &n) && w.storedBrazilianDate(s, n))
-        return;
-    w.brazilianDate(variantOf(v));
-}
-
-} // namespace srv::methods
+} // namespace srv

@@ -1,0 +1,101 @@
+#include "server/store/LetterStore.h"
+
+#include <QDateTime>
+
+#include "server/store/DatabaseFault.h"
+#include "server/store/Query.h"
+#include "server/store/Store.h"
+#include "vocabulary/Flags.h"
+
+namespace srv {
+
+namespace {
+
+// The letters' packet's columns, then the transmission state and the version.
+const char kColumns[] = "CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, DSOBSSTATUSCCE, "
+                        "DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, NRVERSAOREG";
+constexpr int kLetterColumns = cce::packet::cartaCorrecao::kColumnCount;
+constexpr int kSeq = cce::packet::cartaCorrecao::NRSEQCCE;
+
+} // namespace
+
+LetterStore::LetterStore(Store& store, QString filial, QString lancto)
+    : m_store(store), m_filial(std::move(filial)), m_lancto(std::move(lancto))
+{}
+
+LetterInvoice LetterStore::lockInvoice()
+{
+    Query q(m_store, openConnection(m_store), "SetCCe");
+    QString sql = QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN, CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? "
+                                 "AND NRLANCTONF = ?");
+    if (m_store.engine() == db::Engine::PostgreSQL)
+        sql += QStringLiteral(" FOR UPDATE");
+    q.run(sql, {m_filial, m_lancto});
+    LetterInvoice invoice;
+    if (!q.next())
+        return invoice;
+    invoice.found = true;
+    invoice.situation = q.value(0).toString();
+    invoice.hasCarrier = !q.value(1).toString().trimmed().isEmpty();
+    invoice.company = q.value(2).toString();
+    return invoice;
+}
+
+StoredLetter LetterStore::fetch(const QString& where, const QVariantList& binds)
+{
+    Query q(m_store, openConnection(m_store), "SetCCe");
+    q.run(QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND %2")
+              .arg(QLatin1String(kColumns), where),
+          QVariantList{m_filial, m_lancto} + binds);
+    StoredLetter s;
+    if (!q.next())
+        return s;
+    s.found = true;
+    for (int c = 0; c < kLetterColumns; ++c)
+        s.values[c] = q.value(c);
+    s.transmission = q.value(kLetterColumns).toString();
+    s.version = q.value(kLetterColumns + 1).toInt();
+    return s;
+}
+
+StoredLetter LetterStore::letter(const QString& seq) { return fetch(QStringLiteral("NRSEQCCE = ?"), {seq}); }
+
+StoredLetter LetterStore::latest()
+{
+    return fetch(QStringLiteral("NRSEQCCE = (SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = ? AND "
+                                "NRLANCTONF = ?)"),
+                 {m_filial, m_lancto});
+}
+
+void LetterStore::add(const QString& seq, const QString& text, const QString& observation, const QString& carrierEmail)
+{
+    Query q(m_store, openConnection(m_store), "SetCCe");
+    q.run(QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
+                         "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
+                         "NRVERSAOREG, DTHRALTERACAO) VALUES (?, ?, ?, ?, NULL, ?, NULL, NULL, ?, ?, ?, 1, ?)"),
+          {m_filial, m_lancto, seq, text, observation, QString(cce::email::kPending), carrierEmail,
+           QString(cce::transm::kNotSent), QDateTime::currentDateTime()});
+}
+
+bool LetterStore::rewrite(const StoredLetter& letter, const QString& text, const QString& observation)
+{
+    Query q(m_store, openConnection(m_store), "SetCCe");
+    q.run(QStringLiteral("UPDATE CARTACORRECAO SET DSCORRECAONFE = ?, CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
+                         "DTHRPROTOCOLCCE = NULL, NRPROTOCOLCCE = NULL, IDTRANSMCCE = ?, DSXMLEVENTO = NULL, "
+                         "DSXMLPROCEVENTO = NULL, NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
+                         "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? AND NRVERSAOREG = ?"),
+          {text, observation, QString(cce::transm::kNotSent), QDateTime::currentDateTime(), m_filial, m_lancto,
+           letter.values[kSeq], letter.version});
+    return q.rowsAffected() == 1;
+}
+
+bool LetterStore::remove(const StoredLetter& letter)
+{
+    Query q(m_store, openConnection(m_store), "SetCCe");
+    q.run(QStringLiteral("DELETE FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                         "AND NRVERSAOREG = ?"),
+          {m_filial, m_lancto, letter.values[kSeq], letter.version});
+    return q.rowsAffected() == 1;
+}
+
+} // namespace srv

@@ -1,0 +1,55 @@
+#pragma once
+// The letters of one invoice as SetCCe changes them, inside the caller's write transaction:
+// the invoice is locked first; a letter is rewritten or removed only at the version that
+// was read, so a change made meanwhile by someone else is never overwritten.
+#include <QString>
+#include <QVariant>
+
+#include "vocabulary/PacketFields.h"
+
+namespace srv {
+
+class Store;
+
+// A letter as stored: the values of the letters' packet (cdsCCe), in its order, with the
+// row's transmission state and version.
+struct StoredLetter {
+    bool found = false;
+    QVariant values[cce::packet::cartaCorrecao::kColumnCount];
+    QString transmission; // IDTRANSMCCE
+    int version = 0; // NRVERSAOREG
+};
+
+// What of the invoice decides whether it may take letters.
+struct LetterInvoice {
+    bool found = false;
+    QString situation; // IDSITUACAONFE
+    QString company; // CDEMPRESA
+    bool hasCarrier = false; // NRINSJURTRAN given
+};
+
+class LetterStore {
+public:
+    LetterStore(Store& store, QString filial, QString lancto);
+
+    // PostgreSQL locks the invoice's row until the end of the transaction; SQLite's
+    // write transaction holds the whole database already.
+    LetterInvoice lockInvoice();
+    StoredLetter letter(const QString& seq);
+    StoredLetter latest();
+    // A new letter, pending and never transmitted.
+    void add(const QString& seq, const QString& text, const QString& observation, const QString& carrierEmail);
+    // New text: pending again, what the authority said of the old one forgotten. False
+    // (nothing changed) when the letter is no longer at the version read.
+    bool rewrite(const StoredLetter& letter, const QString& text, const QString& observation);
+    bool remove(const StoredLetter& letter);
+
+private:
+    StoredLetter fetch(const QString& where, const QVariantList& binds);
+
+    Store& m_store;
+    QString m_filial;
+    QString m_lancto;
+};
+
+} // namespace srv
