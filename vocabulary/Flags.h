@@ -19,6 +19,9 @@ inline constexpr QLatin1String kAccepted("2"); // registered by the authority
 inline constexpr QLatin1String kRejected("3");
 } // namespace idStatus
 
+// NRSEQCCE of an invoice's row when the invoice has no letter.
+inline constexpr QLatin1String kNoLetterSequence("00");
+
 // IDTRANSMCCE: where a letter's transmission stands.
 namespace transm {
 inline constexpr QLatin1String kNotSent("N");

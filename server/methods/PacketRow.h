@@ -1,21 +1,20 @@
 #pragma once
-// A statement's row as the packet writers read it, whichever road it came by: QSqlQuery
+// A statement's row as the packet writers read it, whichever road it came by: Qt's driver
 // (any database) or SQLite's own calls, whose text goes into the JSON as the UTF-8 bytes
 // SQLite holds. Both give the same JSON for the same row.
-#include <QSqlQuery>
-
 #include "server/methods/PacketWriter.h"
 #include "server/store/ColumnValues.h"
+#include "server/store/Query.h"
 #include "server/store/SqliteStatement.h"
 
 namespace srv::methods {
 
 class QueryRow {
 public:
-    explicit QueryRow(const QSqlQuery& q) : m_q(q) {}
+    explicit QueryRow(const Query& q) : m_q(q) {}
     bool isNull(int c) const { return m_q.value(c).isNull(); }
     QVariant value(int c) const { return m_q.value(c); }
-    bool textIs(int c, const QString& s) const { return m_q.value(c).toString() == s; }
+    bool textIs(int c, QLatin1String s) const { return m_q.value(c).toString() == s; }
     void stringOrNull(PacketWriter& w, int c) const { w.stringOrNull(m_q.value(c)); }
     void textOrEmpty(PacketWriter& w, int c) const { w.string(column::text(m_q.value(c))); }
     void numberOrNull(PacketWriter& w, int c) const { w.numberOrNull(m_q.value(c)); }
@@ -23,7 +22,7 @@ public:
     void brazilianDate(PacketWriter& w, int c) const { w.brazilianDate(m_q.value(c)); }
 
 private:
-    const QSqlQuery& m_q;
+    const Query& m_q;
 };
 
 // What is not text at face value goes through the value the Qt driver would have made.
@@ -32,7 +31,7 @@ public:
     explicit SqliteRow(const SqliteStatement& s) : m_s(s) {}
     bool isNull(int c) const { return m_s.isNull(c); }
     QVariant value(int c) const { return m_s.value(c); }
-    bool textIs(int c, const QString& s) const { return m_s.textIs(c, s); }
+    bool textIs(int c, QLatin1String s) const { return m_s.textIs(c, s); }
     void stringOrNull(PacketWriter& w, int c) const
     {
         const SqliteStatement::Stored v = m_s.stored(c);

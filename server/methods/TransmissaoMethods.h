@@ -15,8 +15,10 @@ constexpr int kMaxLetterChanges = 60;
 // up invoice by invoice or read in one walk of their table, whichever costs less
 // (Fastest) or as asked; or always the two statements (TwoStatements); or QSqlQuery
 // whatever the store (QueryOnly, PostgreSQL's road). Tests hold them all to one answer.
+// *taken, when given, is the road the rows came by (never Fastest).
 enum class RowReader { Fastest, LettersScanned, LettersLookedUp, TwoStatements, QueryOnly };
-QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reader = RowReader::Fastest);
+QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reader = RowReader::Fastest,
+                       RowReader* taken = nullptr);
 QVariant setCCe(Store& store, const QVariantList& params);
 QVariant getXmlEnvLote(Store& store, const QVariantList& params);
 QVariant getParamDFS(Store& store, const QVariantList& params);

@@ -220,7 +220,7 @@ bool SqliteStatement::isNull(int c) const { return sqlite3_value_type(column(c))
 
 QVariant SqliteStatement::value(int c) const { return variantOf(column(c)); }
 
-bool SqliteStatement::textIs(int c, const QString& ascii) const
+bool SqliteStatement::textIs(int c, QLatin1String ascii) const
 {
     sqlite3_value* v = column(c);
     const char* s;
@@ -230,10 +230,7 @@ bool SqliteStatement::textIs(int c, const QString& ascii) const
     // Bytes that are not this ASCII text never decode to it.
     if (n != ascii.size())
         return false;
-    for (qsizetype i = 0; i < n; ++i)
-        if (static_cast<unsigned char>(s[i]) != ascii[i].unicode())
-            return false;
-    return true;
+    return std::memcmp(s, ascii.data(), size_t(n)) == 0;
 }
 
 } // namespace srv

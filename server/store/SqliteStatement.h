@@ -37,7 +37,7 @@ public:
     QVariant value(int c) const; // as QSqlQuery::value would give it
     qint64 int64(int c) const;
     double real(int c) const;
-    bool textIs(int c, const QString& ascii) const; // value(c).toString() == ascii
+    bool textIs(int c, QLatin1String ascii) const; // value(c).toString() == ascii
 
     // SQLite's storage classes, by SQLite's own numbers.
     enum StorageClass { Integer = 1, Float = 2, Text = 3, Blob = 4, Null = 5 };

@@ -1,0 +1,13 @@
+#pragma once
+// GetNotaFiscal's arguments, checked and read as the criteria of the invoice list.
+#include <QString>
+#include <QVariantList>
+
+#include "server/store/InvoiceList.h"
+
+namespace srv::methods {
+
+// "" with *criteria filled in, or the message that refuses the arguments.
+QString readCriteria(const QVariantList& args, InvoiceCriteria* criteria);
+
+} // namespace srv::methods

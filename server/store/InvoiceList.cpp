@@ -1,0 +1,218 @@
+#include "server/store/InvoiceList.h"
+
+#include <QSet>
+
+#include "server/store/DatabaseFault.h"
+#include "server/store/Query.h"
+#include "server/store/SqliteStatement.h"
+
+namespace srv {
+
+namespace {
+
+const char* const kInvoiceColumns[invoiceColumn::kCount] = {
+    "N.CDFILIEMIT",      "N.NRINSJURNF",   "N.NMRAZSOCCLIE", "N.NRNOTAFISCALELE", "N.DTSAIDA",     "N.DTEMISSAO",
+    "N.CDSERIE",         "N.VRNOTAFISC",   "L.IDEMAILCCE",   "L.IDEMAILCCETRANS", "N.IDTPAMBNFE",  "L.IDTRANSMCCE",
+    "N.CDFILIAL",        "N.NRLANCTONF",   "N.CDEMPRESA",    "N.CDINSCESTA",      "N.CDINSCMUNI",  "N.NRLICENCAUSO",
+    "N.CDCLIENTE",       "N.CDFILIRECE",   "N.CDFORNECED",   "N.IDTIPOEMISNFE",   "N.CDTIPOOPER",  "N.IDENTRSAIDOP",
+    "L.NRSEQCCE",        "N.IDORIGDESTNF", "N.IDTPIJURNF",   "L.CDSTATUSCCE",     "N.NRACESSONFE", "N.NRINSJURTRAN",
+    "N.DTHRPROTOCOLNFE",
+};
+const char* const kLetterColumns[letterColumn::kCount] = {
+    "L.CDFILIAL",        "L.NRLANCTONF",    "L.NRSEQCCE",   "L.DSCORRECAONFE",   "L.CDSTATUSCCE", "L.DSOBSSTATUSCCE",
+    "L.DTHRPROTOCOLCCE", "L.NRPROTOCOLCCE", "L.IDEMAILCCE", "L.IDEMAILCCETRANS", "L.IDTRANSMCCE",
+};
+
+// The columns; with letterless, the letter's (L.) are null.
+template <int N>
+QString columns(const char* const (&names)[N], bool letterless = false)
+{
+    QStringList out;
+    for (const char* name : names)
+        out << (letterless && name[0] == 'L' ? QStringLiteral("NULL") : QLatin1String(name));
+    return out.join(QStringLiteral(", "));
+}
+
+// The conditions of the criteria, their values in order.
+class Filter {
+public:
+    void add(const QString& clause) { m_clauses << clause; }
+    void equal(const char* column, const std::optional<QString>& value)
+    {
+        if (!value)
+            return;
+        m_clauses << QStringLiteral("N.%1 = ?").arg(QLatin1String(column));
+        m_binds << *value;
+    }
+    void bind(const QVariant& value) { m_binds << value; }
+    QString where() const { return m_clauses.join(QLatin1String(" AND ")); }
+    const QVariantList& binds() const { return m_binds; }
+
+private:
+    QStringList m_clauses;
+    QVariantList m_binds;
+};
+
+void prepare(Store& store, SqliteStatement& s, const QString& sql, const QVariantList& binds)
+{
+    if (!s.prepare(sql, binds))
+        databaseFault(store, s.error(), "GetNotaFiscal");
+}
+
+} // namespace
+
+InvoiceList::InvoiceList(Store& store, const InvoiceCriteria& c) : m_store(store)
+{
+    Filter f;
+    f.add(QStringLiteral("N.CDEMPRESA = ?"));
+    f.bind(c.company);
+    f.add(QStringLiteral("N.CDMODELONF = '55'"));
+    f.equal("CDFILIEMIT", c.issuingBranch);
+    f.equal("CDFILIAL", c.originBranch);
+    if (!c.operations.isEmpty()) {
+        QStringList alternatives;
+        for (const auto& [direction, code] : c.operations) {
+            alternatives << QStringLiteral("(N.IDENTRSAIDOP = ? AND N.CDTIPOOPER = ?)");
+            f.bind(direction);
+            f.bind(code);
+        }
+        f.add(QLatin1Char('(') + alternatives.join(QLatin1String(" OR ")) + QLatin1Char(')'));
+    }
+    f.equal("CDINSCESTA", c.stateRegistration);
+    f.equal("CDINSCMUNI", c.municipalRegistration);
+    f.equal("CDSERIE", c.series);
+    f.equal("CDFILIRECE", c.recipientBranch);
+    f.equal("IDORIGDESTNF", c.counterpartKind);
+    f.equal("NRINSJURNF", c.counterpartRegistration);
+    if (c.departureFrom.isValid()) {
+        f.add(QStringLiteral("N.DTSAIDA >= ?"));
+        f.bind(c.departureFrom);
+    }
+    if (c.departureBefore.isValid()) {
+        f.add(QStringLiteral("N.DTSAIDA < ?"));
+        f.bind(c.departureBefore);
+    }
+    f.equal("IDENTRSAIDOP", c.direction);
+    if (c.emissionTypes) {
+        QStringList marks;
+        for (const QString& type : *c.emissionTypes) {
+            marks << QStringLiteral("?");
+            f.bind(type);
+        }
+        f.add(marks.isEmpty() ? QStringLiteral("1 = 0")
+                              : QStringLiteral("N.IDTIPOEMISNFE IN (%1)").arg(marks.join(QLatin1Char(','))));
+    }
+    m_where = f.where();
+    m_binds = f.binds();
+}
+
+namespace {
+
+QString invoicesSql(const QString& where)
+{
+    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N "
+                          "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
+                          "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
+                          "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
+                          "WHERE %2")
+        .arg(columns(kInvoiceColumns), where);
+}
+
+QString lettersSql(const QString& where)
+{
+    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N CROSS JOIN CARTACORRECAO L "
+                          "WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF AND %2")
+        .arg(columns(kLetterColumns), where);
+}
+
+} // namespace
+
+void InvoiceList::invoices(Query& q) const
+{
+    q.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
+    q.run(invoicesSql(m_where), m_binds);
+}
+
+void InvoiceList::invoices(SqliteStatement& s) const { prepare(m_store, s, invoicesSql(m_where), m_binds); }
+
+void InvoiceList::letters(Query& q) const { q.run(lettersSql(m_where), m_binds); }
+
+void InvoiceList::letters(SqliteStatement& s) const { prepare(m_store, s, lettersSql(m_where), m_binds); }
+
+void InvoiceList::invoicesAlone(SqliteStatement& s) const
+{
+    prepare(m_store, s,
+            QStringLiteral("SELECT %1 FROM NOTAFISCAL N WHERE %2").arg(columns(kInvoiceColumns, true), m_where),
+            m_binds);
+}
+
+void InvoiceList::everyLetter(SqliteStatement& s) const
+{
+    prepare(m_store, s, QStringLiteral("SELECT %1 FROM CARTACORRECAO L").arg(columns(kLetterColumns)), {});
+}
+
+void InvoiceList::lettersOfOneInvoice(SqliteStatement& s) const
+{
+    prepare(m_store, s,
+            QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?")
+                .arg(columns(kLetterColumns)),
+            {QString(), QString()});
+}
+
+bool InvoiceList::joinKeepsOrder(sqlite3* db)
+{
+    SqliteStatement s(db);
+    if (!s.prepare(QStringLiteral("PRAGMA reverse_unordered_selects"), {}) || !s.next() || s.int64(0) != 0)
+        return false;
+    struct Index {
+        QString name, origin;
+        bool unique, partial;
+    };
+    QList<Index> indexes;
+    if (!s.prepare(QStringLiteral("SELECT name, origin, \"unique\", partial FROM pragma_index_list(?)"),
+                   {QStringLiteral("CARTACORRECAO")}))
+        return false;
+    while (s.next())
+        indexes.append(Index{s.value(0).toString(), s.value(1).toString(), s.int64(2) != 0, s.int64(3) != 0});
+    if (s.error().isValid())
+        return false;
+    const QSet<QString> key{QStringLiteral("CDFILIAL"), QStringLiteral("NRLANCTONF")};
+    int keyed = 0;
+    for (const Index& index : indexes) {
+        struct Column {
+            QString name, collation;
+            bool descending;
+        };
+        QList<Column> columns;
+        if (!s.prepare(
+                QStringLiteral("SELECT name, coll, \"desc\" FROM pragma_index_xinfo(?) WHERE key ORDER BY seqno"),
+                {index.name}))
+            return false;
+        while (s.next())
+            columns.append(Column{s.value(0).toString(), s.value(1).toString(), s.int64(2) != 0});
+        if (s.error().isValid() || columns.isEmpty())
+            return false;
+        if (!key.contains(columns.first().name))
+            continue; // of no use to a lookup by invoice
+        ++keyed;
+        const bool primary = index.origin == QLatin1String("pk") && index.unique && !index.partial &&
+                             columns.size() == 3 && key.contains(columns[1].name) &&
+                             columns[0].name != columns[1].name && columns[2].name == QLatin1String("NRSEQCCE");
+        for (const Column& c : columns)
+            if (c.descending || c.collation != QLatin1String("BINARY"))
+                return false;
+        if (!primary)
+            return false;
+    }
+    return keyed == 1;
+}
+
+qint64 InvoiceList::letterRowsBound(sqlite3* db)
+{
+    SqliteStatement s(db);
+    if (!s.prepare(QStringLiteral("SELECT MAX(rowid) FROM CARTACORRECAO"), {}) || !s.next())
+        return -1;
+    return s.int64(0);
+}
+
+} // namespace srv

@@ -1,0 +1,128 @@
+#pragma once
+// The statements of the invoice list (GetNotaFiscal): the company's electronic invoices
+// that meet the criteria, each with its latest letter, and their letters; for SQLite also
+// the invoices alone and their letters apart, which the methods join in memory, and the
+// facts that say whether that join gives the statements' own order.
+//
+// The invoices are the outer loop of every statement: a LEFT JOIN is never reordered and
+// the letters' statement says CROSS JOIN, which SQLite takes as the order to keep. So each
+// statement walks the invoices the same way, by the same terms on the same table.
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <optional>
+
+struct sqlite3;
+
+namespace srv {
+
+class Query;
+class SqliteStatement;
+class Store;
+
+// What the list is narrowed by. Company and model always; an unset criterion narrows nothing.
+struct InvoiceCriteria {
+    QString company; // CDEMPRESA
+    std::optional<QString> issuingBranch, originBranch; // CDFILIEMIT, CDFILIAL
+    // (IDENTRSAIDOP, CDTIPOOPER) pairs, any of which matches; empty: every operation.
+    QList<QPair<QString, QString>> operations;
+    std::optional<QString> stateRegistration, municipalRegistration, series; // CDINSCESTA, CDINSCMUNI, CDSERIE
+    std::optional<QString> recipientBranch, counterpartKind, counterpartRegistration; // CDFILIRECE, IDORIGDESTNF,
+        // NRINSJURNF
+    QDateTime departureFrom, departureBefore; // DTSAIDA from the first, before the second; invalid: no bound
+    std::optional<QString> direction; // IDENTRSAIDOP
+    std::optional<QStringList> emissionTypes; // IDTIPOEMISNFE among these (none: no invoice)
+};
+
+// The columns of the invoices' statements: those of the invoices' packet (cdsNotaFiscal)
+// after IDCHECK, in its order, with the stored values its computed fields come from.
+namespace invoiceColumn {
+enum {
+    CDFILIEMIT,
+    NRINSJURNF,
+    NMRAZSOCCLIE,
+    NRNOTAFISCALELE,
+    DTSAIDA, // the packet's DATASAIDA
+    DTEMISSAO, // the packet's DATAEMISSAO
+    CDSERIE,
+    VRNOTAFISC,
+    IDEMAILCCE, // the latest letter's
+    IDEMAILCCETRANS, // the latest letter's
+    IDTPAMBNFE,
+    IDTRANSMCCE, // the latest letter's, of which the packet's IDSTATUSCCE says
+    CDFILIAL,
+    NRLANCTONF,
+    CDEMPRESA,
+    CDINSCESTA,
+    CDINSCMUNI,
+    NRLICENCAUSO,
+    CDCLIENTE,
+    CDFILIRECE,
+    CDFORNECED,
+    IDTIPOEMISNFE,
+    CDTIPOOPER,
+    IDENTRSAIDOP,
+    NRSEQCCE, // the latest letter's
+    IDORIGDESTNF,
+    IDTPIJURNF,
+    CDSTATUSCCE, // the latest letter's
+    NRACESSONFE,
+    NRINSJURTRAN,
+    DTHRPROTOCOLNFE,
+    kCount
+};
+} // namespace invoiceColumn
+
+// The columns of the letters' statements: those of the letters' packet (cdsCCe), then the
+// letter's transmission state.
+namespace letterColumn {
+enum {
+    CDFILIAL,
+    NRLANCTONF,
+    NRSEQCCE,
+    DSCORRECAONFE,
+    CDSTATUSCCE,
+    DSOBSSTATUSCCE,
+    DTHRPROTOCOLCCE,
+    NRPROTOCOLCCE,
+    IDEMAILCCE,
+    IDEMAILCCETRANS,
+    IDTRANSMCCE,
+    kCount
+};
+} // namespace letterColumn
+
+class InvoiceList {
+public:
+    InvoiceList(Store& store, const InvoiceCriteria& criteria);
+
+    // Each prepares its statement, bound to the criteria; a failure is a DatabaseFault.
+    void invoices(Query& q) const; // with the latest letter
+    void invoices(SqliteStatement& s) const;
+    void letters(Query& q) const; // every letter of the listed invoices
+    void letters(SqliteStatement& s) const;
+    void invoicesAlone(SqliteStatement& s) const; // the latest letter's columns null
+    void everyLetter(SqliteStatement& s) const; // of the whole table, in no order
+    // The letters of one invoice in the order of their key, to run again and again bound to
+    // each invoice's (CDFILIAL, NRLANCTONF).
+    void lettersOfOneInvoice(SqliteStatement& s) const;
+
+    // Facts of an SQLite database that decide whether the invoices read alone, with
+    // their letters joined in memory by invoice and sequence, give the statements'
+    // answer in the statements' order: the letters' only index that an invoice's key can
+    // use is the primary key the schema creates (key, then sequence, ascending, compared
+    // byte by byte), and SQLite is not told to walk unordered loops backwards.
+    static bool joinKeepsOrder(sqlite3* db);
+    // The letters' table holds at most this many rows (SQLite).
+    static qint64 letterRowsBound(sqlite3* db);
+
+private:
+    Store& m_store;
+    QString m_where;
+    QVariantList m_binds;
+};
+
+} // namespace srv
