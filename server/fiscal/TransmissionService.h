@@ -15,7 +15,7 @@
 #include "server/fiscal/AuthorityClient.h"
 #include "server/fiscal/CertificateStore.h"
 #include "server/fiscal/FiscalConfig.h"
-#include "server/methods/Services.h"
+#include "server/fiscal/Transmitter.h"
 #include "server/store/BatchStore.h"
 
 namespace srv::fiscal {

@@ -8,7 +8,7 @@
 #include "server/mail/LetterPdf.h"
 #include "server/mail/MailConfig.h"
 #include "server/mail/MailTransport.h"
-#include "server/methods/Services.h"
+#include "server/mail/Mailer.h"
 #include "server/store/MailStore.h"
 
 namespace srv::mail {
