@@ -18,6 +18,7 @@
 #include "server/rpc/MethodRegistry.h"
 #include "server/store/BatchStore.h"
 #include "server/store/Store.h"
+#include "vocabulary/Limits.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ int exportEvents(const srv::CommandLine& cl)
     for (const srv::BatchStore::AcceptedEvent& e : batches.acceptedEvents(cl.company, cl.from, cl.to)) {
         // The name comes from the database: only a 44-digit key makes one.
         static const QRegularExpression key(QStringLiteral("^[0-9]{44}$"));
-        if (!key.match(e.chNFe).hasMatch() || e.seq < 1 || e.seq > 20) {
+        if (!key.match(e.chNFe).hasMatch() || e.seq < 1 || e.seq > cce::kMaxLettersPerInvoice) {
             std::fprintf(stderr, "cce-server: evento com chave inválida ignorado.\n");
             continue;
         }

@@ -11,6 +11,7 @@
 #include "nfe/States.h"
 #include "nfe/Status.h"
 #include "server/fiscal/Soap.h"
+#include "vocabulary/Flags.h"
 
 namespace srv::fiscal {
 
@@ -82,7 +83,7 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
         return QStringLiteral("Pacote de notas fiscais sem IDCHECK, CDFILIAL ou NRLANCTONF.");
     QList<QPair<QString, QString>> marked;
     for (const fw::Row& r : notas.rows)
-        if (r.value(check).toString() == QLatin1String("S")) {
+        if (r.value(check).toString() == cce::check::kMarked) {
             const QPair<QString, QString> key{r.value(filial).toString(), r.value(lancto).toString()};
             if (!marked.contains(key))
                 marked << key;
@@ -92,8 +93,8 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
     QList<Pending> pending;
     for (const LetterToSend& l : m_batches.latestLetters(company, marked)) {
         const bool accepted = nfe::status::eventRegistered(l.status);
-        const bool open = l.transmission == QLatin1String("N") || l.transmission == QLatin1String("D") ||
-                          (l.transmission == QLatin1String("R") && !accepted);
+        const bool open = l.transmission == cce::transm::kNotSent || l.transmission == cce::transm::kInDoubt ||
+                          (l.transmission == cce::transm::kAnswered && !accepted);
         if (l.situacao == QLatin1String("A") && open)
             pending.append(Pending{l, nullptr, nullptr, QString(), QString(), false});
     }
@@ -109,7 +110,7 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
             p.line = QStringLiteral("inscrição estadual sem UF válida; não enviada.");
             continue;
         }
-        if (l.transmission == QLatin1String("D")) {
+        if (l.transmission == cce::transm::kInDoubt) {
             // A claim this recent whose call recorded no ending may still be on its way to the
             // authority from another call; one that ended without an answer is reconciled now.
             if (!l.callEnded && l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_inFlightMs) {
@@ -123,7 +124,7 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
             continue;
         }
         // In doubt: never sent again before the authority says it has no such event.
-        if (l.transmission == QLatin1String("D") && reconcile(p, clock) != Reconciled::NotRegistered)
+        if (l.transmission == cce::transm::kInDoubt && reconcile(p, clock) != Reconciled::NotRegistered)
             continue;
         const nfe::CorrectionText t =
             nfe::normaliseCorrection(l.text, p.state->foldAccents || m_config.foldAccents.contains(l.uf));

@@ -4,10 +4,11 @@
 #include <QRegularExpression>
 #include <mutex>
 
+#include "nfe/Status.h"
 #include "server/mail/LetterMessage.h"
 #include "server/mail/OutboxTransport.h"
 #include "server/mail/SmtpTransport.h"
-#include "nfe/Status.h"
+#include "vocabulary/Flags.h"
 
 namespace srv::mail {
 
@@ -155,7 +156,7 @@ QList<Mailer::Failure> MailService::sendPending(const QList<QPair<QString, QStri
             continue;
         }
         const std::optional<LetterMail> l = m_letters.letter(p.cdFilial, p.nrLanctoNF, p.seq);
-        if (!l || l->emailFlag != QLatin1String("P"))
+        if (!l || l->emailFlag != cce::email::kPending)
             continue; // sent meanwhile by a call for this invoice alone
         const Delivery d = send(*l, false);
         if (d.outcome == Delivery::Outcome::Accepted)

@@ -1,8 +1,8 @@
 // The XML of a failed transmission batch and the fiscal-document parameters of a branch.
 #include "core/values/Value.h"
 #include "server/methods/Messages.h"
-#include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
+#include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
 #include "server/store/BatchStore.h"
 #include "server/store/ColumnValues.h"

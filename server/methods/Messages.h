@@ -2,6 +2,8 @@
 // The server's answers to refused requests, in the users' language.
 #include <QString>
 
+#include "vocabulary/Limits.h"
+
 namespace srv::msg {
 
 // Every method: a company outside the caller's token
@@ -58,16 +60,6 @@ inline QString deltaOutraNota()
 }
 inline QString deltaDemais() { return QStringLiteral("A gravação contém alterações demais de uma só vez."); }
 inline QString correcaoDeve() { return QStringLiteral("Descrição da correção deve ser informada."); }
-inline QString correcaoTamanho()
-{
-    return QStringLiteral("Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres.");
-}
-inline QString correcaoCaractere(const QString& shown)
-{
-    return QStringLiteral("Descrição da correção contém %1, que não é aceito na carta de correção eletrônica. "
-                          "Use apenas letras, números, pontuação e acentos comuns.")
-        .arg(shown);
-}
 inline QString sequenciaEsperada(const QString& seq)
 {
     return QStringLiteral("A nova carta de correção deve ter a sequência %1; outro usuário pode ter alterado as "
@@ -76,7 +68,8 @@ inline QString sequenciaEsperada(const QString& seq)
 }
 inline QString limite20()
 {
-    return QStringLiteral("Operação Bloqueada! A nota fiscal já possui 20 cartas de correção, o máximo permitido.");
+    return QStringLiteral("Operação Bloqueada! A nota fiscal já possui %1 cartas de correção, o máximo permitido.")
+        .arg(cce::kMaxLettersPerInvoice);
 }
 inline QString cartaEmAberto(const QString& seq)
 {
@@ -136,15 +129,10 @@ inline QString emailNaoConfigurado()
 }
 inline QString sequenciaEmailInvalida(const QString& seq)
 {
-    return QStringLiteral("Sequência da carta de correção inválida: \"%1\" (esperado de 01 a 20).").arg(seq);
+    return QStringLiteral("Sequência da carta de correção inválida: \"%1\" (esperado de 01 a %2).")
+        .arg(seq)
+        .arg(cce::kMaxLettersPerInvoice);
 }
 inline QString pacoteSemChave() { return QStringLiteral("Pacote de notas fiscais sem CDFILIAL ou NRLANCTONF."); }
-
-// Functions this server does not offer yet
-inline QString indisponivel(const QString& what)
-{
-    return QStringLiteral("%1 ainda não está disponível neste servidor de aplicação. Nada foi enviado nem alterado.")
-        .arg(what);
-}
 
 } // namespace srv::msg

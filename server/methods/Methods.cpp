@@ -3,6 +3,7 @@
 #include "core/values/Value.h"
 #include "server/methods/TransmissaoMethods.h"
 #include "server/store/DatabaseFault.h"
+#include "vocabulary/GetNotaFiscalArgs.h"
 
 namespace srv {
 
@@ -30,63 +31,65 @@ void registerMethods(MethodRegistry& registry, Store& store) { registerMethods(r
 
 void registerMethods(MethodRegistry& registry, const Services& services)
 {
+    namespace method = cce::method;
+    using namespace cce::getNotaFiscal;
     Store* s = services.store;
     const QString& tr = kServerTransmissao;
-    auto add = [&registry](const QString& server, const QString& name, QList<ArgSpec> args, MethodFn fn) {
+    auto add = [&registry](const QString& server, QLatin1String name, QList<ArgSpec> args, MethodFn fn) {
         registry.add(server, name, std::move(args), answeringFaults(std::move(fn)));
     };
 
     QList<ArgSpec> criteria;
-    for (int i = 1; i <= 13; ++i)
-        criteria << ArgSpec{QStringLiteral("A%1").arg(i), ArgKind::String, false};
-    criteria << ArgSpec{QStringLiteral("A14"), ArgKind::Boolean, false}
-             << ArgSpec{QStringLiteral("A15"), ArgKind::DateTime, true}
-             << ArgSpec{QStringLiteral("A16"), ArgKind::DateTime, true};
-    add(tr, QStringLiteral("GetNotaFiscal"), criteria,
-        [s](const QVariantList& p) { return methods::getNotaFiscal(*s, p); });
+    for (int i = 0; i < kArgCount; ++i) {
+        const ArgKind kind = i < kTextArgs        ? ArgKind::String
+                             : i == BoundToBranch ? ArgKind::Boolean
+                                                  : ArgKind::DateTime;
+        criteria << ArgSpec{QStringLiteral("A%1").arg(i + 1), kind, kind == ArgKind::DateTime};
+    }
+    add(tr, method::kGetNotaFiscal, criteria, [s](const QVariantList& p) { return methods::getNotaFiscal(*s, p); });
 
-    add(tr, QStringLiteral("SetCCe"),
+    add(tr, method::kSetCCe,
         {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false, {}, methods::kMaxLetterChanges}, str("CDFILIAL"),
          str("NRLANCTONF")},
         [s](const QVariantList& p) { return methods::setCCe(*s, p); });
 
-    add(tr, QStringLiteral("getXmlEnvLote"), {str("CDFILIAL"), str("NRLANCTONF")},
+    add(tr, method::kGetXmlEnvLote, {str("CDFILIAL"), str("NRLANCTONF")},
         [s](const QVariantList& p) { return methods::getXmlEnvLote(*s, p); });
 
     // Only the marks and keys are read from the invoices.
-    add(tr, QStringLiteral("TransmiteCCe"),
+    add(tr, method::kTransmiteCCe,
         {packet("notas", {QStringLiteral("IDCHECK"), QStringLiteral("CDFILIAL"), QStringLiteral("NRLANCTONF")}),
          str("CDEMPRESA"), str("condUso")},
         [services](const QVariantList& p) { return methods::transmiteCCe(services, p); });
 
-    add(tr, QStringLiteral("SendEmailCCe"),
+    add(tr, method::kSendEmailCCe,
         {str("CDFILIAL"), str("NRLANCTONF"), str("NRSEQCCE"),
          ArgSpec{QStringLiteral("transportadora"), ArgKind::Boolean, false}},
         [services](const QVariantList& p) { return methods::sendEmailCCe(services, p); });
-    add(tr, QStringLiteral("SendEmailCCeTodos"), {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}},
+    add(tr, method::kSendEmailCCeTodos, {ArgSpec{QStringLiteral("notas"), ArgKind::DataPacket, false}},
         [services](const QVariantList& p) { return methods::sendEmailCCeTodos(services, p); });
 
-    add(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), {str("CDFILIAL")},
+    add(kServerDocFiscSaida, method::kGetParamDFS, {str("CDFILIAL")},
         [s](const QVariantList& p) { return methods::getParamDFS(*s, p); });
 
     // A list that narrows nothing but the company (and the direction or emission types,
     // which leave most of it) reads the whole company.
-    registry.setHeavy(tr, QStringLiteral("GetNotaFiscal"), [](const QVariantList& p) {
-        const QString all = QStringLiteral("T");
-        for (int i : {0, 1, 2, 4, 5, 6, 7, 8, 9}) {
+    registry.setHeavy(tr, method::kGetNotaFiscal, [](const QVariantList& p) {
+        for (int i : {IssuingBranch, OriginBranch, OperationTypes, StateRegistration, MunicipalRegistration, Series,
+                      RecipientBranch, CounterpartKind, CounterpartRegistration}) {
             const QString v = p.value(i).toString();
-            if (v != all && !(i == 2 && v.trimmed().isEmpty()))
+            if (v != kAll && !(i == OperationTypes && v.trimmed().isEmpty()))
                 return false;
         }
-        const bool dated =
-            p.value(10).toString() != all && (!fw::isNullOrEmpty(p.value(14)) || !fw::isNullOrEmpty(p.value(15)));
+        const bool dated = p.value(DateSwitch).toString() != kAll &&
+                           (!fw::isNullOrEmpty(p.value(DepartureFrom)) || !fw::isNullOrEmpty(p.value(DepartureTo)));
         return !dated;
     });
 
     // A few statements on a few rows: they never wait behind lists or transmissions.
-    registry.setLane(tr, QStringLiteral("SetCCe"), MethodLane::Quick);
-    registry.setLane(tr, QStringLiteral("getXmlEnvLote"), MethodLane::Quick);
-    registry.setLane(kServerDocFiscSaida, QStringLiteral("GetParamDFS"), MethodLane::Quick);
+    registry.setLane(tr, method::kSetCCe, MethodLane::Quick);
+    registry.setLane(tr, method::kGetXmlEnvLote, MethodLane::Quick);
+    registry.setLane(kServerDocFiscSaida, method::kGetParamDFS, MethodLane::Quick);
 }
 
 } // namespace srv

@@ -1,101 +1,62 @@
 #include "server/methods/PacketFields.h"
 
+#include "vocabulary/PacketFields.h"
+
 namespace srv::fields {
 
 namespace {
-fw::FieldDef str(const char* name, int size, bool fixed = false)
+
+fw::FieldType typeOf(cce::packet::Kind kind)
 {
-    fw::FieldDef f;
-    f.name = QString::fromLatin1(name);
-    f.type = fw::FieldType::String;
-    f.size = size;
-    f.fixed = fixed;
-    return f;
+    switch (kind) {
+    case cce::packet::Kind::String: return fw::FieldType::String;
+    case cce::packet::Kind::Integer: return fw::FieldType::Integer;
+    case cce::packet::Kind::Float: return fw::FieldType::Float;
+    case cce::packet::Kind::Boolean: return fw::FieldType::Boolean;
+    case cce::packet::Kind::DateTime: return fw::FieldType::DateTime;
+    case cce::packet::Kind::Blob: return fw::FieldType::Blob;
+    }
+    return fw::FieldType::String;
 }
-fw::FieldDef typed(const char* name, fw::FieldType type)
+
+template <int N>
+fw::FieldDefs defsOf(const cce::packet::Field (&fields)[N])
 {
-    fw::FieldDef f;
-    f.name = QString::fromLatin1(name);
-    f.type = type;
-    return f;
+    fw::FieldDefs defs;
+    for (const cce::packet::Field& f : fields) {
+        fw::FieldDef d;
+        d.name = QString::fromLatin1(f.name);
+        d.type = typeOf(f.kind);
+        d.size = f.size;
+        d.fixed = f.fixed;
+        defs.append(d);
+    }
+    return defs;
 }
+
 } // namespace
 
 const fw::FieldDefs& notaFiscal()
 {
-    static const fw::FieldDefs defs = {
-        str("IDCHECK", 1, true),
-        str("CDFILIEMIT", 4),
-        str("NRINSJURNF", 20),
-        str("NMRAZSOCCLIE", 50),
-        str("NRNOTAFISCALELE", 9),
-        str("DATASAIDA", 10),
-        str("DATAEMISSAO", 10),
-        str("CDSERIE", 5),
-        typed("VRNOTAFISC", fw::FieldType::Float),
-        str("IDEMAILCCE", 1),
-        str("IDEMAILCCETRANS", 1),
-        str("IDTPAMBNFE", 1),
-        str("IDSTATUSCCE", 1),
-        str("CDFILIAL", 4),
-        str("NRLANCTONF", 10),
-        str("CDEMPRESA", 2),
-        str("CDINSCESTA", 16),
-        str("CDINSCMUNI", 16),
-        str("NRLICENCAUSO", 10),
-        str("CDCLIENTE", 21),
-        str("CDFILIRECE", 4),
-        str("CDFORNECED", 21),
-        str("IDTIPOEMISNFE", 1),
-        str("CDTIPOOPER", 2),
-        str("IDENTRSAIDOP", 1),
-        str("NRSEQCCE", 2),
-        str("IDORIGDESTNF", 1),
-        str("IDTPIJURNF", 1),
-        str("CDSTATUSCCE", 3),
-        str("NRACESSONFE", 50),
-        str("NRINSJURTRAN", 20),
-        typed("DTHRPROTOCOLNFE", fw::FieldType::DateTime),
-    };
+    static const fw::FieldDefs defs = defsOf(cce::packet::notaFiscal::kFields);
     return defs;
 }
 
 const fw::FieldDefs& cartaCorrecao()
 {
-    static const fw::FieldDefs defs = {
-        str("CDFILIAL", 4),
-        str("NRLANCTONF", 10),
-        str("NRSEQCCE", 2),
-        str("DSCORRECAONFE", 1000),
-        str("CDSTATUSCCE", 3),
-        str("DSOBSSTATUSCCE", 255),
-        typed("DTHRPROTOCOLCCE", fw::FieldType::DateTime),
-        str("NRPROTOCOLCCE", 15),
-        str("IDEMAILCCE", 1),
-        str("IDEMAILCCETRANS", 1),
-    };
+    static const fw::FieldDefs defs = defsOf(cce::packet::cartaCorrecao::kFields);
     return defs;
 }
 
 const fw::FieldDefs& paramDfs()
 {
-    static const fw::FieldDefs defs = {
-        str("NREXEMEMISSAO", 1),  str("IDUTREIMPRNF", 1),
-        str("CDFILIAL", 4),       typed("NRTAMNUMNFUT", fw::FieldType::Float),
-        str("IDUTLIBERANF", 1),   str("IDUTFILCENTOBR", 1),
-        str("IDNFILTROINSCR", 1),
-    };
+    static const fw::FieldDefs defs = defsOf(cce::packet::paramDfs::kFields);
     return defs;
 }
 
 const fw::FieldDefs& valdXmlSchema()
 {
-    static const fw::FieldDefs defs = {
-        str("CDFILIAL", 4),
-        str("NRLANCTONF", 10),
-        str("IDTIPOARQXML", 1),
-        typed("DSARQXMLNFE", fw::FieldType::Blob),
-    };
+    static const fw::FieldDefs defs = defsOf(cce::packet::valdXmlSchema::kFields);
     return defs;
 }
 

@@ -4,7 +4,7 @@
 
 #include "core/values/Packet.h"
 #include "server/methods/Messages.h"
-#include "server/methods/MethodSupport.h"
+#include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
 #include "server/rpc/CompanyScope.h"
 

@@ -4,13 +4,15 @@
 #include "nfe/CorrectionText.h"
 #include "nfe/Status.h"
 #include "server/methods/Messages.h"
-#include "server/methods/MethodSupport.h"
 #include "server/methods/PacketFields.h"
+#include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
 #include "server/store/ColumnValues.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/LetterStore.h"
 #include "server/store/Transactions.h"
+#include "vocabulary/Flags.h"
+#include "vocabulary/LetterText.h"
 
 namespace srv::methods {
 
@@ -19,14 +21,19 @@ namespace {
 using column::text;
 using column::toDateTime;
 
-constexpr int kMaxLetters = 20;
-constexpr int kMinText = 15;
-constexpr int kMaxText = 1000;
-
 const QString kPendingObs = QStringLiteral("Carta de Correção Pendente no Sistema");
 
-// Column positions of the letter fields inside the client's delta.
-enum Col { FILIAL, LANCTO, SEQ, TEXTO, STATUS, OBS, DTHRPROT, PROT, EMAIL, EMAILTRANS, NCOLS };
+// The letter fields, in the order of the letters' packet; the delta may carry them in any.
+enum Col {
+    FILIAL = cce::packet::cartaCorrecao::CDFILIAL,
+    LANCTO = cce::packet::cartaCorrecao::NRLANCTONF,
+    SEQ = cce::packet::cartaCorrecao::NRSEQCCE,
+    TEXTO = cce::packet::cartaCorrecao::DSCORRECAONFE,
+    STATUS = cce::packet::cartaCorrecao::CDSTATUSCCE,
+    DTHRPROT = cce::packet::cartaCorrecao::DTHRPROTOCOLCCE,
+    PROT = cce::packet::cartaCorrecao::NRPROTOCOLCCE,
+    NCOLS = cce::packet::cartaCorrecao::kColumnCount
+};
 
 // A refusal: the message goes back to the client, the transaction rolls back.
 struct Refusal {
@@ -53,18 +60,22 @@ bool sameField(int col, const QVariant& stored, const QVariant& client)
 
 QString clientText(const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() : v.toString(); }
 
-// The correction text as it will be stored (trimmed, as typed), or a refusal. The event
-// will carry the text in the form the standard allows; what that form cannot hold is
-// refused now, at save time, rather than at the transmission.
+// The correction text as it will be stored, or a refusal: trimmed, as typed but for its
+// line breaks, each kept as the screen's memo writes it ("\n"), so that the text holds as
+// many characters as the event will. The event carries the text in the form the standard
+// allows; what that form cannot hold is refused now, at save time, rather than at the
+// transmission.
 QString checkText(const QVariant& value)
 {
     const QString raw = clientText(value);
     if (raw.trimmed().isEmpty())
         throw Refusal{msg::correcaoDeve()};
-    const QString t = raw.trimmed();
-    const int n = characterCount(t);
-    if (n < kMinText || n > kMaxText)
-        throw Refusal{msg::correcaoTamanho()};
+    if (!cce::letterLengthFits(raw))
+        throw Refusal{cce::letterLengthMessage()};
+    QString t = raw.trimmed();
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    for (const char16_t lineBreak : {u'\r', u'\u2028', u'\u2029'})
+        t.replace(QChar(lineBreak), QLatin1Char('\n'));
     const nfe::CorrectionText signable = nfe::normaliseCorrection(t);
     if (!signable.ok())
         throw Refusal{signable.error};
@@ -135,16 +146,16 @@ private:
         const int lastSeq = last.found ? last.values[SEQ].toString().toInt() : 0;
         if (last.found) {
             const QString status = text(last.values[STATUS]);
-            if (last.transmission != QLatin1String("R") || !isAccepted(status))
-                throw Refusal{lastSeq >= kMaxLetters ? msg::limite20()
-                                                     : msg::cartaEmAberto(last.values[SEQ].toString())};
+            if (last.transmission != cce::transm::kAnswered || !isAccepted(status))
+                throw Refusal{lastSeq >= cce::kMaxLettersPerInvoice ? msg::limite20()
+                                                                    : msg::cartaEmAberto(last.values[SEQ].toString())};
         }
-        if (lastSeq >= kMaxLetters)
+        if (lastSeq >= cce::kMaxLettersPerInvoice)
             throw Refusal{msg::limite20()};
         const QString expected = QStringLiteral("%1").arg(lastSeq + 1, 2, 10, QLatin1Char('0'));
         if (seq != expected)
             throw Refusal{msg::sequenciaEsperada(expected)};
-        m_letters.add(seq, correction, kPendingObs, m_hasCarrier ? QStringLiteral("P") : QStringLiteral("N"));
+        m_letters.add(seq, correction, kPendingObs, QString(m_hasCarrier ? cce::email::kPending : cce::email::kNone));
     }
 
     // The stored letter the client loaded: it must still be there, unchanged, the latest,
@@ -162,7 +173,7 @@ private:
         const StoredLetter last = m_letters.latest();
         if (!last.found || last.values[SEQ].toString() != seq)
             throw Refusal{msg::somenteUltima()};
-        if (s.transmission == QLatin1String("D"))
+        if (s.transmission == cce::transm::kInDoubt)
             throw Refusal{msg::cceEmVerificacao(seq)};
         if (isAccepted(text(s.values[STATUS])))
             throw Refusal{msg::cceJaAceita()};

@@ -1,6 +1,6 @@
 // TransmiteCCe: hands the marked invoices to the transmission subsystem.
 #include "core/values/Packet.h"
-#include "server/methods/MethodSupport.h"
+#include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
 
 namespace srv::methods {

@@ -4,6 +4,7 @@
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
 #include "server/store/Transactions.h"
+#include "vocabulary/Flags.h"
 
 namespace srv {
 
@@ -79,10 +80,10 @@ qint64 BatchStore::claim(const QString& company, const QList<LetterToSend>& lett
         Query u(m_store, db, "transmission");
         // Only a letter nobody claimed or changed since it was read: a second server, or a
         // second call, that meets it claimed leaves it alone.
-        u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'D', NRVERSAOREG = NRVERSAOREG + 1, "
+        u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
                              "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
                              "AND NRVERSAOREG = ? AND IDTRANSMCCE = ?"),
-              {now, l.cdFilial, l.nrLanctoNF, l.seq, l.version, l.transmission});
+              {QString(cce::transm::kInDoubt), now, l.cdFilial, l.nrLanctoNF, l.seq, l.version, l.transmission});
         if (u.rowsAffected() == 1) {
             LetterToSend c = l;
             c.version = l.version + 1;
@@ -105,10 +106,11 @@ qint64 BatchStore::claim(const QString& company, const QList<LetterToSend>& lett
               {batch, l.cdFilial, l.nrLanctoNF, l.seq});
         Query u(m_store, db, "transmission");
         if (refused)
-            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
                                  "DSXMLEVENTO = NULL, NRVERSAOREG = NRVERSAOREG + 1 "
                                  "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                  {(QStringLiteral("Rejeitada na validação do esquema: ") + built->schemaError).left(255), l.cdFilial,
+                  {QString(cce::transm::kAnswered),
+                   (QStringLiteral("Rejeitada na validação do esquema: ") + built->schemaError).left(255), l.cdFilial,
                    l.nrLanctoNF, l.seq});
         else
             u.run(QStringLiteral("UPDATE CARTACORRECAO SET DSXMLEVENTO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? "
@@ -137,26 +139,28 @@ void BatchStore::record(qint64 batch, const QString& type, const QString& cStat,
         const QString obs = (o.cStat.isEmpty() ? o.xMotivo : o.cStat + QStringLiteral(" - ") + o.xMotivo).left(255);
         switch (o.kind) {
         case LetterOutcome::Kind::Accepted:
-            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
                                  "NRPROTOCOLCCE = ?, DTHRPROTOCOLCCE = ?, DSXMLPROCEVENTO = ?, "
                                  "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
                                  "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                  {o.cStat, obs, o.nProt, o.dhRegEvento.isValid() ? QVariant(o.dhRegEvento) : QVariant(now),
-                   QString::fromUtf8(o.procEvento), now, o.cdFilial, o.nrLanctoNF, o.seq});
+                  {QString(cce::transm::kAnswered), o.cStat, obs, o.nProt,
+                   o.dhRegEvento.isValid() ? QVariant(o.dhRegEvento) : QVariant(now), QString::fromUtf8(o.procEvento),
+                   now, o.cdFilial, o.nrLanctoNF, o.seq});
             break;
         case LetterOutcome::Kind::Rejected:
-            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
+            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
                                  "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
                                  "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                  {nullIfEmpty(o.cStat), obs, now, o.cdFilial, o.nrLanctoNF, o.seq});
+                  {QString(cce::transm::kAnswered), nullIfEmpty(o.cStat), obs, now, o.cdFilial, o.nrLanctoNF, o.seq});
             break;
         case LetterOutcome::Kind::InDoubt:
-            break; // stays claimed ("D"): reconciled with the authority before any new send
+            break; // stays claimed, in doubt: reconciled with the authority before any new send
         case LetterOutcome::Kind::Released:
             // Nothing reached the authority: the letter is as it was before the claim.
             u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
                                  "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                  {o.restore.isEmpty() ? QStringLiteral("N") : o.restore, now, o.cdFilial, o.nrLanctoNF, o.seq});
+                  {o.restore.isEmpty() ? QString(cce::transm::kNotSent) : o.restore, now, o.cdFilial, o.nrLanctoNF,
+                   o.seq});
             break;
         }
     }

@@ -7,6 +7,7 @@
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
 #include "server/store/Transactions.h"
+#include "vocabulary/Flags.h"
 
 namespace srv {
 
@@ -94,7 +95,7 @@ QList<MailStore::PendingMail> MailStore::pendingRecipientMails(const QList<QPair
         if (!q.next())
             continue;
         const QString status = text(q.value(1));
-        if (nfe::status::eventRegistered(status) && text(q.value(2)) == QLatin1String("P"))
+        if (nfe::status::eventRegistered(status) && text(q.value(2)) == cce::email::kPending)
             out << PendingMail{filial, lancto, text(q.value(0))};
         q.finish();
     }
@@ -110,13 +111,13 @@ bool MailStore::markSent(const QString& cdFilial, const QString& nrLanctoNF, con
     QSqlDatabase db = openConnection(m_store);
     WriteTransaction tx(m_store, db);
     Query q(m_store, db, "e-mail");
-    q.prepare(carrier ? QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCETRANS = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
+    q.prepare(carrier ? QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCETRANS = ?, NRVERSAOREG = NRVERSAOREG + 1 "
                                        "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
                                        "AND CDSTATUSCCE IN ('135', '136')")
-                      : QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCE = 'E', NRVERSAOREG = NRVERSAOREG + 1 "
+                      : QStringLiteral("UPDATE CARTACORRECAO SET IDEMAILCCE = ?, NRVERSAOREG = NRVERSAOREG + 1 "
                                        "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
                                        "AND CDSTATUSCCE IN ('135', '136')"));
-    q.exec({cdFilial, nrLanctoNF, seq});
+    q.exec({QString(cce::email::kSent), cdFilial, nrLanctoNF, seq});
     const bool changed = q.rowsAffected() == 1;
     if (changed)
         tx.commit();

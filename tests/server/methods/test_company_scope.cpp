@@ -1,6 +1,6 @@
 // A token limited to some companies: every method refuses, as its result and changing
 // nothing, what belongs to another company, and serves its own companies as before.
-#include "server/methods/MethodSupport.h"
+#include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
 #include "server/rpc/CompanyScope.h"
 #include "tests/server/methods/MethodsFixture.h"

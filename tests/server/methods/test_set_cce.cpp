@@ -94,6 +94,13 @@ TEST_P(SetCCe, TextLengthIsCountedInCharactersAfterTrimming)
     EXPECT_EQ(stored(F, L1).size(), 2);
     EXPECT_EQ(row(QStringLiteral("SELECT DSCORRECAONFE FROM CARTACORRECAO WHERE NRSEQCCE = '02'")).value(0).toString(),
               QString(1000, QChar(0xE7)));
+
+    // A line break is one character, the ";" the event carries in its place.
+    exec(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = '135'"));
+    const QString lines = QString(500, QLatin1Char('a')) + QStringLiteral("\r\n") + QString(499, QLatin1Char('b'));
+    EXPECT_EQ(insert(QStringLiteral("03"), lines + QLatin1Char('b')),
+              QStringLiteral("Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."));
+    EXPECT_EQ(insert(QStringLiteral("03"), lines), QString());
 }
 
 TEST_P(SetCCe, RefusesCharactersTheEventCannotCarry)
@@ -111,8 +118,9 @@ TEST_P(SetCCe, RefusesCharactersTheEventCannotCarry)
     EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("Correção com travessão – e “aspas”.")), QString());
     EXPECT_EQ(stored(F, L1).size(), 1);
     exec(QStringLiteral("DELETE FROM CARTACORRECAO"));
-    // Line breaks typed in the memo are kept.
+    // Line breaks typed in the memo are kept, each as the memo writes it.
     EXPECT_EQ(insert(QStringLiteral("01"), QStringLiteral("Primeira linha da correção,\r\nsegunda linha.")), QString());
+    EXPECT_EQ(stored(F, L1), QStringList{QStringLiteral("01:Primeira linha da correção,\nsegunda linha.:N")});
 }
 
 TEST_P(SetCCe, NewLetterTakesTheNextSequenceUpToTwenty)

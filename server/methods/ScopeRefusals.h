@@ -1,6 +1,5 @@
 #pragma once
-// Helpers shared by the server's methods: the caller's company scope and the count of a
-// letter's characters.
+// Whether the caller may reach a company, branch or invoice, as every method checks it.
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -18,8 +17,5 @@ QString branchScopeRefusal(Store& store, const QString& filial);
 QString invoiceScopeRefusal(Store& store, const QString& filial, const QString& lancto);
 // Every invoice (CDFILIAL, NRLANCTONF) of a list, a few queries for thousands of them.
 QString invoicesScopeRefusal(Store& store, const QList<QPair<QString, QString>>& invoices);
-
-// Characters as the user sees them (a surrogate pair is one).
-int characterCount(const QString& s);
 
 } // namespace srv::methods

@@ -1,4 +1,4 @@
-#include "server/methods/MethodSupport.h"
+#include "server/methods/ScopeRefusals.h"
 
 #include "server/methods/Messages.h"
 #include "server/rpc/CompanyScope.h"
@@ -42,17 +42,6 @@ QString invoicesScopeRefusal(Store& store, const QList<QPair<QString, QString>>&
     if (CompanyScope::current().everyCompany() || invoices.isEmpty())
         return QString();
     return firstOutside(InvoiceStore(store).companiesOf(invoices));
-}
-
-int characterCount(const QString& s)
-{
-    int n = 0;
-    for (int i = 0; i < s.size(); ++i) {
-        if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate())
-            ++i;
-        ++n;
-    }
-    return n;
 }
 
 } // namespace srv::methods
