@@ -28,9 +28,6 @@ public:
     // TransmiteCCe: ["S", lines], ["N", "CCE_DEVE_SELECAO"], ["N", lines] or an error text.
     QVariant transmit(const fw::DataPacket& notas, const QString& company, const QString& condUso) override;
 
-    // The longest a call may take; below the client's own timeout.
-    int budgetMs() const { return m_budgetMs; }
-    void setBudgetMs(int ms) { m_budgetMs = ms; }
     // A letter claimed this recently may still be on its way from another call: left alone.
     void setInFlightWindowMs(int ms) { m_inFlightMs = ms; }
 
@@ -47,7 +44,7 @@ private:
     std::shared_ptr<Authority> m_authority;
     std::shared_ptr<const nfe::Schema> m_schema;
     QString m_schemaError;
-    int m_budgetMs = 90000;
+    int m_budgetMs = 90000; // the longest a call may take; below the client's own timeout
     int m_inFlightMs = 90000;
     // Transmissions wait on the authority: only a few at once, so that they never take
     // the workers that lists and letter saves need.

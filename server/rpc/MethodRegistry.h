@@ -1,8 +1,8 @@
 #pragma once
 // The methods a server exposes, by server name and method name, with the kinds of
-// their arguments. The HTTP layer decodes a request, checks the arguments against
-// the declared kinds (-32602 naming the argument on a mismatch) and calls the method
-// on a worker thread.
+// their arguments. The dispatcher's argument decoder checks each argument against its
+// declared kind while it decodes it (-32602 naming the argument on a mismatch); the HTTP
+// server then calls the method on a worker thread of its lane.
 #include <QHash>
 #include <QList>
 #include <QString>
