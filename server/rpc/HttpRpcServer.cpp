@@ -11,16 +11,12 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <QDateTime>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <climits>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -28,116 +24,22 @@
 #include <vector>
 
 #include "server/rpc/AccessTokens.h"
+#include "server/rpc/HttpConnection.h"
 #include "server/rpc/HttpRequestParser.h"
+#include "server/rpc/HttpResponse.h"
 #include "server/rpc/RpcDispatcher.h"
+#include "server/rpc/WorkLanes.h"
 
 namespace srv {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using http::Clock;
+using http::Connection;
 
 constexpr qsizetype kHeadLimit = 64 * 1024;
 constexpr int kReadsPerWakeUp = 16; // then the others get their turn
 constexpr int kDrainMs = 1000; // after an early refusal, the client's unread bytes are discarded this long
-
-// Log text that came from the client: printable ASCII only, bounded.
-QByteArray printable(const QByteArray& text)
-{
-    QByteArray out = text.left(120);
-    for (char& c : out)
-        if (c < 0x21 || c > 0x7e)
-            c = '?';
-    return out.isEmpty() ? QByteArray("-") : out;
-}
-
-const char* reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 408: return "Request Timeout";
-    case 413: return "Payload Too Large";
-    case 415: return "Unsupported Media Type";
-    case 417: return "Expectation Failed";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    }
-    return "Error";
-}
-
-QByteArray httpResponse(int status, const QByteArray& body, bool askForToken = false, bool gzipped = false)
-{
-    QByteArray out;
-    out.reserve(body.size() + 160);
-    out += "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    out += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-    if (gzipped)
-        out += "Content-Encoding: gzip\r\n";
-    // One request per connection: a kept-alive idle client would hold a slot for nothing.
-    out += "Connection: close\r\n";
-    if (askForToken)
-        out += "WWW-Authenticate: Bearer\r\n";
-    out += "\r\n";
-    out += body;
-    return out;
-}
-
-// Whether the client takes gzip answers: "gzip" among the codings, without q=0.
-bool acceptsGzip(const QByteArray& acceptEncoding)
-{
-    for (const QByteArray& item : acceptEncoding.split(',')) {
-        const QList<QByteArray> parts = item.split(';');
-        if (parts.value(0).trimmed().toLower() != "gzip")
-            continue;
-        for (qsizetype i = 1; i < parts.size(); ++i) {
-            const QByteArray p = parts[i].trimmed().toLower();
-            if (p.startsWith("q=") && p.mid(2).toDouble() <= 0)
-                return false;
-        }
-        return true;
-    }
-    return false;
-}
-
-// The answer in gzip form, fast rather than small: lists compress several times over
-// even so. Empty on failure (the answer then goes plain).
-QByteArray gzip(const QByteArray& data)
-{
-    z_stream z{};
-    if (data.size() > qsizetype(UINT_MAX / 2) ||
-        deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return QByteArray();
-    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size()))), Qt::Uninitialized);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    const int result = deflate(&z, Z_FINISH);
-    out.resize(qsizetype(z.total_out));
-    deflateEnd(&z);
-    return result == Z_STREAM_END ? out : QByteArray();
-}
-
-constexpr qsizetype kGzipFrom = 1024; // smaller answers gain nothing
-
-QString defaultRefusalText(int status, qint64 bodyLimit)
-{
-    switch (status) {
-    case 401: return QStringLiteral("Acesso não autorizado: token de acesso ausente ou inválido.");
-    case 404: return QStringLiteral("Recurso inexistente: use POST /rpc/<servidor>.");
-    case 408: return QStringLiteral("A requisição não chegou completa a tempo.");
-    case 413: return QStringLiteral("A requisição excede o limite de %1 bytes do servidor.").arg(bodyLimit);
-    case 415: return QStringLiteral("O corpo da requisição não pode vir comprimido (Content-Encoding).");
-    case 417: return QStringLiteral("Expect não suportado: use apenas 100-continue.");
-    case 503: return QStringLiteral("O servidor está sendo encerrado; tente novamente em instantes.");
-    }
-    return QStringLiteral("Requisição HTTP inválida.");
-}
 
 std::string peerAddress(const sockaddr_storage& addr)
 {
@@ -149,63 +51,17 @@ std::string peerAddress(const sockaddr_storage& addr)
     return text;
 }
 
-struct Connection {
-    enum class State {
-        Head, // reading the request line and headers
-        Body, // head accepted, reading the body
-        Queued, // complete, waiting for or running on a worker
-        Write, // writing the answer
-        Drain, // answered early; discarding what the client still sends, then closing
-    };
-    int fd = -1;
-    std::string address;
-    bool counted = false; // in the per-address count
-    State state = State::Head;
-    Clock::time_point start;
-    QByteArray in;
-    http::RequestHead head;
-    http::BodyReader body;
-    QString serverName;
-    const CompanyScope* scope = nullptr; // the caller's, from its token
-    bool gzip = false; // the client takes a gzip answer
-    QByteArray interim; // "100 Continue" still to send
-    QByteArray out;
-    qsizetype outPos = 0;
-    Clock::time_point lastProgress;
-    bool drainAfter = false;
-    Clock::time_point drainUntil;
-    QByteArray target; // for the log: "<server>/<method>" or "METHOD path"
-    QByteArray outcome;
-};
-
-struct Job {
-    quint64 id = 0;
-    QString serverName;
-    QByteArray body;
-    const CompanyScope* scope = nullptr;
-    bool gzip = false;
-    bool prepared = false; // read: call holds the method and arguments, or the fault
-    bool heavy = false; // counted among the heavy calls running
-    RpcCall call;
-};
-
-// Quick workers read only bodies this small: a letter save is a few kilobytes, and a
-// large packet must not keep them from the saves behind it.
-constexpr qsizetype kQuickBodyLimit = 1024 * 1024;
+// An answer this large leaves memory worth giving back to the system once it is sent.
 constexpr qsizetype kTrimAfter = 1024 * 1024;
-
-struct Finished {
-    quint64 id = 0;
-    QByteArray response;
-    QByteArray target;
-    QByteArray outcome;
-};
 
 } // namespace
 
 struct HttpRpcServer::Impl {
     Impl(const MethodRegistry& registry, HttpServerOptions opts)
-        : dispatcher(registry), options(std::move(opts)), tokens(options.tokens, options.tokenCompanies)
+        : dispatcher(registry),
+          options(std::move(opts)),
+          tokens(options.tokens, options.tokenCompanies),
+          lanes(dispatcher, options, [this] { wake(); })
     {}
 
     // The I/O thread.
@@ -223,22 +79,16 @@ struct HttpRpcServer::Impl {
     int pollTimeoutMs(Clock::time_point now) const;
     void expireDeadlines(Clock::time_point now);
     void log(const Connection& c);
-
-    // The workers.
-    void work(bool quickOnly);
-    bool hasWork(bool quickOnly) const; // with queueMutex held
-    bool takeWork(bool quickOnly, Job* job); // with queueMutex held
-    Finished serve(Job& job);
-    void wake();
+    void wake(); // from any thread: the loop looks again
 
     RpcDispatcher dispatcher;
     HttpServerOptions options;
     AccessTokens tokens;
+    WorkLanes lanes;
 
     int listenFd = -1;
     int wakeFd = -1;
     std::thread ioThread;
-    std::vector<std::thread> workers;
     std::mutex stopMutex;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> serving{false};
@@ -251,24 +101,6 @@ struct HttpRpcServer::Impl {
     Clock::time_point acceptPausedUntil; // out of descriptors: retry then, or when one closes
     bool stopping = false;
     bool trimDue = false; // a large answer went out since the allocator last gave memory back
-
-    // Shared with the workers.
-    std::mutex queueMutex;
-    std::condition_variable queueCv;
-    std::deque<Job> jobs; // as they arrived, not read yet
-    std::deque<Job> generalWaiting; // read by a quick worker, for the others to run
-    std::deque<Job> heavyWaiting; // read, heavy, waiting for a heavy call to end
-    int heavyRunning = 0;
-    int heavyLimit() const // 0: no bound
-    {
-        if (options.heavyWorkers >= 0)
-            return options.heavyWorkers;
-        return qMax(1, qMax(1, options.workers) - 1);
-    }
-    bool heavyRoom() const { return heavyLimit() == 0 || heavyRunning < heavyLimit(); }
-    bool queueClosed = false; // stopping: nothing more waits
-    std::vector<Finished> finished;
-    bool workersQuit = false;
 };
 
 void HttpRpcServer::Impl::wake()
@@ -346,19 +178,8 @@ void HttpRpcServer::Impl::run()
 int HttpRpcServer::Impl::pollTimeoutMs(Clock::time_point now) const
 {
     Clock::time_point next = Clock::time_point::max();
-    for (const auto& [id, c] : connections) {
-        Clock::time_point due = Clock::time_point::max();
-        switch (c.state) {
-        case Connection::State::Head: due = c.start + std::chrono::milliseconds(options.headerTimeoutMs); break;
-        case Connection::State::Body: due = c.start + std::chrono::milliseconds(options.bodyTimeoutMs); break;
-        case Connection::State::Write:
-            due = c.lastProgress + std::chrono::milliseconds(options.writeIdleTimeoutMs);
-            break;
-        case Connection::State::Drain: due = c.drainUntil; break;
-        case Connection::State::Queued: break;
-        }
-        next = std::min(next, due);
-    }
+    for (const auto& [id, c] : connections)
+        next = std::min(next, c.deadline(options));
     if (listenFd >= 0 && now < acceptPausedUntil)
         next = std::min(next, acceptPausedUntil);
     if (next == Clock::time_point::max())
@@ -371,17 +192,9 @@ int HttpRpcServer::Impl::pollTimeoutMs(Clock::time_point now) const
 void HttpRpcServer::Impl::expireDeadlines(Clock::time_point now)
 {
     std::vector<quint64> due;
-    for (const auto& [id, c] : connections) {
-        const bool late =
-            (c.state == Connection::State::Head &&
-             now >= c.start + std::chrono::milliseconds(options.headerTimeoutMs)) ||
-            (c.state == Connection::State::Body && now >= c.start + std::chrono::milliseconds(options.bodyTimeoutMs)) ||
-            (c.state == Connection::State::Write &&
-             now >= c.lastProgress + std::chrono::milliseconds(options.writeIdleTimeoutMs)) ||
-            (c.state == Connection::State::Drain && now >= c.drainUntil);
-        if (late)
+    for (const auto& [id, c] : connections)
+        if (now >= c.deadline(options))
             due.push_back(id);
-    }
     for (quint64 id : due) {
         Connection& c = connections.at(id);
         if (c.state == Connection::State::Head || c.state == Connection::State::Body) {
@@ -441,22 +254,10 @@ void HttpRpcServer::Impl::beginStop()
         ::close(listenFd);
         listenFd = -1;
     }
-    std::deque<Job> waiting;
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        queueClosed = true;
-        waiting.swap(jobs);
-        for (Job& job : generalWaiting)
-            waiting.push_back(std::move(job));
-        generalWaiting.clear();
-        for (Job& job : heavyWaiting)
-            waiting.push_back(std::move(job));
-        heavyWaiting.clear();
-    }
-    for (const Job& job : waiting) {
-        auto it = connections.find(job.id);
+    for (quint64 id : lanes.close()) {
+        auto it = connections.find(id);
         if (it != connections.end())
-            refuse(job.id, it->second, 503);
+            refuse(id, it->second, 503);
     }
     std::vector<quint64> arriving;
     for (const auto& [id, c] : connections)
@@ -528,7 +329,7 @@ void HttpRpcServer::Impl::onReadable(quint64 id)
 void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
 {
     const http::RequestHead& head = c.head;
-    c.target = printable(head.method) + ' ' + printable(head.path);
+    c.target = http::printable(head.method) + ' ' + http::printable(head.path);
     http::Refusal refusal;
     const http::Framing framing = http::bodyFraming(head, &refusal);
     if (refusal) {
@@ -542,7 +343,7 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
         return;
     }
     c.serverName = QString::fromUtf8(name);
-    c.target = printable(name) + "/-";
+    c.target = http::printable(name) + "/-";
     // Everything below is judged from the head alone: nothing of the body has been
     // read, and nothing will be for a request that is refused.
     c.scope = tokens.scopeFor(head.value("authorization"));
@@ -550,7 +351,7 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
         refuse(id, c, 401);
         return;
     }
-    c.gzip = acceptsGzip(head.value("accept-encoding"));
+    c.gzip = http::acceptsGzip(head.value("accept-encoding"));
     if (head.has("content-encoding")) {
         refuse(id, c, 415);
         return;
@@ -579,31 +380,24 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
 {
     c.state = Connection::State::Queued;
     c.interim.clear();
-    Job job;
+    WorkLanes::Job job;
     job.id = id;
     job.serverName = c.serverName;
     job.body = std::move(c.body.body());
     job.scope = c.scope;
     job.gzip = c.gzip;
     c.body = http::BodyReader();
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        jobs.push_back(std::move(job));
-    }
-    // A quick worker may not take it: every worker looks.
-    queueCv.notify_all();
+    lanes.submit(std::move(job));
 }
 
 void HttpRpcServer::Impl::refuse(quint64 id, Connection& c, int status, const QString& message)
 {
-    const bool unauthorized = status == 401;
-    const QString text = message.isEmpty() ? defaultRefusalText(status, options.bodyLimit) : message;
-    const int code = unauthorized ? fault::Unauthorized : fault::InvalidRequest;
-    c.outcome = unauthorized ? QByteArray::number(code).prepend("error ") : "http " + QByteArray::number(status);
+    c.outcome = status == 401 ? QByteArray::number(fault::Unauthorized).prepend("error ")
+                              : "http " + QByteArray::number(status);
     // A refused request may still be arriving: its bytes are read and dropped for a
     // moment, so the client gets to read the answer instead of a reset.
     const bool drain = c.state == Connection::State::Head || c.state == Connection::State::Body;
-    answer(id, c, httpResponse(status, RpcDispatcher::faultEnvelope(code, text), unauthorized), drain);
+    answer(id, c, http::refusal(status, message, options.bodyLimit), drain);
 }
 
 void HttpRpcServer::Impl::answer(quint64 id, Connection& c, QByteArray bytes, bool drain)
@@ -692,12 +486,7 @@ void HttpRpcServer::Impl::closeConnection(quint64 id)
 
 void HttpRpcServer::Impl::takeFinished()
 {
-    std::vector<Finished> ready;
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        ready.swap(finished);
-    }
-    for (Finished& f : ready) {
+    for (WorkLanes::Finished& f : lanes.takeFinished()) {
         auto it = connections.find(f.id);
         if (it == connections.end())
             continue;
@@ -719,120 +508,6 @@ void HttpRpcServer::Impl::log(const Connection& c)
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         std::fflush(stderr);
     }
-}
-
-bool HttpRpcServer::Impl::hasWork(bool quickOnly) const
-{
-    if (!quickOnly)
-        return (!heavyWaiting.empty() && heavyRoom()) || !generalWaiting.empty() || !jobs.empty();
-    return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.body.size() <= kQuickBodyLimit; });
-}
-
-bool HttpRpcServer::Impl::takeWork(bool quickOnly, Job* job)
-{
-    // A heavy call that waited goes first, as soon as there is room: it came before.
-    if (!quickOnly && !heavyWaiting.empty() && heavyRoom()) {
-        *job = std::move(heavyWaiting.front());
-        heavyWaiting.pop_front();
-        job->heavy = true;
-        ++heavyRunning;
-        return true;
-    }
-    if (!quickOnly && !generalWaiting.empty()) {
-        *job = std::move(generalWaiting.front());
-        generalWaiting.pop_front();
-        return true;
-    }
-    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
-        if (quickOnly && it->body.size() > kQuickBodyLimit)
-            continue;
-        *job = std::move(*it);
-        jobs.erase(it);
-        return true;
-    }
-    return false;
-}
-
-void HttpRpcServer::Impl::work(bool quickOnly)
-{
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock<std::mutex> lock(queueMutex);
-            queueCv.wait(lock, [&] { return workersQuit || hasWork(quickOnly); });
-            if (!takeWork(quickOnly, &job))
-                return;
-        }
-        if (!job.prepared) {
-            job.call = dispatcher.prepare(job.serverName, job.body);
-            job.body = QByteArray(); // the request's memory goes before the call runs
-            job.prepared = true;
-            if (quickOnly && job.call.method && job.call.method->lane != MethodLane::Quick) {
-                std::lock_guard<std::mutex> lock(queueMutex);
-                if (!queueClosed) {
-                    generalWaiting.push_back(std::move(job));
-                    queueCv.notify_all();
-                    continue;
-                }
-                // The server began to stop while the request was read: it waits no more.
-                Finished refused;
-                refused.id = job.id;
-                refused.target = printable(job.serverName.toUtf8()) + "/-";
-                refused.outcome = "http 503";
-                refused.response =
-                    httpResponse(503, RpcDispatcher::faultEnvelope(fault::InvalidRequest,
-                                                                   defaultRefusalText(503, options.bodyLimit)));
-                finished.push_back(std::move(refused));
-                wake();
-                continue;
-            }
-        }
-        if (!job.heavy && job.call.method && job.call.method->heavy && job.call.method->heavy(job.call.args)) {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            // Stopping, nothing waits any more: what was read is answered in full.
-            if (!heavyRoom() && !queueClosed) {
-                heavyWaiting.push_back(std::move(job));
-                continue;
-            }
-            job.heavy = true;
-            ++heavyRunning;
-        }
-        Finished f = serve(job);
-        {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            finished.push_back(std::move(f));
-            if (job.heavy) {
-                --heavyRunning;
-                if (!heavyWaiting.empty())
-                    queueCv.notify_all();
-            }
-        }
-        wake();
-    }
-}
-
-Finished HttpRpcServer::Impl::serve(Job& job)
-{
-    Finished f;
-    f.id = job.id;
-    f.target = printable(job.serverName.toUtf8()) + "/-";
-    try {
-        RpcReply reply = dispatcher.run(job.call, *job.scope);
-        QByteArray packed = job.gzip && reply.body.size() >= kGzipFrom ? gzip(reply.body) : QByteArray();
-        if (!packed.isEmpty()) {
-            reply.body = QByteArray();
-            f.response = httpResponse(200, packed, false, true);
-        } else {
-            f.response = httpResponse(200, reply.body);
-        }
-        f.target = printable(job.serverName.toUtf8()) + '/' + printable(reply.method.toUtf8());
-        f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
-    } catch (...) {
-        f.response = httpResponse(
-            500, RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor.")));
-        f.outcome = QByteArray::number(fault::InternalError).prepend("error ");
-    }
-    return f;
 }
 
 HttpRpcServer::HttpRpcServer(const MethodRegistry& registry, HttpServerOptions options)
@@ -882,13 +557,7 @@ bool HttpRpcServer::listen(const QString& host, int port, QString* error)
     d->listenFd = fd;
     d->stopRequested = false;
     d->stopping = false;
-    d->workersQuit = false;
-    d->queueClosed = false;
-    const int workers = qMax(1, d->options.workers);
-    for (int i = 0; i < workers; ++i)
-        d->workers.emplace_back([this] { d->work(false); });
-    for (int i = 0; i < qMax(0, d->options.quickWorkers); ++i)
-        d->workers.emplace_back([this] { d->work(true); });
+    d->lanes.start();
     d->serving = true;
     d->ioThread = std::thread([this] { d->run(); });
     return true;
@@ -906,22 +575,11 @@ void HttpRpcServer::stop()
     d->stopRequested = true;
     d->wake();
     d->ioThread.join(); // queued requests answered 503, running ones answered in full
-    {
-        std::lock_guard<std::mutex> queueLock(d->queueMutex);
-        d->workersQuit = true;
-    }
-    d->queueCv.notify_all();
-    for (std::thread& t : d->workers)
-        t.join();
-    d->workers.clear();
+    d->lanes.stop();
     for (auto& [id, c] : d->connections)
         ::close(c.fd);
     d->connections.clear();
     d->perAddress.clear();
-    d->finished.clear();
-    d->generalWaiting.clear();
-    d->heavyWaiting.clear();
-    d->heavyRunning = 0;
     if (d->listenFd >= 0)
         ::close(d->listenFd);
     d->listenFd = -1;

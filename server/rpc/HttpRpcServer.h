@@ -2,16 +2,13 @@
 // The HTTP side of the application server: POST /rpc/<ServerName> carrying one
 // JSON-RPC request, one request per connection, and one log line per request.
 //
-// The worker model: one I/O thread owns every socket. It accepts, reads each request
-// without blocking, judges its head (path, token, encoding, length) before reading any
-// body, enforces the deadlines and the per-address bound, and writes every answer.
-// Only a request that has arrived whole is queued for the pool of workers, which run
-// the methods and never touch a socket; so a slow or idle client costs a connection
-// slot, never a worker. Requests wait in one first-come queue. Besides the workers that
-// run anything, a few run only quick calls (MethodLane::Quick): a letter save never
-// waits behind lists; and only some workers at a time run whole-company lists, so a
-// narrow list never waits for them all. When the server stops, the requests still waiting (and those still
-// arriving) are answered 503.
+// One I/O thread owns every socket (this file: the connection loop). It accepts, reads
+// each request without blocking, judges its head (path, token, encoding, length) before
+// reading any body, enforces the deadlines and the per-address bound, and writes every
+// answer (HttpResponse.h). Only a request that has arrived whole goes to the workers
+// (WorkLanes.h), which run the methods and never touch a socket; so a slow or idle client
+// costs a connection slot, never a worker. When the server stops, the requests still
+// waiting (and those still arriving) are answered 503.
 #include <QByteArray>
 #include <QHash>
 #include <QString>

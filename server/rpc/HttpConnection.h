@@ -1,0 +1,59 @@
+#pragma once
+// One client's connection as the connection loop keeps it: where its request stands,
+// what arrived and what is still to be written, and when it is due.
+#include <QByteArray>
+#include <QString>
+#include <chrono>
+#include <string>
+
+#include "server/rpc/CompanyScope.h"
+#include "server/rpc/HttpRequestParser.h"
+#include "server/rpc/HttpRpcServer.h"
+
+namespace srv::http {
+
+using Clock = std::chrono::steady_clock;
+
+struct Connection {
+    enum class State {
+        Head, // reading the request line and headers
+        Body, // head accepted, reading the body
+        Queued, // complete, waiting for or running on a worker
+        Write, // writing the answer
+        Drain, // answered early; discarding what the client still sends, then closing
+    };
+    int fd = -1;
+    std::string address;
+    bool counted = false; // in the per-address count
+    State state = State::Head;
+    Clock::time_point start;
+    QByteArray in;
+    RequestHead head;
+    BodyReader body;
+    QString serverName;
+    const CompanyScope* scope = nullptr; // the caller's, from its token
+    bool gzip = false; // the client takes a gzip answer
+    QByteArray interim; // "100 Continue" still to send
+    QByteArray out;
+    qsizetype outPos = 0;
+    Clock::time_point lastProgress;
+    bool drainAfter = false;
+    Clock::time_point drainUntil;
+    QByteArray target; // for the log: "<server>/<method>" or "METHOD path"
+    QByteArray outcome;
+
+    // When the state it is in times out; never while a worker has it.
+    Clock::time_point deadline(const HttpServerOptions& o) const
+    {
+        switch (state) {
+        case State::Head: return start + std::chrono::milliseconds(o.headerTimeoutMs);
+        case State::Body: return start + std::chrono::milliseconds(o.bodyTimeoutMs);
+        case State::Write: return lastProgress + std::chrono::milliseconds(o.writeIdleTimeoutMs);
+        case State::Drain: return drainUntil;
+        case State::Queued: break;
+        }
+        return Clock::time_point::max();
+    }
+};
+
+} // namespace srv::http

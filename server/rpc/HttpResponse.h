@@ -1,0 +1,29 @@
+#pragma once
+// The answers the HTTP server writes: the status line and headers around a JSON body,
+// refusals as JSON-RPC fault envelopes, gzip for clients that take it, and the client's
+// text as a log line may show it.
+#include <QByteArray>
+#include <QString>
+
+namespace srv::http {
+
+// One request per connection: every answer closes it.
+QByteArray response(int status, const QByteArray& body, bool askForToken = false, bool gzipped = false);
+
+// A refused request: status with a fault envelope (-32001 for 401, else -32600) holding
+// message, or the status's own text when message is empty. bodyLimit goes into the text
+// of 413.
+QByteArray refusal(int status, const QString& message, qint64 bodyLimit);
+
+// Whether the client takes gzip answers: "gzip" among the codings, without q=0.
+bool acceptsGzip(const QByteArray& acceptEncoding);
+// Answers smaller than this gain nothing from gzip.
+constexpr qsizetype kGzipFrom = 1024;
+// The answer in gzip form, fast rather than small: lists compress several times over
+// even so. Empty on failure (the answer then goes plain).
+QByteArray gzip(const QByteArray& data);
+
+// Log text that came from the client: printable ASCII only, bounded.
+QByteArray printable(const QByteArray& text);
+
+} // namespace srv::http
