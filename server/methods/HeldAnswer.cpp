@@ -14,7 +14,7 @@ bool HeldAnswer::readInvoices(SqliteStatement& s)
     while (s.next()) {
         m_parts.push_back(appendInvoice(m_invoices, row));
         const qsizetype at = qsizetype(m_keys.size());
-        if (!appendKey(m_keys, s, invoiceColumn::CDFILIAL))
+        if (!appendKey(m_keys, s, invoiceColumn(nf::CDFILIAL)))
             return false;
         m_keyAt.push_back(at);
     }
@@ -29,7 +29,7 @@ bool HeldAnswer::readInvoices(SqliteStatement& s)
 int HeldAnswer::invoiceOf(const SqliteStatement& s)
 {
     m_scratch.clear();
-    if (!appendKey(m_scratch, s, letterColumn::CDFILIAL))
+    if (!appendKey(m_scratch, s, cc::CDFILIAL))
         return -1;
     const auto it = m_byKey.find(m_scratch);
     return it == m_byKey.end() ? -1 : it->second;

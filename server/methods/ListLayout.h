@@ -1,6 +1,7 @@
 #pragma once
-// The rows of the invoice list's two packets, written from the statements' columns
-// (server/store/InvoiceList.h) by whichever row reader gave them (PacketRow.h). An
+// The rows of the invoice list's two packets, written field by field from the columns of
+// the statements (server/store/InvoiceList.h) by whichever row reader gave them
+// (PacketRow.h). An
 // invoice's row holds its latest letter's values in four places, so it is written in
 // parts: the invoice's own five, between which the letter's four go. The in-memory join
 // writes each once and puts them together when the letters are known.
@@ -28,10 +29,13 @@ using LatestParts = Parts<4>;
 struct LatestColumns {
     int email, emailTrans, transm, seq, status;
 };
-constexpr LatestColumns kJoinedLatest{invoiceColumn::IDEMAILCCE, invoiceColumn::IDEMAILCCETRANS,
-                                      invoiceColumn::IDTRANSMCCE, invoiceColumn::NRSEQCCE, invoiceColumn::CDSTATUSCCE};
-constexpr LatestColumns kLetterLatest{letterColumn::IDEMAILCCE, letterColumn::IDEMAILCCETRANS,
-                                      letterColumn::IDTRANSMCCE, letterColumn::NRSEQCCE, letterColumn::CDSTATUSCCE};
+namespace nf = cce::packet::notaFiscal;
+namespace cc = cce::packet::cartaCorrecao;
+constexpr LatestColumns kJoinedLatest{invoiceColumn(nf::IDEMAILCCE), invoiceColumn(nf::IDEMAILCCETRANS),
+                                      invoiceColumn(nf::IDSTATUSCCE), invoiceColumn(nf::NRSEQCCE),
+                                      invoiceColumn(nf::CDSTATUSCCE)};
+constexpr LatestColumns kLetterLatest{cc::IDEMAILCCE, cc::IDEMAILCCETRANS, kLetterTransmissionColumn, cc::NRSEQCCE,
+                                      cc::CDSTATUSCCE};
 
 // Appends a part after part of a row, each closed by end().
 template <int N>
@@ -57,28 +61,27 @@ private:
 template <class Row>
 InvoiceParts appendInvoice(QByteArray& out, const Row& r)
 {
-    using namespace invoiceColumn;
+    auto text = [&](PacketWriter& w, int from, int to) {
+        for (int f = from; f <= to; ++f)
+            r.stringOrNull(w, invoiceColumn(nf::Column(f)));
+    };
     PartsWriter<5> p(out);
     PacketWriter& w = p.w();
     w.latin1(cce::check::kUnmarked.data());
-    for (int c : {CDFILIEMIT, NRINSJURNF, NMRAZSOCCLIE, NRNOTAFISCALELE})
-        r.stringOrNull(w, c);
-    r.brazilianDate(w, DTSAIDA);
-    r.brazilianDate(w, DTEMISSAO);
-    r.stringOrNull(w, CDSERIE);
-    r.numberOrNull(w, VRNOTAFISC);
+    text(w, nf::CDFILIEMIT, nf::NRNOTAFISCALELE);
+    r.brazilianDate(w, invoiceColumn(nf::DATASAIDA));
+    r.brazilianDate(w, invoiceColumn(nf::DATAEMISSAO));
+    text(w, nf::CDSERIE, nf::CDSERIE);
+    r.numberOrNull(w, invoiceColumn(nf::VRNOTAFISC));
     p.end();
-    r.stringOrNull(w, IDTPAMBNFE);
+    text(w, nf::IDTPAMBNFE, nf::IDTPAMBNFE);
     p.end();
-    for (int c = CDFILIAL; c <= IDENTRSAIDOP; ++c)
-        r.stringOrNull(w, c);
+    text(w, nf::CDFILIAL, nf::IDENTRSAIDOP);
     p.end();
-    r.stringOrNull(w, IDORIGDESTNF);
-    r.stringOrNull(w, IDTPIJURNF);
+    text(w, nf::IDORIGDESTNF, nf::IDTPIJURNF);
     p.end();
-    r.stringOrNull(w, NRACESSONFE);
-    r.stringOrNull(w, NRINSJURTRAN);
-    r.dateTimeOrNull(w, DTHRPROTOCOLNFE);
+    text(w, nf::NRACESSONFE, nf::NRINSJURTRAN);
+    r.dateTimeOrNull(w, invoiceColumn(nf::DTHRPROTOCOLNFE));
     p.end();
     return p.parts();
 }
@@ -118,12 +121,12 @@ void writeInvoiceRow(PacketWriter& w, const QByteArray& invoices, const InvoiceP
 template <class Row>
 void writeLetterValues(PacketWriter& w, const Row& r)
 {
-    using namespace letterColumn;
-    for (int c = CDFILIAL; c <= DSOBSSTATUSCCE; ++c)
-        r.stringOrNull(w, c);
-    r.dateTimeOrNull(w, DTHRPROTOCOLCCE);
-    for (int c = NRPROTOCOLCCE; c <= IDEMAILCCETRANS; ++c)
-        r.stringOrNull(w, c);
+    for (int c = 0; c < cc::kColumnCount; ++c) {
+        if (c == cc::DTHRPROTOCOLCCE)
+            r.dateTimeOrNull(w, c);
+        else
+            r.stringOrNull(w, c);
+    }
 }
 
 } // namespace srv::methods

@@ -10,27 +10,35 @@ namespace srv {
 
 namespace {
 
-const char* const kInvoiceColumns[invoiceColumn::kCount] = {
-    "N.CDFILIEMIT",      "N.NRINSJURNF",   "N.NMRAZSOCCLIE", "N.NRNOTAFISCALELE", "N.DTSAIDA",     "N.DTEMISSAO",
-    "N.CDSERIE",         "N.VRNOTAFISC",   "L.IDEMAILCCE",   "L.IDEMAILCCETRANS", "N.IDTPAMBNFE",  "L.IDTRANSMCCE",
-    "N.CDFILIAL",        "N.NRLANCTONF",   "N.CDEMPRESA",    "N.CDINSCESTA",      "N.CDINSCMUNI",  "N.NRLICENCAUSO",
-    "N.CDCLIENTE",       "N.CDFILIRECE",   "N.CDFORNECED",   "N.IDTIPOEMISNFE",   "N.CDTIPOOPER",  "N.IDENTRSAIDOP",
-    "L.NRSEQCCE",        "N.IDORIGDESTNF", "N.IDTPIJURNF",   "L.CDSTATUSCCE",     "N.NRACESSONFE", "N.NRINSJURTRAN",
-    "N.DTHRPROTOCOLNFE",
-};
-const char* const kLetterColumns[letterColumn::kCount] = {
-    "L.CDFILIAL",        "L.NRLANCTONF",    "L.NRSEQCCE",   "L.DSCORRECAONFE",   "L.CDSTATUSCCE", "L.DSOBSSTATUSCCE",
-    "L.DTHRPROTOCOLCCE", "L.NRPROTOCOLCCE", "L.IDEMAILCCE", "L.IDEMAILCCETRANS", "L.IDTRANSMCCE",
+// What each field of the invoices' packet is made of; IDCHECK of nothing stored.
+const char* const kInvoiceSources[cce::packet::notaFiscal::kColumnCount] = {
+    nullptr,          "N.CDFILIEMIT",      "N.NRINSJURNF",   "N.NMRAZSOCCLIE", "N.NRNOTAFISCALELE", "N.DTSAIDA",
+    "N.DTEMISSAO",    "N.CDSERIE",         "N.VRNOTAFISC",   "L.IDEMAILCCE",   "L.IDEMAILCCETRANS", "N.IDTPAMBNFE",
+    "L.IDTRANSMCCE",  "N.CDFILIAL",        "N.NRLANCTONF",   "N.CDEMPRESA",    "N.CDINSCESTA",      "N.CDINSCMUNI",
+    "N.NRLICENCAUSO", "N.CDCLIENTE",       "N.CDFILIRECE",   "N.CDFORNECED",   "N.IDTIPOEMISNFE",   "N.CDTIPOOPER",
+    "N.IDENTRSAIDOP", "L.NRSEQCCE",        "N.IDORIGDESTNF", "N.IDTPIJURNF",   "L.CDSTATUSCCE",     "N.NRACESSONFE",
+    "N.NRINSJURTRAN", "N.DTHRPROTOCOLNFE",
 };
 
-// The columns; with letterless, the letter's (L.) are null.
-template <int N>
-QString columns(const char* const (&names)[N], bool letterless = false)
+// The invoices' statements' columns; with letterless, the letter's (L.) are null.
+QString invoiceColumns(bool letterless = false)
 {
     QStringList out;
-    for (const char* name : names)
-        out << (letterless && name[0] == 'L' ? QStringLiteral("NULL") : QLatin1String(name));
+    for (int f = 0; f < cce::packet::notaFiscal::kColumnCount; ++f) {
+        const char* source = kInvoiceSources[f];
+        if (source)
+            out << (letterless && source[0] == 'L' ? QStringLiteral("NULL") : QLatin1String(source));
+    }
     return out.join(QStringLiteral(", "));
+}
+
+// The letters' statements' columns: the letters' packet's fields, then IDTRANSMCCE.
+QString letterColumns()
+{
+    QStringList out;
+    for (const cce::packet::Field& f : cce::packet::cartaCorrecao::kFields)
+        out << QStringLiteral("L.") + QLatin1String(f.name);
+    return (out << QStringLiteral("L.IDTRANSMCCE")).join(QStringLiteral(", "));
 }
 
 // The conditions of the criteria, their values in order.
@@ -115,14 +123,14 @@ QString invoicesSql(const QString& where)
                           "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
                           "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
                           "WHERE %2")
-        .arg(columns(kInvoiceColumns), where);
+        .arg(invoiceColumns(), where);
 }
 
 QString lettersSql(const QString& where)
 {
     return QStringLiteral("SELECT %1 FROM NOTAFISCAL N CROSS JOIN CARTACORRECAO L "
                           "WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF AND %2")
-        .arg(columns(kLetterColumns), where);
+        .arg(letterColumns(), where);
 }
 
 } // namespace
@@ -141,22 +149,21 @@ void InvoiceList::letters(SqliteStatement& s) const { prepare(m_store, s, letter
 
 void InvoiceList::invoicesAlone(SqliteStatement& s) const
 {
-    prepare(m_store, s,
-            QStringLiteral("SELECT %1 FROM NOTAFISCAL N WHERE %2").arg(columns(kInvoiceColumns, true), m_where),
+    prepare(m_store, s, QStringLiteral("SELECT %1 FROM NOTAFISCAL N WHERE %2").arg(invoiceColumns(true), m_where),
             m_binds);
 }
 
 void InvoiceList::everyLetter(SqliteStatement& s) const
 {
-    prepare(m_store, s, QStringLiteral("SELECT %1 FROM CARTACORRECAO L").arg(columns(kLetterColumns)), {});
+    prepare(m_store, s, QStringLiteral("SELECT %1 FROM CARTACORRECAO L").arg(letterColumns()), {});
 }
 
 void InvoiceList::lettersOfOneInvoice(SqliteStatement& s) const
 {
-    prepare(m_store, s,
-            QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?")
-                .arg(columns(kLetterColumns)),
-            {QString(), QString()});
+    prepare(
+        m_store, s,
+        QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?").arg(letterColumns()),
+        {QString(), QString()});
 }
 
 bool InvoiceList::joinKeepsOrder(sqlite3* db)

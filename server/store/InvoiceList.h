@@ -15,6 +15,8 @@
 #include <QVariantList>
 #include <optional>
 
+#include "vocabulary/PacketFields.h"
+
 struct sqlite3;
 
 namespace srv {
@@ -37,63 +39,15 @@ struct InvoiceCriteria {
     std::optional<QStringList> emissionTypes; // IDTIPOEMISNFE among these (none: no invoice)
 };
 
-// The columns of the invoices' statements: those of the invoices' packet (cdsNotaFiscal)
-// after IDCHECK, in its order, with the stored values its computed fields come from.
-namespace invoiceColumn {
-enum {
-    CDFILIEMIT,
-    NRINSJURNF,
-    NMRAZSOCCLIE,
-    NRNOTAFISCALELE,
-    DTSAIDA, // the packet's DATASAIDA
-    DTEMISSAO, // the packet's DATAEMISSAO
-    CDSERIE,
-    VRNOTAFISC,
-    IDEMAILCCE, // the latest letter's
-    IDEMAILCCETRANS, // the latest letter's
-    IDTPAMBNFE,
-    IDTRANSMCCE, // the latest letter's, of which the packet's IDSTATUSCCE says
-    CDFILIAL,
-    NRLANCTONF,
-    CDEMPRESA,
-    CDINSCESTA,
-    CDINSCMUNI,
-    NRLICENCAUSO,
-    CDCLIENTE,
-    CDFILIRECE,
-    CDFORNECED,
-    IDTIPOEMISNFE,
-    CDTIPOOPER,
-    IDENTRSAIDOP,
-    NRSEQCCE, // the latest letter's
-    IDORIGDESTNF,
-    IDTPIJURNF,
-    CDSTATUSCCE, // the latest letter's
-    NRACESSONFE,
-    NRINSJURTRAN,
-    DTHRPROTOCOLNFE,
-    kCount
-};
-} // namespace invoiceColumn
+// The invoices' statements select, for each field of the invoices' packet after IDCHECK,
+// in the packet's order, the stored value it is made of: the letter's IDTRANSMCCE for
+// IDSTATUSCCE, the dates for DATASAIDA and DATAEMISSAO, the latest letter's own for its
+// fields. The value of field f is at column invoiceColumn(f).
+constexpr int invoiceColumn(cce::packet::notaFiscal::Column field) { return field - 1; }
 
-// The columns of the letters' statements: those of the letters' packet (cdsCCe), then the
-// letter's transmission state.
-namespace letterColumn {
-enum {
-    CDFILIAL,
-    NRLANCTONF,
-    NRSEQCCE,
-    DSCORRECAONFE,
-    CDSTATUSCCE,
-    DSOBSSTATUSCCE,
-    DTHRPROTOCOLCCE,
-    NRPROTOCOLCCE,
-    IDEMAILCCE,
-    IDEMAILCCETRANS,
-    IDTRANSMCCE,
-    kCount
-};
-} // namespace letterColumn
+// The letters' statements select the fields of the letters' packet (cdsCCe) in its order,
+// then the letter's IDTRANSMCCE.
+constexpr int kLetterTransmissionColumn = cce::packet::cartaCorrecao::kColumnCount;
 
 class InvoiceList {
 public:
