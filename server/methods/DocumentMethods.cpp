@@ -1,5 +1,6 @@
 // The XML of a failed transmission batch and the fiscal-document parameters of a branch.
 #include "core/values/Value.h"
+#include "server/methods/InvoiceKey.h"
 #include "server/methods/Messages.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/ScopeRefusals.h"
@@ -14,10 +15,8 @@ QVariant getXmlEnvLote(Store& store, const QVariantList& params)
 {
     const QString filial = params.value(0).toString();
     const QString lancto = params.value(1).toString();
-    if (filial.trimmed().isEmpty() || lancto.trimmed().isEmpty())
-        return msg::notaNaoInformada();
-    if (filial.size() > 4 || lancto.size() > 10)
-        return msg::notaNaoEncontrada();
+    if (const QString refusal = invoiceKeyRefusal(filial, lancto); !refusal.isEmpty())
+        return refusal;
 
     const QString outside = invoiceScopeRefusal(store, filial, lancto);
     if (!outside.isEmpty())
@@ -39,7 +38,7 @@ QVariant getXmlEnvLote(Store& store, const QVariantList& params)
 QVariant getParamDFS(Store& store, const QVariantList& params)
 {
     const QString filial = params.value(0).toString();
-    if (filial.size() > 4)
+    if (filial.size() > cce::packet::paramDfs::kFields[cce::packet::paramDfs::CDFILIAL].size)
         return msg::filialInvalida();
     fw::DataPacket p;
     p.fields = fields::paramDfs();

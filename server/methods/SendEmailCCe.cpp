@@ -3,6 +3,7 @@
 #include <QSet>
 
 #include "core/values/Packet.h"
+#include "server/methods/InvoiceKey.h"
 #include "server/methods/Messages.h"
 #include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
@@ -30,10 +31,8 @@ QVariant sendEmailCCe(const Services& services, const QVariantList& params)
     const QString filial = params.value(0).toString();
     const QString lancto = params.value(1).toString();
     const QString seq = params.value(2).toString();
-    if (filial.trimmed().isEmpty() || lancto.trimmed().isEmpty())
-        return msg::notaNaoInformada();
-    if (filial.size() > 4 || lancto.size() > 10)
-        return msg::notaNaoEncontrada();
+    if (const QString refusal = invoiceKeyRefusal(filial, lancto); !refusal.isEmpty())
+        return refusal;
     if (seq.size() != 2 || !seq.at(0).isDigit() || !seq.at(1).isDigit() || seq == QLatin1String("00"))
         return msg::sequenciaEmailInvalida(seq.left(20));
     if (!CompanyScope::current().everyCompany()) {
@@ -58,7 +57,7 @@ QVariant sendEmailCCeTodos(const Services& services, const QVariantList& params)
     QSet<QPair<QString, QString>> seen;
     for (const fw::Row& r : notas.rows) {
         const QPair<QString, QString> key{r.value(filial).toString(), r.value(lancto).toString()};
-        if (key.first.isEmpty() || key.first.size() > 4 || key.second.isEmpty() || key.second.size() > 10)
+        if (key.first.isEmpty() || key.second.isEmpty() || !keyFits(key.first, key.second))
             continue;
         if (!seen.contains(key)) {
             seen.insert(key);

@@ -3,6 +3,7 @@
 #include "core/values/Value.h"
 #include "nfe/CorrectionText.h"
 #include "nfe/Status.h"
+#include "server/methods/InvoiceKey.h"
 #include "server/methods/Messages.h"
 #include "server/methods/PacketFields.h"
 #include "server/methods/ScopeRefusals.h"
@@ -250,10 +251,8 @@ QVariant setCCe(Store& store, const QVariantList& params)
     const fw::DeltaPacket delta = params.value(0).value<fw::DeltaPacket>();
     const QString filial = params.value(1).toString();
     const QString lancto = params.value(2).toString();
-    if (filial.trimmed().isEmpty() || lancto.trimmed().isEmpty())
-        return msg::notaNaoInformada();
-    if (filial.size() > 4 || lancto.size() > 10)
-        return msg::notaNaoEncontrada();
+    if (const QString refusal = invoiceKeyRefusal(filial, lancto); !refusal.isEmpty())
+        return refusal;
     int map[NCOLS];
     if (!mapFields(delta, map))
         return msg::deltaCampos();
