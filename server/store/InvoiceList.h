@@ -28,12 +28,16 @@ class Store;
 // What the list is narrowed by. Company and model always; an unset criterion narrows nothing.
 struct InvoiceCriteria {
     QString company; // CDEMPRESA
-    std::optional<QString> issuingBranch, originBranch; // CDFILIEMIT, CDFILIAL
+    std::optional<QString> issuingBranch; // CDFILIEMIT
+    std::optional<QString> originBranch; // CDFILIAL
     // (IDENTRSAIDOP, CDTIPOOPER) pairs, any of which matches; empty: every operation.
     QList<QPair<QString, QString>> operations;
-    std::optional<QString> stateRegistration, municipalRegistration, series; // CDINSCESTA, CDINSCMUNI, CDSERIE
-    std::optional<QString> recipientBranch, counterpartKind, counterpartRegistration; // CDFILIRECE, IDORIGDESTNF,
-        // NRINSJURNF
+    std::optional<QString> stateRegistration; // CDINSCESTA
+    std::optional<QString> municipalRegistration; // CDINSCMUNI
+    std::optional<QString> series; // CDSERIE
+    std::optional<QString> recipientBranch; // CDFILIRECE
+    std::optional<QString> counterpartKind; // IDORIGDESTNF
+    std::optional<QString> counterpartRegistration; // NRINSJURNF
     QDateTime departureFrom, departureBefore; // DTSAIDA from the first, before the second; invalid: no bound
     std::optional<QString> direction; // IDENTRSAIDOP
     std::optional<QStringList> emissionTypes; // IDTIPOEMISNFE among these (none: no invoice)
