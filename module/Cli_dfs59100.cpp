@@ -10,6 +10,7 @@
 #include "core/host/HostFunctions.h"
 #include "core/ui/UiServices.h"
 #include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59000_argumentos.h"
 #include "widgets/services/HostUi.h"
 
 TfrmFiltroTransmissao* frmFiltroTransmissao = nullptr;
@@ -471,6 +472,65 @@ void TfrmFiltroTransmissao::PreencheCampos()
 
 // --- confirmation --------------------------------------------------------------------
 
+TRecordFilter TfrmFiltroTransmissao::criteriosDaTela() const
+{
+    // Fields of a kind not selected keep what an earlier confirmation stored.
+    TRecordFilter r = RecordFilter;
+    r.DestRem = cbbDestRem->ItemIndex();
+    r.IdOperacao = cbbIdOperacao->ItemIndex();
+    switch (r.DestRem) {
+    case 0:
+        r.InscCliente = medCliente->text();
+        r.NmCliente = edtNmCliente->text();
+        break;
+    case 1:
+        r.InscFornecedor = medFornecedor->text();
+        r.NmRazSocForn = edtNmRazSocForn->text();
+        break;
+    case 2:
+        r.InscCliente = qryFilial->active() && !qryFilial->isEmpty()
+                            ? qryFilial->fieldByName(QStringLiteral("CDFILIAL"))->asString()
+                            : QString();
+        r.CdFilialDest = medFilial->text();
+        r.NmFilialDest = edtNmFilial->text();
+        break;
+    case 3:
+        r.InscCliente.clear();
+        r.CdFilialDest.clear();
+        r.CdDestRem.clear();
+        r.NmCliente.clear();
+        break;
+    default: break;
+    }
+    r.CdFilial = medCdFilial->text();
+    r.NmFiliEmit = edtFiliEmit->text();
+    r.CdInscEsta = edtCdInscEsta->text();
+    r.CdInscMuni = edtCdInscMuni->text();
+    r.CdSerie = edtCdSerie->text();
+    r.DtSaidIni = dateOnly(depSaidIni->GetDate());
+    r.DtSaidFim = dateOnly(depSaidFim->GetDate());
+    r.CodTipoOper = stCodTipoOper;
+    r.TodosTipoOper = rdgTodosTipoOper->Checked();
+    r.CdFiliOrig = medCdFiliOrig->text();
+    r.NmFilialOrig = edtNmFilialOrig->text();
+    for (const EmisBox& e : kEmis)
+        r.*e.sem = !(this->*e.box)->Checked();
+    return r;
+}
+
+bool TfrmFiltroTransmissao::semCentralizadora(const QString& filial, const QString& origem)
+{
+    // Looked up again only for an issuing branch without origin; otherwise the lookup
+    // keeps what it last found.
+    if (!EmptyString(filial) && EmptyString(origem)) {
+        adqConfeFiliOrig->Close();
+        adqConfeFiliOrig->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(filial);
+        adqConfeFiliOrig->Open();
+    }
+    return adqConfeFiliOrig->active() && !adqConfeFiliOrig->isEmpty() &&
+           EmptyString(adqConfeFiliOrig->fieldByName(QStringLiteral("CDFILIFISC"))->asString());
+}
+
 void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
 {
     depSaidIni->CheckValidDate();
@@ -503,95 +563,25 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
     main->pgcPadrao->setEnabled(true);
     SetChildEnabled(main->panEmpresa, true);
 
-    const QString cdFilial = medCdFilial->text();
-    const QString cdFiliOrig = medCdFiliOrig->text();
-    if (!EmptyString(cdFilial) && EmptyString(cdFiliOrig)) {
-        adqConfeFiliOrig->Close();
-        adqConfeFiliOrig->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(cdFilial);
-        adqConfeFiliOrig->Open();
-    }
-    const bool semCentralizadora = adqConfeFiliOrig->active() && !adqConfeFiliOrig->isEmpty() &&
-                                   EmptyString(adqConfeFiliOrig->fieldByName(QStringLiteral("CDFILIFISC"))->asString());
-
-    const QString T = QStringLiteral("T");
-    auto orT = [&T](const QString& s) { return EmptyString(s) ? T : s; };
-    const int kind = cbbDestRem->ItemIndex();
-
-    const QString a1 = EmptyString(cdFilial) || semCentralizadora ? T : cdFilial;
-    QString a2 = T;
-    if (!EmptyString(cdFiliOrig))
-        a2 = cdFiliOrig;
-    else if (!EmptyString(cdFilial) && semCentralizadora)
-        a2 = cdFilial;
-    const QString a3 = rdgListaTipoOper->Checked() ? stCodTipoOper : T;
-    const QString a4 = main->medCdEmpresa->text();
-    const QString a5 = orT(edtCdInscEsta->text());
-    const QString a6 = orT(edtCdInscMuni->text());
-    const QString a7 = orT(edtCdSerie->text());
-    const QString a8 = kind == 2 ? orT(medFilial->text()) : T;
-    const QString a9 = kind == 0   ? QStringLiteral("C")
-                       : kind == 1 ? QStringLiteral("F")
-                       : kind == 2 ? QStringLiteral("L")
-                                   : T;
-    const QString a10 = kind == 0 ? orT(medCliente->text()) : kind == 1 ? orT(medFornecedor->text()) : T;
-    const QString a11 = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? T : QStringLiteral("N");
-    const QString a12 = cbbIdOperacao->ItemIndex() == 0 ? QStringLiteral("S") : QStringLiteral("E");
-    main->stTiposEmis.clear();
+    // The criteria as the controls hold them; they become the record only once the fetch
+    // has been made with them.
+    const TRecordFilter r = criteriosDaTela();
+    const bool semCentral = semCentralizadora(r.CdFilial, r.CdFiliOrig);
+    QString tiposEmis;
     for (const EmisBox& e : kEmis)
         if ((this->*e.box)->Checked())
-            main->stTiposEmis += QLatin1String(e.token);
-    const QString a13 = main->stTiposEmis;
-    const QDateTime a14 = dateOnly(depSaidIni->GetDate());
-    const QDateTime a15 = dateOnly(depSaidFim->GetDate());
-
-    if (EmptyString(a13)) {
+            tiposEmis += QLatin1String(e.token);
+    main->setTiposEmis(tiposEmis);
+    if (EmptyString(tiposEmis)) {
         chbEmisNormal->setFocus();
         MensErro(msgPadrao->Msg(QStringLiteral("TpEmis_Inf")), true);
     }
+    const QString periodo = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? QStringLiteral("T") : QStringLiteral("N");
+    const NotaFiscalArgs a = notaFiscalArgs(r, main->medCdEmpresa->text(), tiposEmis, periodo, semCentral);
+    main->GetNotafiscal(a.filiEmit, a.filiOrig, a.tiposOper, a.empresa, a.inscEsta, a.inscMuni, a.serie, a.filiRece,
+                        a.origDest, a.insJur, a.periodo, a.entrSaid, a.tiposEmis, a.saidIni, a.saidFim);
 
-    main->GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13, a14, a15);
-
-    TRecordFilter& r = RecordFilter;
-    r.DestRem = cbbDestRem->ItemIndex();
-    r.IdOperacao = cbbIdOperacao->ItemIndex();
-    switch (r.DestRem) {
-    case 0:
-        r.InscCliente = medCliente->text();
-        r.NmCliente = edtNmCliente->text();
-        break;
-    case 1:
-        r.InscFornecedor = medFornecedor->text();
-        r.NmRazSocForn = edtNmRazSocForn->text();
-        break;
-    case 2:
-        r.InscCliente = qryFilial->active() && !qryFilial->isEmpty()
-                            ? qryFilial->fieldByName(QStringLiteral("CDFILIAL"))->asString()
-                            : QString();
-        r.CdFilialDest = medFilial->text();
-        r.NmFilialDest = edtNmFilial->text();
-        break;
-    case 3:
-        r.InscCliente.clear();
-        r.CdFilialDest.clear();
-        r.CdDestRem.clear();
-        r.NmCliente.clear();
-        break;
-    default: break;
-    }
-    r.CdFilial = medCdFilial->text();
-    r.NmFiliEmit = edtFiliEmit->text();
-    r.CdInscEsta = edtCdInscEsta->text();
-    r.CdInscMuni = edtCdInscMuni->text();
-    r.CdSerie = edtCdSerie->text();
-    r.DtSaidIni = a14;
-    r.DtSaidFim = a15;
-    r.CodTipoOper = stCodTipoOper;
-    r.TodosTipoOper = rdgTodosTipoOper->Checked();
-    r.CdFiliOrig = medCdFiliOrig->text();
-    r.NmFilialOrig = edtNmFilialOrig->text();
-    for (const EmisBox& e : kEmis)
-        r.*e.sem = !(this->*e.box)->Checked();
-
+    RecordFilter = r;
     m_confirmed = true;
     setModalResult(QDialog::Accepted);
 }

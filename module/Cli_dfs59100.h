@@ -163,6 +163,14 @@ public slots:
     void sbtDesfazerClick(QObject* sender = nullptr);
     void PreencheCampos();
 
+public:
+    // Whether the branch lookup holds a branch without a centralising branch of its own,
+    // looking the issuing branch up again when no origin branch is given (the
+    // confirmation, the refresh and the host's preset alike).
+    bool semCentralizadora(const QString& filial, const QString& origem);
+
+public slots:
+
     // Operation types, direction, dates.
     void cbbDestRemChange(QObject* sender);
     void cbbIdOperacaoChange(QObject* sender);
@@ -229,6 +237,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The criteria as the controls hold them, as the confirmation stores them.
+    TRecordFilter criteriosDaTela() const;
     void createQueries();
     void createControls();
     void wireHandlers();

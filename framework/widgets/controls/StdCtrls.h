@@ -182,6 +182,8 @@ protected:
 
 private:
     void syncTab(QWidget* page);
+    // Takes the focus off the active page when another page comes, before it is hidden.
+    bool focusOffLeavingPage(QWidget* coming);
     bool m_settingByCode = false;
     bool m_syncing = false;
 };
