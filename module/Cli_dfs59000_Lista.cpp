@@ -242,6 +242,7 @@ void TfrmTransmissaoCCe::AplicaFiltro()
     TRecordFilter& rec = dlg->RecordFilter;
     for (int n = 1; n <= TRecordFilter::FieldCount; ++n)
         rec.setField(n, element(n));
+    dlg->setCriteriaCompany(medCdEmpresa->text());
 
     // The issuing branch is the issuing-branch criterion (CdFilial), as on the filter's
     // confirmation and on the refresh, which repeats this fetch from the same record:

@@ -11,6 +11,7 @@
 #include "core/ui/UiServices.h"
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59000_argumentos.h"
+#include "widgets/controls/ControlEvents.h"
 #include "widgets/services/HostUi.h"
 
 TfrmFiltroTransmissao* frmFiltroTransmissao = nullptr;
@@ -270,38 +271,9 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
         edtCdInscMuni->setColor(colour);
         edtCdSerie->setColor(colour);
 
-        auto originFromHost = [this] {
-            medCdFiliOrig->setText(FiliProc());
-            qryFilial->Close();
-            qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(FiliProc());
-            qryFilial->ParamByName(QStringLiteral("P_TODOS"))->setAsString(QString());
-            qryFilial->Open();
-            edtNmFilialOrig->setText(qryFilial->fieldByName(QStringLiteral("NMFILIAL"))->asString());
-        };
-        if (EmptyString(medCdFilial->text())) {
-            if (filtro == QLatin1String("N")) {
-                if (ModuFili()) {
-                    originFromHost();
-                } else {
-                    const int modulo = ModuloAtiv();
-                    medCdFilial->setText(modulo >= 14 && modulo <= 16 ? FiliProcFat() : FiliProc());
-                }
-                Vd_FiliEmit();
-                if (qryFilial->active() && !qryFilial->isEmpty()) {
-                    if (EmptyString(edtCdInscEsta->text()))
-                        edtCdInscEsta->setText(qryFilial->fieldByName(QStringLiteral("CDINSCESTA"))->asString());
-                    if (EmptyString(edtCdInscMuni->text()))
-                        edtCdInscMuni->setText(qryFilial->fieldByName(QStringLiteral("CDINSCMUNI"))->asString());
-                    if (EmptyString(edtCdSerie->text())) {
-                        edtCdSerie->setText(qryFilial->fieldByName(QStringLiteral("CDSERIE"))->asString());
-                        repaint();
-                    }
-                }
-            } else if (ModuFili()) {
-                originFromHost();
-            }
-        }
+        branchDefaults(filtro, false);
     });
+    m_empresa = companyCode();
 
     TRecordFilter& r = RecordFilter;
     r = TRecordFilter();
@@ -321,8 +293,98 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
     nbkCliente->setPageIndex(3);
 }
 
+void TfrmFiltroTransmissao::branchDefaults(const QString& filtro, bool onlyTheCompanys)
+{
+    // The host's branch, unless the company has no relation to it.
+    auto take = [&](const QString& filial) {
+        if (!onlyTheCompanys)
+            return true;
+        reopenEmprCntrFil(filial);
+        return emprCntrFilHas(QStringLiteral("CDEMPRESA;CDFILIAL"), {companyCode(), filial});
+    };
+    auto originFromHost = [&] {
+        if (!take(FiliProc()))
+            return;
+        medCdFiliOrig->setText(FiliProc());
+        qryFilial->Close();
+        qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(FiliProc());
+        qryFilial->ParamByName(QStringLiteral("P_TODOS"))->setAsString(QString());
+        qryFilial->Open();
+        edtNmFilialOrig->setText(qryFilial->fieldByName(QStringLiteral("NMFILIAL"))->asString());
+    };
+    if (!EmptyString(medCdFilial->text()))
+        return;
+    if (filtro != QLatin1String("N")) {
+        if (ModuFili())
+            originFromHost();
+        return;
+    }
+    if (ModuFili()) {
+        originFromHost();
+    } else {
+        const int modulo = ModuloAtiv();
+        const QString filial = modulo >= 14 && modulo <= 16 ? FiliProcFat() : FiliProc();
+        if (take(filial))
+            medCdFilial->setText(filial);
+    }
+    Vd_FiliEmit();
+    if (onlyTheCompanys) {
+        // Only what the company may use.
+        PreencheCampos();
+        return;
+    }
+    if (qryFilial->active() && !qryFilial->isEmpty()) {
+        if (EmptyString(edtCdInscEsta->text()))
+            edtCdInscEsta->setText(qryFilial->fieldByName(QStringLiteral("CDINSCESTA"))->asString());
+        if (EmptyString(edtCdInscMuni->text()))
+            edtCdInscMuni->setText(qryFilial->fieldByName(QStringLiteral("CDINSCMUNI"))->asString());
+        if (EmptyString(edtCdSerie->text())) {
+            edtCdSerie->setText(qryFilial->fieldByName(QStringLiteral("CDSERIE"))->asString());
+            repaint();
+        }
+    }
+}
+
+void TfrmFiltroTransmissao::adoptCompany()
+{
+    // The branches, registrations and series of the criteria belong to the company they
+    // were accepted for: for another company they start again from its own defaults, and
+    // the first criterion takes the focus (whatever field was left with a value of the
+    // other company, it is no longer there to be checked).
+    m_empresa = companyCode();
+    medCdFiliOrig->clear();
+    edtNmFilialOrig->clear();
+    medCdFilial->clear();
+    edtFiliEmit->clear();
+    edtCdInscEsta->clear();
+    edtCdInscMuni->clear();
+    edtCdSerie->clear();
+    absorb([this] {
+        if (frmTransmissaoCCe)
+            frmTransmissaoCCe->GetParamDFS();
+        const QString filtro =
+            frmTransmissaoCCe && frmTransmissaoCCe->cdsParamDFS->active()
+                ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
+                : QString();
+        branchDefaults(filtro, true);
+    });
+    TRecordFilter& r = RecordFilter;
+    r.CdFilial = medCdFilial->text();
+    r.NmFiliEmit = edtFiliEmit->text();
+    r.CdInscEsta = edtCdInscEsta->text();
+    r.CdInscMuni = edtCdInscMuni->text();
+    r.CdSerie = edtCdSerie->text();
+    r.CdFiliOrig = medCdFiliOrig->text();
+    r.NmFilialOrig = edtNmFilialOrig->text();
+    fw::setFocusQuietly(ModuFili() ? static_cast<QWidget*>(edtCdInscEsta) : medCdFilial);
+}
+
+void TfrmFiltroTransmissao::setCriteriaCompany(const QString& empresa) { m_empresa = empresa; }
+
 void TfrmFiltroTransmissao::FormShow(QObject*)
 {
+    if (companyCode() != m_empresa)
+        adoptCompany();
     const TRecordFilter& r = RecordFilter;
     const bool livre = !ModuFili();
     for (QWidget* w :
@@ -423,7 +485,8 @@ void TfrmFiltroTransmissao::sbtDesfazerClick(QObject*)
 {
     medCliente->clear();
     medFilial->clear();
-    cbbDestRem->setFocus();
+    // A command, not a move of the user's: the field left is not checked here.
+    fw::setFocusQuietly(cbbDestRem);
     rdgTodosTipoOper->setChecked(true);
     rdgListaTipoOper->setChecked(false);
     btpTipoOper->setEnabled(false);
@@ -582,6 +645,7 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
                         a.origDest, a.insJur, a.periodo, a.entrSaid, a.tiposEmis, a.saidIni, a.saidFim);
 
     RecordFilter = r;
+    m_empresa = main->medCdEmpresa->text();
     m_confirmed = true;
     setModalResult(QDialog::Accepted);
 }

@@ -168,6 +168,8 @@ public:
     // looking the issuing branch up again when no origin branch is given (the
     // confirmation, the refresh and the host's preset alike).
     bool semCentralizadora(const QString& filial, const QString& origem);
+    // The company whose criteria the record holds (the host's preset sets a record of its own).
+    void setCriteriaCompany(const QString& empresa);
 
 public slots:
 
@@ -239,6 +241,11 @@ protected:
 private:
     // The criteria as the controls hold them, as the confirmation stores them.
     TRecordFilter criteriosDaTela() const;
+    // The creation's default branch and its registrations and series; onlyTheCompanys:
+    // only what the company is related to (another company came).
+    void branchDefaults(const QString& filtro, bool onlyTheCompanys);
+    void adoptCompany();
+    void reopenEmprCntrFil(const QString& filial);
     void createQueries();
     void createControls();
     void wireHandlers();
@@ -249,6 +256,7 @@ private:
     fw::TADOIBQuery* seriesQueryInUse() const;
     void setSeriesQueryParams(fw::TADOIBQuery* q, bool forLookup);
     bool m_confirmed = false; // the showing ended with a completed confirmation
+    QString m_empresa; // the company the record's branches, registrations and series belong to
 };
 
 // --- globals of the unit -------------------------------------------------------------
