@@ -232,6 +232,10 @@ private:
     void onTriggered(QAction* action, void (TfrmTransmissaoCCe::*handler)(QObject*));
     void fetchWith(const TRecordFilter& rec);
     void storeLetterChanges(bool afterDelete);
+    // Writes the batch's XML; the absolute path, or empty when it could not (said to the user).
+    QString gravaXml(const QString& fileName, const QString& xml);
+    // What the XML's window says above it: the invoice, the kind of failure, the reason, the file.
+    QString cabecalhoXml(const QString& fileName) const;
     // The refresh, staying on the invoice with these keys when it is still listed.
     void atualizaNaNota(const QString& cdFilial, const QString& nrLanctoNF, bool ignoraCaixa);
     // A string literal of the filter language: quotes inside are doubled.

@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include "core/dataset/DataSetModel.h"
+#include "widgets/services/TextWindows.h"
 
 namespace fw {
 
@@ -309,6 +310,7 @@ QtUiServices::QtUiServices() = default;
 
 QtUiServices::~QtUiServices()
 {
+    delete m_help;
     hideBusy();
     while (m_waitCursors > 0) {
         QApplication::restoreOverrideCursor();
@@ -483,6 +485,24 @@ bool QtUiServices::openFile(const QString& program, const QString& path)
         return true;
     // The program is not here (a Windows editor on another system): the desktop's choice.
     return QDesktopServices::openUrl(QUrl::fromLocalFile(absolute));
+}
+
+void QtUiServices::showText(const QString& title, const QString& heading, const QString& text,
+                            const QString& suggestedFile)
+{
+    TextWindow window(activeParent(), title, heading, text, suggestedFile);
+    window.exec();
+}
+
+bool QtUiServices::showHelp(const QString& screenCode)
+{
+    const QString page = helpPage(screenCode);
+    if (page.isEmpty())
+        return false;
+    if (!m_help)
+        m_help = new HelpWindow(QApplication::activeWindow());
+    m_help->showPage(page);
+    return true;
 }
 
 bool QtUiServices::showReport(const QString&, const QString& pdfPath)

@@ -12,6 +12,7 @@
 namespace fw {
 
 class BusyWindow;
+class HelpWindow;
 
 class FW_WIDGETS_EXPORT QtUiServices : public UiServices {
 public:
@@ -28,6 +29,9 @@ public:
     void hideBusy() override;
     bool busyShown() const override;
     bool openFile(const QString& program, const QString& path) override;
+    void showText(const QString& title, const QString& heading, const QString& text,
+                  const QString& suggestedFile) override;
+    bool showHelp(const QString& screenCode) override;
     bool showReport(const QString& title, const QString& pdfPath) override;
     bool printPreview(const QString& title, const PageRenderer& render) override;
     bool printDocument(const QString& title, const PageRenderer& render) override;
@@ -36,6 +40,7 @@ public:
 
 private:
     QPointer<BusyWindow> m_busy;
+    QPointer<HelpWindow> m_help;
     int m_waitCursors = 0; // override cursors we pushed through setCursor
 };
 
