@@ -90,6 +90,7 @@ void TfrmPadrao::buildUi()
     mnuImprimir = action(mnuOperacao, "mnuImprimir", QStringLiteral("&Imprimir"), QKeySequence(Qt::CTRL | Qt::Key_P));
     mnuOperacao->addSeparator();
     mnuFechar = action(mnuOperacao, "mnuFechar", QStringLiteral("&Fechar"));
+    mnuAjuda = action(mnuOperacao, "mnuAjuda", QStringLiteral("&Ajuda"), QKeySequence(Qt::Key_F1));
 
     mnuManutencao = menuBar()->addMenu(QStringLiteral("&Manutenção"));
     mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
@@ -164,7 +165,7 @@ void TfrmPadrao::buildUi()
     bind(sbtGravar, mnuGravar, &TfrmPadrao::sbtGravarClick);
     bind(sbtCancelar, mnuCancelar, &TfrmPadrao::sbtCancelarClick);
     bind(sbtImprimir, mnuImprimir, &TfrmPadrao::sbtImprimirClick);
-    bind(sbtAjuda, nullptr, &TfrmPadrao::sbtAjudaClick);
+    bind(sbtAjuda, mnuAjuda, &TfrmPadrao::sbtAjudaClick);
     bind(sbtFechar, mnuFechar, &TfrmPadrao::sbtFecharClick);
     bind(nullptr, mnuFolhaDados, &TfrmPadrao::mnuFolhaDadosClick);
     bind(nullptr, mnuFormulario, &TfrmPadrao::mnuFormularioClick);
@@ -428,7 +429,8 @@ void TfrmPadrao::sbtImprimirClick(QObject*) {}
 
 void TfrmPadrao::sbtAjudaClick(QObject*)
 {
-    ui().showMessage(MsgKind::Information, QStringLiteral("Ajuda não disponível para esta tela."), mbOK);
+    if (!ui().showHelp(CodTela()))
+        ui().showMessage(MsgKind::Information, QStringLiteral("Ajuda não disponível para esta tela."), mbOK);
 }
 
 void TfrmPadrao::sbtFecharClick(QObject*) { Close(); }
