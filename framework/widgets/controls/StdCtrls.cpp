@@ -1,6 +1,7 @@
 #include "widgets/controls/StdCtrls.h"
 
 #include <QEvent>
+#include <QIcon>
 #include <QPainter>
 #include <QPointer>
 #include <QTabBar>
@@ -163,6 +164,17 @@ void TSpeedButton::Click()
 {
     if (isEnabled())
         doClick();
+}
+
+void TSpeedButton::setGlyph(const QString& iconName)
+{
+    const QIcon icon = QIcon::fromTheme(iconName);
+    if (icon.isNull())
+        return;
+    setIcon(icon);
+    setToolButtonStyle(Qt::ToolButtonIconOnly);
+    if (toolTip().isEmpty())
+        setToolTip(text());
 }
 
 void TSpeedButton::doClick()

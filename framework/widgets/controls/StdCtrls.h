@@ -108,6 +108,10 @@ public:
     void setHint(const QString& h) { setToolTip(h); }
     // Runs OnClick directly when enabled; exceptions reach the caller.
     void Click();
+    // The button's picture, by its name in the desktop's icon theme ("document-save"); the
+    // button then shows the picture alone, its text in the hint. Without such an icon the
+    // text stays.
+    void setGlyph(const QString& iconName);
     TNotifyEvent OnClick;
 
 protected:
