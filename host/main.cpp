@@ -12,12 +12,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdio>
 
 #include "core/host/Context.h"
@@ -69,13 +66,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("erp-host"));
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/erp-host.png")));
-    // The tool bars' pictures come from the desktop's icon theme, else from Tango.
-    QIcon::setFallbackThemeName(QStringLiteral("Tango"));
-    // Qt's own dialogs (print preview, printer, files) speak the user's language too.
-    QTranslator qtTranslation;
-    if (qtTranslation.load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"), QStringLiteral("_"),
-                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTranslation);
+    fw::installHostLook(&app);
     const QStringList args = app.arguments();
 
     QString error;

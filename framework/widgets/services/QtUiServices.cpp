@@ -11,9 +11,12 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -22,7 +25,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTableView>
+#include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -305,6 +310,35 @@ struct NormalCursor {
     NormalCursor& operator=(const NormalCursor&) = delete;
 };
 } // namespace
+
+bool installHostLook(QCoreApplication* app)
+{
+    // Themes live in the system's data folders, which a platform without a desktop of its
+    // own does not name.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                                        QStandardPaths::LocateDirectory))
+        if (!paths.contains(dir))
+            paths << dir;
+    QIcon::setThemeSearchPaths(paths);
+    // A desktop without a theme of its own (a bare X server, a terminal server) takes Tango.
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Tango"));
+    QIcon::setFallbackThemeName(QStringLiteral("Tango"));
+    // One translator for the application's life.
+    static QTranslator* translator = nullptr;
+    if (translator)
+        return true;
+    auto* t = new QTranslator(app);
+    if (!t->load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    app->installTranslator(t);
+    translator = t;
+    return true;
+}
 
 QtUiServices::QtUiServices() = default;
 

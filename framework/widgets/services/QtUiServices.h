@@ -2,6 +2,7 @@
 // The user interface of the host application: Qt message boxes with Portuguese buttons,
 // modal forms, the pick list, the multi-pick list, the search dialog, the busy window,
 // files and reports opened with the desktop's programs, the wait cursor.
+#include <QCoreApplication>
 #include <QPointer>
 #include <QWidget>
 
@@ -13,6 +14,11 @@ namespace fw {
 
 class BusyWindow;
 class HelpWindow;
+
+// The host's look in the user's language: Qt's own dialogs (print preview, printer, files)
+// in Brazilian Portuguese, and the tool bars' pictures from the desktop's icon theme or,
+// where it has none, from Tango. Returns whether Qt's translation was found.
+FW_WIDGETS_EXPORT bool installHostLook(QCoreApplication* app);
 
 class FW_WIDGETS_EXPORT QtUiServices : public UiServices {
 public:
