@@ -362,16 +362,21 @@ int QtUiServices::showMessage(MsgKind kind, const QString& text, int buttons, in
     QApplication::setOverrideCursor(Qt::ArrowCursor);
 
     QMessageBox box(iconOf(kind), titleOf(kind), text, QMessageBox::NoButton, activeParent());
+    box.setObjectName(QStringLiteral("msgBox"));
     struct Def {
         int bit;
         const char* text;
         QMessageBox::ButtonRole role;
+        const char* name; // for automation, as every control of the host has one
     };
     static const Def defs[] = {
-        {mbYes, "Sim", QMessageBox::YesRole},           {mbNo, "Não", QMessageBox::NoRole},
-        {mbOK, "OK", QMessageBox::AcceptRole},          {mbCancel, "Cancelar", QMessageBox::RejectRole},
-        {mbAbort, "Abortar", QMessageBox::RejectRole},  {mbRetry, "Repetir", QMessageBox::AcceptRole},
-        {mbIgnore, "Ignorar", QMessageBox::AcceptRole},
+        {mbYes, "Sim", QMessageBox::YesRole, "btnSim"},
+        {mbNo, "Não", QMessageBox::NoRole, "btnNao"},
+        {mbOK, "OK", QMessageBox::AcceptRole, "btnOK"},
+        {mbCancel, "Cancelar", QMessageBox::RejectRole, "btnCancelar"},
+        {mbAbort, "Abortar", QMessageBox::RejectRole, "btnAbortar"},
+        {mbRetry, "Repetir", QMessageBox::AcceptRole, "btnRepetir"},
+        {mbIgnore, "Ignorar", QMessageBox::AcceptRole, "btnIgnorar"},
     };
     if (buttons == mbNone)
         buttons = mbOK;
@@ -381,6 +386,7 @@ int QtUiServices::showMessage(MsgKind kind, const QString& text, int buttons, in
         if (!(buttons & d.bit))
             continue;
         QPushButton* b = box.addButton(QString::fromUtf8(d.text), d.role);
+        b->setObjectName(QString::fromLatin1(d.name));
         bits.insert(b, d.bit);
         if (d.bit == mbCancel || (d.bit == mbNo && !(buttons & mbCancel)))
             escape = b;
