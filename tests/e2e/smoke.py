@@ -3,8 +3,12 @@
 
     smoke.py --bin-dir build/bin --out-dir build/tests/e2e/smoke
 
-Starts a cce-server on loopback over a fresh demo database, opens the CC-e screen in the host
-and walks it as a user does. Every step takes a screenshot (<out>/NN-step.png) and checks what
+Starts the demo's authority stand-in and cce-server on loopback over a fresh demo database
+(scripts/demo-servers), opens the CC-e screen in the host and walks it as a user does, with the
+mouse on tabs, rows, buttons and popup items and the keyboard in fields: lists, changes pages,
+reads a rejected batch's XML, switches company, writes a letter the server refuses and corrects
+it, transmits it and e-mails it from a row other than the first, and comes back to the first
+company. Every step takes a screenshot (<out>/NN-step.png) and checks what
 it can: window titles, the host's probe (ERP_HOST_PROBE) and the server's request log.
 Exits 0 when every step passed, 1 when one failed, 77 when there is no Xvfb here.
 """
@@ -208,7 +212,17 @@ class Smoke:
                     continue
                 if name in w["buttons"] and name not in w.get("disabled", []):
                     return w["buttons"][name]
-        self.click(self.wait_for("%s shown and enabled" % name, find, timeout=5))
+        # A window just shown may still be placed by the window manager: the same place twice.
+        last = [None]
+
+        def steady():
+            pos = find()
+            if pos and pos == last[0]:
+                return pos
+            last[0] = pos
+            time.sleep(0.15)
+            return None
+        self.click(self.wait_for("%s shown, enabled and in place" % name, steady, timeout=5))
 
     def click_tab(self, page):
         self.click(self.main_state()["tabs"]["pgcPadrao"][page])
@@ -223,12 +237,24 @@ class Smoke:
 
     def box(self, what):
         """Waits for a message box; returns (title, text)."""
-        b = self.wait_for("a message box (%s)" % what, lambda: self.boxes(), timeout=15)[0]
+        b = self.wait_for("a message box (%s)" % what, lambda: [x for x in self.boxes() if x["active"]], timeout=15)[0]
         return b["title"], b["labels"].get("qt_msgbox_label", "")
 
     def answer(self, button):
-        self.click_button(button, window="msgBox")
-        self.wait_for("the message box to close", lambda: not self.boxes(), timeout=5)
+        # The box answered is gone when no box shows its text any more (another may follow at
+        # once). A click that lands while the window manager is still raising it is lost; a
+        # user clicks again.
+        shown = lambda: [b["labels"].get("qt_msgbox_label", "") for b in self.boxes()]
+        text = (shown() or [""])[0]
+        for attempt in (1, 2):
+            self.click_button(button, window="msgBox")
+            try:
+                self.wait_for("the message box to close", lambda: text not in shown(), timeout=3 * attempt)
+                return
+            except StepFailed:
+                print("     (the click on %s was lost; clicking again)" % button, flush=True)
+                if attempt == 2:
+                    raise
 
     def query(self, sql):
         r = subprocess.run(["sqlite3", "-separator", "|", self.db, sql], capture_output=True, text=True, timeout=10)
