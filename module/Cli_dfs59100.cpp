@@ -259,13 +259,7 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
     absorb([this] {
         Atualiza_Datas();
         boConfirma = false;
-        if (frmTransmissaoCCe)
-            frmTransmissaoCCe->GetParamDFS();
-
-        const QString filtro =
-            frmTransmissaoCCe && frmTransmissaoCCe->cdsParamDFS->active()
-                ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
-                : QString();
+        const QString filtro = filtroInscricoes();
         const QColor colour = filtro == QLatin1String("S") ? fw::clWindow() : fw::clInfoBk();
         edtCdInscEsta->setColor(colour);
         edtCdInscMuni->setColor(colour);
@@ -282,13 +276,7 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
     r.DtSaidIni = dateOnly(depSaidIni->GetDate());
     r.DtSaidFim = dateOnly(depSaidFim->GetDate());
     r.TodosTipoOper = true;
-    r.CdFilial = medCdFilial->text();
-    r.NmFiliEmit = edtFiliEmit->text();
-    r.CdInscEsta = edtCdInscEsta->text();
-    r.CdInscMuni = edtCdInscMuni->text();
-    r.CdSerie = edtCdSerie->text();
-    r.CdFiliOrig = medCdFiliOrig->text();
-    r.NmFilialOrig = edtNmFilialOrig->text();
+    branchesToRecord();
     cbbDestRem->setItemIndex(3);
     nbkCliente->setPageIndex(3);
 }
@@ -359,15 +347,25 @@ void TfrmFiltroTransmissao::adoptCompany()
     edtCdInscEsta->clear();
     edtCdInscMuni->clear();
     edtCdSerie->clear();
-    absorb([this] {
-        if (frmTransmissaoCCe)
-            frmTransmissaoCCe->GetParamDFS();
-        const QString filtro =
-            frmTransmissaoCCe && frmTransmissaoCCe->cdsParamDFS->active()
-                ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
-                : QString();
-        branchDefaults(filtro, true);
-    });
+    absorb([this] { branchDefaults(filtroInscricoes(), true); });
+    branchesToRecord();
+    fw::setFocusQuietly(ModuFili() ? static_cast<QWidget*>(edtCdInscEsta) : medCdFilial);
+}
+
+void TfrmFiltroTransmissao::setCriteriaCompany(const QString& empresa) { m_empresa = empresa; }
+
+QString TfrmFiltroTransmissao::filtroInscricoes()
+{
+    if (!frmTransmissaoCCe)
+        return QString();
+    frmTransmissaoCCe->GetParamDFS();
+    return frmTransmissaoCCe->cdsParamDFS->active()
+               ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
+               : QString();
+}
+
+void TfrmFiltroTransmissao::branchesToRecord()
+{
     TRecordFilter& r = RecordFilter;
     r.CdFilial = medCdFilial->text();
     r.NmFiliEmit = edtFiliEmit->text();
@@ -376,10 +374,7 @@ void TfrmFiltroTransmissao::adoptCompany()
     r.CdSerie = edtCdSerie->text();
     r.CdFiliOrig = medCdFiliOrig->text();
     r.NmFilialOrig = edtNmFilialOrig->text();
-    fw::setFocusQuietly(ModuFili() ? static_cast<QWidget*>(edtCdInscEsta) : medCdFilial);
 }
-
-void TfrmFiltroTransmissao::setCriteriaCompany(const QString& empresa) { m_empresa = empresa; }
 
 void TfrmFiltroTransmissao::FormShow(QObject*)
 {

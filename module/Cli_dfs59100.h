@@ -245,6 +245,10 @@ private:
     // only what the company is related to (another company came).
     void branchDefaults(const QString& filtro, bool onlyTheCompanys);
     void adoptCompany();
+    // The branch's parameters loaded for the branch in effect; their IDNFILTROINSCR.
+    QString filtroInscricoes();
+    // The branch, registration and series edits into the record.
+    void branchesToRecord();
     void reopenEmprCntrFil(const QString& filial);
     void createQueries();
     void createControls();
