@@ -4,8 +4,8 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
-#include "nfe/AccessKey.h"
 #include "db/Schema.h"
+#include "nfe/AccessKey.h"
 
 namespace {
 
