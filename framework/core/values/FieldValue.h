@@ -33,7 +33,7 @@ FW_CORE_EXPORT int compareValues(const QVariant& a, const QVariant& b, FieldType
 // in ISO form (with or without an offset) or as "dd/MM/yyyy[ HH:mm[:ss]]".
 FW_CORE_EXPORT QVariant convertValue(const QVariant& v, FieldType type, bool* ok);
 
-// The locale numbers are read and shown in.
+// The locale numbers are read and shown in; for the core library's own files (not exported).
 const QLocale& brazilianLocale();
 
 } // namespace fw
