@@ -7,7 +7,7 @@
 // window once the screen has settled and quits (used headless, with
 // QT_QPA_PLATFORM=offscreen); --walk opens it, walks one letter from the filter to its
 // transmission with the scripted UI, prints each step and quits (see DemoWalk.h).
-// Context overrides: see host/ContextLoader.h.
+// Context overrides: see framework/core/host/ContextLoader.h.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>

@@ -10,8 +10,8 @@
 #include <QTextLayout>
 #include <mutex>
 
-#include "core/dataset/FilterExpression.h"
 #include "core/errors/Errors.h"
+#include "core/values/FieldValue.h"
 #include "report/Barcode.h"
 
 namespace fw::report {
@@ -40,11 +40,11 @@ QString digits(const QString& s)
     return out;
 }
 
-// The data set engine's own reading of date-times: every form a driver gives.
+// The value rules' reading of date-times: every form a driver gives.
 QDateTime asDateTime(const QVariant& v)
 {
     bool ok = false;
-    const QVariant d = FilterExpression::convert(v, FieldType::DateTime, &ok);
+    const QVariant d = convertValue(v, FieldType::DateTime, &ok);
     return ok ? d.toDateTime() : QDateTime();
 }
 

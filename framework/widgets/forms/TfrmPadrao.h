@@ -77,7 +77,6 @@ public:
     QString Caption() const { return windowTitle(); }
     void setCaption(const QString& c) { setWindowTitle(c); }
 
-    QToolBar* toolBar() const { return tlbPadrao; }
     // Adds a tool button after the base ones (before lblCodTela).
     void addToolButton(QWidget* button);
     QVBoxLayout* headerLayout() const; // of panCabecalho

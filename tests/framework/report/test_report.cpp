@@ -14,7 +14,7 @@
 
 #include "db/DemoData.h"
 #include "report/Report.h"
-#include "tests/support/ModuleTestSupport.h"
+#include "tests/support/CompanyBuilder.h"
 
 namespace {
 
@@ -75,35 +75,28 @@ protected:
         for (int i = 1; longText.size() < 990; ++i)
             longText += QStringLiteral("Item %1 ok;").arg(i, 3, 10, QLatin1Char('0'));
         longText += QStringLiteral("Fim.");
-        const struct {
-            const char *seq, *status, *prot;
-            QString text;
-        } letters[] = {
-            {"01", "135", "135260000000001", QStringLiteral("Endereço do destinatário; Rua das Acácias, 120")},
-            {"02", "135", "135260000000002", longText},
-            {"03", nullptr, nullptr, QStringLiteral("Carta ainda pendente, não impressa")}};
-        for (const auto& l : letters) {
-            QSqlQuery ins(db);
-            ins.prepare(QStringLiteral(
-                "INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
-                "DSOBSSTATUSCCE, "
-                "DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, DSXMLEVENTO, NRVERSAOREG) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'P', 'N', ?, ?, 1)"));
-            ins.addBindValue(s_filial);
-            ins.addBindValue(s_lancto);
-            ins.addBindValue(QString::fromLatin1(l.seq));
-            ins.addBindValue(l.text);
-            ins.addBindValue(l.status ? QVariant(QString::fromLatin1(l.status))
-                                      : QVariant(QMetaType(QMetaType::QString)));
-            ins.addBindValue(l.status ? QStringLiteral("135 - Evento registrado e vinculado a NF-e")
-                                      : QStringLiteral("Carta de Correção Pendente no Sistema"));
-            ins.addBindValue(QDateTime(QDate(2026, 11, 20), QTime(10, 15, 30)));
-            ins.addBindValue(l.prot ? QVariant(QString::fromLatin1(l.prot)) : QVariant(QMetaType(QMetaType::QString)));
-            ins.addBindValue(l.status ? QStringLiteral("R") : QStringLiteral("N"));
-            ins.addBindValue(QStringLiteral(
-                "<evento><infEvento><dhEvento>2026-11-20T10:15:02-03:00</dhEvento></infEvento></evento>"));
-            ASSERT_TRUE(ins.exec()) << ins.lastError().text().toStdString();
-        }
+        // Accepted when it has a protocol number, pending otherwise.
+        auto letter = [](const char* seq, const QString& text, const char* protocol) {
+            cce_test::LetterRow l;
+            l.seq = QString::fromLatin1(seq);
+            l.texto = text;
+            l.protocolo = QDateTime(QDate(2026, 11, 20), QTime(10, 15, 30));
+            l.eventXml = QStringLiteral(
+                "<evento><infEvento><dhEvento>2026-11-20T10:15:02-03:00</dhEvento></infEvento></evento>");
+            if (protocol) {
+                l.status = QStringLiteral("135");
+                l.obs = QStringLiteral("135 - Evento registrado e vinculado a NF-e");
+                l.nrProtocolo = QString::fromLatin1(protocol);
+                l.transm = QStringLiteral("R");
+            }
+            return l;
+        };
+        cce_test::CompanyBuilder seed(db);
+        seed.letter(s_filial, s_lancto,
+                    letter("01", QStringLiteral("Endereço do destinatário; Rua das Acácias, 120"), "135260000000001"))
+            .letter(s_filial, s_lancto, letter("02", longText, "135260000000002"))
+            .letter(s_filial, s_lancto, letter("03", QStringLiteral("Carta ainda pendente, não impressa"), nullptr));
+        ASSERT_TRUE(seed.ok()) << seed.error().toStdString();
     }
     static void TearDownTestSuite()
     {
