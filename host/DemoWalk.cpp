@@ -221,7 +221,8 @@ private:
         });
         invoke(m_screen, "sbtImprimirClick");
         say(saved ? QStringLiteral("8. The letter printed to %1.").arg(pdf)
-                  : QStringLiteral("8. The letter did not print: %1").arg(why.isEmpty() ? QStringLiteral("no report form opened") : why));
+                  : QStringLiteral("8. The letter did not print: %1")
+                        .arg(why.isEmpty() ? QStringLiteral("no report form opened") : why));
     }
 
     QWidget* m_main;

@@ -7,10 +7,11 @@
 // window once the screen has settled and quits (used headless, with
 // QT_QPA_PLATFORM=offscreen); --walk opens it, walks one letter from the filter to its
 // transmission with the scripted UI, prints each step and quits (see DemoWalk.h).
-// Context overrides: see host/ContextLoader.h.
+// Context overrides: see framework/core/host/ContextLoader.h.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QTimer>
@@ -64,6 +65,8 @@ int main(int argc, char** argv)
     fw::settleLocalTimeZone();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("erp-host"));
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/erp-host.png")));
+    fw::installHostLook(&app);
     const QStringList args = app.arguments();
 
     QString error;

@@ -85,8 +85,11 @@ const QStringList& messageLines()
                        "não foi gravado."),
         QStringLiteral("XML_NOME_INVALIDO|O lançamento informado pelo servidor de aplicação não serve como nome de "
                        "arquivo: o arquivo XML não foi gravado."),
-        QStringLiteral("XML_ARQ_INVALIDO|Já existe no diretório atual um item '%s' que não é um arquivo comum: o "
-                       "arquivo XML não foi gravado."),
+        QStringLiteral("XML_ARQ_INVALIDO|Já existe um item '%s' que não é um arquivo comum: o arquivo XML não foi "
+                       "gravado."),
+        QStringLiteral("XML_FALHA_SCHEMA|lote com falha na validação do esquema"),
+        QStringLiteral("XML_REJEITADO|lote rejeitado pela SEFAZ"),
+        QStringLiteral("XML_ARQUIVO|Arquivo: %s"),
         QStringLiteral("XML_ERRO_GRAVACAO|Erro de entrada/saída ao gravar o arquivo '%s': %s"),
     };
     return lines;

@@ -143,8 +143,10 @@ public:
     fw::TSpeedButton* sbtAnteriorCCe = nullptr;
     fw::TSpeedButton* sbtPrimeiraCCe = nullptr;
 
-    // The emission-type tokens chosen in the filter dialog ("_1_".."_7_").
+    // The emission-type tokens chosen in the filter dialog ("_1_".."_7_"), which its
+    // confirmation sets.
     QString tiposEmis() const { return stTiposEmis; }
+    void setTiposEmis(const QString& tokens) { stTiposEmis = tokens; }
 
     // Run by the base when the screen closes.
     void FormClose(QObject* sender, fw::TCloseAction& action) override;
@@ -228,19 +230,23 @@ private:
     fw::TSpeedButton* newToolButton(const char* name, const QString& hint, bool enabled);
     QAction* newAction(QMenu* menu, const char* name, const QString& caption);
     void onTriggered(QAction* action, void (TfrmTransmissaoCCe::*handler)(QObject*));
-    void fetchWith(const TRecordFilter& rec, const QString& emitente, const QString& origem);
+    void fetchWith(const TRecordFilter& rec);
     void storeLetterChanges(bool afterDelete);
+    // Writes the batch's XML; the absolute path, or empty when it could not (said to the user).
+    QString gravaXml(const QString& fileName, const QString& xml);
+    // What the XML's window says above it: the invoice, the kind of failure, the reason, the file.
+    QString cabecalhoXml(const QString& fileName) const;
+    // The refresh, staying on the invoice with these keys when it is still listed.
+    void atualizaNaNota(const QString& cdFilial, const QString& nrLanctoNF, bool ignoraCaixa);
     // A string literal of the filter language: quotes inside are doubled.
     static QString filterLiteral(const QString& value);
     // The current invoice's letter to its recipient or, with transportadora, its carrier.
     void enviaEmailNota(bool transportadora);
-    // Moves to the listed invoice with these keys, ignoring case; false when it is not listed.
-    bool localizaNota(const QString& cdFilial, const QString& nrLanctoNF);
 
     QString stTiposEmis;
     QString m_condicaoUso; // handed to the server unaccented, once the user confirmed it
     bool m_built = false;
-    friend class TfrmFiltroTransmissao;
+    bool m_gravandoInclusao = false; // the letter being saved is a new one
 };
 
 // --- globals of the unit -------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59000_argumentos.h"
 #include "module/Cli_dfs59100.h"
 
 using cceGrid::clearMarkState;
@@ -14,7 +15,6 @@ namespace {
 
 const QString kS = QStringLiteral("S");
 const QString kN = QStringLiteral("N");
-const QString kT = QStringLiteral("T");
 const QString kInvoiceKey = QStringLiteral("CDFILIAL;NRLANCTONF");
 
 // State, NF-e environment and certificate of a state registration: marked invoices share them.
@@ -122,8 +122,6 @@ bool markCurrent(TfrmTransmissaoCCe& f, const InscKeys& keys)
     stCertificado = keys.certificado;
     return true;
 }
-
-QString orT(const QString& s) { return EmptyString(s) ? kT : s; }
 
 QString presetText(const QVariant& v) { return fw::isNullOrEmpty(v) ? QString() : v.toString(); }
 
@@ -244,11 +242,12 @@ void TfrmTransmissaoCCe::AplicaFiltro()
     TRecordFilter& rec = dlg->RecordFilter;
     for (int n = 1; n <= TRecordFilter::FieldCount; ++n)
         rec.setField(n, element(n));
+    dlg->setCriteriaCompany(medCdEmpresa->text());
 
     // The issuing branch is the issuing-branch criterion (CdFilial), as on the filter's
     // confirmation and on the refresh, which repeats this fetch from the same record:
     // CdFilialDest is the recipient branch and would narrow by the wrong party.
-    fetchWith(rec, rec.CdFilial, rec.CdFiliOrig);
+    fetchWith(rec);
 
     // The marks belong to the rows they were made on: a new list starts without any,
     // while a refused fetch keeps the list and its marks.
@@ -275,50 +274,14 @@ void TfrmTransmissaoCCe::AplicaFiltro()
     oleParam = fw::nullValue();
 }
 
-// The retrieval with the filter's criteria; the issuing and origin branches are given
-// apart, since the refresh reads them from the dialog's edits. The date-range switch is
+// The retrieval with a record of criteria, its branches as given. The date-range switch is
 // left empty: the server is given both dates in every case.
-void TfrmTransmissaoCCe::fetchWith(const TRecordFilter& rec, const QString& emitente, const QString& origem)
+void TfrmTransmissaoCCe::fetchWith(const TRecordFilter& rec)
 {
-    bool semCentralizadora = false;
-    if (!EmptyString(emitente) && EmptyString(origem)) {
-        fw::TADOIBQuery* q = CreateFiltroTransmissao()->adqConfeFiliOrig;
-        q->Close();
-        q->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(emitente);
-        q->Open();
-        semCentralizadora = !q->IsEmpty() && EmptyString(q->fieldByName(QStringLiteral("CDFILIFISC"))->asString());
-    }
-
-    const QString a1 = EmptyString(emitente) || semCentralizadora ? kT : emitente;
-    QString a2 = kT;
-    if (!EmptyString(origem))
-        a2 = origem;
-    else if (!EmptyString(emitente) && semCentralizadora)
-        a2 = emitente;
-    const QString a3 = rec.TodosTipoOper ? kT : rec.CodTipoOper;
-    const QString a4 = medCdEmpresa->text();
-    const QString a5 = orT(rec.CdInscEsta);
-    const QString a6 = orT(rec.CdInscMuni);
-    const QString a7 = orT(rec.CdSerie);
-    QString a8 = kT, a9 = kT, a10 = kT;
-    switch (rec.DestRem) {
-    case 0:
-        a9 = QStringLiteral("C");
-        a10 = orT(rec.InscCliente);
-        break;
-    case 1:
-        a9 = QStringLiteral("F");
-        a10 = orT(rec.InscFornecedor);
-        break;
-    case 2:
-        a8 = orT(rec.CdFilialDest);
-        a9 = QStringLiteral("L");
-        break;
-    default: break;
-    }
-    const QString a12 = rec.IdOperacao == 0 ? kS : QStringLiteral("E");
-
-    GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, QString(), a12, stTiposEmis, rec.DtSaidIni, rec.DtSaidFim);
+    const bool semCentralizadora = CreateFiltroTransmissao()->semCentralizadora(rec.CdFilial, rec.CdFiliOrig);
+    const NotaFiscalArgs a = notaFiscalArgs(rec, medCdEmpresa->text(), stTiposEmis, QString(), semCentralizadora);
+    GetNotafiscal(a.filiEmit, a.filiOrig, a.tiposOper, a.empresa, a.inscEsta, a.inscMuni, a.serie, a.filiRece,
+                  a.origDest, a.insJur, a.periodo, a.entrSaid, a.tiposEmis, a.saidIni, a.saidFim);
 }
 
 // --- invoice grid ---------------------------------------------------------------------------

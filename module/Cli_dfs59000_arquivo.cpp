@@ -1,8 +1,11 @@
 // CC-e screen: the XML of the invoice's batch that failed the schema check or was
-// rejected, written to a text file for reading; and the print of the invoice's letters.
+// rejected, written to a text file where the user keeps files and shown for reading; and
+// the print of the invoice's letters.
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59300.h"
@@ -43,8 +46,8 @@ QString withValue(QString text, const QString& value)
 
 void TfrmTransmissaoCCe::sbtArquivoXmlClick(QObject*)
 {
-    const QVariant result = AppServer::getXmlEnvLote(*netTransmissao, cdsNotaFiscalCDFILIAL->asString(),
-                                                     cdsNotaFiscalNRLANCTONF->asString());
+    const QString cdFilial = cdsNotaFiscalCDFILIAL->asString();
+    const QVariant result = AppServer::getXmlEnvLote(*netTransmissao, cdFilial, cdsNotaFiscalNRLANCTONF->asString());
     cdsValdXMLSchema->setDataVariant(CheckResultServ(result, true, 0));
     cdsValdXMLSchema->first();
 
@@ -52,22 +55,61 @@ void TfrmTransmissaoCCe::sbtArquivoXmlClick(QObject*)
     if (cdsValdXMLSchema->isEmpty() || cdsValdXMLSchemaNRLANCTONF->asString().isEmpty())
         MensErro(msgPadrao->Msg(QStringLiteral("XML_SEM_LANCTO")), true);
     const QString nrLancto = cdsValdXMLSchemaNRLANCTONF->asString();
-    if (!isPlainName(nrLancto))
+    if (!isPlainName(nrLancto) || !isPlainName(cdFilial))
         MensErro(msgPadrao->Msg(QStringLiteral("XML_NOME_INVALIDO")), true);
-    const QString fileName = nrLancto + QStringLiteral(".txt");
+    const QString xml = cdsValdXMLSchemaDSARQXMLNFE->asString();
+
+    // Where the user finds it again: the host's folder for files, else the documents
+    // folder; one folder a branch, since entry numbers repeat across branches.
+    QString base = fw::hostContext().filesFolder;
+    if (base.isEmpty())
+        base =
+            QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(QStringLiteral("CC-e"));
+    const QString fileName = QDir(QDir(base).filePath(cdFilial)).filePath(nrLancto + QStringLiteral(".txt"));
+    const QString written = gravaXml(fileName, xml);
+    // Read where the desktop opens it, else here, with what the authority said.
+    if (!written.isEmpty() && fw::ui().openFile(QStringLiteral("notepad.exe"), written))
+        return;
+    fw::ui().showText(sbtArquivoXml->toolTip(), cabecalhoXml(written.isEmpty() ? fileName : written),
+                      xml + QLatin1Char('\n'), written.isEmpty() ? fileName : written);
+}
+
+QString TfrmTransmissaoCCe::gravaXml(const QString& fileName, const QString& xml)
+{
     const QFileInfo existing(fileName);
     // A link would send the text elsewhere; a folder cannot take it.
-    if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
-        MensErro(withValue(msgPadrao->Msg(QStringLiteral("XML_ARQ_INVALIDO")), fileName), true);
-
+    if (existing.isSymLink() || (existing.exists() && !existing.isFile())) {
+        MensErro(withValue(msgPadrao->Msg(QStringLiteral("XML_ARQ_INVALIDO")), fileName), false);
+        return QString();
+    }
     // Written whole or not at all: a failure leaves an earlier copy as it was.
     QSaveFile file(fileName);
-    const QByteArray text = (cdsValdXMLSchemaDSARQXMLNFE->asString() + QLatin1Char('\n')).toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(text) != text.size() || !file.commit())
-        throw fw::Error(
-            withValue(withValue(msgPadrao->Msg(QStringLiteral("XML_ERRO_GRAVACAO")), fileName), file.errorString()));
-    // Whether the viewer started is not the screen's business.
-    fw::ui().openFile(QStringLiteral("notepad.exe"), fileName);
+    const QByteArray text = (xml + QLatin1Char('\n')).toUtf8();
+    if (!QDir().mkpath(existing.absolutePath()) || !file.open(QIODevice::WriteOnly | QIODevice::Text) ||
+        file.write(text) != text.size() || !file.commit()) {
+        const QString why = file.errorString().isEmpty() ? QStringLiteral("pasta inacessível") : file.errorString();
+        MensErro(withValue(withValue(msgPadrao->Msg(QStringLiteral("XML_ERRO_GRAVACAO")), fileName), why), false);
+        return QString();
+    }
+    return existing.absoluteFilePath();
+}
+
+QString TfrmTransmissaoCCe::cabecalhoXml(const QString& fileName) const
+{
+    // The latest letter's observation holds the authority's reason.
+    QString obs;
+    const QString seq = cdsNotaFiscalNRSEQCCE->asString();
+    const int seqCol = cdsCCeNRSEQCCE->index(), obsCol = cdsCCeDSOBSSTATUSCCE->index();
+    for (int row = 0, n = cdsCCe->active() ? cdsCCe->recordCount() : 0; row < n; ++row)
+        if (cdsCCe->valueAt(row, seqCol).toString() == seq)
+            obs = cdsCCe->valueAt(row, obsCol).toString();
+    const QString tipo = cdsValdXMLSchemaIDTIPOARQXML->asString() == QLatin1String("S")
+                             ? msgPadrao->Msg(QStringLiteral("XML_FALHA_SCHEMA"))
+                             : msgPadrao->Msg(QStringLiteral("XML_REJEITADO"));
+    return QStringLiteral("NF %1 (%2/%3), CC-e %4: %5\n%6\n%7")
+        .arg(cdsNotaFiscalNRNOTAFISCALELE->asString(), cdsNotaFiscalCDFILIAL->asString(),
+             cdsNotaFiscalNRLANCTONF->asString(), seq, tipo, obs,
+             withValue(msgPadrao->Msg(QStringLiteral("XML_ARQUIVO")), fileName));
 }
 
 void TfrmTransmissaoCCe::sbtImprimirClick(QObject*)

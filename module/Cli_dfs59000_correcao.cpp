@@ -25,7 +25,11 @@ void TfrmTransmissaoCCe::cdsCCeAfterInsert(fw::DataSet*)
     dbmCorrecao->setFocus();
 }
 
-void TfrmTransmissaoCCe::cdsCCeBeforePost(fw::DataSet*) { Vd_Correcao(); }
+void TfrmTransmissaoCCe::cdsCCeBeforePost(fw::DataSet*)
+{
+    Vd_Correcao();
+    m_gravandoInclusao = cdsCCe->state() == fw::DataSetState::Insert;
+}
 
 void TfrmTransmissaoCCe::Vd_Correcao()
 {
@@ -57,10 +61,12 @@ void TfrmTransmissaoCCe::storeLetterChanges(bool afterDelete)
 {
     if (cdsCCe->changeCount() <= 0)
         return;
+    const QString cdFilial = cdsNotaFiscalCDFILIAL->asString();
+    const QString nrLanctoNF = cdsNotaFiscalNRLANCTONF->asString();
+    const QString texto = cdsCCeDSCORRECAONFE->asString();
+    bool stored = false;
     try {
         ActiveShowAvi(this, 1);
-        const QString cdFilial = cdsNotaFiscalCDFILIAL->asString();
-        const QString nrLanctoNF = cdsNotaFiscalNRLANCTONF->asString();
         const QVariant result = AppServer::SetCCe(*netTransmissao, cdsCCe->delta(), cdFilial, nrLanctoNF);
         // Only an empty text means stored: anything else, even a value that is no text, is a refusal.
         if (!IsResultError(result))
@@ -72,15 +78,37 @@ void TfrmTransmissaoCCe::storeLetterChanges(bool afterDelete)
             CheckResultServ(result, true, 0);
         DeactiveShowAvi();
         cdsCCe->mergeChangeLog();
-        sbtVerificarClick(this);
-        cdsNotaFiscal->locate(kInvoiceKey, {cdFilial, nrLanctoNF});
+        stored = true;
+        atualizaNaNota(cdFilial, nrLanctoNF, false);
     } catch (...) {
         DeactiveShowAvi();
-        // A refused delete brings the letter back; a refused save keeps the typed text pending.
-        if (afterDelete)
+        if (afterDelete) {
+            // A refused delete brings the letter back.
             cdsCCe->cancelUpdates();
+        } else if (!stored) {
+            // A refused save: nothing stays in the log to travel with a later save (of this
+            // invoice or another), and the letter is back in editing with what was typed,
+            // for the user to correct and save, or to cancel.
+            cdsCCe->cancelUpdates();
+            if (m_gravandoInclusao)
+                cdsCCe->insert();
+            else
+                cdsCCe->edit();
+            cdsCCeDSCORRECAONFE->setAsString(texto);
+            dbmCorrecao->setFocus();
+        }
         throw;
     }
+}
+
+void TfrmTransmissaoCCe::atualizaNaNota(const QString& cdFilial, const QString& nrLanctoNF, bool ignoraCaixa)
+{
+    sbtVerificarClick(this);
+    if (!cdsNotaFiscal->active())
+        return;
+    fw::LocateOptions o;
+    o.caseInsensitive = ignoraCaixa;
+    cdsNotaFiscal->locate(kInvoiceKey, {cdFilial, nrLanctoNF}, o);
 }
 
 void TfrmTransmissaoCCe::cdsCCeAfterScroll(fw::DataSet*)

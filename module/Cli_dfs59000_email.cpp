@@ -49,15 +49,6 @@ void TfrmTransmissaoCCe::mnuEmailSelecClick(QObject*) { enviaEmailNota(false); }
 
 void TfrmTransmissaoCCe::mnuEmailTranspClick(QObject*) { enviaEmailNota(true); }
 
-bool TfrmTransmissaoCCe::localizaNota(const QString& cdFilial, const QString& nrLanctoNF)
-{
-    if (!cdsNotaFiscal->active())
-        return false;
-    fw::LocateOptions o;
-    o.caseInsensitive = true;
-    return cdsNotaFiscal->locate(QStringLiteral("CDFILIAL;NRLANCTONF"), {cdFilial, nrLanctoNF}, o);
-}
-
 void TfrmTransmissaoCCe::enviaEmailNota(bool transportadora)
 {
     if (!cdsNotaFiscal->active() || !nfe::status::eventRegistered(cdsNotaFiscalCDSTATUSCCE->asString()))
@@ -72,18 +63,19 @@ void TfrmTransmissaoCCe::enviaEmailNota(bool transportadora)
     }
     const QStringList lines = linesOf(result.toString());
 
-    sbtVerificarClick(this);
-    localizaNota(cdFilial, nrLanctoNF);
+    // Every refresh stays on the invoice: the next command (the carrier's e-mail, say)
+    // must not act on whichever invoice the list puts first.
+    atualizaNaNota(cdFilial, nrLanctoNF, true);
     // Anything but a text is no word on the e-mail: never taken for "sent".
     if (!IsResultError(result)) {
-        sbtVerificarClick(this);
+        atualizaNaNota(cdFilial, nrLanctoNF, true);
         MensErro(msgPadrao->Msg(QStringLiteral("EMAIL_RESPOSTA")), true);
     }
     if (lines.isEmpty())
         msgPadrao->ShowMsg(QStringLiteral("EMAIL_SUCESSO"), fw::MsgKind::Information, fw::mbOK);
     else
         fw::ui().showMessage(fw::MsgKind::Information, lines.join(QLatin1Char('\n')), fw::mbOK);
-    sbtVerificarClick(this);
+    atualizaNaNota(cdFilial, nrLanctoNF, true);
 }
 
 void TfrmTransmissaoCCe::mnuEmailTodasClick(QObject*)
@@ -102,6 +94,8 @@ void TfrmTransmissaoCCe::mnuEmailTodasClick(QObject*)
         MensErro(msgPadrao->Msg(QStringLiteral("SEM_EMAIL_PENDENTE")), true);
     }
 
+    const QString cdFilial = cdsNotaFiscalCDFILIAL->asString();
+    const QString nrLanctoNF = cdsNotaFiscalNRLANCTONF->asString();
     QVariant result;
     {
         BusyScope busy(this);
@@ -110,12 +104,16 @@ void TfrmTransmissaoCCe::mnuEmailTodasClick(QObject*)
     }
     const QString text = result.toString();
     const QStringList lines = linesOf(text);
-    sbtVerificarClick(this);
+    atualizaNaNota(cdFilial, nrLanctoNF, true);
     if (!IsResultError(result))
         MensErro(msgPadrao->Msg(QStringLiteral("EMAIL_RESPOSTA")), true);
     if (lines.isEmpty())
         return;
-    // A short answer names no invoice: it is shown all the same.
-    localizaNota(text.mid(kFilialAt, kFilialLen), text.mid(kLanctoAt, kLanctoLen));
+    // On the invoice the answer names; a short answer names none and is shown all the same.
+    fw::LocateOptions o;
+    o.caseInsensitive = true;
+    if (cdsNotaFiscal->active())
+        cdsNotaFiscal->locate(QStringLiteral("CDFILIAL;NRLANCTONF"),
+                              {text.mid(kFilialAt, kFilialLen), text.mid(kLanctoAt, kLanctoLen)}, o);
     fw::ui().showMessage(fw::MsgKind::Information, lines.join(QLatin1Char('\n')), fw::mbOK);
 }

@@ -31,6 +31,9 @@ void TfrmTransmissaoCCe::sbtTransmiteClick(QObject*)
     m_condicaoUso.clear();
     cdsNotaFiscal->checkBrowseMode();
     pgcPadrao->SetActivePage(tshFolhaDados);
+    // The refresh that follows stays on the invoice the user stood on.
+    const QString cdFilial = cdsNotaFiscalCDFILIAL->asString();
+    const QString nrLanctoNF = cdsNotaFiscalNRLANCTONF->asString();
 
     QVariant result;
     {
@@ -66,7 +69,7 @@ void TfrmTransmissaoCCe::sbtTransmiteClick(QObject*)
         const QVariantList answer = result.toList();
         if (answer.size() < 2) {
             // The server may have sent letters all the same: show what it stored.
-            sbtVerificarClick(this);
+            atualizaNaNota(cdFilial, nrLanctoNF, false);
             MensErro(msgPadrao->Msg(QStringLiteral("TRANSMITE_RESPOSTA")), true);
         }
         const QString outcome = answer.at(0).toString();
@@ -78,15 +81,19 @@ void TfrmTransmissaoCCe::sbtTransmiteClick(QObject*)
         else
             MensErro(text, true);
     }
-    sbtVerificarClick(this);
+    atualizaNaNota(cdFilial, nrLanctoNF, false);
 }
 
 void TfrmTransmissaoCCe::sbtVerificarClick(QObject*)
 {
     TfrmFiltroTransmissao* dlg = CreateFiltroTransmissao();
+    // The accepted criteria, with the branches as the dialog's edits hold them.
+    TRecordFilter rec = dlg->RecordFilter;
+    rec.CdFilial = dlg->medCdFilial->text();
+    rec.CdFiliOrig = dlg->medCdFiliOrig->text();
     // The retrieval's error text is shown by the retrieval; the marks are gone either way.
     try {
-        fetchWith(dlg->RecordFilter, dlg->medCdFilial->text(), dlg->medCdFiliOrig->text());
+        fetchWith(rec);
     } catch (...) {
         cceGrid::clearMarkState();
         throw;

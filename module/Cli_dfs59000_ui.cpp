@@ -287,6 +287,10 @@ void TfrmTransmissaoCCe::createControls()
     sbtTransmite->setText(QStringLiteral("Transmitir"));
     sbtArquivoXml->setText(QStringLiteral("XML"));
     sbtEnviaEmail->setText(QStringLiteral("E-mail"));
+    sbtFiltro->setGlyph(QStringLiteral("system-search"));
+    sbtTransmite->setGlyph(QStringLiteral("network-transmit"));
+    sbtArquivoXml->setGlyph(QStringLiteral("text-x-generic"));
+    sbtEnviaEmail->setGlyph(QStringLiteral("mail-message-new"));
     sbtFiltro->OnClick = [this](QObject* s) { sbtFiltroClick(s); };
     sbtTransmite->OnClick = [this](QObject* s) { sbtTransmiteClick(s); };
     sbtArquivoXml->OnClick = [this](QObject* s) { sbtArquivoXmlClick(s); };
@@ -426,16 +430,17 @@ void TfrmTransmissaoCCe::createLetterPage()
     dbmCorrecao->setDataField(QStringLiteral("DSCORRECAONFE"));
     dbmCorrecao->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-    auto navButton = [this](const char* name, const QString& hint, const QString& text) {
+    auto navButton = [this](const char* name, const QString& hint, const QString& text, const char* glyph) {
         auto* b = new fw::TSpeedButton(tshFormulario, QString::fromLatin1(name), hint);
         b->setText(text);
+        b->setGlyph(QString::fromLatin1(glyph));
         b->setEnabled(false);
         return b;
     };
-    sbtPrimeiraCCe = navButton("sbtPrimeiraCCe", QStringLiteral("Primeira CC-e"), QStringLiteral("|<"));
-    sbtAnteriorCCe = navButton("sbtAnteriorCCe", QStringLiteral("CC-e Anterior"), QStringLiteral("<"));
-    sbtProximaCCe = navButton("sbtProximaCCe", QStringLiteral("Próxima CC-e"), QStringLiteral(">"));
-    sbtUltimaCCe = navButton("sbtUltimaCCe", QStringLiteral("Última CC-e"), QStringLiteral(">|"));
+    sbtPrimeiraCCe = navButton("sbtPrimeiraCCe", QStringLiteral("Primeira CC-e"), QStringLiteral("|<"), "go-first");
+    sbtAnteriorCCe = navButton("sbtAnteriorCCe", QStringLiteral("CC-e Anterior"), QStringLiteral("<"), "go-previous");
+    sbtProximaCCe = navButton("sbtProximaCCe", QStringLiteral("Próxima CC-e"), QStringLiteral(">"), "go-next");
+    sbtUltimaCCe = navButton("sbtUltimaCCe", QStringLiteral("Última CC-e"), QStringLiteral(">|"), "go-last");
     sbtPrimeiraCCe->OnClick = [this](QObject* s) { sbtPrimeiraCCeClick(s); };
     sbtAnteriorCCe->OnClick = [this](QObject* s) { sbtAnteriorCCeClick(s); };
     sbtProximaCCe->OnClick = [this](QObject* s) { sbtProximaCCeClick(s); };

@@ -10,6 +10,8 @@
 #include "core/host/HostFunctions.h"
 #include "core/ui/UiServices.h"
 #include "module/Cli_dfs59000.h"
+#include "module/Cli_dfs59000_argumentos.h"
+#include "widgets/controls/ControlEvents.h"
 #include "widgets/services/HostUi.h"
 
 TfrmFiltroTransmissao* frmFiltroTransmissao = nullptr;
@@ -257,50 +259,15 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
     absorb([this] {
         Atualiza_Datas();
         boConfirma = false;
-        if (frmTransmissaoCCe)
-            frmTransmissaoCCe->GetParamDFS();
-
-        const QString filtro =
-            frmTransmissaoCCe && frmTransmissaoCCe->cdsParamDFS->active()
-                ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
-                : QString();
+        const QString filtro = filtroInscricoes();
         const QColor colour = filtro == QLatin1String("S") ? fw::clWindow() : fw::clInfoBk();
         edtCdInscEsta->setColor(colour);
         edtCdInscMuni->setColor(colour);
         edtCdSerie->setColor(colour);
 
-        auto originFromHost = [this] {
-            medCdFiliOrig->setText(FiliProc());
-            qryFilial->Close();
-            qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(FiliProc());
-            qryFilial->ParamByName(QStringLiteral("P_TODOS"))->setAsString(QString());
-            qryFilial->Open();
-            edtNmFilialOrig->setText(qryFilial->fieldByName(QStringLiteral("NMFILIAL"))->asString());
-        };
-        if (EmptyString(medCdFilial->text())) {
-            if (filtro == QLatin1String("N")) {
-                if (ModuFili()) {
-                    originFromHost();
-                } else {
-                    const int modulo = ModuloAtiv();
-                    medCdFilial->setText(modulo >= 14 && modulo <= 16 ? FiliProcFat() : FiliProc());
-                }
-                Vd_FiliEmit();
-                if (qryFilial->active() && !qryFilial->isEmpty()) {
-                    if (EmptyString(edtCdInscEsta->text()))
-                        edtCdInscEsta->setText(qryFilial->fieldByName(QStringLiteral("CDINSCESTA"))->asString());
-                    if (EmptyString(edtCdInscMuni->text()))
-                        edtCdInscMuni->setText(qryFilial->fieldByName(QStringLiteral("CDINSCMUNI"))->asString());
-                    if (EmptyString(edtCdSerie->text())) {
-                        edtCdSerie->setText(qryFilial->fieldByName(QStringLiteral("CDSERIE"))->asString());
-                        repaint();
-                    }
-                }
-            } else if (ModuFili()) {
-                originFromHost();
-            }
-        }
+        branchDefaults(filtro, false);
     });
+    m_empresa = companyCode();
 
     TRecordFilter& r = RecordFilter;
     r = TRecordFilter();
@@ -309,6 +276,97 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
     r.DtSaidIni = dateOnly(depSaidIni->GetDate());
     r.DtSaidFim = dateOnly(depSaidFim->GetDate());
     r.TodosTipoOper = true;
+    branchesToRecord();
+    cbbDestRem->setItemIndex(3);
+    nbkCliente->setPageIndex(3);
+}
+
+void TfrmFiltroTransmissao::branchDefaults(const QString& filtro, bool onlyTheCompanys)
+{
+    // The host's branch, unless the company has no relation to it.
+    auto take = [&](const QString& filial) {
+        if (!onlyTheCompanys)
+            return true;
+        reopenEmprCntrFil(filial);
+        return emprCntrFilHas(QStringLiteral("CDEMPRESA;CDFILIAL"), {companyCode(), filial});
+    };
+    auto originFromHost = [&] {
+        if (!take(FiliProc()))
+            return;
+        medCdFiliOrig->setText(FiliProc());
+        qryFilial->Close();
+        qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(FiliProc());
+        qryFilial->ParamByName(QStringLiteral("P_TODOS"))->setAsString(QString());
+        qryFilial->Open();
+        edtNmFilialOrig->setText(qryFilial->fieldByName(QStringLiteral("NMFILIAL"))->asString());
+    };
+    if (!EmptyString(medCdFilial->text()))
+        return;
+    if (filtro != QLatin1String("N")) {
+        if (ModuFili())
+            originFromHost();
+        return;
+    }
+    if (ModuFili()) {
+        originFromHost();
+    } else {
+        const int modulo = ModuloAtiv();
+        const QString filial = modulo >= 14 && modulo <= 16 ? FiliProcFat() : FiliProc();
+        if (take(filial))
+            medCdFilial->setText(filial);
+    }
+    Vd_FiliEmit();
+    if (onlyTheCompanys) {
+        // Only what the company may use.
+        PreencheCampos();
+        return;
+    }
+    if (qryFilial->active() && !qryFilial->isEmpty()) {
+        if (EmptyString(edtCdInscEsta->text()))
+            edtCdInscEsta->setText(qryFilial->fieldByName(QStringLiteral("CDINSCESTA"))->asString());
+        if (EmptyString(edtCdInscMuni->text()))
+            edtCdInscMuni->setText(qryFilial->fieldByName(QStringLiteral("CDINSCMUNI"))->asString());
+        if (EmptyString(edtCdSerie->text())) {
+            edtCdSerie->setText(qryFilial->fieldByName(QStringLiteral("CDSERIE"))->asString());
+            repaint();
+        }
+    }
+}
+
+void TfrmFiltroTransmissao::adoptCompany()
+{
+    // The branches, registrations and series of the criteria belong to the company they
+    // were accepted for: for another company they start again from its own defaults, and
+    // the first criterion takes the focus (whatever field was left with a value of the
+    // other company, it is no longer there to be checked).
+    m_empresa = companyCode();
+    medCdFiliOrig->clear();
+    edtNmFilialOrig->clear();
+    medCdFilial->clear();
+    edtFiliEmit->clear();
+    edtCdInscEsta->clear();
+    edtCdInscMuni->clear();
+    edtCdSerie->clear();
+    absorb([this] { branchDefaults(filtroInscricoes(), true); });
+    branchesToRecord();
+    fw::setFocusQuietly(ModuFili() ? static_cast<QWidget*>(edtCdInscEsta) : medCdFilial);
+}
+
+void TfrmFiltroTransmissao::setCriteriaCompany(const QString& empresa) { m_empresa = empresa; }
+
+QString TfrmFiltroTransmissao::filtroInscricoes()
+{
+    if (!frmTransmissaoCCe)
+        return QString();
+    frmTransmissaoCCe->GetParamDFS();
+    return frmTransmissaoCCe->cdsParamDFS->active()
+               ? frmTransmissaoCCe->cdsParamDFS->fieldByName(QStringLiteral("IDNFILTROINSCR"))->asString()
+               : QString();
+}
+
+void TfrmFiltroTransmissao::branchesToRecord()
+{
+    TRecordFilter& r = RecordFilter;
     r.CdFilial = medCdFilial->text();
     r.NmFiliEmit = edtFiliEmit->text();
     r.CdInscEsta = edtCdInscEsta->text();
@@ -316,12 +374,12 @@ void TfrmFiltroTransmissao::FormCreate(QObject* sender)
     r.CdSerie = edtCdSerie->text();
     r.CdFiliOrig = medCdFiliOrig->text();
     r.NmFilialOrig = edtNmFilialOrig->text();
-    cbbDestRem->setItemIndex(3);
-    nbkCliente->setPageIndex(3);
 }
 
 void TfrmFiltroTransmissao::FormShow(QObject*)
 {
+    if (companyCode() != m_empresa)
+        adoptCompany();
     const TRecordFilter& r = RecordFilter;
     const bool livre = !ModuFili();
     for (QWidget* w :
@@ -422,7 +480,8 @@ void TfrmFiltroTransmissao::sbtDesfazerClick(QObject*)
 {
     medCliente->clear();
     medFilial->clear();
-    cbbDestRem->setFocus();
+    // A command, not a move of the user's: the field left is not checked here.
+    fw::setFocusQuietly(cbbDestRem);
     rdgTodosTipoOper->setChecked(true);
     rdgListaTipoOper->setChecked(false);
     btpTipoOper->setEnabled(false);
@@ -471,6 +530,65 @@ void TfrmFiltroTransmissao::PreencheCampos()
 
 // --- confirmation --------------------------------------------------------------------
 
+TRecordFilter TfrmFiltroTransmissao::criteriosDaTela() const
+{
+    // Fields of a kind not selected keep what an earlier confirmation stored.
+    TRecordFilter r = RecordFilter;
+    r.DestRem = cbbDestRem->ItemIndex();
+    r.IdOperacao = cbbIdOperacao->ItemIndex();
+    switch (r.DestRem) {
+    case 0:
+        r.InscCliente = medCliente->text();
+        r.NmCliente = edtNmCliente->text();
+        break;
+    case 1:
+        r.InscFornecedor = medFornecedor->text();
+        r.NmRazSocForn = edtNmRazSocForn->text();
+        break;
+    case 2:
+        r.InscCliente = qryFilial->active() && !qryFilial->isEmpty()
+                            ? qryFilial->fieldByName(QStringLiteral("CDFILIAL"))->asString()
+                            : QString();
+        r.CdFilialDest = medFilial->text();
+        r.NmFilialDest = edtNmFilial->text();
+        break;
+    case 3:
+        r.InscCliente.clear();
+        r.CdFilialDest.clear();
+        r.CdDestRem.clear();
+        r.NmCliente.clear();
+        break;
+    default: break;
+    }
+    r.CdFilial = medCdFilial->text();
+    r.NmFiliEmit = edtFiliEmit->text();
+    r.CdInscEsta = edtCdInscEsta->text();
+    r.CdInscMuni = edtCdInscMuni->text();
+    r.CdSerie = edtCdSerie->text();
+    r.DtSaidIni = dateOnly(depSaidIni->GetDate());
+    r.DtSaidFim = dateOnly(depSaidFim->GetDate());
+    r.CodTipoOper = stCodTipoOper;
+    r.TodosTipoOper = rdgTodosTipoOper->Checked();
+    r.CdFiliOrig = medCdFiliOrig->text();
+    r.NmFilialOrig = edtNmFilialOrig->text();
+    for (const EmisBox& e : kEmis)
+        r.*e.sem = !(this->*e.box)->Checked();
+    return r;
+}
+
+bool TfrmFiltroTransmissao::semCentralizadora(const QString& filial, const QString& origem)
+{
+    // Looked up again only for an issuing branch without origin; otherwise the lookup
+    // keeps what it last found.
+    if (!EmptyString(filial) && EmptyString(origem)) {
+        adqConfeFiliOrig->Close();
+        adqConfeFiliOrig->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(filial);
+        adqConfeFiliOrig->Open();
+    }
+    return adqConfeFiliOrig->active() && !adqConfeFiliOrig->isEmpty() &&
+           EmptyString(adqConfeFiliOrig->fieldByName(QStringLiteral("CDFILIFISC"))->asString());
+}
+
 void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
 {
     depSaidIni->CheckValidDate();
@@ -503,95 +621,26 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
     main->pgcPadrao->setEnabled(true);
     SetChildEnabled(main->panEmpresa, true);
 
-    const QString cdFilial = medCdFilial->text();
-    const QString cdFiliOrig = medCdFiliOrig->text();
-    if (!EmptyString(cdFilial) && EmptyString(cdFiliOrig)) {
-        adqConfeFiliOrig->Close();
-        adqConfeFiliOrig->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(cdFilial);
-        adqConfeFiliOrig->Open();
-    }
-    const bool semCentralizadora = adqConfeFiliOrig->active() && !adqConfeFiliOrig->isEmpty() &&
-                                   EmptyString(adqConfeFiliOrig->fieldByName(QStringLiteral("CDFILIFISC"))->asString());
-
-    const QString T = QStringLiteral("T");
-    auto orT = [&T](const QString& s) { return EmptyString(s) ? T : s; };
-    const int kind = cbbDestRem->ItemIndex();
-
-    const QString a1 = EmptyString(cdFilial) || semCentralizadora ? T : cdFilial;
-    QString a2 = T;
-    if (!EmptyString(cdFiliOrig))
-        a2 = cdFiliOrig;
-    else if (!EmptyString(cdFilial) && semCentralizadora)
-        a2 = cdFilial;
-    const QString a3 = rdgListaTipoOper->Checked() ? stCodTipoOper : T;
-    const QString a4 = main->medCdEmpresa->text();
-    const QString a5 = orT(edtCdInscEsta->text());
-    const QString a6 = orT(edtCdInscMuni->text());
-    const QString a7 = orT(edtCdSerie->text());
-    const QString a8 = kind == 2 ? orT(medFilial->text()) : T;
-    const QString a9 = kind == 0   ? QStringLiteral("C")
-                       : kind == 1 ? QStringLiteral("F")
-                       : kind == 2 ? QStringLiteral("L")
-                                   : T;
-    const QString a10 = kind == 0 ? orT(medCliente->text()) : kind == 1 ? orT(medFornecedor->text()) : T;
-    const QString a11 = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? T : QStringLiteral("N");
-    const QString a12 = cbbIdOperacao->ItemIndex() == 0 ? QStringLiteral("S") : QStringLiteral("E");
-    main->stTiposEmis.clear();
+    // The criteria as the controls hold them; they become the record only once the fetch
+    // has been made with them.
+    const TRecordFilter r = criteriosDaTela();
+    const bool semCentral = semCentralizadora(r.CdFilial, r.CdFiliOrig);
+    QString tiposEmis;
     for (const EmisBox& e : kEmis)
         if ((this->*e.box)->Checked())
-            main->stTiposEmis += QLatin1String(e.token);
-    const QString a13 = main->stTiposEmis;
-    const QDateTime a14 = dateOnly(depSaidIni->GetDate());
-    const QDateTime a15 = dateOnly(depSaidFim->GetDate());
-
-    if (EmptyString(a13)) {
+            tiposEmis += QLatin1String(e.token);
+    main->setTiposEmis(tiposEmis);
+    if (EmptyString(tiposEmis)) {
         chbEmisNormal->setFocus();
         MensErro(msgPadrao->Msg(QStringLiteral("TpEmis_Inf")), true);
     }
+    const QString periodo = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? QStringLiteral("T") : QStringLiteral("N");
+    const NotaFiscalArgs a = notaFiscalArgs(r, main->medCdEmpresa->text(), tiposEmis, periodo, semCentral);
+    main->GetNotafiscal(a.filiEmit, a.filiOrig, a.tiposOper, a.empresa, a.inscEsta, a.inscMuni, a.serie, a.filiRece,
+                        a.origDest, a.insJur, a.periodo, a.entrSaid, a.tiposEmis, a.saidIni, a.saidFim);
 
-    main->GetNotafiscal(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13, a14, a15);
-
-    TRecordFilter& r = RecordFilter;
-    r.DestRem = cbbDestRem->ItemIndex();
-    r.IdOperacao = cbbIdOperacao->ItemIndex();
-    switch (r.DestRem) {
-    case 0:
-        r.InscCliente = medCliente->text();
-        r.NmCliente = edtNmCliente->text();
-        break;
-    case 1:
-        r.InscFornecedor = medFornecedor->text();
-        r.NmRazSocForn = edtNmRazSocForn->text();
-        break;
-    case 2:
-        r.InscCliente = qryFilial->active() && !qryFilial->isEmpty()
-                            ? qryFilial->fieldByName(QStringLiteral("CDFILIAL"))->asString()
-                            : QString();
-        r.CdFilialDest = medFilial->text();
-        r.NmFilialDest = edtNmFilial->text();
-        break;
-    case 3:
-        r.InscCliente.clear();
-        r.CdFilialDest.clear();
-        r.CdDestRem.clear();
-        r.NmCliente.clear();
-        break;
-    default: break;
-    }
-    r.CdFilial = medCdFilial->text();
-    r.NmFiliEmit = edtFiliEmit->text();
-    r.CdInscEsta = edtCdInscEsta->text();
-    r.CdInscMuni = edtCdInscMuni->text();
-    r.CdSerie = edtCdSerie->text();
-    r.DtSaidIni = a14;
-    r.DtSaidFim = a15;
-    r.CodTipoOper = stCodTipoOper;
-    r.TodosTipoOper = rdgTodosTipoOper->Checked();
-    r.CdFiliOrig = medCdFiliOrig->text();
-    r.NmFilialOrig = edtNmFilialOrig->text();
-    for (const EmisBox& e : kEmis)
-        r.*e.sem = !(this->*e.box)->Checked();
-
+    RecordFilter = r;
+    m_empresa = main->medCdEmpresa->text();
     m_confirmed = true;
     setModalResult(QDialog::Accepted);
 }

@@ -163,6 +163,16 @@ public slots:
     void sbtDesfazerClick(QObject* sender = nullptr);
     void PreencheCampos();
 
+public:
+    // Whether the branch lookup holds a branch without a centralising branch of its own,
+    // looking the issuing branch up again when no origin branch is given (the
+    // confirmation, the refresh and the host's preset alike).
+    bool semCentralizadora(const QString& filial, const QString& origem);
+    // The company whose criteria the record holds (the host's preset sets a record of its own).
+    void setCriteriaCompany(const QString& empresa);
+
+public slots:
+
     // Operation types, direction, dates.
     void cbbDestRemChange(QObject* sender);
     void cbbIdOperacaoChange(QObject* sender);
@@ -229,6 +239,17 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The criteria as the controls hold them, as the confirmation stores them.
+    TRecordFilter criteriosDaTela() const;
+    // The creation's default branch and its registrations and series; onlyTheCompanys:
+    // only what the company is related to (another company came).
+    void branchDefaults(const QString& filtro, bool onlyTheCompanys);
+    void adoptCompany();
+    // The branch's parameters loaded for the branch in effect; their IDNFILTROINSCR.
+    QString filtroInscricoes();
+    // The branch, registration and series edits into the record.
+    void branchesToRecord();
+    void reopenEmprCntrFil(const QString& filial);
     void createQueries();
     void createControls();
     void wireHandlers();
@@ -239,6 +260,7 @@ private:
     fw::TADOIBQuery* seriesQueryInUse() const;
     void setSeriesQueryParams(fw::TADOIBQuery* q, bool forLookup);
     bool m_confirmed = false; // the showing ended with a completed confirmation
+    QString m_empresa; // the company the record's branches, registrations and series belong to
 };
 
 // --- globals of the unit -------------------------------------------------------------

@@ -251,6 +251,11 @@ void TfrmFiltroTransmissao::qryFornecedorNRINSJURFORNGetText(fw::Field* sender, 
 
 // --- issuing and origin branches -----------------------------------------------------------
 
+void TfrmFiltroTransmissao::reopenEmprCntrFil(const QString& filial)
+{
+    reopen(qryEmprCntrFil, {{"P_CDFILIAL", filial}, {"P_TCDFILIAL", kEmpty}});
+}
+
 void TfrmFiltroTransmissao::Vd_FiliEmit()
 {
     guarded(
@@ -265,7 +270,7 @@ void TfrmFiltroTransmissao::Vd_FiliEmit()
             if (qryFilial->IsEmpty())
                 MensErro(msgPadrao->Msg(QStringLiteral("Filial_Cad")), true);
             edtFiliEmit->setText(str(qryFilial, "NMFILIAL"));
-            reopen(qryEmprCntrFil, {{"P_CDFILIAL", code}, {"P_TCDFILIAL", kEmpty}});
+            reopenEmprCntrFil(code);
             // While the dialog is being created the relation is not reported.
             if (!emprCntrFilHas(QStringLiteral("CDEMPRESA;CDFILIAL"), {companyCode(), code}) && isVisible())
                 MensErro(msgPadrao->Msg(QStringLiteral("Filial_Relac")), true);
@@ -296,7 +301,7 @@ void TfrmFiltroTransmissao::Vd_FiliOrig()
             if (qryFiliOrig->IsEmpty())
                 MensErro(msgPadrao->Msg(QStringLiteral("Filial_cad")), true);
             edtNmFilialOrig->setText(str(qryFiliOrig, "NMFILIAL"));
-            reopen(qryEmprCntrFil, {{"P_CDFILIAL", code}, {"P_TCDFILIAL", kEmpty}});
+            reopenEmprCntrFil(code);
             if (!emprCntrFilHas(QStringLiteral("CDEMPRESA;CDFILIAL"), {companyCode(), code}) && isVisible())
                 MensErro(msgPadrao->Msg(QStringLiteral("Filial_Relac")), true);
         },

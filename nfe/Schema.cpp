@@ -1,11 +1,12 @@
 #include "nfe/Schema.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <libxml/parser.h>
 #include <libxml/xmlschemas.h>
+
+#include "paths/DataFolder.h"
 
 namespace nfe {
 
@@ -39,15 +40,7 @@ Schema::~Schema() = default;
 
 QString schemaFolder()
 {
-    const QString env = qEnvironmentVariable("CCE_NFE_SCHEMAS");
-    if (!env.isEmpty())
-        return env;
-    if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/schemas/nfe");
-        if (QFileInfo::exists(beside))
-            return beside;
-    }
-    return QStringLiteral(CCE_NFE_SOURCE_SCHEMAS);
+    return fw::dataFolder("CCE_NFE_SCHEMAS", QStringLiteral("schemas/nfe"), QStringLiteral(CCE_NFE_SOURCE_SCHEMAS));
 }
 
 std::shared_ptr<const Schema> Schema::load(const QString& file, QString* error)

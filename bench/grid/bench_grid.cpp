@@ -100,22 +100,20 @@ int main(int argc, char** argv)
             letterCount = args[i].toInt();
     }
 
-    const char* rows[] = {
-        "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'SP', 'São Paulo', '35')",
-        "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'RJ', 'Rio de Janeiro', '33')",
-        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Empresa Um')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE1', 'CERT1', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE2', 'CERT1', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE3', 'CERT1', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE4', 'CERT4', '2', '1058', 'RJ')",
-    };
     QSqlDatabase db;
     QString error;
-    if (!cce_test::openCompany(&db, QStringLiteral(":memory:"), &error, rows)) {
+    if (cce_test::openCompany(&db, QStringLiteral(":memory:"), &error)) {
+        cce_test::CompanyBuilder seed(db);
+        seed.state("SP", "São Paulo", "35")
+            .state("RJ", "Rio de Janeiro", "33")
+            .company("01", "Empresa Um")
+            .registration("IE1", "CERT1", "2", "SP")
+            .registration("IE2", "CERT1", "2", "SP")
+            .registration("IE3", "CERT1", "2", "SP")
+            .registration("IE4", "CERT4", "2", "RJ");
+        error = seed.error();
+    }
+    if (!error.isEmpty()) {
         std::fprintf(stderr, "database: %s\n", qPrintable(error));
         return 1;
     }

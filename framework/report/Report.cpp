@@ -10,8 +10,8 @@
 #include <QTextLayout>
 #include <mutex>
 
-#include "core/dataset/FilterExpression.h"
 #include "core/errors/Errors.h"
+#include "core/values/FieldValue.h"
 #include "report/Barcode.h"
 
 namespace fw::report {
@@ -40,11 +40,11 @@ QString digits(const QString& s)
     return out;
 }
 
-// The data set engine's own reading of date-times: every form a driver gives.
+// The value rules' reading of date-times: every form a driver gives.
 QDateTime asDateTime(const QVariant& v)
 {
     bool ok = false;
-    const QVariant d = FilterExpression::convert(v, FieldType::DateTime, &ok);
+    const QVariant d = convertValue(v, FieldType::DateTime, &ok);
     return ok ? d.toDateTime() : QDateTime();
 }
 
@@ -73,6 +73,10 @@ QString format(const QVariant& v, const QString& how)
             return s;
         return d.toString(how == QLatin1String("date") ? QStringLiteral("dd/MM/yyyy")
                                                        : QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    }
+    if (how == QLatin1String("cep")) {
+        const QString d = digits(s);
+        return d.size() == 8 ? d.left(5) + QLatin1Char('-') + d.mid(5) : s;
     }
     if (how == QLatin1String("upper"))
         return s.toUpper();
@@ -190,8 +194,10 @@ int Report::render(QPagedPaintDevice* device)
             footer = &b;
     const double footerHeight = footer ? pg.mm(8) : 0;
 
-    // Watermarks across the page, over everything in a light see-through grey, level so that
-    // the text stays text.
+    auto bottom = [&] { return pg.content.bottom() - footerHeight - pg.mm(2); };
+    // Watermarks in the page's free space under its last block, in a light see-through grey,
+    // level so that the text stays text, and never over what the page says. A page with no
+    // room under its text takes them small, in its top margin.
     const QVariantMap* pageRow = nullptr;
     auto watermark = [&] {
         if (!pageRow)
@@ -203,22 +209,34 @@ int Report::render(QPagedPaintDevice* device)
                 marks << w.text;
         if (marks.isEmpty())
             return;
+        QRectF room(pg.content.left(), pg.y + pg.mm(4), pg.content.width(), bottom() - pg.y - pg.mm(4));
+        // As large as the room allows (in points): the widest mark across 80% of it, every
+        // mark in its height.
+        auto fitted = [&](const QRectF& r, double startPt) {
+            if (r.height() <= 0)
+                return 0.0;
+            const QFont f = pg.font(startPt, true);
+            double widest = 0;
+            for (const QString& m : marks)
+                widest = qMax(widest, QFontMetricsF(f, device).horizontalAdvance(m));
+            const double tall = QFontMetricsF(f, device).height() * 1.4 * marks.size();
+            return startPt * qMin(1.0, qMin(r.width() * 0.8 / widest, r.height() / tall));
+        };
+        double points = fitted(room, 40);
+        if (points < 12) {
+            room = QRectF(pg.content.left(), full.top() + pg.mm(1), pg.content.width(), pg.content.top() - pg.mm(2));
+            points = fitted(room, 12);
+        }
+        if (points < 4)
+            return;
+        const QFont f = pg.font(points, true);
         painter.save();
-        painter.translate(full.center());
-        // As large as the widest mark allows across the page.
-        QFont f = pg.font(40, true);
-        double widest = 0;
-        for (const QString& m : marks)
-            widest = qMax(widest, QFontMetricsF(f, device).horizontalAdvance(m));
-        if (widest > full.width() * 0.8)
-            f.setPointSizeF(f.pointSizeF() * full.width() * 0.8 / widest);
         painter.setFont(f);
         painter.setPen(QColor(150, 150, 150, 110));
         const double line = QFontMetricsF(f, device).height() * 1.4;
+        const double top = room.center().y() - line * marks.size() / 2;
         for (int i = 0; i < marks.size(); ++i)
-            painter.drawText(
-                QRectF(-full.width(), (i - (marks.size() - 1) / 2.0) * line - line / 2, 2 * full.width(), line),
-                Qt::AlignCenter, marks.at(i));
+            painter.drawText(QRectF(room.left(), top + i * line, room.width(), line), Qt::AlignCenter, marks.at(i));
         painter.restore();
     };
     auto startPage = [&](const QVariantMap& row) {
@@ -238,7 +256,6 @@ int Report::render(QPagedPaintDevice* device)
             painter.drawText(r, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Página %1").arg(pages));
         }
     };
-    auto bottom = [&] { return pg.content.bottom() - footerHeight - pg.mm(2); };
     auto sectionTitle = [&](const QString& title) {
         if (title.isEmpty())
             return;
@@ -311,11 +328,13 @@ int Report::render(QPagedPaintDevice* device)
             }
             case Block::Kind::Text: {
                 QString text = fill(b.value, row, m_printTime);
-                // Line breaks typed, and the event's ";" standing for them, print as breaks.
+                // Line breaks typed, and the event's ";" standing for them, print as breaks; the
+                // blanks after a ";" do not start the next line.
                 text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
                 text.replace(QLatin1Char('\n'), QChar::LineSeparator);
                 if (!b.breaks.isEmpty())
-                    text.replace(b.breaks, QString(QChar::LineSeparator));
+                    text.replace(QRegularExpression(QRegularExpression::escape(b.breaks) + QStringLiteral(" *")),
+                                 QString(QChar::LineSeparator));
                 const QFont f = pg.font(9);
                 const double width = pg.content.width() - pg.mm(3);
                 QTextLayout layout(text, f, device);

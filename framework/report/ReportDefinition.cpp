@@ -1,11 +1,11 @@
 #include "report/ReportDefinition.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include "paths/DataFolder.h"
 
 namespace fw::report {
 
@@ -17,15 +17,7 @@ QString str(const QJsonObject& o, const char* key) { return o.value(QLatin1Strin
 
 QString reportFolder()
 {
-    const QString env = qEnvironmentVariable("CCE_REPORTS");
-    if (!env.isEmpty())
-        return env;
-    if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/reports");
-        if (QFileInfo::exists(beside))
-            return beside;
-    }
-    return QStringLiteral(CCE_REPORTS_SOURCE_DIR);
+    return dataFolder("CCE_REPORTS", QStringLiteral("reports"), QStringLiteral(CCE_REPORTS_SOURCE_DIR));
 }
 
 bool ReportDefinition::load(const QString& folder, const QString& code, ReportDefinition* out, QString* error)

@@ -16,7 +16,9 @@
 //   cell:  { "label": "CNPJ", "value": "{NRINSJURFILI|cnpjcpf}", "width": 0.4 }
 //
 // Values are templates: "{FIELD}" or "{FIELD|format}" with the formats key (the access key
-// in groups of four), cnpjcpf, date, datetime and upper; "{TODAY}" is the printing time.
+// in groups of four), cnpjcpf, cep (a postcode as 99999-999), date, datetime, upper and
+// xml:TAG (an element's text inside an XML value); "{TODAY}" is the printing time. Watermarks
+// take the free space under a page's text, never its text.
 // A "text" block flows onto the next pages when it does not fit.
 #include <QJsonObject>
 #include <QList>

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "core/host/Documents.h"
-#include "nfe/AccessKey.h"
 #include "db/DemoData.h"
 #include "db/Schema.h"
+#include "nfe/AccessKey.h"
 
 namespace {
 

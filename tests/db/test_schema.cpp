@@ -4,8 +4,9 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
-#include "nfe/AccessKey.h"
 #include "db/Schema.h"
+#include "nfe/AccessKey.h"
+#include "tests/support/CompanyBuilder.h"
 
 namespace {
 
@@ -79,12 +80,11 @@ TEST(Schema, LetterConstraintsHoldInTheDatabase)
     QString error;
     ASSERT_TRUE(db::configureConnection(db, &error));
     ASSERT_TRUE(db::migrate(db, &error)) << error.toStdString();
-    ASSERT_TRUE(execOk(db, QStringLiteral("INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, "
-                                          "IDORIGDESTNF, NRNOTAFISCALELE, CDSERIE, "
-                                          "CDMODELONF, DTEMISSAO, VRNOTAFISC, CDINSCESTA, IDTPAMBNFE, IDTIPOEMISNFE, "
-                                          "CDTIPOOPER, IDENTRSAIDOP, IDSITUACAONFE) "
-                                          "VALUES ('0001', '0000000001', '01', '0001', 'C', '000000001', '1', '55', "
-                                          "'2026-12-01T10:00:00', 10, '1', '1', '1', '01', 'S', 'A')")));
+    cce_test::InvoiceRow invoice;
+    invoice.filial = QStringLiteral("0001");
+    invoice.lancto = QStringLiteral("0000000001");
+    cce_test::CompanyBuilder seed(db);
+    ASSERT_TRUE(seed.invoice(invoice).ok()) << seed.error().toStdString();
     const QString letter = QStringLiteral(
         "INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, IDTRANSMCCE, NRVERSAOREG) "
         "VALUES ('0001', '0000000001', '%1', 'Texto de correção válido', 'N', 1)");

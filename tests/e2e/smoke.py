@@ -3,8 +3,12 @@
 
     smoke.py --bin-dir build/bin --out-dir build/tests/e2e/smoke
 
-Starts a cce-server on loopback over a fresh demo database, opens the CC-e screen in the host
-and walks it as a user does. Every step takes a screenshot (<out>/NN-step.png) and checks what
+Starts the demo's authority stand-in and cce-server on loopback over a fresh demo database
+(scripts/demo-servers), opens the CC-e screen in the host and walks it as a user does, with the
+mouse on tabs, rows, buttons and popup items and the keyboard in fields: lists, changes pages,
+reads a rejected batch's XML, switches company, writes a letter the server refuses and corrects
+it, transmits it and e-mails it from a row other than the first, and comes back to the first
+company. Every step takes a screenshot (<out>/NN-step.png) and checks what
 it can: window titles, the host's probe (ERP_HOST_PROBE) and the server's request log.
 Exits 0 when every step passed, 1 when one failed, 77 when there is no Xvfb here.
 """
@@ -75,7 +79,7 @@ class Smoke:
             if time.monotonic() > deadline:
                 raise StepFailed("timed out after %.0f s waiting for %s" % (timeout, what))
             for name, p in self.procs:
-                if p.poll() is not None and name in ("erp-host", "cce-server", "Xvfb"):
+                if p.poll() is not None and name in ("erp-host", "demo-servers", "Xvfb"):
                     raise StepFailed("%s exited (rc %s) while waiting for %s" % (name, p.returncode, what))
             time.sleep(interval)
 
@@ -106,35 +110,37 @@ class Smoke:
         self.wait_for("the window manager", lambda: b"_NET_SUPPORTING_WM_CHECK" in subprocess.run(
             ["xprop", "-root"], env=self.env, capture_output=True, timeout=5).stdout)
 
-    def start_server(self):
-        db = os.path.join(self.out, "demo.db")
-        if os.path.exists(db):
-            os.remove(db)
-        subprocess.run([os.path.join(self.bin, "cce-server"), "--init", "--database", "sqlite:" + db, "--demo"],
-                       env=self.env, check=True, capture_output=True, timeout=120)
-        ini = os.path.join(self.out, "cce-server.ini")
-        with open(ini, "w") as f:
-            f.write("[server]\nlisten=127.0.0.1:0\n\n[database]\nurl=sqlite:%s\n" % db)
-        out = os.path.join(self.out, "cce-server.out")
-        self.server_log = os.path.join(self.out, "cce-server.log")
-        p = subprocess.Popen([os.path.join(self.bin, "cce-server"), "--config", ini, "--listen", "127.0.0.1:0"],
-                             env=self.env, stdout=open(out, "wb"), stderr=open(self.server_log, "wb"),
-                             start_new_session=True)
-        self.procs.append(("cce-server", p))
+    def start_servers(self):
+        """The demo's authority stand-in and application server (scripts/demo-servers)."""
+        root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+        var = os.path.join(self.out, "var")
+        shutil.rmtree(var, ignore_errors=True)
+        self.var = var
+        build = os.path.dirname(self.bin)
+        ports = os.path.join(self.out, "ports.txt")
+        if os.path.exists(ports):
+            os.remove(ports)
+        script = ('. scripts/demo-servers; start_demo_servers "$1" "$2" || exit 1; '
+                  'trap stop_demo_servers EXIT; trap "exit 0" TERM; '
+                  'echo "$SIM_PORT $SERVER_PORT" > "$3"; wait $SERVER_PID')
+        self.spawn("demo-servers", ["bash", "-c", script, "demo-servers", build, var, ports], cwd=root)
+        self.server_log = os.path.join(var, "cce-server.log")
 
-        def port():
-            for line in open(out):
-                if line.startswith("listening on "):
-                    return line.rsplit(":", 1)[1].strip()
-        self.port = self.wait_for("the application server's port", port, timeout=15)
-        return db
+        def read_ports():
+            if os.path.exists(ports):
+                parts = open(ports).read().split()
+                return parts if len(parts) == 2 else None
+        sim, self.port = self.wait_for("the demo servers' ports", read_ports, timeout=90)
+        self.db = os.path.join(var, "demo.db")
+        return self.db
 
     def start_host(self, db):
         ini = os.path.join(self.out, "erp-host.ini")
         with open(ini, "w") as f:
             f.write("[context]\ncompany=%s\nbranch=0001\nbilling_branch=0001\nprocessing_date=%s\n"
                     "module=13\nbranch_mode=false\n\n[server]\nhost=127.0.0.1\nport=%s\n\n"
-                    "[database]\ndriver=QSQLITE\nname=%s\n" % (COMPANY, time.strftime("%Y-%m-%d"), self.port, db))
+                    "[database]\ndriver=QSQLITE\nname=%s\n\n[files]\nfolder=%s\n"
+                    % (COMPANY, time.strftime("%Y-%m-%d"), self.port, db, os.path.join(self.out, "files")))
         self.probe = os.path.join(self.out, "probe.json")
         if os.path.exists(self.probe):
             os.remove(self.probe)
@@ -195,6 +201,75 @@ class Smoke:
     def button_pos(self, name="sbtFiltro"):
         return self.main_state()["buttons"][name]
 
+    def click(self, pos):
+        self.x("xdotool", "mousemove", str(pos[0]), str(pos[1]), "click", "1")
+
+    def click_button(self, name, window=None):
+        """Clicks a button (or edit, or popup item) by its name, once it is shown and enabled."""
+        def find():
+            for w in self.state()["windows"]:
+                if window and w["name"] != window:
+                    continue
+                if name in w["buttons"] and name not in w.get("disabled", []):
+                    return w["buttons"][name]
+        # A window just shown may still be placed by the window manager: the same place twice.
+        last = [None]
+
+        def steady():
+            pos = find()
+            if pos and pos == last[0]:
+                return pos
+            last[0] = pos
+            time.sleep(0.15)
+            return None
+        self.click(self.wait_for("%s shown, enabled and in place" % name, steady, timeout=5))
+
+    def click_tab(self, page):
+        self.click(self.main_state()["tabs"]["pgcPadrao"][page])
+        self.wait_for("the page %s after the click on its tab" % page,
+                      lambda: self.main_state()["pages"].get("pgcPadrao") == page, timeout=5)
+
+    def grid(self):
+        return self.main_state()["grids"].get("dbgPadrao") or {}
+
+    def boxes(self):
+        return [w for w in self.state()["windows"] if w["name"] == "msgBox"]
+
+    def box(self, what):
+        """Waits for a message box; returns (title, text)."""
+        b = self.wait_for("a message box (%s)" % what, lambda: [x for x in self.boxes() if x["active"]], timeout=15)[0]
+        return b["title"], b["labels"].get("qt_msgbox_label", "")
+
+    def answer(self, button):
+        # The box answered is gone when no box shows its text any more (another may follow at
+        # once). A click that lands while the window manager is still raising it is lost; a
+        # user clicks again.
+        shown = lambda: [b["labels"].get("qt_msgbox_label", "") for b in self.boxes()]
+        text = (shown() or [""])[0]
+        for attempt in (1, 2):
+            self.click_button(button, window="msgBox")
+            try:
+                self.wait_for("the message box to close", lambda: text not in shown(), timeout=3 * attempt)
+                return
+            except StepFailed:
+                print("     (the click on %s was lost; clicking again)" % button, flush=True)
+                if attempt == 2:
+                    raise
+
+    def query(self, sql):
+        r = subprocess.run(["sqlite3", "-separator", "|", self.db, sql], capture_output=True, text=True, timeout=10)
+        return [line.split("|") for line in r.stdout.splitlines()]
+
+    def down_to(self, what, pred, limit=120):
+        """Moves down the grid with the arrow key until the current row satisfies pred."""
+        for _ in range(limit):
+            g0 = self.grid()
+            if g0.get("values") and pred(g0["values"]) and g0["current"] > 0:
+                return g0
+            self.key("Down")
+            self.wait_for("the next row current", lambda: self.grid().get("current") != g0.get("current"), timeout=3)
+        raise StepFailed("no row with %s in the first %d" % (what, limit))
+
     def settle(self):
         # Only after a key whose effect there is nothing to poll for.
         time.sleep(0.3)
@@ -224,7 +299,7 @@ class Smoke:
 
 
 def run(s):
-    db = s.start_server()
+    db = s.start_servers()
     s.start_x()
     s.start_host(db)
     t = {}
@@ -398,10 +473,175 @@ def run(s):
         s.wait_for("the dialog to close", lambda: not s.windows(FILTER_TITLE), timeout=5)
         return "closed"
 
+    NF, EMAIL_TRANSP, STATUS = 4, 10, 12
+
+    def tabs_by_mouse():
+        # A click on a row other than the first, then on the "Correção" tab.
+        g0 = s.grid()
+        rows = g0.get("visible") or []
+        if len(rows) < 4:
+            raise StepFailed("fewer than four rows in sight")
+        target = rows[3]
+        s.click(target["at"])
+        s.wait_for("row %d current after the click" % target["row"], lambda: s.grid().get("current") == target["row"],
+                   timeout=3)
+        s.click_tab("tshFormulario")
+        s.wait_for("the focus in the letter memo (it is in %r)" % s.state()["focus"],
+                   lambda: s.state()["focus"] == "dbmCorrecao", timeout=3)
+        if s.windows(FILTER_TITLE):
+            raise StepFailed("the filter dialog opened: the company panel was passed through")
+        s.shot("correction-by-tab")
+        s.click_tab("tshFolhaDados")
+        g = s.wait_for("the grid back with its rows", lambda: s.grid().get("rows"), timeout=3)
+        if g != g0["rows"] or s.grid()["current"] != target["row"]:
+            raise StepFailed("the list changed: %s rows, row %s current (was %s rows, row %s)"
+                             % (g, s.grid()["current"], g0["rows"], target["row"]))
+        return "row %d kept, %d rows, focus went to the memo and back" % (target["row"], g)
+
+    def refused_letter_corrected():
+        # An authorised homologation invoice with a carrier and no letter yet.
+        wanted = {r[0] for r in s.query(
+            "SELECT NRNOTAFISCALELE FROM NOTAFISCAL N WHERE CDEMPRESA = '02' AND IDSITUACAONFE = 'A' "
+            "AND IDTPAMBNFE = '2' AND COALESCE(NRINSJURTRAN, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
+            "CARTACORRECAO L WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF)")}
+        g0 = s.down_to("an authorised invoice with a carrier and no letter",
+                       lambda v: v[NF] in wanted and v[STATUS] == "0")
+        t["nf"] = g0["values"][NF]
+        s.click_tab("tshFormulario")
+        saves = s.requests("SetCCe")
+        s.click_button("sbtIncluir")
+        s.wait_for("the memo ready for the letter", lambda: s.state()["focus"] == "dbmCorrecao", timeout=3)
+        s.type("Valor unitario: 5€ por peca")
+        s.wait_for("the typed letter", lambda: "5€" in s.main_state()["edits"].get("dbmCorrecao", ""), timeout=5)
+        s.click_button("sbtGravar")
+        title, text = s.box("the refusal")
+        s.shot("refused-letter")
+        s.answer("btnOK")
+        m = s.main_state()
+        if "sbtGravar" in m["disabled"] or "sbtCancelar" in m["disabled"]:
+            raise StepFailed("after the refusal Gravar/Cancelar are disabled: %s" % m["disabled"])
+        if "5€" not in m["edits"].get("dbmCorrecao", ""):
+            raise StepFailed("the typed letter is gone: %r" % m["edits"].get("dbmCorrecao"))
+        s.wait_for("the focus back in the memo", lambda: s.state()["focus"] == "dbmCorrecao", timeout=3)
+        s.key("ctrl+a")
+        s.type("Valor unitario: 5 reais por peca")
+        s.wait_for("the corrected letter",
+                   lambda: s.main_state()["edits"].get("dbmCorrecao") == "Valor unitario: 5 reais por peca", timeout=5)
+        s.click_button("sbtGravar")
+        s.wait_for("the save of the corrected letter", lambda: s.requests("SetCCe") >= saves + 2, timeout=10)
+        s.wait_for("Incluir disabled again (a pending letter)",
+                   lambda: "sbtIncluir" in s.main_state()["disabled"] and not s.boxes(), timeout=10)
+        stored = s.query("SELECT L.DSCORRECAONFE FROM CARTACORRECAO L JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL "
+                         "AND N.NRLANCTONF = L.NRLANCTONF WHERE N.CDEMPRESA = '02' AND N.NRNOTAFISCALELE = '%s' "
+                         "AND L.DSCORRECAONFE LIKE 'Valor unit%%'" % t["nf"])
+        if stored != [["Valor unitario: 5 reais por peca"]]:
+            raise StepFailed("the database holds %r" % stored)
+        return "NF %s: refused (%s: %s), corrected and saved once" % (t["nf"], title, text[:60])
+
+    def transmit_keeps_row():
+        s.click_tab("tshFolhaDados")
+        g0 = s.grid()
+        if g0["values"][NF] != t["nf"] or g0["current"] == 0:
+            raise StepFailed("the save left the grid on NF %s, row %d" % (g0["values"][NF], g0["current"]))
+        s.key("space")
+        s.wait_for("the row marked", lambda: s.grid()["values"][0] != g0["values"][0], timeout=3)
+        s.click_button("sbtTransmite")
+        title, text = s.box("the condition of use")
+        s.answer("btnSim")
+        title, text = s.box("the transmission's outcome")
+        s.shot("transmission-outcome")
+        s.answer("btnOK")
+        g = s.wait_for("the list read again", lambda: s.grid() if s.grid().get("values") else None, timeout=10)
+        if g["values"][NF] != t["nf"]:
+            raise StepFailed("after the transmission the grid stands on NF %s, not %s" % (g["values"][NF], t["nf"]))
+        if g["values"][STATUS] != "2":
+            raise StepFailed("the letter is not accepted: status %s; the answer was %r" % (g["values"][STATUS], text))
+        return "NF %s accepted (%s), still current at row %d" % (t["nf"], text.strip()[:70], g["current"])
+
+    def emails_keep_row():
+        outbox = os.path.join(s.var, "outbox")
+        before = len(os.listdir(outbox)) if os.path.isdir(outbox) else 0
+        for item, what in (("mnuEmailSelec", "recipient"), ("mnuEmailTransp", "carrier")):
+            s.click_button("sbtEnviaEmail")
+            s.wait_for("the e-mail popup", lambda: [w for w in s.state()["windows"] if w["name"] == "pmnEmail"],
+                       timeout=3)
+            s.click_button(item, window="pmnEmail")
+            title, text = s.box("the %s e-mail's answer" % what)
+            if text != "O e-mail foi enviado com sucesso.":
+                raise StepFailed("the %s e-mail was not sent: %r" % (what, text))
+            s.answer("btnOK")
+            g = s.wait_for("the list read again", lambda: s.grid() if s.grid().get("values") else None, timeout=10)
+            if g["values"][NF] != t["nf"]:
+                raise StepFailed("after the %s e-mail the grid stands on NF %s, not %s"
+                                 % (what, g["values"][NF], t["nf"]))
+        s.wait_for("the carrier's e-mail shown as sent", lambda: s.grid()["values"][EMAIL_TRANSP] == "Enviado",
+                   timeout=5)
+        sent = len(os.listdir(outbox)) - before
+        if sent != 2:
+            raise StepFailed("%d messages reached the outbox" % sent)
+        return "recipient and carrier e-mails of NF %s, the row kept after each" % t["nf"]
+
+    def rejected_xml():
+        s.key("ctrl+Home")
+        s.settle()
+        s.down_to("a rejected letter", lambda v: v[STATUS] == "3")
+        s.click_button("sbtArquivoXml")
+        w = s.wait_for("the XML's window", lambda: [x for x in s.state()["windows"] if x["name"] == "frmTexto"],
+                       timeout=10)[0]
+        s.shot("rejected-xml")
+        text = w["edits"].get("memTexto", "")
+        heading = w["labels"].get("lblTitulo", "")
+        if "<" not in text or not ("rejeitado" in heading or "esquema" in heading):
+            raise StepFailed("the window shows %r under %r" % (text[:80], heading))
+        path = heading.rsplit("Arquivo: ", 1)[-1].strip()
+        if not os.path.isfile(path) or not path.startswith(os.path.join(s.out, "files")):
+            raise StepFailed("no file %s" % path)
+        s.click_button("btnFechar", window="frmTexto")
+        s.wait_for("the XML's window to close",
+                   lambda: not [x for x in s.state()["windows"] if x["name"] == "frmTexto"], timeout=5)
+        return "shown with %r; kept in %s" % (heading.splitlines()[0], path)
+
+    def company(code, branch, expect_branch):
+        def go():
+            boxes_before = 0
+            s.click_button("medCdEmpresa")
+            s.wait_for("the focus in the company", lambda: s.state()["focus"] == "medCdEmpresa", timeout=3)
+            s.key("ctrl+a", "BackSpace")
+            s.type(code)
+            s.key("Tab")
+            f = s.wait_for("the filter dialog for company %s" % code, lambda: s.filter_state(), timeout=10)
+            s.wait_for("the dialog settled", lambda: s.state()["focus"] == "medCdFilial", timeout=5)
+            f = s.filter_state()
+            got = f["edits"].get("medCdFilial", "").strip()
+            if got != expect_branch:
+                raise StepFailed("the dialog shows branch %r for company %s" % (got, code))
+            s.shot("company-%s-dialog" % code)
+            if branch:
+                s.type(branch)
+                s.key("Tab")
+                s.wait_for("the registration of branch %s" % branch,
+                           lambda: s.filter_state()["edits"].get("edtCdInscEsta", "").strip(), timeout=5)
+            if s.boxes():
+                raise StepFailed("a message: %s" % s.box("")[1])
+            s.click_button("sbtConfirma", window="frmFiltroTransmissao")
+            s.wait_for("the filter dialog to close", lambda: not s.windows(FILTER_TITLE), timeout=10)
+            g = s.wait_for("the list of company %s" % code, lambda: s.grid().get("rows"), timeout=10)
+            return "company %s listed %d invoices, %d messages on the way" % (code, g, boxes_before)
+        return go
+
     s.step("screen-open", screen_open)
     s.step("company-tab-opens-filter", company_tab)
     s.step("branch-normalised", branch_in_dialog("dialog from the company's exit"), required=False)
     if s.step("confirm-lists-invoices", confirm, required=False):
+        s.step("row-and-tabs-by-mouse", tabs_by_mouse, required=False)
+        s.step("rejected-xml-shown", rejected_xml, required=False)
+        # Company 02 works in the authority's homologation environment, which the stand-in serves.
+        if s.step("company-02", company("02", "0101", ""), required=False):
+            if s.step("refused-letter-corrected", refused_letter_corrected, required=False):
+                if s.step("transmit-keeps-row", transmit_keeps_row, required=False):
+                    s.step("emails-keep-row", emails_keep_row, required=False)
+            # Branch 0001 has the lenient parameters: no branch by default, the user types it.
+            s.step("company-01-again", company("01", "1", ""), required=False)
         s.step("space-marks-row", mark_row, required=False)
         s.step("ctrl2-correction-page", correction_page, required=False)
         if s.step("ctrl1-back-to-grid", back_to_data, required=False):

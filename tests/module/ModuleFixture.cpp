@@ -54,12 +54,11 @@ fw::DataPacket makePacket(const fw::FieldDefs& fields, const QList<QVariantHash>
 void ModuleFixture::SetUp()
 {
     ASSERT_TRUE(m_dir.isValid());
-    const char* rows[] = {
-        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, CDCENTCUST) VALUES ('01', 'Comércio Um Ltda', '0100')",
-        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, CDCENTCUST) VALUES ('02', 'Indústria Dois S/A', '0200')",
-    };
     QString error;
-    ASSERT_TRUE(openCompany(&m_db, m_dir.filePath(QStringLiteral("company.db")), &error, rows)) << error.toStdString();
+    ASSERT_TRUE(openCompany(&m_db, m_dir.filePath(QStringLiteral("company.db")), &error)) << error.toStdString();
+    CompanyBuilder seed(m_db);
+    seed.company("01", "Comércio Um Ltda", "0100").company("02", "Indústria Dois S/A", "0200");
+    ASSERT_TRUE(seed.ok()) << seed.error().toStdString();
 
     m_context = fw::HostContext();
     m_context.company = QStringLiteral("01");

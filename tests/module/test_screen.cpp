@@ -2,12 +2,14 @@
 // the enabling of the commands.
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QSqlQuery>
 
 #include "core/values/Value.h"
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
+#include "module/Cli_dfs59300.h"
 #include "tests/module/ModuleFixture.h"
 
 using namespace cce_test;
@@ -754,5 +756,29 @@ TEST_F(ScreenTest, LetterButtonsWalkTheSequencesNewestFirst)
     EXPECT_FALSE(screen->sbtProximaCCe->isEnabled());
     EXPECT_TRUE(screen->sbtAlterar->isEnabled());
     EXPECT_EQ(screen->lblMaxCCe->text(), QStringLiteral("/ 03"));
+    expectNoSurprises();
+}
+
+TEST_F(ScreenTest, EachOfTheThreeScreensOpensItsOwnHelpPage)
+{
+    screen->mnuAjuda->trigger();
+    screen->sbtAjuda->Click();
+    TfrmFiltroTransmissao* dlg = CreateFiltroTransmissao();
+    int f1 = Qt::Key_F1;
+    dlg->FormKeyDown(dlg, f1, Qt::NoModifier);
+    EXPECT_EQ(f1, 0) << "F1 went on to the control";
+    dlg->sbtAjuda->Click();
+    auto* report = fw::createForm<TfrmCCe>(fw::formOwner());
+    report->ShowHelp();
+    delete report;
+    EXPECT_EQ(m_ui.helpShown(),
+              (QStringList{QStringLiteral("DFS59000"), QStringLiteral("DFS59000"), QStringLiteral("DFS59100"),
+                           QStringLiteral("DFS59100"), QStringLiteral("DFS59300")}));
+    // A page of its own each, with the screen's caption; none answered "no help".
+    for (const char* code : {"DFS59000", "DFS59100", "DFS59300"}) {
+        QFile page(fw::helpPage(QString::fromLatin1(code)));
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << code;
+        EXPECT_TRUE(QString::fromUtf8(page.readAll()).contains(QLatin1String(code))) << code;
+    }
     expectNoSurprises();
 }

@@ -1,11 +1,9 @@
 #pragma once
-// What the screen's test benches (and the grid benchmark) set up alike: the "company"
-// SQLite connection, migrated and filled by the bench; an application server in the same
-// process; the scripted user interface; the host context and the screens' teardown.
-// Header only, so that the benchmark uses it without linking a test library.
+// What the screen's test benches (and the grid benchmark) set up alike: the company
+// database (tests/support/CompanyBuilder.h); an application server in the same process;
+// the scripted user interface; the host context and the screens' teardown.
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <functional>
@@ -13,43 +11,12 @@
 #include "core/host/Context.h"
 #include "core/net/InProcessTransport.h"
 #include "core/values/JsonCodec.h"
-#include "db/Schema.h"
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
+#include "tests/support/CompanyBuilder.h"
 #include "widgets/services/ScriptedUiServices.h"
 
 namespace cce_test {
-
-inline const QString kCompanyConnection = QStringLiteral("company");
-
-// Runs one statement; false with "statement: error" in *error.
-inline bool execSql(QSqlDatabase db, const QString& sql, QString* error)
-{
-    QSqlQuery q(db);
-    if (q.exec(sql))
-        return true;
-    *error = sql + QStringLiteral(": ") + q.lastError().text();
-    return false;
-}
-
-// Opens the "company" connection on file (":memory:" for one in memory), migrates it
-// and runs statements in order; false with the first failure in *error.
-template <class Statements = std::initializer_list<const char*>>
-bool openCompany(QSqlDatabase* db, const QString& file, QString* error, const Statements& statements = {})
-{
-    *db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kCompanyConnection);
-    db->setDatabaseName(file);
-    if (!db->open()) {
-        *error = db->lastError().text();
-        return false;
-    }
-    if (!db::migrate(*db, error))
-        return false;
-    for (const char* sql : statements)
-        if (!execSql(*db, QString::fromUtf8(sql), error))
-            return false;
-    return true;
-}
 
 // The reply envelope to a request, without result or error yet.
 inline QJsonObject reply(const QJsonObject& request)

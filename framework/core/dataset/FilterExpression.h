@@ -52,12 +52,6 @@ public:
     // whether the expression is made of nothing else.
     std::vector<Equality> equalities(bool* onlyEqualities) const;
 
-    // Compares two values of a field type the way filters and indexes do: null strings
-    // as empty text, other nulls before everything. Returns <0, 0, >0.
-    static int compareValues(const QVariant& a, const QVariant& b, FieldType type, bool caseInsensitive);
-    // Converts v to the canonical value of a field type; *ok false when impossible.
-    static QVariant convert(const QVariant& v, FieldType type, bool* ok);
-
 private:
     std::shared_ptr<Node> m_root; // shared: expressions are copied around cheaply
     FieldDefs m_fields;

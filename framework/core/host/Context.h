@@ -27,6 +27,7 @@ struct FW_CORE_EXPORT HostContext {
     QString dbPassword;
     QHash<QString, QDate> branchProcessingDates; // per-branch processing dates, by branch code
     int serverTimeoutSeconds = 120; // longest wait for one application server call
+    QString filesFolder; // where screens write files for the user; empty: the documents folder
 };
 
 FW_CORE_EXPORT HostContext& hostContext();

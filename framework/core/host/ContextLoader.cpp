@@ -34,6 +34,7 @@ const QList<QPair<QString, QString>>& optionKeys()
         {QStringLiteral("server-timeout"), QStringLiteral("server/timeout")},
         {QStringLiteral("db-driver"), QStringLiteral("database/driver")},
         {QStringLiteral("db-name"), QStringLiteral("database/name")},
+        {QStringLiteral("files-folder"), QStringLiteral("files/folder")},
     };
     return keys;
 }
@@ -172,6 +173,11 @@ HostContext loadHostContext(const QString& iniPath, const QStringList& arguments
     take(QStringLiteral("database/port"), number(&c.dbPort, 1, 65535));
     take(QStringLiteral("database/user"), text(&c.dbUser));
     take(QStringLiteral("database/password"), text(&c.dbPassword));
+
+    const bool folderFromFile = take(QStringLiteral("files/folder"), text(&c.filesFolder));
+    if (!c.filesFolder.isEmpty() && QFileInfo(c.filesFolder).isRelative())
+        c.filesFolder = folderFromFile && !fileDir.isEmpty() ? QDir(fileDir).filePath(c.filesFolder)
+                                                             : QFileInfo(c.filesFolder).absoluteFilePath();
 
     // A SQLite file named in the configuration lies next to it, wherever the host starts.
     if (nameFromFile && c.dbDriver == QLatin1String("QSQLITE") && !c.dbName.isEmpty() &&

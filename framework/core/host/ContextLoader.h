@@ -6,10 +6,13 @@
 //               today), module, branch_mode (true/false, 1/0, S/N)
 //   [server]    host, port, token, timeout (seconds per call; default 120)
 //   [database]  driver (QSQLITE or QPSQL), name, host, port, user, password
+//   [files]     folder: where the screens write files for the user to keep (default: the
+//               user's documents folder); relative to the file's folder
 //
 // Command-line options, as "--option value" or "--option=value":
 //   --company, --branch, --billing-branch, --date (yyyy-MM-dd), --module, --branch-mode,
-//   --server-host, --server-port, --server-token, --server-timeout, --db-driver, --db-name
+//   --server-host, --server-port, --server-token, --server-timeout, --db-driver, --db-name,
+//   --files-folder
 // Other arguments are left for the host to read.
 //
 // Codes are stored as the tables hold them (Ajusta: company 2, branches 4). A relative

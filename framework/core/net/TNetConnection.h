@@ -67,8 +67,6 @@ public:
 
     // Why the last opening failed ("" when it did not).
     QString lastConnectError() const { return m_lastConnectError; }
-    // Id of the last request sent (0 before the first).
-    qint64 lastRequestId() const { return m_nextId; }
     bool callInProgress() const { return m_inCall; }
 
     // The transport of this connection; by default the one of fw::makeDefaultTransport,

@@ -49,7 +49,6 @@ public:
     // The parameter named so (case-insensitive) in any of the statements; throws
     // SqlError when no statement has it. The object stays valid while the query lives.
     QueryParam* ParamByName(const QString& name);
-    QueryParam* paramByName(const QString& name) { return ParamByName(name); }
     QStringList paramNames() const; // as written, first occurrence order
 
     // Runs BeforeOpen, executes the statement of the connection's kind and loads its rows.

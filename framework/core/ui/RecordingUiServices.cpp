@@ -126,6 +126,8 @@ QString RecordingUiServices::report() const
                      .arg(p.expected ? QString() : QStringLiteral(" NOT EXPECTED"), p.title, p.dataSet);
     for (const QString& p : m_prints)
         lines << QStringLiteral("printed: %1").arg(p);
+    for (const TextShown& t : m_texts)
+        lines << QStringLiteral("text shown: %1 (%2)").arg(t.title, t.heading);
     for (const QString& e : m_scriptErrors)
         lines << QStringLiteral("script error: %1").arg(e);
     for (const QString& e : m_unexpectedEvents)
@@ -150,6 +152,9 @@ void RecordingUiServices::clear()
     m_busyShows = 0;
     m_busyShown = false;
     m_openedFiles.clear();
+    m_openFileAnswer = true;
+    m_texts.clear();
+    m_help.clear();
     m_reports.clear();
     m_prints.clear();
     m_saveDialogs.clear();
@@ -249,7 +254,19 @@ void RecordingUiServices::hideBusy()
 bool RecordingUiServices::openFile(const QString& program, const QString& path)
 {
     m_openedFiles << program + QLatin1Char('|') + path;
-    return true;
+    return m_openFileAnswer;
+}
+
+void RecordingUiServices::showText(const QString& title, const QString& heading, const QString& text,
+                                   const QString& suggestedFile)
+{
+    m_texts << TextShown{title, heading, text, suggestedFile};
+}
+
+bool RecordingUiServices::showHelp(const QString& screenCode)
+{
+    m_help << screenCode;
+    return !helpPage(screenCode).isEmpty();
 }
 
 bool RecordingUiServices::showReport(const QString& title, const QString& pdfPath)

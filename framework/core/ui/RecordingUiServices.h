@@ -47,6 +47,9 @@ public:
         QList<int> result; // recNos picked (empty: cancelled); Search: {recNo} when found
         bool expected;
     };
+    struct TextShown {
+        QString title, heading, text, suggestedFile;
+    };
     struct Busy {
         bool show; // false: hideBusy
         QString owner; // objectName of the owner form
@@ -72,6 +75,8 @@ public:
     void expectSearch(const QString& fieldName, const QVariant& value);
     // The next save dialog answers path (empty: the user cancels).
     void expectSaveFileName(const QString& path);
+    // What openFile answers from now on (true: the file opened; false: nothing could open it).
+    void setOpenFileAnswer(bool opened) { m_openFileAnswer = opened; }
 
     // --- records ------------------------------------------------------------------
     const QList<Message>& messages() const { return m_messages; }
@@ -86,6 +91,8 @@ public:
     const QList<Busy>& busyEvents() const { return m_busy; }
     int busyShowCount() const { return m_busyShows; }
     QStringList openedFiles() const { return m_openedFiles; } // "program|path"
+    const QList<TextShown>& textsShown() const { return m_texts; }
+    QStringList helpShown() const { return m_help; } // screen codes asked for
     QStringList reports() const { return m_reports; } // "title|path"
     QStringList prints() const { return m_prints; } // "preview|title|pages", "print|title|pages"
     QStringList saveDialogs() const { return m_saveDialogs; } // "title|suggested"
@@ -105,6 +112,9 @@ public:
     void hideBusy() override;
     bool busyShown() const override { return m_busyShown; }
     bool openFile(const QString& program, const QString& path) override;
+    void showText(const QString& title, const QString& heading, const QString& text,
+                  const QString& suggestedFile) override;
+    bool showHelp(const QString& screenCode) override;
     bool showReport(const QString& title, const QString& pdfPath) override;
     bool printPreview(const QString& title, const PageRenderer& render) override;
     bool printDocument(const QString& title, const PageRenderer& render) override;
@@ -153,6 +163,9 @@ private:
     int m_busyShows = 0;
     bool m_busyShown = false;
     QStringList m_openedFiles;
+    bool m_openFileAnswer = true;
+    QList<TextShown> m_texts;
+    QStringList m_help;
     QStringList m_reports;
     QStringList m_prints;
     QStringList m_saveDialogs;

@@ -1,5 +1,7 @@
 #include "core/ui/UiServices.h"
 
+#include <QFile>
+
 #include "core/errors/Errors.h"
 
 namespace fw {
@@ -25,5 +27,13 @@ UiServices* installUiServices(UiServices* services)
 }
 
 bool uiServicesInstalled() { return g_services != nullptr; }
+
+QString helpPage(const QString& screenCode)
+{
+    if (screenCode.isEmpty())
+        return QString();
+    const QString path = QStringLiteral(":/help/%1.html").arg(screenCode);
+    return QFile::exists(path) ? path : QString();
+}
 
 } // namespace fw

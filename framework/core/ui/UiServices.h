@@ -57,8 +57,18 @@ public:
     virtual void hideBusy() = 0; // harmless when not shown
     virtual bool busyShown() const = 0;
 
-    // Opens a file with a program (the text editor, a viewer).
+    // Opens a file with a program (the text editor, a viewer), else with the desktop's
+    // choice; false when neither could.
     virtual bool openFile(const QString& program, const QString& path) = 0;
+
+    // A text for the user to read (the XML of a batch, say) in a window of its own,
+    // read-only, under a heading, with "Salvar como..." to keep a copy (suggestedFile: the
+    // name the save dialog proposes); returns when it is closed.
+    virtual void showText(const QString& title, const QString& heading, const QString& text,
+                          const QString& suggestedFile) = 0;
+
+    // The help page of a screen, by its code ("DFS59000"); false when it has none.
+    virtual bool showHelp(const QString& screenCode) = 0;
 
     // Shows or prints a document produced by the host's report machinery (a PDF path).
     virtual bool showReport(const QString& title, const QString& pdfPath) = 0;
@@ -77,6 +87,10 @@ public:
     // The mouse cursor: 0 default, -11 hour-glass.
     virtual void setCursor(int cursor) = 0;
 };
+
+// The help page of a screen, as a resource the screen's library carries
+// (":/help/<code>.html"); empty when there is none.
+FW_CORE_EXPORT QString helpPage(const QString& screenCode);
 
 // The installed services; throws when none is installed.
 FW_CORE_EXPORT UiServices& ui();

@@ -7,7 +7,6 @@ QVariant emptyValue() { return QVariant(); }
 
 bool isNull(const QVariant& v) { return v.isValid() && v.metaType() == QMetaType::fromType<std::nullptr_t>(); }
 bool isEmpty(const QVariant& v) { return !v.isValid(); }
-bool isNullOrEmpty(const QVariant& v) { return isEmpty(v) || isNull(v); }
 
 void settleLocalTimeZone()
 {

@@ -13,7 +13,8 @@ FW_CORE_EXPORT QVariant nullValue();
 FW_CORE_EXPORT QVariant emptyValue();
 FW_CORE_EXPORT bool isNull(const QVariant& v); // Null only
 FW_CORE_EXPORT bool isEmpty(const QVariant& v); // Empty only
-FW_CORE_EXPORT bool isNullOrEmpty(const QVariant& v);
+// Inline: the data set's comparisons ask it for every row they touch.
+inline bool isNullOrEmpty(const QVariant& v) { return !v.isValid() || v.metaType().id() == QMetaType::Nullptr; }
 
 // Date-times travel as local wall-clock time with seconds precision.
 FW_CORE_EXPORT QString dateTimeToText(const QDateTime& dt); // "2026-12-07T14:05:00"

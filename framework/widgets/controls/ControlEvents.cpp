@@ -324,6 +324,17 @@ bool moveFocus(QWidget* to)
     return transition(from, to, true);
 }
 
+void setFocusQuietly(QWidget* to)
+{
+    if (!to)
+        return;
+    FocusWatcher* fw = watcher();
+    ++fw->moving;
+    to->setFocus(Qt::OtherFocusReason);
+    --fw->moving;
+    fw->lastFocus.insert(formOf(to), to);
+}
+
 bool focusNextControl(QWidget* from, bool forward)
 {
     if (!from)

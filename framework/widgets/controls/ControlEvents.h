@@ -51,6 +51,11 @@ FW_WIDGETS_EXPORT QWidget* focusedControl(QWidget* inWindowOf);
 // focus is back in that control) or `to` cannot take the focus.
 FW_WIDGETS_EXPORT bool moveFocus(QWidget* to);
 
+// Gives `to` the focus without running any exit or enter handler, as a form's own code
+// does when nothing is being left (a dialog placing its first field, an undo command).
+// In a form that is not active, `to` is the control that gets the focus when it is.
+FW_WIDGETS_EXPORT void setFocusQuietly(QWidget* to);
+
 // Moves the focus to the next (or previous) control of the window in tab order, through
 // moveFocus. Returns whether it moved.
 FW_WIDGETS_EXPORT bool focusNextControl(QWidget* from, bool forward = true);

@@ -1,6 +1,7 @@
 #include "widgets/controls/StdCtrls.h"
 
 #include <QEvent>
+#include <QIcon>
 #include <QPainter>
 #include <QPointer>
 #include <QTabBar>
@@ -165,6 +166,17 @@ void TSpeedButton::Click()
         doClick();
 }
 
+void TSpeedButton::setGlyph(const QString& iconName)
+{
+    const QIcon icon = QIcon::fromTheme(iconName);
+    if (icon.isNull())
+        return;
+    setIcon(icon);
+    setToolButtonStyle(Qt::ToolButtonIconOnly);
+    if (toolTip().isEmpty())
+        setToolTip(text());
+}
+
 void TSpeedButton::doClick()
 {
     if (OnClick)
@@ -240,6 +252,15 @@ void TPopupMenu::setPopupHook(std::function<void(TPopupMenu*, const QPoint&)> ho
 TPageControl::TPageControl(QWidget* parent, const QString& name) : QTabWidget(parent)
 {
     nameIt(this, name);
+    // A tab bar of our own, heard before the tab widget switches the pages: whatever road
+    // changes the page (a click on a tab, the keyboard, code), the focus leaves the page
+    // going away for the page control itself while that page is still shown. Otherwise Qt
+    // hands it to whatever control comes next in the window, such as the company panel,
+    // whose entry would run.
+    auto* bar = new QTabBar(this);
+    bar->setObjectName(QStringLiteral("tabBar"));
+    connect(bar, &QTabBar::currentChanged, this, [this](int index) { focusOffLeavingPage(widget(index)); });
+    setTabBar(bar);
     connect(this, &QTabWidget::currentChanged, this, [this](int) {
         if (m_settingByCode || !OnChange)
             return;
@@ -269,17 +290,22 @@ bool TPageControl::SetActivePage(QWidget* page)
     const int i = indexOf(page);
     if (i < 0 || !pageEnabled(page))
         return false;
-    // The control with the focus is on the page going away: the focus goes to the page
-    // control first, as a user's click on its tab does, so that Qt does not hand it to
-    // whatever control comes next in the window (the company panel, whose entry would run).
-    QWidget* focused = focusedControl(this);
-    if (focused && currentWidget() && currentWidget() != page && currentWidget()->isAncestorOf(focused) &&
-        focusPolicy() != Qt::NoFocus && !moveFocus(this))
+    // An exit handler of the control being left may refuse the change.
+    if (!focusOffLeavingPage(page))
         return false;
     m_settingByCode = true;
     setCurrentIndex(i);
     m_settingByCode = false;
     return true;
+}
+
+bool TPageControl::focusOffLeavingPage(QWidget* coming)
+{
+    QWidget* leaving = currentWidget();
+    QWidget* focused = focusedControl(this);
+    if (!leaving || leaving == coming || !focused || !leaving->isAncestorOf(focused) || focusPolicy() == Qt::NoFocus)
+        return true;
+    return moveFocus(this);
 }
 
 void TPageControl::setPageEnabled(QWidget* page, bool enabled) { page->setEnabled(enabled); }

@@ -108,6 +108,10 @@ public:
     void setHint(const QString& h) { setToolTip(h); }
     // Runs OnClick directly when enabled; exceptions reach the caller.
     void Click();
+    // The button's picture, by its name in the desktop's icon theme ("document-save"); the
+    // button then shows the picture alone, its text in the hint. Without such an icon the
+    // text stays.
+    void setGlyph(const QString& iconName);
     TNotifyEvent OnClick;
 
 protected:
@@ -182,6 +186,8 @@ protected:
 
 private:
     void syncTab(QWidget* page);
+    // Takes the focus off the active page when another page comes, before it is hidden.
+    bool focusOffLeavingPage(QWidget* coming);
     bool m_settingByCode = false;
     bool m_syncing = false;
 };

@@ -38,24 +38,25 @@ void TfrmPadrao::buildUi()
     tlbPadrao->toggleViewAction()->setVisible(false);
     addToolBar(Qt::TopToolBarArea, tlbPadrao);
 
-    auto button = [this](const char* name, const QString& hint) {
+    auto button = [this](const char* name, const QString& hint, const char* glyph) {
         auto* b = new TSpeedButton(tlbPadrao, QString::fromLatin1(name), hint);
         b->setText(hint);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        b->setGlyph(QString::fromLatin1(glyph));
         tlbPadrao->addWidget(b);
         return b;
     };
-    sbtIncluir = button("sbtIncluir", QStringLiteral("Incluir"));
-    sbtAlterar = button("sbtAlterar", QStringLiteral("Alterar"));
-    sbtExcluir = button("sbtExcluir", QStringLiteral("Excluir"));
-    sbtProcurar = button("sbtProcurar", QStringLiteral("Procurar"));
-    sbtVerificar = button("sbtVerificar", QStringLiteral("Verificar"));
-    sbtGravar = button("sbtGravar", QStringLiteral("Gravar"));
-    sbtCancelar = button("sbtCancelar", QStringLiteral("Cancelar"));
+    sbtIncluir = button("sbtIncluir", QStringLiteral("Incluir"), "document-new");
+    sbtAlterar = button("sbtAlterar", QStringLiteral("Alterar"), "document-properties");
+    sbtExcluir = button("sbtExcluir", QStringLiteral("Excluir"), "edit-delete");
+    sbtProcurar = button("sbtProcurar", QStringLiteral("Procurar"), "edit-find");
+    sbtVerificar = button("sbtVerificar", QStringLiteral("Verificar"), "view-refresh");
+    sbtGravar = button("sbtGravar", QStringLiteral("Gravar"), "document-save");
+    sbtCancelar = button("sbtCancelar", QStringLiteral("Cancelar"), "edit-undo");
     tlbPadrao->addSeparator();
-    sbtImprimir = button("sbtImprimir", QStringLiteral("Imprimir"));
-    sbtAjuda = button("sbtAjuda", QStringLiteral("Ajuda"));
-    sbtFechar = button("sbtFechar", QStringLiteral("Fechar"));
+    sbtImprimir = button("sbtImprimir", QStringLiteral("Imprimir"), "document-print");
+    sbtAjuda = button("sbtAjuda", QStringLiteral("Ajuda"), "help-browser");
+    sbtFechar = button("sbtFechar", QStringLiteral("Fechar"), "system-log-out");
     tlbPadrao->addSeparator();
     auto* spacer = new QWidget(tlbPadrao);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -90,6 +91,7 @@ void TfrmPadrao::buildUi()
     mnuImprimir = action(mnuOperacao, "mnuImprimir", QStringLiteral("&Imprimir"), QKeySequence(Qt::CTRL | Qt::Key_P));
     mnuOperacao->addSeparator();
     mnuFechar = action(mnuOperacao, "mnuFechar", QStringLiteral("&Fechar"));
+    mnuAjuda = action(mnuOperacao, "mnuAjuda", QStringLiteral("&Ajuda"), QKeySequence(Qt::Key_F1));
 
     mnuManutencao = menuBar()->addMenu(QStringLiteral("&Manutenção"));
     mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
@@ -164,7 +166,7 @@ void TfrmPadrao::buildUi()
     bind(sbtGravar, mnuGravar, &TfrmPadrao::sbtGravarClick);
     bind(sbtCancelar, mnuCancelar, &TfrmPadrao::sbtCancelarClick);
     bind(sbtImprimir, mnuImprimir, &TfrmPadrao::sbtImprimirClick);
-    bind(sbtAjuda, nullptr, &TfrmPadrao::sbtAjudaClick);
+    bind(sbtAjuda, mnuAjuda, &TfrmPadrao::sbtAjudaClick);
     bind(sbtFechar, mnuFechar, &TfrmPadrao::sbtFecharClick);
     bind(nullptr, mnuFolhaDados, &TfrmPadrao::mnuFolhaDadosClick);
     bind(nullptr, mnuFormulario, &TfrmPadrao::mnuFormularioClick);
@@ -428,7 +430,8 @@ void TfrmPadrao::sbtImprimirClick(QObject*) {}
 
 void TfrmPadrao::sbtAjudaClick(QObject*)
 {
-    ui().showMessage(MsgKind::Information, QStringLiteral("Ajuda não disponível para esta tela."), mbOK);
+    if (!ui().showHelp(CodTela()))
+        ui().showMessage(MsgKind::Information, QStringLiteral("Ajuda não disponível para esta tela."), mbOK);
 }
 
 void TfrmPadrao::sbtFecharClick(QObject*) { Close(); }

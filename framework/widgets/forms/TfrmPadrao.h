@@ -4,7 +4,7 @@
 // Elements (objectName = the name): tool bar tlbPadrao with sbtIncluir, sbtAlterar,
 // sbtExcluir, sbtProcurar, sbtVerificar, sbtGravar, sbtCancelar, sbtImprimir, sbtAjuda,
 // sbtFechar and the screen code label lblCodTela; menus mnuOperacao (mnuFolhaDados,
-// mnuFormulario, mnuListagem, mnuConfigImpressora, mnuImprimir, mnuFechar) and
+// mnuFormulario, mnuListagem, mnuConfigImpressora, mnuImprimir, mnuFechar, mnuAjuda) and
 // mnuManutencao (mnuIncluir, mnuAlterar, mnuExcluir, mnuProcurar, mnuVerificar,
 // mnuGravar, mnuCancelar), QActions; the header panel panCabecalho (empty, between
 // the tool bar and the pages, for the screen's own panels); the page control pgcPadrao
@@ -32,7 +32,8 @@
 //   confirmation "Confirma a exclusão do registro?", sbtGravarClick post,
 //   sbtCancelarClick cancel (all on dtsPadrao's data set; nothing without one open);
 //   sbtProcurarClick, sbtVerificarClick, sbtImprimirClick: nothing in the base;
-//   sbtAjudaClick: tells that no help is available; sbtFecharClick: Close().
+//   sbtAjudaClick (also the menu's Ajuda and F1): the screen's help page (by its code),
+//   or that it has none; sbtFecharClick: Close().
 #include <QMainWindow>
 #include <QPointer>
 
@@ -76,7 +77,6 @@ public:
     QString Caption() const { return windowTitle(); }
     void setCaption(const QString& c) { setWindowTitle(c); }
 
-    QToolBar* toolBar() const { return tlbPadrao; }
     // Adds a tool button after the base ones (before lblCodTela).
     void addToolButton(QWidget* button);
     QVBoxLayout* headerLayout() const; // of panCabecalho
@@ -87,7 +87,7 @@ public:
     TSpeedButton *sbtImprimir, *sbtAjuda, *sbtFechar;
     TLabel* lblCodTela;
     QMenu *mnuOperacao, *mnuManutencao;
-    QAction *mnuFolhaDados, *mnuFormulario, *mnuListagem, *mnuConfigImpressora, *mnuImprimir, *mnuFechar;
+    QAction *mnuFolhaDados, *mnuFormulario, *mnuListagem, *mnuConfigImpressora, *mnuImprimir, *mnuFechar, *mnuAjuda;
     QAction *mnuIncluir, *mnuAlterar, *mnuExcluir, *mnuProcurar, *mnuVerificar, *mnuGravar, *mnuCancelar;
     TPanel* panCabecalho;
     TPageControl* pgcPadrao;

@@ -32,6 +32,12 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget* owner) : QDialog(owner)
     auto* menu = new QHBoxLayout(panMenu);
     menu->setContentsMargins(4, 4, 4, 4);
     panHelp = new TPanel(panMenu, QStringLiteral("panHelp"));
+    auto* help = new QHBoxLayout(panHelp);
+    help->setContentsMargins(0, 0, 0, 0);
+    sbtAjuda = new TSpeedButton(panHelp, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda (F1)"));
+    sbtAjuda->setText(QStringLiteral("Ajuda"));
+    help->addWidget(sbtAjuda);
+    help->addStretch(1);
     panBotoes = new TPanel(panMenu, QStringLiteral("panBotoes"));
     menu->addWidget(panHelp, 1);
     menu->addWidget(panBotoes);
@@ -50,6 +56,7 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget* owner) : QDialog(owner)
 
     sbtConfirma->OnClick = [this](QObject* s) { sbtConfirmaClick(s); };
     sbtCancel->OnClick = [this](QObject* s) { sbtCancelClick(s); };
+    sbtAjuda->OnClick = [this](QObject*) { ShowHelp(); };
     setKeyPreview(this, [this](int& key, Qt::KeyboardModifiers shift) { FormKeyDown(this, key, shift); });
 }
 
@@ -78,7 +85,9 @@ QHBoxLayout* TfrmRotiGeral::buttonsLayout() const { return qobject_cast<QHBoxLay
 
 void TfrmRotiGeral::ShowHelp()
 {
-    ui().showMessage(MsgKind::Information, QStringLiteral("Ajuda não disponível para esta tela."), mbOK, HelpContext);
+    if (!ui().showHelp(CodTela()))
+        ui().showMessage(MsgKind::Information, QStringLiteral("Ajuda não disponível para esta tela."), mbOK,
+                         HelpContext);
 }
 
 void TfrmRotiGeral::FormCreate(QObject*) {}

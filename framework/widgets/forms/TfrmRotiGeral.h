@@ -2,7 +2,7 @@
 // The base routine dialog (criteria of a routine or report).
 //
 // Elements (objectName = the name): lblCodTela (screen code), the criteria group box
-// grbDadosRel, the button panel panMenu holding panHelp (left) and panBotoes (right,
+// grbDadosRel, the button panel panMenu holding panHelp (left, with sbtAjuda) and panBotoes (right,
 // a horizontal layout) with sbtConfirma and sbtCancel, and the message list msgPadrao.
 //
 // Handlers, run through fw::dispatch from the event loop; a derived dialog overrides
@@ -52,7 +52,8 @@ public:
     void setCaption(const QString& c) { setWindowTitle(c); }
     int HelpContext = 0;
     QString HelpFile;
-    // F1 and the help button: the host has no help viewer; tells so.
+    // F1 and the help button (sbtAjuda): the dialog's help page, by its screen code, or
+    // that it has none.
     virtual void ShowHelp();
 
     QHBoxLayout* buttonsLayout() const; // of panBotoes
@@ -64,6 +65,7 @@ public:
     TPanel* panBotoes;
     TSpeedButton* sbtConfirma;
     TSpeedButton* sbtCancel;
+    TSpeedButton* sbtAjuda;
     TMessages* msgPadrao;
 
 public slots:

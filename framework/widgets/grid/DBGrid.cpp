@@ -296,14 +296,17 @@ void TDBGrid::applyColumnWidths()
         const TColumn& c = cols[i];
         setColumnHidden(i, !c.Visible);
         int w = c.Width;
+        const QFontMetrics titles(horizontalHeader()->font());
+        const QString title = m_model->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+        // A title reads whole, whatever width the column was given (a symbol is a picture).
+        if (w > 0 && !c.TitleSymbol)
+            w = std::max(w, titles.horizontalAdvance(title) + 20);
         if (w <= 0) {
             Field* f = columnField(i);
             int chars = f ? (f->displayWidth() > 0 ? f->displayWidth() : f->size()) : 10;
             if (chars <= 0)
                 chars = 12;
             const QFontMetrics cells = fontMetrics();
-            const QFontMetrics titles(horizontalHeader()->font());
-            const QString title = m_model->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
             // Measured, not counted: titles and the texts shown must read whole.
             w = std::max(chars * charWidth + 8, titles.horizontalAdvance(title) + 20);
             for (const QString& s : c.Samples)

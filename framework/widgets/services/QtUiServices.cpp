@@ -11,9 +11,12 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -22,11 +25,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTableView>
+#include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "core/dataset/DataSetModel.h"
+#include "widgets/services/TextWindows.h"
 
 namespace fw {
 
@@ -305,10 +311,40 @@ struct NormalCursor {
 };
 } // namespace
 
+bool installHostLook(QCoreApplication* app)
+{
+    // Themes live in the system's data folders, which a platform without a desktop of its
+    // own does not name.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                                        QStandardPaths::LocateDirectory))
+        if (!paths.contains(dir))
+            paths << dir;
+    QIcon::setThemeSearchPaths(paths);
+    // A desktop without a theme of its own (a bare X server, a terminal server) takes Tango.
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Tango"));
+    QIcon::setFallbackThemeName(QStringLiteral("Tango"));
+    // One translator for the application's life.
+    static QTranslator* translator = nullptr;
+    if (translator)
+        return true;
+    auto* t = new QTranslator(app);
+    if (!t->load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    app->installTranslator(t);
+    translator = t;
+    return true;
+}
+
 QtUiServices::QtUiServices() = default;
 
 QtUiServices::~QtUiServices()
 {
+    delete m_help;
     hideBusy();
     while (m_waitCursors > 0) {
         QApplication::restoreOverrideCursor();
@@ -326,16 +362,21 @@ int QtUiServices::showMessage(MsgKind kind, const QString& text, int buttons, in
     QApplication::setOverrideCursor(Qt::ArrowCursor);
 
     QMessageBox box(iconOf(kind), titleOf(kind), text, QMessageBox::NoButton, activeParent());
+    box.setObjectName(QStringLiteral("msgBox"));
     struct Def {
         int bit;
         const char* text;
         QMessageBox::ButtonRole role;
+        const char* name; // for automation, as every control of the host has one
     };
     static const Def defs[] = {
-        {mbYes, "Sim", QMessageBox::YesRole},           {mbNo, "Não", QMessageBox::NoRole},
-        {mbOK, "OK", QMessageBox::AcceptRole},          {mbCancel, "Cancelar", QMessageBox::RejectRole},
-        {mbAbort, "Abortar", QMessageBox::RejectRole},  {mbRetry, "Repetir", QMessageBox::AcceptRole},
-        {mbIgnore, "Ignorar", QMessageBox::AcceptRole},
+        {mbYes, "Sim", QMessageBox::YesRole, "btnSim"},
+        {mbNo, "Não", QMessageBox::NoRole, "btnNao"},
+        {mbOK, "OK", QMessageBox::AcceptRole, "btnOK"},
+        {mbCancel, "Cancelar", QMessageBox::RejectRole, "btnCancelar"},
+        {mbAbort, "Abortar", QMessageBox::RejectRole, "btnAbortar"},
+        {mbRetry, "Repetir", QMessageBox::AcceptRole, "btnRepetir"},
+        {mbIgnore, "Ignorar", QMessageBox::AcceptRole, "btnIgnorar"},
     };
     if (buttons == mbNone)
         buttons = mbOK;
@@ -345,6 +386,7 @@ int QtUiServices::showMessage(MsgKind kind, const QString& text, int buttons, in
         if (!(buttons & d.bit))
             continue;
         QPushButton* b = box.addButton(QString::fromUtf8(d.text), d.role);
+        b->setObjectName(QString::fromLatin1(d.name));
         bits.insert(b, d.bit);
         if (d.bit == mbCancel || (d.bit == mbNo && !(buttons & mbCancel)))
             escape = b;
@@ -483,6 +525,24 @@ bool QtUiServices::openFile(const QString& program, const QString& path)
         return true;
     // The program is not here (a Windows editor on another system): the desktop's choice.
     return QDesktopServices::openUrl(QUrl::fromLocalFile(absolute));
+}
+
+void QtUiServices::showText(const QString& title, const QString& heading, const QString& text,
+                            const QString& suggestedFile)
+{
+    TextWindow window(activeParent(), title, heading, text, suggestedFile);
+    window.exec();
+}
+
+bool QtUiServices::showHelp(const QString& screenCode)
+{
+    const QString page = helpPage(screenCode);
+    if (page.isEmpty())
+        return false;
+    if (!m_help)
+        m_help = new HelpWindow(QApplication::activeWindow());
+    m_help->showPage(page);
+    return true;
 }
 
 bool QtUiServices::showReport(const QString&, const QString& pdfPath)

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -13,7 +14,7 @@
 
 #include "db/DemoData.h"
 #include "report/Report.h"
-#include "tests/support/ModuleTestSupport.h"
+#include "tests/support/CompanyBuilder.h"
 
 namespace {
 
@@ -23,6 +24,28 @@ QString run(const QString& program, const QStringList& args)
     p.start(program, args);
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+struct Word {
+    QString text;
+    QRectF box;
+};
+
+// The words of one page of a PDF with their boxes, as pdftotext finds them.
+QList<Word> wordsOf(const QString& pdf, int page)
+{
+    const QString html =
+        run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), QStringLiteral("-f"), QString::number(page),
+                                          QStringLiteral("-l"), QString::number(page), pdf, QStringLiteral("-")});
+    static const QRegularExpression re(QStringLiteral(
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    QList<Word> words;
+    for (auto it = re.globalMatch(html); it.hasNext();) {
+        const auto m = it.next();
+        words << Word{m.captured(5), QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
+                                            QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()))};
+    }
+    return words;
 }
 
 class Dfs593 : public ::testing::Test {
@@ -52,35 +75,28 @@ protected:
         for (int i = 1; longText.size() < 990; ++i)
             longText += QStringLiteral("Item %1 ok;").arg(i, 3, 10, QLatin1Char('0'));
         longText += QStringLiteral("Fim.");
-        const struct {
-            const char *seq, *status, *prot;
-            QString text;
-        } letters[] = {
-            {"01", "135", "135260000000001", QStringLiteral("Endereço do destinatário;Rua das Acácias, 120")},
-            {"02", "135", "135260000000002", longText},
-            {"03", nullptr, nullptr, QStringLiteral("Carta ainda pendente, não impressa")}};
-        for (const auto& l : letters) {
-            QSqlQuery ins(db);
-            ins.prepare(QStringLiteral(
-                "INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
-                "DSOBSSTATUSCCE, "
-                "DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, DSXMLEVENTO, NRVERSAOREG) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'P', 'N', ?, ?, 1)"));
-            ins.addBindValue(s_filial);
-            ins.addBindValue(s_lancto);
-            ins.addBindValue(QString::fromLatin1(l.seq));
-            ins.addBindValue(l.text);
-            ins.addBindValue(l.status ? QVariant(QString::fromLatin1(l.status))
-                                      : QVariant(QMetaType(QMetaType::QString)));
-            ins.addBindValue(l.status ? QStringLiteral("135 - Evento registrado e vinculado a NF-e")
-                                      : QStringLiteral("Carta de Correção Pendente no Sistema"));
-            ins.addBindValue(QDateTime(QDate(2026, 11, 20), QTime(10, 15, 30)));
-            ins.addBindValue(l.prot ? QVariant(QString::fromLatin1(l.prot)) : QVariant(QMetaType(QMetaType::QString)));
-            ins.addBindValue(l.status ? QStringLiteral("R") : QStringLiteral("N"));
-            ins.addBindValue(QStringLiteral(
-                "<evento><infEvento><dhEvento>2026-11-20T10:15:02-03:00</dhEvento></infEvento></evento>"));
-            ASSERT_TRUE(ins.exec()) << ins.lastError().text().toStdString();
-        }
+        // Accepted when it has a protocol number, pending otherwise.
+        auto letter = [](const char* seq, const QString& text, const char* protocol) {
+            cce_test::LetterRow l;
+            l.seq = QString::fromLatin1(seq);
+            l.texto = text;
+            l.protocolo = QDateTime(QDate(2026, 11, 20), QTime(10, 15, 30));
+            l.eventXml = QStringLiteral(
+                "<evento><infEvento><dhEvento>2026-11-20T10:15:02-03:00</dhEvento></infEvento></evento>");
+            if (protocol) {
+                l.status = QStringLiteral("135");
+                l.obs = QStringLiteral("135 - Evento registrado e vinculado a NF-e");
+                l.nrProtocolo = QString::fromLatin1(protocol);
+                l.transm = QStringLiteral("R");
+            }
+            return l;
+        };
+        cce_test::CompanyBuilder seed(db);
+        seed.letter(s_filial, s_lancto,
+                    letter("01", QStringLiteral("Endereço do destinatário; Rua das Acácias, 120"), "135260000000001"))
+            .letter(s_filial, s_lancto, letter("02", longText, "135260000000002"))
+            .letter(s_filial, s_lancto, letter("03", QStringLiteral("Carta ainda pendente, não impressa"), nullptr));
+        ASSERT_TRUE(seed.ok()) << seed.error().toStdString();
     }
     static void TearDownTestSuite()
     {
@@ -154,11 +170,55 @@ TEST_F(Dfs593, EachAcceptedLetterPrintsNewestFirstAndALongTextFlowsOntoAnotherPa
     EXPECT_TRUE(text.contains(QStringLiteral("20/11/2026 10:15:02 -03:00")));
     EXPECT_TRUE(text.contains(QStringLiteral("CORREÇÃO (continuação)")));
     EXPECT_FALSE(text.contains(QStringLiteral("Carta ainda pendente")));
-    // The ";" of the letter become line breaks: the two parts on lines of their own.
+    // The ";" of the letter become line breaks: the two parts on lines of their own, the
+    // second one starting where the first did, not a blank further.
     const qsizetype street = text.indexOf(QStringLiteral("Rua das Acácias, 120"));
     ASSERT_GE(street, 0);
     const qsizetype lineStart = text.lastIndexOf(QLatin1Char('\n'), street);
     EXPECT_FALSE(text.mid(lineStart, street - lineStart).contains(QStringLiteral("destinatário")));
+    double endereco = -1, rua = -1;
+    for (const Word& w : wordsOf(pdf, 3)) {
+        if (w.text == QStringLiteral("Endereço") && endereco < 0 && w.box.top() > 400)
+            endereco = w.box.left();
+        if (w.text == QStringLiteral("Rua") && w.box.top() > 400)
+            rua = w.box.left();
+    }
+    ASSERT_GE(endereco, 0);
+    ASSERT_GE(rua, 0);
+    EXPECT_NEAR(rua, endereco, 0.5) << "the line after the break starts with a blank";
+    // The issuing branch's postcode, as a postcode.
+    QSqlQuery cep(QSqlDatabase::database(cce_test::kCompanyConnection));
+    cep.prepare(QStringLiteral("SELECT F.NRCEPFILI FROM NOTAFISCAL N JOIN FILIAL F ON F.CDFILIAL = N.CDFILIEMIT "
+                               "WHERE N.CDFILIAL = ? AND N.NRLANCTONF = ?"));
+    cep.addBindValue(s_filial);
+    cep.addBindValue(s_lancto);
+    ASSERT_TRUE(cep.exec() && cep.next());
+    const QString digits = cep.value(0).toString();
+    ASSERT_EQ(digits.size(), 8);
+    EXPECT_TRUE(text.contains(digits.left(5) + QLatin1Char('-') + digits.mid(5))) << digits.toStdString();
+    // The watermarks lie over nothing the letter says, on any page.
+    for (int page = 1; page <= pages; ++page) {
+        SCOPED_TRACE(page);
+        // A mark is a line of its own holding nothing but the mark's words.
+        QMap<int, QList<Word>> lines;
+        for (const Word& w : wordsOf(pdf, page))
+            lines[qRound(w.box.top())] << w;
+        QList<Word> marks, rest;
+        for (const QList<Word>& line : std::as_const(lines)) {
+            QStringList texts;
+            for (const Word& w : line)
+                texts << w.text;
+            const QString joined = texts.join(QLatin1Char(' '));
+            const bool mark =
+                joined == QStringLiteral("SEM VALOR FISCAL") || joined == QStringLiteral("AMBIENTE DE HOMOLOGAÇÃO");
+            (mark ? marks : rest) << line;
+        }
+        EXPECT_EQ(marks.size(), 6) << "the watermarks are missing";
+        for (const Word& m : marks)
+            for (const Word& w : rest)
+                EXPECT_FALSE(m.box.intersects(w.box))
+                    << m.text.toStdString() << " over " << w.text.toStdString() << " at " << w.box.top();
+    }
     const qsizetype seq2 = text.indexOf(QStringLiteral("135260000000002"));
     const qsizetype seq1 = text.indexOf(QStringLiteral("135260000000001"));
     EXPECT_LT(seq2, seq1) << "newest first";

@@ -118,6 +118,14 @@ TEST_F(Grid, TitlesComeFromColumnsOrFieldLabelsAndTheMarkTitleIsASymbol)
     EXPECT_EQ(m->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Código"));
     EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Nome"));
     EXPECT_EQ(grid->columnWidth(0), 21);
+    // A narrow width given to a column with a word for a title still shows the whole word.
+    QList<TColumn> cols = grid->Columns();
+    cols[1].Title = QStringLiteral("Status");
+    cols[1].Width = 35;
+    grid->setColumns(cols);
+    EXPECT_GE(grid->columnWidth(1),
+              QFontMetrics(grid->horizontalHeader()->font()).horizontalAdvance(QStringLiteral("Status")) + 12);
+    EXPECT_EQ(grid->columnWidth(0), 21);
     EXPECT_EQ(grid->columnOf(QStringLiteral("name")), 2);
     EXPECT_EQ(grid->columnField(1), ds->fieldByName(QStringLiteral("CODE")));
 }

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "tests/framework/widgets/WidgetTestSupport.h"
+#include "widgets/controls/StdCtrls.h"
 #include "widgets/services/QtUiServices.h"
 
 using namespace fw;
@@ -163,4 +164,23 @@ TEST_F(QtUi, AModalFormIsWorkedWithTheNormalCursorAndTheHourGlassComesBackAfter)
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     services.setCursor(0);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(QtUi, QtsOwnDialogsSpeakPortugueseAndCommandsHavePictures)
+{
+    ASSERT_TRUE(installHostLook(qApp)) << "Qt's Portuguese translation is not installed (qt6-translations-l10n)";
+    EXPECT_NE(QCoreApplication::translate("QPrintPreviewDialog", "Zoom in"), QStringLiteral("Zoom in"));
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
+
+    TSpeedButton save(nullptr, QStringLiteral("sbtGravar"), QStringLiteral("Gravar"));
+    save.setText(QStringLiteral("Gravar"));
+    save.setGlyph(QStringLiteral("document-save"));
+    EXPECT_FALSE(save.icon().isNull()) << "no icon theme (tango-icon-theme)";
+    EXPECT_EQ(save.toolButtonStyle(), Qt::ToolButtonIconOnly);
+    EXPECT_EQ(save.toolTip(), QStringLiteral("Gravar"));
+    TSpeedButton odd(nullptr, QStringLiteral("sbtOutro"), QStringLiteral("Outro"));
+    odd.setText(QStringLiteral("Outro"));
+    odd.setToolButtonStyle(Qt::ToolButtonTextOnly);
+    odd.setGlyph(QStringLiteral("no-such-icon-anywhere"));
+    EXPECT_EQ(odd.toolButtonStyle(), Qt::ToolButtonTextOnly) << "a button without a picture keeps its text";
 }

@@ -44,62 +44,37 @@ QVariant paramPacket(const QString& branch, const QString& filtro)
 
 void FilterTest::SetUpTestSuite()
 {
-    const char* rows[] = {
-        "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'SP', 'São Paulo', '35')",
-        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Empresa Um')",
-        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('02', 'Empresa Dois')",
-        // 0001 centralises 0002 and 0009; 0003 belongs to company 02 but is related to 01;
-        // 0004 belongs to company 02 only.
-        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
-        "VALUES ('0001', 'Matriz', '01', 'IE1', 'IM1', '1', NULL)",
-        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
-        "VALUES ('0002', 'Filial Dois', '01', 'IE2', 'IM2', '2', '0001')",
-        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
-        "VALUES ('0003', 'Filial Tres', '02', 'IE3', 'IM3', '3', NULL)",
-        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
-        "VALUES ('0004', 'Filial Quatro', '02', 'IE4', 'IM4', '4', NULL)",
-        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
-        "VALUES ('0009', 'Faturamento', '01', 'IE2', 'IM2', '2', '0001')",
-        "INSERT INTO EMPRCNTRFIL (CDEMPRESA, CDFILIAL, CDINSCESTA, CDINSCMUNI, CDSERIE) "
-        "VALUES ('01', '0003', 'IE3', 'IM3', '3')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE1', 'CERT1', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE2', 'CERT2', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE3', 'CERT3', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE9', 'CERT9', '2', '1058', 'SP')",
-        "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, NMREPRINSMUN) VALUES ('01', 'IM1', 'Rep Um')",
-        "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, NMREPRINSMUN) VALUES ('01', 'IM2', 'Rep Dois')",
-        "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, NMREPRINSMUN) VALUES ('01', 'IM3', 'Rep Tres')",
-        "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, NMREPRINSMUN) VALUES ('01', 'IM9', 'Rep Nove')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE1', 'IM1', '1', "
-        "'Um')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE2', 'IM2', '2', "
-        "'Dois')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE3', 'IM3', '3', "
-        "'Tres')",
-        "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, DSSERIE) VALUES ('01', 'IE1', 'IM2', '7', "
-        "'Sete')",
-        "INSERT INTO TIPOOPERAC (CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDTPTRANSNFE, IDUTILEMISNF) "
-        "VALUES ('01', 'Venda', 'S', 'N', 'S')",
-        "INSERT INTO TIPOOPERAC (CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDTPTRANSNFE, IDUTILEMISNF) "
-        "VALUES ('05', 'Remessa', 'S', 'C', NULL)",
-        "INSERT INTO TIPOOPERAC (CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDTPTRANSNFE, IDUTILEMISNF) "
-        "VALUES ('06', 'Transferencia', 'S', 'F', 'S')",
-        "INSERT INTO TIPOOPERAC (CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDTPTRANSNFE, IDUTILEMISNF) "
-        "VALUES ('02', 'Compra', 'E', 'N', 'S')",
-        "INSERT INTO TIPOOPERAC (CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDTPTRANSNFE, IDUTILEMISNF) "
-        "VALUES ('03', 'Devolucao', 'E', 'N', 'N')",
-        "INSERT INTO CLIENTE (CDCLIENTE, IDTPIJURCLIE, NRINSJURCLIE, NMRAZSOCCLIE, NMFANTCLIE) "
-        "VALUES ('C1', 'J', '11222333000181', 'Cliente Um', 'CU')",
-        "INSERT INTO FORNECEDOR (CDFORNECED, NRINSJURFORN, IDTPIJURFORN, NMRAZSOCFORN) "
-        "VALUES ('F1', '52998224725', 'F', 'Fornecedor Um')",
-    };
     QSqlDatabase db;
     QString error;
-    ASSERT_TRUE(cce_test::openCompany(&db, QStringLiteral(":memory:"), &error, rows)) << error.toStdString();
+    ASSERT_TRUE(cce_test::openCompany(&db, QStringLiteral(":memory:"), &error)) << error.toStdString();
+    cce_test::CompanyBuilder seed(db);
+    // 0001 answers for 0002 and 0009; 0003 belongs to company 02 but is related to 01;
+    // 0004 belongs to company 02 only.
+    seed.twoCompanies()
+        .branch({"0003", "Filial Tres", "02", "IE3", "IM3", "3", {}})
+        .branch({"0004", "Filial Quatro", "02", "IE4", "IM4", "4", {}})
+        .branch({"0009", "Faturamento", "01", "IE2", "IM2", "2", "0001"})
+        .relatedBranch("01", "0003", "IE3", "IM3", "3")
+        .registration("IE1", "CERT1", "2", "SP")
+        .registration("IE2", "CERT2", "2", "SP")
+        .registration("IE3", "CERT3", "2", "SP")
+        .registration("IE9", "CERT9", "2", "SP")
+        .municipalRegistration("IM1", "Rep Um")
+        .municipalRegistration("IM2", "Rep Dois")
+        .municipalRegistration("IM3", "Rep Tres")
+        .municipalRegistration("IM9", "Rep Nove")
+        .series("IE1", "IM1", "1", "Um")
+        .series("IE2", "IM2", "2", "Dois")
+        .series("IE3", "IM3", "3", "Tres")
+        .series("IE1", "IM2", "7", "Sete")
+        .operation("01", "Venda", "S", "N", "S")
+        .operation("05", "Remessa", "S", "C", {})
+        .operation("06", "Transferencia", "S", "F", "S")
+        .operation("02", "Compra", "E", "N", "S")
+        .operation("03", "Devolucao", "E", "N", "N")
+        .customer("C1", "J", "11222333000181", "Cliente Um", "CU")
+        .supplier("F1", "F", "52998224725", "Fornecedor Um");
+    ASSERT_TRUE(seed.ok()) << seed.error().toStdString();
 
     g_previousFactory = cce_test::installServer(
         [](const QString& method, const QJsonArray& params, const QJsonObject& request) -> QVariant {

@@ -1,6 +1,7 @@
 // The filter dialog driven as the user drives it: creation defaults, the order of the
 // confirmation's checks, the arguments of the invoice fetch, strict and lenient mode,
 // the record's round trip, the branch-bound mode and the undo key.
+#include <QLineEdit>
 #include <QTest>
 
 #include "core/errors/Dispatch.h"
@@ -617,6 +618,41 @@ TEST_F(FilterTest, ReshowingRestoresTheAcceptedCriteriaAfterACancel)
         dlg->sbtCancelClick();
     }));
     EXPECT_EQ(s_calls.size(), 1);
+}
+
+TEST_F(FilterTest, AnotherCompanyStartsFromItsOwnDefaultsAndTheUndoChecksNoField)
+{
+    EXPECT_TRUE(showDialog([](TfrmFiltroTransmissao* dlg) { EXPECT_TRUE(confirm(dlg)); }));
+    ASSERT_EQ(frmFiltroTransmissao->RecordFilter.CdFilial, QStringLiteral("0001"));
+
+    // Company 02 has no relation to the host's branch 0001: nothing of 01's is shown.
+    frmTransmissaoCCe->medCdEmpresa->setText(QStringLiteral("02"));
+    EXPECT_FALSE(showDialog([this](TfrmFiltroTransmissao* dlg) {
+        for (QLineEdit* e : {static_cast<QLineEdit*>(dlg->medCdFilial), static_cast<QLineEdit*>(dlg->edtFiliEmit),
+                             static_cast<QLineEdit*>(dlg->edtCdInscEsta), static_cast<QLineEdit*>(dlg->edtCdInscMuni),
+                             static_cast<QLineEdit*>(dlg->edtCdSerie), static_cast<QLineEdit*>(dlg->medCdFiliOrig)})
+            EXPECT_TRUE(e->text().isEmpty()) << e->objectName().toStdString() << ": " << e->text().toStdString();
+        EXPECT_EQ(focused(dlg), QStringLiteral("medCdFilial"));
+        // A registration of company 01 typed in: the undo moves on without checking it.
+        ASSERT_TRUE(exitTo(dlg->edtCdInscEsta));
+        dlg->edtCdInscEsta->setText(QStringLiteral("IE1"));
+        EXPECT_TRUE(fw::dispatch([dlg] { dlg->sbtDesfazer->Click(); }));
+        EXPECT_EQ(focused(dlg), QStringLiteral("cbbDestRem"));
+        EXPECT_TRUE(ui.messages().isEmpty()) << ui.report().toStdString();
+        dlg->sbtCancelClick();
+    }));
+    EXPECT_TRUE(frmFiltroTransmissao->RecordFilter.CdFilial.isEmpty());
+
+    // Back to 01: its own defaults again, and they list.
+    frmTransmissaoCCe->medCdEmpresa->setText(QStringLiteral("01"));
+    EXPECT_TRUE(showDialog([](TfrmFiltroTransmissao* dlg) {
+        EXPECT_EQ(dlg->medCdFilial->text(), QStringLiteral("0001"));
+        EXPECT_EQ(dlg->edtCdInscEsta->text(), QStringLiteral("IE1"));
+        EXPECT_EQ(dlg->edtCdSerie->text(), QStringLiteral("1"));
+        EXPECT_TRUE(confirm(dlg));
+    }));
+    EXPECT_EQ(arg(s_calls.last(), 4), QStringLiteral("01"));
+    EXPECT_EQ(arg(s_calls.last(), 5), QStringLiteral("IE1"));
 }
 
 TEST_F(FilterTest, RecordFieldsFollowThePresetOrder)

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTabBar>
 #include <QTest>
 
 #include "core/errors/Dispatch.h"
@@ -156,6 +157,27 @@ TEST_F(FocusRoads, TheCorrectionPageByMenuOrShortcutNeverPassesThroughTheCompany
     EXPECT_EQ(f->pgcPadrao->ActivePage(), f->tshFormulario);
     EXPECT_TRUE(f->cdsNotaFiscal->active());
     EXPECT_EQ(fw::focusedControl(f), f->dbmCorrecao);
+}
+
+TEST_F(FocusRoads, AMouseClickOnATabKeepsTheListAndGivesTheFocusAsAPageChangeDoes)
+{
+    // The user clicked a row of the grid, then the "Correção" tab.
+    ASSERT_EQ(fw::focusedControl(f), f->dbgPadrao);
+    QTabBar* tabs = f->pgcPadrao->tabBar();
+    const int correcao = f->pgcPadrao->indexOf(f->tshFormulario);
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(correcao).center());
+    QApplication::processEvents();
+    EXPECT_EQ(f->pgcPadrao->ActivePage(), f->tshFormulario);
+    EXPECT_TRUE(f->cdsNotaFiscal->active()) << "the company panel was entered and closed the lists";
+    EXPECT_EQ(fw::focusedControl(f), f->dbmCorrecao);
+    EXPECT_TRUE(ui.modalForms().isEmpty()) << "the company panel was left and opened the filter";
+
+    // And back to "Nota Fiscal" by its tab: the grid, with its rows.
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(f->pgcPadrao->indexOf(f->tshFolhaDados)).center());
+    QApplication::processEvents();
+    EXPECT_EQ(f->pgcPadrao->ActivePage(), f->tshFolhaDados);
+    EXPECT_EQ(f->cdsNotaFiscal->recordCount(), 3);
+    EXPECT_EQ(fw::focusedControl(f), f->dbgPadrao);
 }
 
 TEST_F(FocusRoads, TheFrameTakingTheFocusOrAnActivationGivingItBackIsNoExitAndNoEntry)

@@ -73,32 +73,20 @@ QVariant letterPacket()
 
 void GridTest::SetUpTestSuite()
 {
-    const char* rows[] = {
-        "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'SP', 'São Paulo', '35')",
-        "INSERT INTO ESTADO (CDPAIS, SGESTADO, NMESTADO, CDESTADOIBGE) VALUES ('1058', 'RJ', 'Rio de Janeiro', '33')",
-        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('01', 'Empresa Um')",
-        "INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR) VALUES ('02', 'Empresa Dois')",
-        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
-        "VALUES ('0001', 'Matriz', '01', 'IE1', 'IM1', '1', NULL)",
-        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, CDFILIFISC) "
-        "VALUES ('0002', 'Filial Dois', '01', 'IE2', 'IM2', '2', '0001')",
-        // IE1 and IE2 share state, environment and certificate; the others differ in one.
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE1', 'CERT1', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE2', 'CERT1', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IERJ', 'CERT1', '2', '1058', 'RJ')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IEPROD', 'CERT1', '1', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IECERT', 'CERT9', '2', '1058', 'SP')",
-        "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, NRSERIECERTIFIC, IDTPAMBIENTENFE, CDPAIS, SGESTADO) "
-        "VALUES ('01', 'IE''Q', 'CERTQ', '2', '1058', 'RJ')",
-    };
     QSqlDatabase db;
     QString error;
-    ASSERT_TRUE(cce_test::openCompany(&db, QStringLiteral(":memory:"), &error, rows)) << error.toStdString();
+    ASSERT_TRUE(cce_test::openCompany(&db, QStringLiteral(":memory:"), &error)) << error.toStdString();
+    cce_test::CompanyBuilder seed(db);
+    // IE1 and IE2 share state, environment and certificate; the others differ in one.
+    seed.twoCompanies()
+        .state("RJ", "Rio de Janeiro", "33")
+        .registration("IE1", "CERT1", "2", "SP")
+        .registration("IE2", "CERT1", "2", "SP")
+        .registration("IERJ", "CERT1", "2", "RJ")
+        .registration("IEPROD", "CERT1", "1", "SP")
+        .registration("IECERT", "CERT9", "2", "SP")
+        .registration("IE'Q", "CERTQ", "2", "RJ");
+    ASSERT_TRUE(seed.ok()) << seed.error().toStdString();
 
     g_previousFactory = cce_test::installServer(
         [](const QString& method, const QJsonArray& params, const QJsonObject& request) -> QVariant {

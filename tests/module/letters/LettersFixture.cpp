@@ -105,7 +105,13 @@ void LettersTest::TearDown()
     EXPECT_EQ(ui.pendingExpectations(), 0) << ui.report().toStdString();
 }
 
-void LettersTest::answerWith(const QString& method, Answer fn) { g_bench->answers.insert(method, std::move(fn)); }
+void LettersTest::answerWith(const QString& method, Answer fn)
+{
+    if (fn)
+        g_bench->answers.insert(method, std::move(fn));
+    else
+        g_bench->answers.remove(method);
+}
 
 QStringList LettersTest::calls() { return g_bench->calls; }
 

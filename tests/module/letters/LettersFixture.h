@@ -26,7 +26,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The method is answered by fn instead of the server until the test ends.
+    // The method is answered by fn instead of the server until the test ends (nullptr: by
+    // the server again).
     static void answerWith(const QString& method, Answer fn);
     // Every call the screen made, in order: method names.
     static QStringList calls();

@@ -109,7 +109,9 @@ TEST_F(Email, TheCurrentInvoicesLetterGoesToItsRecipientOrCarrierAndTheListIsRea
         EXPECT_EQ(ui.busyEvents().at(0).owner, QStringLiteral("frmFiltroTransmissao"));
         EXPECT_EQ(ui.busyEvents().at(0).kind, 6);
         EXPECT_FALSE(ui.busyShown());
-        EXPECT_EQ(f->cdsNotaFiscal->recNo(), 1);
+        // Both refreshes stay on the invoice: the next command acts on it, not on the first.
+        EXPECT_EQ(nf("NRLANCTONF"), expected.at(1).toString());
+        EXPECT_EQ(nf("CDFILIAL"), expected.at(0).toString());
     }
 }
 
@@ -173,14 +175,14 @@ TEST_F(Email, AllPendingStandsOnTheInvoiceTheAnswerNamesAndShowsAnyAnswer)
          named + QLatin1Char('\n') +
              failureLine(QStringLiteral("0001"), QStringLiteral("0000000000"), QStringLiteral("outra.")),
          lancto},
-        // Shorter than the positions: shown, the grid where the refresh left it.
+        // Shorter than the positions, or naming no listed invoice: shown, the grid on the
+        // invoice the user stood on.
         {QStringLiteral("Servidor de e-mail indisponível."), QStringLiteral("Servidor de e-mail indisponível."),
-         firstKey()},
+         lancto},
         {failureLine(QStringLiteral("0001"), QStringLiteral("00000"), QString()),
-         failureLine(QStringLiteral("0001"), QStringLiteral("00000"), QString()), firstKey()},
-        // Naming no listed invoice.
+         failureLine(QStringLiteral("0001"), QStringLiteral("00000"), QString()), lancto},
         {failureLine(QStringLiteral("9999"), QStringLiteral("9999999999"), QStringLiteral("x")),
-         failureLine(QStringLiteral("9999"), QStringLiteral("9999999999"), QStringLiteral("x")), firstKey()},
+         failureLine(QStringLiteral("9999"), QStringLiteral("9999999999"), QStringLiteral("x")), lancto},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answer.toStdString());

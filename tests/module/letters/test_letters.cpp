@@ -151,18 +151,62 @@ TEST_F(LettersPage, ALetterIsSavedEditedDeletedAndWrittenAgainThroughTheServer)
     EXPECT_EQ(calls().filter(QStringLiteral("SetCCe")).size(), 4);
 }
 
-TEST_F(LettersPage, ARefusedSaveKeepsTheTypedLetterPending)
+TEST_F(LettersPage, ARefusedSaveStaysInEditingWithTheTypedTextToCorrectOrCancel)
+{
+    noteInvoice();
+    // The server's own refusal: a character the authority does not take.
+    const QString refused = QStringLiteral("Valor unitário: 5€ por peça");
+    ui.expectMessage(QString(), fw::mbOK);
+    EXPECT_FALSE(writeLetter(refused));
+    EXPECT_TRUE(ui.messages().last().text.contains(QStringLiteral("U+20AC"))) << ui.report().toStdString();
+    EXPECT_FALSE(ui.busyShown());
+    EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Insert);
+    EXPECT_EQ(f->dbmCorrecao->toPlainText(), refused) << "the typed letter was dropped";
+    EXPECT_EQ(f->cdsCCe->changeCount(), 0) << "the refused row would travel with the next save";
+    EXPECT_TRUE(f->mnuGravar->isEnabled());
+    EXPECT_TRUE(f->mnuCancelar->isEnabled());
+    EXPECT_EQ(f->focusWidget(), f->dbmCorrecao);
+    EXPECT_EQ(calls().filter(QStringLiteral("GetNotaFiscal")).size(), 1) << "a refused save must not refresh";
+
+    // Corrected and saved: one letter, the corrected one.
+    f->dbmCorrecao->setPlainText(QStringLiteral("Valor unitário: 5 reais por peça"));
+    ASSERT_TRUE(run([this] { f->sbtGravarClick(f->sbtGravar); })) << ui.report().toStdString();
+    EXPECT_EQ(lastArgs(QStringLiteral("SetCCe")).value(0).value<fw::DeltaPacket>().changes.size(), 1);
+    EXPECT_EQ(lettersInDatabase(), 1);
+    EXPECT_EQ(cce("DSCORRECAONFE"), QStringLiteral("Valor unitário: 5 reais por peça"));
+
+    // A refused change of that letter: the edit stays open with its text; cancelled, the
+    // stored letter is back and nothing is pending.
+    ASSERT_TRUE(run([this] { f->sbtAlterarClick(f->sbtAlterar); }));
+    f->dbmCorrecao->setPlainText(refused);
+    ui.expectMessage(QString(), fw::mbOK);
+    EXPECT_FALSE(run([this] { f->sbtGravarClick(f->sbtGravar); }));
+    EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Edit);
+    EXPECT_EQ(f->dbmCorrecao->toPlainText(), refused);
+    ASSERT_TRUE(run([this] { f->sbtCancelarClick(f->sbtCancelar); }));
+    EXPECT_EQ(f->cdsCCe->changeCount(), 0);
+    EXPECT_EQ(cce("DSCORRECAONFE"), QStringLiteral("Valor unitário: 5 reais por peça"));
+}
+
+TEST_F(LettersPage, ALetterRefusedOnOneInvoiceNeverTravelsWithAnotherInvoicesSave)
 {
     noteInvoice();
     answerWith(QStringLiteral("SetCCe"), [](const QVariantList&) { return QStringLiteral("NF_NACEITA"); });
     ui.expectMessage(QStringLiteral("Operação Bloqueada! Nota fiscal não aceita pela sefaz."), fw::mbOK);
     EXPECT_FALSE(writeLetter(kT15));
-    EXPECT_FALSE(ui.busyShown());
-    EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Browse);
-    EXPECT_GT(f->cdsCCe->changeCount(), 0) << "the typed letter was dropped";
-    EXPECT_EQ(cce("DSCORRECAONFE"), kT15);
-    EXPECT_EQ(lettersInDatabase(), 0);
-    EXPECT_EQ(calls().filter(QStringLiteral("GetNotaFiscal")).size(), 1) << "a refused save must not refresh";
+    ASSERT_TRUE(run([this] { f->sbtCancelarClick(f->sbtCancelar); }));
+
+    // On another invoice, with the server's own answer again.
+    answerWith(QStringLiteral("SetCCe"), nullptr);
+    f->mnuFolhaDadosClick(f);
+    ASSERT_TRUE(
+        goTo([this] { return nf("IDSTATUSCCE") == QLatin1String("0") && authorised() && nf("NRLANCTONF") != entry; }));
+    noteInvoice();
+    f->mnuFormularioClick(f);
+    ASSERT_TRUE(writeLetter(QStringLiteral("Transportadora: Expresso Araçá Ltda."))) << ui.report().toStdString();
+    const fw::DeltaPacket sent = lastArgs(QStringLiteral("SetCCe")).value(0).value<fw::DeltaPacket>();
+    ASSERT_EQ(sent.changes.size(), 1);
+    EXPECT_EQ(lettersInDatabase(), 1);
 }
 
 TEST_F(LettersPage, AnotherRefusalIsReportedAsTheServerWroteItAndAnAnswerThatIsNoTextIsNoSuccess)
@@ -171,19 +215,18 @@ TEST_F(LettersPage, AnotherRefusalIsReportedAsTheServerWroteItAndAnAnswerThatIsN
     answerWith(QStringLiteral("SetCCe"), [](const QVariantList&) { return QStringLiteral("Nota fiscal cancelada."); });
     ui.expectMessage(QStringLiteral("Nota fiscal cancelada."), fw::mbOK);
     EXPECT_FALSE(writeLetter(kT15));
-    EXPECT_GT(f->cdsCCe->changeCount(), 0);
+    EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Insert);
 
     // A server that answers something else than a text has not said "stored".
     answerWith(QStringLiteral("SetCCe"), [](const QVariantList&) { return QVariant(true); });
     ui.expectMessage(QString(), fw::mbOK);
-    ASSERT_TRUE(run([this] { f->sbtAlterarClick(f->sbtAlterar); }) || true);
-    f->cdsCCe->edit();
     f->dbmCorrecao->setPlainText(kT15 + QStringLiteral(" sul"));
     EXPECT_FALSE(run([this] { f->sbtGravarClick(f->sbtGravar); }));
-    EXPECT_GT(f->cdsCCe->changeCount(), 0);
+    EXPECT_EQ(f->cdsCCe->state(), fw::DataSetState::Insert);
     ASSERT_FALSE(ui.messages().isEmpty());
     EXPECT_TRUE(ui.messages().last().text.contains(QStringLiteral("Resposta inesperada")));
     EXPECT_EQ(lettersInDatabase(), 0);
+    ASSERT_TRUE(run([this] { f->sbtCancelarClick(f->sbtCancelar); }));
 }
 
 TEST_F(LettersPage, ARefusedDeleteBringsTheLetterBack)

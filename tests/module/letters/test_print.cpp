@@ -1,9 +1,11 @@
 // The batch XML written to a text file for reading, and the print of an invoice's letters
 // through the report form.
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "core/host/Context.h"
 #include "core/values/Packet.h"
 #include "module/Cli_dfs59300.h"
 #include "report/Report.h"
@@ -11,20 +13,30 @@
 
 namespace {
 
-// Runs a test in a folder of its own: the XML lands in the current directory.
+// A folder of a test's own, as the host's folder for files.
 class InFolder {
 public:
-    InFolder() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
-    ~InFolder() { QDir::setCurrent(m_previous); }
     QString path() const { return m_dir.path(); }
+    QString file(const QString& branch, const QString& name) const
+    {
+        return QDir(m_dir.path()).filePath(branch + QLatin1Char('/') + name);
+    }
+    // Every file below the folder, as "branch/name".
     QStringList entries() const
     {
-        return QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QStringList out;
+        QDirIterator it(m_dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo fi(it.next());
+            if (!fi.isDir())
+                out << QDir(m_dir.path()).relativeFilePath(fi.filePath());
+        }
+        return out;
     }
 
 private:
     QTemporaryDir m_dir;
-    QString m_previous;
 };
 
 QByteArray contentOf(const QString& path)
@@ -42,8 +54,14 @@ protected:
     void SetUp() override
     {
         LettersTest::SetUp();
+        fw::hostContext().filesFolder = folder.path();
         listAll();
         ui.clear();
+    }
+    void TearDown() override
+    {
+        fw::hostContext().filesFolder.clear();
+        LettersTest::TearDown();
     }
     // The server's answer: one row naming nrLancto, or none.
     void answerXml(const QVariant& nrLancto, const QString& xml, bool row = true)
@@ -61,29 +79,50 @@ protected:
     InFolder folder;
 };
 
-TEST_F(RejectionXml, TheRealServersBatchIsWrittenAfterTheEntryNumberAndOpened)
+TEST_F(RejectionXml, TheRealServersBatchIsWrittenInTheBranchsFolderAndOpened)
 {
     ASSERT_TRUE(goTo([this] { return nf("IDSTATUSCCE") == QLatin1String("3"); })) << "no rejected letter in the demo";
-    const QString name = nf("NRLANCTONF") + QStringLiteral(".txt");
+    const QString name = nf("CDFILIAL") + QLatin1Char('/') + nf("NRLANCTONF") + QStringLiteral(".txt");
     ASSERT_TRUE(requestXml()) << ui.report().toStdString();
     EXPECT_EQ(lastArgs(QStringLiteral("getXmlEnvLote")), (QVariantList{nf("CDFILIAL"), nf("NRLANCTONF")}));
     EXPECT_EQ(folder.entries(), QStringList{name});
-    const QByteArray text = contentOf(name);
+    const QByteArray text = contentOf(QDir(folder.path()).filePath(name));
     EXPECT_TRUE(text.contains("<envEvento")) << text.left(200).toStdString();
     EXPECT_TRUE(text.endsWith('\n'));
-    EXPECT_EQ(ui.openedFiles(), QStringList{QStringLiteral("notepad.exe|") + name});
+    EXPECT_EQ(ui.openedFiles(), QStringList{QStringLiteral("notepad.exe|") + QDir(folder.path()).filePath(name)});
+    EXPECT_TRUE(ui.textsShown().isEmpty()) << "the desktop showed it";
+}
+
+TEST_F(RejectionXml, WhereTheDesktopCannotOpenItTheXmlIsShownHereWithTheReason)
+{
+    ASSERT_TRUE(goTo([this] { return nf("IDSTATUSCCE") == QLatin1String("3"); })) << "no rejected letter in the demo";
+    ui.setOpenFileAnswer(false);
+    answerXml(nf("NRLANCTONF"), QStringLiteral("<retEnvEvento><cStat>573</cStat></retEnvEvento>"));
+    ASSERT_TRUE(requestXml()) << ui.report().toStdString();
+    ASSERT_EQ(ui.textsShown().size(), 1);
+    const auto& shown = ui.textsShown().at(0);
+    EXPECT_EQ(shown.text, QStringLiteral("<retEnvEvento><cStat>573</cStat></retEnvEvento>\n"));
+    const QString path = folder.file(nf("CDFILIAL"), nf("NRLANCTONF") + QStringLiteral(".txt"));
+    EXPECT_TRUE(shown.heading.contains(path)) << shown.heading.toStdString();
+    EXPECT_TRUE(shown.heading.contains(QStringLiteral("rejeitado pela SEFAZ"))) << shown.heading.toStdString();
+    // The authority's reason, as the letter's observation holds it.
+    f->mnuFormularioClick(f);
+    f->cdsCCe->first();
+    EXPECT_TRUE(shown.heading.contains(cce("DSOBSSTATUSCCE"))) << shown.heading.toStdString();
+    EXPECT_EQ(shown.suggestedFile, path);
 }
 
 TEST_F(RejectionXml, TheFileHoldsTheXmlAndALineBreakAndIsReplacedEachTime)
 {
+    const QString branch = nf("CDFILIAL");
     answerXml(QStringLiteral("0000000123"), QStringLiteral("<retEnvEvento><cStat>215</cStat></retEnvEvento>"));
     ASSERT_TRUE(requestXml()) << ui.report().toStdString();
-    EXPECT_EQ(contentOf(QStringLiteral("0000000123.txt")),
+    EXPECT_EQ(contentOf(folder.file(branch, QStringLiteral("0000000123.txt"))),
               QByteArray("<retEnvEvento><cStat>215</cStat></retEnvEvento>\n"));
     answerXml(QStringLiteral("0000000123"), QStringLiteral("<a/>"));
     ASSERT_TRUE(requestXml());
-    EXPECT_EQ(contentOf(QStringLiteral("0000000123.txt")), QByteArray("<a/>\n"));
-    EXPECT_EQ(folder.entries(), QStringList{QStringLiteral("0000000123.txt")});
+    EXPECT_EQ(contentOf(folder.file(branch, QStringLiteral("0000000123.txt"))), QByteArray("<a/>\n"));
+    EXPECT_EQ(folder.entries(), QStringList{branch + QStringLiteral("/0000000123.txt")});
     EXPECT_EQ(ui.openedFiles().size(), 2);
 }
 
@@ -95,6 +134,7 @@ TEST_F(RejectionXml, AnErrorTextIsShownAndNothingIsWritten)
     EXPECT_FALSE(requestXml());
     EXPECT_TRUE(folder.entries().isEmpty());
     EXPECT_TRUE(ui.openedFiles().isEmpty());
+    EXPECT_TRUE(ui.textsShown().isEmpty());
 }
 
 TEST_F(RejectionXml, AnEntryNumberThatIsNoPlainFileNameIsRefused)
@@ -134,24 +174,43 @@ TEST_F(RejectionXml, AnEntryNumberThatIsNoPlainFileNameIsRefused)
     }
 }
 
-TEST_F(RejectionXml, ALinkOrAFolderOfThatNameIsNeverWrittenThrough)
+TEST_F(RejectionXml, AFileThatCannotBeWrittenIsNamedAndTheXmlIsShownAllTheSame)
 {
+    const QString branch = nf("CDFILIAL");
     QTemporaryDir elsewhere;
     const QString target = elsewhere.filePath(QStringLiteral("alvo.txt"));
-    ASSERT_TRUE(QFile::link(target, QStringLiteral("0000000777.txt")));
-    ASSERT_TRUE(QDir().mkdir(QStringLiteral("0000000778.txt")));
+    ASSERT_TRUE(QDir().mkpath(QDir(folder.path()).filePath(branch)));
+    ASSERT_TRUE(QFile::link(target, folder.file(branch, QStringLiteral("0000000777.txt"))));
+    ASSERT_TRUE(QDir().mkdir(folder.file(branch, QStringLiteral("0000000778.txt"))));
     for (const char* nr : {"0000000777", "0000000778"}) {
         SCOPED_TRACE(nr);
         ui.clear();
         answerXml(QString::fromLatin1(nr), QStringLiteral("<x/>"));
-        ui.expectMessage(QStringLiteral("Já existe no diretório atual um item '%1.txt' que não é um arquivo comum: o "
-                                        "arquivo XML não foi gravado.")
-                             .arg(QString::fromLatin1(nr)),
-                         fw::mbOK);
-        EXPECT_FALSE(requestXml());
+        const QString path = folder.file(branch, QString::fromLatin1(nr) + QStringLiteral(".txt"));
+        ui.expectMessage(
+            QStringLiteral("Já existe um item '%1' que não é um arquivo comum: o arquivo XML não foi gravado.")
+                .arg(path),
+            fw::mbOK);
+        EXPECT_TRUE(requestXml());
         EXPECT_TRUE(ui.openedFiles().isEmpty());
+        ASSERT_EQ(ui.textsShown().size(), 1);
+        EXPECT_EQ(ui.textsShown().at(0).text, QStringLiteral("<x/>\n"));
     }
     EXPECT_FALSE(QFile::exists(target));
+
+    // A folder for files that cannot be made: the file is named in the message.
+    ui.clear();
+    fw::hostContext().filesFolder = target + QStringLiteral("/sub");
+    ASSERT_TRUE(QFile(elsewhere.filePath(QStringLiteral("alvo.txt"))).open(QIODevice::WriteOnly));
+    answerXml(QStringLiteral("0000000779"), QStringLiteral("<y/>"));
+    ui.expectMessage(QString(), fw::mbOK);
+    EXPECT_TRUE(requestXml());
+    ASSERT_EQ(ui.messages().size(), 1);
+    EXPECT_TRUE(ui.messages().at(0).text.contains(target + QStringLiteral("/sub/") + branch +
+                                                  QStringLiteral("/0000000779.txt")))
+        << ui.messages().at(0).text.toStdString();
+    ASSERT_EQ(ui.textsShown().size(), 1);
+    EXPECT_EQ(ui.textsShown().at(0).text, QStringLiteral("<y/>\n"));
 }
 
 class Printing : public LettersTest {

@@ -84,6 +84,10 @@ TEST_F(Transmission, NoToTheConditionOfUseSendsNothingAndKeepsTheMarks)
 TEST_F(Transmission, SuccessShowsTheServersTextThenReadsTheListAgainWithoutMarks)
 {
     markOne();
+    // The user stands on another row than the first: the list comes back there.
+    f->cdsNotaFiscal->last();
+    const QString standing = nf("NRLANCTONF");
+    ASSERT_NE(f->cdsNotaFiscal->recNo(), 1);
     answerWith(QStringLiteral("TransmiteCCe"),
                [](const QVariantList&) { return pair("S", QStringLiteral("NF 000000123: 135 - Evento registrado")); });
     ui.expectMessage(condicaoDeUso(), fw::mbYes);
@@ -116,6 +120,7 @@ TEST_F(Transmission, SuccessShowsTheServersTextThenReadsTheListAgainWithoutMarks
     EXPECT_EQ(inCount, 0);
     EXPECT_TRUE(stSGinscEsta.isEmpty());
     expectFilterOff();
+    EXPECT_EQ(nf("NRLANCTONF"), standing);
 }
 
 TEST_F(Transmission, EachOutcomeIsShownAsTheServerSaysAndOnlyTheFirstTwoRefresh)
@@ -210,6 +215,40 @@ TEST_F(Refresh, TheBranchesComeFromTheDialogWithItsCentralisingLookup)
     a = refresh();
     EXPECT_EQ(a.at(0).toString(), centralised);
     EXPECT_EQ(a.at(1).toString(), centralising);
+
+    // Both given while the lookup still holds a branch without centralising one: that
+    // branch is no restriction, as on the filter's confirmation.
+    dlg()->medCdFilial->setText(centralising);
+    dlg()->medCdFiliOrig->setText(QString());
+    refresh();
+    dlg()->medCdFiliOrig->setText(centralised);
+    a = refresh();
+    EXPECT_EQ(a.at(0).toString(), QStringLiteral("T"));
+    EXPECT_EQ(a.at(1).toString(), centralised);
+}
+
+TEST_F(Refresh, RepeatsTheConfirmationsCriteriaButTheDateSwitch)
+{
+    ui.expectModal([](QWidget* form) {
+        auto* d = qobject_cast<TfrmFiltroTransmissao*>(form);
+        ASSERT_NE(d, nullptr);
+        d->cbbDestRem->setItemIndex(2);
+        d->nbkCliente->setPageIndex(2);
+        d->medFilial->setText(QStringLiteral("0002"));
+        d->cbbIdOperacao->setItemIndex(1);
+        d->chbEmisContFS->setChecked(false);
+        d->depSaidIni->SetDate(QDate::currentDate().addYears(-2));
+        ASSERT_TRUE(fw::dispatch([d] { d->sbtConfirmaClick(d->sbtConfirma); }));
+    });
+    ASSERT_TRUE(run([this] { f->sbtFiltroClick(f->sbtFiltro); })) << ui.report().toStdString();
+    QVariantList confirmed = lastArgs(QStringLiteral("GetNotaFiscal"));
+    QVariantList refreshed = refresh();
+    ASSERT_EQ(confirmed.size(), 16);
+    EXPECT_EQ(confirmed.at(10).toString(), QStringLiteral("N"));
+    EXPECT_EQ(refreshed.at(10).toString(), QString());
+    confirmed.removeAt(10);
+    refreshed.removeAt(10);
+    EXPECT_EQ(confirmed, refreshed);
 }
 
 TEST_F(Refresh, EachKindOfCounterpartNarrowsByItsOwnRegistration)

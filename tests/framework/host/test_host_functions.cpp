@@ -6,9 +6,9 @@
 #include "core/host/Documents.h"
 #include "core/host/EditMask.h"
 #include "core/host/HostFunctions.h"
+#include "core/ui/RecordingUiServices.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
-#include "core/ui/RecordingUiServices.h"
 
 namespace {
 const QString kCnpjMask = QStringLiteral("99.999.999/9999-99;0;_");

@@ -1,0 +1,21 @@
+#include "paths/DataFolder.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace fw {
+
+QString dataFolder(const char* environmentVariable, const QString& besideProgram, const QString& sourceFolder)
+{
+    const QString env = qEnvironmentVariable(environmentVariable);
+    if (!env.isEmpty())
+        return env;
+    if (QCoreApplication::instance()) {
+        const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + besideProgram;
+        if (QFileInfo::exists(beside))
+            return beside;
+    }
+    return sourceFolder;
+}
+
+} // namespace fw

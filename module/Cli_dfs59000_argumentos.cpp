@@ -1,0 +1,56 @@
+// The one road from the filter's criteria to GetNotafiscal's arguments.
+#include "module/Cli_dfs59000_argumentos.h"
+
+#include "core/host/HostFunctions.h"
+#include "module/Cli_dfs59100.h"
+
+namespace {
+
+const QString kT = QStringLiteral("T");
+
+QString orT(const QString& s) { return EmptyString(s) ? kT : s; }
+
+} // namespace
+
+NotaFiscalArgs notaFiscalArgs(const TRecordFilter& rec, const QString& empresa, const QString& tiposEmis,
+                              const QString& periodo, bool semCentralizadora)
+{
+    NotaFiscalArgs a;
+    const bool emitente = !EmptyString(rec.CdFilial);
+    a.filiEmit = !emitente || semCentralizadora ? kT : rec.CdFilial;
+    if (!EmptyString(rec.CdFiliOrig))
+        a.filiOrig = rec.CdFiliOrig;
+    else if (emitente && semCentralizadora)
+        a.filiOrig = rec.CdFilial;
+    else
+        a.filiOrig = kT;
+    a.tiposOper = rec.TodosTipoOper ? kT : rec.CodTipoOper;
+    a.empresa = empresa;
+    a.inscEsta = orT(rec.CdInscEsta);
+    a.inscMuni = orT(rec.CdInscMuni);
+    a.serie = orT(rec.CdSerie);
+    a.filiRece = kT;
+    a.origDest = kT;
+    a.insJur = kT;
+    switch (rec.DestRem) {
+    case 0:
+        a.origDest = QStringLiteral("C");
+        a.insJur = orT(rec.InscCliente);
+        break;
+    case 1:
+        a.origDest = QStringLiteral("F");
+        a.insJur = orT(rec.InscFornecedor);
+        break;
+    case 2:
+        a.filiRece = orT(rec.CdFilialDest);
+        a.origDest = QStringLiteral("L");
+        break;
+    default: break;
+    }
+    a.periodo = periodo;
+    a.entrSaid = rec.IdOperacao == 0 ? QStringLiteral("S") : QStringLiteral("E");
+    a.tiposEmis = tiposEmis;
+    a.saidIni = rec.DtSaidIni;
+    a.saidFim = rec.DtSaidFim;
+    return a;
+}
