@@ -551,11 +551,14 @@ def run(s):
         title, text = s.box("the transmission's outcome")
         s.shot("transmission-outcome")
         s.answer("btnOK")
-        g = s.wait_for("the list read again", lambda: s.grid() if s.grid().get("values") else None, timeout=10)
-        if g["values"][NF] != t["nf"]:
-            raise StepFailed("after the transmission the grid stands on NF %s, not %s" % (g["values"][NF], t["nf"]))
-        if g["values"][STATUS] != "2":
-            raise StepFailed("the letter is not accepted: status %s; the answer was %r" % (g["values"][STATUS], text))
+        # The list is read again while the grid may show it for a moment: wait for it to settle.
+        try:
+            g = s.wait_for("the list read again on NF %s, accepted" % t["nf"],
+                           lambda: s.grid() if (s.grid().get("values") or [""] * 13)[NF] == t["nf"]
+                           and s.grid()["values"][STATUS] == "2" else None, timeout=10)
+        except StepFailed:
+            v = s.grid().get("values") or []
+            raise StepFailed("after the transmission the grid stands on %s (the answer was %r)" % (v[:13], text))
         return "NF %s accepted (%s), still current at row %d" % (t["nf"], text.strip()[:70], g["current"])
 
     def emails_keep_row():
@@ -570,10 +573,11 @@ def run(s):
             if text != "O e-mail foi enviado com sucesso.":
                 raise StepFailed("the %s e-mail was not sent: %r" % (what, text))
             s.answer("btnOK")
-            g = s.wait_for("the list read again", lambda: s.grid() if s.grid().get("values") else None, timeout=10)
-            if g["values"][NF] != t["nf"]:
-                raise StepFailed("after the %s e-mail the grid stands on NF %s, not %s"
-                                 % (what, g["values"][NF], t["nf"]))
+            try:
+                s.wait_for("the list read again on NF %s" % t["nf"],
+                           lambda: (s.grid().get("values") or [""] * 13)[NF] == t["nf"] and not s.boxes(), timeout=10)
+            except StepFailed:
+                raise StepFailed("after the %s e-mail the grid stands on %s" % (what, s.grid().get("values")))
         s.wait_for("the carrier's e-mail shown as sent", lambda: s.grid()["values"][EMAIL_TRANSP] == "Enviado",
                    timeout=5)
         sent = len(os.listdir(outbox)) - before
