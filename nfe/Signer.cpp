@@ -146,7 +146,6 @@ QByteArray attribute(xmlNodePtr node, const char* name)
     return out;
 }
 
-
 // The one form the standard accepts: C14N 1.0 and RSA-SHA1 in SignedInfo, one reference with
 // enveloped-signature then C14N 1.0 and a SHA-1 digest, one X509Certificate.
 bool standardForm(xmlNodePtr sig)
@@ -168,7 +167,8 @@ bool standardForm(xmlNodePtr sig)
          t = t->next)
         if (t->type == XML_ELEMENT_NODE)
             transforms << attribute(t, "Algorithm");
-    if (transforms != QList<QByteArray>{QByteArrayLiteral("http://www.w3.org/2000/09/xmldsig#enveloped-signature"), c14n})
+    if (transforms !=
+        QList<QByteArray>{QByteArrayLiteral("http://www.w3.org/2000/09/xmldsig#enveloped-signature"), c14n})
         return false;
     xmlNodePtr x509 = firstElement(firstElement(sig, "KeyInfo"), "X509Data");
     return xml::children(x509, "X509Certificate").size() == 1;
@@ -187,7 +187,6 @@ void dropBlanks(xmlNodePtr node)
         c = next;
     }
 }
-
 
 } // namespace
 
@@ -320,7 +319,8 @@ Verification verifyEvento(const QByteArray& signedEvento)
     }
     v.formValid = standardForm(sig);
     if (!v.formValid) {
-        v.error = QStringLiteral("A assinatura não segue o padrão do sistema (algoritmos, transformações ou certificado).");
+        v.error =
+            QStringLiteral("A assinatura não segue o padrão do sistema (algoritmos, transformações ou certificado).");
         return v;
     }
     xmlNodePtr cert = xmlSecFindNode(sig, x("X509Certificate"), x(kDsig));

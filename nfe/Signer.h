@@ -47,7 +47,7 @@ struct Verification {
     QByteArray signer; // the certificate found in the signature (DER)
     QString signerCnpj; // the holder's CNPJ in that certificate; empty when none
     bool formValid = false; // the standard's form: one reference to infEvento's Id, its transforms and
-                            // algorithms, one certificate
+        // algorithms, one certificate
     bool digestMatches = false; // false: the signed content was altered
 };
 

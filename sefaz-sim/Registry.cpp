@@ -116,7 +116,8 @@ int Registry::seedFrom(const QString& url, QString* error)
             return -1;
         }
         if (!src.open()) {
-            *error = QStringLiteral("Não foi possível abrir o banco de dados da empresa: %1").arg(src.lastError().text());
+            *error =
+                QStringLiteral("Não foi possível abrir o banco de dados da empresa: %1").arg(src.lastError().text());
         } else {
             QSqlDatabase reg = QSqlDatabase::database(connection());
             QSqlQuery read(src), write(reg);
@@ -167,7 +168,8 @@ int Registry::seedFrom(const QString& url, QString* error)
 bool Registry::addNFe(const RegisteredNFe& n)
 {
     QSqlQuery q(QSqlDatabase::database(connection()));
-    q.prepare(QStringLiteral("INSERT OR REPLACE INTO NFE (CHNFE, TPAMB, CSTAT, NPROT, DHRECBTO) VALUES (?, ?, ?, ?, ?)"));
+    q.prepare(
+        QStringLiteral("INSERT OR REPLACE INTO NFE (CHNFE, TPAMB, CSTAT, NPROT, DHRECBTO) VALUES (?, ?, ?, ?, ?)"));
     for (const QString& v : {n.chNFe, n.tpAmb, n.cStat, n.nProt, n.dhRecbto})
         q.addBindValue(v);
     return q.exec();

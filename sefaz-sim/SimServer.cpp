@@ -49,8 +49,7 @@ bool verifiedClient(const httplib::Request& req)
 
 SimServer::SimServer(Rules& rules, ServerOptions options)
     : m_impl(std::make_unique<Impl>()), m_rules(rules), m_options(std::move(options))
-{
-}
+{}
 
 SimServer::~SimServer() = default;
 
@@ -70,7 +69,8 @@ bool SimServer::bind(const QString& host, int port, QString* error)
         SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);
         if (!ca.isEmpty()) {
             if (SSL_CTX_load_verify_locations(&ctx, ca.constData(), nullptr) != 1) {
-                setupError = QStringLiteral("Autoridade certificadora dos clientes inválida: %1").arg(m_options.clientCaFile);
+                setupError =
+                    QStringLiteral("Autoridade certificadora dos clientes inválida: %1").arg(m_options.clientCaFile);
                 return false;
             }
             SSL_CTX_set_client_CA_list(&ctx, SSL_load_client_CA_file(ca.constData()));
@@ -93,7 +93,8 @@ bool SimServer::bind(const QString& host, int port, QString* error)
         return [this, batch](const httplib::Request& req, httplib::Response& res) {
             if (!m_options.clientCaFile.isEmpty() && !verifiedClient(req)) {
                 res.status = 403;
-                res.set_content("Certificado digital do cliente ausente ou não reconhecido.", "text/plain; charset=utf-8");
+                res.set_content("Certificado digital do cliente ausente ou não reconhecido.",
+                                "text/plain; charset=utf-8");
                 return;
             }
             const std::string type = req.get_header_value("Content-Type");
@@ -104,8 +105,8 @@ bool SimServer::bind(const QString& host, int port, QString* error)
             }
             const QByteArray body = QByteArray::fromStdString(req.body);
             int received = 0;
-            const QByteArray answer = batch ? m_rules.receiveBatch(body, m_control.reversed.load(), &received)
-                                            : m_rules.consult(body);
+            const QByteArray answer =
+                batch ? m_rules.receiveBatch(body, m_control.reversed.load(), &received) : m_rules.consult(body);
             if (batch) {
                 ++m_control.batches;
                 m_control.events += received;

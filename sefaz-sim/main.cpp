@@ -19,10 +19,9 @@ int usage(const QString& why)
 {
     if (!why.isEmpty())
         std::fprintf(stderr, "sefaz-sim: %s\n", qPrintable(why));
-    std::fprintf(stderr,
-                 "uso: sefaz-sim --init --registry sqlite:ARQUIVO --seed-from URL\n"
-                 "     sefaz-sim --registry sqlite:ARQUIVO --listen HOST:PORTA --cert ARQUIVO --key ARQUIVO\n"
-                 "               [--client-ca ARQUIVO] [--tpamb 1|2]\n");
+    std::fprintf(stderr, "uso: sefaz-sim --init --registry sqlite:ARQUIVO --seed-from URL\n"
+                         "     sefaz-sim --registry sqlite:ARQUIVO --listen HOST:PORTA --cert ARQUIVO --key ARQUIVO\n"
+                         "               [--client-ca ARQUIVO] [--tpamb 1|2]\n");
     return 2;
 }
 
@@ -62,11 +61,13 @@ int main(int argc, char** argv)
         QString amb;
         if (a == QLatin1String("--init"))
             init = true;
-        else if ((a == QLatin1String("--registry") && value(registry)) || (a == QLatin1String("--seed-from") && value(seed)) ||
+        else if ((a == QLatin1String("--registry") && value(registry)) ||
+                 (a == QLatin1String("--seed-from") && value(seed)) ||
                  (a == QLatin1String("--listen") && value(listen)) || (a == QLatin1String("--cert") && value(cert)) ||
                  (a == QLatin1String("--key") && value(key)) || (a == QLatin1String("--client-ca") && value(clientCa)))
             continue;
-        else if (a == QLatin1String("--tpamb") && value(amb) && (amb == QLatin1String("1") || amb == QLatin1String("2")))
+        else if (a == QLatin1String("--tpamb") && value(amb) &&
+                 (amb == QLatin1String("1") || amb == QLatin1String("2")))
             tpAmb = amb.toInt();
         else
             return usage(QStringLiteral("opção desconhecida ou sem valor: %1").arg(a));

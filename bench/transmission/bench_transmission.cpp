@@ -45,11 +45,11 @@ int main(int argc, char** argv)
     openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     openssl.setStandardErrorFile(QProcess::nullDevice());
     openssl.start(QStringLiteral("openssl"),
-                          {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                           QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
-                           QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                           QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
-                           QStringLiteral("-keyout"), key, QStringLiteral("-out"), pem});
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), pem});
     if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
         std::fprintf(stderr, "bench_transmission: openssl could not make the stand-in's certificate\n");
         return 1;
@@ -100,10 +100,9 @@ int main(int argc, char** argv)
         }
         QElapsedTimer t;
         t.start();
-        const srv::fiscal::AuthorityReply reply =
-            authority.call(url, srv::fiscal::kRecepcaoEvento,
-                           srv::fiscal::envelope(srv::fiscal::kRecepcaoEvento, nfe::buildEnvEvento(round + 1, batch)),
-                           client);
+        const srv::fiscal::AuthorityReply reply = authority.call(
+            url, srv::fiscal::kRecepcaoEvento,
+            srv::fiscal::envelope(srv::fiscal::kRecepcaoEvento, nfe::buildEnvEvento(round + 1, batch)), client);
         ns[3] += t.nsecsElapsed();
         const srv::fiscal::BatchAnswer answer = srv::fiscal::readBatchAnswer(reply.body);
         if (!answer.readable || answer.events.size() != kEvents) {

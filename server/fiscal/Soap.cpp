@@ -12,8 +12,8 @@ namespace xml = nfe::xml;
 
 namespace {
 
-using xml::DocPtr;
 using xml::children;
+using xml::DocPtr;
 using xml::find;
 
 DocPtr parse(const QByteArray& text) { return xml::parse(text, true); }

@@ -16,8 +16,8 @@
 #include "nfe/Signer.h"
 #include "nfe/States.h"
 #include "nfe/Status.h"
-#include "tests/nfe/TestCertificate.h"
 #include "tests/nfe/CondUso.h"
+#include "tests/nfe/TestCertificate.h"
 
 namespace {
 

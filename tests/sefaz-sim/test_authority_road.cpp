@@ -78,9 +78,8 @@ protected:
         s_dir = new QTemporaryDir;
         s_companyDb = s_dir->filePath(QStringLiteral("company.db"));
         const QString certs = s_dir->filePath(QStringLiteral("certs"));
-        ASSERT_TRUE(run(bin("cce-server"),
-                        {QStringLiteral("--init"), QStringLiteral("--database"), QStringLiteral("sqlite:") + s_companyDb,
-                         QStringLiteral("--demo")}));
+        ASSERT_TRUE(run(bin("cce-server"), {QStringLiteral("--init"), QStringLiteral("--database"),
+                                            QStringLiteral("sqlite:") + s_companyDb, QStringLiteral("--demo")}));
         ASSERT_TRUE(run(QDir(qEnvironmentVariable("CCE_SOURCE_DIR")).filePath(QStringLiteral("scripts/demo-certs")),
                         {certs, s_companyDb}));
         const QString registry = QStringLiteral("sqlite:") + s_dir->filePath(QStringLiteral("registry.db"));
@@ -133,8 +132,9 @@ protected:
         f.close();
         auto* p = new QProcess;
         m_servers << p;
-        return startListening(*p, bin("cce-server"),
-                              {QStringLiteral("--config"), ini, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        return startListening(
+            *p, bin("cce-server"),
+            {QStringLiteral("--config"), ini, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
     }
 
     static QJsonValue control(const QJsonObject& body)
@@ -157,7 +157,10 @@ protected:
         c.set_ca_cert_path(s_dir->filePath(QStringLiteral("certs/ca.pem")).toStdString().c_str());
         auto r = c.Get("/control/received");
         EXPECT_TRUE(r && r->status == 200);
-        return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value(QStringLiteral("events")).toInt()
+        return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
+                       .object()
+                       .value(QStringLiteral("events"))
+                       .toInt()
                  : -1;
     }
 
@@ -222,7 +225,8 @@ protected:
                 "N.NRLANCTONF) ORDER BY N.CDEMPRESA, N.CDFILIAL, N.NRLANCTONF")));
             while (q.next() && out.size() < n) {
                 const Letter l{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
-                if ((url.isEmpty() && s_used.contains(l.filial + l.lancto)) || (!out.isEmpty() && q.value(3).toString() != *company))
+                if ((url.isEmpty() && s_used.contains(l.filial + l.lancto)) ||
+                    (!out.isEmpty() && q.value(3).toString() != *company))
                     continue;
                 s_used << l.filial + l.lancto;
                 *company = q.value(3).toString();
@@ -244,8 +248,9 @@ protected:
             db.setDatabaseName(s_companyDb);
             EXPECT_TRUE(db.open());
             QSqlQuery q(db);
-            q.prepare(QStringLiteral("SELECT IDTRANSMCCE, CDSTATUSCCE, NRPROTOCOLCCE FROM CARTACORRECAO WHERE CDFILIAL = ? "
-                                     "AND NRLANCTONF = ? ORDER BY NRSEQCCE DESC"));
+            q.prepare(
+                QStringLiteral("SELECT IDTRANSMCCE, CDSTATUSCCE, NRPROTOCOLCCE FROM CARTACORRECAO WHERE CDFILIAL = ? "
+                               "AND NRLANCTONF = ? ORDER BY NRSEQCCE DESC"));
             q.addBindValue(l.filial);
             q.addBindValue(l.lancto);
             EXPECT_TRUE(q.exec());
@@ -376,7 +381,8 @@ TEST_F(Road, TwoServersOnOnePostgreSqlNeverSendOneLetterTwice)
         ASSERT_TRUE(q.exec(QStringLiteral("CREATE SCHEMA public")));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("road_reset"));
-    ASSERT_TRUE(run(bin("cce-server"), {QStringLiteral("--init"), QStringLiteral("--database"), url, QStringLiteral("--demo")}));
+    ASSERT_TRUE(run(bin("cce-server"),
+                    {QStringLiteral("--init"), QStringLiteral("--database"), url, QStringLiteral("--demo")}));
 
     const int a = startServer(url), b = startServer(url);
     ASSERT_GT(a, 0);

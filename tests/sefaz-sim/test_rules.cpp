@@ -11,8 +11,8 @@
 #include "nfe/States.h"
 #include "sefaz-sim/Registry.h"
 #include "sefaz-sim/Rules.h"
-#include "tests/nfe/TestCertificate.h"
 #include "tests/nfe/CondUso.h"
+#include "tests/nfe/TestCertificate.h"
 
 namespace {
 
@@ -42,11 +42,11 @@ protected:
     static void SetUpTestSuite()
     {
         QString error;
-        s_cert = nfe::Certificate::fromPkcs12(cce_test::makePkcs12(kCnpj, QStringLiteral("x")), QStringLiteral("x"),
-                                              &error);
+        s_cert =
+            nfe::Certificate::fromPkcs12(cce_test::makePkcs12(kCnpj, QStringLiteral("x")), QStringLiteral("x"), &error);
         ASSERT_TRUE(s_cert) << error.toStdString();
-        s_other = nfe::Certificate::fromPkcs12(cce_test::makePkcs12(QStringLiteral("99888777000100"), QStringLiteral("x")),
-                                               QStringLiteral("x"), &error);
+        s_other = nfe::Certificate::fromPkcs12(
+            cce_test::makePkcs12(QStringLiteral("99888777000100"), QStringLiteral("x")), QStringLiteral("x"), &error);
         ASSERT_TRUE(s_other) << error.toStdString();
     }
     static void TearDownTestSuite()
@@ -65,8 +65,8 @@ protected:
         for (int n = 1; n <= 9; ++n)
             ASSERT_TRUE(registry->addNFe({key(n), QStringLiteral("2"), QStringLiteral("100"), QString(), week}));
         ASSERT_TRUE(registry->addNFe({key(10), QStringLiteral("2"), QStringLiteral("101"), QString(), week}));
-        ASSERT_TRUE(registry->addNFe(
-            {key(11), QStringLiteral("2"), QStringLiteral("100"), QString(), QStringLiteral("2026-12-08T11:30:00-03:00")}));
+        ASSERT_TRUE(registry->addNFe({key(11), QStringLiteral("2"), QStringLiteral("100"), QString(),
+                                      QStringLiteral("2026-12-08T11:30:00-03:00")}));
         rules = std::make_unique<sim::Rules>(*registry, 2);
         ASSERT_TRUE(rules->ready(&error)) << error.toStdString();
         rules->clock = [] { return kNow; };
@@ -131,10 +131,11 @@ TEST_F(Rules, AValidEventIsRegisteredOnceAndAnsweredByTheProtocolQuery)
     // A valid key it does not know is registered without a link.
     EXPECT_EQ(judge(sign(nfe::buildEvento(event(key(500))))), QStringLiteral("136"));
 
-    const QByteArray cons = rules->consult(soap(
-        "<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb><xServ>CONSULTAR"
-        "</xServ><chNFe>" + key(1).toLatin1() + "</chNFe></consSitNFe>",
-        "NFeConsultaProtocolo4"));
+    const QByteArray cons = rules->consult(
+        soap("<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb><xServ>CONSULTAR"
+             "</xServ><chNFe>" +
+                 key(1).toLatin1() + "</chNFe></consSitNFe>",
+             "NFeConsultaProtocolo4"));
     EXPECT_EQ(value(cons, "cStat"), QStringLiteral("100"));
     // The registered event comes back byte for byte as it was signed.
     EXPECT_TRUE(cons.contains(ev)) << cons.toStdString();
@@ -177,8 +178,7 @@ TEST_F(Rules, EachRuleOfTheServiceGivesItsOwnCode)
     // A key of Paraná sent to São Paulo.
     EXPECT_EQ(judge(sign(nfe::buildEvento(event(key(3, kCnpj, 41))))), QStringLiteral("249"));
     // A key issued by another branch of another company base, signed by this one.
-    EXPECT_EQ(judge(sign(nfe::buildEvento(event(key(3, QStringLiteral("11222333000262")))))),
-              QStringLiteral("574"));
+    EXPECT_EQ(judge(sign(nfe::buildEvento(event(key(3, QStringLiteral("11222333000262")))))), QStringLiteral("574"));
     e = event(key(3));
     e.dhEvento = nfe::eventTime(kNow.addSecs(3600), *nfe::stateByUf(QStringLiteral("SP")));
     EXPECT_EQ(judge(sign(nfe::buildEvento(e))), QStringLiteral("578"));

@@ -13,9 +13,9 @@
 #include "nfe/Signer.h"
 #include "server/fiscal/TransmissionService.h"
 #include "server/store/Store.h"
+#include "tests/nfe/CondUso.h"
 #include "tests/nfe/TestCertificate.h"
 #include "tests/server/fiscal/FakeAuthority.h"
-#include "tests/nfe/CondUso.h"
 
 namespace {
 
