@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <mutex>
 
+#include "server/curl/CurlReason.h"
 #include "server/fiscal/Soap.h"
 
 namespace srv::fiscal {
@@ -82,14 +83,13 @@ AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CACERT_BADFILE:
         reply.outcome = AuthorityReply::Outcome::NotSent;
-        reply.error = QStringLiteral("SEFAZ indisponível ou não confiável (%1); nada foi enviado.")
-                          .arg(QString::fromUtf8(curl_easy_strerror(rc)));
+        reply.error = QStringLiteral("SEFAZ indisponível ou não confiável: %1; nada foi enviado.").arg(curlReason(rc));
         return reply;
     default:
         reply.outcome = AuthorityReply::Outcome::NoAnswer;
         reply.body.clear();
-        reply.error = QStringLiteral("Sem resposta da SEFAZ (%1); a situação será conferida antes de novo envio.")
-                          .arg(QString::fromUtf8(curl_easy_strerror(rc)));
+        reply.error = QStringLiteral("Sem resposta da SEFAZ: %1; a situação será conferida antes de novo envio.")
+                          .arg(curlReason(rc));
         return reply;
     }
 }

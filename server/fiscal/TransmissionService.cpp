@@ -95,14 +95,25 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
         const bool accepted = nfe::status::eventRegistered(l.status);
         const bool open = l.transmission == cce::transm::kNotSent || l.transmission == cce::transm::kInDoubt ||
                           (l.transmission == cce::transm::kAnswered && !accepted);
-        if (l.situacao == QLatin1String("A") && open)
-            pending.append(Pending{l, nullptr, nullptr, QString(), QString(), false});
+        if (!open)
+            continue;
+        pending.append(Pending{l, nullptr, nullptr, QString(), QString(), false});
+        // A letter of an invoice the authority does not hold as authorised is never sent, and
+        // the user is told why rather than that nothing was marked.
+        if (l.situacao == QLatin1String("C"))
+            pending.last().line = QStringLiteral("a NF-e foi cancelada: uma carta de correção não pode ser "
+                                                 "registrada; não enviada.");
+        else if (l.situacao != QLatin1String("A"))
+            pending.last().line = QStringLiteral("a NF-e não está autorizada pela SEFAZ: uma carta de correção não "
+                                                 "pode ser registrada; não enviada.");
     }
     if (pending.isEmpty())
         return QVariantList{QStringLiteral("N"), QStringLiteral("CCE_DEVE_SELECAO")};
 
     const QDateTime now = QDateTime::currentDateTime();
     for (Pending& p : pending) {
+        if (!p.line.isEmpty())
+            continue;
         const LetterToSend& l = p.letter;
         p.state = nfe::stateByUf(l.uf);
         QString error;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "server/curl/CurlReason.h"
 #include "server/mail/CurlMessage.h"
 #include "server/mail/SmtpTransport.h"
 
@@ -208,8 +209,7 @@ QByteArray captureMessage(const MailMessage& message, int timeoutMs, QString* er
     ::close(listener);
 
     if (rc != CURLE_OK || !receiver || !receiver->complete()) {
-        *error = QStringLiteral("Falha ao montar a mensagem de e-mail (%1).")
-                     .arg(QString::fromUtf8(*errors ? errors : curl_easy_strerror(rc)));
+        *error = QStringLiteral("Falha ao montar a mensagem de e-mail: %1.").arg(curlReason(rc, errors));
         return {};
     }
     return receiver->message();

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <mutex>
 
+#include "server/curl/CurlReason.h"
 #include "server/mail/CurlMessage.h"
 
 namespace srv::mail {
@@ -96,8 +97,8 @@ Delivery SmtpTransport::deliver(const MailMessage& message)
         d.reason = QStringLiteral("o servidor de e-mail recusou o remetente %1 (%2).")
                        .arg(message.fromAddress, replyText(reply));
     } else {
-        d.reason = QStringLiteral("servidor de e-mail indisponível ou não confiável (%1).")
-                       .arg(what.isEmpty() ? QString::fromUtf8(curl_easy_strerror(rc)) : QString::fromUtf8(what));
+        d.reason = QStringLiteral("servidor de e-mail indisponível ou não confiável: %1.")
+                       .arg(curlReason(rc, what.isEmpty() ? nullptr : what.constData()));
     }
     return d;
 }

@@ -271,6 +271,30 @@ TEST_F(Transmission, NothingToSendAndNothingReachableAreToldApart)
     EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("N"));
 }
 
+TEST_F(Transmission, ALetterOfACancelledInvoiceIsNotSentAndTheAnswerSaysWhy)
+{
+    const QList<Key> keys = pendingInvoices(2);
+    QSqlQuery q(store->connection());
+    q.prepare(QStringLiteral("UPDATE NOTAFISCAL SET IDSITUACAONFE = 'C' WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
+    q.addBindValue(keys.first().filial);
+    q.addBindValue(keys.first().lancto);
+    ASSERT_TRUE(q.exec());
+    // Alone: told it is cancelled, not that nothing was marked.
+    QVariantList r = transmit({keys.first()});
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_EQ(r.at(0).toString(), QStringLiteral("N"));
+    EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("a NF-e foi cancelada")))
+        << r.at(1).toString().toStdString();
+    // With an authorised one: that one goes, the cancelled one is named and stays as it was.
+    r = transmit(keys);
+    EXPECT_EQ(r.at(0).toString(), QStringLiteral("S"));
+    EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("a NF-e foi cancelada")))
+        << r.at(1).toString().toStdString();
+    EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("N"));
+    EXPECT_EQ(letter(keys.at(1)).at(0), QStringLiteral("R"));
+    EXPECT_EQ(authority->eventsReceived, 1);
+}
+
 TEST_F(Transmission, CertificatesAreCheckedBeforeAnythingIsSent)
 {
     const QList<Key> keys = pendingInvoices(1);
