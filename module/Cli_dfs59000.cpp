@@ -13,6 +13,8 @@
 
 #include "module/Cli_dfs59100.h"
 #include "module/Cli_dfs59300.h"
+#include "vocabulary/Flags.h"
+#include "vocabulary/LetterText.h"
 
 // --- globals of the unit ------------------------------------------------------------------
 
@@ -59,8 +61,7 @@ const QStringList& messageLines()
             "determinam o valor do imposto tais como: base de calculo, aliquota, diferenca de preco, quantidade, "
             "valor da operacao ou da prestacao; II - a correcao de dados cadastrais que implique mudanca do "
             "remetente ou do destinatario; III - a data de emissao ou de saida."),
-        QStringLiteral(
-            "CORRECAO_DEVE_15_1000|Descrição da correção deve ter no mínimo 15 e no máximo 1000 caracteres."),
+        QStringLiteral("CORRECAO_DEVE_15_1000|") + cce::letterLengthMessage(),
         QStringLiteral("EMAIL_SUCESSO|O e-mail foi enviado com sucesso."),
         QStringLiteral("SEM_EMAIL_PENDENTE|Não há e-mails pendentes para serem enviados."),
         QStringLiteral(
@@ -303,7 +304,8 @@ void TfrmTransmissaoCCe::GetNotafiscal(const QString& cdFiliEmit, const QString&
             cdsNotaFiscal->setDataVariant(parts.at(0));
             cdsCCe->setDataVariant(parts.at(1));
             const QString seq = cdsNotaFiscal->isEmpty() ? QString() : cdsNotaFiscalNRSEQCCE->asString();
-            lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString() : QStringLiteral("/ ") + seq);
+            lblMaxCCe->setCaption(seq.isEmpty() || seq == cce::kNoLetterSequence ? QString()
+                                                                                 : QStringLiteral("/ ") + seq);
         }
         dtsPadraoStateChange(dtsPadrao);
     } catch (...) {
@@ -330,7 +332,7 @@ void TfrmTransmissaoCCe::cdsNotaFiscalAfterScroll(fw::DataSet*)
             .arg(filterLiteral(cdsNotaFiscalCDFILIAL->asString()), filterLiteral(cdsNotaFiscalNRLANCTONF->asString())));
     cdsCCe->setFiltered(true);
     dtsPadraoStateChange(dtsPadrao);
-    const bool printable = cdsNotaFiscalIDSTATUSCCE->asString() == QLatin1String("2");
+    const bool printable = cdsNotaFiscalIDSTATUSCCE->asString() == cce::idStatus::kAccepted;
     sbtImprimir->setEnabled(printable);
     mnuImprimir->setEnabled(printable);
 }

@@ -8,13 +8,15 @@
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59000_argumentos.h"
 #include "module/Cli_dfs59100.h"
+#include "vocabulary/Flags.h"
+#include "vocabulary/Limits.h"
 
 using cceGrid::clearMarkState;
 
 namespace {
 
-const QString kS = QStringLiteral("S");
-const QString kN = QStringLiteral("N");
+const QString kS = cce::check::kMarked;
+const QString kN = cce::check::kUnmarked;
 const QString kInvoiceKey = QStringLiteral("CDFILIAL;NRLANCTONF");
 
 // State, NF-e environment and certificate of a state registration: marked invoices share them.
@@ -188,13 +190,13 @@ fw::TImage* cellPicture(const TfrmTransmissaoCCe& form, const QString& fieldName
         return nullptr;
     }
     if (fieldName.compare(QLatin1String("IDSTATUSCCE"), Qt::CaseInsensitive) == 0) {
-        if (value == QLatin1String("0"))
+        if (value == cce::idStatus::kNoLetter)
             return form.imgFarolCinza;
-        if (value == QLatin1String("1"))
+        if (value == cce::idStatus::kPending)
             return form.imgFarolAmarelo;
-        if (value == QLatin1String("2"))
+        if (value == cce::idStatus::kAccepted)
             return form.imgFarolVerde;
-        if (value == QLatin1String("3"))
+        if (value == cce::idStatus::kRejected)
             return form.imgFarolVermelho;
     }
     return nullptr;
@@ -202,7 +204,7 @@ fw::TImage* cellPicture(const TfrmTransmissaoCCe& form, const QString& fieldName
 
 bool isMarkable(const QString& idStatusCce)
 {
-    return idStatusCce == QLatin1String("1") || idStatusCce == QLatin1String("3");
+    return idStatusCce == cce::idStatus::kPending || idStatusCce == cce::idStatus::kRejected;
 }
 
 } // namespace cceGrid
@@ -325,7 +327,7 @@ void TfrmTransmissaoCCe::dbgPadraoDblClick(QObject*)
 
     if (!cceGrid::isMarkable(cdsNotaFiscalIDSTATUSCCE->asString()))
         return;
-    if (inCount >= cceGrid::kMaxSelecao) {
+    if (inCount >= cce::kMaxInvoicesPerTransmission) {
         dbgPadrao->setFocus();
         MensErro(msgPadrao->Msg(QStringLiteral("SELECAO_MAX")), true);
     }
@@ -364,7 +366,7 @@ void TfrmTransmissaoCCe::dbgPadraoTitleClick(fw::TDBGrid* sender, int column)
             clearMarkState();
         } else {
             InscKeysCache keys;
-            for (cdsNotaFiscal->first(); !cdsNotaFiscal->eof() && inCount < cceGrid::kMaxSelecao;
+            for (cdsNotaFiscal->first(); !cdsNotaFiscal->eof() && inCount < cce::kMaxInvoicesPerTransmission;
                  cdsNotaFiscal->next()) {
                 if (!cceGrid::isMarkable(cdsNotaFiscalIDSTATUSCCE->asString()) ||
                     cdsNotaFiscalIDCHECK->asString() != kN)
@@ -401,7 +403,7 @@ void TfrmTransmissaoCCe::cdsNotaFiscalIDEMAILCCEGetText(fw::Field* sender, QStri
     const QString v = sender->asString();
     if (v.isEmpty())
         text.clear();
-    else if (v == QLatin1String("E"))
+    else if (v == cce::email::kSent)
         text = msgPadrao->Msg(QStringLiteral("ENVIADO"));
     else
         text = msgPadrao->Msg(QStringLiteral("PENDENTE"));
@@ -412,9 +414,9 @@ void TfrmTransmissaoCCe::cdsNotaFiscalIDEMAILCCETRANSGetText(fw::Field* sender, 
     const QString v = sender->asString();
     if (v.isEmpty())
         text.clear();
-    else if (v == QLatin1String("E"))
+    else if (v == cce::email::kSent)
         text = msgPadrao->Msg(QStringLiteral("ENVIADO"));
-    else if (v == kN)
+    else if (v == cce::email::kNone)
         text = msgPadrao->Msg(QStringLiteral("SEM_TRANSP"));
     else
         text = msgPadrao->Msg(QStringLiteral("PENDENTE"));

@@ -22,9 +22,6 @@ void marksLoaded(const TfrmTransmissaoCCe& form);
 void markChanged(bool wasMarked, bool marked);
 int markedRows();
 
-// Marks for transmission: at most this many invoices at once.
-constexpr int kMaxSelecao = 20;
-
 // The colour the pictures are drawn on, which the grid treats as see-through.
 PKG_EXPORT QColor transparentColour();
 

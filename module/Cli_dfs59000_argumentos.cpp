@@ -3,10 +3,12 @@
 
 #include "core/host/HostFunctions.h"
 #include "module/Cli_dfs59100.h"
+#include "vocabulary/GetNotaFiscalArgs.h"
 
 namespace {
 
-const QString kT = QStringLiteral("T");
+namespace arg = cce::getNotaFiscal;
+const QString kT = arg::kAll;
 
 QString orT(const QString& s) { return EmptyString(s) ? kT : s; }
 
@@ -34,21 +36,21 @@ NotaFiscalArgs notaFiscalArgs(const TRecordFilter& rec, const QString& empresa, 
     a.insJur = kT;
     switch (rec.DestRem) {
     case 0:
-        a.origDest = QStringLiteral("C");
+        a.origDest = arg::kCustomer;
         a.insJur = orT(rec.InscCliente);
         break;
     case 1:
-        a.origDest = QStringLiteral("F");
+        a.origDest = arg::kSupplier;
         a.insJur = orT(rec.InscFornecedor);
         break;
     case 2:
         a.filiRece = orT(rec.CdFilialDest);
-        a.origDest = QStringLiteral("L");
+        a.origDest = arg::kBranch;
         break;
     default: break;
     }
     a.periodo = periodo;
-    a.entrSaid = rec.IdOperacao == 0 ? QStringLiteral("S") : QStringLiteral("E");
+    a.entrSaid = rec.IdOperacao == 0 ? QString(arg::kOutgoing) : QString(arg::kIncoming);
     a.tiposEmis = tiposEmis;
     a.saidIni = rec.DtSaidIni;
     a.saidFim = rec.DtSaidFim;

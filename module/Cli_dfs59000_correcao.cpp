@@ -5,6 +5,8 @@
 
 #include "module/Cli_dfs59000.h"
 #include "nfe/Status.h"
+#include "vocabulary/Flags.h"
+#include "vocabulary/LetterText.h"
 
 namespace {
 
@@ -19,9 +21,10 @@ void TfrmTransmissaoCCe::cdsCCeAfterInsert(fw::DataSet*)
     const int latest = cdsNotaFiscalNRSEQCCE->asString().trimmed().toInt();
     cdsCCeNRSEQCCE->setAsString(Ajusta(QString::number(latest + 1), 2));
     cdsCCeDSOBSSTATUSCCE->setAsString(msgPadrao->Msg(QStringLiteral("OBS_I")));
-    cdsCCeIDEMAILCCE->setAsString(QStringLiteral("P"));
-    cdsCCeIDEMAILCCETRANS->setAsString(EmptyString(cdsNotaFiscalNRINSJURTRAN->asString()) ? QStringLiteral("N")
-                                                                                          : QStringLiteral("P"));
+    cdsCCeIDEMAILCCE->setAsString(cce::email::kPending);
+    cdsCCeIDEMAILCCETRANS->setAsString(EmptyString(cdsNotaFiscalNRINSJURTRAN->asString())
+                                           ? QString(cce::email::kNone)
+                                           : QString(cce::email::kPending));
     dbmCorrecao->setFocus();
 }
 
@@ -39,9 +42,8 @@ void TfrmTransmissaoCCe::Vd_Correcao()
         dbmCorrecao->setFocus();
         MensErro(msgPadrao->Msg(QStringLiteral("CORRECAO_DEVE")), true);
     }
-    // Characters, not bytes: an accented letter counts once.
-    const qsizetype length = text.trimmed().size();
-    if (length < 15 || length > 1000) {
+    // Counted as the server and the authority count it.
+    if (!cce::letterLengthFits(text)) {
         dbmCorrecao->setFocus();
         MensErro(msgPadrao->Msg(QStringLiteral("CORRECAO_DEVE_15_1000")), true);
     }
@@ -116,7 +118,7 @@ void TfrmTransmissaoCCe::cdsCCeAfterScroll(fw::DataSet*)
     dtsPadraoStateChange(dtsPadrao);
     const QString seq =
         cdsNotaFiscal->active() && !cdsNotaFiscal->isEmpty() ? cdsNotaFiscalNRSEQCCE->asString() : QString();
-    lblMaxCCe->setCaption(seq.isEmpty() || seq == QLatin1String("00") ? QString() : QStringLiteral("/ ") + seq);
+    lblMaxCCe->setCaption(seq.isEmpty() || seq == cce::kNoLetterSequence ? QString() : QStringLiteral("/ ") + seq);
 }
 
 // The letters run newest first, so "latest" is the first row and "next" the prior one.
@@ -144,7 +146,7 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
     const QString tr = haNotas ? cdsNotaFiscalNRINSJURTRAN->asString() : QString();
     const QString lseq = haCartas ? cdsCCeNRSEQCCE->asString() : QString();
     const bool aceita = nfe::status::eventRegistered(cd);
-    const bool pendenteOuRejeitada = st == QLatin1String("1") || st == QLatin1String("3");
+    const bool pendenteOuRejeitada = st == cce::idStatus::kPending || st == cce::idStatus::kRejected;
 
     const bool emailGeral = !editing && haNotas && notasAbertas;
     const bool emailNota = !editing && aceita;
@@ -166,8 +168,8 @@ void TfrmTransmissaoCCe::dtsPadraoStateChange(QObject*)
         // A sequence that is not a number never allows a new letter.
         bool seqOk = false;
         const int seqNum = seq.trimmed().toInt(&seqOk);
-        const bool incluir =
-            browse && (st == QLatin1String("0") || st == QLatin1String("2")) && inCount == 0 && seqOk && seqNum < 20;
+        const bool incluir = browse && (st == cce::idStatus::kNoLetter || st == cce::idStatus::kAccepted) &&
+                             inCount == 0 && seqOk && seqNum < cce::kMaxLettersPerInvoice;
         const bool alterar = browse && haCartas && pendenteOuRejeitada && seq == lseq && inCount == 0;
         mnuIncluir->setEnabled(incluir);
         mnuAlterar->setEnabled(alterar);

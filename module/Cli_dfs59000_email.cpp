@@ -6,6 +6,7 @@
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59100.h"
 #include "nfe/Status.h"
+#include "vocabulary/Flags.h"
 
 namespace {
 
@@ -84,7 +85,8 @@ void TfrmTransmissaoCCe::mnuEmailTodasClick(QObject*)
     fw::DataSet copia;
     copia.setObjectName(QStringLiteral("cdsNotaFiscalEmail"));
     copia.setData(cdsNotaFiscal->data());
-    copia.setFilter(QStringLiteral("((CDSTATUSCCE = '135' OR CDSTATUSCCE = '136') AND (IDEMAILCCE = 'P'))"));
+    copia.setFilter(QStringLiteral("((CDSTATUSCCE = '%1' OR CDSTATUSCCE = '%2') AND (IDEMAILCCE = '%3'))")
+                        .arg(nfe::status::kRegistered, nfe::status::kRegisteredUnlinked, cce::email::kPending));
     copia.setFiltered(true);
     if (copia.isEmpty()) {
         if (pgcPadrao->ActivePage() != tshFolhaDados)

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "module/Cli_dfs59300.h"
+#include "vocabulary/PacketFields.h"
 
 namespace {
 
@@ -28,11 +29,21 @@ fw::FieldDef str(const char* name, int size, bool fixed = false)
     return d;
 }
 
-fw::FieldDef typed(const char* name, fw::FieldType type)
+fw::FieldDef packetField(const cce::packet::Field& f)
 {
+    using K = cce::packet::Kind;
     fw::FieldDef d;
-    d.name = QString::fromLatin1(name);
-    d.type = type;
+    d.name = QString::fromLatin1(f.name);
+    switch (f.kind) {
+    case K::String: d.type = fw::FieldType::String; break;
+    case K::Integer: d.type = fw::FieldType::Integer; break;
+    case K::Float: d.type = fw::FieldType::Float; break;
+    case K::Boolean: d.type = fw::FieldType::Boolean; break;
+    case K::DateTime: d.type = fw::FieldType::DateTime; break;
+    case K::Blob: d.type = fw::FieldType::Blob; break;
+    }
+    d.size = f.size;
+    d.fixed = f.fixed;
     return d;
 }
 
@@ -74,43 +85,52 @@ QPixmap lightPixmap(const QColor& colour)
 void TfrmTransmissaoCCe::createData()
 {
     using fw::FieldType;
+    // Names, types and sizes as the server's packets carry them; labels and visibility are ours.
+    namespace NF = cce::packet::notaFiscal;
+    namespace CC = cce::packet::cartaCorrecao;
+    namespace PD = cce::packet::paramDfs;
+    namespace VX = cce::packet::valdXmlSchema;
+    auto nf = [](NF::Column c) { return packetField(NF::kFields[c]); };
+    auto cc = [](CC::Column c) { return packetField(CC::kFields[c]); };
+    auto pd = [](PD::Column c) { return packetField(PD::kFields[c]); };
+    auto vx = [](VX::Column c) { return packetField(VX::kFields[c]); };
 
     cdsNotaFiscal = new fw::DataSet(this);
     cdsNotaFiscal->setObjectName(QStringLiteral("cdsNotaFiscal"));
     auto* n = cdsNotaFiscal;
-    cdsNotaFiscalIDCHECK = n->addField(str("IDCHECK", 1, true), QStringLiteral("4"), false);
-    cdsNotaFiscalCDFILIEMIT = n->addField(str("CDFILIEMIT", 4), QStringLiteral("Filial"));
-    cdsNotaFiscalNRINSJURNF = n->addField(str("NRINSJURNF", 20), QStringLiteral("Inscrição"));
-    cdsNotaFiscalNMRAZSOCCLIE = n->addField(str("NMRAZSOCCLIE", 50), QStringLiteral("Razão Social"));
-    cdsNotaFiscalNRNOTAFISCALELE = n->addField(str("NRNOTAFISCALELE", 9), QStringLiteral("Nota Fiscal"));
-    cdsNotaFiscalDATASAIDA = n->addField(str("DATASAIDA", 10), QStringLiteral("Data Saída"));
-    cdsNotaFiscalDATAEMISSAO = n->addField(str("DATAEMISSAO", 10), QStringLiteral("Data Emissão"));
-    cdsNotaFiscalCDSERIE = n->addField(str("CDSERIE", 5), QStringLiteral("Série"));
-    cdsNotaFiscalVRNOTAFISC = n->addField(typed("VRNOTAFISC", FieldType::Float), QStringLiteral("Valor Nota"));
+    cdsNotaFiscalIDCHECK = n->addField(nf(NF::IDCHECK), QStringLiteral("4"), false);
+    cdsNotaFiscalCDFILIEMIT = n->addField(nf(NF::CDFILIEMIT), QStringLiteral("Filial"));
+    cdsNotaFiscalNRINSJURNF = n->addField(nf(NF::NRINSJURNF), QStringLiteral("Inscrição"));
+    cdsNotaFiscalNMRAZSOCCLIE = n->addField(nf(NF::NMRAZSOCCLIE), QStringLiteral("Razão Social"));
+    cdsNotaFiscalNRNOTAFISCALELE = n->addField(nf(NF::NRNOTAFISCALELE), QStringLiteral("Nota Fiscal"));
+    cdsNotaFiscalDATASAIDA = n->addField(nf(NF::DATASAIDA), QStringLiteral("Data Saída"));
+    cdsNotaFiscalDATAEMISSAO = n->addField(nf(NF::DATAEMISSAO), QStringLiteral("Data Emissão"));
+    cdsNotaFiscalCDSERIE = n->addField(nf(NF::CDSERIE), QStringLiteral("Série"));
+    cdsNotaFiscalVRNOTAFISC = n->addField(nf(NF::VRNOTAFISC), QStringLiteral("Valor Nota"));
     cdsNotaFiscalVRNOTAFISC->setDisplayFormat(QStringLiteral("###,##0.00"));
-    cdsNotaFiscalIDEMAILCCE = n->addField(str("IDEMAILCCE", 1), QStringLiteral("E-mail"), false);
-    cdsNotaFiscalIDEMAILCCETRANS = n->addField(str("IDEMAILCCETRANS", 1), QStringLiteral("E-mail Transp"), false);
-    cdsNotaFiscalIDTPAMBNFE = n->addField(str("IDTPAMBNFE", 1), QStringLiteral("Ambiente"), false);
-    cdsNotaFiscalIDSTATUSCCE = n->addField(str("IDSTATUSCCE", 1), QStringLiteral("Status"), false);
-    cdsNotaFiscalCDFILIAL = n->addField(str("CDFILIAL", 4), {}, false);
-    cdsNotaFiscalNRLANCTONF = n->addField(str("NRLANCTONF", 10), {}, false);
-    cdsNotaFiscalCDEMPRESA = n->addField(str("CDEMPRESA", 2), {}, false);
-    cdsNotaFiscalCDINSCESTA = n->addField(str("CDINSCESTA", 16), QStringLiteral("Insc. Estadual"));
-    cdsNotaFiscalCDINSCMUNI = n->addField(str("CDINSCMUNI", 16), QStringLiteral("Insc. Municipal"));
-    cdsNotaFiscalNRLICENCAUSO = n->addField(str("NRLICENCAUSO", 10), {}, false);
-    cdsNotaFiscalCDCLIENTE = n->addField(str("CDCLIENTE", 21), {}, false);
-    cdsNotaFiscalCDFILIRECE = n->addField(str("CDFILIRECE", 4), {}, false);
-    cdsNotaFiscalCDFORNECED = n->addField(str("CDFORNECED", 21), {}, false);
-    cdsNotaFiscalIDTIPOEMISNFE = n->addField(str("IDTIPOEMISNFE", 1), QStringLiteral("Tipo Emissão"), false);
-    cdsNotaFiscalCDTIPOOPER = n->addField(str("CDTIPOOPER", 2), {}, false);
-    cdsNotaFiscalIDENTRSAIDOP = n->addField(str("IDENTRSAIDOP", 1), {}, false);
-    cdsNotaFiscalNRSEQCCE = n->addField(str("NRSEQCCE", 2), {}, false);
-    cdsNotaFiscalIDORIGDESTNF = n->addField(str("IDORIGDESTNF", 1), {}, false);
-    cdsNotaFiscalIDTPIJURNF = n->addField(str("IDTPIJURNF", 1), {}, false);
-    cdsNotaFiscalCDSTATUSCCE = n->addField(str("CDSTATUSCCE", 3), {}, false);
-    cdsNotaFiscalNRACESSONFE = n->addField(str("NRACESSONFE", 50), {}, false);
-    cdsNotaFiscalNRINSJURTRAN = n->addField(str("NRINSJURTRAN", 20), {}, false);
-    cdsNotaFiscalDTHRPROTOCOLNFE = n->addField(typed("DTHRPROTOCOLNFE", FieldType::DateTime), {}, false);
+    cdsNotaFiscalIDEMAILCCE = n->addField(nf(NF::IDEMAILCCE), QStringLiteral("E-mail"), false);
+    cdsNotaFiscalIDEMAILCCETRANS = n->addField(nf(NF::IDEMAILCCETRANS), QStringLiteral("E-mail Transp"), false);
+    cdsNotaFiscalIDTPAMBNFE = n->addField(nf(NF::IDTPAMBNFE), QStringLiteral("Ambiente"), false);
+    cdsNotaFiscalIDSTATUSCCE = n->addField(nf(NF::IDSTATUSCCE), QStringLiteral("Status"), false);
+    cdsNotaFiscalCDFILIAL = n->addField(nf(NF::CDFILIAL), {}, false);
+    cdsNotaFiscalNRLANCTONF = n->addField(nf(NF::NRLANCTONF), {}, false);
+    cdsNotaFiscalCDEMPRESA = n->addField(nf(NF::CDEMPRESA), {}, false);
+    cdsNotaFiscalCDINSCESTA = n->addField(nf(NF::CDINSCESTA), QStringLiteral("Insc. Estadual"));
+    cdsNotaFiscalCDINSCMUNI = n->addField(nf(NF::CDINSCMUNI), QStringLiteral("Insc. Municipal"));
+    cdsNotaFiscalNRLICENCAUSO = n->addField(nf(NF::NRLICENCAUSO), {}, false);
+    cdsNotaFiscalCDCLIENTE = n->addField(nf(NF::CDCLIENTE), {}, false);
+    cdsNotaFiscalCDFILIRECE = n->addField(nf(NF::CDFILIRECE), {}, false);
+    cdsNotaFiscalCDFORNECED = n->addField(nf(NF::CDFORNECED), {}, false);
+    cdsNotaFiscalIDTIPOEMISNFE = n->addField(nf(NF::IDTIPOEMISNFE), QStringLiteral("Tipo Emissão"), false);
+    cdsNotaFiscalCDTIPOOPER = n->addField(nf(NF::CDTIPOOPER), {}, false);
+    cdsNotaFiscalIDENTRSAIDOP = n->addField(nf(NF::IDENTRSAIDOP), {}, false);
+    cdsNotaFiscalNRSEQCCE = n->addField(nf(NF::NRSEQCCE), {}, false);
+    cdsNotaFiscalIDORIGDESTNF = n->addField(nf(NF::IDORIGDESTNF), {}, false);
+    cdsNotaFiscalIDTPIJURNF = n->addField(nf(NF::IDTPIJURNF), {}, false);
+    cdsNotaFiscalCDSTATUSCCE = n->addField(nf(NF::CDSTATUSCCE), {}, false);
+    cdsNotaFiscalNRACESSONFE = n->addField(nf(NF::NRACESSONFE), {}, false);
+    cdsNotaFiscalNRINSJURTRAN = n->addField(nf(NF::NRINSJURTRAN), {}, false);
+    cdsNotaFiscalDTHRPROTOCOLNFE = n->addField(nf(NF::DTHRPROTOCOLNFE), {}, false);
     n->addIndex(QStringLiteral("cdsNotaFiscalIndex1"), QStringLiteral("NRNOTAFISCALELE;NRLANCTONF"));
     n->setIndexName(QStringLiteral("cdsNotaFiscalIndex1"));
     n->setFilter(QStringLiteral("IDCHECK = 'S'"));
@@ -139,16 +159,16 @@ void TfrmTransmissaoCCe::createData()
     cdsCCe = new fw::DataSet(this);
     cdsCCe->setObjectName(QStringLiteral("cdsCCe"));
     auto* c = cdsCCe;
-    cdsCCeCDFILIAL = c->addField(str("CDFILIAL", 4));
-    cdsCCeNRLANCTONF = c->addField(str("NRLANCTONF", 10));
-    cdsCCeNRSEQCCE = c->addField(str("NRSEQCCE", 2));
-    cdsCCeDSCORRECAONFE = c->addField(str("DSCORRECAONFE", 1000));
-    cdsCCeCDSTATUSCCE = c->addField(str("CDSTATUSCCE", 3));
-    cdsCCeDSOBSSTATUSCCE = c->addField(str("DSOBSSTATUSCCE", 255));
-    cdsCCeDTHRPROTOCOLCCE = c->addField(typed("DTHRPROTOCOLCCE", FieldType::DateTime));
-    cdsCCeNRPROTOCOLCCE = c->addField(str("NRPROTOCOLCCE", 15));
-    cdsCCeIDEMAILCCE = c->addField(str("IDEMAILCCE", 1));
-    cdsCCeIDEMAILCCETRANS = c->addField(str("IDEMAILCCETRANS", 1));
+    cdsCCeCDFILIAL = c->addField(cc(CC::CDFILIAL));
+    cdsCCeNRLANCTONF = c->addField(cc(CC::NRLANCTONF));
+    cdsCCeNRSEQCCE = c->addField(cc(CC::NRSEQCCE));
+    cdsCCeDSCORRECAONFE = c->addField(cc(CC::DSCORRECAONFE));
+    cdsCCeCDSTATUSCCE = c->addField(cc(CC::CDSTATUSCCE));
+    cdsCCeDSOBSSTATUSCCE = c->addField(cc(CC::DSOBSSTATUSCCE));
+    cdsCCeDTHRPROTOCOLCCE = c->addField(cc(CC::DTHRPROTOCOLCCE));
+    cdsCCeNRPROTOCOLCCE = c->addField(cc(CC::NRPROTOCOLCCE));
+    cdsCCeIDEMAILCCE = c->addField(cc(CC::IDEMAILCCE));
+    cdsCCeIDEMAILCCETRANS = c->addField(cc(CC::IDEMAILCCETRANS));
     c->addIndex(QStringLiteral("cdsCCeIndex1"), QStringLiteral("CDFILIAL;NRLANCTONF;NRSEQCCE"), true);
     c->setIndexName(QStringLiteral("cdsCCeIndex1"));
     c->AfterInsert = [this](fw::DataSet* ds) { cdsCCeAfterInsert(ds); };
@@ -160,20 +180,20 @@ void TfrmTransmissaoCCe::createData()
 
     cdsParamDFS = new fw::DataSet(this);
     cdsParamDFS->setObjectName(QStringLiteral("cdsParamDFS"));
-    cdsParamDFSNREXEMEMISSAO = cdsParamDFS->addField(str("NREXEMEMISSAO", 1), {}, false);
-    cdsParamDFSIDUTREIMPRNF = cdsParamDFS->addField(str("IDUTREIMPRNF", 1));
-    cdsParamDFSCDFILIAL = cdsParamDFS->addField(str("CDFILIAL", 4));
-    cdsParamDFSNRTAMNUMNFUT = cdsParamDFS->addField(typed("NRTAMNUMNFUT", FieldType::Float));
-    cdsParamDFSIDUTLIBERANF = cdsParamDFS->addField(str("IDUTLIBERANF", 1));
-    cdsParamDFSIDUTFILCENTOBR = cdsParamDFS->addField(str("IDUTFILCENTOBR", 1));
-    cdsParamDFSIDNFILTROINSCR = cdsParamDFS->addField(str("IDNFILTROINSCR", 1), {}, false);
+    cdsParamDFSNREXEMEMISSAO = cdsParamDFS->addField(pd(PD::NREXEMEMISSAO), {}, false);
+    cdsParamDFSIDUTREIMPRNF = cdsParamDFS->addField(pd(PD::IDUTREIMPRNF));
+    cdsParamDFSCDFILIAL = cdsParamDFS->addField(pd(PD::CDFILIAL));
+    cdsParamDFSNRTAMNUMNFUT = cdsParamDFS->addField(pd(PD::NRTAMNUMNFUT));
+    cdsParamDFSIDUTLIBERANF = cdsParamDFS->addField(pd(PD::IDUTLIBERANF));
+    cdsParamDFSIDUTFILCENTOBR = cdsParamDFS->addField(pd(PD::IDUTFILCENTOBR));
+    cdsParamDFSIDNFILTROINSCR = cdsParamDFS->addField(pd(PD::IDNFILTROINSCR), {}, false);
 
     cdsValdXMLSchema = new fw::DataSet(this);
     cdsValdXMLSchema->setObjectName(QStringLiteral("cdsValdXMLSchema"));
-    cdsValdXMLSchemaCDFILIAL = cdsValdXMLSchema->addField(str("CDFILIAL", 4));
-    cdsValdXMLSchemaNRLANCTONF = cdsValdXMLSchema->addField(str("NRLANCTONF", 10));
-    cdsValdXMLSchemaIDTIPOARQXML = cdsValdXMLSchema->addField(str("IDTIPOARQXML", 1));
-    cdsValdXMLSchemaDSARQXMLNFE = cdsValdXMLSchema->addField(typed("DSARQXMLNFE", FieldType::Blob));
+    cdsValdXMLSchemaCDFILIAL = cdsValdXMLSchema->addField(vx(VX::CDFILIAL));
+    cdsValdXMLSchemaNRLANCTONF = cdsValdXMLSchema->addField(vx(VX::NRLANCTONF));
+    cdsValdXMLSchemaIDTIPOARQXML = cdsValdXMLSchema->addField(vx(VX::IDTIPOARQXML));
+    cdsValdXMLSchemaDSARQXMLNFE = cdsValdXMLSchema->addField(vx(VX::DSARQXMLNFE));
 
     dtsNotaFiscal = new fw::TDataSource(this);
     dtsNotaFiscal->setObjectName(QStringLiteral("dtsNotaFiscal"));

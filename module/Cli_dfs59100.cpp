@@ -11,6 +11,7 @@
 #include "core/ui/UiServices.h"
 #include "module/Cli_dfs59000.h"
 #include "module/Cli_dfs59000_argumentos.h"
+#include "vocabulary/GetNotaFiscalArgs.h"
 #include "widgets/controls/ControlEvents.h"
 #include "widgets/services/HostUi.h"
 
@@ -634,7 +635,8 @@ void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
         chbEmisNormal->setFocus();
         MensErro(msgPadrao->Msg(QStringLiteral("TpEmis_Inf")), true);
     }
-    const QString periodo = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? QStringLiteral("T") : QStringLiteral("N");
+    const QString periodo = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? QString(cce::getNotaFiscal::kAll)
+                                                                           : QString(cce::getNotaFiscal::kDatesGiven);
     const NotaFiscalArgs a = notaFiscalArgs(r, main->medCdEmpresa->text(), tiposEmis, periodo, semCentral);
     main->GetNotafiscal(a.filiEmit, a.filiOrig, a.tiposOper, a.empresa, a.inscEsta, a.inscMuni, a.serie, a.filiRece,
                         a.origDest, a.insJur, a.periodo, a.entrSaid, a.tiposEmis, a.saidIni, a.saidFim);

@@ -10,12 +10,13 @@
 #include "core/net/TNetConnection.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "vocabulary/Methods.h"
 
 namespace AppServer {
 
 // Server objects.
-inline const QString kTransmissaoCCe = QStringLiteral("Dfs59000.rdmTransmissaoCCe");
-inline const QString kDocFiscSaida = QStringLiteral("DFS00000.rdmDocFiscSaida");
+inline const QString kTransmissaoCCe = cce::serverName::kTransmissaoCCe;
+inline const QString kDocFiscSaida = cce::serverName::kDocFiscSaida;
 
 // Dfs59000.rdmTransmissaoCCe
 
@@ -28,7 +29,7 @@ inline QVariant GetNotaFiscal(TNetConnection& net, const QString& cdFiliEmit, co
                               const QDateTime& dtSaidIni, const QDateTime& dtSaidFim)
 {
     auto dt = [](const QDateTime& d) { return d.isValid() ? QVariant(d) : fw::nullValue(); };
-    return net.Call(QStringLiteral("GetNotaFiscal"),
+    return net.Call(cce::method::kGetNotaFiscal,
                     {cdFiliEmit, cdFiliOrig, tiposOper, cdEmpresa, cdInscEsta, cdInscMuni, cdSerie, cdFiliRece,
                      idOrigDest, nrInsJur, idPeriodo, idEntrSaid, tiposEmis, moduFili, dt(dtSaidIni), dt(dtSaidFim)});
 }
@@ -37,33 +38,33 @@ inline QVariant GetNotaFiscal(TNetConnection& net, const QString& cdFiliEmit, co
 inline QVariant SetCCe(TNetConnection& net, const fw::DeltaPacket& delta, const QString& cdFilial,
                        const QString& nrLanctoNF)
 {
-    return net.Call(QStringLiteral("SetCCe"), {QVariant::fromValue(delta), cdFilial, nrLanctoNF});
+    return net.Call(cce::method::kSetCCe, {QVariant::fromValue(delta), cdFilial, nrLanctoNF});
 }
 
 // ["S", text], ["N", text or "CCE_DEVE_SELECAO"], or an error text.
 inline QVariant TransmiteCCe(TNetConnection& net, const fw::DataPacket& notas, const QString& cdEmpresa,
                              const QString& condicaoUso)
 {
-    return net.Call(QStringLiteral("TransmiteCCe"), {QVariant::fromValue(notas), cdEmpresa, condicaoUso});
+    return net.Call(cce::method::kTransmiteCCe, {QVariant::fromValue(notas), cdEmpresa, condicaoUso});
 }
 
 // "" when sent, otherwise the reason.
 inline QVariant SendEmailCCe(TNetConnection& net, const QString& cdFilial, const QString& nrLanctoNF,
                              const QString& nrSeqCCe, bool transportadora)
 {
-    return net.Call(QStringLiteral("SendEmailCCe"), {cdFilial, nrLanctoNF, nrSeqCCe, transportadora});
+    return net.Call(cce::method::kSendEmailCCe, {cdFilial, nrLanctoNF, nrSeqCCe, transportadora});
 }
 
 // "" or one line per invoice whose e-mail failed.
 inline QVariant SendEmailCCeTodos(TNetConnection& net, const fw::DataPacket& notas)
 {
-    return net.Call(QStringLiteral("SendEmailCCeTodos"), {QVariant::fromValue(notas)});
+    return net.Call(cce::method::kSendEmailCCeTodos, {QVariant::fromValue(notas)});
 }
 
 // A packet for cdsValdXMLSchema, or an error text.
 inline QVariant getXmlEnvLote(TNetConnection& net, const QString& cdFilial, const QString& nrLanctoNF)
 {
-    return net.Call(QStringLiteral("getXmlEnvLote"), {cdFilial, nrLanctoNF});
+    return net.Call(cce::method::kGetXmlEnvLote, {cdFilial, nrLanctoNF});
 }
 
 // DFS00000.rdmDocFiscSaida
@@ -71,7 +72,7 @@ inline QVariant getXmlEnvLote(TNetConnection& net, const QString& cdFilial, cons
 // A packet for cdsParamDFS, or an error text.
 inline QVariant GetParamDFS(TNetConnection& net, const QString& cdFilial)
 {
-    return net.Call(QStringLiteral("GetParamDFS"), {cdFilial});
+    return net.Call(cce::method::kGetParamDFS, {cdFilial});
 }
 
 } // namespace AppServer
