@@ -1,4 +1,5 @@
-// The filter dialog: its record, creation, showing, closing, undo and confirmation.
+// The filter dialog: its record, creation, showing, closing and undo, and the criteria
+// of another company.
 #include "module/Cli_dfs59100.h"
 
 #include <QFrame>
@@ -10,8 +11,7 @@
 #include "core/host/HostFunctions.h"
 #include "core/ui/UiServices.h"
 #include "module/Cli_dfs59000.h"
-#include "module/Cli_dfs59000_argumentos.h"
-#include "vocabulary/GetNotaFiscalArgs.h"
+#include "module/Cli_dfs59100_p.h"
 #include "widgets/controls/ControlEvents.h"
 #include "widgets/services/HostUi.h"
 
@@ -20,27 +20,13 @@ bool boConfirma = false;
 bool boActive = false;
 PKG_UNIT_GLOBAL QString stCodTipoOper;
 
+using dfs59100::dateOnly;
+using dfs59100::EmisBox;
+using dfs59100::kEmis;
+
 namespace {
 
 int g_initCount = 0;
-
-QDateTime dateOnly(const QDate& d) { return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime(); }
-
-// The seven emission-type boxes in code order (tpEmis 1 to 7).
-struct EmisBox {
-    fw::TCheckBox* TfrmFiltroTransmissao::*box;
-    bool TRecordFilter::*sem;
-    const char* token;
-};
-const EmisBox kEmis[] = {
-    {&TfrmFiltroTransmissao::chbEmisNormal, &TRecordFilter::SemEmisNormal, "_1_"},
-    {&TfrmFiltroTransmissao::chbEmisContFS, &TRecordFilter::SemEmisContFS, "_2_"},
-    {&TfrmFiltroTransmissao::chbEmisContSCAN, &TRecordFilter::SemEmisContSCAN, "_3_"},
-    {&TfrmFiltroTransmissao::chbEmisContEPEC, &TRecordFilter::SemEmisContEPEC, "_4_"},
-    {&TfrmFiltroTransmissao::chbEmisContFSDA, &TRecordFilter::SemEmisContFSDA, "_5_"},
-    {&TfrmFiltroTransmissao::chbEmisContSVCAN, &TRecordFilter::SemEmisContSVCAN, "_6_"},
-    {&TfrmFiltroTransmissao::chbEmisContSVCRS, &TRecordFilter::SemEmisContSVCRS, "_7_"},
-};
 
 // Shows what the creation could not do and lets the dialog exist all the same.
 void absorb(const std::function<void()>& fn)
@@ -527,124 +513,6 @@ void TfrmFiltroTransmissao::PreencheCampos()
     if (EmptyString(edtCdSerie->text()) && edtCdInscEsta->text() == inscEsta && edtCdInscMuni->text() == inscMuni &&
         emprCntrFilHas(QStringLiteral("CDEMPRESA;CDINSCESTA;CDINSCMUNI;CDSERIE"), {empresa, inscEsta, inscMuni, serie}))
         edtCdSerie->setText(serie);
-}
-
-// --- confirmation --------------------------------------------------------------------
-
-TRecordFilter TfrmFiltroTransmissao::criteriosDaTela() const
-{
-    // Fields of a kind not selected keep what an earlier confirmation stored.
-    TRecordFilter r = RecordFilter;
-    r.DestRem = cbbDestRem->ItemIndex();
-    r.IdOperacao = cbbIdOperacao->ItemIndex();
-    switch (r.DestRem) {
-    case 0:
-        r.InscCliente = medCliente->text();
-        r.NmCliente = edtNmCliente->text();
-        break;
-    case 1:
-        r.InscFornecedor = medFornecedor->text();
-        r.NmRazSocForn = edtNmRazSocForn->text();
-        break;
-    case 2:
-        r.InscCliente = qryFilial->active() && !qryFilial->isEmpty()
-                            ? qryFilial->fieldByName(QStringLiteral("CDFILIAL"))->asString()
-                            : QString();
-        r.CdFilialDest = medFilial->text();
-        r.NmFilialDest = edtNmFilial->text();
-        break;
-    case 3:
-        r.InscCliente.clear();
-        r.CdFilialDest.clear();
-        r.CdDestRem.clear();
-        r.NmCliente.clear();
-        break;
-    default: break;
-    }
-    r.CdFilial = medCdFilial->text();
-    r.NmFiliEmit = edtFiliEmit->text();
-    r.CdInscEsta = edtCdInscEsta->text();
-    r.CdInscMuni = edtCdInscMuni->text();
-    r.CdSerie = edtCdSerie->text();
-    r.DtSaidIni = dateOnly(depSaidIni->GetDate());
-    r.DtSaidFim = dateOnly(depSaidFim->GetDate());
-    r.CodTipoOper = stCodTipoOper;
-    r.TodosTipoOper = rdgTodosTipoOper->Checked();
-    r.CdFiliOrig = medCdFiliOrig->text();
-    r.NmFilialOrig = edtNmFilialOrig->text();
-    for (const EmisBox& e : kEmis)
-        r.*e.sem = !(this->*e.box)->Checked();
-    return r;
-}
-
-bool TfrmFiltroTransmissao::semCentralizadora(const QString& filial, const QString& origem)
-{
-    // Looked up again only for an issuing branch without origin; otherwise the lookup
-    // keeps what it last found.
-    if (!EmptyString(filial) && EmptyString(origem)) {
-        adqConfeFiliOrig->Close();
-        adqConfeFiliOrig->ParamByName(QStringLiteral("P_CDFILIAL"))->setAsString(filial);
-        adqConfeFiliOrig->Open();
-    }
-    return adqConfeFiliOrig->active() && !adqConfeFiliOrig->isEmpty() &&
-           EmptyString(adqConfeFiliOrig->fieldByName(QStringLiteral("CDFILIFISC"))->asString());
-}
-
-void TfrmFiltroTransmissao::sbtConfirmaClick(QObject*)
-{
-    depSaidIni->CheckValidDate();
-    depSaidFim->CheckValidDate();
-
-    boConfirma = true;
-
-    Vd_FiliEmit();
-    Vd_CdInscEsta();
-    Vd_CdInscMuni();
-    Vd_Serie();
-    Vd_FiliOrig();
-    switch (cbbDestRem->ItemIndex()) {
-    case 0: Vd_Cliente(); break;
-    case 1: Vd_Fornecedor(); break;
-    case 2: Vd_Filial(); break;
-    default: break;
-    }
-    Vd_Datas(depSaidIni, depSaidFim);
-    if (rdgListaTipoOper->Checked() && EmptyString(stCodTipoOper)) {
-        rdgListaTipoOper->setFocus();
-        MensErro(msgPadrao->Msg(QStringLiteral("Tipo_infor")), true);
-    }
-
-    TfrmTransmissaoCCe* main = frmTransmissaoCCe;
-    if (!main)
-        MensErro(msgPadrao->Msg(QStringLiteral("Tela_fechada")), true);
-    main->repaint();
-    SetChildEnabled(panMenu, true);
-    main->pgcPadrao->setEnabled(true);
-    SetChildEnabled(main->panEmpresa, true);
-
-    // The criteria as the controls hold them; they become the record only once the fetch
-    // has been made with them.
-    const TRecordFilter r = criteriosDaTela();
-    const bool semCentral = semCentralizadora(r.CdFilial, r.CdFiliOrig);
-    QString tiposEmis;
-    for (const EmisBox& e : kEmis)
-        if ((this->*e.box)->Checked())
-            tiposEmis += QLatin1String(e.token);
-    main->setTiposEmis(tiposEmis);
-    if (EmptyString(tiposEmis)) {
-        chbEmisNormal->setFocus();
-        MensErro(msgPadrao->Msg(QStringLiteral("TpEmis_Inf")), true);
-    }
-    const QString periodo = depSaidIni->IsEmpty() && depSaidFim->IsEmpty() ? QString(cce::getNotaFiscal::kAll)
-                                                                           : QString(cce::getNotaFiscal::kDatesGiven);
-    const NotaFiscalArgs a = notaFiscalArgs(r, main->medCdEmpresa->text(), tiposEmis, periodo, semCentral);
-    main->GetNotafiscal(a.filiEmit, a.filiOrig, a.tiposOper, a.empresa, a.inscEsta, a.inscMuni, a.serie, a.filiRece,
-                        a.origDest, a.insJur, a.periodo, a.entrSaid, a.tiposEmis, a.saidIni, a.saidFim);
-
-    RecordFilter = r;
-    m_empresa = main->medCdEmpresa->text();
-    m_confirmed = true;
-    setModalResult(QDialog::Accepted);
 }
 
 // --- unit start and end --------------------------------------------------------------

@@ -19,50 +19,12 @@
 #include "server/methods/Methods.h"
 #include "server/methods/PacketFields.h"
 #include "server/store/Store.h"
+#include "tests/support/CompanyBuilder.h"
 
 namespace cce_test {
 
-struct Invoice {
-    QString filial = QStringLiteral("0002");
-    QString lancto;
-    QString empresa = QStringLiteral("01");
-    QString filiEmit = QStringLiteral("0001");
-    QString filiRece;
-    QString cliente = QStringLiteral("C1");
-    QString fornecedor;
-    QString origDest = QStringLiteral("C");
-    QString insJur = QStringLiteral("11222333000181");
-    QString tipoPessoa = QStringLiteral("J");
-    QString nome = QStringLiteral("Mercado Boa Vista Ltda");
-    QString numero = QStringLiteral("000000001");
-    QString serie = QStringLiteral("1");
-    QString modelo = QStringLiteral("55");
-    QDateTime saida = QDateTime(QDate(2026, 11, 10), QTime(9, 30));
-    QDateTime emissao = QDateTime(QDate(2026, 11, 9), QTime(17, 5, 7));
-    double valor = 1234.56;
-    QString inscEsta = QStringLiteral("110042490114");
-    QString inscMuni = QStringLiteral("34567890");
-    QString ambiente = QStringLiteral("1");
-    QString tipoEmis = QStringLiteral("1");
-    QString tipoOper = QStringLiteral("01");
-    QString entrSaid = QStringLiteral("S");
-    QString acesso = QStringLiteral("35261111222333000181550010000000011123456780");
-    QString transp;
-    QString situacao = QStringLiteral("A");
-    QDateTime protocolo = QDateTime(QDate(2026, 11, 9), QTime(17, 6, 0));
-};
-
-struct Letter {
-    QString seq;
-    QString texto = QStringLiteral("Correção do endereço de entrega do destinatário.");
-    QString status; // CDSTATUSCCE
-    QString obs = QStringLiteral("Carta de Correção Pendente no Sistema");
-    QString transm = QStringLiteral("N");
-    QDateTime protocolo;
-    QString nrProtocolo;
-    QString email = QStringLiteral("P");
-    QString emailTrans = QStringLiteral("N");
-};
+using Invoice = InvoiceRow;
+using Letter = LetterRow;
 
 class MethodsTest : public ::testing::TestWithParam<const char*> {
 protected:
@@ -134,52 +96,16 @@ protected:
 
     void addInvoice(const Invoice& n)
     {
-        exec(QStringLiteral(
-                 "INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, CDFILIEMIT, CDFILIRECE, CDCLIENTE, "
-                 "CDFORNECED, "
-                 "IDORIGDESTNF, NRINSJURNF, IDTPIJURNF, NMRAZSOCCLIE, NRNOTAFISCALELE, CDSERIE, CDMODELONF, DTSAIDA, "
-                 "DTEMISSAO, VRNOTAFISC, CDINSCESTA, CDINSCMUNI, IDTPAMBNFE, IDTIPOEMISNFE, CDTIPOOPER, IDENTRSAIDOP, "
-                 "NRLICENCAUSO, NRACESSONFE, NRINSJURTRAN, NRPROTOCOLONFE, DTHRPROTOCOLNFE, IDSITUACAONFE) "
-                 "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
-             {n.filial,
-              n.lancto,
-              n.empresa,
-              n.filiEmit,
-              nv(n.filiRece),
-              nv(n.cliente),
-              nv(n.fornecedor),
-              n.origDest,
-              n.insJur,
-              n.tipoPessoa,
-              n.nome,
-              n.numero,
-              n.serie,
-              n.modelo,
-              n.saida.isValid() ? QVariant(n.saida) : QVariant(),
-              n.emissao,
-              n.valor,
-              n.inscEsta,
-              n.inscMuni,
-              n.ambiente,
-              n.tipoEmis,
-              n.tipoOper,
-              n.entrSaid,
-              QVariant(),
-              n.acesso,
-              nv(n.transp),
-              n.situacao == QLatin1String("N") ? QVariant() : QVariant(QStringLiteral("135260000012345")),
-              n.situacao == QLatin1String("N") ? QVariant() : QVariant(n.protocolo),
-              n.situacao});
+        CompanyBuilder seed(db());
+        seed.invoice(n);
+        ASSERT_TRUE(seed.ok()) << seed.error().toStdString();
     }
 
     void addLetter(const QString& filial, const QString& lancto, const Letter& l)
     {
-        exec(QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
-                            "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
-                            "NRVERSAOREG) VALUES (?,?,?,?,?,?,?,?,?,?,?,1)"),
-             {filial, lancto, l.seq, l.texto, nv(l.status), l.obs,
-              l.protocolo.isValid() ? QVariant(l.protocolo) : QVariant(), nv(l.nrProtocolo), l.email, l.emailTrans,
-              l.transm});
+        CompanyBuilder seed(db());
+        seed.letter(filial, lancto, l);
+        ASSERT_TRUE(seed.ok()) << seed.error().toStdString();
     }
 
     static Letter accepted(const QString& seq, const QString& status = QStringLiteral("135"))
