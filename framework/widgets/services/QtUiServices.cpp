@@ -539,8 +539,13 @@ bool QtUiServices::showHelp(const QString& screenCode)
     const QString page = helpPage(screenCode);
     if (page.isEmpty())
         return false;
+    // Over whatever the user works in, a modal dialog included, so that it can be read and
+    // closed while that dialog waits.
+    QWidget* over = activeParent();
     if (!m_help)
-        m_help = new HelpWindow(QApplication::activeWindow());
+        m_help = new HelpWindow(over);
+    else if (m_help->parentWidget() != over)
+        m_help->setParent(over, m_help->windowFlags());
     m_help->showPage(page);
     return true;
 }
