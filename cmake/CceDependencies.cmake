@@ -18,6 +18,8 @@ find_package(ZLIB REQUIRED)             # ZLIB::ZLIB (gzip answers)
 # The system SQLite, the very library Qt's SQLite driver loads: the server runs its large
 # reads on the driver's own connection handle.
 find_package(SQLite3 REQUIRED)          # SQLite::SQLite3
+# libpq, which Qt's PostgreSQL driver loads: the large reads run on its connection too.
+find_package(PostgreSQL REQUIRED)       # PostgreSQL::PostgreSQL
 
 # xmlsec1 with its OpenSSL back end.
 pkg_check_modules(CCE_XMLSEC REQUIRED IMPORTED_TARGET GLOBAL xmlsec1-openssl)

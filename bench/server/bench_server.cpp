@@ -1,7 +1,12 @@
-// GetNotaFiscal on a large company database against the sqlite3 command-line tool printing
-// the same rows, in its list mode (its default) and as JSON, in the same run.
+// GetNotaFiscal on a large company database against the database's own command-line tool
+// printing the same rows, in the same run: sqlite3 in its list mode (its default) and as
+// JSON, or psql unaligned (-A -t).
 //
 //   bench_server [--invoices N] [--letters M] [--runs R] [--keep FILE | --reuse FILE]
+//   bench_server --database postgresql://USER@HOST:PORT/DBNAME [--invoices N] [--letters M] [--runs R]
+//
+// A PostgreSQL database is filled with the demo data when it holds no company yet, and
+// used as it is otherwise (under scripts/with-postgres: --database "$CCE_PG_URL").
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,7 +36,14 @@ int option(const QStringList& args, const char* name, int fallback)
     return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
 }
 
-// The statements GetNotaFiscal runs for a whole company, with the company inline.
+QString textOption(const QStringList& args, const char* name)
+{
+    const int at = args.indexOf(QString::fromLatin1(name));
+    return at >= 0 && at + 1 < args.size() ? args[at + 1] : QString();
+}
+
+// The statements GetNotaFiscal runs for a whole company, with the company inline, as any
+// client would write them.
 const char* kSql =
     "SELECT N.CDFILIEMIT, N.NRINSJURNF, N.NMRAZSOCCLIE, N.NRNOTAFISCALELE, N.DTSAIDA, N.DTEMISSAO, N.CDSERIE, "
     "N.VRNOTAFISC, L.IDEMAILCCE, L.IDEMAILCCETRANS, N.IDTPAMBNFE, L.IDTRANSMCCE, N.CDFILIAL, N.NRLANCTONF, "
@@ -75,21 +87,29 @@ int main(int argc, char** argv)
     const int reuseAt = args.indexOf(QStringLiteral("--reuse"));
     const bool reuse = reuseAt >= 0 && reuseAt + 1 < args.size();
 
+    const QString database = textOption(args, "--database");
+    const bool pg = database.startsWith(QLatin1String("postgres"));
+
     QTemporaryDir dir;
     const QString file = reuse                                     ? args[reuseAt + 1]
                          : keepAt >= 0 && keepAt + 1 < args.size() ? args[keepAt + 1]
                                                                    : dir.filePath(QStringLiteral("bench.db"));
-    if (!reuse)
+    if (!reuse && !pg)
         QFile::remove(file);
     QString error;
-    auto store = srv::Store::open(QStringLiteral("sqlite:") + file, &error);
+    auto store = srv::Store::open(pg ? database : QStringLiteral("sqlite:") + file, &error);
     if (!store || !store->migrate(&error)) {
         std::fprintf(stderr, "bench_server: %s\n", qPrintable(error));
         return 1;
     }
     QElapsedTimer t;
     t.start();
-    if (!reuse) {
+    bool fill = !reuse;
+    if (pg) {
+        QSqlQuery q(store->connection());
+        fill = q.exec(QStringLiteral("SELECT COUNT(*) FROM EMPRESA")) && q.next() && q.value(0).toInt() == 0;
+    }
+    if (fill) {
         QSqlDatabase db = store->connection();
         db::DemoOptions o;
         o.invoices = invoices;
@@ -100,9 +120,10 @@ int main(int argc, char** argv)
             return 1;
         }
         std::printf("database: %d invoices, %d letters, %d batches in %.2f s (%s)\n", s.invoices, s.letters, s.batches,
-                    t.elapsed() / 1000.0, qPrintable(file));
+                    t.elapsed() / 1000.0, qPrintable(pg ? QStringLiteral("postgresql") : file));
         QSqlQuery q(db);
-        q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        if (!pg)
+            q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
         q.exec(QStringLiteral("ANALYZE"));
     }
 
@@ -149,14 +170,14 @@ int main(int argc, char** argv)
         const auto text = [&](RowReader reader) {
             return srv::methods::getNotaFiscal(*store, params, reader).value<fw::json::RawJson>().text;
         };
-        const QByteArray plain = text(RowReader::TwoStatements);
-        std::printf("same answer as the two plain statements, byte for byte: %s\n",
+        const QByteArray plain = text(pg ? RowReader::QueryOnly : RowReader::TwoStatements);
+        std::printf("same answer as the two plain statements%s, byte for byte: %s\n", pg ? " through Qt's driver" : "",
                     !plain.isEmpty() && text(RowReader::Fastest) == plain ? "yes" : "NO");
     }
 
-    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-    if (sqlite3.isEmpty()) {
-        std::printf("sqlite3 command-line tool not found: nothing to compare with\n");
+    const QString program = QStandardPaths::findExecutable(pg ? QStringLiteral("psql") : QStringLiteral("sqlite3"));
+    if (program.isEmpty()) {
+        std::printf("%s command-line tool not found: nothing to compare with\n", pg ? "psql" : "sqlite3");
         return 0;
     }
     struct Tool {
@@ -166,17 +187,26 @@ int main(int argc, char** argv)
     };
     // Best of runs of the tool printing both statements' rows in one mode.
     auto tool = [&](const QStringList& mode, Tool* out) {
+        QStringList arguments = mode;
+        if (pg) {
+            for (const QString& sql : QString::fromLatin1(kSql).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+                if (!sql.trimmed().isEmpty())
+                    arguments << QStringLiteral("-c") << sql.trimmed();
+            arguments << database;
+        } else {
+            arguments << file << QString::fromLatin1(kSql);
+        }
         for (int r = 0; r < runs; ++r) {
             QProcess p;
             t.restart();
             const double cpu0 = childrenCpu();
-            p.start(sqlite3, mode + QStringList{file, QString::fromLatin1(kSql)});
+            p.start(program, arguments);
             p.waitForFinished(-1);
             const QByteArray text = p.readAllStandardOutput();
             const qint64 ms = t.elapsed();
             const double cpu = childrenCpu() - cpu0;
             if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-                std::fprintf(stderr, "sqlite3 failed: %s\n", p.readAllStandardError().constData());
+                std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
                 return false;
             }
             if (out->cpu < 0 || cpu < out->cpu)
@@ -187,6 +217,17 @@ int main(int argc, char** argv)
         }
         return true;
     };
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    if (pg) {
+        Tool unaligned;
+        if (!tool({QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t")}, &unaligned))
+            return 1;
+        std::printf("psql -A -t, same rows: %lld bytes, best of %d: %lld ms wall, %.3f s CPU\n",
+                    static_cast<long long>(unaligned.bytes), runs, static_cast<long long>(unaligned.ms), unaligned.cpu);
+        std::printf("ratio GetNotaFiscal / psql -A -t: %.2f wall (aim: at or under 0.5), %.2f CPU\n",
+                    ratio(double(best), double(unaligned.ms)), ratio(bestCpu, unaligned.cpu));
+        return 0;
+    }
     Tool list, json;
     if (!tool({}, &list) || !tool({QStringLiteral("-json")}, &json))
         return 1;
@@ -194,7 +235,6 @@ int main(int argc, char** argv)
                 static_cast<long long>(list.bytes), runs, static_cast<long long>(list.ms), list.cpu);
     std::printf("sqlite3 -json, same rows: %lld bytes, best of %d: %lld ms wall, %.3f s CPU\n",
                 static_cast<long long>(json.bytes), runs, static_cast<long long>(json.ms), json.cpu);
-    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("ratio GetNotaFiscal / sqlite3 -json: %.2f wall, %.2f CPU\n", ratio(double(best), double(json.ms)),
                 ratio(bestCpu, json.cpu));
     std::printf("ratio GetNotaFiscal / sqlite3 list mode: %.2f wall, %.2f CPU (aim: at or under 0.5)\n",

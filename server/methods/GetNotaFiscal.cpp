@@ -3,6 +3,7 @@
 // The answer's JSON is written as the rows are read: [<invoices>, <letters>].
 #include "core/values/JsonCodec.h"
 #include "server/methods/HeldAnswer.h"
+#include "server/methods/LetterGroups.h"
 #include "server/methods/ListCriteria.h"
 #include "server/methods/ListLayout.h"
 #include "server/methods/PacketFields.h"
@@ -133,6 +134,46 @@ bool writeInvoicesFirst(Store& store, sqlite3* lite, const InvoiceList& list, Ro
     return true;
 }
 
+// PostgreSQL through libpq: the letters first, kept by invoice, then the invoices in the
+// statements' order, each written with its latest letter as soon as it is read.
+void writeLettersFirst(Store& store, pg_conn* pg, const InvoiceList& list, QByteArray& json)
+{
+    LetterGroups letters;
+    {
+        PgStatement s(pg);
+        list.letters(s);
+        const PgRow row(s);
+        while (s.next())
+            letters.add(row); // a letter without a key of text joins no invoice
+        if (s.error().isValid())
+            databaseFault(store, s.error(), "GetNotaFiscal");
+    }
+    letters.close();
+    std::vector<int> listed;
+    {
+        PgStatement s(pg);
+        list.invoicesAlone(s);
+        PacketWriter w(&json, fields::notaFiscal());
+        const PgRow row(s);
+        QByteArray invoice;
+        while (s.next()) {
+            invoice.clear();
+            const InvoiceParts parts = appendInvoice(invoice, row);
+            const int group = letters.find(row);
+            if (group >= 0)
+                listed.push_back(group);
+            letters.writeInvoiceRow(w, invoice, parts, group);
+        }
+        if (s.error().isValid())
+            databaseFault(store, s.error(), "GetNotaFiscal");
+        w.finish();
+    }
+    json.append(',');
+    PacketWriter w(&json, fields::cartaCorrecao());
+    letters.writeLetters(w, listed);
+    w.finish();
+}
+
 } // namespace
 
 QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reader, RowReader* taken)
@@ -149,11 +190,15 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
     const QSqlDatabase db = openConnection(store);
     ReadTransaction tx(store, db);
     sqlite3* lite = reader == RowReader::QueryOnly ? nullptr : SqliteStatement::handle(db);
+    pg_conn* pg = reader == RowReader::QueryOnly || lite ? nullptr : PgStatement::handle(db);
     const InvoiceList list(store, criteria);
     QByteArray json;
     json.append('[');
     RowReader road = RowReader::TwoStatements;
-    if (lite && readInvoicesFirst(reader, lite) && writeInvoicesFirst(store, lite, list, reader, json, &road)) {
+    if (pg) {
+        writeLettersFirst(store, pg, list, json);
+        road = RowReader::LettersFirst;
+    } else if (lite && readInvoicesFirst(reader, lite) && writeInvoicesFirst(store, lite, list, reader, json, &road)) {
         // written
     } else if (lite) {
         writeThroughSqlite(store, lite, list, json);

@@ -14,7 +14,7 @@ bool HeldAnswer::readInvoices(SqliteStatement& s)
     while (s.next()) {
         m_parts.push_back(appendInvoice(m_invoices, row));
         const qsizetype at = qsizetype(m_keys.size());
-        if (!appendKey(m_keys, s, invoiceColumn(nf::CDFILIAL)))
+        if (!appendKey(m_keys, row, invoiceColumn(nf::CDFILIAL)))
             return false;
         m_keyAt.push_back(at);
     }
@@ -29,7 +29,7 @@ bool HeldAnswer::readInvoices(SqliteStatement& s)
 int HeldAnswer::invoiceOf(const SqliteStatement& s)
 {
     m_scratch.clear();
-    if (!appendKey(m_scratch, s, cc::CDFILIAL))
+    if (!appendKey(m_scratch, SqliteRow(s), cc::CDFILIAL))
         return -1;
     const auto it = m_byKey.find(m_scratch);
     return it == m_byKey.end() ? -1 : it->second;
@@ -104,21 +104,6 @@ void HeldAnswer::write(QByteArray& json)
         lw.endRow();
     }
     lw.finish();
-}
-
-// Two columns from c, each as its storage class, its size and its bytes: equal keys
-// are the ones SQLite's = on the two columns finds equal.
-bool HeldAnswer::appendKey(std::string& out, const SqliteStatement& s, int c)
-{
-    for (int k = c; k < c + 2; ++k) {
-        const SqliteStatement::Stored v = s.stored(k);
-        if (v.type != SqliteStatement::Text && v.type != SqliteStatement::Blob)
-            return false;
-        out.push_back(char(v.type));
-        out.append(reinterpret_cast<const char*>(&v.size), sizeof v.size);
-        out.append(v.data ? v.data : "", size_t(v.size));
-    }
-    return true;
 }
 
 std::string_view HeldAnswer::key(int i) const

@@ -43,7 +43,6 @@ private:
         LatestParts latest;
     };
 
-    static bool appendKey(std::string& out, const SqliteStatement& s, int c);
     std::string_view key(int i) const;
     std::string_view seq(const Held& h) const;
 

@@ -1,13 +1,37 @@
 #pragma once
 // A statement's row as the packet writers read it, whichever road it came by: Qt's driver
-// (any database) or SQLite's own calls, whose text goes into the JSON as the UTF-8 bytes
-// SQLite holds. Both give the same JSON for the same row.
+// (any database), SQLite's own calls or libpq's, whose text goes into the JSON as the
+// UTF-8 bytes the database holds. Every road gives the same JSON for the same row.
+//
+// The in-memory joins also take from a row the key of two text columns (an invoice's
+// CDFILIAL and NRLANCTONF) and a letter's sequence as bytes: each value as its storage
+// class, its size and its bytes, so that equal keys are the ones the database's own =
+// finds equal, and sequences order as its comparison of them does.
+#include <string>
+
 #include "server/methods/PacketWriter.h"
 #include "server/store/ColumnValues.h"
+#include "server/store/PgStatement.h"
 #include "server/store/Query.h"
 #include "server/store/SqliteStatement.h"
 
 namespace srv::methods {
+
+// The two text (or bytes) columns of a key from c, each as its storage class, its size
+// and its bytes; false, out partly written, when one is neither.
+template <class Row>
+bool appendKey(std::string& out, const Row& r, int c)
+{
+    for (int k = c; k < c + 2; ++k) {
+        SqliteStatement::Stored v;
+        if (!r.textOrBytes(k, &v))
+            return false;
+        out.push_back(char(v.type));
+        out.append(reinterpret_cast<const char*>(&v.size), sizeof v.size);
+        out.append(v.data ? v.data : "", size_t(v.size));
+    }
+    return true;
+}
 
 class QueryRow {
 public:
@@ -72,8 +96,72 @@ public:
         w.brazilianDate(m_s.value(c));
     }
 
+    // Text and bytes only: SQLite's = finds no text equal to bytes, whatever they hold.
+    bool textOrBytes(int c, SqliteStatement::Stored* v) const
+    {
+        *v = m_s.stored(c);
+        return v->type == SqliteStatement::Text || v->type == SqliteStatement::Blob;
+    }
+
 private:
     const SqliteStatement& m_s;
+};
+
+// libpq's text of PostgreSQL's columns; every key and sequence is text.
+class PgRow {
+public:
+    explicit PgRow(const PgStatement& s) : m_s(s) {}
+    bool isNull(int c) const { return m_s.isNull(c); }
+    QVariant value(int c) const { return m_s.value(c); }
+    bool textIs(int c, QLatin1String s) const { return m_s.textIs(c, s); }
+    void stringOrNull(PacketWriter& w, int c) const
+    {
+        if (m_s.isNull(c))
+            return w.null();
+        if (m_s.isText(c) && w.utf8(m_s.text(c), m_s.size(c)))
+            return;
+        w.stringOrNull(m_s.value(c));
+    }
+    void textOrEmpty(PacketWriter& w, int c) const
+    {
+        if (m_s.isNull(c))
+            w.string(QString());
+        else
+            stringOrNull(w, c);
+    }
+    void numberOrNull(PacketWriter& w, int c) const
+    {
+        if (m_s.isNull(c))
+            return w.null();
+        bool ok = false;
+        const double d = m_s.isNumber(c) ? QByteArray::fromRawData(m_s.text(c), m_s.size(c)).toDouble(&ok) : 0;
+        if (ok)
+            return w.number(d);
+        w.numberOrNull(m_s.value(c));
+    }
+    void dateTimeOrNull(PacketWriter& w, int c) const
+    {
+        if (!m_s.isNull(c) && m_s.isText(c) && w.storedDateTime(m_s.text(c), m_s.size(c)))
+            return;
+        w.dateTimeOrNull(m_s.value(c));
+    }
+    void brazilianDate(PacketWriter& w, int c) const
+    {
+        if (!m_s.isNull(c) && m_s.isText(c) && w.storedBrazilianDate(m_s.text(c), m_s.size(c)))
+            return;
+        w.brazilianDate(m_s.value(c));
+    }
+
+    bool textOrBytes(int c, SqliteStatement::Stored* v) const
+    {
+        if (m_s.isNull(c) || !m_s.isText(c))
+            return false;
+        *v = SqliteStatement::Stored{SqliteStatement::Text, m_s.text(c), m_s.size(c)};
+        return true;
+    }
+
+private:
+    const PgStatement& m_s;
 };
 
 } // namespace srv::methods

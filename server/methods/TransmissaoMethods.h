@@ -13,10 +13,11 @@ constexpr int kMaxLetterChanges = 60;
 // Where GetNotaFiscal reads its rows: on SQLite its own statements, the invoices first and
 // then their letters where that gives the same rows in the same order, the letters looked
 // up invoice by invoice or read in one walk of their table, whichever costs less
-// (Fastest) or as asked; or always the two statements (TwoStatements); or QSqlQuery
-// whatever the store (QueryOnly, PostgreSQL's road). Tests hold them all to one answer.
-// *taken, when given, is the road the rows came by (never Fastest).
-enum class RowReader { Fastest, LettersScanned, LettersLookedUp, TwoStatements, QueryOnly };
+// (Fastest) or as asked; or always the two statements (TwoStatements); on PostgreSQL
+// libpq, the letters first and then the invoices (LettersFirst, whatever is asked but
+// QueryOnly); or QSqlQuery whatever the store (QueryOnly). Tests hold them all to one
+// answer. *taken, when given, is the road the rows came by (never Fastest).
+enum class RowReader { Fastest, LettersScanned, LettersLookedUp, TwoStatements, LettersFirst, QueryOnly };
 QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reader = RowReader::Fastest,
                        RowReader* taken = nullptr);
 QVariant setCCe(Store& store, const QVariantList& params);

@@ -3,8 +3,10 @@
 #include <QSet>
 
 #include "server/store/DatabaseFault.h"
+#include "server/store/PgStatement.h"
 #include "server/store/Query.h"
 #include "server/store/SqliteStatement.h"
+#include "server/store/Store.h"
 
 namespace srv {
 
@@ -20,24 +22,35 @@ const char* const kInvoiceSources[cce::packet::notaFiscal::kColumnCount] = {
     "N.NRINSJURTRAN", "N.DTHRPROTOCOLNFE",
 };
 
+// A column as the statements select it. PostgreSQL's timestamps come as the text the
+// database writes ("yyyy-MM-dd HH:mm:ss[.ffffff]"): as QDateTime, Qt's driver would round
+// the fraction and lose a local time that a change of summer time skipped; as text every
+// reader takes the digits stored, as it does of SQLite's text.
+QString column(const QString& source, bool pg)
+{
+    static const QStringList timestamps{QStringLiteral("N.DTSAIDA"), QStringLiteral("N.DTEMISSAO"),
+                                        QStringLiteral("N.DTHRPROTOCOLNFE"), QStringLiteral("L.DTHRPROTOCOLCCE")};
+    return pg && timestamps.contains(source) ? QStringLiteral("CAST(%1 AS VARCHAR)").arg(source) : source;
+}
+
 // The invoices' statements' columns; with letterless, the letter's (L.) are null.
-QString invoiceColumns(bool letterless = false)
+QString invoiceColumns(bool pg, bool letterless = false)
 {
     QStringList out;
     for (int f = 0; f < cce::packet::notaFiscal::kColumnCount; ++f) {
         const char* source = kInvoiceSources[f];
         if (source)
-            out << (letterless && source[0] == 'L' ? QStringLiteral("NULL") : QLatin1String(source));
+            out << (letterless && source[0] == 'L' ? QStringLiteral("NULL") : column(QLatin1String(source), pg));
     }
     return out.join(QStringLiteral(", "));
 }
 
 // The letters' statements' columns: the letters' packet's fields, then IDTRANSMCCE.
-QString letterColumns()
+QString letterColumns(bool pg)
 {
     QStringList out;
     for (const cce::packet::Field& f : cce::packet::cartaCorrecao::kFields)
-        out << QStringLiteral("L.") + QLatin1String(f.name);
+        out << column(QStringLiteral("L.") + QLatin1String(f.name), pg);
     return (out << QStringLiteral("L.IDTRANSMCCE")).join(QStringLiteral(", "));
 }
 
@@ -69,7 +82,8 @@ void prepare(Store& store, SqliteStatement& s, const QString& sql, const QVarian
 
 } // namespace
 
-InvoiceList::InvoiceList(Store& store, const InvoiceCriteria& c) : m_store(store)
+InvoiceList::InvoiceList(Store& store, const InvoiceCriteria& c)
+    : m_store(store), m_pg(store.engine() == db::Engine::PostgreSQL)
 {
     Filter f;
     f.add(QStringLiteral("N.CDEMPRESA = ?"));
@@ -92,14 +106,17 @@ InvoiceList::InvoiceList(Store& store, const InvoiceCriteria& c) : m_store(store
     f.equal("CDFILIRECE", c.recipientBranch);
     f.equal("IDORIGDESTNF", c.counterpartKind);
     f.equal("NRINSJURNF", c.counterpartRegistration);
-    if (c.departureFrom.isValid()) {
-        f.add(QStringLiteral("N.DTSAIDA >= ?"));
-        f.bind(c.departureFrom);
-    }
-    if (c.departureBefore.isValid()) {
-        f.add(QStringLiteral("N.DTSAIDA < ?"));
-        f.bind(c.departureBefore);
-    }
+    // PostgreSQL compares the bound wall-clock time itself: Qt's driver would bind it as
+    // a moment in UTC, read back in the database session's zone.
+    const QString bound = m_pg ? QStringLiteral("CAST(? AS TIMESTAMP)") : QStringLiteral("?");
+    auto departure = [&](const char* op, const QDateTime& t) {
+        if (!t.isValid())
+            return;
+        f.add(QStringLiteral("N.DTSAIDA %1 %2").arg(QLatin1String(op), bound));
+        f.bind(m_pg ? QVariant(t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))) : QVariant(t));
+    };
+    departure(">=", c.departureFrom);
+    departure("<", c.departureBefore);
     f.equal("IDENTRSAIDOP", c.direction);
     if (c.emissionTypes) {
         QStringList marks;
@@ -116,21 +133,41 @@ InvoiceList::InvoiceList(Store& store, const InvoiceCriteria& c) : m_store(store
 
 namespace {
 
-QString invoicesSql(const QString& where)
+// PostgreSQL's joins keep no order of their own (a hash join that spills reads its rows
+// back by batch): there the invoices come by their key, and their letters by the key and
+// then the sequence compared byte by byte, as the readers that join them in memory do.
+const char* const kInvoiceOrder = " ORDER BY N.CDFILIAL, N.NRLANCTONF";
+
+QString invoicesSql(const QString& where, bool pg)
 {
     return QStringLiteral("SELECT %1 FROM NOTAFISCAL N "
                           "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
-                          "AND L.NRSEQCCE = (SELECT MAX(X.NRSEQCCE) FROM CARTACORRECAO X "
+                          "AND L.NRSEQCCE%3 = (SELECT MAX(X.NRSEQCCE%3) FROM CARTACORRECAO X "
                           "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
-                          "WHERE %2")
-        .arg(invoiceColumns(), where);
+                          "WHERE %2%4")
+        .arg(invoiceColumns(pg), where, pg ? QStringLiteral(" COLLATE \"C\"") : QString(),
+             pg ? QLatin1String(kInvoiceOrder) : QLatin1String());
 }
 
-QString lettersSql(const QString& where)
+QString lettersSql(const QString& where, bool pg, bool ordered = true)
 {
     return QStringLiteral("SELECT %1 FROM NOTAFISCAL N CROSS JOIN CARTACORRECAO L "
-                          "WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF AND %2")
-        .arg(letterColumns(), where);
+                          "WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF AND %2%3")
+        .arg(letterColumns(pg), where,
+             pg && ordered ? QStringLiteral(" ORDER BY L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE COLLATE \"C\"")
+                           : QString());
+}
+
+QString invoicesAloneSql(const QString& where, bool pg)
+{
+    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N WHERE %2%3")
+        .arg(invoiceColumns(pg, true), where, pg ? QLatin1String(kInvoiceOrder) : QLatin1String());
+}
+
+void run(Store& store, PgStatement& s, const QString& sql, const QVariantList& binds)
+{
+    if (!s.run(sql, binds))
+        databaseFault(store, s.error(), "GetNotaFiscal");
 }
 
 } // namespace
@@ -138,33 +175,36 @@ QString lettersSql(const QString& where)
 void InvoiceList::invoices(Query& q) const
 {
     q.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
-    q.run(invoicesSql(m_where), m_binds);
+    q.run(invoicesSql(m_where, m_pg), m_binds);
 }
 
-void InvoiceList::invoices(SqliteStatement& s) const { prepare(m_store, s, invoicesSql(m_where), m_binds); }
+void InvoiceList::invoices(SqliteStatement& s) const { prepare(m_store, s, invoicesSql(m_where, false), m_binds); }
 
-void InvoiceList::letters(Query& q) const { q.run(lettersSql(m_where), m_binds); }
+void InvoiceList::letters(Query& q) const { q.run(lettersSql(m_where, m_pg), m_binds); }
 
-void InvoiceList::letters(SqliteStatement& s) const { prepare(m_store, s, lettersSql(m_where), m_binds); }
+void InvoiceList::letters(SqliteStatement& s) const { prepare(m_store, s, lettersSql(m_where, false), m_binds); }
 
 void InvoiceList::invoicesAlone(SqliteStatement& s) const
 {
-    prepare(m_store, s, QStringLiteral("SELECT %1 FROM NOTAFISCAL N WHERE %2").arg(invoiceColumns(true), m_where),
-            m_binds);
+    prepare(m_store, s, invoicesAloneSql(m_where, false), m_binds);
 }
 
 void InvoiceList::everyLetter(SqliteStatement& s) const
 {
-    prepare(m_store, s, QStringLiteral("SELECT %1 FROM CARTACORRECAO L").arg(letterColumns()), {});
+    prepare(m_store, s, QStringLiteral("SELECT %1 FROM CARTACORRECAO L").arg(letterColumns(false)), {});
 }
 
 void InvoiceList::lettersOfOneInvoice(SqliteStatement& s) const
 {
-    prepare(
-        m_store, s,
-        QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?").arg(letterColumns()),
-        {QString(), QString()});
+    prepare(m_store, s,
+            QStringLiteral("SELECT %1 FROM CARTACORRECAO L WHERE L.CDFILIAL = ? AND L.NRLANCTONF = ?")
+                .arg(letterColumns(false)),
+            {QString(), QString()});
 }
+
+void InvoiceList::invoicesAlone(PgStatement& s) const { run(m_store, s, invoicesAloneSql(m_where, true), m_binds); }
+
+void InvoiceList::letters(PgStatement& s) const { run(m_store, s, lettersSql(m_where, true, false), m_binds); }
 
 bool InvoiceList::joinKeepsOrder(sqlite3* db)
 {

@@ -4,9 +4,12 @@
 // the invoices alone and their letters apart, which the methods join in memory, and the
 // facts that say whether that join gives the statements' own order.
 //
-// The invoices are the outer loop of every statement: a LEFT JOIN is never reordered and
-// the letters' statement says CROSS JOIN, which SQLite takes as the order to keep. So each
-// statement walks the invoices the same way, by the same terms on the same table.
+// On SQLite the invoices are the outer loop of every statement: a LEFT JOIN is never
+// reordered and the letters' statement says CROSS JOIN, which SQLite takes as the order to
+// keep. So each statement walks the invoices the same way, by the same terms on the same
+// table. On PostgreSQL the two statements order their rows by the invoice's key (and the
+// letter's sequence, byte by byte); libpq's road reads the invoices alone in that order
+// and their letters in any, and joins them in memory.
 #include <QDateTime>
 #include <QList>
 #include <QPair>
@@ -21,6 +24,7 @@ struct sqlite3;
 
 namespace srv {
 
+class PgStatement;
 class Query;
 class SqliteStatement;
 class Store;
@@ -67,6 +71,10 @@ public:
     // The letters of one invoice in the order of their key, to run again and again bound to
     // each invoice's (CDFILIAL, NRLANCTONF).
     void lettersOfOneInvoice(SqliteStatement& s) const;
+    // PostgreSQL: the invoices alone in the statements' order, the letter's columns null;
+    // every letter of the listed invoices in no order.
+    void invoicesAlone(PgStatement& s) const;
+    void letters(PgStatement& s) const;
 
     // Facts of an SQLite database that decide whether the invoices read alone, with
     // their letters joined in memory by invoice and sequence, give the statements'
@@ -79,6 +87,7 @@ public:
 
 private:
     Store& m_store;
+    bool m_pg;
     QString m_where;
     QVariantList m_binds;
 };

@@ -1,11 +1,13 @@
-// GetNotaFiscal on SQLite reads its rows with SQLite's own calls; the answer must be the
-// one QSqlQuery gives, byte for byte, whatever a column holds.
+// GetNotaFiscal reads its rows with SQLite's own calls on SQLite and with libpq's on
+// PostgreSQL; the answer must be the one QSqlQuery gives, byte for byte, whatever a
+// column holds.
 #include <QJsonDocument>
 
 #include "db/DemoData.h"
 
 #include "server/methods/TransmissaoMethods.h"
 #include "server/store/DatabaseFault.h"
+#include "server/store/PgStatement.h"
 #include "server/store/SqliteStatement.h"
 #include "tests/server/methods/MethodsFixture.h"
 
@@ -18,6 +20,8 @@ QVariant day(int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(12, 0
 
 class GetNotaFiscalReaders : public MethodsTest {
 protected:
+    bool sqlite() const { return QLatin1String(GetParam()) == QLatin1String("sqlite"); }
+
     QByteArray answer(const QVariantList& params, RowReader reader)
     {
         const QVariant r = srv::methods::getNotaFiscal(*store, params, reader);
@@ -29,6 +33,12 @@ protected:
     QByteArray same(const QVariantList& params)
     {
         const QByteArray query = answer(params, RowReader::QueryOnly);
+        if (!sqlite()) {
+            RowReader taken = RowReader::Fastest;
+            const QVariant r = srv::methods::getNotaFiscal(*store, params, RowReader::Fastest, &taken);
+            EXPECT_EQ(taken, RowReader::LettersFirst);
+            EXPECT_EQ(r.value<fw::json::RawJson>().text, query);
+        }
         EXPECT_EQ(answer(params, RowReader::TwoStatements), query);
         EXPECT_EQ(answer(params, RowReader::LettersScanned), query);
         EXPECT_EQ(answer(params, RowReader::LettersLookedUp), query);
@@ -171,6 +181,8 @@ protected:
 
 TEST_P(GetNotaFiscalReaders, AwkwardColumnsGiveTheSameAnswerOnEveryRoad)
 {
+    if (!sqlite())
+        GTEST_SKIP() << "SQLite's roads";
     ASSERT_NE(srv::SqliteStatement::handle(srv::openConnection(*store)), nullptr) << "the SQLite road is not taken";
     const int invoices = awkward();
     const QByteArray all = same(criteria());
@@ -208,6 +220,8 @@ TEST_P(GetNotaFiscalReaders, AwkwardColumnsGiveTheSameAnswerOnEveryRoad)
 
 TEST_P(GetNotaFiscalReaders, ManyInvoicesAndFewLettersKeepTheirOrder)
 {
+    if (!sqlite())
+        GTEST_SKIP() << "SQLite's roads";
     // With few letters SQLite would walk the letters first in the second statement, unless
     // the statement keeps the invoices outer, as the in-memory join reads them.
     for (int i = 1; i <= 300; ++i) {
@@ -234,6 +248,8 @@ TEST_P(GetNotaFiscalReaders, ManyInvoicesAndFewLettersKeepTheirOrder)
 
 TEST_P(GetNotaFiscalReaders, KeysHeldAsBytesJoinOnlyWithBytes)
 {
+    if (!sqlite())
+        GTEST_SKIP() << "SQLite's roads";
     // A key of bytes equals no key of text, however alike their bytes; the roads that
     // match letters to invoices themselves must see it so too.
     for (int i = 1; i <= 4; ++i) {
@@ -259,6 +275,8 @@ TEST_P(GetNotaFiscalReaders, KeysHeldAsBytesJoinOnlyWithBytes)
 
 TEST_P(GetNotaFiscalReaders, TheBenchmarksShapeOfDataTakesTheFastRoad)
 {
+    if (!sqlite())
+        GTEST_SKIP() << "SQLite's roads";
     // The benchmark's data, smaller: the demo's companies with one and a half letters per
     // invoice, analysed as the benchmark does.
     clearAll();
@@ -284,6 +302,99 @@ TEST_P(GetNotaFiscalReaders, TheBenchmarksShapeOfDataTakesTheFastRoad)
     EXPECT_EQ(road(criteria({{9, QStringLiteral("C")}, {10, counterpart}})), RowReader::LettersLookedUp);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, GetNotaFiscalReaders, ::testing::Values("sqlite"));
+TEST_P(GetNotaFiscalReaders, PostgreSQLsValuesGiveTheSameAnswerThroughLibpq)
+{
+    if (sqlite())
+        GTEST_SKIP() << "PostgreSQL's road";
+    ASSERT_NE(srv::PgStatement::handle(srv::openConnection(*store)), nullptr) << "libpq's road is not taken";
+    const QStringList texts = {
+        QString::fromUtf8("aspas \" barra \\ / nova\nlinha\ttab \x01\x1f\x7f fim"),
+        QString::fromUtf8("ção € \xf0\x9f\x98\x80 ok"),
+        QString::fromUtf8("nonchar \xef\xbf\xbe \xef\xbf\xbf"),
+        QString(),
+        QStringLiteral("plain"),
+    };
+    const QStringList values = {QStringLiteral("0.30"),    QStringLiteral("100"),
+                                QStringLiteral("-0.01"),   QStringLiteral("9999999999999.99"),
+                                QStringLiteral("1234.57"), QStringLiteral("0")};
+    // As the database writes them: fractions (one that rounds up to the next second), the
+    // era, the infinities, a year of five digits.
+    const QStringList stamps = {QStringLiteral("2026-11-10 09:30:00"),
+                                QStringLiteral("2026-11-10 09:30:00.999999"),
+                                QStringLiteral("2026-11-10 23:59:59.9996"),
+                                QStringLiteral("0099-01-01 10:00:00 BC"),
+                                QStringLiteral("infinity"),
+                                QStringLiteral("-infinity"),
+                                QStringLiteral("12026-01-01 10:00:00"),
+                                QStringLiteral("2026-02-28 00:00:00")};
+    // Keys of different lengths, so the key's order is not the order of their numbers.
+    const QStringList branches = {QStringLiteral("0002"), QStringLiteral("0003"), QStringLiteral("002"),
+                                  QStringLiteral("02")};
+    const int count = 24;
+    for (int i = 0; i < count; ++i) {
+        Invoice inv;
+        inv.filial = branches[i % branches.size()];
+        inv.lancto = QString::number(1000 - i * 7);
+        inv.numero = QStringLiteral("%1").arg(i + 1, 9, 10, QLatin1Char('0'));
+        inv.nome = texts[i % texts.size()];
+        if (i % 3 == 0)
+            inv.insJur.clear();
+        addInvoice(inv);
+        const QVariantList key{inv.filial, inv.lancto};
+        auto update = [&](const char* set, const QVariant& v) {
+            exec(QStringLiteral("UPDATE NOTAFISCAL SET %1 WHERE CDFILIAL = ? AND NRLANCTONF = ?")
+                     .arg(QLatin1String(set)),
+                 QVariantList{v} + key);
+        };
+        update("VRNOTAFISC = CAST(? AS NUMERIC)", values[i % values.size()]);
+        update("DTSAIDA = CAST(? AS TIMESTAMP)", i % 5 == 4 ? QVariant() : QVariant(stamps[i % stamps.size()]));
+        update("DTEMISSAO = CAST(? AS TIMESTAMP)", stamps[(i + 3) % stamps.size()]);
+        update("DTHRPROTOCOLNFE = CAST(? AS TIMESTAMP)", stamps[(i + 5) % stamps.size()]);
+        update("NRINSJURTRAN = ?", texts[(i + 1) % texts.size()].left(20));
+
+        // Letters: none, one, or several out of their sequence's order.
+        const QStringList seqs = i % 3 == 0 ? QStringList{}
+                                 : i % 3 == 1
+                                     ? QStringList{QStringLiteral("01")}
+                                     : QStringList{QStringLiteral("10"), QStringLiteral("02"), QStringLiteral("01")};
+        for (const QString& seq : seqs) {
+            Letter l = seq == QLatin1String("01") ? accepted(seq) : pending(seq);
+            l.texto = texts[(i + 2) % texts.size()] + QStringLiteral(" correção do destinatário");
+            l.transm = QStringList{QStringLiteral("N"), QStringLiteral("D"), QStringLiteral("R")}[i % 3];
+            l.status =
+                QStringList{QStringLiteral("136"), QStringLiteral("135"), QStringLiteral("573"), QString()}[i % 4];
+            addLetter(inv.filial, inv.lancto, l);
+            exec(QStringLiteral("UPDATE CARTACORRECAO SET DTHRPROTOCOLCCE = CAST(? AS TIMESTAMP), IDEMAILCCE = ? "
+                                "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+                 {stamps[(i + 1) % stamps.size()], i % 5 == 0 ? QVariant() : QVariant(QStringLiteral("E")), inv.filial,
+                  inv.lancto, seq});
+        }
+    }
+    // Neither of the company nor of the model, with letters: never listed.
+    Invoice other;
+    other.lancto = QStringLiteral("9000");
+    other.empresa = QStringLiteral("02");
+    addInvoice(other);
+    addLetter(other.filial, other.lancto, accepted(QStringLiteral("01")));
+
+    const QByteArray all = same(criteria());
+    const auto [nf, cce] = fetch(criteria());
+    EXPECT_EQ(nf.rows.size(), count);
+    EXPECT_EQ(cce.rows.size(), 8 + 8 * 3);
+    EXPECT_TRUE(all.contains("2026-11-10T09:30:00")) << "a fraction of a second is dropped, not rounded";
+    EXPECT_TRUE(all.contains("\xef\xbf\xbe")) << "a noncharacter travels as it is";
+    const std::map<int, QVariant> narrow[] = {
+        {{2, QStringLiteral("002")}},
+        {{11, QStringLiteral("N")}, {15, day(2026, 11, 10)}, {16, day(2026, 11, 10)}},
+        {{13, QStringLiteral("_9_")}},
+        {{9, QStringLiteral("C")}, {10, QStringLiteral("11222333000181")}},
+    };
+    for (const auto& set : narrow) {
+        same(criteria(set));
+        EXPECT_LT(fetch(criteria(set)).first.rows.size(), nf.rows.size());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, GetNotaFiscalReaders, ::testing::Values("sqlite", "postgresql"));
 
 } // namespace
