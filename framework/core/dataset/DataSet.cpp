@@ -46,6 +46,7 @@ void DataSet::Impl::clearRows()
     groups.clear();
     sortedKeys.clear();
     rows.clear();
+    packed.reset();
     natural.clear();
     sorted.clear();
     changes.clear();
@@ -83,10 +84,19 @@ void DataSet::Impl::load(const DataPacket& p)
         if (map[size_t(i)] != i || p.fields[i].type != fields[i]->dataType())
             direct = false;
     }
+    // A compact packet whose fields are the data set's is read in place.
+    const bool inPlace = direct && p.packed && p.packed->columns() == n;
+    const int count = p.rowCount();
     std::vector<std::unique_ptr<RowData>> loaded;
-    loaded.reserve(size_t(p.rows.size()));
-    for (const Row& src : p.rows) {
+    loaded.reserve(size_t(count));
+    for (int k = 0; k < count; ++k) {
         auto r = std::make_unique<RowData>();
+        if (inPlace) {
+            r->packed = k;
+            loaded.push_back(std::move(r));
+            continue;
+        }
+        const Row src = p.row(k);
         if (direct && src.size() == n) {
             r->values = src; // shared, no copy
         } else {
@@ -118,6 +128,8 @@ void DataSet::Impl::load(const DataPacket& p)
     resolveIndex();
     clearRows();
     filterExpr = fe;
+    if (inPlace)
+        packed = p.packed;
     natural.reserve(loaded.size());
     for (auto& r : loaded) {
         r->id = nextId++;
@@ -256,7 +268,7 @@ DataPacket DataSet::data() const
     p.fields = fieldDefs();
     p.rows.reserve(qsizetype(d->natural.size()));
     for (const RowData* r : d->natural)
-        p.rows.append(r->values);
+        p.rows.append(d->rowValues(r));
     return p;
 }
 
@@ -363,9 +375,10 @@ QVariant DataSet::valueAt(int viewRow, int fieldIndex) const
 {
     if (!d->active || viewRow < 0 || viewRow >= d->viewSize() || fieldIndex < 0 || fieldIndex >= d->fields.size())
         return {};
+    QVariant tmp;
     const QVariant& v = (viewRow == d->cur && d->state == DataSetState::Edit)
                             ? d->buffer.at(fieldIndex)
-                            : d->viewAt(viewRow)->values.at(fieldIndex);
+                            : d->value(d->viewAt(viewRow), fieldIndex, tmp);
     return isNullOrEmpty(v) ? nullValue() : v;
 }
 

@@ -40,7 +40,7 @@ void DataSet::edit()
     }
     d->fire(BeforeEdit);
     d->editRow = d->currentRow();
-    d->buffer = d->editRow->values;
+    d->buffer = d->rowValues(d->editRow);
     d->setState(DataSetState::Edit);
     d->sigCurrent();
     d->fire(AfterEdit);
@@ -81,8 +81,9 @@ void DataSet::post()
     } else {
         r = d->editRow;
         bool changed = false;
-        for (int i = 0; i < r->values.size() && !changed; ++i)
-            changed = !sameValue(r->values.at(i), d->buffer.at(i));
+        QVariant tmp;
+        for (int i = 0; i < d->fields.size() && !changed; ++i)
+            changed = !sameValue(d->value(r, i, tmp), d->buffer.at(i));
         if (changed) {
             oldPos = d->viewPos(r);
             const int sp = d->posIn(d->sorted, r);
@@ -96,11 +97,12 @@ void DataSet::post()
                     d->list.erase(d->list.begin() + lp);
             }
             if (r->st == RowData::St::Unchanged) {
-                r->original = r->values;
+                r->original = d->rowValues(r);
                 r->st = RowData::St::Modified;
                 d->logChange(r);
             }
             r->values = d->buffer;
+            r->packed = -1;
         } else {
             r = nullptr; // nothing to store
         }
@@ -112,7 +114,7 @@ void DataSet::post()
         d->sorted.insert(it, r);
         if (!d->keyFields.empty())
             d->keyInserted(pos, r);
-        if (d->mode == Impl::Mode::List && d->filterExpr.matches(r->values)) {
+        if (d->mode == Impl::Mode::List && d->matches(r)) {
             auto lt = std::lower_bound(d->list.begin(), d->list.end(), r, d->lessRows());
             d->list.insert(lt, r);
         } else if (d->mode == Impl::Mode::Range) {
@@ -183,8 +185,11 @@ void DataSet::deleteRecord()
         d->unlog(r);
         d->rows.erase(r->id);
     } else {
-        if (r->st == RowData::St::Unchanged)
-            r->original = r->values;
+        if (r->st == RowData::St::Unchanged) {
+            r->original = d->rowValues(r);
+            r->values = r->original;
+            r->packed = -1;
+        }
         r->st = RowData::St::Deleted;
         d->logChange(r);
     }

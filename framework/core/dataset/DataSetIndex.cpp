@@ -77,14 +77,14 @@ void DataSet::Impl::computeView()
         computeRange();
         mode = Mode::List;
         for (int i = lo; i < hi; ++i)
-            if (filterExpr.matches(sorted[size_t(i)]->values))
+            if (matches(sorted[size_t(i)]))
                 list.push_back(sorted[size_t(i)]);
         rangeKey.clear();
         return;
     }
     mode = Mode::List;
     for (RowData* r : sorted)
-        if (filterExpr.matches(r->values))
+        if (matches(r))
             list.push_back(r);
 }
 
@@ -122,11 +122,28 @@ void DataSet::Impl::appendKeyText(QString& out, const QVariant& v)
     out += QChar(0);
 }
 
+// The same of a row's field; a packed text in plain ASCII goes in without a QString.
+void DataSet::Impl::appendKeyText(QString& out, const RowData* r, int field) const
+{
+    QByteArrayView text;
+    if (r->packed >= 0 && packed->utf8(r->packed, field, &text) && !text.isEmpty() &&
+        std::all_of(text.begin(), text.end(), [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return u > 1 && u < 0x80;
+        })) {
+        out += QLatin1StringView(text.data(), text.size());
+        out += QChar(0);
+        return;
+    }
+    QVariant tmp;
+    appendKeyText(out, value(r, field, tmp));
+}
+
 QString DataSet::Impl::keyText(const RowData* r, size_t k) const
 {
     QString out;
     for (size_t i = 0; i < k; ++i)
-        appendKeyText(out, r->values.at(keyFields[i]));
+        appendKeyText(out, r, keyFields[i]);
     return out;
 }
 
@@ -414,8 +431,9 @@ bool DataSet::locate(const QString& keyFields, const QVariantList& values, Locat
     }
     const int n = d->viewSize();
     auto rowMatches = [&](const RowData* r) {
+        QVariant tmp;
         for (size_t i = 0; i < idx.size(); ++i) {
-            const QVariant& v = r->values.at(idx[i]);
+            const QVariant& v = d->value(r, idx[i], tmp);
             if (isTextType(types[i]) && options.partialKey) {
                 if (isNullOrEmpty(key[i]))
                     continue;

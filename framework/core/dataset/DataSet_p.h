@@ -25,15 +25,19 @@
 #include "core/dataset/FilterExpression.h"
 #include "core/errors/Errors.h"
 #include "core/values/FieldValue.h"
+#include "core/values/PackedRows.h"
 
 namespace fw {
 
+// A row. One loaded from a packet kept compact is read in place (packed is its row there)
+// until it changes; values then holds them all.
 struct RowData {
     enum class St { Unchanged, Inserted, Modified, Deleted };
     Row values;
     Row original; // as loaded, for modified and deleted rows
     qint64 id = 0;
     int nat = 0; // position in the natural (load) order
+    int packed = -1;
     St st = St::Unchanged;
     bool logged = false;
 };
@@ -60,6 +64,7 @@ struct DataSet::Impl {
     DataSetState state = DataSetState::Inactive;
 
     std::unordered_map<qint64, std::unique_ptr<RowData>> rows; // live and deleted-but-logged rows
+    std::shared_ptr<const PackedRows> packed; // where the loaded rows are read in place
     std::vector<RowData*> natural;
     std::vector<RowData*> sorted; // every live row in the active index's order
     std::vector<RowData*> changes; // rows with a pending change, in the order first changed
@@ -139,12 +144,28 @@ struct DataSet::Impl {
     void load(const DataPacket& p);
     void beginInsert(bool append); // DataSetEditing.cpp
 
+    // --- a row's values -----------------------------------------------------------------
+    // Field f of r: the value held, or the one made from the packed row in tmp.
+    const QVariant& value(const RowData* r, int f, QVariant& tmp) const
+    {
+        if (r->packed < 0)
+            return r->values.at(f);
+        tmp = packed->value(r->packed, f);
+        return tmp;
+    }
+    Row rowValues(const RowData* r) const { return r->packed < 0 ? r->values : packed->row(r->packed); }
+    bool matches(const RowData* r) const
+    {
+        return r->packed < 0 ? filterExpr.matches(r->values) : filterExpr.matches(*packed, r->packed);
+    }
+
     // --- order and view (DataSetIndex.cpp) ------------------------------------------------
     int cmpRows(const RowData* a, const RowData* b) const
     {
+        QVariant ta, tb;
         for (size_t i = 0; i < keyFields.size(); ++i) {
             const int f = keyFields[i];
-            const int c = compareValues(a->values.at(f), b->values.at(f), keyTypes[i], keyCi);
+            const int c = compareValues(value(a, f, ta), value(b, f, tb), keyTypes[i], keyCi);
             if (c)
                 return keyDesc ? -c : c;
         }
@@ -153,8 +174,9 @@ struct DataSet::Impl {
 
     int cmpKey(const RowData* r, const std::vector<QVariant>& key) const
     {
+        QVariant tmp;
         for (size_t i = 0; i < key.size(); ++i) {
-            const int c = compareValues(r->values.at(keyFields[i]), key[i], keyTypes[i], keyCi);
+            const int c = compareValues(value(r, keyFields[i], tmp), key[i], keyTypes[i], keyCi);
             if (c)
                 return keyDesc ? -c : c;
         }
@@ -196,8 +218,9 @@ struct DataSet::Impl {
 
     RowData* currentRow() const { return cur >= 0 && cur < viewSize() ? viewAt(cur) : nullptr; }
 
-    // The row values fields read: the painted row, the edit buffer or the current row.
-    const QVariant* valueRef(int field) const
+    // The row values fields read: the painted row, the edit buffer or the current row
+    // (a packed row's made in tmp).
+    const QVariant* valueRef(int field, QVariant& tmp) const
     {
         if (!displayStack.empty()) {
             const int r = displayStack.back();
@@ -205,12 +228,12 @@ struct DataSet::Impl {
                 return nullptr;
             if (r == cur && state == DataSetState::Edit)
                 return &buffer.at(field);
-            return &viewAt(r)->values.at(field);
+            return &value(viewAt(r), field, tmp);
         }
         if (editing())
             return &buffer.at(field);
         const RowData* row = currentRow();
-        return row ? &row->values.at(field) : nullptr;
+        return row ? &value(row, field, tmp) : nullptr;
     }
 
     int viewPos(const RowData* r) const;
@@ -218,6 +241,7 @@ struct DataSet::Impl {
     void computeView();
     bool textKeys(size_t k) const;
     static void appendKeyText(QString& out, const QVariant& v);
+    void appendKeyText(QString& out, const RowData* r, int field) const;
     QString keyText(const RowData* r, size_t k) const;
     static qsizetype prefixLength(const QString& key, size_t k);
     bool hasKeyTexts() const { return !sortedKeys.empty() && sortedKeys.size() == sorted.size(); }

@@ -30,7 +30,8 @@ DataSet* Field::dataSet() const { return m_owner; }
 
 QVariant Field::value() const
 {
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     return (!v || isNullOrEmpty(*v)) ? nullValue() : *v;
 }
 
@@ -56,7 +57,8 @@ void Field::setValue(const QVariant& v)
 
 bool Field::isNull() const
 {
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     return !v || isNullOrEmpty(*v);
 }
 
@@ -64,7 +66,8 @@ void Field::clear() { setValue(QVariant()); }
 
 QString Field::asString() const
 {
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     if (!v || isNullOrEmpty(*v))
         return {};
     switch (m_def.type) {
@@ -82,7 +85,8 @@ void Field::setAsString(const QString& s) { setValue(s); }
 
 qlonglong Field::asInteger() const
 {
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     if (!v || isNullOrEmpty(*v))
         return 0;
     if (m_def.type == FieldType::Float)
@@ -96,7 +100,8 @@ qlonglong Field::asInteger() const
 
 double Field::asFloat() const
 {
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     if (!v || isNullOrEmpty(*v))
         return 0;
     bool ok = false;
@@ -108,7 +113,8 @@ double Field::asFloat() const
 
 bool Field::asBoolean() const
 {
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     if (!v || isNullOrEmpty(*v))
         return false;
     bool ok = false;
@@ -118,7 +124,8 @@ bool Field::asBoolean() const
 
 QDateTime Field::asDateTime() const
 {
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     if (!v || isNullOrEmpty(*v))
         return {};
     bool ok = false;
@@ -154,7 +161,8 @@ QString Field::displayText() const
         OnGetText(const_cast<Field*>(this), text, true);
         return text;
     }
-    const QVariant* v = m_owner->d->valueRef(m_index);
+    QVariant tmp;
+    const QVariant* v = m_owner->d->valueRef(m_index, tmp);
     return v ? formatValue(*v) : QString();
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/errors/Errors.h"
 #include "core/values/FieldValue.h"
+#include "core/values/PackedRows.h"
 
 namespace fw {
 
@@ -330,16 +331,18 @@ void FilterExpression::bind(const FieldDefs& fields)
     m_bound = true;
 }
 
-static bool evalNode(const FilterExpression::Node* n, const Row& row, const FieldDefs& fields)
+// value(i) gives the row's field i, as a reference or a value.
+template <class Value>
+static bool evalNode(const FilterExpression::Node* n, const Value& value, const FieldDefs& fields)
 {
     using K = FilterExpression::Node::Kind;
     switch (n->kind) {
-    case K::And: return evalNode(n->a.get(), row, fields) && evalNode(n->b.get(), row, fields);
-    case K::Or: return evalNode(n->a.get(), row, fields) || evalNode(n->b.get(), row, fields);
-    case K::Not: return !evalNode(n->a.get(), row, fields);
+    case K::And: return evalNode(n->a.get(), value, fields) && evalNode(n->b.get(), value, fields);
+    case K::Or: return evalNode(n->a.get(), value, fields) || evalNode(n->b.get(), value, fields);
+    case K::Not: return !evalNode(n->a.get(), value, fields);
     case K::IsNull:
     case K::IsNotNull: {
-        const QVariant& v = row.at(n->left.field);
+        const QVariant& v = value(n->left.field);
         bool isNull = isNullOrEmpty(v);
         const FieldType t = fields[n->left.field].type;
         if (!isNull && isTextType(t)) {
@@ -352,15 +355,25 @@ static bool evalNode(const FilterExpression::Node* n, const Row& row, const Fiel
     }
     const auto& l = n->left;
     const auto& r = n->right;
-    const QVariant& lv = l.isField ? row.at(l.field) : l.literal;
-    const QVariant& rv = r.isField ? row.at(r.field) : r.literal;
+    const QVariant& lv = l.isField ? value(l.field) : l.literal;
+    const QVariant& rv = r.isField ? value(r.field) : r.literal;
     const FieldType t = l.isField ? fields[l.field].type : literalType(lv);
     if (!isTextType(t) && (isNullOrEmpty(lv) || isNullOrEmpty(rv)))
         return false; // unknown compares as false, as in SQL
     return applyOp(n->op, compareValues(lv, rv, t, false));
 }
 
-bool FilterExpression::matches(const Row& row) const { return !m_root || evalNode(m_root.get(), row, m_fields); }
+bool FilterExpression::matches(const Row& row) const
+{
+    return !m_root || evalNode(
+                          m_root.get(), [&row](int i) -> const QVariant& { return row.at(i); }, m_fields);
+}
+
+bool FilterExpression::matches(const PackedRows& rows, int row) const
+{
+    return !m_root || evalNode(
+                          m_root.get(), [&rows, row](int i) { return rows.value(row, i); }, m_fields);
+}
 
 std::vector<FilterExpression::Equality> FilterExpression::equalities(bool* onlyEqualities) const
 {

@@ -13,6 +13,8 @@
 
 namespace fw {
 
+class PackedRows;
+
 class FW_CORE_EXPORT FilterExpression {
 public:
     enum class Op { Eq, Ne, Lt, Gt, Le, Ge };
@@ -47,6 +49,7 @@ public:
     bool isEmpty() const { return !m_root; }
     bool bound() const { return m_bound; }
     bool matches(const Row& row) const;
+    bool matches(const PackedRows& rows, int row) const;
 
     // The field = literal terms of the top-level conjunction; *onlyEqualities tells
     // whether the expression is made of nothing else.

@@ -167,8 +167,8 @@ bool decodeRowValue(const FieldDef& field, const QJsonValue& v, QVariant* out, Q
 QJsonValue encodePacket(const DataPacket& p)
 {
     QJsonArray rows;
-    for (const Row& r : p.rows)
-        rows.append(encodeRow(p.fields, r));
+    for (int i = 0; i < p.rowCount(); ++i)
+        rows.append(encodeRow(p.fields, p.row(i)));
     return QJsonObject{
         {kPacket, QJsonObject{{QStringLiteral("fields"), encodeFields(p.fields)}, {QStringLiteral("rows"), rows}}}};
 }

@@ -8,16 +8,16 @@
 
 #include "core/values/JsonCodec.h"
 #include "core/values/JsonReader.h"
+#include "core/values/JsonRow_p.h"
 #include "core/values/Value.h"
 
 namespace fw::json {
 
 namespace {
 
-[[noreturn]] void fail(const QString& why) { throw DecodeError{why}; }
+[[noreturn]] void fail(const QString& why) { decodeFailure(why); }
 
-// Integral numbers a double holds exactly travel as integers.
-bool integral(double d) { return std::floor(d) == d && std::fabs(d) <= 9.007199254740992e15; }
+bool integral(double d) { return integralNumber(d); }
 
 } // namespace
 
@@ -229,75 +229,23 @@ Row TextDecoder::row(qsizetype at, const FieldDefs& defs, const std::vector<bool
 // is still checked. The cursor ends past the row.
 Row TextDecoder::row(Reader& r, const FieldDefs& defs, const std::vector<bool>& keep, int kept)
 {
-    static const QString arity = QStringLiteral("uma linha do pacote não tem um valor para cada campo");
-    if (kept < 0 || !r.enterArray())
-        fail(arity);
-    Row out;
-    out.reserve(kept);
-    qsizetype i = 0;
-    while (r.nextElement()) {
-        if (i >= defs.size())
-            fail(arity);
-        const FieldDef& f = defs[i];
-        const bool keeps = keep[size_t(i)];
-        ++i;
-        auto wrong = [&]() { fail(QStringLiteral("o valor do campo %1 não é %2").arg(f.name, kindText(f.type))); };
-        const Type type = r.peek();
-        if (type == Type::Null) {
-            r.readNull();
-            if (keeps)
-                out.append(nullValue());
-            continue;
-        }
-        switch (f.type) {
-        case FieldType::String:
-        case FieldType::Blob: {
-            if (type != Type::String)
-                wrong();
-            if (!keeps) {
-                r.readString(nullptr);
-                continue;
-            }
-            out.append(text(r));
-            continue;
-        }
-        case FieldType::Integer:
-        case FieldType::Float: {
-            double d = 0;
-            if (type != Type::Number)
-                wrong();
-            if (!r.readNumber(&d))
-                fail(QStringLiteral("o valor do campo %1 está fora do intervalo").arg(f.name));
-            if (f.type == FieldType::Integer && !integral(d))
-                wrong();
-            if (keeps)
-                out.append(f.type == FieldType::Integer ? QVariant(static_cast<qlonglong>(d)) : QVariant(d));
-            continue;
-        }
-        case FieldType::Boolean: {
-            bool b = false;
-            if (!r.readBool(&b))
-                wrong();
-            if (keeps)
-                out.append(b);
-            continue;
-        }
-        case FieldType::DateTime: {
-            QString s;
-            bool ok = false;
-            const QDateTime dt = r.readString(&s) ? dateTimeFromText(s, &ok) : QDateTime();
-            if (!ok)
-                wrong();
-            if (keeps)
-                out.append(dt);
-            continue;
-        }
-        }
-        wrong();
-    }
-    if (i != defs.size())
-        fail(arity);
-    return out;
+    struct Sink {
+        TextDecoder& decoder;
+        const std::vector<bool>& keep;
+        Row out;
+        bool keeps(int i) const { return keep[size_t(i)]; }
+        void null() { out.append(nullValue()); }
+        void text(Reader& r) { out.append(decoder.text(r)); }
+        void integer(qint64 v) { out.append(QVariant(static_cast<qlonglong>(v))); }
+        void real(double v) { out.append(QVariant(v)); }
+        void boolean(bool v) { out.append(v); }
+        void dateTime(const QDateTime& v) { out.append(v); }
+    } sink{*this, keep, {}};
+    if (kept < 0)
+        fail(QStringLiteral("uma linha do pacote não tem um valor para cada campo"));
+    sink.out.reserve(kept);
+    readRow(r, defs, sink);
+    return std::move(sink.out);
 }
 
 namespace {

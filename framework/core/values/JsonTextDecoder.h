@@ -43,6 +43,10 @@ public:
     DataPacket packet(qsizetype at, const QStringList& columns = {}, int maxRows = 0);
     // The inside of {"$delta": ...}, changes past maxRows checked, then dropped.
     DeltaPacket delta(qsizetype at, int maxRows = 0);
+    // A packet's field list (at < 0: missing).
+    FieldDefs fields(qsizetype at);
+    // A string's text; the short ones without escapes come from the table of those seen.
+    QString text(Reader& r);
 
 private:
     struct Members;
@@ -50,10 +54,8 @@ private:
     QVariant value(Reader& r);
     DataPacket packet(Reader& r, const QStringList& columns = {}, int maxRows = 0);
     Members members(qsizetype at) const;
-    FieldDefs fields(qsizetype at);
     Row row(qsizetype at, const FieldDefs& defs, const std::vector<bool>& keep, int kept);
     Row row(Reader& r, const FieldDefs& defs, const std::vector<bool>& keep, int kept);
-    QString text(Reader& r);
 
     const QByteArray& m_text;
     // Short texts repeat down a list's columns ("N", "0001", "55"): one shared copy each.

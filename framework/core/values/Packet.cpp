@@ -1,5 +1,6 @@
 #include "core/values/Packet.h"
 
+#include "core/values/PackedRows.h"
 #include "core/values/Value.h"
 
 namespace fw {
@@ -68,12 +69,16 @@ static bool sameRow(const Row& a, const Row& b)
 
 int DataPacket::fieldIndex(const QString& name) const { return indexOfField(fields, name); }
 
+int DataPacket::rowCount() const { return packed ? packed->size() : int(rows.size()); }
+
+Row DataPacket::row(int i) const { return packed ? packed->row(i) : rows.at(i); }
+
 bool DataPacket::operator==(const DataPacket& o) const
 {
-    if (fields != o.fields || rows.size() != o.rows.size())
+    if (fields != o.fields || rowCount() != o.rowCount())
         return false;
-    for (int i = 0; i < rows.size(); ++i)
-        if (!sameRow(rows[i], o.rows[i]))
+    for (int i = 0; i < rowCount(); ++i)
+        if (!sameRow(row(i), o.row(i)))
             return false;
     return true;
 }

@@ -4,10 +4,13 @@
 #include <QMetaType>
 #include <QString>
 #include <QVariant>
+#include <memory>
 
 #include "core/CoreExport.h"
 
 namespace fw {
+
+class PackedRows;
 
 enum class FieldType { String, Integer, Float, Boolean, DateTime, Blob };
 
@@ -35,7 +38,12 @@ using Row = QVariantList;
 struct FW_CORE_EXPORT DataPacket {
     FieldDefs fields;
     QList<Row> rows;
+    // The rows of a packet received whole from a server are kept compact here instead,
+    // rows then staying empty (PackedRows.h); rowCount() and row() read either.
+    std::shared_ptr<const PackedRows> packed;
 
+    int rowCount() const;
+    Row row(int i) const;
     int fieldIndex(const QString& name) const; // -1 when absent, name compared case-insensitively
     bool operator==(const DataPacket& o) const;
 };

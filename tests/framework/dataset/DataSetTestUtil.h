@@ -1,7 +1,9 @@
 #pragma once
 #include <QStringList>
+#include <gtest/gtest.h>
 
 #include "core/dataset/DataSet.h"
+#include "core/values/PackedRows.h"
 #include "core/values/Value.h"
 
 #include <ostream>
@@ -65,5 +67,35 @@ inline QStringList column(fw::DataSet& ds, const QString& field)
     }
     return out;
 }
+
+// The same packet with its rows kept compact, as the client receives large lists.
+inline fw::DataPacket packed(const fw::DataPacket& p)
+{
+    auto rows = std::make_shared<fw::PackedRows>(int(p.fields.size()));
+    for (const fw::Row& r : p.rows) {
+        for (const QVariant& v : r) {
+            switch (fw::isNullOrEmpty(v) ? QMetaType::Nullptr : v.metaType().id()) {
+            case QMetaType::Nullptr: rows->addNull(); break;
+            case QMetaType::QString: rows->addText(v.toString()); break;
+            case QMetaType::Double: rows->addFloat(v.toDouble()); break;
+            case QMetaType::Bool: rows->addBoolean(v.toBool()); break;
+            case QMetaType::QDateTime: rows->addDateTime(v.toDateTime()); break;
+            default: rows->addInteger(v.toLongLong()); break;
+            }
+        }
+        EXPECT_TRUE(rows->endRow());
+    }
+    fw::DataPacket out;
+    out.fields = p.fields;
+    out.packed = rows;
+    return out;
+}
+
+// A data set's cases run on packets with their rows and on the compact ones alike.
+class Loaded : public ::testing::TestWithParam<bool> {
+protected:
+    static void load(fw::DataSet& ds, const fw::DataPacket& p) { ds.setData(GetParam() ? packed(p) : p); }
+};
+inline std::string loadedName(const ::testing::TestParamInfo<bool>& i) { return i.param ? "Packed" : "Rows"; }
 
 } // namespace dstest

@@ -9,6 +9,13 @@
 using namespace fw;
 using namespace dstest;
 
+class DataSetLoading : public dstest::Loaded {};
+class DataSetFilter : public dstest::Loaded {};
+class DataSetIndex : public dstest::Loaded {};
+class DataSetLocate : public dstest::Loaded {};
+class DataSetBookmarks : public dstest::Loaded {};
+class DataSetScale : public dstest::Loaded {};
+
 namespace {
 
 // Records every event handler and every data-source state change in order.
@@ -250,7 +257,7 @@ TEST(DataSetFields, ValuesAreCheckedConvertedAndShownAsTheHostDoes)
     EXPECT_EQ(code->text(), "E:01");
 }
 
-TEST(DataSetFields, SetDataMapsPersistentFieldsByNameAndCreatesMissingOnes)
+TEST_P(DataSetLoading, SetDataMapsPersistentFieldsByNameAndCreatesMissingOnes)
 {
     DataPacket p;
     p.fields = {str("B", 3), typed("A", FieldType::Integer), str("EXTRA", 1)};
@@ -260,14 +267,14 @@ TEST(DataSetFields, SetDataMapsPersistentFieldsByNameAndCreatesMissingOnes)
     persistent.addField(typed("a", FieldType::Float));
     persistent.addField(str("B", 3));
     persistent.addField(str("MISSING", 3));
-    persistent.setData(p);
+    load(persistent, p);
     ASSERT_EQ(persistent.fieldCount(), 3);
     EXPECT_DOUBLE_EQ(persistent.fieldByName("A")->asFloat(), 7.0);
     EXPECT_EQ(persistent.fieldByName("B")->asString(), "xyz");
     EXPECT_TRUE(persistent.fieldByName("MISSING")->isNull());
 
     DataSet dynamic;
-    dynamic.setData(p);
+    load(dynamic, p);
     ASSERT_EQ(dynamic.fieldCount(), 3);
     EXPECT_EQ(dynamic.field(0)->fieldName(), "B");
     EXPECT_EQ(dynamic.fieldByName("A")->asInteger(), 7);
@@ -279,7 +286,7 @@ TEST(DataSetFields, SetDataMapsPersistentFieldsByNameAndCreatesMissingOnes)
     EXPECT_EQ(dynamic.fieldCount(), 3);
 }
 
-TEST(DataSetFilter, ExpressionsSelectRowsOnlyWhileFiltered)
+TEST_P(DataSetFilter, ExpressionsSelectRowsOnlyWhileFiltered)
 {
     DataSet ds;
     ds.addField(str("NOME", 20));
@@ -292,7 +299,7 @@ TEST(DataSetFilter, ExpressionsSelectRowsOnlyWhileFiltered)
               {"Bia", qlonglong(10), "SP"},
               {"Caio", fw::nullValue(), "MG"},
               {fw::nullValue(), qlonglong(3), "SP"}};
-    ds.setData(p);
+    load(ds, p);
 
     ds.setFilter("NOME = 'it''s'");
     EXPECT_EQ(ds.recordCount(), 5); // stored, not applied
@@ -338,13 +345,15 @@ TEST(DataSetFilter, ExpressionsSelectRowsOnlyWhileFiltered)
     EXPECT_EQ(ds.recordCount(), 6);
 }
 
-TEST(DataSetIndex, ActiveIndexOrdersTheViewAndPlacesPostedRows)
+TEST_P(DataSetIndex, ActiveIndexOrdersTheViewAndPlacesPostedRows)
 {
     DataSet ds;
     defineLetters(ds);
     ds.addIndex("porTexto", "DSCORRECAONFE", false, true);
-    ds.setData(letterPacket(
-        {{"0001", "10", "01", "b"}, {"0002", "01", "01", "A"}, {"0001", "10", "03", "c"}, {"0001", "10", "02", "a"}}));
+    load(ds, letterPacket({{"0001", "10", "01", "b"},
+                           {"0002", "01", "01", "A"},
+                           {"0001", "10", "03", "c"},
+                           {"0001", "10", "02", "a"}}));
     // Descending on every field: within an invoice the latest letter first.
     EXPECT_EQ(column(ds, "NRSEQCCE"), QStringList({"01", "03", "02", "01"}));
     EXPECT_EQ(column(ds, "CDFILIAL"), QStringList({"0002", "0001", "0001", "0001"}));
@@ -380,14 +389,14 @@ TEST(DataSetIndex, ActiveIndexOrdersTheViewAndPlacesPostedRows)
     EXPECT_THROW(ds.setIndexName("naoExiste"), DataSetError);
 }
 
-TEST(DataSetLocate, FindsRowsExactlyOrIgnoringCaseInTheView)
+TEST_P(DataSetLocate, FindsRowsExactlyOrIgnoringCaseInTheView)
 {
     DataSet ds;
     defineLetters(ds);
-    ds.setData(letterPacket({{"0001", "10", "01", "Texto"},
-                             {"AB01", "10", "02", "texto"},
-                             {"0001", "11", "01", "outro"},
-                             {"0001", "10", "02", "mais"}}));
+    load(ds, letterPacket({{"0001", "10", "01", "Texto"},
+                           {"AB01", "10", "02", "texto"},
+                           {"0001", "11", "01", "outro"},
+                           {"0001", "10", "02", "mais"}}));
     ds.first();
     EXPECT_TRUE(ds.locate("CDFILIAL;NRLANCTONF", {"0001", "10"})); // uses the index, first of the key
     EXPECT_EQ(ds.fieldByName("NRSEQCCE")->asString(), "02");
@@ -414,11 +423,11 @@ TEST(DataSetLocate, FindsRowsExactlyOrIgnoringCaseInTheView)
     EXPECT_THROW(ds.locate("NAOEXISTE", "x"), DataSetError);
 }
 
-TEST(DataSetBookmarks, SurviveFilterAndIndexChanges)
+TEST_P(DataSetBookmarks, SurviveFilterAndIndexChanges)
 {
     DataSet ds;
     defineLetters(ds);
-    ds.setData(threeLetters());
+    load(ds, threeLetters());
     ASSERT_TRUE(ds.locate("NRLANCTONF;NRSEQCCE", {"10", "01"}));
     const qint64 bm = ds.bookmark();
     ds.setFilter("NRLANCTONF = '10'");
@@ -477,7 +486,7 @@ TEST(DataSetControls, DisabledControlsSilenceViewsUntilTheLastEnable)
     EXPECT_EQ(rows.count(), 1);
 }
 
-TEST(DataSetScale, PerInvoiceFilterOverManyLettersStaysQuick)
+TEST_P(DataSetScale, PerInvoiceFilterOverManyLettersStaysQuick)
 {
     constexpr int invoices = 50000;
     DataPacket p = letterPacket({});
@@ -491,7 +500,7 @@ TEST(DataSetScale, PerInvoiceFilterOverManyLettersStaysQuick)
     defineLetters(ds);
     QElapsedTimer t;
     t.start();
-    ds.setData(p);
+    load(ds, p);
     ASSERT_EQ(ds.recordCount(), 100000);
     // The letter filter is switched 10 000 times, as the invoice grid does on every move.
     int seen = 0;
@@ -513,7 +522,7 @@ TEST(DataSetScale, PerInvoiceFilterOverManyLettersStaysQuick)
     EXPECT_LT(t.elapsed(), 60000);
 }
 
-TEST(DataSetIndex, OrderAndKeyFiltersAgreeWithFieldComparisonForAnyText)
+TEST_P(DataSetIndex, OrderAndKeyFiltersAgreeWithFieldComparisonForAnyText)
 {
     // Texts with the characters an index key escapes, prefixes of each other and nulls.
     const QStringList alphabet = {QString(QChar(0)), QString(QChar(1)), QString(QChar(2)), "a", "B", "b"};
@@ -540,7 +549,7 @@ TEST(DataSetIndex, OrderAndKeyFiltersAgreeWithFieldComparisonForAnyText)
         DataSet ds;
         ds.addIndex("ab", "A;B", desc);
         ds.setIndexName("ab");
-        ds.setData(p);
+        load(ds, p);
         QList<int> expected;
         for (int i = 0; i < p.rows.size(); ++i)
             expected.append(i);
@@ -578,3 +587,10 @@ TEST(DataSetIndex, OrderAndKeyFiltersAgreeWithFieldComparisonForAnyText)
             }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetLoading, ::testing::Bool(), loadedName);
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetFilter, ::testing::Bool(), loadedName);
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetIndex, ::testing::Bool(), loadedName);
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetLocate, ::testing::Bool(), loadedName);
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetBookmarks, ::testing::Bool(), loadedName);
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetScale, ::testing::Bool(), loadedName);

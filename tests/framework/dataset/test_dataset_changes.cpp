@@ -9,6 +9,8 @@
 using namespace fw;
 using namespace dstest;
 
+class DataSetChangeLog : public dstest::Loaded {};
+
 namespace {
 
 DataPacket base()
@@ -48,11 +50,11 @@ DeltaPacket roundTrip(const DeltaPacket& d)
 
 } // namespace
 
-TEST(DataSetChangeLog, ChangesCollapsePerRowInTheOrderFirstMade)
+TEST_P(DataSetChangeLog, ChangesCollapsePerRowInTheOrderFirstMade)
 {
     DataSet ds;
     defineLetters(ds);
-    ds.setData(base());
+    load(ds, base());
     EXPECT_EQ(ds.changeCount(), 0);
 
     ds.locate("NRLANCTONF;NRSEQCCE", {"11", "01"});
@@ -92,7 +94,7 @@ TEST(DataSetChangeLog, ChangesCollapsePerRowInTheOrderFirstMade)
     QString error;
     ASSERT_TRUE(json::decodePacket(json::encodePacket(all), &decoded, &error)) << error.toStdString();
     DataSet copy;
-    copy.setData(decoded);
+    load(copy, decoded);
     EXPECT_EQ(copy.data(), all);
     EXPECT_EQ(copy.changeCount(), 0);
     copy.setDataVariant(ds.dataVariant());
@@ -100,11 +102,11 @@ TEST(DataSetChangeLog, ChangesCollapsePerRowInTheOrderFirstMade)
     EXPECT_THROW(copy.setDataVariant(QStringLiteral("erro do servidor")), DataSetError);
 }
 
-TEST(DataSetChangeLog, CancelUpdatesRestoresTheLoadedRows)
+TEST_P(DataSetChangeLog, CancelUpdatesRestoresTheLoadedRows)
 {
     DataSet ds;
     defineLetters(ds);
-    ds.setData(base());
+    load(ds, base());
     const DataPacket loaded = ds.data();
 
     ds.locate("NRLANCTONF;NRSEQCCE", {"10", "02"});
@@ -130,11 +132,11 @@ TEST(DataSetChangeLog, CancelUpdatesRestoresTheLoadedRows)
     EXPECT_EQ(ds.changeCount(), 0);
 }
 
-TEST(DataSetChangeLog, MergeKeepsTheRowsAndForgetsTheChanges)
+TEST_P(DataSetChangeLog, MergeKeepsTheRowsAndForgetsTheChanges)
 {
     DataSet ds;
     defineLetters(ds);
-    ds.setData(base());
+    load(ds, base());
     setText(ds, "alterado");
     insertLetter(ds, "12", "01");
     ds.locate("NRLANCTONF", "11");
@@ -157,3 +159,5 @@ TEST(DataSetChangeLog, MergeKeepsTheRowsAndForgetsTheChanges)
     EXPECT_EQ(ds.changeCount(), 0);
     EXPECT_TRUE(ds.data().rows.isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetChangeLog, ::testing::Bool(), loadedName);

@@ -8,7 +8,9 @@
 using namespace fw;
 using namespace dstest;
 
-TEST(DataSetModel, ShowsDisplayTextsOfThePaintedRowThroughTextHandlers)
+class DataSetViews : public dstest::Loaded {};
+
+TEST_P(DataSetViews, ShowsDisplayTextsOfThePaintedRowThroughTextHandlers)
 {
     DataSet ds;
     ds.addField(str("NRLANCTONF", 10));
@@ -24,7 +26,7 @@ TEST(DataSetModel, ShowsDisplayTextsOfThePaintedRowThroughTextHandlers)
     DataPacket p;
     p.fields = ds.fieldDefs();
     p.rows = {{"3", "Cliente C", 3000.0}, {"1", "Cliente A", 1.5}, {"2", "Cliente B", fw::nullValue()}};
-    ds.setData(p);
+    load(ds, p);
 
     DataSetModel model(&ds, {"NRLANCTONF", "NMRAZSOCCLIE", "VRNOTAFISC"});
     ASSERT_EQ(model.rowCount(), 3);
@@ -61,3 +63,5 @@ TEST(DataSetModel, ShowsDisplayTextsOfThePaintedRowThroughTextHandlers)
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_FALSE(model.currentIndex().isValid());
 }
+
+INSTANTIATE_TEST_SUITE_P(Packets, DataSetViews, ::testing::Bool(), loadedName);
