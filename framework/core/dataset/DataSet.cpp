@@ -45,7 +45,10 @@ void DataSet::Impl::clearRows()
     sortedChanged();
     groups.clear();
     sortedKeys.clear();
-    rows.clear();
+    byId.clear();
+    addedRows.clear();
+    loadedRows.reset();
+    firstId = nextId;
     packed.reset();
     natural.clear();
     sorted.clear();
@@ -87,13 +90,11 @@ void DataSet::Impl::load(const DataPacket& p)
     // A compact packet whose fields are the data set's is read in place.
     const bool inPlace = direct && p.packed && p.packed->columns() == n;
     const int count = p.rowCount();
-    std::vector<std::unique_ptr<RowData>> loaded;
-    loaded.reserve(size_t(count));
+    auto loaded = std::make_unique<RowData[]>(size_t(count));
     for (int k = 0; k < count; ++k) {
-        auto r = std::make_unique<RowData>();
+        RowData* r = &loaded[size_t(k)];
         if (inPlace) {
             r->packed = k;
-            loaded.push_back(std::move(r));
             continue;
         }
         const Row src = p.row(k);
@@ -117,7 +118,6 @@ void DataSet::Impl::load(const DataPacket& p)
                                            .arg(src[j].toString(), fields[i]->fieldName()));
             }
         }
-        loaded.push_back(std::move(r));
     }
     // Everything that can fail is checked before the data set changes.
     FilterExpression fe;
@@ -130,14 +130,16 @@ void DataSet::Impl::load(const DataPacket& p)
     filterExpr = fe;
     if (inPlace)
         packed = p.packed;
-    natural.reserve(loaded.size());
-    for (auto& r : loaded) {
+    natural.reserve(size_t(count));
+    byId.reserve(size_t(count));
+    for (int k = 0; k < count; ++k) {
+        RowData* r = &loaded[size_t(k)];
         r->id = nextId++;
-        r->nat = int(natural.size());
-        natural.push_back(r.get());
-        const qint64 id = r->id;
-        rows.emplace(id, std::move(r));
+        r->nat = k;
+        natural.push_back(r);
+        byId.push_back(r);
     }
+    loadedRows = std::move(loaded);
     sortAll();
     computeView();
 }
@@ -356,16 +358,16 @@ qint64 DataSet::bookmark() const
 
 bool DataSet::bookmarkValid(qint64 bookmark) const
 {
-    auto it = d->rows.find(bookmark);
-    return it != d->rows.end() && it->second->st != RowData::St::Deleted;
+    const RowData* r = d->findRow(bookmark);
+    return r && r->st != RowData::St::Deleted;
 }
 
 void DataSet::gotoBookmark(qint64 bookmark)
 {
     d->checkActive();
     checkBrowseMode();
-    auto it = d->rows.find(bookmark);
-    const int p = (it == d->rows.end() || it->second->st == RowData::St::Deleted) ? -1 : d->viewPos(it->second.get());
+    const RowData* r = d->findRow(bookmark);
+    const int p = (!r || r->st == RowData::St::Deleted) ? -1 : d->viewPos(r);
     if (p < 0)
         throw DataSetError(QStringLiteral("Registro não encontrado."));
     d->scrollTo(p, false, false);

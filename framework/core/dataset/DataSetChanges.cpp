@@ -60,7 +60,7 @@ void DataSet::mergeChangeLog()
     for (RowData* r : changes) {
         r->logged = false;
         if (r->st == RowData::St::Deleted) {
-            d->rows.erase(r->id);
+            d->forget(r);
             continue;
         }
         r->st = RowData::St::Unchanged;
@@ -86,7 +86,7 @@ void DataSet::cancelUpdates()
         case RowData::St::Inserted:
             d->natural.erase(d->natural.begin() + r->nat);
             d->renumber(size_t(r->nat));
-            d->rows.erase(r->id);
+            d->forget(r);
             break;
         case RowData::St::Modified:
             r->values = r->original;
@@ -111,8 +111,7 @@ void DataSet::cancelUpdates()
     d->sortAll();
     d->computeView();
     const int n = d->viewSize();
-    auto it = d->rows.find(keep);
-    const int p = it != d->rows.end() ? d->viewPos(it->second.get()) : -1;
+    const int p = d->viewPos(d->findRow(keep));
     d->cur = p >= 0 ? p : (n ? 0 : -1);
     d->bof = p < 0;
     d->eof = n == 0;

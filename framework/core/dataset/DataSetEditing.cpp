@@ -63,20 +63,17 @@ void DataSet::post()
     RowData* r = nullptr;
     int oldPos = -1;
     if (d->state == DataSetState::Insert) {
-        auto owned = std::make_unique<RowData>();
-        r = owned.get();
-        r->id = d->nextId++;
+        r = d->addRow();
         r->values = d->buffer;
         r->st = RowData::St::Inserted;
         size_t at = d->natural.size();
         if (d->insertAnchor) {
-            auto it = d->rows.find(d->insertAnchor);
-            if (it != d->rows.end() && it->second->st != RowData::St::Deleted)
-                at = size_t(it->second->nat);
+            const RowData* anchor = d->findRow(d->insertAnchor);
+            if (anchor && anchor->st != RowData::St::Deleted)
+                at = size_t(anchor->nat);
         }
         d->natural.insert(d->natural.begin() + qptrdiff(at), r);
         d->renumber(at);
-        d->rows.emplace(r->id, std::move(owned));
         d->logChange(r);
     } else {
         r = d->editRow;
@@ -183,7 +180,7 @@ void DataSet::deleteRecord()
         d->computeRange();
     if (r->st == RowData::St::Inserted) {
         d->unlog(r);
-        d->rows.erase(r->id);
+        d->forget(r);
     } else {
         if (r->st == RowData::St::Unchanged) {
             r->original = d->rowValues(r);

@@ -30,13 +30,25 @@ void DataSet::Impl::computeRange()
             appendKeyText(prefix, v);
         const size_t k = rangeKey.size();
         const bool desc = keyDesc;
-        auto cmp = [&](const QString& rowKey) {
-            const int c = QStringView(rowKey).left(prefixLength(rowKey, k)).compare(prefix);
+        auto cmp = [&](size_t i) {
+            const QStringView rowKey = sortedKeys.at(i);
+            const int c = rowKey.left(prefixLength(rowKey, k)).compare(prefix);
             return desc ? -c : c;
         };
-        auto kb = sortedKeys.begin(), ke = sortedKeys.end();
-        lo = int(std::partition_point(kb, ke, [&](const QString& x) { return cmp(x) < 0; }) - kb);
-        hi = int(std::partition_point(kb + lo, ke, [&](const QString& x) { return cmp(x) <= 0; }) - kb);
+        // The first place from `from` where pred stops holding (it holds on a prefix).
+        auto partition = [&](size_t from, auto pred) {
+            size_t a = from, b = sortedKeys.size();
+            while (a < b) {
+                const size_t m = a + (b - a) / 2;
+                if (pred(m))
+                    a = m + 1;
+                else
+                    b = m;
+            }
+            return a;
+        };
+        lo = int(partition(0, [&](size_t i) { return cmp(i) < 0; }));
+        hi = int(partition(size_t(lo), [&](size_t i) { return cmp(i) <= 0; }));
         return;
     }
     auto b = sorted.begin(), e = sorted.end();
@@ -148,7 +160,7 @@ QString DataSet::Impl::keyText(const RowData* r, size_t k) const
 }
 
 // Length of the first k fields of a key text (up to and with the k-th end mark).
-qsizetype DataSet::Impl::prefixLength(const QString& key, size_t k)
+qsizetype DataSet::Impl::prefixLength(QStringView key, size_t k)
 {
     const QChar* p = key.constData();
     const qsizetype n = key.size();
@@ -171,29 +183,34 @@ void DataSet::Impl::sortAll()
         std::sort(sorted.begin(), sorted.end(), lessRows());
         return;
     }
-    std::vector<std::pair<QString, RowData*>> keyed;
-    keyed.reserve(natural.size());
-    for (RowData* r : natural)
-        keyed.emplace_back(keyText(r, keyFields.size()), r);
+    // The texts in the natural order, then their places sorted: the natural order breaks ties.
+    QString key;
+    for (const RowData* r : natural) {
+        key.clear();
+        for (const int f : keyFields)
+            appendKeyText(key, r, f);
+        sortedKeys.append(key);
+    }
+    std::vector<size_t> order(natural.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
     const bool desc = keyDesc;
-    std::sort(keyed.begin(), keyed.end(), [desc](const auto& a, const auto& b) {
-        const int c = QString::compare(a.first, b.first);
+    std::sort(order.begin(), order.end(), [this, desc](size_t a, size_t b) {
+        const int c = sortedKeys.at(a).compare(sortedKeys.at(b));
         if (c)
             return desc ? c > 0 : c < 0;
-        return a.second->nat < b.second->nat;
+        return a < b;
     });
-    sortedKeys.reserve(keyed.size());
-    for (size_t i = 0; i < keyed.size(); ++i) {
-        sorted[i] = keyed[i].second;
-        sortedKeys.push_back(std::move(keyed[i].first));
-    }
+    for (size_t i = 0; i < order.size(); ++i)
+        sorted[i] = natural[order[i]];
+    sortedKeys.reorder(order);
 }
 
 // Keeps the key texts beside the sorted rows when a row goes in or out.
 void DataSet::Impl::keyInserted(size_t pos, const RowData* r)
 {
     if (textKeys(keyFields.size()) && sortedKeys.size() + 1 == sorted.size())
-        sortedKeys.insert(sortedKeys.begin() + qptrdiff(pos), keyText(r, keyFields.size()));
+        sortedKeys.insert(pos, keyText(r, keyFields.size()));
     else
         sortedKeys.clear();
 }
@@ -201,7 +218,7 @@ void DataSet::Impl::keyInserted(size_t pos, const RowData* r)
 void DataSet::Impl::keyErased(size_t pos)
 {
     if (sortedKeys.size() == sorted.size() + 1)
-        sortedKeys.erase(sortedKeys.begin() + qptrdiff(pos));
+        sortedKeys.erase(pos);
     else
         sortedKeys.clear();
 }
@@ -224,7 +241,7 @@ bool DataSet::Impl::lookupRange()
         QStringView prev;
         int start = 0;
         for (size_t i = 0; i < sortedKeys.size(); ++i) {
-            const QStringView key = QStringView(sortedKeys[i]).left(prefixLength(sortedKeys[i], k));
+            const QStringView key = sortedKeys.at(i).left(prefixLength(sortedKeys.at(i), k));
             if (i > 0 && key != prev) {
                 groups.insert(prev, {start, int(i)});
                 start = int(i);
@@ -290,11 +307,8 @@ void DataSet::Impl::rebuild(Change change, bool keepCurrent)
     computeView();
     const int n = viewSize();
     int p = -1;
-    if (keepCurrent && keep) {
-        auto it = rows.find(keep);
-        if (it != rows.end())
-            p = viewPos(it->second.get());
-    }
+    if (keepCurrent && keep)
+        p = viewPos(findRow(keep));
     cur = p >= 0 ? p : (n ? 0 : -1);
     bof = p < 0;
     eof = n == 0;

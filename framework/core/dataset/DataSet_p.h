@@ -23,6 +23,7 @@
 
 #include "core/dataset/DataSet.h"
 #include "core/dataset/FilterExpression.h"
+#include "core/dataset/KeyTexts_p.h"
 #include "core/errors/Errors.h"
 #include "core/values/FieldValue.h"
 #include "core/values/PackedRows.h"
@@ -63,7 +64,12 @@ struct DataSet::Impl {
     bool active = false;
     DataSetState state = DataSetState::Inactive;
 
-    std::unordered_map<qint64, std::unique_ptr<RowData>> rows; // live and deleted-but-logged rows
+    // Live and deleted-but-logged rows by id: the loaded ones in one piece, the inserted
+    // ones apart; byId holds row id firstId + i at i (null once forgotten).
+    std::unique_ptr<RowData[]> loadedRows;
+    std::vector<std::unique_ptr<RowData>> addedRows;
+    std::vector<RowData*> byId;
+    qint64 firstId = 1;
     std::shared_ptr<const PackedRows> packed; // where the loaded rows are read in place
     std::vector<RowData*> natural;
     std::vector<RowData*> sorted; // every live row in the active index's order
@@ -86,7 +92,7 @@ struct DataSet::Impl {
     int lo = 0, hi = 0;
     std::vector<RowData*> list;
     std::vector<QVariant> rangeKey;
-    std::vector<QString> sortedKeys; // key texts of the sorted rows, when every key field is text
+    KeyTexts sortedKeys; // key texts of the sorted rows, when every key field is text
     QHash<QStringView, std::pair<int, int>> groups; // prefix of a key text -> sorted range
     size_t groupK = 0;
     bool groupsValid = false;
@@ -105,6 +111,21 @@ struct DataSet::Impl {
 
     // --- state and events (DataSet.cpp) ------------------------------------------------
     bool editing() const { return state == DataSetState::Edit || state == DataSetState::Insert; }
+
+    RowData* findRow(qint64 id) const
+    {
+        const qint64 i = id - firstId;
+        return i >= 0 && i < qint64(byId.size()) ? byId[size_t(i)] : nullptr;
+    }
+    void forget(const RowData* r) { byId[size_t(r->id - firstId)] = nullptr; }
+    RowData* addRow()
+    {
+        addedRows.push_back(std::make_unique<RowData>());
+        RowData* r = addedRows.back().get();
+        r->id = nextId++;
+        byId.push_back(r);
+        return r;
+    }
 
     void checkActive() const
     {
@@ -243,7 +264,7 @@ struct DataSet::Impl {
     static void appendKeyText(QString& out, const QVariant& v);
     void appendKeyText(QString& out, const RowData* r, int field) const;
     QString keyText(const RowData* r, size_t k) const;
-    static qsizetype prefixLength(const QString& key, size_t k);
+    static qsizetype prefixLength(QStringView key, size_t k);
     bool hasKeyTexts() const { return !sortedKeys.empty() && sortedKeys.size() == sorted.size(); }
     void sortAll();
     void keyInserted(size_t pos, const RowData* r);
