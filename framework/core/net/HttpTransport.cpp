@@ -106,6 +106,16 @@ RpcReply HttpTransport::post(const RpcRequest& request)
         req.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
 
     QNetworkReply* reply = m_manager->post(req, request.body);
+    if (request.onBody) {
+        // Each piece goes on as it comes: the reader decodes while the rest is on its way,
+        // and no more than this waits in memory for it (the rest waits in the network).
+        reply->setReadBufferSize(kReadAhead);
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, &request]() {
+            const QByteArray piece = reply->readAll();
+            if (!piece.isEmpty())
+                request.onBody(piece);
+        });
+    }
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
@@ -151,6 +161,10 @@ RpcReply HttpTransport::post(const RpcRequest& request)
     } else {
         out.httpStatus = status.toInt();
         out.body = reply->readAll();
+        if (request.onBody && !out.body.isEmpty()) {
+            request.onBody(out.body);
+            out.body.clear();
+        }
     }
     reply->disconnect();
     delete reply;

@@ -20,6 +20,8 @@ public:
 
     // The longest wait for a TCP connection at connect time.
     static constexpr int kProbeTimeoutMs = 15000;
+    // The most of an answer read ahead of the one reading it piece by piece.
+    static constexpr qint64 kReadAhead = 1024 * 1024;
 
     // Answers come gzipped when asked for: worth it over a branch office's link, pure cost
     // on the same machine, where compressing and inflating a whole company's list takes

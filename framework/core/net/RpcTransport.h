@@ -4,6 +4,7 @@
 // over HTTP (HttpTransport) or straight into a server object in the same process
 // (InProcessTransport, for tests and single-process runs).
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -21,6 +22,9 @@ struct FW_CORE_EXPORT RpcRequest {
     QString token; // sent as "Authorization: Bearer <token>" when not empty
     QByteArray body; // the JSON-RPC request, UTF-8
     int timeoutMs = 120000;
+    // When set, a transport that can hands it the reply's body piece by piece as it
+    // arrives, and RpcReply::body stays empty; one that cannot leaves it the whole body.
+    std::function<void(QByteArrayView bytes)> onBody;
 
     QString path() const { return QStringLiteral("/rpc/") + serverName; }
 };

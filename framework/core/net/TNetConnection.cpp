@@ -11,7 +11,7 @@
 #include "core/host/Context.h"
 #include "core/values/JsonCodec.h"
 #include "core/values/JsonReader.h"
-#include "core/values/JsonTextDecoder.h"
+#include "core/values/JsonStreamDecoder.h"
 
 namespace {
 constexpr int kAuthErrorCode = -32001;
@@ -126,8 +126,12 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
                               {QStringLiteral("id"), id},
                               {QStringLiteral("method"), method},
                               {QStringLiteral("params"), params}};
-    const fw::RpcRequest req = makeRequest(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    fw::RpcRequest req = makeRequest(QJsonDocument(request).toJson(QJsonDocument::Compact));
     const QString server = describe();
+    // The answer is read as it arrives: a whole company's list is tens of megabytes, and
+    // its rows are packed while the rest is still on its way, the text read let go.
+    fw::json::StreamDecoder answer(kMaxAnswerDepth);
+    req.onBody = [&answer](QByteArrayView bytes) { answer.feed(bytes); };
 
     std::shared_ptr<fw::RpcTransport> t = transport();
     QPointer<TNetConnection> self(this);
@@ -166,34 +170,24 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
     if (reply.httpStatus == 413)
         fail(QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação %2.").arg(method, server));
 
-    // The answer is read in place: a whole company's list is tens of megabytes, and a
-    // document of it would cost several times that before its values were even decoded.
-    const QByteArray& body = reply.body;
-    const fw::json::SyntaxError syntax = fw::json::validate(body, kMaxAnswerDepth);
-    const bool isJson = syntax.kind == fw::json::SyntaxError::Kind::None;
-    const bool isObject = isJson && fw::json::Reader(body).peek() == fw::json::Type::Object;
-    qsizetype versionAt = -1, idAt = -1, errorAt = -1, resultAt = -1;
-    if (isObject)
-        fw::json::Reader(body).forEachMember([&](const QString& key, qsizetype at) {
-            if (key == QLatin1String("jsonrpc"))
-                versionAt = at;
-            else if (key == QLatin1String("id"))
-                idAt = at;
-            else if (key == QLatin1String("error"))
-                errorAt = at;
-            else if (key == QLatin1String("result"))
-                resultAt = at;
-        });
+    if (!reply.body.isEmpty())
+        answer.feed(reply.body); // a transport that gives the whole body at once
+    answer.finish();
+    const bool isJson = answer.syntax().kind == fw::json::SyntaxError::Kind::None;
+    const bool isObject = answer.isObject();
+    const QByteArray versionText = answer.member(QLatin1StringView("jsonrpc"));
+    const QByteArray idText = answer.member(QLatin1StringView("id"));
+    const QByteArray errorText = answer.member(QLatin1StringView("error"));
     const auto malformed = [&](const QString& why) {
         fail(
             QStringLiteral("Resposta inválida do servidor de aplicação %1 à chamada %2: %3.").arg(server, method, why));
     };
 
-    if (errorAt >= 0 && fw::json::Reader(body, errorAt).peek() == fw::json::Type::Object) {
+    if (!errorText.isNull() && fw::json::Reader(errorText).peek() == fw::json::Type::Object) {
         int code = 0;
         QString text;
-        fw::json::Reader(body, errorAt).forEachMember([&](const QString& key, qsizetype at) {
-            fw::json::Reader v(body, at);
+        fw::json::Reader(errorText).forEachMember([&](const QString& key, qsizetype at) {
+            fw::json::Reader v(errorText, at);
             double d = 0;
             if (key == QLatin1String("code") && v.readNumber(&d) && std::floor(d) == d && d >= INT_MIN && d <= INT_MAX)
                 code = int(d);
@@ -217,16 +211,16 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
         malformed(!isJson ? QStringLiteral("o conteúdo não é JSON")
                           : QStringLiteral("o conteúdo não é um objeto JSON"));
     QString version;
-    if (versionAt < 0 || !fw::json::Reader(body, versionAt).readString(&version) || version != QLatin1String("2.0"))
+    if (versionText.isNull() || !fw::json::Reader(versionText).readString(&version) || version != QLatin1String("2.0"))
         malformed(QStringLiteral("versão do protocolo ausente ou diferente de 2.0"));
     double replyId = 0;
-    if (idAt < 0 || !fw::json::Reader(body, idAt).readNumber(&replyId) || static_cast<qint64>(replyId) != id)
+    if (idText.isNull() || !fw::json::Reader(idText).readNumber(&replyId) || static_cast<qint64>(replyId) != id)
         malformed(QStringLiteral("o identificador da resposta não corresponde ao da chamada"));
-    if (resultAt < 0)
+    if (!answer.hasResult())
         malformed(QStringLiteral("a resposta não tem resultado"));
 
     QString decodeError;
-    const QVariant result = fw::json::decodeText(body, resultAt, &decodeError);
+    const QVariant result = answer.result(&decodeError);
     if (!result.isValid())
         malformed(decodeError.isEmpty() ? QStringLiteral("resultado ilegível") : decodeError);
     return result;

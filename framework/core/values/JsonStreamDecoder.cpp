@@ -52,6 +52,36 @@ qsizetype numberLength(const unsigned char* p, qsizetype n)
     return i;
 }
 
+// "yyyy-MM-ddTHH:mm:ss" of plain bytes as dateTimeFromText() reads it, false for any
+// other text (which then goes its whole way).
+bool plainDateTime(QByteArrayView raw, QDateTime* out)
+{
+    if (raw.size() != 19)
+        return false;
+    int n[6] = {};
+    static const int at[6] = {0, 5, 8, 11, 14, 17}, len[6] = {4, 2, 2, 2, 2, 2};
+    static const char sep[6] = {'-', '-', 'T', ':', ':', 0};
+    for (int k = 0; k < 6; ++k) {
+        for (int i = at[k]; i < at[k] + len[k]; ++i) {
+            const char d = raw[i];
+            if (d < '0' || d > '9')
+                return false;
+            n[k] = n[k] * 10 + (d - '0');
+        }
+        if (sep[k] && raw[at[k] + len[k]] != sep[k])
+            return false;
+    }
+    const QDate date(n[0], n[1], n[2]);
+    const QTime time(n[3], n[4], n[5]);
+    if (!date.isValid() || !time.isValid())
+        return false;
+    *out = QDateTime(date, time);
+    return out->isValid();
+}
+
+// A row longer than this is read piece by piece, not again from its start as pieces come.
+constexpr qsizetype kLongRow = 64 * 1024;
+
 // What a value is read for.
 enum class Role : quint8 {
     Skip, // checked only
@@ -98,6 +128,7 @@ struct PackedSink {
 
 struct StreamDecoder::Impl {
     enum class Expect : quint8 { FirstValue, Value, FirstKey, Key, Colon, CommaOrEnd };
+    enum class Fast : quint8 { Done, More, No };
     enum class Token : quint8 { None, String, Number, Literal };
 
     // What a list, a wrapper or a packet gathers while it is read.
@@ -153,6 +184,7 @@ struct StreamDecoder::Impl {
     QByteArray text(const Outcome& o) const { return buf.mid(o.start - base, o.end - o.start); }
 
     void run(bool final);
+    Fast packRow(bool final);
     bool scanString(bool final);
     bool scanNumber(bool final);
     bool scanLiteral(bool final);
@@ -200,7 +232,18 @@ void StreamDecoder::Impl::run(bool final)
                 continue;
             }
             [[fallthrough]];
-        case Expect::Value: beginValue(c, childRole(f)); continue;
+        case Expect::Value: {
+            const Role role = childRole(f);
+            if (role == Role::Row && c == '[') {
+                const Fast fast = packRow(final);
+                if (fast == Fast::Done)
+                    continue;
+                if (fast == Fast::More)
+                    return; // the row is not all here yet
+            }
+            beginValue(c, role);
+            continue;
+        }
         case Expect::FirstKey:
             if (c == '}') {
                 ++pos;
@@ -237,6 +280,157 @@ void StreamDecoder::Impl::run(bool final)
                                  : QStringLiteral("falta vírgula ou ] numa lista"));
         }
     }
+}
+
+// A packet's row at pos, whole in the text, checked and packed in one pass: the rows are
+// nearly all of a large answer. Done, with pos past it; More when its end has not come
+// yet; No for anything that is not a plain, well-typed row, which then goes the way of
+// every value and meets its checks and their words there.
+StreamDecoder::Impl::Fast StreamDecoder::Impl::packRow(bool final)
+{
+    if (int(stack.size()) + 1 > maxDepth)
+        return Fast::No;
+    Parts& packet = *stack[stack.size() - 2].parts;
+    PackedRows& out = *packet.rows;
+    const FieldDefs& defs = packet.fields;
+    const unsigned char* p = bytes();
+    const qsizetype n = buf.size(), from = pos - base;
+    qsizetype i = from + 1;
+    auto more = [&]() {
+        out.dropRow();
+        return final || i - from > kLongRow ? Fast::No : Fast::More;
+    };
+    auto no = [&]() {
+        out.dropRow();
+        return Fast::No;
+    };
+    auto blanks = [&]() {
+        while (i < n && isBlank(char(p[i])))
+            ++i;
+    };
+    auto raw = [p](qsizetype a, qsizetype b) { return QByteArrayView(reinterpret_cast<const char*>(p) + a, b - a); };
+    if (defs.isEmpty())
+        return Fast::No;
+    for (qsizetype col = 0; col < defs.size(); ++col) {
+        blanks();
+        if (i >= n)
+            return more();
+        const unsigned char c = p[i];
+        const FieldType type = defs[col].type;
+        if (c == 'n' || c == 't' || c == 'f') {
+            const char* literal = c == 'n' ? "null" : c == 't' ? "true" : "false";
+            const qsizetype len = qsizetype(qstrlen(literal));
+            if (i + len > n)
+                return more();
+            if (raw(i, i + len) != QByteArrayView(literal, len) || (c != 'n' && type != FieldType::Boolean))
+                return no();
+            if (c == 'n')
+                out.addNull();
+            else
+                out.addBoolean(c == 't');
+            i += len;
+        } else if (c == '"') {
+            const qsizetype start = i + 1;
+            qsizetype j = start;
+            bool escaped = false;
+            for (;;) {
+                if (j >= n)
+                    return i = j, more();
+                const unsigned char b = p[j];
+                if (b == '"')
+                    break;
+                if (b < 0x20)
+                    return no();
+                if (b == '\\') {
+                    escaped = true;
+                    if (j + 1 >= n || (p[j + 1] == 'u' && j + 6 > n))
+                        return i = j, more();
+                    const unsigned char e = p[j + 1];
+                    if (e == 'u') {
+                        for (int k = 2; k < 6; ++k)
+                            if (!isHex(p[j + k]))
+                                return no();
+                        j += 6;
+                    } else if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' ||
+                               e == 't') {
+                        j += 2;
+                    } else {
+                        return no();
+                    }
+                    continue;
+                }
+                if (b < 0x80) {
+                    ++j;
+                    continue;
+                }
+                int extra = 0;
+                unsigned min = 0, cp = 0;
+                if (b >= 0xc2 && b <= 0xdf)
+                    extra = 1, min = 0x80, cp = b & 0x1f;
+                else if (b >= 0xe0 && b <= 0xef)
+                    extra = 2, min = 0x800, cp = b & 0x0f;
+                else if (b >= 0xf0 && b <= 0xf4)
+                    extra = 3, min = 0x10000, cp = b & 0x07;
+                else
+                    return no();
+                if (j + extra >= n)
+                    return i = j, more();
+                for (int k = 1; k <= extra; ++k) {
+                    if ((p[j + k] & 0xc0) != 0x80)
+                        return no();
+                    cp = (cp << 6) | (p[j + k] & 0x3f);
+                }
+                if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+                    return no();
+                j += extra + 1;
+            }
+            if (type == FieldType::String || type == FieldType::Blob) {
+                if (!escaped) {
+                    out.addText(raw(start, j));
+                } else {
+                    QString text;
+                    Reader(buf, i).readString(&text);
+                    out.addText(text);
+                }
+            } else {
+                QDateTime dt;
+                if (type != FieldType::DateTime || escaped || !plainDateTime(raw(start, j), &dt))
+                    return no();
+                out.addDateTime(dt);
+            }
+            i = j + 1;
+        } else if (c == '-' || isDigit(c)) {
+            qsizetype j = i;
+            while (j < n && inNumber(p[j]))
+                ++j;
+            if (j >= n)
+                return more();
+            bool ok = false;
+            const double d = raw(i, j).toDouble(&ok);
+            if (numberLength(p + i, j - i) != j - i || !ok)
+                return no();
+            if (type == FieldType::Integer && integralNumber(d))
+                out.addInteger(static_cast<qint64>(d));
+            else if (type == FieldType::Float)
+                out.addFloat(d);
+            else
+                return no();
+            i = j;
+        } else {
+            return no();
+        }
+        blanks();
+        if (i >= n)
+            return more();
+        if (p[i] != (col + 1 < defs.size() ? ',' : ']'))
+            return no();
+        ++i;
+    }
+    if (!out.endRow())
+        return Fast::No;
+    pos = base + i;
+    stack.back().expect = Expect::CommaOrEnd;
+    return Fast::Done;
 }
 
 void StreamDecoder::Impl::beginValue(unsigned char c, Role role)

@@ -1,6 +1,7 @@
 #include "core/values/PackedRows.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/values/Value.h"
 
@@ -10,6 +11,28 @@ namespace {
 
 // Rows are copied into blocks of this size; a larger row gets a block of its own.
 constexpr qsizetype kBlock = 1024 * 1024;
+
+// Short texts repeat down a column ("N", "0001", "55") and a grid asks for them again and
+// again: one shared copy each, per thread.
+QString shortText(const char* p, int n)
+{
+    struct Slot {
+        quint64 bytes = 0;
+        int size = -1;
+        QString text;
+    };
+    constexpr size_t kSlots = 1024;
+    thread_local std::vector<Slot> table(kSlots);
+    quint64 bytes = 0;
+    std::memcpy(&bytes, p, size_t(n));
+    Slot& slot = table[size_t((bytes * 0x9E3779B97F4A7C15ULL) >> 54) % kSlots];
+    if (slot.size != n || slot.bytes != bytes) {
+        slot.bytes = bytes;
+        slot.size = n;
+        slot.text = QString::fromUtf8(p, n);
+    }
+    return slot.text;
+}
 
 template <class T>
 T read(const char* p)
@@ -160,7 +183,10 @@ QVariant PackedRows::value(int row, int column) const
     const char* p = cell(row, column);
     switch (Kind(*p)) {
     case Null: return nullValue();
-    case ShortText: return QString::fromUtf8(p + 2, quint8(p[1]));
+    case ShortText: {
+        const int n = quint8(p[1]);
+        return n <= 8 ? shortText(p + 2, n) : QString::fromUtf8(p + 2, n);
+    }
     case Text: return QString::fromUtf8(p + 5, qsizetype(read<quint32>(p + 1)));
     case Utf16: {
         QString text(qsizetype(read<quint32>(p + 1)), Qt::Uninitialized);
