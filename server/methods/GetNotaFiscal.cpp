@@ -1,9 +1,11 @@
 // The invoice list of the CC-e screen: the company's electronic invoices (model 55) that
 // match the criteria, each with its latest letter, and every letter of those invoices.
-// The answer's JSON is written as the rows are read: [<invoices>, <letters>].
+// The answer's JSON is written as the rows are read: [<invoices>, <letters>], and goes to
+// the client in pieces as it is written when the call is served so (AnswerText).
 #include "core/values/JsonCodec.h"
+#include "server/methods/AnswerText.h"
 #include "server/methods/HeldAnswer.h"
-#include "server/methods/LetterGroups.h"
+#include "server/methods/LettersFirst.h"
 #include "server/methods/ListCriteria.h"
 #include "server/methods/ListLayout.h"
 #include "server/methods/PacketFields.h"
@@ -49,51 +51,57 @@ struct LetterRowWriter {
 };
 
 // The two statements through Qt's driver, whatever the database.
-void writeThroughQuery(Store& store, const InvoiceList& list, QByteArray& json)
+void writeThroughQuery(Store& store, const InvoiceList& list, AnswerText& answer)
 {
     const QSqlDatabase db = openConnection(store);
     {
         Query q(store, db, "GetNotaFiscal");
         list.invoices(q);
-        PacketWriter w(&json, fields::notaFiscal());
+        PacketWriter w(&answer.json(), fields::notaFiscal());
         InvoiceRowWriter write;
         const QueryRow row(q);
-        while (q.next())
+        while (q.next()) {
             write(w, row);
+            answer.written();
+        }
         w.finish();
     }
-    json.append(',');
+    answer.json().append(',');
     Query q(store, db, "GetNotaFiscal");
     list.letters(q);
-    PacketWriter w(&json, fields::cartaCorrecao());
+    PacketWriter w(&answer.json(), fields::cartaCorrecao());
     const QueryRow row(q);
-    while (q.next())
+    while (q.next()) {
         LetterRowWriter()(w, row);
+        answer.written();
+    }
     w.finish();
 }
 
 // The same two statements through SQLite's own calls.
-void writeThroughSqlite(Store& store, sqlite3* lite, const InvoiceList& list, QByteArray& json)
+void writeThroughSqlite(Store& store, sqlite3* lite, const InvoiceList& list, AnswerText& answer)
 {
     auto write = [&](void (InvoiceList::*prepare)(SqliteStatement&) const, const fw::FieldDefs& fields, auto writeRow) {
         SqliteStatement s(lite);
         (list.*prepare)(s);
-        PacketWriter w(&json, fields);
+        PacketWriter w(&answer.json(), fields);
         const SqliteRow row(s);
-        while (s.next())
+        while (s.next()) {
             writeRow(w, row);
+            answer.written();
+        }
         if (s.error().isValid())
             databaseFault(store, s.error(), "GetNotaFiscal");
         w.finish();
     };
     write(&InvoiceList::invoices, fields::notaFiscal(), InvoiceRowWriter());
-    json.append(',');
+    answer.json().append(',');
     write(&InvoiceList::letters, fields::cartaCorrecao(), LetterRowWriter());
 }
 
 // The invoices read alone, their letters joined in memory; false, with nothing written,
 // where that cannot give the two statements' answer. *taken says how the letters came.
-bool writeInvoicesFirst(Store& store, sqlite3* lite, const InvoiceList& list, RowReader asked, QByteArray& json,
+bool writeInvoicesFirst(Store& store, sqlite3* lite, const InvoiceList& list, RowReader asked, AnswerText& answer,
                         RowReader* taken)
 {
     HeldAnswer held;
@@ -129,49 +137,9 @@ bool writeInvoicesFirst(Store& store, sqlite3* lite, const InvoiceList& list, Ro
     }
     if (s.error().isValid())
         databaseFault(store, s.error(), "GetNotaFiscal");
-    held.write(json);
+    held.write(answer);
     *taken = scan ? RowReader::LettersScanned : RowReader::LettersLookedUp;
     return true;
-}
-
-// PostgreSQL through libpq: the letters first, kept by invoice, then the invoices in the
-// statements' order, each written with its latest letter as soon as it is read.
-void writeLettersFirst(Store& store, pg_conn* pg, const InvoiceList& list, QByteArray& json)
-{
-    LetterGroups letters;
-    {
-        PgStatement s(pg);
-        list.letters(s);
-        const PgRow row(s);
-        while (s.next())
-            letters.add(row); // a letter without a key of text joins no invoice
-        if (s.error().isValid())
-            databaseFault(store, s.error(), "GetNotaFiscal");
-    }
-    letters.close();
-    std::vector<int> listed;
-    {
-        PgStatement s(pg);
-        list.invoicesAlone(s);
-        PacketWriter w(&json, fields::notaFiscal());
-        const PgRow row(s);
-        QByteArray invoice;
-        while (s.next()) {
-            invoice.clear();
-            const InvoiceParts parts = appendInvoice(invoice, row);
-            const int group = letters.find(row);
-            if (group >= 0)
-                listed.push_back(group);
-            letters.writeInvoiceRow(w, invoice, parts, group);
-        }
-        if (s.error().isValid())
-            databaseFault(store, s.error(), "GetNotaFiscal");
-        w.finish();
-    }
-    json.append(',');
-    PacketWriter w(&json, fields::cartaCorrecao());
-    letters.writeLetters(w, listed);
-    w.finish();
 }
 
 } // namespace
@@ -192,25 +160,31 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
     sqlite3* lite = reader == RowReader::QueryOnly ? nullptr : SqliteStatement::handle(db);
     pg_conn* pg = reader == RowReader::QueryOnly || lite ? nullptr : PgStatement::handle(db);
     const InvoiceList list(store, criteria);
-    QByteArray json;
-    json.append('[');
-    RowReader road = RowReader::TwoStatements;
+    AnswerText answer;
+    answer.json().append('[');
+    RowReader road = RowReader::LettersFirst;
     if (pg) {
-        writeLettersFirst(store, pg, list, json);
-        road = RowReader::LettersFirst;
-    } else if (lite && readInvoicesFirst(reader, lite) && writeInvoicesFirst(store, lite, list, reader, json, &road)) {
+        writeLettersFirst<PgStatement, PgRow>(store, pg, list, &InvoiceList::letters, &InvoiceList::invoicesAlone,
+                                              answer);
+    } else if (lite && readLettersFirst(reader, readsWholeCompany(params), lite) &&
+               writeLettersFirst<SqliteStatement, SqliteRow>(store, lite, list, &InvoiceList::everyLetter,
+                                                             &InvoiceList::invoicesAlone, answer)) {
+        // written
+    } else if (lite && readInvoicesFirst(reader, lite) &&
+               writeInvoicesFirst(store, lite, list, reader, answer, &road)) {
         // written
     } else if (lite) {
-        writeThroughSqlite(store, lite, list, json);
+        writeThroughSqlite(store, lite, list, answer);
+        road = RowReader::TwoStatements;
     } else {
-        writeThroughQuery(store, list, json);
+        writeThroughQuery(store, list, answer);
         road = RowReader::QueryOnly;
     }
-    json.append(']');
+    answer.json().append(']');
     tx.finish();
     if (taken)
         *taken = road;
-    return QVariant::fromValue(fw::json::RawJson{std::move(json)});
+    return QVariant::fromValue(fw::json::RawJson{answer.take()});
 }
 
 } // namespace srv::methods

@@ -68,8 +68,9 @@ bool HeldAnswer::addLetter(int invoice, const SqliteStatement& s)
     return true;
 }
 
-void HeldAnswer::write(QByteArray& json)
+void HeldAnswer::write(AnswerText& answer)
 {
+    QByteArray& json = answer.json();
     // Each invoice's letters by their sequence, as SQLite orders it: text before bytes,
     // then byte by byte.
     std::stable_sort(m_held.begin(), m_held.end(), [this](const Held& a, const Held& b) {
@@ -81,8 +82,6 @@ void HeldAnswer::write(QByteArray& json)
     });
     QByteArray none;
     const LatestParts noneParts = appendNoLetter(none);
-    json.reserve(json.size() + m_invoices.size() + m_latest.size() + m_letters.size() +
-                 qsizetype(m_parts.size() + m_held.size()) * 8 + 4096);
     PacketWriter iw(&json, fields::notaFiscal());
     size_t k = 0;
     for (size_t i = 0; i < m_parts.size(); ++i) {
@@ -93,6 +92,7 @@ void HeldAnswer::write(QByteArray& json)
             writeInvoiceRow(iw, m_invoices, m_parts[i], m_latest, m_held[e - 1].latest);
         else
             writeInvoiceRow(iw, m_invoices, m_parts[i], none, noneParts);
+        answer.written();
         k = e;
     }
     iw.finish();
@@ -102,6 +102,7 @@ void HeldAnswer::write(QByteArray& json)
         lw.beginRow();
         lw.json(m_letters.constData() + h.rowAt, h.rowEnd - h.rowAt);
         lw.endRow();
+        answer.written();
     }
     lw.finish();
 }

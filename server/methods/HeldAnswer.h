@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/methods/AnswerText.h"
 #include "server/methods/ListLayout.h"
 #include "server/store/SqliteStatement.h"
 
@@ -30,8 +31,8 @@ public:
     // SQLite orders text and bytes.
     bool addLetter(int invoice, const SqliteStatement& s);
 
-    // The answer: [<invoices>, <letters>] less its brackets, appended to json.
-    void write(QByteArray& json);
+    // The answer: [<invoices>, <letters>] less its brackets, appended to the answer's text.
+    void write(AnswerText& answer);
 
 private:
     struct Held {

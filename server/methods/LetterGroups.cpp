@@ -52,7 +52,7 @@ void LetterGroups::writeInvoiceRow(PacketWriter& w, const QByteArray& invoice, c
     methods::writeInvoiceRow(w, invoice, parts, m_latest, latest.latest);
 }
 
-void LetterGroups::writeLetters(PacketWriter& w, const std::vector<int>& groups) const
+void LetterGroups::writeLetters(PacketWriter& w, const std::vector<int>& groups, AnswerText& answer) const
 {
     for (const int g : groups) {
         for (int k = m_start[size_t(g)]; k < m_start[size_t(g) + 1]; ++k) {
@@ -60,6 +60,7 @@ void LetterGroups::writeLetters(PacketWriter& w, const std::vector<int>& groups)
             w.beginRow();
             w.json(m_rows.constData() + h.rowAt, h.rowEnd - h.rowAt);
             w.endRow();
+            answer.written();
         }
     }
 }

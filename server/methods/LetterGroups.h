@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/methods/AnswerText.h"
 #include "server/methods/ListLayout.h"
 #include "server/methods/PacketRow.h"
 
@@ -19,17 +20,23 @@ class LetterGroups {
 public:
     LetterGroups();
 
-    // Holds the letter of r, a letters' statement's row; false, nothing held, when its key
-    // or its sequence is neither text nor bytes (it then joins no invoice).
+    // Holds the letter of r, a letters' statement's row. Not when its key is neither text
+    // nor bytes: it then joins no invoice (Joinless); nor when its sequence is neither, as
+    // it could not be ordered as the database orders it (Unordered).
+    enum class Added { Held, Joinless, Unordered };
     template <class Row>
-    bool add(const Row& r)
+    Added add(const Row& r)
     {
         Held h;
         SqliteStatement::Stored seq;
         h.keyAt = qsizetype(m_keys.size());
-        if (!appendKey(m_keys, r, cc::CDFILIAL) || !r.textOrBytes(kLetterLatest.seq, &seq)) {
+        if (!appendKey(m_keys, r, cc::CDFILIAL)) {
             m_keys.resize(size_t(h.keyAt));
-            return false;
+            return Added::Joinless;
+        }
+        if (!r.textOrBytes(kLetterLatest.seq, &seq)) {
+            m_keys.resize(size_t(h.keyAt));
+            return Added::Unordered;
         }
         h.keySize = qsizetype(m_keys.size()) - h.keyAt;
         h.seqType = seq.type;
@@ -42,7 +49,7 @@ public:
         h.rowEnd = m_rows.size();
         h.latest = appendLatest(m_latest, r, kLetterLatest);
         m_held.push_back(h);
-        return true;
+        return Added::Held;
     }
 
     // Once every letter is in: groups them by invoice, each by its sequence.
@@ -63,7 +70,7 @@ public:
     // An invoice's row of its parts and the latest letter of its group (or none).
     void writeInvoiceRow(PacketWriter& w, const QByteArray& invoice, const InvoiceParts& parts, int group) const;
     // The letters' packet's rows: every letter of these groups, group after group.
-    void writeLetters(PacketWriter& w, const std::vector<int>& groups) const;
+    void writeLetters(PacketWriter& w, const std::vector<int>& groups, AnswerText& answer) const;
 
 private:
     struct Held {

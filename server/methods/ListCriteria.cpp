@@ -110,4 +110,17 @@ QString readCriteria(const QVariantList& p, InvoiceCriteria* c)
     return QString();
 }
 
+bool readsWholeCompany(const QVariantList& p)
+{
+    for (int i : {IssuingBranch, OriginBranch, OperationTypes, StateRegistration, MunicipalRegistration, Series,
+                  RecipientBranch, CounterpartKind, CounterpartRegistration}) {
+        const QString v = p.value(i).toString();
+        if (v != kAll && !(i == OperationTypes && v.trimmed().isEmpty()))
+            return false;
+    }
+    const bool dated = p.value(DateSwitch).toString() != kAll &&
+                       (!fw::isNullOrEmpty(p.value(DepartureFrom)) || !fw::isNullOrEmpty(p.value(DepartureTo)));
+    return !dated;
+}
+
 } // namespace srv::methods

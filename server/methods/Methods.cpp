@@ -1,6 +1,6 @@
 #include "server/methods/Methods.h"
 
-#include "core/values/Value.h"
+#include "server/methods/ListCriteria.h"
 #include "server/methods/TransmissaoMethods.h"
 #include "server/store/DatabaseFault.h"
 #include "vocabulary/GetNotaFiscalArgs.h"
@@ -72,19 +72,8 @@ void registerMethods(MethodRegistry& registry, const Services& services)
     add(kServerDocFiscSaida, method::kGetParamDFS, {str("CDFILIAL")},
         [s](const QVariantList& p) { return methods::getParamDFS(*s, p); });
 
-    // A list that narrows nothing but the company (and the direction or emission types,
-    // which leave most of it) reads the whole company.
-    registry.setHeavy(tr, method::kGetNotaFiscal, [](const QVariantList& p) {
-        for (int i : {IssuingBranch, OriginBranch, OperationTypes, StateRegistration, MunicipalRegistration, Series,
-                      RecipientBranch, CounterpartKind, CounterpartRegistration}) {
-            const QString v = p.value(i).toString();
-            if (v != kAll && !(i == OperationTypes && v.trimmed().isEmpty()))
-                return false;
-        }
-        const bool dated = p.value(DateSwitch).toString() != kAll &&
-                           (!fw::isNullOrEmpty(p.value(DepartureFrom)) || !fw::isNullOrEmpty(p.value(DepartureTo)));
-        return !dated;
-    });
+    // A list of a whole company.
+    registry.setHeavy(tr, method::kGetNotaFiscal, methods::readsWholeCompany);
 
     // A few statements on a few rows: they never wait behind lists or transmissions.
     registry.setLane(tr, method::kSetCCe, MethodLane::Quick);

@@ -4,6 +4,12 @@
 
 namespace srv::methods {
 
+bool readLettersFirst(RowReader asked, bool wholeCompany, sqlite3* db)
+{
+    const bool wanted = asked == RowReader::LettersFirst || (asked == RowReader::Fastest && wholeCompany);
+    return wanted && db && InvoiceList::joinKeepsOrder(db);
+}
+
 bool readInvoicesFirst(RowReader asked, sqlite3* db)
 {
     const bool allowed =

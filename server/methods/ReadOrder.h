@@ -10,6 +10,11 @@ struct sqlite3;
 
 namespace srv::methods {
 
+// Whether every letter is read first and the invoices written as they are read after
+// them (a whole company's list, which then goes out while it is read), rather than the
+// invoices first.
+bool readLettersFirst(RowReader asked, bool wholeCompany, sqlite3* db);
+
 // Whether the invoices are read alone first and their letters joined in memory, rather
 // than the two statements run as they are.
 bool readInvoicesFirst(RowReader asked, sqlite3* db);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "server/rpc/AnswerStream.h"
 #include "server/rpc/CompanyScope.h"
 #include "server/rpc/HttpRequestParser.h"
 #include "server/rpc/HttpRpcServer.h"
@@ -20,6 +21,7 @@ struct Connection {
         Body, // head accepted, reading the body
         Queued, // complete, waiting for or running on a worker
         Write, // writing the answer
+        Stream, // writing an answer a worker is still making (outbox)
         Drain, // answered early; discarding what the client still sends, then closing
     };
     int fd = -1;
@@ -36,6 +38,8 @@ struct Connection {
     QByteArray interim; // "100 Continue" still to send
     QByteArray out;
     qsizetype outPos = 0;
+    std::shared_ptr<Outbox> outbox; // Stream: where the worker puts the answer's pieces
+    bool callEnded = false; // Stream: the worker is done with the call (its log is in)
     Clock::time_point lastProgress;
     bool drainAfter = false;
     Clock::time_point drainUntil;
@@ -48,7 +52,8 @@ struct Connection {
         switch (state) {
         case State::Head: return start + std::chrono::milliseconds(o.headerTimeoutMs);
         case State::Body: return start + std::chrono::milliseconds(o.bodyTimeoutMs);
-        case State::Write: return lastProgress + std::chrono::milliseconds(o.writeIdleTimeoutMs);
+        case State::Write:
+        case State::Stream: return lastProgress + std::chrono::milliseconds(o.writeIdleTimeoutMs);
         case State::Drain: return drainUntil;
         case State::Queued: break;
         }

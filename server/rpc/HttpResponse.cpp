@@ -45,12 +45,15 @@ QString defaultRefusalText(int status, qint64 bodyLimit)
 
 } // namespace
 
-QByteArray response(int status, const QByteArray& body, bool askForToken, bool gzipped)
+namespace {
+
+// length < 0: none, the connection's end ends the body.
+QByteArray head(int status, qsizetype length, bool askForToken, bool gzipped)
 {
-    QByteArray out;
-    out.reserve(body.size() + 160);
-    out += "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    out += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    out += "Content-Type: application/json\r\n";
+    if (length >= 0)
+        out += "Content-Length: " + QByteArray::number(length) + "\r\n";
     if (gzipped)
         out += "Content-Encoding: gzip\r\n";
     // One request per connection: a kept-alive idle client would hold a slot for nothing.
@@ -58,9 +61,21 @@ QByteArray response(int status, const QByteArray& body, bool askForToken, bool g
     if (askForToken)
         out += "WWW-Authenticate: Bearer\r\n";
     out += "\r\n";
+    return out;
+}
+
+} // namespace
+
+QByteArray response(int status, const QByteArray& body, bool askForToken, bool gzipped)
+{
+    QByteArray out;
+    out.reserve(body.size() + 160);
+    out += head(status, body.size(), askForToken, gzipped);
     out += body;
     return out;
 }
+
+QByteArray streamedHead(bool gzipped) { return head(200, -1, false, gzipped); }
 
 QByteArray refusal(int status, const QString& message, qint64 bodyLimit)
 {

@@ -9,6 +9,9 @@ namespace srv::http {
 
 // One request per connection: every answer closes it.
 QByteArray response(int status, const QByteArray& body, bool askForToken = false, bool gzipped = false);
+// The head of a 200 answer sent while it is made (AnswerStream.h): no length, the
+// connection's end ends it.
+QByteArray streamedHead(bool gzipped);
 
 // A refused request: status with a fault envelope (-32001 for 401, else -32600) holding
 // message, or the status's own text when message is empty. bodyLimit goes into the text

@@ -74,6 +74,8 @@ struct HttpRpcServer::Impl {
     void refuse(quint64 id, Connection& c, int status, const QString& message = QString());
     void answer(quint64 id, Connection& c, QByteArray bytes, bool drain);
     void onWritable(quint64 id);
+    void onStreamWritable(quint64 id);
+    static bool outboxReady(const Connection& c);
     void closeConnection(quint64 id);
     void takeFinished();
     int pollTimeoutMs(Clock::time_point now) const;
@@ -134,6 +136,7 @@ void HttpRpcServer::Impl::run()
             case Connection::State::Drain: events = POLLIN; break;
             case Connection::State::Body: events = short(POLLIN | (c.interim.isEmpty() ? 0 : POLLOUT)); break;
             case Connection::State::Write: events = POLLOUT; break;
+            case Connection::State::Stream: events = c.outPos < c.out.size() || outboxReady(c) ? POLLOUT : 0; break;
             case Connection::State::Queued: break;
             }
             if (events) {
@@ -162,6 +165,11 @@ void HttpRpcServer::Impl::run()
                 auto it = connections.find(ids[i]);
                 if (it == connections.end())
                     continue;
+                if (it->second.state == Connection::State::Stream) {
+                    if (fds[i].revents & (POLLOUT | POLLHUP | POLLERR))
+                        onStreamWritable(ids[i]);
+                    continue;
+                }
                 if ((fds[i].revents & POLLOUT) &&
                     (it->second.state == Connection::State::Write || it->second.state == Connection::State::Body))
                     onWritable(ids[i]);
@@ -200,7 +208,7 @@ void HttpRpcServer::Impl::expireDeadlines(Clock::time_point now)
         if (c.state == Connection::State::Head || c.state == Connection::State::Body) {
             refuse(id, c, 408);
         } else {
-            if (c.state == Connection::State::Write) {
+            if (c.state == Connection::State::Write || c.state == Connection::State::Stream) {
                 c.outcome = "dropped: answer not read";
                 log(c);
             }
@@ -463,6 +471,63 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     c.drainUntil = Clock::now() + std::chrono::milliseconds(kDrainMs);
 }
 
+bool HttpRpcServer::Impl::outboxReady(const Connection& c)
+{
+    std::lock_guard<std::mutex> lock(c.outbox->mutex);
+    return !c.outbox->pieces.empty() || (c.outbox->finished && c.callEnded);
+}
+
+// An answer still being made: its pieces go out as the socket takes them; the worker gets
+// room as they leave. The connection closes once the last has gone.
+void HttpRpcServer::Impl::onStreamWritable(quint64 id)
+{
+    auto it = connections.find(id);
+    if (it == connections.end())
+        return;
+    Connection& c = it->second;
+    for (;;) {
+        if (c.outPos >= c.out.size()) {
+            bool done = false;
+            {
+                std::lock_guard<std::mutex> lock(c.outbox->mutex);
+                if (!c.outbox->pieces.empty()) {
+                    c.out = std::move(c.outbox->pieces.front());
+                    c.outbox->pieces.pop_front();
+                    c.outbox->queued -= c.out.size();
+                    c.outPos = 0;
+                    c.outbox->room.notify_all();
+                } else if (c.outbox->finished && c.callEnded) {
+                    done = true;
+                    if (c.outbox->broken)
+                        c.outcome += " (answer cut short)";
+                } else {
+                    return; // more is coming, or the call's end
+                }
+            }
+            if (done) {
+                c.out.clear();
+                log(c);
+                trimDue = true;
+                closeConnection(id);
+                return;
+            }
+        }
+        const ssize_t n = ::send(c.fd, c.out.constData() + c.outPos, size_t(c.out.size() - c.outPos), MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            c.outcome += " (client gone)";
+            log(c);
+            closeConnection(id);
+            return;
+        }
+        c.outPos += n;
+        c.lastProgress = Clock::now();
+    }
+}
+
 void HttpRpcServer::Impl::closeConnection(quint64 id)
 {
     auto it = connections.find(id);
@@ -473,6 +538,12 @@ void HttpRpcServer::Impl::closeConnection(quint64 id)
         // A worker still has it: the answer is dropped when it comes back.
         ::shutdown(c.fd, SHUT_RDWR);
         return;
+    }
+    if (c.outbox) {
+        // The worker writing the answer waits no more and writes no further.
+        std::lock_guard<std::mutex> lock(c.outbox->mutex);
+        c.outbox->gone = true;
+        c.outbox->room.notify_all();
     }
     ::close(c.fd);
     if (c.counted) {
@@ -488,12 +559,37 @@ void HttpRpcServer::Impl::takeFinished()
 {
     for (WorkLanes::Finished& f : lanes.takeFinished()) {
         auto it = connections.find(f.id);
-        if (it == connections.end())
+        if (it == connections.end()) {
+            if (f.outbox) {
+                // Gone before its answer began: the worker stops writing it.
+                std::lock_guard<std::mutex> lock(f.outbox->mutex);
+                f.outbox->gone = true;
+                f.outbox->room.notify_all();
+            }
             continue;
-        it->second.target = f.target;
-        it->second.outcome = f.outcome;
-        answer(f.id, it->second, std::move(f.response), false);
+        }
+        Connection& c = it->second;
+        if (f.outbox) {
+            c.state = Connection::State::Stream;
+            c.outbox = std::move(f.outbox);
+            c.lastProgress = Clock::now();
+            onStreamWritable(f.id);
+            continue;
+        }
+        c.target = f.target;
+        c.outcome = f.outcome;
+        if (f.streamed)
+            c.callEnded = true;
+        else
+            answer(f.id, c, std::move(f.response), false);
     }
+    // Streams that got more to send since the loop last looked.
+    std::vector<quint64> streaming;
+    for (const auto& [id, c] : connections)
+        if (c.state == Connection::State::Stream)
+            streaming.push_back(id);
+    for (quint64 id : streaming)
+        onStreamWritable(id);
 }
 
 void HttpRpcServer::Impl::log(const Connection& c)

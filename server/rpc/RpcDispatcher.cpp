@@ -9,6 +9,7 @@
 #include "core/values/JsonReader.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "server/rpc/AnswerStream.h"
 #include "server/rpc/ArgumentDecoder.h"
 
 namespace srv {
@@ -179,31 +180,49 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
     }
 }
 
-RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope) const
+RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope, ConnectionStream* stream) const
 {
     if (!call.method)
         return std::move(call.reply);
     RpcReply reply = std::move(call.reply);
     auto fail = [&](int code, const QString& message) {
         reply.faultCode = code;
+        if (stream && stream->started()) {
+            // Pieces of the answer went out already: it ends short, and the client sees it cut.
+            stream->abort();
+            reply.streamed = true;
+            return std::move(reply);
+        }
         reply.body = envelope(call.id, QStringLiteral("error"), faultObject(code, message));
         return std::move(reply);
     };
     try {
+        const QByteArray id = QJsonDocument(QJsonArray{call.id.isUndefined() ? QJsonValue(QJsonValue::Null) : call.id})
+                                  .toJson(QJsonDocument::Compact);
+        const QByteArray opening = R"({"jsonrpc":"2.0","id":)" + id.mid(1, id.size() - 2) + R"(,"result":)";
         QVariant result;
         {
             const CompanyScopeGuard caller(scope);
+            if (stream)
+                stream->setOpening(opening);
+            const AnswerStreamGuard streaming(stream);
             result = call.method->fn(call.args);
         }
         call.args.clear(); // the arguments' memory goes before the answer is built
-        if (result.metaType().id() == qMetaTypeId<fw::json::RawJson>()) {
+        const bool raw = result.metaType().id() == qMetaTypeId<fw::json::RawJson>();
+        if (!raw && stream && stream->started())
+            return fail(fault::InternalError, internalErrorText()); // pieces of text, then a value: no answer
+        if (raw) {
             // Written by the method already: only the envelope goes around it.
-            const QByteArray id =
-                QJsonDocument(QJsonArray{call.id.isUndefined() ? QJsonValue(QJsonValue::Null) : call.id})
-                    .toJson(QJsonDocument::Compact);
             const QByteArray text = result.value<fw::json::RawJson>().text;
             result = QVariant();
-            reply.body = R"({"jsonrpc":"2.0","id":)" + id.mid(1, id.size() - 2) + R"(,"result":)";
+            if (stream && stream->started()) {
+                stream->finish(text + '}');
+                reply.streamed = true;
+                reply.faultCode = 0;
+                return reply;
+            }
+            reply.body = opening;
             reply.body.reserve(reply.body.size() + text.size() + 1);
             reply.body += text;
             reply.body += '}';

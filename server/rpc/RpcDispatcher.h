@@ -13,10 +13,15 @@
 
 namespace srv {
 
+class ConnectionStream;
+
 struct RpcReply {
     QByteArray body; // the JSON-RPC reply envelope
     QString method; // the method name as requested ("-" when the request was unreadable)
     int faultCode = 0; // 0 on a result, else the JSON-RPC error code
+    // The envelope went out through the call's AnswerStream as the method wrote it (body
+    // is then empty); a fault after the first piece cut the answer short.
+    bool streamed = false;
 };
 
 // A request read and checked, ready to run; or, when method is null, its fault reply.
@@ -37,9 +42,10 @@ public:
     RpcReply handle(const QString& serverName, const QByteArray& body, const CompanyScope& scope = {}) const;
 
     // The two halves of handle(), for a server that decides where a call runs once it
-    // knows the method. Neither throws.
+    // knows the method. Neither throws. stream, when given, takes the answer a method
+    // writes itself as it writes it (AnswerStream.h).
     RpcCall prepare(const QString& serverName, const QByteArray& body) const;
-    RpcReply run(RpcCall& call, const CompanyScope& scope = {}) const;
+    RpcReply run(RpcCall& call, const CompanyScope& scope = {}, ConnectionStream* stream = nullptr) const;
 
     // A reply carrying a fault, for faults found before a request is read (401, 413).
     static QByteArray faultEnvelope(int code, const QString& message);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "server/rpc/AnswerStream.h"
 #include "server/rpc/HttpResponse.h"
 #include "server/rpc/HttpRpcServer.h"
 
@@ -182,8 +183,25 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
     Finished f;
     f.id = job.id;
     f.target = http::printable(job.serverName.toUtf8()) + "/-";
+    // An answer its method writes as it reads goes out as it comes.
+    ConnectionStream stream(
+        job.gzip,
+        [this, id = job.id](std::shared_ptr<Outbox> outbox) {
+            Finished started;
+            started.id = id;
+            started.outbox = std::move(outbox);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished.push_back(std::move(started));
+        },
+        m_wake);
     try {
-        RpcReply reply = m_dispatcher.run(job.call, *job.scope);
+        RpcReply reply = m_dispatcher.run(job.call, *job.scope, &stream);
+        f.target = http::printable(job.serverName.toUtf8()) + '/' + http::printable(reply.method.toUtf8());
+        f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
+        if (reply.streamed) {
+            f.streamed = true;
+            return f;
+        }
         QByteArray packed = job.gzip && reply.body.size() >= http::kGzipFrom ? http::gzip(reply.body) : QByteArray();
         if (!packed.isEmpty()) {
             reply.body = QByteArray();
@@ -191,12 +209,15 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
         } else {
             f.response = http::response(200, reply.body);
         }
-        f.target = http::printable(job.serverName.toUtf8()) + '/' + http::printable(reply.method.toUtf8());
-        f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
     } catch (...) {
+        f.outcome = QByteArray::number(fault::InternalError).prepend("error ");
+        if (stream.started()) {
+            stream.abort();
+            f.streamed = true;
+            return f;
+        }
         f.response = http::response(
             500, RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor.")));
-        f.outcome = QByteArray::number(fault::InternalError).prepend("error ");
     }
     return f;
 }

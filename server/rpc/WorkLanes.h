@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@
 namespace srv {
 
 struct HttpServerOptions;
+struct Outbox;
 
 class WorkLanes {
 public:
@@ -42,6 +44,10 @@ public:
         QByteArray response; // the whole HTTP answer
         QByteArray target; // for the log: "<server>/<method>"
         QByteArray outcome;
+        // A call whose answer goes out as it is made: first the connection is told where
+        // the pieces come (outbox), then, once the call has ended, its log (streamed).
+        std::shared_ptr<Outbox> outbox;
+        bool streamed = false;
     };
 
     // options must outlive the lanes; wake is called from a worker after each answer.

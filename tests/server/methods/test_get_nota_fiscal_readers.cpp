@@ -40,6 +40,7 @@ protected:
             EXPECT_EQ(r.value<fw::json::RawJson>().text, query);
         }
         EXPECT_EQ(answer(params, RowReader::TwoStatements), query);
+        EXPECT_EQ(answer(params, RowReader::LettersFirst), query);
         EXPECT_EQ(answer(params, RowReader::LettersScanned), query);
         EXPECT_EQ(answer(params, RowReader::LettersLookedUp), query);
         EXPECT_EQ(answer(params, RowReader::Fastest), query);
@@ -292,8 +293,11 @@ TEST_P(GetNotaFiscalReaders, TheBenchmarksShapeOfDataTakesTheFastRoad)
         EXPECT_EQ(fast.value<fw::json::RawJson>().text, same(params));
         return taken;
     };
-    // A whole company holds most invoices: one walk of the letters' table.
-    EXPECT_EQ(road(criteria()), RowReader::LettersScanned);
+    // A whole company: every letter first, the invoices written as they are read.
+    EXPECT_EQ(road(criteria()), RowReader::LettersFirst);
+    // Most of it, narrowed by the issuing branch: the invoices first, then one walk of the
+    // letters' table.
+    EXPECT_EQ(road(criteria({{1, QStringLiteral("0001")}})), RowReader::LettersScanned);
     // One counterpart's few invoices: their letters looked up.
     const QString counterpart =
         row(QStringLiteral("SELECT NRINSJURNF FROM NOTAFISCAL WHERE CDEMPRESA = '01' AND IDORIGDESTNF = 'C'"))
