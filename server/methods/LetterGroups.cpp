@@ -11,20 +11,40 @@ std::string_view LetterGroups::seq(const Held& h) const
     return std::string_view(m_seqs.constData() + h.seqAt, size_t(h.seqSize));
 }
 
+int LetterGroups::group(std::string_view key, bool add)
+{
+    const size_t hash = std::hash<std::string_view>()(key);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+        Slot& slot = m_slots[at];
+        if (slot.group < 0) {
+            if (!add)
+                return -1;
+            slot = Slot{hash, int(m_groupKeys.size())};
+            m_groupKeys.push_back(key);
+            return slot.group;
+        }
+        if (slot.hash == hash && m_groupKeys[size_t(slot.group)] == key)
+            return slot.group;
+    }
+}
+
 void LetterGroups::close()
 {
-    // The keys no longer move: the table's keys are views into them.
+    // The keys no longer move: the groups' keys are views into them.
+    size_t room = 16;
+    while (room < m_held.size() * 2)
+        room *= 2;
+    m_slots.assign(room, Slot());
     std::vector<int> groupOf(m_held.size());
-    m_groups.reserve(m_held.size());
     std::vector<int> count;
     for (size_t i = 0; i < m_held.size(); ++i) {
         const Held& h = m_held[i];
-        const std::string_view key(m_keys.data() + h.keyAt, size_t(h.keySize));
-        const auto [it, added] = m_groups.emplace(key, int(count.size()));
-        if (added)
+        const int g = group(std::string_view(m_keys.data() + h.keyAt, size_t(h.keySize)), true);
+        if (g == int(count.size()))
             count.push_back(0);
-        groupOf[i] = it->second;
-        ++count[size_t(it->second)];
+        groupOf[i] = g;
+        ++count[size_t(g)];
     }
     m_start.assign(count.size() + 1, 0);
     for (size_t g = 0; g < count.size(); ++g)

@@ -80,6 +80,31 @@ void prepare(Store& store, SqliteStatement& s, const QString& sql, const QVarian
         databaseFault(store, s.error(), "GetNotaFiscal");
 }
 
+// Nothing narrows the list but the company, the direction and the emission types.
+bool companyOnly(const InvoiceCriteria& c)
+{
+    return !c.issuingBranch && !c.originBranch && c.operations.isEmpty() && !c.stateRegistration &&
+           !c.municipalRegistration && !c.series && !c.recipientBranch && !c.counterpartKind &&
+           !c.counterpartRegistration && !c.departureFrom.isValid() && !c.departureBefore.isValid();
+}
+
+// SQLite walks a company's invoices through the company's index, a look-up of the table
+// per row: where the company holds a quarter of the table or more, reading the whole table
+// in its order costs a fraction of that.
+bool companyIsLarge(Store& store, const QString& company)
+{
+    sqlite3* db = SqliteStatement::handle(store.connection());
+    if (!db)
+        return false;
+    SqliteStatement s(db);
+    if (!s.prepare(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL WHERE CDEMPRESA = ?"), {company}) || !s.next())
+        return false;
+    const qint64 invoices = s.int64(0);
+    if (!s.prepare(QStringLiteral("SELECT MAX(rowid) FROM NOTAFISCAL"), {}) || !s.next())
+        return false;
+    return invoices * 4 >= s.int64(0);
+}
+
 } // namespace
 
 InvoiceList::InvoiceList(Store& store, const InvoiceCriteria& c)
@@ -129,6 +154,8 @@ InvoiceList::InvoiceList(Store& store, const InvoiceCriteria& c)
     }
     m_where = f.where();
     m_binds = f.binds();
+    if (!m_pg && companyOnly(c) && companyIsLarge(store, c.company))
+        m_from += QStringLiteral(" NOT INDEXED");
 }
 
 namespace {
@@ -138,30 +165,30 @@ namespace {
 // then the sequence compared byte by byte, as the readers that join them in memory do.
 const char* const kInvoiceOrder = " ORDER BY N.CDFILIAL, N.NRLANCTONF";
 
-QString invoicesSql(const QString& where, bool pg)
+QString invoicesSql(const QString& from, const QString& where, bool pg)
 {
-    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N "
+    return QStringLiteral("SELECT %1 FROM %5 "
                           "LEFT JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
                           "AND L.NRSEQCCE%3 = (SELECT MAX(X.NRSEQCCE%3) FROM CARTACORRECAO X "
                           "WHERE X.CDFILIAL = N.CDFILIAL AND X.NRLANCTONF = N.NRLANCTONF) "
                           "WHERE %2%4")
         .arg(invoiceColumns(pg), where, pg ? QStringLiteral(" COLLATE \"C\"") : QString(),
-             pg ? QLatin1String(kInvoiceOrder) : QLatin1String());
+             pg ? QLatin1String(kInvoiceOrder) : QLatin1String(), from);
 }
 
-QString lettersSql(const QString& where, bool pg, bool ordered = true)
+QString lettersSql(const QString& from, const QString& where, bool pg, bool ordered = true)
 {
-    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N CROSS JOIN CARTACORRECAO L "
+    return QStringLiteral("SELECT %1 FROM %4 CROSS JOIN CARTACORRECAO L "
                           "WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF AND %2%3")
         .arg(letterColumns(pg), where,
-             pg && ordered ? QStringLiteral(" ORDER BY L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE COLLATE \"C\"")
-                           : QString());
+             pg && ordered ? QStringLiteral(" ORDER BY L.CDFILIAL, L.NRLANCTONF, L.NRSEQCCE COLLATE \"C\"") : QString(),
+             from);
 }
 
-QString invoicesAloneSql(const QString& where, bool pg)
+QString invoicesAloneSql(const QString& from, const QString& where, bool pg)
 {
-    return QStringLiteral("SELECT %1 FROM NOTAFISCAL N WHERE %2%3")
-        .arg(invoiceColumns(pg, true), where, pg ? QLatin1String(kInvoiceOrder) : QLatin1String());
+    return QStringLiteral("SELECT %1 FROM %4 WHERE %2%3")
+        .arg(invoiceColumns(pg, true), where, pg ? QLatin1String(kInvoiceOrder) : QLatin1String(), from);
 }
 
 void run(Store& store, PgStatement& s, const QString& sql, const QVariantList& binds)
@@ -175,18 +202,24 @@ void run(Store& store, PgStatement& s, const QString& sql, const QVariantList& b
 void InvoiceList::invoices(Query& q) const
 {
     q.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
-    q.run(invoicesSql(m_where, m_pg), m_binds);
+    q.run(invoicesSql(m_from, m_where, m_pg), m_binds);
 }
 
-void InvoiceList::invoices(SqliteStatement& s) const { prepare(m_store, s, invoicesSql(m_where, false), m_binds); }
+void InvoiceList::invoices(SqliteStatement& s) const
+{
+    prepare(m_store, s, invoicesSql(m_from, m_where, false), m_binds);
+}
 
-void InvoiceList::letters(Query& q) const { q.run(lettersSql(m_where, m_pg), m_binds); }
+void InvoiceList::letters(Query& q) const { q.run(lettersSql(m_from, m_where, m_pg), m_binds); }
 
-void InvoiceList::letters(SqliteStatement& s) const { prepare(m_store, s, lettersSql(m_where, false), m_binds); }
+void InvoiceList::letters(SqliteStatement& s) const
+{
+    prepare(m_store, s, lettersSql(m_from, m_where, false), m_binds);
+}
 
 void InvoiceList::invoicesAlone(SqliteStatement& s) const
 {
-    prepare(m_store, s, invoicesAloneSql(m_where, false), m_binds);
+    prepare(m_store, s, invoicesAloneSql(m_from, m_where, false), m_binds);
 }
 
 void InvoiceList::everyLetter(SqliteStatement& s) const
@@ -202,9 +235,12 @@ void InvoiceList::lettersOfOneInvoice(SqliteStatement& s) const
             {QString(), QString()});
 }
 
-void InvoiceList::invoicesAlone(PgStatement& s) const { run(m_store, s, invoicesAloneSql(m_where, true), m_binds); }
+void InvoiceList::invoicesAlone(PgStatement& s) const
+{
+    run(m_store, s, invoicesAloneSql(m_from, m_where, true), m_binds);
+}
 
-void InvoiceList::letters(PgStatement& s) const { run(m_store, s, lettersSql(m_where, true, false), m_binds); }
+void InvoiceList::letters(PgStatement& s) const { run(m_store, s, lettersSql(m_from, m_where, true, false), m_binds); }
 
 bool InvoiceList::joinKeepsOrder(sqlite3* db)
 {

@@ -7,7 +7,7 @@
 // On SQLite the invoices are the outer loop of every statement: a LEFT JOIN is never
 // reordered and the letters' statement says CROSS JOIN, which SQLite takes as the order to
 // keep. So each statement walks the invoices the same way, by the same terms on the same
-// table. On PostgreSQL the two statements order their rows by the invoice's key (and the
+// table (the whole table in its order, for a company that holds much of it). On PostgreSQL the two statements order their rows by the invoice's key (and the
 // letter's sequence, byte by byte); libpq's road reads the invoices alone in that order
 // and their letters in any, and joins them in memory.
 #include <QDateTime>
@@ -88,6 +88,7 @@ public:
 private:
     Store& m_store;
     bool m_pg;
+    QString m_from = QStringLiteral("NOTAFISCAL N");
     QString m_where;
     QVariantList m_binds;
 };
