@@ -27,6 +27,31 @@ enum Oid : unsigned {
     kTimestampTz = 1184,
 };
 
+bool isNumberType(unsigned t)
+{
+    return t == kNumeric || t == kFloat8 || t == kFloat4 || t == kInt2 || t == kInt4 || t == kInt8;
+}
+
+bool isTextType(unsigned t)
+{
+    switch (t) {
+    case kBool:
+    case kInt8:
+    case kInt2:
+    case kInt4:
+    case kOid:
+    case kBytea:
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+    case kDate:
+    case kTime:
+    case kTimestamp:
+    case kTimestampTz: return false;
+    default: return true; // the driver reads every other type as text
+    }
+}
+
 } // namespace
 
 pg_conn* PgStatement::handle(const QSqlDatabase& db)
@@ -89,6 +114,7 @@ bool PgStatement::run(const QString& sql, const QVariantList& binds)
 {
     drain();
     m_error = QSqlError();
+    m_kinds.clear();
     std::vector<QByteArray> texts(size_t(binds.size()));
     std::vector<const char*> values(size_t(binds.size()), nullptr);
     for (qsizetype i = 0; i < binds.size(); ++i) {
@@ -131,7 +157,20 @@ bool PgStatement::next()
             break;
         }
         switch (PQresultStatus(r)) {
-        case PGRES_SINGLE_TUPLE: m_row = r; return true;
+        case PGRES_SINGLE_TUPLE: {
+            m_row = r;
+            const int n = PQnfields(r);
+            if (m_kinds.empty()) {
+                for (int c = 0; c < n; ++c)
+                    m_kinds.push_back(isTextType(type(c))     ? Kind::Text
+                                      : isNumberType(type(c)) ? Kind::Number
+                                                              : Kind::Other);
+                m_cells.resize(size_t(n));
+            }
+            for (int c = 0; c < n; ++c)
+                m_cells[size_t(c)] = Cell{PQgetvalue(r, 0, c), PQgetlength(r, 0, c), PQgetisnull(r, 0, c) != 0};
+            return true;
+        }
         case PGRES_TUPLES_OK:
         case PGRES_COMMAND_OK: break; // the end: the next result is none
         default:
@@ -146,39 +185,7 @@ bool PgStatement::next()
     return false;
 }
 
-bool PgStatement::isNull(int c) const { return PQgetisnull(m_row, 0, c); }
-
-const char* PgStatement::text(int c) const { return PQgetvalue(m_row, 0, c); }
-
-int PgStatement::size(int c) const { return PQgetlength(m_row, 0, c); }
-
 unsigned PgStatement::type(int c) const { return PQftype(m_row, c); }
-
-bool PgStatement::isNumber(int c) const
-{
-    const unsigned t = type(c);
-    return t == kNumeric || t == kFloat8 || t == kFloat4 || t == kInt2 || t == kInt4 || t == kInt8;
-}
-
-bool PgStatement::isText(int c) const
-{
-    switch (type(c)) {
-    case kBool:
-    case kInt8:
-    case kInt2:
-    case kInt4:
-    case kOid:
-    case kBytea:
-    case kFloat4:
-    case kFloat8:
-    case kNumeric:
-    case kDate:
-    case kTime:
-    case kTimestamp:
-    case kTimestampTz: return false;
-    default: return true; // the driver reads every other type as text
-    }
-}
 
 bool PgStatement::textIs(int c, QLatin1String ascii) const
 {

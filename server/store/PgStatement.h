@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -34,13 +35,13 @@ public:
     bool next();
     QSqlError error() const { return m_error; }
 
-    bool isNull(int c) const;
+    bool isNull(int c) const { return m_cells[size_t(c)].null; }
     // The column's text as the database sent it (UTF-8, never null), valid until next().
-    const char* text(int c) const;
-    int size(int c) const;
+    const char* text(int c) const { return m_cells[size_t(c)].text; }
+    int size(int c) const { return m_cells[size_t(c)].size; }
     // Whether the column is text (any of the character types) or a number, by its type.
-    bool isText(int c) const;
-    bool isNumber(int c) const;
+    bool isText(int c) const { return m_kinds[size_t(c)] == Kind::Text; }
+    bool isNumber(int c) const { return m_kinds[size_t(c)] == Kind::Number; }
     QVariant value(int c) const; // as QSqlQuery::value would give it
     bool textIs(int c, QLatin1String ascii) const; // value(c).toString() == ascii
 
@@ -53,6 +54,15 @@ private:
     pg_result* m_row = nullptr;
     bool m_running = false; // results still to come
     QSqlError m_error;
+    // The current row's columns, read from libpq once per row; the columns' kinds, once.
+    struct Cell {
+        const char* text = nullptr;
+        int size = 0;
+        bool null = true;
+    };
+    std::vector<Cell> m_cells;
+    enum class Kind : unsigned char { Text, Number, Other };
+    std::vector<Kind> m_kinds;
 };
 
 // sql with each ? outside a quoted literal numbered as libpq takes them: $1, $2, ...

@@ -184,19 +184,40 @@ void DataSet::Impl::sortAll()
         return;
     }
     // The texts in the natural order, then their places sorted: the natural order breaks ties.
+    // Each text's first characters, when all of them are below 256, also go into two
+    // integers that compare as the characters do: most comparisons end there, without
+    // walking the texts.
+    struct Head {
+        quint64 hi = 0, lo = 0;
+        bool wide = false; // a character past 255 among them: the texts are compared
+    };
+    std::vector<Head> heads(natural.size());
     QString key;
-    for (const RowData* r : natural) {
+    for (size_t i = 0; i < natural.size(); ++i) {
         key.clear();
         for (const int f : keyFields)
-            appendKeyText(key, r, f);
+            appendKeyText(key, natural[i], f);
+        if (i == 0)
+            sortedKeys.reserve(natural.size(), (key.size() + 4) * qsizetype(natural.size()));
         sortedKeys.append(key);
+        Head& h = heads[i];
+        for (int k = 0; k < 16; ++k) {
+            const char16_t c = k < key.size() ? key[k].unicode() : u'\0';
+            h.wide = h.wide || c > 0xff;
+            (k < 8 ? h.hi : h.lo) |= quint64(c & 0xff) << (8 * (7 - k % 8));
+        }
     }
     std::vector<size_t> order(natural.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
     const bool desc = keyDesc;
-    std::sort(order.begin(), order.end(), [this, desc](size_t a, size_t b) {
-        const int c = sortedKeys.at(a).compare(sortedKeys.at(b));
+    std::sort(order.begin(), order.end(), [this, desc, &heads](size_t a, size_t b) {
+        const Head &x = heads[a], &y = heads[b];
+        int c = 0;
+        if (!x.wide && !y.wide && (x.hi != y.hi || x.lo != y.lo))
+            c = x.hi != y.hi ? (x.hi < y.hi ? -1 : 1) : (x.lo < y.lo ? -1 : 1);
+        else
+            c = sortedKeys.at(a).compare(sortedKeys.at(b));
         if (c)
             return desc ? c > 0 : c < 0;
         return a < b;

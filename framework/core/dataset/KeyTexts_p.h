@@ -18,6 +18,11 @@ public:
         m_chars.clear();
         m_refs.clear();
     }
+    void reserve(size_t texts, qsizetype chars)
+    {
+        m_refs.reserve(texts);
+        m_chars.reserve(size_t(chars));
+    }
     QStringView at(size_t i) const
     {
         return QStringView(m_chars.data() + m_refs[i].first, qsizetype(m_refs[i].second));
