@@ -183,10 +183,19 @@ struct DataSet::Impl {
     // --- order and view (DataSetIndex.cpp) ------------------------------------------------
     int cmpRows(const RowData* a, const RowData* b) const
     {
-        QVariant ta, tb;
+        if (a->packed < 0 && b->packed < 0)
+            return cmpRows(a, b, [](const RowData* r, int f) -> const QVariant& { return r->values.at(f); });
+        return cmpRows(a, b, [this](const RowData* r, int f) {
+            QVariant tmp;
+            return QVariant(value(r, f, tmp));
+        });
+    }
+    template <class Value>
+    int cmpRows(const RowData* a, const RowData* b, const Value& valueOf) const
+    {
         for (size_t i = 0; i < keyFields.size(); ++i) {
             const int f = keyFields[i];
-            const int c = compareValues(value(a, f, ta), value(b, f, tb), keyTypes[i], keyCi);
+            const int c = compareValues(valueOf(a, f), valueOf(b, f), keyTypes[i], keyCi);
             if (c)
                 return keyDesc ? -c : c;
         }
@@ -195,9 +204,10 @@ struct DataSet::Impl {
 
     int cmpKey(const RowData* r, const std::vector<QVariant>& key) const
     {
-        QVariant tmp;
         for (size_t i = 0; i < key.size(); ++i) {
-            const int c = compareValues(value(r, keyFields[i], tmp), key[i], keyTypes[i], keyCi);
+            QVariant tmp;
+            const int c = compareValues(r->packed < 0 ? r->values.at(keyFields[i]) : value(r, keyFields[i], tmp),
+                                        key[i], keyTypes[i], keyCi);
             if (c)
                 return keyDesc ? -c : c;
         }
