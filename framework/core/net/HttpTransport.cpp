@@ -2,14 +2,12 @@
 
 #include <QEventLoop>
 #include <QHostAddress>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
+
+#include "core/net/HttpReplyReader.h"
 
 namespace fw {
 
@@ -40,9 +38,9 @@ void waitBlockingInput(QEventLoop& loop) { loop.exec(QEventLoop::ExcludeUserInpu
 
 } // namespace
 
-HttpTransport::HttpTransport() : m_manager(nullptr) {}
+HttpTransport::HttpTransport() = default;
 
-HttpTransport::~HttpTransport() { delete m_manager; }
+HttpTransport::~HttpTransport() = default;
 
 QString HttpTransport::probe(const RpcRequest& request)
 {
@@ -84,90 +82,100 @@ RpcReply HttpTransport::post(const RpcRequest& request)
         out.failureText = bad;
         return out;
     }
-    if (!m_manager) {
-        m_manager = new QNetworkAccessManager;
-        m_manager->setProxy(QNetworkProxy::NoProxy);
-        m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    }
-
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(request.host);
-    url.setPort(request.port);
-    url.setPath(request.path());
-    QNetworkRequest req(url);
-    req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    if (!request.token.isEmpty())
-        req.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + request.token.toUtf8());
-    req.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // Without this header Qt asks for gzip itself and inflates the answer.
+    // Asked for without gzip, Qt's sockets answer no differently; compression is asked for
+    // here, and inflated as the body arrives.
     const bool local = QHostAddress(request.host).isLoopback() || request.host == QLatin1String("localhost");
-    if (m_compression == Compression::Never || (m_compression == Compression::Auto && local))
-        req.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
+    const bool gzip = m_compression == Compression::Always || (m_compression == Compression::Auto && !local);
+    QByteArray message =
+        "POST " + QUrl::toPercentEncoding(request.path(), "/") + " HTTP/1.1\r\nHost: " + request.host.toUtf8() + ':' +
+        QByteArray::number(request.port) +
+        "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(request.body.size()) +
+        "\r\nAccept-Encoding: " + (gzip ? "gzip" : "identity") + "\r\nConnection: close\r\n";
+    if (!request.token.isEmpty())
+        message += "Authorization: Bearer " + request.token.toUtf8() + "\r\n";
+    message += "\r\n";
+    message += request.body;
 
-    QNetworkReply* reply = m_manager->post(req, request.body);
-    if (request.onBody) {
-        // Each piece goes on as it comes: the reader decodes while the rest is on its way,
-        // and no more than this waits in memory for it (the rest waits in the network).
-        reply->setReadBufferSize(kReadAhead);
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, &request]() {
-            const QByteArray piece = reply->readAll();
-            if (!piece.isEmpty())
-                request.onBody(piece);
-        });
-    }
+    HttpReplyReader reader([&](QByteArrayView piece) {
+        if (request.onBody)
+            request.onBody(piece);
+        else
+            out.body.append(piece.data(), piece.size());
+    });
+    QTcpSocket socket;
+    // The application server is reached directly, never through a proxy of the environment.
+    socket.setProxy(QNetworkProxy::NoProxy);
+    // No more than this waits in memory for the reader: the rest waits in the network.
+    socket.setReadBufferSize(kReadAhead);
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
-    bool timedOut = false;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    bool timedOut = false, broken = false;
+    QAbstractSocket::SocketError error = QAbstractSocket::UnknownSocketError;
+    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&]() { socket.write(message); });
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&]() {
+        reader.feed(socket.readAll());
+        if (reader.done() || !reader.failure().isEmpty())
+            loop.quit();
+    });
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, [&](QAbstractSocket::SocketError e) {
+        // The server closes the connection after its answer: the end, not a failure.
+        if (e != QAbstractSocket::RemoteHostClosedError) {
+            broken = true;
+            error = e;
+        }
+        loop.quit();
+    });
     QObject::connect(&timer, &QTimer::timeout, &loop, [&]() {
         timedOut = true;
-        reply->abort();
         loop.quit();
     });
     timer.start(request.timeoutMs);
-    if (!reply->isFinished())
-        waitBlockingInput(loop);
+    socket.connectToHost(request.host, static_cast<quint16>(request.port));
+    waitBlockingInput(loop);
     timer.stop();
+    if (!timedOut && !broken && reader.failure().isEmpty()) {
+        reader.feed(socket.readAll());
+        reader.finish();
+    }
+    const QString errorText = socket.errorString();
+    socket.abort();
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (timedOut) {
         out.failure = RpcReply::Failure::Timeout;
         out.failureText = QStringLiteral("tempo de resposta esgotado");
-    } else if (!status.isValid()) {
-        switch (reply->error()) {
-        case QNetworkReply::ConnectionRefusedError:
+    } else if (!reader.headRead()) {
+        switch (broken ? error : QAbstractSocket::RemoteHostClosedError) {
+        case QAbstractSocket::ConnectionRefusedError:
             out.failure = RpcReply::Failure::Unreachable;
             out.failureText = QStringLiteral("conexão recusada");
             break;
-        case QNetworkReply::HostNotFoundError:
+        case QAbstractSocket::HostNotFoundError:
             out.failure = RpcReply::Failure::Unreachable;
             out.failureText = QStringLiteral("endereço não encontrado");
             break;
-        case QNetworkReply::TimeoutError:
+        case QAbstractSocket::SocketTimeoutError:
             out.failure = RpcReply::Failure::Timeout;
             out.failureText = QStringLiteral("tempo de resposta esgotado");
             break;
-        case QNetworkReply::RemoteHostClosedError:
+        case QAbstractSocket::RemoteHostClosedError:
             out.failure = RpcReply::Failure::Transport;
-            out.failureText = QStringLiteral("o servidor encerrou a conexão sem responder");
+            out.failureText = reader.failure().isEmpty() ? QStringLiteral("o servidor encerrou a conexão sem responder")
+                                                         : reader.failure();
             break;
         default:
             out.failure = RpcReply::Failure::Transport;
-            out.failureText = reply->errorString();
+            out.failureText = errorText;
             break;
         }
+    } else if (!reader.failure().isEmpty()) {
+        out.failure = RpcReply::Failure::Transport;
+        out.failureText = reader.failure();
     } else {
-        out.httpStatus = status.toInt();
-        out.body = reply->readAll();
-        if (request.onBody && !out.body.isEmpty()) {
-            request.onBody(out.body);
-            out.body.clear();
-        }
+        // A connection lost in the middle of a body without a length shows in the body.
+        out.httpStatus = reader.status();
     }
-    reply->disconnect();
-    delete reply;
     return out;
 }
 

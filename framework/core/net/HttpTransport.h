@@ -1,12 +1,12 @@
 #pragma once
-// JSON-RPC over HTTP/1.1 with Qt's network access. While a request runs, a local event
-// loop keeps the screen painting and timers running but holds back the user's input
-// (mouse, keyboard), so nothing on the screen can start another operation meanwhile.
+// JSON-RPC over HTTP/1.1 on a Qt socket. While a request runs, a local event loop keeps
+// the screen painting and timers running but holds back the user's input (mouse,
+// keyboard), so nothing on the screen can start another operation meanwhile. The answer
+// is read no faster than the connection's reader takes it (RpcRequest::onBody): the
+// rest of a large list waits in the network, not in the screen's memory.
 #include "core/net/RpcTransport.h"
 
 #include "core/CoreExport.h"
-
-class QNetworkAccessManager;
 
 namespace fw {
 
@@ -30,7 +30,6 @@ public:
     void setCompression(Compression c) { m_compression = c; }
 
 private:
-    QNetworkAccessManager* m_manager;
     Compression m_compression = Compression::Auto;
 };
 
