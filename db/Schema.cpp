@@ -44,12 +44,24 @@ bool hasVersionTable(QSqlDatabase& db)
     return false;
 }
 
+// A statement that opens with "/*postgresql*/" or "/*sqlite*/" is for that engine alone.
+bool forEngine(const QString& stmt, Engine engine)
+{
+    if (stmt.startsWith(QLatin1String("/*postgresql*/")))
+        return engine == Engine::PostgreSQL;
+    if (stmt.startsWith(QLatin1String("/*sqlite*/")))
+        return engine == Engine::SQLite;
+    return true;
+}
+
 bool applyMigration(QSqlDatabase& db, const Migration& m, QString* error)
 {
     return inTransaction(
         db,
         [&](QString* err) {
             for (const QString& stmt : splitStatements(QString::fromUtf8(m.sql))) {
+                if (!forEngine(stmt, engineOf(db)))
+                    continue;
                 if (!exec(db, stmt, err)) {
                     *err = QStringLiteral("%1: %2").arg(m.name, *err);
                     return false;

@@ -107,7 +107,7 @@ void TfrmTransmissaoCCe::createData()
     cdsNotaFiscalNRSEQCCE = n->addField(str("NRSEQCCE", 2), {}, false);
     cdsNotaFiscalIDORIGDESTNF = n->addField(str("IDORIGDESTNF", 1), {}, false);
     cdsNotaFiscalIDTPIJURNF = n->addField(str("IDTPIJURNF", 1), {}, false);
-    cdsNotaFiscalCDSTATUSCCE = n->addField(str("CDSTATUSCCE", 3), {}, false);
+    cdsNotaFiscalCDSTATUSCCE = n->addField(str("CDSTATUSCCE", 4), {}, false);
     cdsNotaFiscalNRACESSONFE = n->addField(str("NRACESSONFE", 50), {}, false);
     cdsNotaFiscalNRINSJURTRAN = n->addField(str("NRINSJURTRAN", 20), {}, false);
     cdsNotaFiscalDTHRPROTOCOLNFE = n->addField(typed("DTHRPROTOCOLNFE", FieldType::DateTime), {}, false);
@@ -143,10 +143,10 @@ void TfrmTransmissaoCCe::createData()
     cdsCCeNRLANCTONF = c->addField(str("NRLANCTONF", 10));
     cdsCCeNRSEQCCE = c->addField(str("NRSEQCCE", 2));
     cdsCCeDSCORRECAONFE = c->addField(str("DSCORRECAONFE", 1000));
-    cdsCCeCDSTATUSCCE = c->addField(str("CDSTATUSCCE", 3));
+    cdsCCeCDSTATUSCCE = c->addField(str("CDSTATUSCCE", 4));
     cdsCCeDSOBSSTATUSCCE = c->addField(str("DSOBSSTATUSCCE", 255));
     cdsCCeDTHRPROTOCOLCCE = c->addField(typed("DTHRPROTOCOLCCE", FieldType::DateTime));
-    cdsCCeNRPROTOCOLCCE = c->addField(str("NRPROTOCOLCCE", 15));
+    cdsCCeNRPROTOCOLCCE = c->addField(str("NRPROTOCOLCCE", 17));
     cdsCCeIDEMAILCCE = c->addField(str("IDEMAILCCE", 1));
     cdsCCeIDEMAILCCETRANS = c->addField(str("IDEMAILCCETRANS", 1));
     c->addIndex(QStringLiteral("cdsCCeIndex1"), QStringLiteral("CDFILIAL;NRLANCTONF;NRSEQCCE"), true);
