@@ -340,7 +340,10 @@ TEST_F(Road, AServerKilledWhileWaitingLeavesLettersInDoubtForTheNextOne)
     const QList<Letter> letters = pending(1, &company);
     control(QJsonObject{{QStringLiteral("delay_ms"), 1500}});
     auto call = std::async(std::launch::async, [&] { return transmit(first, company, letters, false); });
-    QThread::msleep(800); // claimed and sent, the answer not yet back
+    // Killed once the letter is claimed: sent (or on its way), the answer not yet back.
+    QDeadlineTimer claimed(20000);
+    while (letter(letters.at(0)).value(0) != QLatin1String("D") && !claimed.hasExpired())
+        QThread::msleep(20);
     m_servers.first()->kill();
     m_servers.first()->waitForFinished(5000);
     call.wait();
