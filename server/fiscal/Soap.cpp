@@ -110,4 +110,11 @@ ProtocolAnswer readProtocolAnswer(const QByteArray& soap)
     return a;
 }
 
+bool registryRead(const ProtocolAnswer& answer)
+{
+    bool number = false;
+    const int code = answer.cStat.toInt(&number);
+    return answer.readable && number && (code < 200 || code == 217);
+}
+
 } // namespace srv::fiscal

@@ -44,6 +44,9 @@ struct ProtocolAnswer {
 };
 QByteArray consSitNFe(const QString& tpAmb, const QString& chNFe);
 ProtocolAnswer readProtocolAnswer(const QByteArray& soap);
+// The answer tells the NF-e's state and events (it was read: authorised, cancelled, denied,
+// unknown there); false for a refusal of the query itself (schema, environment, key, abuse).
+bool registryRead(const ProtocolAnswer& answer);
 
 // "2026-12-08T12:04:05-03:00" as an instant; invalid when it is not one (an offset is required).
 QDateTime parseAuthorityTime(const QString& text);

@@ -211,7 +211,9 @@ TransmissionService::Reconciled TransmissionService::readRegistry(Pending& p, QE
     }
     QString why;
     const ProtocolAnswer answer = consultProtocol(*m_authority, url, l.tpAmb, l.chNFe, *p.certificate, &why);
-    if (!answer.readable) {
+    if (answer.readable && !registryRead(answer))
+        why = nfe::explainAnswer(answer.cStat, answer.xMotivo, 1000);
+    if (!answer.readable || !registryRead(answer)) {
         p.line = QStringLiteral("sem resposta da SEFAZ e a consulta da situação falhou (%1); não reenviada.").arg(why);
         return Reconciled::Unknown;
     }
