@@ -16,6 +16,7 @@ const Rejection kTable[] = {
     {"213", "Rejeição: CNPJ-Base do Autor difere do CNPJ-Base do Certificado Digital", "O certificado não pertence à empresa emitente: instale no servidor o certificado A1 da empresa que emitiu a nota."},
     {"214", "Rejeição: Tamanho da mensagem excedeu o limite estabelecido", "O lote ficou grande demais: transmita menos cartas de uma vez."},
     {"215", "Rejeição: Falha no schema XML", "A mensagem não seguiu o leiaute da SEFAZ: avise o suporte do sistema (o XML enviado fica guardado no lote)."},
+    {"217", "Rejeição: NF-e não consta na base de dados da SEFAZ", "A SEFAZ não conhece esta NF-e: confira se a nota foi autorizada e se a chave de acesso está correta."},
     {"218", "Rejeição: NF-e já está cancelada na base de dados da SEFAZ", "A NF-e foi cancelada: uma carta de correção não pode ser registrada."},
     {"225", "Rejeição: Falha no Schema XML do lote de NFe", "O lote não seguiu o leiaute da SEFAZ: avise o suporte do sistema (o XML enviado fica guardado no lote)."},
     {"236", "Rejeição: Chave de Acesso com dígito verificador inválido", "A chave de acesso da nota está errada no cadastro: corrija a chave da NF-e antes de transmitir a carta."},
