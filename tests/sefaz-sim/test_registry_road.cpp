@@ -291,3 +291,184 @@ TEST_F(RegistryRoad, TheSyncBringsInWhatOtherSystemsRegisteredAndAsksNoInvoiceIn
     EXPECT_EQ(consulted(one), 1) << one.toStdString();
     EXPECT_EQ(letters(without).size(), 1) << "read again, nothing is brought in twice";
 }
+
+namespace {
+
+// The rows of a "$packet" answer, each a map of its field names.
+QList<QVariantMap> packetRows(const QJsonValue& packet)
+{
+    const QJsonObject p = packet[QStringLiteral("$packet")].toObject();
+    QStringList names;
+    for (const QJsonValue& f : p[QStringLiteral("fields")].toArray())
+        names << f[QStringLiteral("name")].toString();
+    QList<QVariantMap> rows;
+    for (const QJsonValue& r : p[QStringLiteral("rows")].toArray()) {
+        QVariantMap m;
+        for (int i = 0; i < names.size(); ++i)
+            m.insert(names.at(i), r.toArray().at(i).toVariant());
+        rows << m;
+    }
+    return rows;
+}
+
+// The layouts of the tax reform over the whole road, on each engine.
+class WideRoad : public ::testing::TestWithParam<const char*> {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_sim = new road::StandIn;
+        ASSERT_TRUE(s_sim->start({QStringLiteral("--wide-answers")}));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_sim;
+        s_sim = nullptr;
+    }
+
+    // The engine's company database: the stand-in's own SQLite file, or a fresh demo with the
+    // same seed in the throw-away PostgreSQL.
+    QString database()
+    {
+        if (QLatin1String(GetParam()) == QLatin1String("sqlite"))
+            return s_sim->url();
+        const QString url = qEnvironmentVariable("CCE_PG_URL");
+        if (url.isEmpty())
+            return QString();
+        road::query(url, QStringLiteral("DROP SCHEMA public CASCADE"));
+        road::query(url, QStringLiteral("CREATE SCHEMA public"));
+        EXPECT_TRUE(road::run(road::bin("cce-server"),
+                              {QStringLiteral("--init"), QStringLiteral("--database"), url, QStringLiteral("--demo")}));
+        return url;
+    }
+
+    static inline road::StandIn* s_sim = nullptr;
+};
+
+} // namespace
+
+TEST_P(WideRoad, SeventeenDigitProtocolsFourDigitCodesAndTheAuthoritysTimesTravelWholeInAnyZone)
+{
+    const QString url = database();
+    if (url.isEmpty())
+        GTEST_SKIP() << "CCE_PG_URL is not set; run under scripts/with-postgres for the PostgreSQL cases";
+    for (const char* mailTable : {"CLIENTE SET DSEMAILCLIE", "FORNECEDOR SET DSEMAILFORN", "FILIAL SET DSEMAILFILI"})
+        road::query(url, QStringLiteral("UPDATE %1 = 'compras@example.com'").arg(QLatin1String(mailTable)));
+    // Pending letters of homologation invoices of company 01, each sent once.
+    QList<Letter> pending;
+    for (const QStringList& r : road::query(
+             url, QStringLiteral("SELECT N.CDFILIAL, N.NRLANCTONF, N.NRACESSONFE, L.NRSEQCCE FROM NOTAFISCAL N JOIN "
+                                 "CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF WHERE "
+                                 "N.CDEMPRESA = '01' AND N.IDSITUACAONFE = 'A' AND N.IDTPAMBNFE = '2' AND "
+                                 "L.IDTRANSMCCE = 'N' ORDER BY N.CDFILIAL DESC, N.NRLANCTONF DESC")))
+        pending << Letter{r.at(0), r.at(1), r.at(2), r.at(3)};
+    ASSERT_GE(pending.size(), 3);
+    QTemporaryDir outbox;
+    const QString ini =
+        s_sim->serverIni(url, QStringLiteral("[mail]\nfrom=cce@example.com\noutbox=%1\n").arg(outbox.path()));
+
+    for (const char* zone : {"UTC", "America/Sao_Paulo"}) {
+        SCOPED_TRACE(zone);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TZ"), QLatin1String(zone));
+        road::Server server;
+        ASSERT_GT(server.start(ini, env), 0);
+        const Letter l = pending.takeFirst();
+        road::transmit(server.port, QStringLiteral("01"), {l});
+        // The authority's own words, kept as it wrote them.
+        const QStringList stored = road::query(url,
+                                               QStringLiteral("SELECT NRPROTOCOLCCE, DSDHREGEVENTO FROM CARTACORRECAO "
+                                                              "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+                                               {l.filial, l.lancto, l.seq})
+                                       .value(0);
+        ASSERT_EQ(stored.size(), 2);
+        const QString nProt = protocolOf(s_sim->registered(), l.chNFe, l.seq.toInt());
+        EXPECT_EQ(nProt.size(), 17);
+        EXPECT_EQ(stored.at(0), nProt);
+        ASSERT_EQ(stored.at(1).size(), 25) << stored.at(1).toStdString();
+        // The issuer state's clock: what the stand-in wrote before its offset.
+        const QString clock = stored.at(1).left(19);
+        const QString shown = QDateTime::fromString(clock, Qt::ISODate).toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+
+        // Listed.
+        const QJsonArray lists =
+            road::rpc(server.port, kTransmissao, "GetNotaFiscal",
+                      {QStringLiteral("T"), QStringLiteral("T"), QStringLiteral("T"), QStringLiteral("01"),
+                       QStringLiteral("T"), QStringLiteral("T"), QStringLiteral("T"), QStringLiteral("T"),
+                       QStringLiteral("T"), QStringLiteral("T"), QStringLiteral("T"), QStringLiteral("S"), QString(),
+                       false, QJsonValue(), QJsonValue()})
+                .toArray();
+        bool listed = false;
+        for (const QVariantMap& row : packetRows(lists.at(1)))
+            if (row.value(QStringLiteral("CDFILIAL")) == l.filial &&
+                row.value(QStringLiteral("NRLANCTONF")) == l.lancto && row.value(QStringLiteral("NRSEQCCE")) == l.seq) {
+                listed = true;
+                EXPECT_EQ(row.value(QStringLiteral("NRPROTOCOLCCE")).toString(), nProt);
+                EXPECT_EQ(row.value(QStringLiteral("DTHRPROTOCOLCCE")).toString(), clock);
+            }
+        EXPECT_TRUE(listed);
+
+        // E-mailed, with the printed letter.
+        QDir(outbox.path()).removeRecursively();
+        QDir().mkpath(outbox.path());
+        EXPECT_EQ(road::rpc(server.port, kTransmissao, "SendEmailCCe", {l.filial, l.lancto, l.seq, false}).toString(),
+                  QString());
+        const QStringList emls = QDir(outbox.path()).entryList({QStringLiteral("*.eml")}, QDir::Files);
+        ASSERT_EQ(emls.size(), 1);
+        QString parsed;
+        ASSERT_TRUE(
+            road::run(QStringLiteral("/usr/bin/python3"),
+                      {qEnvironmentVariable("CCE_SOURCE_DIR") + QStringLiteral("/tests/server/mail/check_eml.py"),
+                       QDir(outbox.path()).filePath(emls.first())},
+                      &parsed));
+        const QJsonObject mail = QJsonDocument::fromJson(parsed.toUtf8()).object();
+        EXPECT_TRUE(
+            mail[QStringLiteral("body")].toString().contains(QStringLiteral("protocolo %1 em %2").arg(nProt, shown)))
+            << mail[QStringLiteral("body")].toString().toStdString();
+        EXPECT_EQ(mail[QStringLiteral("attachments")].toArray().size(), 2);
+        for (const QJsonValue& a : mail[QStringLiteral("attachments")].toArray()) {
+            const QByteArray bytes = QByteArray::fromHex(a[QStringLiteral("hex")].toString().toLatin1());
+            if (a[QStringLiteral("type")].toString() == QLatin1String("application/xml")) {
+                EXPECT_TRUE(bytes.contains("<nProt>" + nProt.toLatin1() + "</nProt>"));
+                continue;
+            }
+            QFile pdf(outbox.filePath(QStringLiteral("carta.pdf")));
+            ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
+            pdf.write(bytes);
+            pdf.close();
+            QString text;
+            ASSERT_TRUE(road::run(QStringLiteral("pdftotext"), {pdf.fileName(), QStringLiteral("-")}, &text));
+            EXPECT_TRUE(text.contains(nProt) && text.contains(shown)) << text.toStdString();
+        }
+
+        // Exported.
+        QTemporaryDir out;
+        ASSERT_TRUE(road::run(road::bin("cce-server"),
+                              {QStringLiteral("--export-events"), QStringLiteral("--database"), url,
+                               QStringLiteral("--company"), QStringLiteral("01"), QStringLiteral("--out"), out.path()},
+                              nullptr, env));
+        QFile exported(
+            QDir(out.path()).filePath(QStringLiteral("%1-%2-procEventoNFe.xml").arg(l.chNFe).arg(l.seq.toInt())));
+        ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(exported.readAll().contains("<nProt>" + nProt.toLatin1() + "</nProt>"));
+    }
+
+    // A code of four digits: stored, listed and explained whole.
+    road::Server server;
+    ASSERT_GT(server.start(ini), 0);
+    s_sim->control(QJsonObject{
+        {QStringLiteral("answer"), QJsonObject{{QStringLiteral("cStat"), QStringLiteral("1234")},
+                                               {QStringLiteral("xMotivo"), QStringLiteral("Rejeição: regra nova")}}}});
+    const Letter l = pending.takeFirst();
+    const QString line = road::transmit(server.port, QStringLiteral("01"), {l}).toArray().at(1).toString();
+    s_sim->control(QJsonObject{{QStringLiteral("answer"), QJsonValue()}});
+    EXPECT_TRUE(line.endsWith(QStringLiteral(": 1234 - Rejeição: regra nova"))) << line.toStdString();
+    EXPECT_EQ(road::query(url,
+                          QStringLiteral("SELECT CDSTATUSCCE, DSOBSSTATUSCCE FROM CARTACORRECAO WHERE CDFILIAL = ? "
+                                         "AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+                          {l.filial, l.lancto, l.seq})
+                  .value(0),
+              (QStringList{QStringLiteral("1234"), QStringLiteral("1234 - Rejeição: regra nova")}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, WideRoad, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
