@@ -18,12 +18,13 @@ QString brasiliaDate(const QDateTime& instant)
 
 QString expiryNotice(const QString& serial, const nfe::Certificate& c, const QDateTime& now)
 {
-    const qint64 days = now.secsTo(c.notAfter()) / 86400;
-    if (days >= kExpiryNoticeDays)
+    const qint64 secs = now.secsTo(c.notAfter());
+    if (secs >= qint64(kExpiryNoticeDays) * 86400)
         return QString();
+    const qint64 days = (secs + 86399) / 86400; // a part of a day counts as a day left
     return QStringLiteral("Atenção: o certificado digital %1 (%2) vence em %3%4; renove-o antes disso.")
         .arg(serial, c.cnpj(), brasiliaDate(c.notAfter()),
-             days < 1 ? QStringLiteral(", em menos de um dia") : QStringLiteral(", daqui a %1 dias").arg(days));
+             secs < 86400 ? QStringLiteral(", em menos de um dia") : QStringLiteral(", daqui a %1 dias").arg(days));
 }
 
 std::shared_ptr<const LoadedCertificate> CertificateStore::forIssuer(const QString& serial, const QString& issuerCnpj,

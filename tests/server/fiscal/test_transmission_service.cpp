@@ -9,8 +9,11 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "nfe/CorrectionText.h"
+#include "nfe/EventXml.h"
 #include "nfe/Schema.h"
 #include "nfe/Signer.h"
+#include "nfe/States.h"
 #include "server/fiscal/TransmissionService.h"
 #include "server/store/Store.h"
 #include "tests/nfe/CondUso.h"
@@ -391,5 +394,137 @@ TEST_F(Transmission, TheExportWritesEveryAcceptedEventAsStored)
                                   .arg(q.value(1).toString().toInt())));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
         EXPECT_EQ(f.readAll(), l.at(5).toUtf8());
+    }
+}
+
+TEST_F(Transmission, ALetterInDoubtIsNeverTakenForAnotherSystemsEventOfTheSameText)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    authority->mode = FakeAuthority::Mode::LoseAnswerBeforeRegistering;
+    transmit(keys);
+    ASSERT_EQ(letter(keys.first()).at(0), QStringLiteral("D"));
+
+    // Meanwhile another system of the company registered the same words at that sequence,
+    // signed with a certificate of its own.
+    QSqlQuery q(store->connection());
+    q.prepare(QStringLiteral("SELECT N.NRACESSONFE, L.NRSEQCCE, L.DSCORRECAONFE FROM NOTAFISCAL N JOIN CARTACORRECAO L "
+                             "ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF WHERE N.CDFILIAL = ? AND "
+                             "N.NRLANCTONF = ? ORDER BY L.NRSEQCCE DESC"));
+    q.addBindValue(keys.first().filial);
+    q.addBindValue(keys.first().lancto);
+    ASSERT_TRUE(q.exec() && q.next());
+    const QString chNFe = q.value(0).toString(), seq = q.value(1).toString(), text = q.value(2).toString();
+    QString error;
+    auto otherCert = nfe::Certificate::fromPkcs12(cce_test::makePkcs12(chNFe.mid(6, 14), QStringLiteral("x")),
+                                                  QStringLiteral("x"), &error);
+    ASSERT_TRUE(otherCert) << error.toStdString();
+    const nfe::State* state = nfe::stateByIbge(chNFe.left(2).toInt());
+    nfe::CceEvent e;
+    e.cOrgao = state->ibge;
+    e.cnpj = chNFe.mid(6, 14);
+    e.chNFe = chNFe;
+    e.dhEvento = nfe::eventTime(QDateTime::currentDateTimeUtc(), *state);
+    e.nSeqEvento = seq.toInt();
+    e.xCorrecao = nfe::normaliseCorrection(text).text;
+    e.xCondUso = kCondUso;
+    const QByteArray theirs = nfe::signEvento(nfe::buildEvento(e), *otherCert, &error);
+    authority->registerEvent(theirs);
+
+    authority->mode = FakeAuthority::Mode::Answer;
+    const QVariantList r = transmit(keys);
+    EXPECT_EQ(authority->batches, 1) << "sent again before the registry was read";
+    EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("já foi registrada por outro sistema")))
+        << r.at(1).toString().toStdString();
+    q.prepare(
+        QStringLiteral("SELECT NRSEQCCE, IDTRANSMCCE, CDSTATUSCCE, IDORIGEMCCE, DSXMLEVENTO, DSCORRECAONFE FROM "
+                       "CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE >= ? ORDER BY NRSEQCCE"));
+    q.addBindValue(keys.first().filial);
+    q.addBindValue(keys.first().lancto);
+    q.addBindValue(seq);
+    ASSERT_TRUE(q.exec());
+    QList<QStringList> rows;
+    while (q.next())
+        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString()};
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows.at(0).mid(1, 3), (QStringList{QStringLiteral("R"), QStringLiteral("135"), QStringLiteral("E")}));
+    EXPECT_EQ(rows.at(0).at(4).toUtf8(), theirs);
+    EXPECT_EQ(rows.at(1).at(0), QStringLiteral("%1").arg(seq.toInt() + 1, 2, 10, QLatin1Char('0')));
+    EXPECT_EQ(rows.at(1).mid(1, 3), (QStringList{QStringLiteral("N"), QString(), QStringLiteral("P")}));
+    EXPECT_EQ(rows.at(1).at(5), text);
+}
+
+TEST_F(Transmission, ACertificateNearItsEndIsNamedEveryTimeItSigns)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    QSqlQuery q(store->connection());
+    q.prepare(QStringLiteral("SELECT I.NRSERIECERTIFIC, I.NRINSJURIEST FROM NOTAFISCAL N JOIN INSCRESTAD I ON "
+                             "I.CDEMPRESA = N.CDEMPRESA AND I.CDINSCESTA = N.CDINSCESTA WHERE N.CDFILIAL = ? AND "
+                             "N.NRLANCTONF = ?"));
+    q.addBindValue(keys.first().filial);
+    q.addBindValue(keys.first().lancto);
+    ASSERT_TRUE(q.exec() && q.next());
+    const QString serial = q.value(0).toString();
+    QTemporaryDir folder;
+    QFile f(folder.filePath(serial + QStringLiteral(".pfx")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(cce_test::makePkcs12(q.value(1).toString(), QStringLiteral("demo"), 11)); // ten days left
+    f.close();
+    config.certificateFolder = folder.path();
+    srv::fiscal::TransmissionService nearEnd(*store, config, authority);
+
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { logged << m; });
+    const QString first = nearEnd.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList().value(1).toString();
+    // Refused, then sent again: named again.
+    QSqlQuery(store->connection())
+        .exec(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = '999' WHERE CDSTATUSCCE = "
+                             "'135' AND DSXMLPROCEVENTO IS NOT NULL"));
+    const QString second = nearEnd.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList().value(1).toString();
+    qInstallMessageHandler(previous);
+    for (const QString& answer : {first, second})
+        EXPECT_TRUE(answer.contains(QStringLiteral("Atenção: o certificado digital %1").arg(serial)) &&
+                    answer.contains(QStringLiteral("daqui a 10 dias")))
+            << answer.toStdString();
+    EXPECT_EQ(logged.filter(QStringLiteral("certificado digital %1").arg(serial)).size(), 2)
+        << logged.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(Transmission, ALetterOfAContingencyInvoiceGoesToItsHomeAuthority)
+{
+    // The demo's invoices issued in contingency (EPEC, FS-DA, SVC-AN, SVC-RS) with a pending letter.
+    QSqlQuery q(store->connection());
+    ASSERT_TRUE(q.exec(QStringLiteral(
+        "SELECT N.CDFILIAL, N.NRLANCTONF, N.NRACESSONFE, I.SGESTADO FROM NOTAFISCAL N JOIN CARTACORRECAO L ON "
+        "L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF JOIN INSCRESTAD I ON I.CDEMPRESA = N.CDEMPRESA AND "
+        "I.CDINSCESTA = N.CDINSCESTA WHERE N.CDEMPRESA = '01' AND N.IDSITUACAONFE = 'A' AND L.IDTRANSMCCE = 'N' AND "
+        "N.IDTIPOEMISNFE IN ('4', '5', '6', '7')")));
+    QList<Key> keys;
+    QHash<QString, QString> homeOf; // chNFe -> home authority
+    while (q.next()) {
+        keys << Key{q.value(0).toString(), q.value(1).toString()};
+        homeOf.insert(q.value(2).toString(), nfe::stateByUf(q.value(3).toString())->authority);
+    }
+    ASSERT_FALSE(keys.isEmpty()) << "the demo has no contingency invoice with a pending letter";
+    // Every address known; the contingency authorities' and any other lead nowhere.
+    config.endpoints.clear();
+    for (const char* env : {"1", "2"})
+        for (const char* svc : {"recepcao", "consulta"}) {
+            config.endpoints.insert(QStringLiteral("*.%1.%2").arg(QLatin1String(env), QLatin1String(svc)),
+                                    QStringLiteral("https://svc.example/ws"));
+            for (const QString& home : homeOf)
+                config.endpoints.insert(QStringLiteral("%1.%2.%3").arg(home, QLatin1String(env), QLatin1String(svc)),
+                                        QStringLiteral("https://%1.example/ws").arg(home));
+        }
+    srv::fiscal::TransmissionService routed(*store, config, authority);
+    const QString answer = routed.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList().value(1).toString();
+    EXPECT_EQ(answer.count(QStringLiteral(": 135 - ")), keys.size()) << answer.toStdString();
+    EXPECT_TRUE(authority->urls.filter(QStringLiteral("svc.example")).isEmpty())
+        << authority->urls.join(QLatin1Char(' ')).toStdString();
+    for (auto it = authority->registered.cbegin(); it != authority->registered.cend(); ++it) {
+        const QString chNFe = it.key().section(QLatin1Char('|'), 0, 0);
+        EXPECT_EQ(FakeAuthority::value(it->evento, "cOrgao"), chNFe.left(2)) << "the event names its home state";
     }
 }
