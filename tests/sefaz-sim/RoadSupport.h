@@ -109,6 +109,16 @@ inline QList<QStringList> query(const QString& url, const QString& sql, const QV
     return rows;
 }
 
+// The throw-away PostgreSQL emptied and filled with the demo anew: the same seed, so the same
+// keys, as a stand-in seeded from a SQLite demo of the same day.
+inline bool freshPostgresDemo(const QString& url)
+{
+    query(url, QStringLiteral("DROP SCHEMA public CASCADE"));
+    query(url, QStringLiteral("CREATE SCHEMA public"));
+    return run(bin("cce-server"),
+               {QStringLiteral("--init"), QStringLiteral("--database"), url, QStringLiteral("--demo")});
+}
+
 struct Letter {
     QString filial, lancto, chNFe, seq;
 };

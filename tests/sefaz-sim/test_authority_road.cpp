@@ -197,23 +197,9 @@ TEST_F(Road, TwoServersOnOnePostgreSqlNeverSendOneLetterTwice)
     const QString url = qEnvironmentVariable("CCE_PG_URL");
     if (url.isEmpty())
         GTEST_SKIP() << "CCE_PG_URL is not set; run under scripts/with-postgres for the PostgreSQL cases";
-    {
-        // A fresh demo in the throw-away database; the same seed as the SQLite one the
-        // certificates and the stand-in's registry came from.
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("road_reset"));
-        const QUrl u(url);
-        db.setHostName(u.host());
-        db.setPort(u.port(5432));
-        db.setUserName(u.userName());
-        db.setDatabaseName(u.path().mid(1));
-        ASSERT_TRUE(db.open());
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("DROP SCHEMA public CASCADE")));
-        ASSERT_TRUE(q.exec(QStringLiteral("CREATE SCHEMA public")));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("road_reset"));
-    ASSERT_TRUE(run(bin("cce-server"),
-                    {QStringLiteral("--init"), QStringLiteral("--database"), url, QStringLiteral("--demo")}));
+    // A fresh demo in the throw-away database; the same seed as the SQLite one the
+    // certificates and the stand-in's registry came from.
+    ASSERT_TRUE(road::freshPostgresDemo(url));
 
     const int a = startServer(url), b = startServer(url);
     ASSERT_GT(a, 0);

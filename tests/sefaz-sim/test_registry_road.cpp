@@ -334,10 +334,7 @@ protected:
         const QString url = qEnvironmentVariable("CCE_PG_URL");
         if (url.isEmpty())
             return QString();
-        road::query(url, QStringLiteral("DROP SCHEMA public CASCADE"));
-        road::query(url, QStringLiteral("CREATE SCHEMA public"));
-        EXPECT_TRUE(road::run(road::bin("cce-server"),
-                              {QStringLiteral("--init"), QStringLiteral("--database"), url, QStringLiteral("--demo")}));
+        EXPECT_TRUE(road::freshPostgresDemo(url));
         return url;
     }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -123,6 +124,22 @@ protected:
         if (q.next())
             for (int i = 0; i < 6; ++i)
                 out << q.value(i).toString();
+        return out;
+    }
+
+    // The first row of a statement about the invoice (its branch and entry bound first), as texts.
+    QStringList invoiceRow(const Key& k, const QString& sql, const QVariantList& more = {})
+    {
+        QSqlQuery q(store->connection());
+        q.prepare(sql);
+        q.addBindValue(k.filial);
+        q.addBindValue(k.lancto);
+        for (const QVariant& v : more)
+            q.addBindValue(v);
+        QStringList out;
+        EXPECT_TRUE(q.exec() && q.next()) << sql.toStdString();
+        for (int i = 0; q.isValid() && i < q.record().count(); ++i)
+            out << q.value(i).toString();
         return out;
     }
 
@@ -406,14 +423,12 @@ TEST_F(Transmission, ALetterInDoubtIsNeverTakenForAnotherSystemsEventOfTheSameTe
 
     // Meanwhile another system of the company registered the same words at that sequence,
     // signed with a certificate of its own.
-    QSqlQuery q(store->connection());
-    q.prepare(QStringLiteral("SELECT N.NRACESSONFE, L.NRSEQCCE, L.DSCORRECAONFE FROM NOTAFISCAL N JOIN CARTACORRECAO L "
-                             "ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF WHERE N.CDFILIAL = ? AND "
-                             "N.NRLANCTONF = ? ORDER BY L.NRSEQCCE DESC"));
-    q.addBindValue(keys.first().filial);
-    q.addBindValue(keys.first().lancto);
-    ASSERT_TRUE(q.exec() && q.next());
-    const QString chNFe = q.value(0).toString(), seq = q.value(1).toString(), text = q.value(2).toString();
+    const QStringList latest = invoiceRow(
+        keys.first(), QStringLiteral("SELECT N.NRACESSONFE, L.NRSEQCCE, L.DSCORRECAONFE FROM NOTAFISCAL N JOIN "
+                                     "CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF WHERE "
+                                     "N.CDFILIAL = ? AND N.NRLANCTONF = ? ORDER BY L.NRSEQCCE DESC"));
+    ASSERT_EQ(latest.size(), 3);
+    const QString chNFe = latest.at(0), seq = latest.at(1), text = latest.at(2);
     QString error;
     auto otherCert = nfe::Certificate::fromPkcs12(cce_test::makePkcs12(chNFe.mid(6, 14), QStringLiteral("x")),
                                                   QStringLiteral("x"), &error);
@@ -435,40 +450,32 @@ TEST_F(Transmission, ALetterInDoubtIsNeverTakenForAnotherSystemsEventOfTheSameTe
     EXPECT_EQ(authority->batches, 1) << "sent again before the registry was read";
     EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("já foi registrada por outro sistema")))
         << r.at(1).toString().toStdString();
-    q.prepare(
-        QStringLiteral("SELECT NRSEQCCE, IDTRANSMCCE, CDSTATUSCCE, IDORIGEMCCE, DSXMLEVENTO, DSCORRECAONFE FROM "
-                       "CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE >= ? ORDER BY NRSEQCCE"));
-    q.addBindValue(keys.first().filial);
-    q.addBindValue(keys.first().lancto);
-    q.addBindValue(seq);
-    ASSERT_TRUE(q.exec());
-    QList<QStringList> rows;
-    while (q.next())
-        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString()};
-    ASSERT_EQ(rows.size(), 2);
-    EXPECT_EQ(rows.at(0).mid(1, 3), (QStringList{QStringLiteral("R"), QStringLiteral("135"), QStringLiteral("E")}));
-    EXPECT_EQ(rows.at(0).at(4).toUtf8(), theirs);
-    EXPECT_EQ(rows.at(1).at(0), QStringLiteral("%1").arg(seq.toInt() + 1, 2, 10, QLatin1Char('0')));
-    EXPECT_EQ(rows.at(1).mid(1, 3), (QStringList{QStringLiteral("N"), QString(), QStringLiteral("P")}));
-    EXPECT_EQ(rows.at(1).at(5), text);
+    const QString sql = QStringLiteral("SELECT IDTRANSMCCE, CDSTATUSCCE, IDORIGEMCCE, DSXMLEVENTO, DSCORRECAONFE FROM "
+                                       "CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?");
+    const QStringList atSeq = invoiceRow(keys.first(), sql, {seq});
+    const QStringList next =
+        invoiceRow(keys.first(), sql, {QStringLiteral("%1").arg(seq.toInt() + 1, 2, 10, QLatin1Char('0'))});
+    ASSERT_EQ(atSeq.size(), 5);
+    ASSERT_EQ(next.size(), 5);
+    EXPECT_EQ(atSeq.mid(0, 3), (QStringList{QStringLiteral("R"), QStringLiteral("135"), QStringLiteral("E")}));
+    EXPECT_EQ(atSeq.at(3).toUtf8(), theirs);
+    EXPECT_EQ(next.mid(0, 3), (QStringList{QStringLiteral("N"), QString(), QStringLiteral("P")}));
+    EXPECT_EQ(next.at(4), text);
 }
 
 TEST_F(Transmission, ACertificateNearItsEndIsNamedEveryTimeItSigns)
 {
     const QList<Key> keys = pendingInvoices(1);
-    QSqlQuery q(store->connection());
-    q.prepare(QStringLiteral("SELECT I.NRSERIECERTIFIC, I.NRINSJURIEST FROM NOTAFISCAL N JOIN INSCRESTAD I ON "
-                             "I.CDEMPRESA = N.CDEMPRESA AND I.CDINSCESTA = N.CDINSCESTA WHERE N.CDFILIAL = ? AND "
-                             "N.NRLANCTONF = ?"));
-    q.addBindValue(keys.first().filial);
-    q.addBindValue(keys.first().lancto);
-    ASSERT_TRUE(q.exec() && q.next());
-    const QString serial = q.value(0).toString();
+    const QStringList registration = invoiceRow(
+        keys.first(), QStringLiteral("SELECT I.NRSERIECERTIFIC, I.NRINSJURIEST FROM NOTAFISCAL N JOIN INSCRESTAD I ON "
+                                     "I.CDEMPRESA = N.CDEMPRESA AND I.CDINSCESTA = N.CDINSCESTA WHERE N.CDFILIAL = ? "
+                                     "AND N.NRLANCTONF = ?"));
+    ASSERT_EQ(registration.size(), 2);
+    const QString serial = registration.at(0);
     QTemporaryDir folder;
     QFile f(folder.filePath(serial + QStringLiteral(".pfx")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(cce_test::makePkcs12(q.value(1).toString(), QStringLiteral("demo"), 11)); // ten days left
+    f.write(cce_test::makePkcs12(registration.at(1), QStringLiteral("demo"), 11)); // ten days left
     f.close();
     config.certificateFolder = folder.path();
     srv::fiscal::TransmissionService nearEnd(*store, config, authority);
