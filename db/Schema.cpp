@@ -1,9 +1,11 @@
 #include "db/Schema.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimeZone>
 #include <QVariant>
 
 namespace db {
@@ -44,12 +46,24 @@ bool hasVersionTable(QSqlDatabase& db)
     return false;
 }
 
+// A statement that opens with "/*postgresql*/" or "/*sqlite*/" is for that engine alone.
+bool forEngine(const QString& stmt, Engine engine)
+{
+    if (stmt.startsWith(QLatin1String("/*postgresql*/")))
+        return engine == Engine::PostgreSQL;
+    if (stmt.startsWith(QLatin1String("/*sqlite*/")))
+        return engine == Engine::SQLite;
+    return true;
+}
+
 bool applyMigration(QSqlDatabase& db, const Migration& m, QString* error)
 {
     return inTransaction(
         db,
         [&](QString* err) {
             for (const QString& stmt : splitStatements(QString::fromUtf8(m.sql))) {
+                if (!forEngine(stmt, engineOf(db)))
+                    continue;
                 if (!exec(db, stmt, err)) {
                     *err = QStringLiteral("%1: %2").arg(m.name, *err);
                     return false;
@@ -149,6 +163,16 @@ int schemaVersion(QSqlDatabase& db, QString* error)
 
 bool configureConnection(QSqlDatabase& db, QString* error)
 {
+    if (engineOf(db) == Engine::PostgreSQL) {
+        // Qt hands date-times to PostgreSQL as instants, which the session's zone turns back
+        // into the columns' wall-clock times: the session takes this process's zone, so that
+        // a time is read back as it was written whatever zone the database server runs in.
+        const QByteArray zone = QTimeZone::systemTimeZoneId();
+        static const QRegularExpression ianaId(QStringLiteral("^[A-Za-z0-9_+/-]{1,64}$"));
+        if (QTimeZone(zone).isValid() && ianaId.match(QString::fromLatin1(zone)).hasMatch())
+            exec(db, QStringLiteral("SET TIME ZONE '%1'").arg(QString::fromLatin1(zone)), nullptr);
+        return true;
+    }
     if (engineOf(db) != Engine::SQLite)
         return true;
     // WAL lets the host read while the server writes; the busy timeout makes writers

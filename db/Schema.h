@@ -1,6 +1,7 @@
 #pragma once
 // The company database's schema: versioned migrations applied in order, recorded in
-// SCHEMA_VERSION. The same SQL text serves SQLite and PostgreSQL.
+// SCHEMA_VERSION. The same SQL text serves SQLite and PostgreSQL; a statement that opens
+// with "/*postgresql*/" or "/*sqlite*/" runs on that engine alone.
 #include <QSqlDatabase>
 #include <QString>
 #include <functional>

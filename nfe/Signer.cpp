@@ -1,5 +1,6 @@
 #include "nfe/Signer.h"
 
+#include "nfe/Pkcs12.h"
 #include "nfe/XmlTree.h"
 
 #include <QList>
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <openssl/bio.h>
 #include <openssl/err.h>
-#include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <xmlsec/base64.h>
@@ -203,27 +203,25 @@ Certificate::Certificate() : m_impl(std::make_unique<Impl>()) {}
 Certificate::~Certificate() = default;
 
 std::shared_ptr<const Certificate> Certificate::fromPkcs12(const QByteArray& pkcs12, const QString& password,
-                                                           QString* error)
+                                                           QString* error, const QString& name)
 {
+    const QString who =
+        name.isEmpty() ? QStringLiteral("O certificado digital") : QStringLiteral("O certificado digital %1").arg(name);
     if (!ensureXmlSec()) {
         *error = QStringLiteral("A biblioteca de assinatura digital não pôde ser iniciada.");
         return nullptr;
     }
-    const QByteArray pwd = password.toUtf8();
-    BIO* bio = BIO_new_mem_buf(pkcs12.constData(), int(pkcs12.size()));
-    PKCS12* p12 = bio ? d2i_PKCS12_bio(bio, nullptr) : nullptr;
-    BIO_free(bio);
-    EVP_PKEY* pkey = nullptr;
-    X509* leaf = nullptr;
-    STACK_OF(X509)* chain = nullptr;
-    const bool parsed = p12 && PKCS12_parse(p12, pwd.constData(), &pkey, &leaf, &chain) == 1;
-    PKCS12_free(p12);
+    Pkcs12 file;
+    QString reason;
+    if (!readPkcs12(pkcs12, password, &file, &reason)) {
+        *error = QStringLiteral("%1 não pôde ser lido: %2.").arg(who, reason);
+        return nullptr;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(file.leaf.constData());
+    X509* leaf = d2i_X509(nullptr, &p, long(file.leaf.size()));
     ERR_clear_error();
-    if (!parsed || !pkey || !leaf) {
-        EVP_PKEY_free(pkey);
-        X509_free(leaf);
-        sk_X509_pop_free(chain, X509_free);
-        *error = QStringLiteral("O certificado digital não pôde ser lido: arquivo inválido ou senha incorreta.");
+    if (!leaf) {
+        *error = QStringLiteral("%1 não pôde ser lido: certificado do titular ilegível.").arg(who);
         return nullptr;
     }
     std::shared_ptr<Certificate> cert(new Certificate);
@@ -231,20 +229,18 @@ std::shared_ptr<const Certificate> Certificate::fromPkcs12(const QByteArray& pkc
     cert->m_cnpj = holderCnpj(leaf);
     cert->m_notBefore = fromAsn1(X509_get0_notBefore(leaf));
     cert->m_notAfter = fromAsn1(X509_get0_notAfter(leaf));
-    unsigned char* der = nullptr;
-    const int derLen = i2d_X509(leaf, &der);
-    if (derLen > 0)
-        cert->m_der = QByteArray(reinterpret_cast<const char*>(der), derLen);
-    OPENSSL_free(der);
-    EVP_PKEY_free(pkey);
     X509_free(leaf);
-    sk_X509_pop_free(chain, X509_free);
+    cert->m_der = file.leaf;
+    cert->m_chain = file.chain;
+    cert->m_pkcs12 = file.modern;
+    cert->m_legacy = file.legacy;
 
+    const QByteArray pwd = password.toUtf8();
     cert->m_impl->key =
-        xmlSecCryptoAppPkcs12LoadMemory(reinterpret_cast<const xmlSecByte*>(pkcs12.constData()),
-                                        static_cast<xmlSecSize>(pkcs12.size()), pwd.constData(), nullptr, nullptr);
-    if (!cert->m_impl->key || cert->m_der.isEmpty()) {
-        *error = QStringLiteral("O certificado digital não pôde ser lido: arquivo inválido ou senha incorreta.");
+        xmlSecCryptoAppPkcs12LoadMemory(reinterpret_cast<const xmlSecByte*>(file.modern.constData()),
+                                        static_cast<xmlSecSize>(file.modern.size()), pwd.constData(), nullptr, nullptr);
+    if (!cert->m_impl->key) {
+        *error = QStringLiteral("%1 não pôde ser lido: a chave privada não pôde ser carregada.").arg(who);
         return nullptr;
     }
     return cert;

@@ -5,6 +5,7 @@
 // certificate alone in X509Certificate) and its verification.
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <memory>
 
@@ -12,9 +13,10 @@ namespace nfe {
 
 class Certificate {
 public:
-    // Reads an A1 certificate and its key; nullptr with the reason in *error.
+    // Reads an A1 certificate and its key (see Pkcs12.h: old algorithms too); nullptr with
+    // "O certificado digital <name> não pôde ser lido: <reason>." in *error.
     static std::shared_ptr<const Certificate> fromPkcs12(const QByteArray& pkcs12, const QString& password,
-                                                         QString* error);
+                                                         QString* error, const QString& name = QString());
     ~Certificate();
     Certificate(const Certificate&) = delete;
     Certificate& operator=(const Certificate&) = delete;
@@ -26,6 +28,11 @@ public:
     QDateTime notBefore() const { return m_notBefore; }
     QDateTime notAfter() const { return m_notAfter; }
     QByteArray der() const { return m_der; } // the certificate itself
+    QList<QByteArray> chain() const { return m_chain; } // the authorities above it the file held (DER)
+    // The key, the certificate and the chain in today's algorithms, under the same password:
+    // what a TLS client presents.
+    QByteArray pkcs12() const { return m_pkcs12; }
+    bool legacyFile() const { return m_legacy; } // the file needed the legacy algorithms
 
     struct Impl;
     const Impl& impl() const { return *m_impl; }
@@ -35,7 +42,9 @@ private:
     std::unique_ptr<Impl> m_impl;
     QString m_cnpj, m_subject;
     QDateTime m_notBefore, m_notAfter;
-    QByteArray m_der;
+    QByteArray m_der, m_pkcs12;
+    QList<QByteArray> m_chain;
+    bool m_legacy = false;
 };
 
 // Signs an unsigned <evento> (EventXml) and returns the signed bytes, or empty with *error.

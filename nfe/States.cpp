@@ -55,10 +55,22 @@ const State* stateByIbge(int ibge)
     return nullptr;
 }
 
-QString eventTime(const QDateTime& instant, const State& state)
+namespace {
+QDateTime inState(const QDateTime& instant, const State& state)
 {
     const QTimeZone zone(state.timeZone);
-    const QDateTime local = instant.toTimeZone(zone.isValid() ? zone : QTimeZone(-3 * 3600));
+    return instant.toTimeZone(zone.isValid() ? zone : QTimeZone(-3 * 3600));
+}
+} // namespace
+
+QString wallClock(const QDateTime& instant, const State& state)
+{
+    return inState(instant, state).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+QString eventTime(const QDateTime& instant, const State& state)
+{
+    const QDateTime local = inState(instant, state);
     const int offset = local.offsetFromUtc();
     const int minutes = (offset < 0 ? -offset : offset) / 60;
     return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +

@@ -23,5 +23,8 @@ const State* stateByIbge(int ibge);
 
 // "AAAA-MM-DDThh:mm:ss±hh:mm" in the state's own offset at that instant; no fractions, never "Z".
 QString eventTime(const QDateTime& instant, const State& state);
+// "AAAA-MM-DDThh:mm:ss", the state's own clock at that instant: how the company's records
+// keep a time the authority stated, whatever the zone of the machine that stores it.
+QString wallClock(const QDateTime& instant, const State& state);
 
 } // namespace nfe

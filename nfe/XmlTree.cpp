@@ -67,4 +67,28 @@ QByteArray dump(xmlNodePtr node)
     return QByteArray(reinterpret_cast<const char*>(xmlBufferContent(buf.get())), xmlBufferLength(buf.get()));
 }
 
+QList<QByteArray> rawElements(const QByteArray& text, const QByteArray& name)
+{
+    QList<QByteArray> out;
+    qsizetype from = 0;
+    while (true) {
+        qsizetype open = text.indexOf("<" + name, from);
+        while (open >= 0) {
+            const char after = open + 1 + name.size() < text.size() ? text.at(open + 1 + name.size()) : '\0';
+            if (after == ' ' || after == '>' || after == '\t' || after == '\n' || after == '\r')
+                break;
+            open = text.indexOf("<" + name, open + 1);
+        }
+        if (open < 0)
+            break;
+        const QByteArray closing = "</" + name + ">";
+        const qsizetype close = text.indexOf(closing, open);
+        if (close < 0)
+            break;
+        out << text.mid(open, close + closing.size() - open);
+        from = close + closing.size();
+    }
+    return out;
+}
+
 } // namespace nfe::xml

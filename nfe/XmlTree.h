@@ -28,5 +28,8 @@ xmlNodePtr find(xmlNodePtr first, const char* name, const char* ns = nullptr);
 QString childText(xmlNodePtr parent, const char* name);
 // The node as its document writes it: no declaration, no indentation.
 QByteArray dump(xmlNodePtr node);
+// The elements named name (not nesting in one another), as their exact bytes in the text,
+// in document order: what was signed or received is kept as it came.
+QList<QByteArray> rawElements(const QByteArray& text, const QByteArray& name);
 
 } // namespace nfe::xml

@@ -213,7 +213,7 @@ QList<RegisteredEvent> Registry::events(const QString& chNFe)
     return out;
 }
 
-QString Registry::nextProtocol(int cUF, const QDateTime& at)
+QString Registry::nextProtocol(int cUF, const QDateTime& at, int digits)
 {
     QSqlQuery q(QSqlDatabase::database(connection()));
     q.prepare(QStringLiteral("INSERT INTO PROTOCOLO (EM) VALUES (?)"));
@@ -224,7 +224,7 @@ QString Registry::nextProtocol(int cUF, const QDateTime& at)
     return QStringLiteral("1%1%2%3")
         .arg(cUF, 2, 10, QLatin1Char('0'))
         .arg(at.date().year() % 100, 2, 10, QLatin1Char('0'))
-        .arg(id, 10, 10, QLatin1Char('0'));
+        .arg(id, digits - 5, 10, QLatin1Char('0'));
 }
 
 bool Registry::add(const RegisteredEvent& e)

@@ -37,8 +37,9 @@ public:
     std::optional<RegisteredNFe> nfe(const QString& chNFe);
     std::optional<RegisteredEvent> event(const QString& chNFe, const QString& tpEvento, int nSeqEvento);
     QList<RegisteredEvent> events(const QString& chNFe = QString()); // all, oldest first
-    // A protocol number no other event has: "1" + cUF + year + ten digits.
-    QString nextProtocol(int cUF, const QDateTime& at);
+    // A protocol number no other event has: "1" + cUF + year + a serial, 15 digits in all
+    // (17 in the tax reform's layouts).
+    QString nextProtocol(int cUF, const QDateTime& at, int digits = 15);
     bool add(const RegisteredEvent& e);
     bool clearEvents();
 

@@ -9,6 +9,7 @@
 
 #include "nfe/AccessKey.h"
 #include "nfe/EventXml.h"
+#include "nfe/Rejections.h"
 #include "nfe/Signer.h"
 #include "nfe/States.h"
 #include "nfe/Status.h"
@@ -116,9 +117,10 @@ Rules::Judged Rules::judge(const QByteArray& evento, int batchOrgao)
 {
     Judged j;
     j.cOrgao = batchOrgao;
-    auto reject = [&](const char* cStat, const char* motivo) {
+    // The texts are the published ones, from the table the server explains answers with.
+    auto reject = [&](const char* cStat) {
         j.cStat = QString::fromLatin1(cStat);
-        j.xMotivo = QString::fromUtf8(motivo);
+        j.xMotivo = nfe::publishedText(j.cStat);
         return j;
     };
     DocPtr doc = parse(evento);
@@ -134,54 +136,59 @@ Rules::Judged Rules::judge(const QByteArray& evento, int batchOrgao)
 
     // The sequence first: past the last the schema would hide the reason.
     if (digits(seq, 1, 3) && seq.toInt() > cce::kMaxLettersPerInvoice)
-        return reject("594", "Rejeição: O número de sequência do evento informado é maior que o permitido");
+        return reject("594");
     QString why;
     if (!m_eventSchema->validate(evento, &why))
-        return reject("493", "Rejeição: Evento não atende o Schema XML específico");
+        return reject("493");
     if (text(inf, "tpAmb").toInt() != m_tpAmb)
-        return reject("252", "Rejeição: Ambiente informado diverge do Ambiente de recebimento");
+        return reject("252");
 
     xmlChar* idValue = xmlGetProp(inf, x("Id"));
     const QString id = QString::fromUtf8(reinterpret_cast<const char*>(idValue));
     xmlFree(idValue);
     if (id != nfe::eventId(j.chNFe, j.nSeqEvento) || j.tpEvento != nfe::kTipoEventoCCe)
-        return reject(
-            "572", "Rejeição: Erro Atributo ID do evento não corresponde a concatenação dos campos (\"ID\" + tpEvento "
-                   "+ chNFe + nSeqEvento)");
+        return reject("572");
 
     const nfe::Verification v = nfe::verifyEvento(evento);
     if (!v.formValid)
-        return reject("298", "Rejeição: Assinatura difere do padrão do Sistema");
+        return reject("298");
     if (!v.valid)
-        return reject("297", "Rejeição: Assinatura difere do calculado");
+        return reject("297");
     const QString author = j.cnpj.isEmpty() ? text(inf, "CPF") : j.cnpj;
     if (v.signerCnpj.left(8) != author.left(8))
-        return reject("213", "Rejeição: CNPJ-Base do Autor difere do CNPJ-Base do Certificado Digital");
+        return reject("213");
 
     if (!nfe::validAccessKey(j.chNFe))
-        return reject("236", "Rejeição: Chave de Acesso com dígito verificador inválido");
+        return reject("236");
     if (j.chNFe.left(2).toInt() != j.cOrgao)
-        return reject("249", "Rejeição: UF da Chave de Acesso diverge da UF autorizadora");
+        return reject("249");
     if (j.chNFe.mid(6, 14) != author.rightJustified(14, QLatin1Char('0')))
-        return reject("574", "Rejeição: O autor do evento diverge do emissor da NF-e");
+        return reject("574");
 
     const QDateTime at = QDateTime::fromString(text(inf, "dhEvento"), Qt::ISODate);
     const QDateTime now = clock();
     if (!at.isValid() || at > now.addSecs(toleranceSecs))
-        return reject("578", "Rejeição: A data do evento não pode ser maior que a data do processamento");
+        return reject("578");
 
     const std::optional<RegisteredNFe> nf = m_registry.nfe(j.chNFe);
     if (nf && nf->cStat != QLatin1String("100"))
-        return reject("580", "Rejeição: O evento exige uma NF-e autorizada");
+        return reject("580");
     if (nf && at < QDateTime::fromString(nf->dhRecbto, Qt::ISODate))
-        return reject("579", "Rejeição: A data do evento não pode ser menor que a data de autorização da NF-e");
+        return reject("579");
     if (m_registry.event(j.chNFe, j.tpEvento, j.nSeqEvento))
-        return reject("573", "Rejeição: Duplicidade de evento");
+        return reject("573");
 
+    {
+        QMutexLocker lock(&m_forcedMutex);
+        if (!m_forced.first.isEmpty()) {
+            j.cStat = m_forced.first;
+            j.xMotivo = m_forced.second;
+            return j;
+        }
+    }
     j.cStat = nf ? nfe::status::kRegistered : nfe::status::kRegisteredUnlinked;
-    j.xMotivo = nf ? QStringLiteral("Evento registrado e vinculado a NF-e")
-                   : QStringLiteral("Evento registrado, mas não vinculado a NF-e");
-    j.nProt = m_registry.nextProtocol(j.cOrgao, now);
+    j.xMotivo = nfe::publishedText(j.cStat);
+    j.nProt = m_registry.nextProtocol(j.cOrgao, now, wideAnswers ? 17 : 15);
     j.dhRegEvento = nfe::eventTime(now, stateOr(j.cOrgao));
     return j;
 }
@@ -210,7 +217,7 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
     xmlNodePtr root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     xmlNodePtr env = root ? findNfe(root, "envEvento") : nullptr;
     if (!env)
-        return batchAnswer(QString(), 0, "215", QStringLiteral("Rejeição: Falha no schema XML"), {});
+        return batchAnswer(QString(), 0, "215", nfe::publishedText(QStringLiteral("215")), {});
     const QString idLote = text(env, "idLote");
     const QList<xmlNodePtr> eventNodes = childrenNamed(env, "evento");
     QList<QByteArray> events;
@@ -229,7 +236,7 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
                 return m_eventSchema->validate(e, &ignored);
             });
         if (eventsPass || events.isEmpty() || events.size() > nfe::kMaxEventsPerBatch)
-            return batchAnswer(idLote, 0, "225", QStringLiteral("Rejeição: Falha no Schema XML do lote de NFe"), {});
+            return batchAnswer(idLote, 0, "225", nfe::publishedText(QStringLiteral("225")), {});
     }
     QSet<int> orgaos;
     for (xmlNodePtr n : eventNodes) {
@@ -239,7 +246,7 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
     }
     const int cOrgao = orgaos.size() == 1 ? *orgaos.begin() : 0;
     if (orgaos.size() > 1)
-        return batchAnswer(idLote, 0, "477", QStringLiteral("Rejeição: Lote com eventos de órgãos diferentes"), {});
+        return batchAnswer(idLote, 0, "477", nfe::publishedText(QStringLiteral("477")), {});
 
     auto retEvento = [&](const Judged& j, bool accepted) {
         QByteArray ret = QByteArrayLiteral("<retEvento versao=\"1.00\" xmlns=\"") + nfe::kNamespace + "\"><infEvento";
@@ -280,7 +287,7 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
             if (!m_registry.add(r)) {
                 // Not kept, so not registered: never answer 135 for an event it would not know.
                 j.cStat = QStringLiteral("999");
-                j.xMotivo = QStringLiteral("Rejeição: Erro não catalogado (registro de eventos indisponível)");
+                j.xMotivo = nfe::publishedText(j.cStat) + QStringLiteral(" (registro de eventos indisponível)");
                 ret = retEvento(j, false);
             }
         }
@@ -292,6 +299,12 @@ QByteArray Rules::receiveBatch(const QByteArray& soap, bool reversedOrder, int* 
     else if (answers.size() > 1)
         std::rotate(answers.begin(), answers.begin() + 1, answers.end());
     return batchAnswer(idLote, cOrgao, "128", QStringLiteral("Lote de evento processado"), answers);
+}
+
+void Rules::answerEventsWith(const QString& cStat, const QString& xMotivo)
+{
+    QMutexLocker lock(&m_forcedMutex);
+    m_forced = {cStat, xMotivo};
 }
 
 QByteArray Rules::consult(const QByteArray& soap)
@@ -318,18 +331,17 @@ QByteArray Rules::consult(const QByteArray& soap)
     xmlNodePtr cons = root ? findNfe(root, "consSitNFe") : nullptr;
     QString why;
     if (!cons || !m_consSchema->validate(standalone(cons), &why))
-        return answer("215", QStringLiteral("Rejeição: Falha no schema XML"), QString(), {});
+        return answer("215", nfe::publishedText(QStringLiteral("215")), QString(), {});
     const QString chNFe = text(cons, "chNFe");
     if (text(cons, "tpAmb").toInt() != m_tpAmb)
-        return answer("252", QStringLiteral("Rejeição: Ambiente informado diverge do Ambiente de recebimento"), chNFe,
-                      {});
+        return answer("252", nfe::publishedText(QStringLiteral("252")), chNFe, {});
     if (!nfe::validAccessKey(chNFe))
-        return answer("236", QStringLiteral("Rejeição: Chave de Acesso com dígito verificador inválido"), chNFe, {});
+        return answer("236", nfe::publishedText(QStringLiteral("236")), chNFe, {});
     const std::optional<RegisteredNFe> nf = m_registry.nfe(chNFe);
     // Events registered for a key it does not know (136) are still answered: they are registered.
     const QList<RegisteredEvent> evs = m_registry.events(chNFe);
     if (!nf)
-        return answer("217", QStringLiteral("Rejeição: NF-e não consta na base de dados da SEFAZ"), chNFe, evs);
+        return answer("217", nfe::publishedText(QStringLiteral("217")), chNFe, evs);
     if (nf->cStat == QLatin1String("101"))
         return answer("101", QStringLiteral("Cancelamento de NF-e homologado"), chNFe, evs);
     return answer("100", QStringLiteral("Autorizado o uso da NF-e"), chNFe, evs);

@@ -5,6 +5,8 @@
 // answers retConsSitNFe with the events registered for an NF-e. Both take and give SOAP 1.2.
 #include <QByteArray>
 #include <QDateTime>
+#include <QMutex>
+#include <QPair>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -27,8 +29,18 @@ public:
     QByteArray consult(const QByteArray& soap);
 
     Registry& registry() { return m_registry; }
-    // Forgets every registered event (the authorised NF-e stay).
-    bool reset() { return m_registry.clearEvents(); }
+    // Forgets every registered event (the authorised NF-e stay) and any forced answer.
+    bool reset()
+    {
+        answerEventsWith(QString(), QString());
+        return m_registry.clearEvents();
+    }
+
+    // The layouts of the tax reform: protocols of 17 digits instead of 15.
+    bool wideAnswers = false;
+    // Every event that passes the rules is answered with this code and text instead of being
+    // registered, as a newer layout's codes may come (4 digits); an empty code: registered.
+    void answerEventsWith(const QString& cStat, const QString& xMotivo);
 
     // The clock the rules judge event times by; tests move it.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
@@ -42,6 +54,8 @@ private:
     Registry& m_registry;
     int m_tpAmb;
     std::shared_ptr<const nfe::Schema> m_batchSchema, m_eventSchema, m_consSchema;
+    QMutex m_forcedMutex;
+    QPair<QString, QString> m_forced;
     QString m_schemaError;
 };
 

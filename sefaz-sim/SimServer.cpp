@@ -10,6 +10,8 @@
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 
+#include "nfe/Status.h"
+
 namespace sim {
 
 struct SimServer::Impl {
@@ -110,6 +112,8 @@ bool SimServer::bind(const QString& host, int port, QString* error)
             if (batch) {
                 ++m_control.batches;
                 m_control.events += received;
+            } else {
+                ++m_control.queries;
             }
             if (const int delay = m_control.delayMs.load(); delay > 0)
                 QThread::msleep(static_cast<unsigned long>(delay));
@@ -144,13 +148,19 @@ bool SimServer::bind(const QString& host, int port, QString* error)
             else if (k == QLatin1String("order") &&
                      (v.toString() == QLatin1String("reversed") || v.toString() == QLatin1String("own")))
                 m_control.reversed = v.toString() == QLatin1String("reversed");
-            else if (k == QLatin1String("reset") && v.isBool()) {
+            else if (k == QLatin1String("answer") && (v.isNull() || v.isObject())) {
+                const QString cStat = v.toObject().value(QStringLiteral("cStat")).toString();
+                if (!v.isNull() && !nfe::status::wellFormedCode(cStat))
+                    return fault(res, 400, QStringLiteral("answer.cStat deve ter 3 ou 4 dígitos."));
+                m_rules.answerEventsWith(cStat, v.toObject().value(QStringLiteral("xMotivo")).toString());
+            } else if (k == QLatin1String("reset") && v.isBool()) {
                 if (v.toBool()) {
                     m_control.delayMs = 0;
                     m_control.dropAfterReceive = false;
                     m_control.reversed = false;
                     m_control.batches = 0;
                     m_control.events = 0;
+                    m_control.queries = 0;
                     m_rules.reset();
                 }
             } else
@@ -170,7 +180,8 @@ bool SimServer::bind(const QString& host, int port, QString* error)
             return fault(res, 403, QStringLiteral("Controle aceito apenas de loopback."));
         json(res, 200,
              QJsonDocument(QJsonObject{{QStringLiteral("batches"), m_control.batches.load()},
-                                       {QStringLiteral("events"), m_control.events.load()}}));
+                                       {QStringLiteral("events"), m_control.events.load()},
+                                       {QStringLiteral("queries"), m_control.queries.load()}}));
     });
     srv.Get("/control/events", [this](const httplib::Request& req, httplib::Response& res) {
         if (!loopback(req.remote_addr))

@@ -34,6 +34,7 @@ public:
         std::atomic<bool> dropAfterReceive{false};
         std::atomic<bool> reversed{false};
         std::atomic<int> batches{0}, events{0}; // received since the last reset
+        std::atomic<int> queries{0}; // protocol queries since the last reset
     };
     Control& control() { return m_control; }
 

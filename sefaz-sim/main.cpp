@@ -1,7 +1,7 @@
 // sefaz-sim: a stand-in of the tax authority's event services on loopback.
 //   sefaz-sim --init --registry sqlite:PATH --seed-from URL
 //   sefaz-sim --registry sqlite:PATH --listen HOST:PORT --cert FILE --key FILE
-//             [--client-ca FILE] [--tpamb 1|2]
+//             [--client-ca FILE] [--tpamb 1|2] [--wide-answers]
 #include <QCoreApplication>
 #include <QStringList>
 #include <csignal>
@@ -21,7 +21,8 @@ int usage(const QString& why)
         std::fprintf(stderr, "sefaz-sim: %s\n", qPrintable(why));
     std::fprintf(stderr, "uso: sefaz-sim --init --registry sqlite:ARQUIVO --seed-from URL\n"
                          "     sefaz-sim --registry sqlite:ARQUIVO --listen HOST:PORTA --cert ARQUIVO --key ARQUIVO\n"
-                         "               [--client-ca ARQUIVO] [--tpamb 1|2]\n");
+                         "               [--client-ca ARQUIVO] [--tpamb 1|2] [--wide-answers]\n"
+                         "     --wide-answers: protocolos de 17 dígitos, como nos leiautes da reforma tributária\n");
     return 2;
 }
 
@@ -48,6 +49,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     bool init = false;
+    bool wide = false;
     QString registry, seed, listen, cert, key, clientCa;
     int tpAmb = 2;
     while (!args.isEmpty()) {
@@ -61,6 +63,8 @@ int main(int argc, char** argv)
         QString amb;
         if (a == QLatin1String("--init"))
             init = true;
+        else if (a == QLatin1String("--wide-answers"))
+            wide = true;
         else if ((a == QLatin1String("--registry") && value(registry)) ||
                  (a == QLatin1String("--seed-from") && value(seed)) ||
                  (a == QLatin1String("--listen") && value(listen)) || (a == QLatin1String("--cert") && value(cert)) ||
@@ -102,6 +106,7 @@ int main(int argc, char** argv)
     const QString host = listen.left(colon);
 
     sim::Rules rules(book, tpAmb);
+    rules.wideAnswers = wide;
     if (!rules.ready(&error)) {
         std::fprintf(stderr, "sefaz-sim: %s\n", qPrintable(error));
         return 1;

@@ -1,5 +1,6 @@
 // cce-server: the CC-e application server. See usageText() for the command line.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -12,6 +13,7 @@
 #include "core/values/Value.h"
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerRunner.h"
+#include "server/fiscal/EventSync.h"
 #include "server/fiscal/TransmissionService.h"
 #include "server/mail/MailService.h"
 #include "server/methods/Methods.h"
@@ -111,6 +113,38 @@ int exportEvents(const srv::CommandLine& cl)
     return 0;
 }
 
+// The registry of the company's invoices at the authority, brought in: what other systems
+// registered becomes letters here (see EventSync).
+int syncEvents(const srv::ServerConfig& config, const srv::CommandLine& cl)
+{
+    QString error;
+    srv::fiscal::FiscalConfig fiscal;
+    if (!fiscal.loadFile(cl.configFile, &error))
+        return fail(error);
+    if (!fiscal.configured())
+        return fail(QStringLiteral("Consulta à SEFAZ não configurada ([fiscal] e [authority])."));
+    std::unique_ptr<srv::Store> store = srv::Store::open(config.databaseUrl, &error);
+    if (!store)
+        return fail(QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(error));
+    if (!store->migrate(&error))
+        return fail(QStringLiteral("Não foi possível atualizar o esquema do banco de dados: %1").arg(error));
+    QElapsedTimer clock;
+    clock.start();
+    srv::fiscal::EventSync sync(*store, fiscal,
+                                std::make_shared<srv::fiscal::CurlAuthority>(fiscal.trustStore, fiscal.timeoutMs));
+    const srv::fiscal::EventSync::Summary s =
+        sync.run(cl.company, cl.since, cl.invoiceBranch, cl.invoiceEntry, [](const QString& line) {
+            std::printf("%s\n", line.toUtf8().constData());
+            std::fflush(stdout);
+        });
+    std::printf("%d notas consultadas em %.1f s: %d cartas de outros sistemas trazidas, %d cartas deste sistema "
+                "movidas de sequência, %d conferidas como registradas, %d divergências, %d falhas; %d cartas aceitas "
+                "aqui sem evento na SEFAZ; %d notas sem endereço de consulta configurado.\n",
+                s.invoices, double(clock.elapsed()) / 1000.0, s.imported, s.moved, s.adopted, s.conflicts, s.failures,
+                s.absent, s.unconfigured);
+    return s.failures == 0 ? 0 : kExitFailure;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -128,7 +162,7 @@ int main(int argc, char** argv)
     // one. The other modes need no Gui.
     bool serving = true;
     for (int i = 1; i < argc; ++i)
-        for (const char* other : {"--init", "--export-events", "--help", "-h"})
+        for (const char* other : {"--init", "--export-events", "--sync-events", "--help", "-h"})
             if (std::strcmp(argv[i], other) == 0)
                 serving = false;
     if (serving && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -172,5 +206,7 @@ int main(int argc, char** argv)
     if (!cl.applyTo(&config, &error))
         return fail(error, kExitUsage);
 
+    if (cl.mode == srv::CommandLine::Mode::Sync)
+        return syncEvents(config, cl);
     return cl.mode == srv::CommandLine::Mode::Init ? initDatabase(config, cl) : serve(config, cl.configFile);
 }

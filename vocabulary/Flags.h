@@ -36,4 +36,10 @@ inline constexpr QLatin1String kSent("E");
 inline constexpr QLatin1String kNone("N"); // nobody to send it to (an invoice without a carrier)
 } // namespace email
 
+// IDORIGEMCCE: who registered a letter's event.
+namespace origin {
+inline constexpr QLatin1String kOwn("P"); // this system
+inline constexpr QLatin1String kElsewhere("E"); // another system; brought in from the authority's registry
+} // namespace origin
+
 } // namespace cce

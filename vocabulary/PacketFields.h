@@ -1,6 +1,7 @@
 #pragma once
 // The fields of the packets the server answers with, in their order, with the types and
-// sizes that the screen's data sets declare too. Labels, visibility and display formats
+// sizes that the screen's data sets declare too. The authority's codes (CDSTATUSCCE) take
+// 4 digits and its protocols (NRPROTOCOLCCE) 17 since the layouts of the tax reform. Labels, visibility and display formats
 // are the screen's own and do not travel.
 
 namespace cce::packet {
@@ -61,7 +62,7 @@ inline constexpr Field kFields[kColumnCount] = {
     {"NRLICENCAUSO", Kind::String, 10}, {"CDCLIENTE", Kind::String, 21},      {"CDFILIRECE", Kind::String, 4},
     {"CDFORNECED", Kind::String, 21},   {"IDTIPOEMISNFE", Kind::String, 1},   {"CDTIPOOPER", Kind::String, 2},
     {"IDENTRSAIDOP", Kind::String, 1},  {"NRSEQCCE", Kind::String, 2},        {"IDORIGDESTNF", Kind::String, 1},
-    {"IDTPIJURNF", Kind::String, 1},    {"CDSTATUSCCE", Kind::String, 3},     {"NRACESSONFE", Kind::String, 50},
+    {"IDTPIJURNF", Kind::String, 1},    {"CDSTATUSCCE", Kind::String, 4},     {"NRACESSONFE", Kind::String, 50},
     {"NRINSJURTRAN", Kind::String, 20}, {"DTHRPROTOCOLNFE", Kind::DateTime},
 };
 } // namespace notaFiscal
@@ -83,8 +84,8 @@ enum Column {
 };
 inline constexpr Field kFields[kColumnCount] = {
     {"CDFILIAL", Kind::String, 4},         {"NRLANCTONF", Kind::String, 10},    {"NRSEQCCE", Kind::String, 2},
-    {"DSCORRECAONFE", Kind::String, 1000}, {"CDSTATUSCCE", Kind::String, 3},    {"DSOBSSTATUSCCE", Kind::String, 255},
-    {"DTHRPROTOCOLCCE", Kind::DateTime},   {"NRPROTOCOLCCE", Kind::String, 15}, {"IDEMAILCCE", Kind::String, 1},
+    {"DSCORRECAONFE", Kind::String, 1000}, {"CDSTATUSCCE", Kind::String, 4},    {"DSOBSSTATUSCCE", Kind::String, 255},
+    {"DTHRPROTOCOLCCE", Kind::DateTime},   {"NRPROTOCOLCCE", Kind::String, 17}, {"IDEMAILCCE", Kind::String, 1},
     {"IDEMAILCCETRANS", Kind::String, 1},
 };
 } // namespace cartaCorrecao

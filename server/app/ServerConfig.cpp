@@ -244,6 +244,8 @@ QString usageText()
         "      (N notas fiscais; sem --invoices, algumas centenas).\n"
         "  cce-server --export-events --database URL --company CC [--from AAAA-MM-DD] [--to AAAA-MM-DD] --out PASTA\n"
         "      grava cada evento aceito da empresa no período como PASTA/<chNFe>-<nSeqEvento>-procEventoNFe.xml.\n"
+        "  cce-server --sync-events --config ARQUIVO --company CC [--since AAAA-MM-DD] [--invoice FILIAL/LANCAMENTO]\n"
+        "      consulta na SEFAZ os eventos das notas da empresa e traz as cartas registradas por outros sistemas.\n"
         "  cce-server --config ARQUIVO [--database URL] [--listen HOST:PORTA] [--token TOKEN]...\n"
         "      atende até receber SIGTERM; as opções da linha de comando prevalecem sobre o arquivo.\n"
         "      Porta 0 escolhe uma porta livre; a primeira linha da saída é \"listening on HOST:PORTA\".\n"
@@ -257,6 +259,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     bool invoicesGiven = false;
     bool init = false;
     bool exportEvents = false;
+    bool syncEvents = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (!arg.startsWith(QLatin1String("--")) && arg != QLatin1String("-h")) {
@@ -272,12 +275,14 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             value = arg.mid(eq + 1);
             hasInline = true;
         }
-        static const QSet<QString> flags{QStringLiteral("--init"), QStringLiteral("--demo"), QStringLiteral("--help"),
-                                         QStringLiteral("-h"), QStringLiteral("--export-events")};
+        static const QSet<QString> flags{QStringLiteral("--init"),          QStringLiteral("--demo"),
+                                         QStringLiteral("--help"),          QStringLiteral("-h"),
+                                         QStringLiteral("--export-events"), QStringLiteral("--sync-events")};
         static const QSet<QString> valued{
             QStringLiteral("--database"), QStringLiteral("--invoices"), QStringLiteral("--config"),
             QStringLiteral("--listen"),   QStringLiteral("--token"),    QStringLiteral("--company"),
-            QStringLiteral("--from"),     QStringLiteral("--to"),       QStringLiteral("--out")};
+            QStringLiteral("--from"),     QStringLiteral("--to"),       QStringLiteral("--out"),
+            QStringLiteral("--since"),    QStringLiteral("--invoice")};
         if (flags.contains(name)) {
             if (hasInline) {
                 *error = QStringLiteral("A opção %1 não recebe valor.").arg(name);
@@ -329,20 +334,50 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             cl.tokens.append(value.trimmed());
         } else if (name == QLatin1String("--export-events")) {
             exportEvents = true;
+        } else if (name == QLatin1String("--sync-events")) {
+            syncEvents = true;
+        } else if (name == QLatin1String("--invoice")) {
+            const QStringList parts = value.trimmed().split(QLatin1Char('/'));
+            if (parts.size() != 2 || parts.at(0).isEmpty() || parts.at(1).isEmpty()) {
+                *error = QStringLiteral("--invoice deve ser FILIAL/LANCAMENTO.");
+                return false;
+            }
+            cl.invoiceBranch = parts.at(0);
+            cl.invoiceEntry = parts.at(1);
         } else if (name == QLatin1String("--company")) {
             cl.company = value.trimmed();
         } else if (name == QLatin1String("--out")) {
             cl.outDir = value;
-        } else if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
+        } else if (name == QLatin1String("--from") || name == QLatin1String("--to") ||
+                   name == QLatin1String("--since")) {
             const QDate d = QDate::fromString(value.trimmed(), Qt::ISODate);
             if (!d.isValid()) {
                 *error = QStringLiteral("%1 deve ser uma data AAAA-MM-DD.").arg(name);
                 return false;
             }
-            (name == QLatin1String("--from") ? cl.from : cl.to) = d;
+            (name == QLatin1String("--from") ? cl.from : name == QLatin1String("--to") ? cl.to : cl.since) = d;
         }
     }
 
+    if (cl.mode != CommandLine::Mode::Help && syncEvents) {
+        if (exportEvents || init || cl.demo || invoicesGiven || !cl.listen.isEmpty() || !cl.tokens.isEmpty() ||
+            !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid()) {
+            *error = QStringLiteral("--sync-events não se combina com --export-events, --init, --demo, --listen, "
+                                    "--token, --out, --from ou --to.");
+            return false;
+        }
+        if (cl.company.isEmpty() || cl.configFile.isEmpty()) {
+            *error = QStringLiteral("--sync-events precisa de --config e --company.");
+            return false;
+        }
+        cl.mode = CommandLine::Mode::Sync;
+        *out = cl;
+        return true;
+    }
+    if (cl.since.isValid() || !cl.invoiceBranch.isEmpty()) {
+        *error = QStringLiteral("--since e --invoice só valem com --sync-events.");
+        return false;
+    }
     if (cl.mode != CommandLine::Mode::Help && exportEvents) {
         if (init || cl.demo || invoicesGiven || !cl.listen.isEmpty() || !cl.tokens.isEmpty()) {
             *error = QStringLiteral("--export-events não se combina com --init, --demo, --listen ou --token.");

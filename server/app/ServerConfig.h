@@ -42,7 +42,7 @@ bool isLoopbackHost(const QString& host);
 bool parseByteSize(const QString& text, qint64* bytes);
 
 struct CommandLine {
-    enum class Mode { Serve, Init, Export, Help };
+    enum class Mode { Serve, Init, Export, Sync, Help };
     Mode mode = Mode::Serve;
     QString configFile;
     QString database; // empty: not given
@@ -53,6 +53,9 @@ struct CommandLine {
     // --export-events
     QString company, outDir;
     QDate from, to; // invalid: no bound
+    // --sync-events (with company)
+    QDate since; // invalid: the invoices with letters
+    QString invoiceBranch, invoiceEntry; // --invoice BRANCH/ENTRY: that invoice alone
 
     // Applies the options given on the command line over the configuration. Tokens
     // given here replace every token of the file, limited or not.

@@ -1,5 +1,8 @@
 #include "server/fiscal/AuthorityClient.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <curl/curl.h>
 #include <mutex>
 
@@ -27,6 +30,54 @@ size_t collect(char* data, size_t size, size_t count, void* out)
 }
 
 } // namespace
+
+ProtocolAnswer consultProtocol(Authority& authority, const QString& url, const QString& tpAmb, const QString& chNFe,
+                               const LoadedCertificate& client, QString* why)
+{
+    const AuthorityReply reply =
+        authority.call(url, kConsultaProtocolo, envelope(kConsultaProtocolo, consSitNFe(tpAmb, chNFe)), client);
+    if (reply.outcome != AuthorityReply::Outcome::Answered) {
+        *why = reply.error;
+        return ProtocolAnswer{};
+    }
+    ProtocolAnswer answer = readProtocolAnswer(reply.body);
+    if (!answer.readable)
+        *why = QStringLiteral("resposta ilegível da consulta à SEFAZ (HTTP %1)").arg(reply.httpStatus);
+    return answer;
+}
+
+QByteArray trustBundle(const QString& folder)
+{
+    QByteArray bundle;
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("*.pem"), QStringLiteral("*.crt"), QStringLiteral("*.cer")}, QDir::Files, QDir::Name);
+    for (const QFileInfo& info : files) {
+        QFile f(info.filePath());
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray content = f.readAll();
+        if (content.contains("-----BEGIN CERTIFICATE-----")) {
+            bundle += content + '\n';
+            continue;
+        }
+        // DER: a SEQUENCE; written as PEM, 64 characters a line.
+        if (content.isEmpty() || quint8(content.at(0)) != 0x30)
+            continue;
+        const QByteArray b64 = content.toBase64();
+        bundle += "-----BEGIN CERTIFICATE-----\n";
+        for (qsizetype i = 0; i < b64.size(); i += 64)
+            bundle += b64.mid(i, 64) + '\n';
+        bundle += "-----END CERTIFICATE-----\n";
+    }
+    return bundle;
+}
+
+CurlAuthority::CurlAuthority(QString trustStore, int timeoutMs)
+    : m_trustStore(std::move(trustStore)), m_timeoutMs(timeoutMs)
+{
+    if (!m_trustStore.isEmpty() && QFileInfo(m_trustStore).isDir())
+        m_folderBundle = trustBundle(m_trustStore);
+}
 
 AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service, const QByteArray& soap,
                                    const LoadedCertificate& client)
@@ -56,7 +107,10 @@ AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service
     curl_easy_setopt(curl, CURLOPT_KEYPASSWD, password.constData());
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!trust.isEmpty())
+    curl_blob bundle{const_cast<char*>(m_folderBundle.constData()), size_t(m_folderBundle.size()), CURL_BLOB_NOCOPY};
+    if (!m_folderBundle.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &bundle);
+    else if (!trust.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, trust.constData());
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(m_timeoutMs));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(qMin(m_timeoutMs, 10000)));

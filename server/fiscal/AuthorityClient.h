@@ -30,13 +30,26 @@ public:
 
 class CurlAuthority : public Authority {
 public:
-    CurlAuthority(QString trustStore, int timeoutMs) : m_trustStore(std::move(trustStore)), m_timeoutMs(timeoutMs) {}
+    // trustStore: a file of certificates (PEM), or a folder whose every certificate file
+    // (PEM or DER: .pem, .crt, .cer) is trusted, as the ICP-Brasil chains are published;
+    // empty: the system's own store.
+    CurlAuthority(QString trustStore, int timeoutMs);
     AuthorityReply call(const QString& url, const QByteArray& service, const QByteArray& soap,
                         const LoadedCertificate& client) override;
 
 private:
     QString m_trustStore;
+    QByteArray m_folderBundle; // a folder's certificates as one PEM bundle
     int m_timeoutMs;
 };
+
+struct ProtocolAnswer;
+// The protocol query (NFeConsultaProtocolo4) for one NF-e: the answer, or one that is not
+// readable with the reason in *why.
+ProtocolAnswer consultProtocol(Authority& authority, const QString& url, const QString& tpAmb, const QString& chNFe,
+                               const LoadedCertificate& client, QString* why);
+
+// The certificates of a folder (PEM or DER files) as one PEM bundle; empty when none.
+QByteArray trustBundle(const QString& folder);
 
 } // namespace srv::fiscal

@@ -4,8 +4,28 @@
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
+#include <QTimeZone>
 
 namespace srv::fiscal {
+
+QString brasiliaDate(const QDateTime& instant)
+{
+    // Certificates' dates are told in Brasília's legal time, whatever this machine's zone.
+    static const QTimeZone brasilia(QByteArrayLiteral("America/Sao_Paulo"));
+    return instant.toTimeZone(brasilia.isValid() ? brasilia : QTimeZone(-3 * 3600))
+        .toString(QStringLiteral("dd/MM/yyyy"));
+}
+
+QString expiryNotice(const QString& serial, const nfe::Certificate& c, const QDateTime& now)
+{
+    const qint64 secs = now.secsTo(c.notAfter());
+    if (secs >= qint64(kExpiryNoticeDays) * 86400)
+        return QString();
+    const qint64 days = (secs + 86399) / 86400; // a part of a day counts as a day left
+    return QStringLiteral("Atenção: o certificado digital %1 (%2) vence em %3%4; renove-o antes disso.")
+        .arg(serial, c.cnpj(), brasiliaDate(c.notAfter()),
+             secs < 86400 ? QStringLiteral(", em menos de um dia") : QStringLiteral(", daqui a %1 dias").arg(days));
+}
 
 std::shared_ptr<const LoadedCertificate> CertificateStore::forIssuer(const QString& serial, const QString& issuerCnpj,
                                                                      QString* error)
@@ -28,11 +48,14 @@ std::shared_ptr<const LoadedCertificate> CertificateStore::forIssuer(const QStri
             return nullptr;
         }
         auto l = std::make_shared<LoadedCertificate>();
-        l->pkcs12 = f.readAll();
         l->password = m_password;
-        l->certificate = nfe::Certificate::fromPkcs12(l->pkcs12, m_password, error);
-        if (!l->certificate)
+        l->certificate = nfe::Certificate::fromPkcs12(f.readAll(), m_password, error, serial);
+        if (!l->certificate) {
+            qWarning("cce server: %s", qPrintable(*error));
             return nullptr;
+        }
+        // The file as read may use algorithms the TLS client refuses; this copy does not.
+        l->pkcs12 = l->certificate->pkcs12();
         QMutexLocker lock(&m_mutex);
         m_cache.insert(serial, l);
         loaded = l;
@@ -40,7 +63,7 @@ std::shared_ptr<const LoadedCertificate> CertificateStore::forIssuer(const QStri
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (loaded->certificate->notAfter() < now) {
         *error = QStringLiteral("Certificado digital %1 vencido em %2.")
-                     .arg(serial, loaded->certificate->notAfter().toLocalTime().toString(QStringLiteral("dd/MM/yyyy")));
+                     .arg(serial, brasiliaDate(loaded->certificate->notAfter()));
         return nullptr;
     }
     if (loaded->certificate->notBefore() > now) {

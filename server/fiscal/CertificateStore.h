@@ -2,6 +2,7 @@
 // The A1 certificates of the state registrations: <folder>/<NRSERIECERTIFIC>.pfx, read once
 // and held in memory (never written anywhere), with their checks before any sending.
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -13,9 +14,17 @@ namespace srv::fiscal {
 
 struct LoadedCertificate {
     std::shared_ptr<const nfe::Certificate> certificate;
-    QByteArray pkcs12; // for the TLS client side
+    QByteArray pkcs12; // for the TLS client side: today's algorithms, the file's chain included
     QString password;
 };
+
+// A certificate this close to its end is named every time it signs.
+constexpr int kExpiryNoticeDays = 30;
+// "Atenção: o certificado digital ... vence em dd/MM/yyyy ..." when the certificate ends within
+// kExpiryNoticeDays of now; "" otherwise.
+QString expiryNotice(const QString& serial, const nfe::Certificate& certificate, const QDateTime& now);
+// The instant's day in Brasília's legal time, "dd/MM/yyyy".
+QString brasiliaDate(const QDateTime& instant);
 
 class CertificateStore {
 public:

@@ -37,6 +37,16 @@ bool FiscalConfig::loadFile(const QString& iniPath, QString* error)
         *error = QStringLiteral("[fiscal] claim_window_ms deve estar entre 1000 e 600000.");
         return false;
     }
+    syncPauseMs = ini.value(QStringLiteral("sync_pause_ms"), syncPauseMs).toInt(&ok);
+    if (!ok || syncPauseMs < 0 || syncPauseMs > 60000) {
+        *error = QStringLiteral("[fiscal] sync_pause_ms deve estar entre 0 e 60000.");
+        return false;
+    }
+    syncIntervalHours = ini.value(QStringLiteral("sync_interval_hours"), syncIntervalHours).toInt(&ok);
+    if (!ok || syncIntervalHours < 0 || syncIntervalHours > 24 * 365) {
+        *error = QStringLiteral("[fiscal] sync_interval_hours deve estar entre 0 e 8760.");
+        return false;
+    }
     foldAccents =
         ini.value(QStringLiteral("fold_accents")).toString().toUpper().split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (QString& s : foldAccents)

@@ -10,6 +10,9 @@
 //   claim_window_ms=90000                    ; a claim with no recorded ending (its server may still
 //                                            ; wait for the authority) is left alone this long
 //   fold_accents=RO,AC                       ; states whose authority refuses accented letters
+//   sync_pause_ms=500                        ; --sync-events: the pause between two protocol queries
+//   sync_interval_hours=24                   ; --sync-events: an invoice read this recently, with
+//                                            ; nothing in doubt, is in step and not asked again
 //   [authority]
 //   SP.1.recepcao=https://...                ; <authority>.<tpAmb>.<recepcao|consulta>; "*" matches any
 //
@@ -28,6 +31,8 @@ struct FiscalConfig {
     int timeoutMs = 20000;
     int claimWindowMs = 0; // a claim whose call left no ending is left alone this long; 0: the call's budget
     QStringList foldAccents;
+    int syncPauseMs = 500;
+    int syncIntervalHours = 24;
     QHash<QString, QString> endpoints; // "SP.1.recepcao" -> URL
 
     // Reads the two sections; false with *error when a value is unusable.

@@ -15,35 +15,11 @@ namespace {
 using xml::children;
 using xml::DocPtr;
 using xml::find;
+using xml::rawElements;
 
 DocPtr parse(const QByteArray& text) { return xml::parse(text, true); }
 
 QString childText(xmlNodePtr parent, const char* name) { return xml::childText(parent, name).trimmed(); }
-
-// The elements named name, as their exact bytes in document order (they do not nest).
-QList<QByteArray> rawElements(const QByteArray& text, const QByteArray& name)
-{
-    QList<QByteArray> out;
-    qsizetype from = 0;
-    while (true) {
-        qsizetype open = text.indexOf("<" + name, from);
-        while (open >= 0) {
-            const char after = open + 1 + name.size() < text.size() ? text.at(open + 1 + name.size()) : '\0';
-            if (after == ' ' || after == '>' || after == '\t' || after == '\n' || after == '\r')
-                break;
-            open = text.indexOf("<" + name, open + 1);
-        }
-        if (open < 0)
-            break;
-        const QByteArray closing = "</" + name + ">";
-        const qsizetype close = text.indexOf(closing, open);
-        if (close < 0)
-            break;
-        out << text.mid(open, close + closing.size() - open);
-        from = close + closing.size();
-    }
-    return out;
-}
 
 } // namespace
 
@@ -62,7 +38,12 @@ QByteArray contentType(const QByteArray& service)
            operation + "\"";
 }
 
-QDateTime parseAuthorityTime(const QString& text) { return QDateTime::fromString(text, Qt::ISODate); }
+QDateTime parseAuthorityTime(const QString& text)
+{
+    const QDateTime t = QDateTime::fromString(text, Qt::ISODate);
+    // Without an offset the instant is unknown: the text names no clock.
+    return t.isValid() && t.timeSpec() != Qt::LocalTime ? t : QDateTime();
+}
 
 BatchAnswer readBatchAnswer(const QByteArray& soap)
 {
@@ -85,7 +66,7 @@ BatchAnswer readBatchAnswer(const QByteArray& soap)
         e.tpEvento = childText(inf, "tpEvento");
         e.nSeqEvento = childText(inf, "nSeqEvento").toInt();
         e.nProt = childText(inf, "nProt");
-        e.dhRegEvento = parseAuthorityTime(childText(inf, "dhRegEvento"));
+        e.dhRegEvento = childText(inf, "dhRegEvento");
         e.bytes = raw.value(i);
         a.events << e;
     }
@@ -122,11 +103,18 @@ ProtocolAnswer readProtocolAnswer(const QByteArray& soap)
         r.cStat = childText(infRet, "cStat");
         r.xMotivo = childText(infRet, "xMotivo");
         r.nProt = childText(infRet, "nProt");
-        r.dhRegEvento = parseAuthorityTime(childText(infRet, "dhRegEvento"));
+        r.dhRegEvento = childText(infRet, "dhRegEvento");
         r.procEvento = raw.value(i);
         a.events << r;
     }
     return a;
+}
+
+bool registryRead(const ProtocolAnswer& answer)
+{
+    bool number = false;
+    const int code = answer.cStat.toInt(&number);
+    return answer.readable && number && (code < 200 || code == 217);
 }
 
 } // namespace srv::fiscal

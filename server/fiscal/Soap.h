@@ -20,7 +20,7 @@ QByteArray contentType(const QByteArray& service);
 struct EventAnswer {
     QString cStat, xMotivo, chNFe, tpEvento, nProt;
     int nSeqEvento = 0; // 0 when absent
-    QDateTime dhRegEvento;
+    QString dhRegEvento; // as the authority wrote it, with its offset
     QByteArray bytes; // the retEvento element exactly as received
 };
 
@@ -34,7 +34,7 @@ BatchAnswer readBatchAnswer(const QByteArray& soap);
 struct RegisteredEvent {
     QString chNFe, tpEvento, cStat, xMotivo, nProt;
     int nSeqEvento = 0;
-    QDateTime dhRegEvento;
+    QString dhRegEvento; // as the authority wrote it, with its offset
     QByteArray procEvento; // the procEventoNFe element exactly as received
 };
 struct ProtocolAnswer {
@@ -44,8 +44,11 @@ struct ProtocolAnswer {
 };
 QByteArray consSitNFe(const QString& tpAmb, const QString& chNFe);
 ProtocolAnswer readProtocolAnswer(const QByteArray& soap);
+// The answer tells the NF-e's state and events (it was read: authorised, cancelled, denied,
+// unknown there); false for a refusal of the query itself (schema, environment, key, abuse).
+bool registryRead(const ProtocolAnswer& answer);
 
-// "2026-12-08T12:04:05-03:00" as an instant; invalid when it is not one.
+// "2026-12-08T12:04:05-03:00" as an instant; invalid when it is not one (an offset is required).
 QDateTime parseAuthorityTime(const QString& text);
 
 } // namespace srv::fiscal

@@ -7,6 +7,7 @@
 #include "core/values/Value.h"
 #include "nfe/CorrectionText.h"
 #include "nfe/EventXml.h"
+#include "nfe/Rejections.h"
 #include "nfe/Signer.h"
 #include "nfe/States.h"
 #include "nfe/Status.h"
@@ -21,7 +22,9 @@ struct TransmissionService::Pending {
     std::shared_ptr<const LoadedCertificate> certificate;
     QString correction; // the signable text
     QString line; // what the answer says of it; empty while undecided
+    QString registry; // what the registry held besides, told after the line
     bool sent = false; // reached a batch that went out (answered or not)
+    bool adopted = false; // its own event was found registered
 };
 
 namespace {
@@ -47,11 +50,22 @@ LetterOutcome outcomeOf(const LetterToSend& l, LetterOutcome::Kind kind)
     return o;
 }
 
+// The authority's rejection with what the user can do about it.
+LetterOutcome rejectedOutcome(const LetterToSend& l, const QString& cStat, const QString& xMotivo)
+{
+    LetterOutcome o = outcomeOf(l, LetterOutcome::Kind::Rejected);
+    o.cStat = cStat;
+    o.xMotivo = xMotivo;
+    o.observation = nfe::explainAnswer(cStat, xMotivo);
+    return o;
+}
+
 } // namespace
 
 TransmissionService::TransmissionService(Store& store, FiscalConfig config, std::shared_ptr<Authority> authority)
     : m_store(store),
       m_batches(store),
+      m_reconciler(store),
       m_config(std::move(config)),
       m_certificates(m_config.certificateFolder, m_config.certificatePassword),
       m_authority(std::move(authority))
@@ -97,7 +111,7 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
                           (l.transmission == cce::transm::kAnswered && !accepted);
         if (!open)
             continue;
-        pending.append(Pending{l, nullptr, nullptr, QString(), QString(), false});
+        pending.append(Pending{l, nullptr, nullptr, {}, {}, {}, false, false});
         // A letter of an invoice the authority does not hold as authorised is never sent, and
         // the user is told why rather than that nothing was marked.
         if (l.situacao == QLatin1String("C"))
@@ -115,10 +129,18 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
         if (!p.line.isEmpty())
             continue;
         const LetterToSend& l = p.letter;
+        // A CC-e always goes to the issuer's home authority, also for an NF-e issued in
+        // contingency (SVC-AN, SVC-RS, EPEC, FS-DA): the virtual contingency authorities take
+        // no CC-e. The home is the state of the registration, which the key must confirm.
         p.state = nfe::stateByUf(l.uf);
         QString error;
         if (!p.state) {
             p.line = QStringLiteral("inscrição estadual sem UF válida; não enviada.");
+            continue;
+        }
+        if (nfe::stateByIbge(l.chNFe.left(2).toInt()) != p.state) {
+            p.line = QStringLiteral("a chave de acesso é de outra UF que a inscrição estadual (%1); não enviada.")
+                         .arg(p.state->uf);
             continue;
         }
         if (l.transmission == cce::transm::kInDoubt) {
@@ -134,9 +156,17 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
             p.line = error + QStringLiteral(" Não enviada.");
             continue;
         }
-        // In doubt: never sent again before the authority says it has no such event.
-        if (l.transmission == cce::transm::kInDoubt && reconcile(p, clock) != Reconciled::NotRegistered)
-            continue;
+        // In doubt: never sent again before the authority says it has no such event. Never
+        // answered about: other systems may have registered letters on the invoice first.
+        if (l.transmission == cce::transm::kInDoubt) {
+            if (readRegistry(p, clock) != Reconciled::Free)
+                continue;
+        } else if (!l.answerSeen) {
+            const Reconciled r = readRegistry(p, clock);
+            if (r == Reconciled::Settled)
+                continue;
+            p.line.clear(); // unread: a registered duplicate still answers 573, reconciled then
+        }
         const nfe::CorrectionText t =
             nfe::normaliseCorrection(l.text, p.state->foldAccents || m_config.foldAccents.contains(l.uf));
         if (!t.ok()) {
@@ -162,24 +192,27 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
             order << key;
         groups[key] << &p;
     }
+    QStringList notices;
     for (const QString& key : order) {
         const QList<Pending*>& all = groups.value(key);
         for (int i = 0; i < all.size(); i += nfe::kMaxEventsPerBatch)
-            sendGroup(all.mid(i, nfe::kMaxEventsPerBatch), company, condUso, clock);
+            sendGroup(all.mid(i, nfe::kMaxEventsPerBatch), company, condUso, clock, &notices);
     }
 
     QStringList lines;
     bool anySent = false;
     for (const Pending& p : pending) {
-        lines << prefix(p.letter) + p.line;
+        lines << prefix(p.letter) + p.line + p.registry;
         anySent = anySent || p.sent;
     }
+    lines << notices;
     return QVariantList{anySent ? QStringLiteral("S") : QStringLiteral("N"), lines.join(QLatin1Char('\n'))};
 }
 
-// The authority is asked whether it registered the letter's event; a registered one is
-// adopted (stored as accepted with the authority's record of it).
-TransmissionService::Reconciled TransmissionService::reconcile(Pending& p, QElapsedTimer& clock)
+// The authority's registry of the letter's invoice, set against its letters: the letter's
+// own event adopted, events of other systems brought in, the letter moved when its sequence
+// was taken.
+TransmissionService::Reconciled TransmissionService::readRegistry(Pending& p, QElapsedTimer& clock)
 {
     const LetterToSend& l = p.letter;
     const QString url = m_config.endpoint(p.state->authority, l.tpAmb, QStringLiteral("consulta"));
@@ -187,35 +220,36 @@ TransmissionService::Reconciled TransmissionService::reconcile(Pending& p, QElap
         p.line = QStringLiteral("sem resposta da SEFAZ e não foi possível conferir a situação; não reenviada.");
         return Reconciled::Unknown;
     }
-    const AuthorityReply reply = m_authority->call(
-        url, kConsultaProtocolo, envelope(kConsultaProtocolo, consSitNFe(l.tpAmb, l.chNFe)), *p.certificate);
-    const ProtocolAnswer answer =
-        reply.outcome == AuthorityReply::Outcome::Answered ? readProtocolAnswer(reply.body) : ProtocolAnswer{};
-    if (!answer.readable) {
-        p.line = QStringLiteral("sem resposta da SEFAZ e a consulta da situação falhou; não reenviada.");
+    QString why;
+    const ProtocolAnswer answer = consultProtocol(*m_authority, url, l.tpAmb, l.chNFe, *p.certificate, &why);
+    if (answer.readable && !registryRead(answer))
+        why = nfe::explainAnswer(answer.cStat, answer.xMotivo, 1000);
+    if (!answer.readable || !registryRead(answer)) {
+        p.line = QStringLiteral("sem resposta da SEFAZ e a consulta da situação falhou (%1); não reenviada.").arg(why);
         return Reconciled::Unknown;
     }
-    for (const RegisteredEvent& e : answer.events) {
-        if (e.tpEvento != nfe::kTipoEventoCCe || e.nSeqEvento != l.seq.toInt() || e.chNFe != l.chNFe ||
-            !nfe::status::eventRegistered(e.cStat))
-            continue;
-        LetterOutcome o = outcomeOf(l, LetterOutcome::Kind::Accepted);
-        o.cStat = e.cStat;
-        o.xMotivo = e.xMotivo;
-        o.nProt = e.nProt;
-        o.dhRegEvento = e.dhRegEvento.toLocalTime();
-        o.procEvento = e.procEvento;
-        m_batches.record(0, QString(), QString(), QString(), QByteArray(), {o});
-        p.line =
-            QStringLiteral("%1 - %2 (registrada em transmissão anterior, conferida na SEFAZ)").arg(e.cStat, e.xMotivo);
+    const RegistryInvoiceRef invoice{l.cdFilial, l.nrLanctoNF, l.chNFe, p.state,
+                                     p.state->foldAccents || m_config.foldAccents.contains(l.uf)};
+    const Reconciliation r = m_reconciler.reconcile(invoice, answer);
+    if (!r.imported.isEmpty() || !r.conflicts.isEmpty())
+        p.registry =
+            QStringLiteral(" [SEFAZ: ") + (r.imported + r.conflicts).join(QStringLiteral("; ")) + QLatin1Char(']');
+    switch (r.ours) {
+    case Reconciliation::Ours::None:
+    case Reconciliation::Ours::Free: return Reconciled::Free;
+    case Reconciliation::Ours::Adopted:
         p.sent = true;
-        return Reconciled::Adopted;
+        p.adopted = true;
+        [[fallthrough]];
+    case Reconciliation::Ours::Moved:
+    case Reconciliation::Ours::Blocked:
+    case Reconciliation::Ours::Changed: p.line = r.line; return Reconciled::Settled;
     }
-    return Reconciled::NotRegistered;
+    return Reconciled::Unknown;
 }
 
 void TransmissionService::sendGroup(QList<Pending*> group, const QString& company, const QString& condUso,
-                                    QElapsedTimer& clock)
+                                    QElapsedTimer& clock, QStringList* notices)
 {
     if (clock.elapsed() + m_config.timeoutMs > m_budgetMs) {
         for (Pending* p : group)
@@ -275,6 +309,14 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
         p->letter = l;
         p->line.clear();
     }
+    // A certificate near its end is named each time it signs: in the answer and the log.
+    const QString notice =
+        expiryNotice(group.first()->letter.certificate, *cert->certificate, QDateTime::currentDateTimeUtc());
+    if (!notice.isEmpty()) {
+        qWarning("cce server: %s", qPrintable(notice));
+        if (!notices->contains(notice))
+            *notices << notice;
+    }
     if (!built.schemaError.isEmpty()) {
         for (const LetterToSend& l : claimed)
             byKey.value(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF)->line =
@@ -321,11 +363,8 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
     if (answer.events.isEmpty()) {
         // The batch itself was refused: every letter with the batch's reason.
         each([&](Pending* p, int) {
-            LetterOutcome o = outcomeOf(p->letter, LetterOutcome::Kind::Rejected);
-            o.cStat = answer.cStat;
-            o.xMotivo = answer.xMotivo;
-            outcomes << o;
-            p->line = answer.cStat + QStringLiteral(" - ") + answer.xMotivo;
+            outcomes << rejectedOutcome(p->letter, answer.cStat, answer.xMotivo);
+            p->line = nfe::explainAnswer(answer.cStat, answer.xMotivo, 1000);
             p->sent = true;
         });
         m_batches.record(batch, QStringLiteral("R"), answer.cStat, answer.xMotivo, reply.body, outcomes);
@@ -350,11 +389,25 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
             allAccepted = false;
             return;
         }
+        // An answer outside every layout cannot be kept: the letter stays in doubt and is
+        // reconciled from the registry later.
+        if (!nfe::status::wellFormedCode(match->cStat) ||
+            (nfe::status::eventRegistered(match->cStat) && !nfe::status::wellFormedProtocol(match->nProt))) {
+            outcomes << outcomeOf(p->letter, LetterOutcome::Kind::InDoubt);
+            p->line = QStringLiteral("resposta da SEFAZ fora do leiaute (cStat \"%1\", protocolo \"%2\"); a situação "
+                                     "será conferida antes de novo envio.")
+                          .arg(match->cStat.left(10), match->nProt.left(20));
+            allAccepted = false;
+            return;
+        }
         if (match->cStat == nfe::status::kDuplicate) {
-            // Registered before (a lost answer): adopt the authority's own record of it.
-            const Reconciled r = reconcile(*p, clock);
-            if (r == Reconciled::Adopted)
+            // Registered before: adopted only when it is this very event; a letter of another
+            // system takes the sequence and this one moves on.
+            const Reconciled r = readRegistry(*p, clock);
+            if (r == Reconciled::Settled) {
+                allAccepted = allAccepted && p->adopted;
                 return;
+            }
             if (r == Reconciled::Unknown) {
                 outcomes << outcomeOf(p->letter, LetterOutcome::Kind::InDoubt);
                 allAccepted = false;
@@ -362,21 +415,17 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
             }
         }
         if (nfe::status::eventRegistered(match->cStat)) {
-            LetterOutcome o = outcomeOf(p->letter, LetterOutcome::Kind::Accepted);
-            o.cStat = match->cStat;
-            o.xMotivo = match->xMotivo;
-            o.nProt = match->nProt;
-            o.dhRegEvento = match->dhRegEvento.toLocalTime();
+            LetterOutcome o = acceptedOutcome(p->letter.cdFilial, p->letter.nrLanctoNF, p->letter.seq, match->cStat,
+                                              match->xMotivo, match->nProt, match->dhRegEvento, *state);
             o.procEvento = procEvento(built.signedEvents.value(i), match->bytes);
+            o.observation = nfe::explainAnswer(match->cStat, match->xMotivo);
             outcomes << o;
+            p->line = o.observation;
         } else {
-            LetterOutcome o = outcomeOf(p->letter, LetterOutcome::Kind::Rejected);
-            o.cStat = match->cStat;
-            o.xMotivo = match->xMotivo;
-            outcomes << o;
+            outcomes << rejectedOutcome(p->letter, match->cStat, match->xMotivo);
             allAccepted = false;
+            p->line = nfe::explainAnswer(match->cStat, match->xMotivo, 1000);
         }
-        p->line = match->cStat + QStringLiteral(" - ") + match->xMotivo;
     });
     m_batches.record(batch, allAccepted ? QStringLiteral("P") : QStringLiteral("R"), answer.cStat, answer.xMotivo,
                      reply.body, outcomes);

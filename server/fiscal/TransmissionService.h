@@ -3,8 +3,10 @@
 // latest letters, read from the database, become signed events in batches per authority
 // (at most 20, one state and one certificate each), claimed before anything is sent,
 // checked against the schema, sent, and each letter's outcome stored before the answer.
-// A letter is accepted only on the authority's word; a letter whose answer was lost stays
-// in doubt and is reconciled (NFeConsultaProtocolo4) before it is ever sent again.
+// A letter is accepted only on the authority's word about that very event; a letter whose
+// answer was lost stays in doubt and is reconciled (NFeConsultaProtocolo4) before it is ever
+// sent again, and so is the first letter of an invoice the authority never answered about,
+// since other systems may have registered letters on it (RegistryReconciler).
 #include <QElapsedTimer>
 #include <QSemaphore>
 #include <QVariant>
@@ -15,6 +17,7 @@
 #include "server/fiscal/AuthorityClient.h"
 #include "server/fiscal/CertificateStore.h"
 #include "server/fiscal/FiscalConfig.h"
+#include "server/fiscal/RegistryReconciler.h"
 #include "server/fiscal/Transmitter.h"
 #include "server/store/BatchStore.h"
 
@@ -33,12 +36,16 @@ public:
 
 private:
     struct Pending;
-    enum class Reconciled { Adopted, NotRegistered, Unknown };
-    Reconciled reconcile(Pending& p, QElapsedTimer& clock);
-    void sendGroup(QList<Pending*> group, const QString& company, const QString& condUso, QElapsedTimer& clock);
+    // Free: the letter may go as it is; Settled: the registry decided it (line set);
+    // Unknown: the registry could not be read (line set).
+    enum class Reconciled { Free, Settled, Unknown };
+    Reconciled readRegistry(Pending& p, QElapsedTimer& clock);
+    void sendGroup(QList<Pending*> group, const QString& company, const QString& condUso, QElapsedTimer& clock,
+                   QStringList* notices);
 
     Store& m_store;
     BatchStore m_batches;
+    RegistryReconciler m_reconciler;
     FiscalConfig m_config;
     CertificateStore m_certificates;
     std::shared_ptr<Authority> m_authority;

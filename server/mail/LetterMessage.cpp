@@ -60,6 +60,8 @@ MailMessage letterMessage(const LetterMail& l, bool carrier, const QStringList& 
                         .arg(l.seq, l.nrNotaFiscal, l.serie, issuer(l));
     if (!l.protocol.isEmpty())
         intro += QStringLiteral(", registrada pela SEFAZ com o protocolo %1").arg(l.protocol);
+    if (!l.protocol.isEmpty() && !l.registeredAt.isEmpty())
+        intro += QStringLiteral(" em %1 (horário do estado emitente)").arg(l.registeredAt);
     body << intro + QLatin1Char('.');
     if (l.tpAmb == QLatin1String("2"))
         body << QStringLiteral("Emitida em ambiente de homologação, sem valor fiscal.");

@@ -26,7 +26,10 @@ QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QLis
                 "(SELECT T.DSMOTIVOLOTE FROM LOTECCE T WHERE T.NRLOTE = (SELECT MAX(B.NRLOTE) FROM LOTECCENF B "
                 "WHERE B.CDFILIAL = L.CDFILIAL AND B.NRLANCTONF = L.NRLANCTONF AND B.NRSEQCCE = L.NRSEQCCE)), "
                 "(SELECT COUNT(*) FROM LOTECCENF B WHERE B.CDFILIAL = L.CDFILIAL AND B.NRLANCTONF = L.NRLANCTONF "
-                "AND B.NRSEQCCE = L.NRSEQCCE) "
+                "AND B.NRSEQCCE = L.NRSEQCCE), "
+                "(SELECT COUNT(*) FROM CONSULTACCE C WHERE C.CDFILIAL = N.CDFILIAL AND C.NRLANCTONF = N.NRLANCTONF) + "
+                "(SELECT COUNT(*) FROM CARTACORRECAO A WHERE A.CDFILIAL = N.CDFILIAL AND A.NRLANCTONF = N.NRLANCTONF "
+                "AND A.CDSTATUSCCE IS NOT NULL), N.IDTIPOEMISNFE "
                 "FROM NOTAFISCAL N JOIN CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF "
                 "LEFT JOIN INSCRESTAD I ON I.CDEMPRESA = N.CDEMPRESA AND I.CDINSCESTA = N.CDINSCESTA "
                 "WHERE N.CDFILIAL = ? AND N.NRLANCTONF = ? AND N.CDEMPRESA = ? AND L.NRSEQCCE = "
@@ -54,6 +57,8 @@ QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QLis
         l.changedAt = column::toDateTime(q.value(16));
         // A send whose call recorded no ending (no reason on its batch) may still be under way.
         l.callEnded = q.value(18).toInt() == 0 || !text(q.value(17)).isEmpty();
+        l.answerSeen = q.value(19).toInt() > 0;
+        l.tpEmis = text(q.value(20));
         out << l;
     }
     read.finish();
@@ -133,38 +138,67 @@ void BatchStore::record(qint64 batch, const QString& type, const QString& cStat,
                            "WHERE NRLOTE = ?"),
             {type, nullIfEmpty(cStat), nullIfEmpty(xMotivo.left(255)),
              answer.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(QString::fromUtf8(answer)), batch});
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const LetterOutcome& o : outcomes) {
-        Query u(m_store, db, "transmission");
-        const QString obs = (o.cStat.isEmpty() ? o.xMotivo : o.cStat + QStringLiteral(" - ") + o.xMotivo).left(255);
-        switch (o.kind) {
-        case LetterOutcome::Kind::Accepted:
-            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
-                                 "NRPROTOCOLCCE = ?, DTHRPROTOCOLCCE = ?, DSXMLPROCEVENTO = ?, "
-                                 "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
-                                 "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                  {QString(cce::transm::kAnswered), o.cStat, obs, o.nProt,
-                   o.dhRegEvento.isValid() ? QVariant(o.dhRegEvento) : QVariant(now), QString::fromUtf8(o.procEvento),
-                   now, o.cdFilial, o.nrLanctoNF, o.seq});
-            break;
-        case LetterOutcome::Kind::Rejected:
-            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
-                                 "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
-                                 "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                  {QString(cce::transm::kAnswered), nullIfEmpty(o.cStat), obs, now, o.cdFilial, o.nrLanctoNF, o.seq});
-            break;
-        case LetterOutcome::Kind::InDoubt:
-            break; // stays claimed, in doubt: reconciled with the authority before any new send
-        case LetterOutcome::Kind::Released:
-            // Nothing reached the authority: the letter is as it was before the claim.
-            u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
-                                 "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
-                  {o.restore.isEmpty() ? QString(cce::transm::kNotSent) : o.restore, now, o.cdFilial, o.nrLanctoNF,
-                   o.seq});
-            break;
-        }
-    }
+    for (const LetterOutcome& o : outcomes)
+        writeOutcome(m_store, db, o);
     tx.commit();
+}
+
+void BatchStore::writeOutcome(Store& store, const QSqlDatabase& db, const LetterOutcome& o)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    Query u(store, db, "transmission");
+    const QString obs = (!o.observation.isEmpty() ? o.observation
+                         : o.cStat.isEmpty()      ? o.xMotivo
+                                                  : o.cStat + QStringLiteral(" - ") + o.xMotivo)
+                            .left(255);
+    switch (o.kind) {
+    case LetterOutcome::Kind::Accepted:
+        // The registration's time is bound as the text of the issuer's clock: neither this
+        // machine's zone nor the database session's moves it.
+        u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
+                             "NRPROTOCOLCCE = ?, DTHRPROTOCOLCCE = ?, DSDHREGEVENTO = ?, DSXMLPROCEVENTO = ?, "
+                             "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
+                             "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+              {QString(cce::transm::kAnswered), o.cStat, obs, o.nProt, nullIfEmpty(o.registeredAt),
+               nullIfEmpty(o.dhRegEvento), QString::fromUtf8(o.procEvento), now, o.cdFilial, o.nrLanctoNF, o.seq});
+        break;
+    case LetterOutcome::Kind::Rejected:
+        u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "
+                             "NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
+                             "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+              {QString(cce::transm::kAnswered), nullIfEmpty(o.cStat), obs, now, o.cdFilial, o.nrLanctoNF, o.seq});
+        break;
+    case LetterOutcome::Kind::InDoubt:
+        break; // stays claimed, in doubt: reconciled with the authority before any new send
+    case LetterOutcome::Kind::Released:
+        // Nothing reached the authority: the letter is as it was before the claim.
+        u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
+                             "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
+              {o.restore.isEmpty() ? QString(cce::transm::kNotSent) : o.restore, now, o.cdFilial, o.nrLanctoNF, o.seq});
+        break;
+    }
+}
+
+QList<QByteArray> BatchStore::sentXml(const QString& filial, const QString& lancto, const QString& seq)
+{
+    QSqlDatabase db = openConnection(m_store);
+    ReadTransaction read(m_store, db);
+    Query q(m_store, db, "transmission");
+    q.run(QStringLiteral("SELECT B.DSXMLENVIO FROM LOTECCE B JOIN LOTECCENF K ON K.NRLOTE = B.NRLOTE "
+                         "WHERE K.CDFILIAL = ? AND K.NRLANCTONF = ? AND K.NRSEQCCE = ? AND B.DSXMLENVIO IS NOT NULL "
+                         "ORDER BY B.NRLOTE"),
+          {filial, lancto, seq});
+    QList<QByteArray> out;
+    while (q.next())
+        out << text(q.value(0)).toUtf8();
+    Query e(m_store, db, "transmission");
+    e.run(QStringLiteral("SELECT DSXMLEVENTO FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                         "AND DSXMLEVENTO IS NOT NULL"),
+          {filial, lancto, seq});
+    if (e.next())
+        out << text(e.value(0)).toUtf8();
+    read.finish();
+    return out;
 }
 
 QList<BatchStore::AcceptedEvent> BatchStore::acceptedEvents(const QString& company, const QDate& from, const QDate& to)
@@ -176,13 +210,14 @@ QList<BatchStore::AcceptedEvent> BatchStore::acceptedEvents(const QString& compa
                        "ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF WHERE N.CDEMPRESA = ? "
                        "AND L.CDSTATUSCCE IN ('135', '136') AND L.DSXMLPROCEVENTO IS NOT NULL");
     QVariantList binds{company};
+    // The bounds are texts of the issuer's calendar, as the registrations are kept.
     if (from.isValid()) {
         sql += QStringLiteral(" AND L.DTHRPROTOCOLCCE >= ?");
-        binds << QDateTime(from, QTime(0, 0));
+        binds << from.toString(Qt::ISODate) + QStringLiteral("T00:00:00");
     }
     if (to.isValid()) {
         sql += QStringLiteral(" AND L.DTHRPROTOCOLCCE < ?");
-        binds << QDateTime(to.addDays(1), QTime(0, 0));
+        binds << to.addDays(1).toString(Qt::ISODate) + QStringLiteral("T00:00:00");
     }
     q.run(sql + QStringLiteral(" ORDER BY N.NRACESSONFE, L.NRSEQCCE"), binds);
     QList<AcceptedEvent> out;

@@ -25,7 +25,11 @@ struct LetterToSend {
     QString signedEvent; // DSXMLEVENTO: the event last sent (in doubt: to reconcile)
     QDateTime changedAt; // DTHRALTERACAO: a claim this recent may still be on its way
     bool callEnded = true; // false: its last send recorded no ending (the call may be under way)
+    // false: the authority never answered anything of this invoice and its registry was
+    // never read; events registered elsewhere may be there
+    bool answerSeen = true;
     QString chNFe, tpAmb, uf, certificate, issuerDocument, situacao;
+    QString tpEmis; // IDTIPOEMISNFE: 1 normal, the others contingency
 };
 
 // The batch a claim builds: its XML, the signed event of each claimed letter (same order),
@@ -41,7 +45,9 @@ struct LetterOutcome {
     QString cdFilial, nrLanctoNF, seq;
     Kind kind = Kind::Rejected;
     QString cStat, xMotivo, nProt;
-    QDateTime dhRegEvento;
+    QString observation; // what the letter shows of it; "cStat - xMotivo" when empty
+    QString dhRegEvento; // accepted: the registration as the authority wrote it (with its offset)
+    QString registeredAt; // accepted: the same instant on the issuer state's clock, "yyyy-MM-ddTHH:mm:ss"
     QByteArray procEvento; // accepted: the signed event followed by the authority's answer
     QString restore; // released: the transmission state it had before the claim
 };
@@ -67,14 +73,21 @@ public:
     // answer) and every letter's outcome.
     void record(qint64 batch, const QString& type, const QString& cStat, const QString& xMotivo,
                 const QByteArray& answer, const QList<LetterOutcome>& outcomes);
+    // One letter's outcome, inside the caller's write transaction on db.
+    static void writeOutcome(Store& store, const QSqlDatabase& db, const LetterOutcome& o);
+
+    // Every signed event this server sent or built for the letter at that sequence: the
+    // batches that carried it and the event it keeps. A registered event is this
+    // server's only when it is one of these.
+    QList<QByteArray> sentXml(const QString& filial, const QString& lancto, const QString& seq);
 
     struct AcceptedEvent {
         QString chNFe;
         int seq = 0;
         QByteArray procEvento; // exactly as stored
     };
-    // Every accepted event of the company registered between from and to (days, inclusive;
-    // an invalid date is no bound), in key order.
+    // Every accepted event of the company registered between from and to (days of the
+    // issuer state's calendar, inclusive; an invalid date is no bound), in key order.
     QList<AcceptedEvent> acceptedEvents(const QString& company, const QDate& from, const QDate& to);
 
     struct FailedBatch {

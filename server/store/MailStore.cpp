@@ -23,7 +23,7 @@ std::optional<LetterMail> MailStore::letter(const QString& cdFilial, const QStri
         "L.IDEMAILCCE, L.IDEMAILCCETRANS, E.NMRAZSOCEMPR, FE.NMFILIAL, N.IDORIGDESTNF, N.CDCLIENTE, "
         "N.CDFORNECED, N.CDFILIRECE, N.NMRAZSOCCLIE, C.CDCLIENTE, C.NMRAZSOCCLIE, C.DSEMAILCLIE, "
         "FO.CDFORNECED, FO.NMRAZSOCFORN, FO.DSEMAILFORN, FR.CDFILIAL, FR.NMFILIAL, FR.DSEMAILFILI, "
-        "N.NRINSJURTRAN, T.NRINSJURTRAN, T.NMRAZSOCTRAN, T.DSEMAILTRAN "
+        "N.NRINSJURTRAN, T.NRINSJURTRAN, T.NMRAZSOCTRAN, T.DSEMAILTRAN, L.DTHRPROTOCOLCCE "
         "FROM CARTACORRECAO L JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF "
         "LEFT JOIN EMPRESA E ON E.CDEMPRESA = N.CDEMPRESA "
         "LEFT JOIN FILIAL FE ON FE.CDFILIAL = N.CDFILIEMIT "
@@ -77,6 +77,10 @@ std::optional<LetterMail> MailStore::letter(const QString& cdFilial, const QStri
     l.carrierRegistered = !q.value(31).isNull();
     l.carrierName = text(q.value(32));
     l.carrierEmail = text(q.value(33)).trimmed();
+    // Kept on the issuer state's clock: shown as it is.
+    const QDateTime registered = column::toDateTime(q.value(34));
+    if (registered.isValid())
+        l.registeredAt = registered.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
     return l;
 }
 

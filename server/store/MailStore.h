@@ -16,6 +16,7 @@ struct LetterMail {
     QString cdEmpresa, nrNotaFiscal, serie, chNFe, tpAmb;
     QString correction; // DSCORRECAONFE as stored
     QString status, protocol; // CDSTATUSCCE, NRPROTOCOLCCE
+    QString registeredAt; // DTHRPROTOCOLCCE, "dd/MM/yyyy HH:mm:ss" on the issuer state's clock
     QByteArray procEvento; // the stored procEventoNFe; empty when none was kept
     QString emailFlag, carrierEmailFlag; // IDEMAILCCE, IDEMAILCCETRANS
     QString companyName, branchName; // the issuer

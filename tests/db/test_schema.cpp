@@ -57,7 +57,7 @@ TEST(Schema, MigratesEmptyDatabaseOnceAndRecordsTheVersion)
     EXPECT_EQ(q.value(0).toInt(), db::latestSchemaVersion());
     for (const char* table : {"EMPRESA", "FILIAL", "CLIENTE", "FORNECEDOR", "TIPOOPERAC", "INSCRESTAD", "ESTADO",
                               "INSCRMUNICIP", "SERIENF", "CTRLNUMENF", "EMPRCNTRFIL", "NOTAFISCAL", "CARTACORRECAO",
-                              "LOTECCE", "LOTECCENF", "PARAMDFS", "TRANSPORTADORA"})
+                              "LOTECCE", "LOTECCENF", "PARAMDFS", "TRANSPORTADORA", "CONSULTACCE"})
         EXPECT_TRUE(db.tables().contains(QString::fromLatin1(table))) << table;
 }
 

@@ -12,6 +12,7 @@
 #include "nfe/AccessKey.h"
 #include "nfe/CorrectionText.h"
 #include "nfe/EventXml.h"
+#include "nfe/Rejections.h"
 #include "nfe/Schema.h"
 #include "nfe/Signer.h"
 #include "nfe/States.h"
@@ -188,4 +189,26 @@ TEST(Certificates, AWrongPasswordOrAFileThatIsNoCertificateIsRefusedClearly)
                                             QStringLiteral("a"), &error);
     ASSERT_TRUE(old);
     EXPECT_LT(old->notAfter(), QDateTime::currentDateTimeUtc()) << "the expiry date is read from the certificate";
+}
+
+TEST(Rejections, EveryCodeOfTheEventServiceIsExplainedAfterTheAuthoritysOwnText)
+{
+    for (const char* code : {"215", "225", "236", "252", "297", "298", "489", "490", "491", "492",
+                             "493", "494", "573", "574", "577", "578", "579", "580", "594", "784"}) {
+        const nfe::Rejection* r = nfe::rejection(QLatin1String(code));
+        ASSERT_TRUE(r) << code;
+        EXPECT_TRUE(*r->advice) << code;
+    }
+    EXPECT_EQ(nfe::explainAnswer(QStringLiteral("580"), QStringLiteral("Rejeicao: O evento exige uma NF-e autorizada")),
+              QStringLiteral("580 - Rejeicao: O evento exige uma NF-e autorizada. A NF-e não está autorizada (foi "
+                             "cancelada ou denegada): uma carta de correção não pode ser registrada."));
+    // An accepted event needs no advice; a code the table does not know is told as it came.
+    EXPECT_EQ(nfe::explainAnswer(QStringLiteral("135"), QStringLiteral("Evento registrado e vinculado a NF-e")),
+              QStringLiteral("135 - Evento registrado e vinculado a NF-e"));
+    EXPECT_EQ(nfe::explainAnswer(QStringLiteral("1234"), QStringLiteral("Rejeição: regra nova")),
+              QStringLiteral("1234 - Rejeição: regra nova"));
+    // The observation holds 255 characters: the authority's words are cut, the advice never.
+    const QString long_ = nfe::explainAnswer(QStringLiteral("573"), QString(300, QLatin1Char('x')));
+    EXPECT_EQ(long_.size(), 255);
+    EXPECT_TRUE(long_.endsWith(QString::fromUtf8(nfe::rejection(QStringLiteral("573"))->advice)));
 }

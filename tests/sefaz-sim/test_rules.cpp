@@ -7,8 +7,10 @@
 
 #include "nfe/AccessKey.h"
 #include "nfe/EventXml.h"
+#include "nfe/Rejections.h"
 #include "nfe/Signer.h"
 #include "nfe/States.h"
+#include "nfe/Status.h"
 #include "sefaz-sim/Registry.h"
 #include "sefaz-sim/Rules.h"
 #include "tests/nfe/CondUso.h"
@@ -103,8 +105,19 @@ protected:
     {
         return rules->receiveBatch(soap(nfe::buildEnvEvento(42, events)), reversed);
     }
-    // The cStat the authority gave the only event of a batch.
-    QString judge(const QByteArray& signedEvent) { return value(send({signedEvent}), "cStat", 1); }
+    // The cStat the authority gave the only event of a batch. Its text is the published one
+    // of the table the server explains answers with, which says what the user can do.
+    QString judge(const QByteArray& signedEvent)
+    {
+        const QByteArray answer = send({signedEvent});
+        const QString cStat = value(answer, "cStat", 1);
+        const nfe::Rejection* r = nfe::rejection(cStat);
+        EXPECT_TRUE(r && value(answer, "xMotivo", 1).replace(QStringLiteral("&quot;"), QStringLiteral("\"")) ==
+                             QString::fromUtf8(r->xMotivo))
+            << cStat.toStdString() << " " << answer.toStdString();
+        EXPECT_TRUE(r && (nfe::status::eventRegistered(cStat) || *r->advice)) << cStat.toStdString();
+        return cStat;
+    }
 
     QTemporaryDir m_dir;
     std::unique_ptr<sim::Registry> registry;
@@ -130,6 +143,13 @@ TEST_F(Rules, AValidEventIsRegisteredOnceAndAnsweredByTheProtocolQuery)
 
     // A valid key it does not know is registered without a link.
     EXPECT_EQ(judge(sign(nfe::buildEvento(event(key(500))))), QStringLiteral("136"));
+    // Another certificate of the company (another establishment, another key pair) may sign too.
+    QString error;
+    const auto establishment = nfe::Certificate::fromPkcs12(
+        cce_test::makePkcs12(QStringLiteral("11222333000262"), QStringLiteral("x")), QStringLiteral("x"), &error);
+    ASSERT_TRUE(establishment) << error.toStdString();
+    const QByteArray second = sign(nfe::buildEvento(event(key(1), 2)), establishment.get());
+    EXPECT_EQ(judge(second), QStringLiteral("135"));
 
     const QByteArray cons = rules->consult(
         soap("<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb><xServ>CONSULTAR"
@@ -137,8 +157,8 @@ TEST_F(Rules, AValidEventIsRegisteredOnceAndAnsweredByTheProtocolQuery)
                  key(1).toLatin1() + "</chNFe></consSitNFe>",
              "NFeConsultaProtocolo4"));
     EXPECT_EQ(value(cons, "cStat"), QStringLiteral("100"));
-    // The registered event comes back byte for byte as it was signed.
-    EXPECT_TRUE(cons.contains(ev)) << cons.toStdString();
+    // Every registered event comes back byte for byte as it was signed, whoever signed it.
+    EXPECT_TRUE(cons.contains(ev) && cons.contains(second)) << cons.toStdString();
     EXPECT_TRUE(cons.contains("<nProt>" + nProt.toLatin1() + "</nProt>"));
 }
 

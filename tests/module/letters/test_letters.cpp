@@ -244,6 +244,28 @@ TEST_F(LettersPage, ARefusedDeleteBringsTheLetterBack)
     EXPECT_EQ(lettersInDatabase(), 1);
 }
 
+TEST_F(LettersPage, TheNewestLayoutsProtocolAndCodeAndTheRegistrationTimeShowWhole)
+{
+    noteInvoice();
+    ASSERT_TRUE(writeLetter(kT15)) << ui.report().toStdString();
+    auto answered = [this](const char* set) {
+        scalar(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', %1 WHERE CDFILIAL = ? AND NRLANCTONF = ?")
+                   .arg(QLatin1String(set)),
+               {branch, entry});
+        EXPECT_TRUE(run([this] { f->sbtVerificarClick(f); }));
+        EXPECT_TRUE(f->cdsNotaFiscal->locate(QStringLiteral("CDFILIAL;NRLANCTONF"), {branch, entry}));
+    };
+    // Accepted with a protocol of 17 digits, registered at 03:01 on the issuer's clock.
+    answered("CDSTATUSCCE = '135', NRPROTOCOLCCE = '13526000000000017', DTHRPROTOCOLCCE = '2026-12-09T03:01:00'");
+    EXPECT_EQ(f->dbeProtRegi->text(), QStringLiteral("13526000000000017"));
+    EXPECT_EQ(f->dbeDtHrRegi->text(), QStringLiteral("09/12/2026 03:01:00"));
+    // Refused with a code of 4 digits.
+    answered("CDSTATUSCCE = '1234', NRPROTOCOLCCE = NULL, DTHRPROTOCOLCCE = NULL");
+    EXPECT_EQ(nf("CDSTATUSCCE"), QStringLiteral("1234"));
+    EXPECT_EQ(nf("IDSTATUSCCE"), QStringLiteral("3"));
+    EXPECT_EQ(cce("CDSTATUSCCE"), QStringLiteral("1234"));
+}
+
 TEST_F(LettersPage, NoPendingChangeMeansNoCall)
 {
     f->cdsCCeAfterPost(f->cdsCCe);

@@ -27,11 +27,22 @@ public:
     QHash<QString, Registered> registered; // chNFe|seq
     int batches = 0, queries = 0, eventsReceived = 0;
     QList<QByteArray> lastBatch;
+    QStringList urls; // every call's address, in order
 
-    srv::fiscal::AuthorityReply call(const QString&, const QByteArray& service, const QByteArray& soap,
+    // An event registered by someone else (another system of the company, say).
+    void registerEvent(const QByteArray& signedEvento)
+    {
+        QMutexLocker lock(&m_mutex);
+        const QString ch = value(signedEvento, "chNFe"), seq = value(signedEvento, "nSeqEvento");
+        registered.insert(ch + QLatin1Char('|') + seq,
+                          {signedEvento, retEvento(ch, seq, QStringLiteral("135")), QStringLiteral("135")});
+    }
+
+    srv::fiscal::AuthorityReply call(const QString& url, const QByteArray& service, const QByteArray& soap,
                                      const srv::fiscal::LoadedCertificate&) override
     {
         QMutexLocker lock(&m_mutex);
+        urls << url;
         srv::fiscal::AuthorityReply r;
         if (mode == Mode::NotSent) {
             r.outcome = srv::fiscal::AuthorityReply::Outcome::NotSent;

@@ -5,12 +5,16 @@
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "nfe/CorrectionText.h"
+#include "nfe/EventXml.h"
 #include "nfe/Schema.h"
 #include "nfe/Signer.h"
+#include "nfe/States.h"
 #include "server/fiscal/TransmissionService.h"
 #include "server/store/Store.h"
 #include "tests/nfe/CondUso.h"
@@ -123,6 +127,22 @@ protected:
         return out;
     }
 
+    // The first row of a statement about the invoice (its branch and entry bound first), as texts.
+    QStringList invoiceRow(const Key& k, const QString& sql, const QVariantList& more = {})
+    {
+        QSqlQuery q(store->connection());
+        q.prepare(sql);
+        q.addBindValue(k.filial);
+        q.addBindValue(k.lancto);
+        for (const QVariant& v : more)
+            q.addBindValue(v);
+        QStringList out;
+        EXPECT_TRUE(q.exec() && q.next()) << sql.toStdString();
+        for (int i = 0; q.isValid() && i < q.record().count(); ++i)
+            out << q.value(i).toString();
+        return out;
+    }
+
     QTemporaryDir m_dir;
     static inline QTemporaryDir* s_dir = nullptr;
     std::unique_ptr<srv::Store> store;
@@ -192,7 +212,10 @@ TEST_F(Transmission, AnswersInAnotherOrderOrWithoutKeysGoToTheRightLetters)
         return QStringList();
     }();
     EXPECT_EQ(rejectedLetter.at(0), QStringLiteral("R"));
-    EXPECT_EQ(rejectedLetter.at(3), QStringLiteral("580 - Rejeicao do teste"));
+    // The authority's own text, then what the user can do about it.
+    EXPECT_TRUE(rejectedLetter.at(3).startsWith(QStringLiteral("580 - Rejeicao do teste. ")) &&
+                rejectedLetter.at(3).contains(QStringLiteral("uma carta de correção não pode ser registrada")))
+        << rejectedLetter.at(3).toStdString();
     EXPECT_TRUE(rejectedLetter.at(5).isEmpty()) << "a rejected letter has no procEventoNFe";
 }
 
@@ -204,7 +227,9 @@ TEST_F(Transmission, ARefusedBatchRejectsEveryLetterWithItsReason)
     EXPECT_EQ(r.at(0).toString(), QStringLiteral("S"));
     for (const Key& k : keys) {
         EXPECT_EQ(letter(k).at(0), QStringLiteral("R"));
-        EXPECT_EQ(letter(k).at(3), QStringLiteral("215 - Rejeicao: Falha no schema XML"));
+        EXPECT_TRUE(letter(k).at(3).startsWith(QStringLiteral("215 - Rejeicao: Falha no schema XML. A mensagem não "
+                                                              "seguiu o leiaute")))
+            << letter(k).at(3).toStdString();
     }
 }
 
@@ -220,7 +245,8 @@ TEST_F(Transmission, ALostAnswerLeavesTheLetterInDoubtAndTheNextCallAdoptsTheReg
     authority->mode = FakeAuthority::Mode::Answer;
     r = transmit(keys);
     EXPECT_EQ(authority->batches, 1) << "an in-doubt letter was sent again before the query";
-    EXPECT_EQ(authority->queries, 1);
+    // One look at a never answered invoice before its first send, one to reconcile.
+    EXPECT_EQ(authority->queries, 2);
     EXPECT_EQ(authority->eventsReceived, 1);
     const QStringList l = letter(keys.first());
     EXPECT_EQ(l.at(1), QStringLiteral("135"));
@@ -236,7 +262,7 @@ TEST_F(Transmission, ALetterLostBeforeTheAuthorityRegisteredItIsSentAgainOnlyAft
     EXPECT_EQ(letter(keys.first()).at(0), QStringLiteral("D"));
     authority->mode = FakeAuthority::Mode::Answer;
     transmit(keys);
-    EXPECT_EQ(authority->queries, 1);
+    EXPECT_EQ(authority->queries, 2); // the look before the first send, the reconciliation
     EXPECT_EQ(authority->batches, 2);
     EXPECT_EQ(letter(keys.first()).at(1), QStringLiteral("135"));
 }
@@ -252,7 +278,7 @@ TEST_F(Transmission, ADuplicateIsReconciledFromTheAuthoritysRecord)
     authority->mode = FakeAuthority::Mode::Answer;
     const QVariantList r = transmit(keys);
     EXPECT_EQ(letter(keys.first()).at(1), QStringLiteral("135")) << r.at(1).toString().toStdString();
-    EXPECT_EQ(authority->queries, 1);
+    EXPECT_EQ(authority->queries, 2); // the look before the first send, then the duplicate's
 }
 
 TEST_F(Transmission, NothingToSendAndNothingReachableAreToldApart)
@@ -409,5 +435,127 @@ TEST_F(Transmission, TheExportWritesEveryAcceptedEventAsStored)
                                   .arg(q.value(1).toString().toInt())));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
         EXPECT_EQ(f.readAll(), l.at(5).toUtf8());
+    }
+}
+
+TEST_F(Transmission, ALetterInDoubtIsNeverTakenForAnotherSystemsEventOfTheSameText)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    authority->mode = FakeAuthority::Mode::LoseAnswerBeforeRegistering;
+    transmit(keys);
+    ASSERT_EQ(letter(keys.first()).at(0), QStringLiteral("D"));
+
+    // Meanwhile another system of the company registered the same words at that sequence,
+    // signed with a certificate of its own.
+    const QStringList latest = invoiceRow(
+        keys.first(), QStringLiteral("SELECT N.NRACESSONFE, L.NRSEQCCE, L.DSCORRECAONFE FROM NOTAFISCAL N JOIN "
+                                     "CARTACORRECAO L ON L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF WHERE "
+                                     "N.CDFILIAL = ? AND N.NRLANCTONF = ? ORDER BY L.NRSEQCCE DESC"));
+    ASSERT_EQ(latest.size(), 3);
+    const QString chNFe = latest.at(0), seq = latest.at(1), text = latest.at(2);
+    QString error;
+    auto otherCert = nfe::Certificate::fromPkcs12(cce_test::makePkcs12(chNFe.mid(6, 14), QStringLiteral("x")),
+                                                  QStringLiteral("x"), &error);
+    ASSERT_TRUE(otherCert) << error.toStdString();
+    const nfe::State* state = nfe::stateByIbge(chNFe.left(2).toInt());
+    nfe::CceEvent e;
+    e.cOrgao = state->ibge;
+    e.cnpj = chNFe.mid(6, 14);
+    e.chNFe = chNFe;
+    e.dhEvento = nfe::eventTime(QDateTime::currentDateTimeUtc(), *state);
+    e.nSeqEvento = seq.toInt();
+    e.xCorrecao = nfe::normaliseCorrection(text).text;
+    e.xCondUso = kCondUso;
+    const QByteArray theirs = nfe::signEvento(nfe::buildEvento(e), *otherCert, &error);
+    authority->registerEvent(theirs);
+
+    authority->mode = FakeAuthority::Mode::Answer;
+    const QVariantList r = transmit(keys);
+    EXPECT_EQ(authority->batches, 1) << "sent again before the registry was read";
+    EXPECT_TRUE(r.at(1).toString().contains(QStringLiteral("já foi registrada por outro sistema")))
+        << r.at(1).toString().toStdString();
+    const QString sql = QStringLiteral("SELECT IDTRANSMCCE, CDSTATUSCCE, IDORIGEMCCE, DSXMLEVENTO, DSCORRECAONFE FROM "
+                                       "CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?");
+    const QStringList atSeq = invoiceRow(keys.first(), sql, {seq});
+    const QStringList next =
+        invoiceRow(keys.first(), sql, {QStringLiteral("%1").arg(seq.toInt() + 1, 2, 10, QLatin1Char('0'))});
+    ASSERT_EQ(atSeq.size(), 5);
+    ASSERT_EQ(next.size(), 5);
+    EXPECT_EQ(atSeq.mid(0, 3), (QStringList{QStringLiteral("R"), QStringLiteral("135"), QStringLiteral("E")}));
+    EXPECT_EQ(atSeq.at(3).toUtf8(), theirs);
+    EXPECT_EQ(next.mid(0, 3), (QStringList{QStringLiteral("N"), QString(), QStringLiteral("P")}));
+    EXPECT_EQ(next.at(4), text);
+}
+
+TEST_F(Transmission, ACertificateNearItsEndIsNamedEveryTimeItSigns)
+{
+    const QList<Key> keys = pendingInvoices(1);
+    const QStringList registration = invoiceRow(
+        keys.first(), QStringLiteral("SELECT I.NRSERIECERTIFIC, I.NRINSJURIEST FROM NOTAFISCAL N JOIN INSCRESTAD I ON "
+                                     "I.CDEMPRESA = N.CDEMPRESA AND I.CDINSCESTA = N.CDINSCESTA WHERE N.CDFILIAL = ? "
+                                     "AND N.NRLANCTONF = ?"));
+    ASSERT_EQ(registration.size(), 2);
+    const QString serial = registration.at(0);
+    QTemporaryDir folder;
+    QFile f(folder.filePath(serial + QStringLiteral(".pfx")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(cce_test::makePkcs12(registration.at(1), QStringLiteral("demo"), 11)); // ten days left
+    f.close();
+    config.certificateFolder = folder.path();
+    srv::fiscal::TransmissionService nearEnd(*store, config, authority);
+
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { logged << m; });
+    const QString first = nearEnd.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList().value(1).toString();
+    // Refused, then sent again: named again.
+    QSqlQuery(store->connection())
+        .exec(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = 'R', CDSTATUSCCE = '999' WHERE CDSTATUSCCE = "
+                             "'135' AND DSXMLPROCEVENTO IS NOT NULL"));
+    const QString second = nearEnd.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList().value(1).toString();
+    qInstallMessageHandler(previous);
+    for (const QString& answer : {first, second})
+        EXPECT_TRUE(answer.contains(QStringLiteral("Atenção: o certificado digital %1").arg(serial)) &&
+                    answer.contains(QStringLiteral("daqui a 10 dias")))
+            << answer.toStdString();
+    EXPECT_EQ(logged.filter(QStringLiteral("certificado digital %1").arg(serial)).size(), 2)
+        << logged.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(Transmission, ALetterOfAContingencyInvoiceGoesToItsHomeAuthority)
+{
+    // The demo's invoices issued in contingency (EPEC, FS-DA, SVC-AN, SVC-RS) with a pending letter.
+    QSqlQuery q(store->connection());
+    ASSERT_TRUE(q.exec(QStringLiteral(
+        "SELECT N.CDFILIAL, N.NRLANCTONF, N.NRACESSONFE, I.SGESTADO FROM NOTAFISCAL N JOIN CARTACORRECAO L ON "
+        "L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF JOIN INSCRESTAD I ON I.CDEMPRESA = N.CDEMPRESA AND "
+        "I.CDINSCESTA = N.CDINSCESTA WHERE N.CDEMPRESA = '01' AND N.IDSITUACAONFE = 'A' AND L.IDTRANSMCCE = 'N' AND "
+        "N.IDTIPOEMISNFE IN ('4', '5', '6', '7')")));
+    QList<Key> keys;
+    QHash<QString, QString> homeOf; // chNFe -> home authority
+    while (q.next()) {
+        keys << Key{q.value(0).toString(), q.value(1).toString()};
+        homeOf.insert(q.value(2).toString(), nfe::stateByUf(q.value(3).toString())->authority);
+    }
+    ASSERT_FALSE(keys.isEmpty()) << "the demo has no contingency invoice with a pending letter";
+    // Every address known; the contingency authorities' and any other lead nowhere.
+    config.endpoints.clear();
+    for (const char* env : {"1", "2"})
+        for (const char* svc : {"recepcao", "consulta"}) {
+            config.endpoints.insert(QStringLiteral("*.%1.%2").arg(QLatin1String(env), QLatin1String(svc)),
+                                    QStringLiteral("https://svc.example/ws"));
+            for (const QString& home : homeOf)
+                config.endpoints.insert(QStringLiteral("%1.%2.%3").arg(home, QLatin1String(env), QLatin1String(svc)),
+                                        QStringLiteral("https://%1.example/ws").arg(home));
+        }
+    srv::fiscal::TransmissionService routed(*store, config, authority);
+    const QString answer = routed.transmit(marked(keys), QStringLiteral("01"), kCondUso).toList().value(1).toString();
+    EXPECT_EQ(answer.count(QStringLiteral(": 135 - ")), keys.size()) << answer.toStdString();
+    EXPECT_TRUE(authority->urls.filter(QStringLiteral("svc.example")).isEmpty())
+        << authority->urls.join(QLatin1Char(' ')).toStdString();
+    for (auto it = authority->registered.cbegin(); it != authority->registered.cend(); ++it) {
+        const QString chNFe = it.key().section(QLatin1Char('|'), 0, 0);
+        EXPECT_EQ(FakeAuthority::value(it->evento, "cOrgao"), chNFe.left(2)) << "the event names its home state";
     }
 }

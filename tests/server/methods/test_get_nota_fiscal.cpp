@@ -94,7 +94,7 @@ TEST_P(GetNotaFiscal, PacketsCarryTheScreensFieldsInOrder)
         "IDENTRSAIDOP", "NRSEQCCE",       "IDORIGDESTNF", "IDTPIJURNF",   "CDSTATUSCCE",     "NRACESSONFE",
         "NRINSJURTRAN", "DTHRPROTOCOLNFE"};
     const QList<int> nfSizes = {1,  4,  20, 50, 9, 10, 10, 5, 0, 1, 1, 1, 1, 4,  10, 2,
-                                16, 16, 10, 21, 4, 21, 1,  2, 1, 2, 1, 1, 3, 50, 20, 0};
+                                16, 16, 10, 21, 4, 21, 1,  2, 1, 2, 1, 1, 4, 50, 20, 0};
     ASSERT_EQ(nf.fields.size(), nfNames.size());
     for (int i = 0; i < nfNames.size(); ++i) {
         EXPECT_EQ(nf.fields[i].name, nfNames[i]) << i;
@@ -108,7 +108,8 @@ TEST_P(GetNotaFiscal, PacketsCarryTheScreensFieldsInOrder)
     const QStringList cceNames = {"CDFILIAL",    "NRLANCTONF",     "NRSEQCCE",        "DSCORRECAONFE",
                                   "CDSTATUSCCE", "DSOBSSTATUSCCE", "DTHRPROTOCOLCCE", "NRPROTOCOLCCE",
                                   "IDEMAILCCE",  "IDEMAILCCETRANS"};
-    const QList<int> cceSizes = {4, 10, 2, 1000, 3, 255, 0, 15, 1, 1};
+    // The authority's codes take 4 digits and its protocols 17 in the tax reform's layouts.
+    const QList<int> cceSizes = {4, 10, 2, 1000, 4, 255, 0, 17, 1, 1};
     ASSERT_EQ(cce.fields.size(), cceNames.size());
     for (int i = 0; i < cceNames.size(); ++i) {
         EXPECT_EQ(cce.fields[i].name, cceNames[i]);
