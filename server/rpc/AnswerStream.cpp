@@ -17,6 +17,31 @@ constexpr qsizetype kAhead = 4 * 1024 * 1024;
 
 } // namespace
 
+Outbox::Next Outbox::take(QByteArray* out, bool callEnded)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (pieces.empty())
+        return !finished || !callEnded ? Next::Wait : broken ? Next::CutShort : Next::End;
+    *out = std::move(pieces.front());
+    pieces.pop_front();
+    queued -= out->size();
+    room.notify_all();
+    return Next::Piece;
+}
+
+bool Outbox::ready(bool callEnded)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return !pieces.empty() || (finished && callEnded);
+}
+
+void Outbox::leave()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    gone = true;
+    room.notify_all();
+}
+
 AnswerStream::~AnswerStream() = default;
 
 AnswerStream* AnswerStream::current() { return t_current; }

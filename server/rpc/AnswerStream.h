@@ -47,6 +47,13 @@ private:
 // The bytes of a streamed answer on their way from a worker to the connection loop,
 // which takes them as the socket takes them. A worker that gets too far ahead waits.
 struct Outbox {
+    // The connection loop's side. The next piece to send, into *out: Piece; or nothing yet
+    // (Wait), or the answer's end, whole or cut short, once the call has ended too.
+    enum class Next { Piece, Wait, End, CutShort };
+    Next take(QByteArray* out, bool callEnded);
+    bool ready(bool callEnded); // take() would not wait
+    void leave(); // the client went away: the worker stops waiting and writing
+
     std::mutex mutex;
     std::condition_variable room;
     std::deque<QByteArray> pieces;

@@ -74,8 +74,6 @@ struct HttpRpcServer::Impl {
     void refuse(quint64 id, Connection& c, int status, const QString& message = QString());
     void answer(quint64 id, Connection& c, QByteArray bytes, bool drain);
     void onWritable(quint64 id);
-    void onStreamWritable(quint64 id);
-    static bool outboxReady(const Connection& c);
     void closeConnection(quint64 id);
     void takeFinished();
     int pollTimeoutMs(Clock::time_point now) const;
@@ -136,7 +134,9 @@ void HttpRpcServer::Impl::run()
             case Connection::State::Drain: events = POLLIN; break;
             case Connection::State::Body: events = short(POLLIN | (c.interim.isEmpty() ? 0 : POLLOUT)); break;
             case Connection::State::Write: events = POLLOUT; break;
-            case Connection::State::Stream: events = c.outPos < c.out.size() || outboxReady(c) ? POLLOUT : 0; break;
+            case Connection::State::Stream:
+                events = c.outPos < c.out.size() || c.outbox->ready(c.callEnded) ? POLLOUT : 0;
+                break;
             case Connection::State::Queued: break;
             }
             if (events) {
@@ -167,7 +167,7 @@ void HttpRpcServer::Impl::run()
                     continue;
                 if (it->second.state == Connection::State::Stream) {
                     if (fds[i].revents & (POLLOUT | POLLHUP | POLLERR))
-                        onStreamWritable(ids[i]);
+                        onWritable(ids[i]);
                     continue;
                 }
                 if ((fds[i].revents & POLLOUT) &&
@@ -430,22 +430,41 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     // Only one of them is ever pending: answer() drops the interim line.
     QByteArray& pending = c.state == Connection::State::Body ? c.interim : c.out;
     qsizetype& pos = c.outPos;
-    while (pos < pending.size()) {
-        const ssize_t n = ::send(c.fd, pending.constData() + pos, size_t(pending.size() - pos), MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (c.state == Connection::State::Write) {
-                c.outcome += " (client gone)";
-                log(c);
+    for (;;) {
+        while (pos < pending.size()) {
+            const ssize_t n = ::send(c.fd, pending.constData() + pos, size_t(pending.size() - pos), MSG_NOSIGNAL);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (c.state == Connection::State::Write || c.state == Connection::State::Stream) {
+                    c.outcome += " (client gone)";
+                    log(c);
+                }
+                closeConnection(id);
+                return;
             }
-            closeConnection(id);
+            pos += n;
+            c.lastProgress = Clock::now();
+        }
+        if (c.state != Connection::State::Stream)
+            break;
+        // An answer still being made: its next piece, once the worker has put one in; the
+        // connection ends once the last has gone and the call has ended.
+        pos = 0;
+        const Outbox::Next next = c.outbox->take(&c.out, c.callEnded);
+        if (next == Outbox::Next::Wait) {
+            c.out.clear();
             return;
         }
-        pos += n;
-        c.lastProgress = Clock::now();
+        if (next == Outbox::Next::Piece)
+            continue;
+        if (next == Outbox::Next::CutShort)
+            c.outcome += " (answer cut short)";
+        c.out.clear();
+        trimDue = true;
+        break;
     }
     if (c.state == Connection::State::Body) {
         c.interim.clear();
@@ -471,63 +490,6 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     c.drainUntil = Clock::now() + std::chrono::milliseconds(kDrainMs);
 }
 
-bool HttpRpcServer::Impl::outboxReady(const Connection& c)
-{
-    std::lock_guard<std::mutex> lock(c.outbox->mutex);
-    return !c.outbox->pieces.empty() || (c.outbox->finished && c.callEnded);
-}
-
-// An answer still being made: its pieces go out as the socket takes them; the worker gets
-// room as they leave. The connection closes once the last has gone.
-void HttpRpcServer::Impl::onStreamWritable(quint64 id)
-{
-    auto it = connections.find(id);
-    if (it == connections.end())
-        return;
-    Connection& c = it->second;
-    for (;;) {
-        if (c.outPos >= c.out.size()) {
-            bool done = false;
-            {
-                std::lock_guard<std::mutex> lock(c.outbox->mutex);
-                if (!c.outbox->pieces.empty()) {
-                    c.out = std::move(c.outbox->pieces.front());
-                    c.outbox->pieces.pop_front();
-                    c.outbox->queued -= c.out.size();
-                    c.outPos = 0;
-                    c.outbox->room.notify_all();
-                } else if (c.outbox->finished && c.callEnded) {
-                    done = true;
-                    if (c.outbox->broken)
-                        c.outcome += " (answer cut short)";
-                } else {
-                    return; // more is coming, or the call's end
-                }
-            }
-            if (done) {
-                c.out.clear();
-                log(c);
-                trimDue = true;
-                closeConnection(id);
-                return;
-            }
-        }
-        const ssize_t n = ::send(c.fd, c.out.constData() + c.outPos, size_t(c.out.size() - c.outPos), MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            c.outcome += " (client gone)";
-            log(c);
-            closeConnection(id);
-            return;
-        }
-        c.outPos += n;
-        c.lastProgress = Clock::now();
-    }
-}
-
 void HttpRpcServer::Impl::closeConnection(quint64 id)
 {
     auto it = connections.find(id);
@@ -539,12 +501,8 @@ void HttpRpcServer::Impl::closeConnection(quint64 id)
         ::shutdown(c.fd, SHUT_RDWR);
         return;
     }
-    if (c.outbox) {
-        // The worker writing the answer waits no more and writes no further.
-        std::lock_guard<std::mutex> lock(c.outbox->mutex);
-        c.outbox->gone = true;
-        c.outbox->room.notify_all();
-    }
+    if (c.outbox)
+        c.outbox->leave(); // the worker writing the answer waits no more and writes no further
     ::close(c.fd);
     if (c.counted) {
         auto count = perAddress.find(c.address);
@@ -560,12 +518,8 @@ void HttpRpcServer::Impl::takeFinished()
     for (WorkLanes::Finished& f : lanes.takeFinished()) {
         auto it = connections.find(f.id);
         if (it == connections.end()) {
-            if (f.outbox) {
-                // Gone before its answer began: the worker stops writing it.
-                std::lock_guard<std::mutex> lock(f.outbox->mutex);
-                f.outbox->gone = true;
-                f.outbox->room.notify_all();
-            }
+            if (f.outbox)
+                f.outbox->leave(); // gone before its answer began: the worker stops writing it
             continue;
         }
         Connection& c = it->second;
@@ -573,7 +527,7 @@ void HttpRpcServer::Impl::takeFinished()
             c.state = Connection::State::Stream;
             c.outbox = std::move(f.outbox);
             c.lastProgress = Clock::now();
-            onStreamWritable(f.id);
+            onWritable(f.id);
             continue;
         }
         c.target = f.target;
@@ -589,7 +543,7 @@ void HttpRpcServer::Impl::takeFinished()
         if (c.state == Connection::State::Stream)
             streaming.push_back(id);
     for (quint64 id : streaming)
-        onStreamWritable(id);
+        onWritable(id);
 }
 
 void HttpRpcServer::Impl::log(const Connection& c)
