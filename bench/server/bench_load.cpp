@@ -4,10 +4,12 @@
 //
 //   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--quick-workers Q]
 //              [--mix W:N:S]
-//              [--database URL] [--server PATH]
+//              [--database URL]... [--server PATH]
 //
-// Without --database the company database is a new SQLite file; under scripts/with-postgres
-// pass --database "$CCE_PG_URL" (an empty database: the demo data is written into it).
+// Without --database the company database is a new SQLite file and, when CCE_PG_URL names
+// a PostgreSQL server (scripts/with-postgres), a new database on it too: the same load on
+// each in turn, in one run, and the whole-company lists' medians compared. A PostgreSQL
+// URL given that already holds companies gets a new database beside it for the run.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -24,6 +26,7 @@
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -143,46 +146,78 @@ struct Target {
     bool carrier = false;
 };
 
-} // namespace
+// The load, the same on each database.
+struct Load {
+    int clients = 0, seconds = 0, invoices = 0;
+    int wWhole = 1, wNarrow = 2, wSave = 3;
+    QString workers, quickWorkers, ini, server;
+};
 
-int main(int argc, char** argv)
+// What a run tells of a database, for the comparison.
+struct Outcome {
+    bool ok = false;
+    double wholeP50 = 0, saveP99 = 0;
+};
+
+// A PostgreSQL database of the run's own beside the one url names when that one already
+// holds companies ("" when none can be made); the name is the run's, never a value given.
+QString freshDatabase(const QString& url, QString* created)
 {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const int clients = option(args, "--clients", "50").toInt();
-    const int seconds = option(args, "--seconds", "20").toInt();
-    const int invoices = option(args, "--invoices", "20000").toInt();
-    const QString workers = option(args, "--workers", "4");
-    const QString quickWorkers = option(args, "--quick-workers", "1");
-    const QStringList mix = option(args, "--mix", "1:2:3").split(QLatin1Char(':'));
-    const int wWhole = mix.value(0).toInt(), wNarrow = mix.value(1).toInt(), wSave = mix.value(2).toInt();
-    QTemporaryDir dir;
-    const QString url = option(args, "--database", QStringLiteral("sqlite:") + dir.filePath("load.db"));
-    const QString server =
-        option(args, "--server", QDir(QCoreApplication::applicationDirPath()).filePath("cce-server"));
+    QString error;
+    auto store = srv::Store::open(url, &error);
+    if (!store)
+        return QString();
+    QSqlQuery q(store->connection());
+    if (!(q.exec(QStringLiteral("SELECT COUNT(*) FROM pg_tables WHERE tablename = 'empresa'")) && q.next() &&
+          q.value(0).toInt() > 0 && q.exec(QStringLiteral("SELECT COUNT(*) FROM EMPRESA")) && q.next() &&
+          q.value(0).toInt() > 0))
+        return url;
+    const QString name = QStringLiteral("cce_bench_load_%1").arg(QCoreApplication::applicationPid());
+    if (!q.exec(QStringLiteral("CREATE DATABASE %1").arg(name)))
+        return QString();
+    *created = name;
+    QUrl u(url);
+    u.setPath(QLatin1Char('/') + name);
+    return u.toString();
+}
 
+void dropDatabase(const QString& url, const QString& name)
+{
+    QString error;
+    auto store = srv::Store::open(url, &error);
+    if (store)
+        QSqlQuery(store->connection()).exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+}
+
+Outcome runOn(const QString& url, const Load& load)
+{
+    const int clients = load.clients, seconds = load.seconds;
+    const int wWhole = load.wWhole, wNarrow = load.wNarrow, wSave = load.wSave;
+    const QString& workers = load.workers;
+    const QString& quickWorkers = load.quickWorkers;
+    Outcome outcome;
     QString error;
     auto store = srv::Store::open(url, &error);
     if (!store || !store->migrate(&error)) {
         std::fprintf(stderr, "bench_load: %s\n", qPrintable(error));
-        return 1;
+        return outcome;
     }
     QSqlDatabase db = store->connection();
     {
         QSqlQuery q(db);
         if (q.exec(QStringLiteral("SELECT COUNT(*) FROM EMPRESA")) && q.next() && q.value(0).toInt() > 0) {
             std::fprintf(stderr, "bench_load: the database already holds companies; give an empty one\n");
-            return 1;
+            return outcome;
         }
     }
     db::DemoOptions o;
-    o.invoices = invoices;
+    o.invoices = load.invoices;
     db::DemoSummary s;
     QElapsedTimer t;
     t.start();
     if (!db::fillDemo(db, o, &error, &s)) {
         std::fprintf(stderr, "bench_load: %s\n", qPrintable(error));
-        return 1;
+        return outcome;
     }
     std::printf("database %s: %d invoices, %d letters (%.1f s)\n", qPrintable(url.section(QLatin1Char(':'), 0, 0)),
                 s.invoices, s.letters, t.elapsed() / 1000.0);
@@ -209,29 +244,24 @@ int main(int argc, char** argv)
     }
     if (int(targets.size()) < clients || counterparts.empty()) {
         std::fprintf(stderr, "bench_load: not enough invoices without letters for %d clients\n", clients);
-        return 1;
+        return outcome;
     }
     db = QSqlDatabase();
     store.reset();
 
-    const QString ini = dir.filePath("bench.ini");
-    QFile f(ini);
-    f.open(QIODevice::WriteOnly);
-    f.write("[server]\nworkers=" + workers.toUtf8() + "\nquick_workers=" + quickWorkers.toUtf8() + "\n");
-    f.close();
     QProcess proc;
     proc.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
-    proc.start(server, {"--config", ini, "--database", url, "--listen", "127.0.0.1:0"});
+    proc.start(load.server, {"--config", load.ini, "--database", url, "--listen", "127.0.0.1:0"});
     if (!proc.waitForReadyRead(60000)) {
-        std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(server));
-        return 1;
+        std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(load.server));
+        return outcome;
     }
     const QString line = QString::fromUtf8(proc.readLine()).trimmed();
     const int port =
         QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(line).captured(1).toInt();
     if (port <= 0) {
         std::fprintf(stderr, "bench_load: %s\n", qPrintable(line));
-        return 1;
+        return outcome;
     }
     const qint64 pid = proc.processId();
     const QByteArray path = "/rpc/Dfs59000.rdmTransmissaoCCe";
@@ -317,16 +347,84 @@ int main(int argc, char** argv)
     std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n", clients,
                 elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
     std::printf("%-34s %8s %7s %10s %10s\n", "method", "done", "errors", "p50 ms", "p99 ms");
-    for (const auto& [name, fig] : figures)
+    std::vector<double> saves;
+    for (const auto& [name, fig] : figures) {
         std::printf("%-34s %8d %7d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors,
                     percentile(fig.ms, 0.5), percentile(fig.ms, 0.99));
+        if (name.rfind("SetCCe", 0) == 0)
+            saves.insert(saves.end(), fig.ms.begin(), fig.ms.end());
+    }
+    outcome.wholeP50 = percentile(figures["GetNotaFiscal (whole company)"].ms, 0.5);
+    outcome.saveP99 = percentile(saves, 0.99);
+    outcome.ok = true;
     std::printf("server memory: %.1f MiB before, %.1f MiB at the peak, %.1f MiB after\n", rssBefore / 1024.0,
                 peak / 1024.0, rssAfter / 1024.0);
     // The database's pages (SQLite maps its file and caches pages per connection) are
     // apart from the memory the calls take.
     std::printf("  of which anonymous: %.1f MiB before, %.1f MiB after; mapped files after: %.1f MiB\n",
                 anonBefore / 1024.0, anonAfter / 1024.0, fileAfter / 1024.0);
+    std::printf("saves, insert and delete together: p99 %.1f ms\n", outcome.saveP99);
     proc.terminate();
     proc.waitForFinished(60000);
+    return outcome;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    Load load;
+    load.clients = option(args, "--clients", "50").toInt();
+    load.seconds = option(args, "--seconds", "20").toInt();
+    load.invoices = option(args, "--invoices", "20000").toInt();
+    load.workers = option(args, "--workers", "4");
+    load.quickWorkers = option(args, "--quick-workers", "1");
+    const QStringList mix = option(args, "--mix", "1:2:3").split(QLatin1Char(':'));
+    load.wWhole = mix.value(0).toInt();
+    load.wNarrow = mix.value(1).toInt();
+    load.wSave = mix.value(2).toInt();
+    load.server = option(args, "--server", QDir(QCoreApplication::applicationDirPath()).filePath("cce-server"));
+    QTemporaryDir dir;
+    load.ini = dir.filePath("bench.ini");
+    QFile f(load.ini);
+    f.open(QIODevice::WriteOnly);
+    f.write("[server]\nworkers=" + load.workers.toUtf8() + "\nquick_workers=" + load.quickWorkers.toUtf8() + "\n");
+    f.close();
+
+    QStringList urls;
+    for (int i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == QLatin1String("--database"))
+            urls << args[i + 1];
+    if (urls.isEmpty()) {
+        urls << QStringLiteral("sqlite:") + dir.filePath("load.db");
+        if (!qEnvironmentVariableIsEmpty("CCE_PG_URL"))
+            urls << qEnvironmentVariable("CCE_PG_URL");
+    }
+    std::map<QString, Outcome> byEngine;
+    for (const QString& given : urls) {
+        const bool pg = given.startsWith(QLatin1String("postgres"));
+        QString created;
+        const QString url = pg ? freshDatabase(given, &created) : given;
+        if (url.isEmpty()) {
+            std::fprintf(stderr, "bench_load: no database of its own on %s\n", qPrintable(given));
+            return 1;
+        }
+        std::printf("\n== %s\n", pg ? "PostgreSQL" : "SQLite");
+        const Outcome outcome = runOn(url, load);
+        if (!created.isEmpty())
+            dropDatabase(given, created);
+        if (!outcome.ok)
+            return 1;
+        byEngine[pg ? QStringLiteral("postgresql") : QStringLiteral("sqlite")] = outcome;
+    }
+    if (byEngine.count(QStringLiteral("sqlite")) && byEngine.count(QStringLiteral("postgresql"))) {
+        const Outcome& lite = byEngine[QStringLiteral("sqlite")];
+        const Outcome& pg = byEngine[QStringLiteral("postgresql")];
+        std::printf("\nratio PostgreSQL / SQLite, whole-company list p50: %.2f (aim: at or under 1)\n",
+                    lite.wholeP50 > 0 ? pg.wholeP50 / lite.wholeP50 : 0.0);
+        std::printf("PostgreSQL saves p99: %.1f ms (aim: under 100)\n", pg.saveP99);
+    }
     return 0;
 }
