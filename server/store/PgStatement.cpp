@@ -73,11 +73,20 @@ PgStatement::~PgStatement() { drain(); }
 
 void PgStatement::drain()
 {
-    PQclear(m_row);
-    m_row = nullptr;
+    PQfreemem(m_line);
+    m_line = nullptr;
+    while (m_copying) {
+        char* line = nullptr;
+        const int n = PQgetCopyData(m_conn, &line, 0);
+        PQfreemem(line);
+        m_copying = n > 0;
+    }
+    // The statement's outcome comes after its rows: a failure on the way is told here.
     while (m_running) {
         PGresult* r = PQgetResult(m_conn);
         m_running = r != nullptr;
+        if (r && PQresultStatus(r) != PGRES_COMMAND_OK)
+            fail("Unable to read rows", r);
         PQclear(r);
     }
 }
@@ -89,20 +98,31 @@ void PgStatement::fail(const char* what)
                         lost ? QSqlError::ConnectionError : QSqlError::StatementError);
 }
 
-QByteArray numberedMarks(const QString& sql)
+void PgStatement::fail(const char* what, pg_result* r)
+{
+    if (!m_error.isValid())
+        m_error = QSqlError(QString::fromLatin1(what), QString::fromUtf8(PQresultErrorMessage(r)).trimmed(),
+                            PQstatus(m_conn) != CONNECTION_OK ? QSqlError::ConnectionError : QSqlError::StatementError);
+}
+
+namespace {
+
+// sql with each ? outside a quoted literal replaced by mark(n) for the n-th, from 1.
+template <typename Mark>
+QByteArray replaceMarks(const QString& sql, Mark mark)
 {
     const QByteArray text = sql.toUtf8();
     QByteArray out;
     out.reserve(text.size() + 32);
     char quote = 0;
-    int mark = 0;
+    int n = 0;
     for (const char c : text) {
         if (quote) {
             quote = c == quote ? 0 : quote;
         } else if (c == '\'' || c == '"') {
             quote = c;
         } else if (c == '?') {
-            out += '$' + QByteArray::number(++mark);
+            out += mark(++n);
             continue;
         }
         out += c;
@@ -110,13 +130,21 @@ QByteArray numberedMarks(const QString& sql)
     return out;
 }
 
+} // namespace
+
+QByteArray numberedMarks(const QString& sql)
+{
+    return replaceMarks(sql, [](int n) { return '$' + QByteArray::number(n); });
+}
+
 bool PgStatement::run(const QString& sql, const QVariantList& binds)
 {
     drain();
     m_error = QSqlError();
+    m_types.clear();
     m_kinds.clear();
     std::vector<QByteArray> texts(size_t(binds.size()));
-    std::vector<const char*> values(size_t(binds.size()), nullptr);
+    std::vector<bool> nulls(size_t(binds.size()), true);
     for (qsizetype i = 0; i < binds.size(); ++i) {
         const QVariant& v = binds[i];
         if (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isNull()))
@@ -133,59 +161,140 @@ bool PgStatement::run(const QString& sql, const QVariantList& binds)
                                 QSqlError::StatementError);
             return false;
         }
-        values[size_t(i)] = texts[size_t(i)].constData();
+        nulls[size_t(i)] = false;
     }
-    const QByteArray text = numberedMarks(sql);
-    if (!PQsendQueryParams(m_conn, text.constData(), int(binds.size()), nullptr, values.data(), nullptr, nullptr, 0)) {
+    // The columns' types, which COPY does not tell: the statement parsed, not run.
+    PGresult* r = PQprepare(m_conn, "", numberedMarks(sql).constData(), int(binds.size()), nullptr);
+    const bool prepared = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!prepared)
+        fail("Unable to prepare statement", r);
+    PQclear(r);
+    if (!prepared)
+        return false;
+    r = PQdescribePrepared(m_conn, "");
+    const bool described = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (described) {
+        for (int c = 0; c < PQnfields(r); ++c)
+            m_types.push_back(PQftype(r, c));
+    } else {
+        fail("Unable to prepare statement", r);
+    }
+    PQclear(r);
+    if (!described)
+        return false;
+    for (const unsigned t : m_types)
+        m_kinds.push_back(isTextType(t) ? Kind::Text : isNumberType(t) ? Kind::Number : Kind::Other);
+    m_cells.assign(m_types.size(), Cell{});
+
+    // COPY hands the rows over as lines of text in one buffer each, a fraction of the work
+    // of a result per row; it takes no parameters, so the values go in as quoted literals.
+    bool escaped = true;
+    const QByteArray copy = "COPY (" +
+                            replaceMarks(sql,
+                                         [&](int n) {
+                                             const size_t i = size_t(n - 1);
+                                             if (i >= texts.size() || nulls[i])
+                                                 return QByteArray("NULL");
+                                             char* literal =
+                                                 PQescapeLiteral(m_conn, texts[i].constData(), size_t(texts[i].size()));
+                                             if (!literal) {
+                                                 escaped = false;
+                                                 return QByteArray("NULL");
+                                             }
+                                             const QByteArray out(literal);
+                                             PQfreemem(literal);
+                                             return out;
+                                         }) +
+                            ") TO STDOUT";
+    if (!escaped) {
+        fail("Unable to bind value");
+        return false;
+    }
+    if (!PQsendQuery(m_conn, copy.constData())) {
         fail("Unable to send query");
         return false;
     }
     m_running = true;
-    // Row by row: a whole company's list is never held by libpq at once.
-    PQsetSingleRowMode(m_conn);
-    return true;
+    r = PQgetResult(m_conn);
+    m_copying = PQresultStatus(r) == PGRES_COPY_OUT;
+    if (!m_copying)
+        fail("Unable to read rows", r);
+    PQclear(r);
+    return m_copying;
 }
 
 bool PgStatement::next()
 {
-    PQclear(m_row);
-    m_row = nullptr;
-    while (m_running) {
-        PGresult* r = PQgetResult(m_conn);
-        if (!r) {
-            m_running = false;
-            break;
-        }
-        switch (PQresultStatus(r)) {
-        case PGRES_SINGLE_TUPLE: {
-            m_row = r;
-            const int n = PQnfields(r);
-            if (m_kinds.empty()) {
-                for (int c = 0; c < n; ++c)
-                    m_kinds.push_back(isTextType(type(c))     ? Kind::Text
-                                      : isNumberType(type(c)) ? Kind::Number
-                                                              : Kind::Other);
-                m_cells.resize(size_t(n));
-            }
-            for (int c = 0; c < n; ++c)
-                m_cells[size_t(c)] = Cell{PQgetvalue(r, 0, c), PQgetlength(r, 0, c), PQgetisnull(r, 0, c) != 0};
-            return true;
-        }
-        case PGRES_TUPLES_OK:
-        case PGRES_COMMAND_OK: break; // the end: the next result is none
-        default:
-            if (!m_error.isValid())
-                m_error = QSqlError(
-                    QStringLiteral("Unable to read rows"), QString::fromUtf8(PQresultErrorMessage(r)).trimmed(),
-                    PQstatus(m_conn) != CONNECTION_OK ? QSqlError::ConnectionError : QSqlError::StatementError);
-            break;
-        }
-        PQclear(r);
-    }
+    PQfreemem(m_line);
+    m_line = nullptr;
+    if (!m_copying)
+        return false;
+    const int n = PQgetCopyData(m_conn, &m_line, 0);
+    if (n > 0 && split(m_line, n))
+        return true;
+    m_copying = n > 0; // a line of the wrong shape: the rest is read and dropped
+    if (n == -2)
+        fail("Unable to read rows");
+    drain();
     return false;
 }
 
-unsigned PgStatement::type(int c) const { return PQftype(m_row, c); }
+bool PgStatement::split(char* line, int size)
+{
+    // COPY's text: the columns apart by tabs, the line ended by a newline, a null as \N,
+    // and a backslash before a tab, a newline, a few other controls and itself.
+    static char empty[1] = {0};
+    char* in = line;
+    char* const end = line + size;
+    size_t c = 0;
+    while (c < m_cells.size()) {
+        char* out = in;
+        char* const start = in;
+        while (in < end && *in != '\t' && *in != '\n') {
+            if (*in != '\\' || in + 1 == end) {
+                *out++ = *in++;
+                continue;
+            }
+            const char e = in[1];
+            in += 2;
+            switch (e) {
+            case 'b': *out++ = '\b'; break;
+            case 'f': *out++ = '\f'; break;
+            case 'n': *out++ = '\n'; break;
+            case 'r': *out++ = '\r'; break;
+            case 't': *out++ = '\t'; break;
+            case 'v': *out++ = '\v'; break;
+            case 'N':
+                if (in - start == 2 && (in == end || *in == '\t' || *in == '\n')) {
+                    m_cells[c] = Cell{empty, 0, true};
+                    out = nullptr;
+                    break;
+                }
+                *out++ = e;
+                break;
+            default: *out++ = e; break;
+            }
+            if (!out)
+                break;
+        }
+        const bool last = c + 1 == m_cells.size();
+        if (in == end || (*in == '\t') == last)
+            break; // fewer or more columns than the statement's
+        if (out) {
+            *out = 0;
+            m_cells[c] = Cell{start, int(out - start), false};
+        }
+        ++in;
+        ++c;
+    }
+    if (c == m_cells.size())
+        return true;
+    m_error = QSqlError(QStringLiteral("Unable to read rows"), QStringLiteral("a row of COPY had the wrong shape"),
+                        QSqlError::StatementError);
+    return false;
+}
+
+unsigned PgStatement::type(int c) const { return m_types[size_t(c)]; }
 
 bool PgStatement::textIs(int c, QLatin1String ascii) const
 {

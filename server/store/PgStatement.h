@@ -1,8 +1,8 @@
 #pragma once
 // A statement run with libpq on the connection under a QSqlDatabase of Qt's PostgreSQL
-// driver, for the large reads: the rows arrive one by one as the database sends them,
-// and a column's text is handed over as the database wrote it, without a QString or a
-// QVariant per value; value() gives what the Qt driver would have made of it, so a reader
+// driver, for the large reads: the rows arrive one by one as the database sends them (as
+// COPY's lines), and a column's text is handed over as the database wrote it, without a
+// QString or a QVariant per value; value() gives what the Qt driver would have made of it, so a reader
 // that falls back on it answers what QSqlQuery gives.
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -29,7 +29,7 @@ public:
     PgStatement& operator=(const PgStatement&) = delete;
 
     // Sends sql with its ? marks bound in order to binds: texts, numbers and nulls, as the
-    // Qt driver binds them. The rows come by next().
+    // Qt driver binds them. The rows come by next(). sql is a single SELECT.
     bool run(const QString& sql, const QVariantList& binds);
     // The next row; false at the end and on a failure (then error() is valid).
     bool next();
@@ -47,20 +47,24 @@ public:
 
 private:
     void fail(const char* what);
+    void fail(const char* what, pg_result* r);
     void drain();
+    bool split(char* line, int size);
     unsigned type(int c) const;
 
     pg_conn* m_conn;
-    pg_result* m_row = nullptr;
+    char* m_line = nullptr; // the current row as COPY sent it, its columns unescaped in place
+    bool m_copying = false; // rows still to come
     bool m_running = false; // results still to come
     QSqlError m_error;
-    // The current row's columns, read from libpq once per row; the columns' kinds, once.
+    // The current row's columns (each ended by a zero); the columns' types and kinds.
     struct Cell {
         const char* text = nullptr;
         int size = 0;
         bool null = true;
     };
     std::vector<Cell> m_cells;
+    std::vector<unsigned> m_types;
     enum class Kind : unsigned char { Text, Number, Other };
     std::vector<Kind> m_kinds;
 };

@@ -392,6 +392,8 @@ TEST_P(GetNotaFiscalReaders, PostgreSQLsValuesGiveTheSameAnswerThroughLibpq)
         {{11, QStringLiteral("N")}, {15, day(2026, 11, 10)}, {16, day(2026, 11, 10)}},
         {{13, QStringLiteral("_9_")}},
         {{9, QStringLiteral("C")}, {10, QStringLiteral("11222333000181")}},
+        // The values go into the statement as quoted literals: quotes and backslashes stay text.
+        {{9, QStringLiteral("C")}, {10, QStringLiteral("1' OR '1'='1' OR E'\\' = '\\")}},
     };
     for (const auto& set : narrow) {
         same(criteria(set));
