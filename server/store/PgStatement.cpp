@@ -137,14 +137,9 @@ QByteArray numberedMarks(const QString& sql)
     return replaceMarks(sql, [](int n) { return '$' + QByteArray::number(n); });
 }
 
-bool PgStatement::run(const QString& sql, const QVariantList& binds)
+bool withLiterals(pg_conn* conn, const QString& sql, const QVariantList& binds, QByteArray* out)
 {
-    drain();
-    m_error = QSqlError();
-    m_types.clear();
-    m_kinds.clear();
-    std::vector<QByteArray> texts(size_t(binds.size()));
-    std::vector<bool> nulls(size_t(binds.size()), true);
+    std::vector<QByteArray> literals(size_t(binds.size()), QByteArrayLiteral("NULL"));
     for (qsizetype i = 0; i < binds.size(); ++i) {
         const QVariant& v = binds[i];
         if (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isNull()))
@@ -154,14 +149,38 @@ bool PgStatement::run(const QString& sql, const QVariantList& binds)
         case QMetaType::Int:
         case QMetaType::LongLong:
         case QMetaType::UInt:
-        case QMetaType::ULongLong: texts[size_t(i)] = v.toString().toUtf8(); break;
-        default:
-            // Dates and the rest the Qt driver writes as literals of its own; none is needed here.
-            m_error = QSqlError(QStringLiteral("Unable to bind value"), QString::fromLatin1(v.typeName()),
-                                QSqlError::StatementError);
-            return false;
+        case QMetaType::ULongLong: break;
+        default: return false; // dates and the rest the Qt driver writes as literals of its own
         }
-        nulls[size_t(i)] = false;
+        // Quoted, a number too: a literal of no type takes the type the statement gives it,
+        // as a parameter does.
+        const QByteArray text = v.toString().toUtf8();
+        char* literal = PQescapeLiteral(conn, text.constData(), size_t(text.size()));
+        if (!literal)
+            return false;
+        literals[size_t(i)] = literal;
+        PQfreemem(literal);
+    }
+    bool counted = true;
+    *out = replaceMarks(sql, [&](int n) {
+        counted = counted && n <= binds.size();
+        return counted ? literals[size_t(n - 1)] : QByteArray();
+    });
+    return counted;
+}
+
+bool PgStatement::run(const QString& sql, const QVariantList& binds)
+{
+    drain();
+    m_error = QSqlError();
+    m_types.clear();
+    m_kinds.clear();
+    // COPY hands the rows over as lines of text in one buffer each, a fraction of the work
+    // of a result per row; it takes no parameters, so the values go in as literals.
+    QByteArray select;
+    if (!withLiterals(m_conn, sql, binds, &select)) {
+        m_error = QSqlError(QStringLiteral("Unable to bind value"), QString(), QSqlError::StatementError);
+        return false;
     }
     // The columns' types, which COPY does not tell: the statement parsed, not run.
     PGresult* r = PQprepare(m_conn, "", numberedMarks(sql).constData(), int(binds.size()), nullptr);
@@ -186,31 +205,7 @@ bool PgStatement::run(const QString& sql, const QVariantList& binds)
         m_kinds.push_back(isTextType(t) ? Kind::Text : isNumberType(t) ? Kind::Number : Kind::Other);
     m_cells.assign(m_types.size(), Cell{});
 
-    // COPY hands the rows over as lines of text in one buffer each, a fraction of the work
-    // of a result per row; it takes no parameters, so the values go in as quoted literals.
-    bool escaped = true;
-    const QByteArray copy = "COPY (" +
-                            replaceMarks(sql,
-                                         [&](int n) {
-                                             const size_t i = size_t(n - 1);
-                                             if (i >= texts.size() || nulls[i])
-                                                 return QByteArray("NULL");
-                                             char* literal =
-                                                 PQescapeLiteral(m_conn, texts[i].constData(), size_t(texts[i].size()));
-                                             if (!literal) {
-                                                 escaped = false;
-                                                 return QByteArray("NULL");
-                                             }
-                                             const QByteArray out(literal);
-                                             PQfreemem(literal);
-                                             return out;
-                                         }) +
-                            ") TO STDOUT";
-    if (!escaped) {
-        fail("Unable to bind value");
-        return false;
-    }
-    if (!PQsendQuery(m_conn, copy.constData())) {
+    if (!PQsendQuery(m_conn, ("COPY (" + select + ") TO STDOUT").constData())) {
         fail("Unable to send query");
         return false;
     }

@@ -72,4 +72,10 @@ private:
 // sql with each ? outside a quoted literal numbered as libpq takes them: $1, $2, ...
 QByteArray numberedMarks(const QString& sql);
 
+// sql with each ? outside a quoted literal replaced in order by its value of binds, quoted
+// (texts and whole numbers; a null as NULL), which the database types as it would type a
+// parameter there. False when a value is of another kind, or there are fewer values than
+// marks.
+bool withLiterals(pg_conn* conn, const QString& sql, const QVariantList& binds, QByteArray* out);
+
 } // namespace srv

@@ -2,11 +2,17 @@
 // One statement on a connection: prepared, its values bound in order, run and its rows
 // read, every failure a DatabaseFault. The one way the store's classes run their SQL
 // through Qt's driver.
+//
+// On PostgreSQL the driver prepares, runs and frees a statement in three round trips; one
+// whose values are texts, whole numbers and nulls is sent once with them as literals, as
+// the driver sends them to the prepared one, and its rows read by the driver as ever.
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
+
+struct pg_conn;
 
 namespace srv {
 
@@ -34,6 +40,9 @@ private:
     Store& m_store;
     QSqlQuery m_q;
     const char* m_where;
+    pg_conn* m_pg; // the connection's libpq handle on PostgreSQL, else nullptr
+    QString m_sql;
+    bool m_prepared = false; // by the driver
 };
 
 } // namespace srv
