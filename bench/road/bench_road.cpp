@@ -27,6 +27,7 @@
 #include "db/DemoData.h"
 #include "server/store/Store.h"
 #include "tests/support/ModuleTestSupport.h"
+#include "tests/support/ProcessMemory.h"
 
 namespace {
 
@@ -34,26 +35,6 @@ QString textOption(const QStringList& args, const char* name, const QString& fal
 {
     const int at = int(args.indexOf(QString::fromLatin1(name)));
     return at >= 0 && at + 1 < args.size() ? args[at + 1] : fallback;
-}
-
-// This process's memory, in KiB, from /proc: "VmRSS:" now, "VmHWM:" at its peak.
-qint64 memoryKiB(const char* key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
-// From here on VmHWM counts from what the process holds now.
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
 }
 
 // HTTP as the screen uses it, timing when the answer's pieces arrive and how long the
@@ -196,8 +177,8 @@ int main(int argc, char** argv)
         f->cdsCCe->close();
         app.processEvents();
         malloc_trim(0);
-        resetPeak();
-        const qint64 before = memoryKiB("VmRSS:");
+        cce_test::resetPeak();
+        const qint64 before = cce_test::statusKiB("VmRSS:");
         QElapsedTimer t;
         t.start();
         const bool ok = fw::dispatch([f] {
@@ -207,7 +188,7 @@ int main(int argc, char** argv)
         });
         app.processEvents(); // the grid shows the list
         const double total = double(t.nsecsElapsed()) / 1e6;
-        peakMiB = qMax(peakMiB, double(memoryKiB("VmHWM:") - before) / 1024.0);
+        peakMiB = qMax(peakMiB, double(cce_test::statusKiB("VmHWM:") - before) / 1024.0);
         if (!ok || !f->cdsNotaFiscal->active()) {
             std::fprintf(stderr, "bench_road: the list did not load: %s\n",
                          qPrintable(installed.ui.messageTexts().join(QStringLiteral(" | "))));

@@ -41,6 +41,7 @@
 #include "db/DemoData.h"
 #include "server/methods/PacketFields.h"
 #include "server/store/Store.h"
+#include "tests/support/ProcessMemory.h"
 
 namespace {
 
@@ -127,17 +128,6 @@ double percentile(std::vector<double> v, double q)
         return 0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
-}
-
-qint64 memoryKiB(qint64 pid, const char* key)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
 }
 
 // An invoice a client writes its letters on: inserted, then deleted, again and again.
@@ -265,8 +255,8 @@ Outcome runOn(const QString& url, const Load& load)
         QByteArray reply;
         post("127.0.0.1", port, path, request("GetNotaFiscal", criteria(counterparts.front())), &reply);
     }
-    const qint64 rssBefore = memoryKiB(pid, "VmRSS:");
-    const qint64 anonBefore = memoryKiB(pid, "RssAnon:");
+    const qint64 rssBefore = cce_test::statusKiB("VmRSS:", pid);
+    const qint64 anonBefore = cce_test::statusKiB("RssAnon:", pid);
 
     std::mutex mutex;
     std::map<std::string, Figures> figures;
@@ -328,16 +318,16 @@ Outcome runOn(const QString& url, const Load& load)
     run.start();
     while (run.elapsed() < qint64(seconds) * 1000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        peak = std::max(peak, memoryKiB(pid, "VmRSS:"));
+        peak = std::max(peak, cce_test::statusKiB("VmRSS:", pid));
     }
     stop = true;
     for (std::thread& th : threads)
         th.join();
     const double elapsed = run.elapsed() / 1000.0;
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const qint64 rssAfter = memoryKiB(pid, "VmRSS:");
-    const qint64 anonAfter = memoryKiB(pid, "RssAnon:");
-    const qint64 fileAfter = memoryKiB(pid, "RssFile:");
+    const qint64 rssAfter = cce_test::statusKiB("VmRSS:", pid);
+    const qint64 anonAfter = cce_test::statusKiB("RssAnon:", pid);
+    const qint64 fileAfter = cce_test::statusKiB("RssFile:", pid);
 
     std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n", clients,
                 elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);

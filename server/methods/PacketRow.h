@@ -33,6 +33,16 @@ bool appendKey(std::string& out, const Row& r, int c)
     return true;
 }
 
+// A null text written as the empty one, any other as the row writes its text.
+template <class Row>
+void nullAsEmpty(const Row& r, PacketWriter& w, int c)
+{
+    if (r.isNull(c))
+        w.string(QString());
+    else
+        r.stringOrNull(w, c);
+}
+
 class QueryRow {
 public:
     explicit QueryRow(const Query& q) : m_q(q) {}
@@ -65,13 +75,7 @@ public:
             return;
         w.stringOrNull(m_s.value(c));
     }
-    void textOrEmpty(PacketWriter& w, int c) const
-    {
-        if (m_s.isNull(c))
-            w.string(QString());
-        else
-            stringOrNull(w, c);
-    }
+    void textOrEmpty(PacketWriter& w, int c) const { nullAsEmpty(*this, w, c); }
     void numberOrNull(PacketWriter& w, int c) const
     {
         switch (m_s.stored(c).type) {
@@ -122,13 +126,7 @@ public:
             return;
         w.stringOrNull(m_s.value(c));
     }
-    void textOrEmpty(PacketWriter& w, int c) const
-    {
-        if (m_s.isNull(c))
-            w.string(QString());
-        else
-            stringOrNull(w, c);
-    }
+    void textOrEmpty(PacketWriter& w, int c) const { nullAsEmpty(*this, w, c); }
     void numberOrNull(PacketWriter& w, int c) const
     {
         if (m_s.isNull(c))

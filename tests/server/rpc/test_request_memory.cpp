@@ -11,28 +11,13 @@
 #include "server/methods/Methods.h"
 #include "server/methods/PacketFields.h"
 #include "server/rpc/RpcDispatcher.h"
+#include "tests/support/ProcessMemory.h"
 
 namespace {
 
 constexpr qint64 kMiB = 1024 * 1024;
-
-qint64 statusKiB(const char* key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
-// The peak resident memory starts again from the current one.
-bool resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
-}
+using cce_test::resetPeak;
+using cce_test::statusKiB;
 
 class RequestMemoryTest : public ::testing::Test {
 protected:
