@@ -105,34 +105,30 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     s.beginGroup(QStringLiteral("server"));
     warnUnknownKeys(s,
                     {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"),
-                     QStringLiteral("quick_workers"), QStringLiteral("heavy_workers"), QStringLiteral("body_limit")},
+                     QStringLiteral("quick_workers"), QStringLiteral("heavy_workers"), QStringLiteral("body_limit"),
+                     QStringLiteral("unauthenticated_per_address"), QStringLiteral("max_connections")},
                     warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
         return false;
-    if (s.contains(QStringLiteral("tokens")))
+    if (s.contains(QStringLiteral("tokens"))) {
         tokens = splitTokens(s.value(QStringLiteral("tokens")));
-    if (s.contains(QStringLiteral("workers"))) {
-        bool ok = false;
-        workers = settingText(s.value(QStringLiteral("workers"))).trimmed().toInt(&ok);
-        if (!ok) {
-            *error = QStringLiteral("[server] workers deve ser um número inteiro.");
-            return false;
-        }
+        tokenNames.clear();
+        for (int i = 0; i < tokens.size(); ++i)
+            tokenNames.insert(tokens[i], QStringLiteral("server#%1").arg(i + 1));
     }
-    if (s.contains(QStringLiteral("quick_workers"))) {
+    for (const auto& [key, target] : {std::pair<const char*, int*>{"workers", &workers},
+                                      {"quick_workers", &quickWorkers},
+                                      {"heavy_workers", &heavyWorkers},
+                                      {"unauthenticated_per_address", &unauthenticatedPerAddress},
+                                      {"max_connections", &maxConnections}}) {
+        const QString name = QString::fromLatin1(key);
+        if (!s.contains(name))
+            continue;
         bool ok = false;
-        quickWorkers = settingText(s.value(QStringLiteral("quick_workers"))).trimmed().toInt(&ok);
+        *target = settingText(s.value(name)).trimmed().toInt(&ok);
         if (!ok) {
-            *error = QStringLiteral("[server] quick_workers deve ser um número inteiro.");
-            return false;
-        }
-    }
-    if (s.contains(QStringLiteral("heavy_workers"))) {
-        bool ok = false;
-        heavyWorkers = settingText(s.value(QStringLiteral("heavy_workers"))).trimmed().toInt(&ok);
-        if (!ok) {
-            *error = QStringLiteral("[server] heavy_workers deve ser um número inteiro.");
+            *error = QStringLiteral("[server] %1 deve ser um número inteiro.").arg(name);
             return false;
         }
     }
@@ -164,6 +160,7 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
             return false;
         }
         limited.insert(token, companies);
+        tokenNames.insert(token, group.mid(accessPrefix.size()));
     }
     if (!limited.isEmpty())
         tokenCompanies = limited;
@@ -193,6 +190,18 @@ bool ServerConfig::check(QString* error) const
                      .arg(heavyWorkers);
         return false;
     }
+    if (unauthenticatedPerAddress < 1 || unauthenticatedPerAddress > 10000) {
+        *error = QStringLiteral("[server] unauthenticated_per_address deve estar entre 1 e 10000 (configurado: %1).")
+                     .arg(unauthenticatedPerAddress);
+        return false;
+    }
+    if (maxConnections < unauthenticatedPerAddress || maxConnections > 100000) {
+        *error = QStringLiteral("[server] max_connections deve estar entre unauthenticated_per_address (%1) e 100000 "
+                                "(configurado: %2).")
+                     .arg(unauthenticatedPerAddress)
+                     .arg(maxConnections);
+        return false;
+    }
     if (bodyLimit < 1024) {
         *error = QStringLiteral("O limite do corpo da requisição deve ser de pelo menos 1024 bytes.");
         return false;
@@ -219,6 +228,9 @@ HttpServerOptions ServerConfig::httpOptions() const
     o.bodyLimit = bodyLimit;
     o.tokens = tokens + tokenCompanies.keys();
     o.tokenCompanies = tokenCompanies;
+    o.tokenNames = tokenNames;
+    o.perAddressLimit = unauthenticatedPerAddress;
+    o.maxConnections = maxConnections;
     return o;
 }
 
@@ -231,6 +243,9 @@ bool CommandLine::applyTo(ServerConfig* config, QString* error) const
     if (!tokens.isEmpty()) {
         config->tokens = tokens;
         config->tokenCompanies.clear();
+        config->tokenNames.clear();
+        for (int i = 0; i < tokens.size(); ++i)
+            config->tokenNames.insert(tokens[i], QStringLiteral("command-line#%1").arg(i + 1));
     }
     return true;
 }

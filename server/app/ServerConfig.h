@@ -16,16 +16,23 @@ struct ServerConfig {
     QStringList tokens; // reach every company
     // Tokens limited to some companies (CDEMPRESA), from the [access.<name>] sections.
     QHash<QString, QStringList> tokenCompanies;
+    // Each token's name in the log and the audit trail: "server#N" for the Nth of [server]
+    // tokens, the section's name for [access.<name>], "command-line#N" for --token.
+    QHash<QString, QString> tokenNames;
     int workers = 4;
     int quickWorkers = 1; // besides, for letter saves and other quick calls only
     int heavyWorkers = -1; // whole-company lists at once; negative: all workers but one, 0: no bound
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
+    // Connections of one address that have not yet sent a complete, authenticated request
+    // (against slow and idle clients), and connections in all.
+    int unauthenticatedPerAddress = 16;
+    int maxConnections = 1024;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
 
-    // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit, [access.<name>] token and
-    // companies, and [database] url. Keys
-    // missing from the file keep their current value. Unknown keys of those two
-    // sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
+    // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit,
+    // unauthenticated_per_address, max_connections, [access.<name>] token and companies,
+    // and [database] url. Keys missing from the file keep their current value. Unknown keys
+    // of those sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
     bool loadFile(const QString& path, QString* error, QStringList* warnings = nullptr);
 
     // The rule that keeps an unauthenticated server off the network, and ranges.

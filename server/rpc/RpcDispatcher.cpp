@@ -179,7 +179,7 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
     }
 }
 
-RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope) const
+RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope, const Caller& caller) const
 {
     if (!call.method)
         return std::move(call.reply);
@@ -192,7 +192,8 @@ RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope) const
     try {
         QVariant result;
         {
-            const CompanyScopeGuard caller(scope);
+            const CompanyScopeGuard scoped(scope);
+            const CallerGuard identified(caller);
             result = call.method->fn(call.args);
         }
         call.args.clear(); // the arguments' memory goes before the answer is built
