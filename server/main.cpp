@@ -10,6 +10,8 @@
 #include <memory>
 
 #include "core/values/Value.h"
+#include "server/app/AuditReport.h"
+#include "server/app/CallerAudit.h"
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerRunner.h"
 #include "server/fiscal/TransmissionService.h"
@@ -76,6 +78,7 @@ int serve(const srv::ServerConfig& config, const QString& configFile)
 
     srv::MethodRegistry registry;
     srv::registerMethods(registry, srv::Services{store.get(), transmission.get(), mailer.get()});
+    srv::auditEveryCall(registry);
     if (!srv::serveUntilTerminated(config, registry, stdout, &error))
         return fail(error);
     return 0;
@@ -111,6 +114,16 @@ int exportEvents(const srv::CommandLine& cl)
     return 0;
 }
 
+int printAudit(const srv::ServerConfig& config, const srv::CommandLine& cl)
+{
+    QString error;
+    std::unique_ptr<srv::Store> store = srv::Store::open(config.databaseUrl, &error);
+    if (!store)
+        return fail(QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(error));
+    srv::writeAuditCsv(*store, cl.company, cl.since, cl.invoice, stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -128,7 +141,7 @@ int main(int argc, char** argv)
     // one. The other modes need no Gui.
     bool serving = true;
     for (int i = 1; i < argc; ++i)
-        for (const char* other : {"--init", "--export-events", "--help", "-h"})
+        for (const char* other : {"--init", "--export-events", "--audit", "--check-config", "--help", "-h"})
             if (std::strcmp(argv[i], other) == 0)
                 serving = false;
     if (serving && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -172,5 +185,7 @@ int main(int argc, char** argv)
     if (!cl.applyTo(&config, &error))
         return fail(error, kExitUsage);
 
+    if (cl.mode == srv::CommandLine::Mode::Audit)
+        return printAudit(config, cl);
     return cl.mode == srv::CommandLine::Mode::Init ? initDatabase(config, cl) : serve(config, cl.configFile);
 }

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 
@@ -259,6 +260,12 @@ QString usageText()
         "      (N notas fiscais; sem --invoices, algumas centenas).\n"
         "  cce-server --export-events --database URL --company CC [--from AAAA-MM-DD] [--to AAAA-MM-DD] --out PASTA\n"
         "      grava cada evento aceito da empresa no período como PASTA/<chNFe>-<nSeqEvento>-procEventoNFe.xml.\n"
+        "  cce-server --audit (--database URL | --config ARQUIVO) --company CC [--since AAAA-MM-DD]\n"
+        "             [--invoice FILIAL/LANCAMENTO]\n"
+        "      imprime a trilha de auditoria das cartas da empresa em CSV.\n"
+        "  cce-server --check-config ARQUIVO\n"
+        "      confere a configuração (banco, certificados, endereços da SEFAZ, e-mail), uma linha por\n"
+        "      achado; termina com código diferente de zero se houver erro.\n"
         "  cce-server --config ARQUIVO [--database URL] [--listen HOST:PORTA] [--token TOKEN]...\n"
         "      atende até receber SIGTERM; as opções da linha de comando prevalecem sobre o arquivo.\n"
         "      Porta 0 escolhe uma porta livre; a primeira linha da saída é \"listening on HOST:PORTA\".\n"
@@ -272,6 +279,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     bool invoicesGiven = false;
     bool init = false;
     bool exportEvents = false;
+    bool audit = false;
+    bool checkConfig = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (!arg.startsWith(QLatin1String("--")) && arg != QLatin1String("-h")) {
@@ -287,12 +296,14 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             value = arg.mid(eq + 1);
             hasInline = true;
         }
-        static const QSet<QString> flags{QStringLiteral("--init"), QStringLiteral("--demo"), QStringLiteral("--help"),
-                                         QStringLiteral("-h"), QStringLiteral("--export-events")};
+        static const QSet<QString> flags{QStringLiteral("--init"),          QStringLiteral("--demo"),
+                                         QStringLiteral("--help"),          QStringLiteral("-h"),
+                                         QStringLiteral("--export-events"), QStringLiteral("--audit")};
         static const QSet<QString> valued{
             QStringLiteral("--database"), QStringLiteral("--invoices"), QStringLiteral("--config"),
             QStringLiteral("--listen"),   QStringLiteral("--token"),    QStringLiteral("--company"),
-            QStringLiteral("--from"),     QStringLiteral("--to"),       QStringLiteral("--out")};
+            QStringLiteral("--from"),     QStringLiteral("--to"),       QStringLiteral("--out"),
+            QStringLiteral("--since"),    QStringLiteral("--invoice"),  QStringLiteral("--check-config")};
         if (flags.contains(name)) {
             if (hasInline) {
                 *error = QStringLiteral("A opção %1 não recebe valor.").arg(name);
@@ -344,20 +355,59 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             cl.tokens.append(value.trimmed());
         } else if (name == QLatin1String("--export-events")) {
             exportEvents = true;
+        } else if (name == QLatin1String("--audit")) {
+            audit = true;
+        } else if (name == QLatin1String("--check-config")) {
+            checkConfig = true;
+            cl.configFile = value;
+        } else if (name == QLatin1String("--invoice")) {
+            static const QRegularExpression key(QStringLiteral("^[^/\\s]{1,4}/[^/\\s]{1,10}$"));
+            if (!key.match(value.trimmed()).hasMatch()) {
+                *error = QStringLiteral("--invoice deve ser FILIAL/LANCAMENTO, por exemplo 0001/0000012345.");
+                return false;
+            }
+            cl.invoice = value.trimmed();
         } else if (name == QLatin1String("--company")) {
             cl.company = value.trimmed();
         } else if (name == QLatin1String("--out")) {
             cl.outDir = value;
-        } else if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
+        } else if (name == QLatin1String("--from") || name == QLatin1String("--to") ||
+                   name == QLatin1String("--since")) {
             const QDate d = QDate::fromString(value.trimmed(), Qt::ISODate);
             if (!d.isValid()) {
                 *error = QStringLiteral("%1 deve ser uma data AAAA-MM-DD.").arg(name);
                 return false;
             }
-            (name == QLatin1String("--from") ? cl.from : cl.to) = d;
+            (name == QLatin1String("--from") ? cl.from : name == QLatin1String("--to") ? cl.to : cl.since) = d;
         }
     }
 
+    if (cl.mode != CommandLine::Mode::Help && (audit || checkConfig)) {
+        const bool serving = init || cl.demo || invoicesGiven || !cl.listen.isEmpty() || !cl.tokens.isEmpty() ||
+                             exportEvents || !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid();
+        if (serving || (audit && checkConfig)) {
+            *error = QStringLiteral("%1 não se combina com outras operações nem com --listen, --token, --out, --from "
+                                    "ou --to.")
+                         .arg(audit ? QStringLiteral("--audit") : QStringLiteral("--check-config"));
+            return false;
+        }
+        if (checkConfig && (!cl.database.isEmpty() || !cl.company.isEmpty() || cl.since.isValid() ||
+                            !cl.invoice.isEmpty() || seen.contains(QStringLiteral("--config")))) {
+            *error = QStringLiteral("--check-config recebe apenas o arquivo de configuração.");
+            return false;
+        }
+        if (audit && (cl.company.isEmpty() || (cl.database.isEmpty() && cl.configFile.isEmpty()))) {
+            *error = QStringLiteral("--audit precisa de --company e de --database ou --config.");
+            return false;
+        }
+        cl.mode = audit ? CommandLine::Mode::Audit : CommandLine::Mode::CheckConfig;
+        *out = cl;
+        return true;
+    }
+    if (cl.since.isValid() || !cl.invoice.isEmpty()) {
+        *error = QStringLiteral("--since e --invoice só valem com --audit.");
+        return false;
+    }
     if (cl.mode != CommandLine::Mode::Help && exportEvents) {
         if (init || cl.demo || invoicesGiven || !cl.listen.isEmpty() || !cl.tokens.isEmpty()) {
             *error = QStringLiteral("--export-events não se combina com --init, --demo, --listen ou --token.");
@@ -372,7 +422,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         return true;
     }
     if (!cl.company.isEmpty() || !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid()) {
-        *error = QStringLiteral("--company, --from, --to e --out só valem com --export-events.");
+        *error = QStringLiteral("--company, --from, --to e --out só valem com --export-events (e --company com "
+                                "--audit).");
         return false;
     }
 

@@ -49,7 +49,7 @@ bool isLoopbackHost(const QString& host);
 bool parseByteSize(const QString& text, qint64* bytes);
 
 struct CommandLine {
-    enum class Mode { Serve, Init, Export, Help };
+    enum class Mode { Serve, Init, Export, Audit, CheckConfig, Help };
     Mode mode = Mode::Serve;
     QString configFile;
     QString database; // empty: not given
@@ -57,9 +57,11 @@ struct CommandLine {
     QStringList tokens; // every --token
     bool demo = false;
     int invoices = 0; // 0: the store's default
-    // --export-events
+    // --export-events and --audit
     QString company, outDir;
     QDate from, to; // invalid: no bound
+    QDate since; // --audit: invalid for the whole trail
+    QString invoice; // --audit: "BRANCH/ENTRY", empty for every invoice
 
     // Applies the options given on the command line over the configuration. Tokens
     // given here replace every token of the file, limited or not.

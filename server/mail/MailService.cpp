@@ -128,7 +128,10 @@ QString MailService::sendLetter(const QString& cdFilial, const QString& nrLancto
         return QStringLiteral("Carta de correção %1 da nota fiscal (filial %2, lançamento %3) não encontrada.")
             .arg(nrSeqCCe, cdFilial, nrLanctoNF);
     const Delivery d = send(*l, carrier);
-    return d.outcome == Delivery::Outcome::Accepted ? QString() : sentence(d.reason);
+    if (d.outcome == Delivery::Outcome::Accepted)
+        return QString();
+    m_letters.recordFailure(l->cdFilial, l->nrLanctoNF, l->seq, carrier, d.reason);
+    return sentence(d.reason);
 }
 
 QList<Mailer::Failure> MailService::sendPending(const QList<QPair<QString, QString>>& invoices)
@@ -161,6 +164,7 @@ QList<Mailer::Failure> MailService::sendPending(const QList<QPair<QString, QStri
         const Delivery d = send(*l, false);
         if (d.outcome == Delivery::Outcome::Accepted)
             continue;
+        m_letters.recordFailure(l->cdFilial, l->nrLanctoNF, l->seq, false, d.reason);
         failures << Failure{p.cdFilial, p.nrLanctoNF, d.reason};
         if (d.outcome == Delivery::Outcome::Unavailable)
             stopped = d.reason + QStringLiteral(" Não enviado.");

@@ -1,5 +1,6 @@
 #include "server/store/BatchStore.h"
 
+#include "server/store/AuditTrail.h"
 #include "server/store/ColumnValues.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
@@ -10,6 +11,24 @@ namespace srv {
 
 using column::nullIfEmpty;
 using column::text;
+
+namespace {
+
+// What the audit trail says of a letter's outcome.
+QString outcomeText(const LetterOutcome& o, const QString& obs, const QString& type, const QString& batchReason)
+{
+    switch (o.kind) {
+    case LetterOutcome::Kind::Accepted: return QStringLiteral("aceita: ") + obs;
+    case LetterOutcome::Kind::Rejected: return QStringLiteral("rejeitada: ") + obs;
+    case LetterOutcome::Kind::InDoubt:
+        return type == QLatin1String("D") ? QStringLiteral("em dúvida: ") + batchReason
+                                          : QStringLiteral("em dúvida: a SEFAZ não respondeu por este evento");
+    case LetterOutcome::Kind::Released: return QStringLiteral("não enviada: ") + batchReason;
+    }
+    return obs;
+}
+
+} // namespace
 
 QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QList<QPair<QString, QString>>& invoices)
 {
@@ -116,6 +135,9 @@ qint64 BatchStore::claim(const QString& company, const QList<LetterToSend>& lett
             u.run(QStringLiteral("UPDATE CARTACORRECAO SET DSXMLEVENTO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? "
                                  "AND NRSEQCCE = ?"),
                   {QString::fromUtf8(built->signedEvents.value(i)), l.cdFilial, l.nrLanctoNF, l.seq});
+        AuditTrail(m_store).record(db, {l.cdFilial, l.nrLanctoNF, l.seq, audit::kTransmitted,
+                                        refused ? QStringLiteral("lote %1 rejeitado na validação do esquema").arg(batch)
+                                                : QStringLiteral("enviada no lote %1").arg(batch)});
     }
     tx.commit();
     return batch;
@@ -134,9 +156,12 @@ void BatchStore::record(qint64 batch, const QString& type, const QString& cStat,
             {type, nullIfEmpty(cStat), nullIfEmpty(xMotivo.left(255)),
              answer.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(QString::fromUtf8(answer)), batch});
     const QDateTime now = QDateTime::currentDateTime();
+    AuditTrail trail(m_store);
+    const QString action = batch > 0 ? audit::kAnswered : audit::kReconciled;
     for (const LetterOutcome& o : outcomes) {
         Query u(m_store, db, "transmission");
         const QString obs = (o.cStat.isEmpty() ? o.xMotivo : o.cStat + QStringLiteral(" - ") + o.xMotivo).left(255);
+        trail.record(db, {o.cdFilial, o.nrLanctoNF, o.seq, action, outcomeText(o, obs, type, xMotivo)});
         switch (o.kind) {
         case LetterOutcome::Kind::Accepted:
             u.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, CDSTATUSCCE = ?, DSOBSSTATUSCCE = ?, "

@@ -117,9 +117,9 @@ protected:
 
     void clearAll()
     {
-        for (const char* t : {"LOTECCENF", "LOTECCE", "CARTACORRECAO", "NOTAFISCAL", "PARAMDFS", "EMPRCNTRFIL",
-                              "SERIENF", "CTRLNUMENF", "INSCRMUNICIP", "INSCRESTAD", "TIPOOPERAC", "TRANSPORTADORA",
-                              "FORNECEDOR", "CLIENTE", "FILIAL", "EMPRESA", "ESTADO"})
+        for (const char* t : {"AUDITORIA", "LOTECCENF", "LOTECCE", "CARTACORRECAO", "NOTAFISCAL", "PARAMDFS",
+                              "EMPRCNTRFIL", "SERIENF", "CTRLNUMENF", "INSCRMUNICIP", "INSCRESTAD", "TIPOOPERAC",
+                              "TRANSPORTADORA", "FORNECEDOR", "CLIENTE", "FILIAL", "EMPRESA", "ESTADO"})
             exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
     }
 
