@@ -90,6 +90,24 @@ bool parseByteSize(const QString& text, qint64* bytes)
     return true;
 }
 
+bool parseDuration(const QString& text, int* seconds)
+{
+    QString t = text.trimmed().toLower();
+    int unit = 1;
+    if (t.endsWith(QLatin1Char('h')))
+        unit = 3600;
+    else if (t.endsWith(QLatin1Char('m')))
+        unit = 60;
+    if (unit != 1 || t.endsWith(QLatin1Char('s')))
+        t.chop(1);
+    bool ok = false;
+    const int n = t.trimmed().toInt(&ok);
+    if (!ok || n < 0 || n > 7 * 86400 / unit)
+        return false;
+    *seconds = n * unit;
+    return true;
+}
+
 bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* warnings)
 {
     const QFileInfo info(path);
@@ -166,6 +184,13 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     if (!limited.isEmpty())
         tokenCompanies = limited;
 
+    // The rest of [fiscal] is the fiscal subsystem's; the schedule is the server's.
+    if (s.contains(QStringLiteral("fiscal/reconcile_every")) &&
+        !parseDuration(settingText(s.value(QStringLiteral("fiscal/reconcile_every"))), &reconcileEverySeconds)) {
+        *error = QStringLiteral("[fiscal] reconcile_every deve ser um intervalo como 90s, 10m ou 1h (0: nunca).");
+        return false;
+    }
+
     s.beginGroup(QStringLiteral("database"));
     warnUnknownKeys(s, {QStringLiteral("url")}, warnings);
     if (s.contains(QStringLiteral("url")))
@@ -201,6 +226,10 @@ bool ServerConfig::check(QString* error) const
                                 "(configurado: %2).")
                      .arg(unauthenticatedPerAddress)
                      .arg(maxConnections);
+        return false;
+    }
+    if (reconcileEverySeconds != 0 && reconcileEverySeconds < 10) {
+        *error = QStringLiteral("[fiscal] reconcile_every deve ser de pelo menos 10 s (ou 0, para nunca).");
         return false;
     }
     if (bodyLimit < 1024) {

@@ -27,6 +27,9 @@ struct ServerConfig {
     // (against slow and idle clients), and connections in all.
     int unauthenticatedPerAddress = 16;
     int maxConnections = 1024;
+    // [fiscal] reconcile_every: how often the letters left in doubt are settled with the
+    // authority, in seconds; 0: never on the server's own.
+    int reconcileEverySeconds = 600;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
 
     // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit,
@@ -47,6 +50,8 @@ bool parseListenAddress(const QString& text, QString* host, int* port, QString* 
 bool isLoopbackHost(const QString& host);
 // Bytes, optionally with a K, M or G suffix (powers of 1024).
 bool parseByteSize(const QString& text, qint64* bytes);
+// Seconds, optionally with an s, m or h suffix ("90s", "10m", "1h").
+bool parseDuration(const QString& text, int* seconds);
 
 struct CommandLine {
     enum class Mode { Serve, Init, Export, Audit, CheckConfig, Help };

@@ -58,13 +58,15 @@ MailService::MailService(Store& store, MailConfig config, std::unique_ptr<MailTr
     : m_letters(store), m_config(std::move(config)), m_transport(std::move(transport)), m_pdf(std::move(pdf))
 {}
 
-std::unique_ptr<MailService> MailService::fromConfig(Store& store, const MailConfig& config)
+std::unique_ptr<MailService> MailService::fromConfig(Store& store, const MailConfig& config, const TransportWrap& wrap)
 {
     std::unique_ptr<MailTransport> transport;
     if (config.smtp())
         transport = std::make_unique<SmtpTransport>(config);
     else
         transport = std::make_unique<OutboxTransport>(config.outbox, config.timeoutMs);
+    if (wrap)
+        transport = wrap(std::move(transport));
     return std::make_unique<MailService>(store, config, std::move(transport), std::make_unique<ReportLetterPdf>(store));
 }
 

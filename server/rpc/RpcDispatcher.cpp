@@ -168,6 +168,7 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
         if (!method)
             return fail(fault::MethodNotFound,
                         QStringLiteral("Método desconhecido: %1 em %2.").arg(quoted(methodName), serverName));
+        call.named = method;
 
         call.args = readArgs(*method, body, paramsAt);
         call.method = method;

@@ -23,6 +23,7 @@ struct RpcReply {
 // A request read and checked, ready to run; or, when method is null, its fault reply.
 struct RpcCall {
     const Method* method = nullptr;
+    const Method* named = nullptr; // the registered method the request names, even when it cannot run
     QVariantList args;
     QJsonValue id = QJsonValue(QJsonValue::Null);
     RpcReply reply; // the fault, when the request cannot run

@@ -194,8 +194,8 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
     f.target = http::printable(job.serverName.toUtf8()) + "/-";
     http::Headers headers;
     headers.requestId = job.caller.requestId.toLatin1();
-    if (job.call.method)
-        f.method = job.call.method->name.toUtf8();
+    if (job.call.named)
+        f.method = job.call.named->name.toUtf8();
     try {
         RpcReply reply = m_dispatcher.run(job.call, *job.scope, job.caller);
         QByteArray packed = job.gzip && reply.body.size() >= http::kGzipFrom ? http::gzip(reply.body) : QByteArray();
