@@ -9,6 +9,7 @@
 #include "server/app/MeasuredCalls.h"
 #include "server/app/Metrics.h"
 #include "server/app/OperatorMetrics.h"
+#include "server/app/Reconciler.h"
 #include "server/app/ServerRunner.h"
 #include "server/fiscal/TransmissionService.h"
 #include "server/mail/MailService.h"
@@ -19,6 +20,9 @@
 namespace srv {
 
 namespace {
+
+// Letters settled in one round: each takes a call to the authority.
+constexpr int kReconcileLimit = 100;
 
 logline::Level levelOf(const Finding& f)
 {
@@ -63,6 +67,21 @@ int serve(const Configuration& config, const QList<Finding>& findings)
     MethodRegistry registry;
     registerMethods(registry, Services{store.get(), transmission.get(), mailer.get()});
     auditEveryCall(registry);
+
+    // Letters left in doubt are settled without anyone's click, one server at a time.
+    std::unique_ptr<Reconciler> reconciler;
+    if (transmission && config.server.reconcileEverySeconds > 0) {
+        reconciler = std::make_unique<Reconciler>(*store, config.server.reconcileEverySeconds, [&transmission] {
+            const fiscal::TransmissionService::Settled s = transmission->reconcileInDoubt(kReconcileLimit);
+            if (s.adopted + s.released + s.unsettled == 0)
+                return QString();
+            return QStringLiteral("%1 aceita(s) pela SEFAZ, %2 pendente(s) de nova transmissão, %3 ainda em dúvida.")
+                .arg(s.adopted)
+                .arg(s.released)
+                .arg(s.unsettled + s.underWay);
+        });
+        reconciler->start();
+    }
 
     HttpServerOptions options = config.server.httpOptions();
     options.onRequestDone = [&metrics](const RequestRecord& r) { recordRequest(metrics, r); };

@@ -166,6 +166,44 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
     return QVariantList{anySent ? QStringLiteral("S") : QStringLiteral("N"), lines.join(QLatin1Char('\n'))};
 }
 
+TransmissionService::Settled TransmissionService::reconcileInDoubt(int limit)
+{
+    Settled settled;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QHash<QString, QList<QPair<QString, QString>>> inDoubt = m_batches.inDoubt(limit);
+    for (auto it = inDoubt.cbegin(); it != inDoubt.cend(); ++it) {
+        for (const LetterToSend& l : m_batches.latestLetters(it.key(), it.value())) {
+            if (l.transmission != cce::transm::kInDoubt)
+                continue; // settled meanwhile
+            if (!l.callEnded && l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_inFlightMs) {
+                ++settled.underWay;
+                continue;
+            }
+            Pending p{l, nfe::stateByUf(l.uf), nullptr, QString(), QString(), false};
+            QString error;
+            if (p.state)
+                p.certificate = m_certificates.forIssuer(l.certificate, l.issuerDocument, &error);
+            if (!p.certificate) {
+                ++settled.unsettled;
+                continue;
+            }
+            QElapsedTimer clock; // each letter has a call's budget of its own
+            clock.start();
+            switch (reconcile(p, clock)) {
+            case Reconciled::Adopted: ++settled.adopted; break;
+            case Reconciled::Unknown: ++settled.unsettled; break;
+            case Reconciled::NotRegistered:
+                if (m_batches.releaseInDoubt(
+                        l, QStringLiteral("Não registrada na SEFAZ (conferido em %1): transmita novamente.")
+                               .arg(now.toString(QStringLiteral("dd/MM/yyyy HH:mm")))))
+                    ++settled.released;
+                break;
+            }
+        }
+    }
+    return settled;
+}
+
 // The authority is asked whether it registered the letter's event; a registered one is
 // adopted (stored as accepted with the authority's record of it).
 TransmissionService::Reconciled TransmissionService::reconcile(Pending& p, QElapsedTimer& clock)

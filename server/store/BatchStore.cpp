@@ -229,4 +229,36 @@ std::optional<BatchStore::FailedBatch> BatchStore::latestFailedBatch(const QStri
     return FailedBatch{text(q.value(0)), text(q.value(1)), text(q.value(2))};
 }
 
+QHash<QString, QList<QPair<QString, QString>>> BatchStore::inDoubt(int limit)
+{
+    Query q(m_store, openConnection(m_store), "reconciliation");
+    q.run(QStringLiteral("SELECT N.CDEMPRESA, L.CDFILIAL, L.NRLANCTONF FROM CARTACORRECAO L JOIN NOTAFISCAL N "
+                         "ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF WHERE L.IDTRANSMCCE = ? "
+                         "AND L.NRSEQCCE = (SELECT MAX(NRSEQCCE) FROM CARTACORRECAO C WHERE C.CDFILIAL = L.CDFILIAL "
+                         "AND C.NRLANCTONF = L.NRLANCTONF) ORDER BY L.DTHRALTERACAO, L.CDFILIAL, L.NRLANCTONF"),
+          {QString(cce::transm::kInDoubt)});
+    QHash<QString, QList<QPair<QString, QString>>> out;
+    for (int n = 0; n < limit && q.next(); ++n)
+        out[text(q.value(0))] << QPair<QString, QString>{text(q.value(1)), text(q.value(2))};
+    return out;
+}
+
+bool BatchStore::releaseInDoubt(const LetterToSend& letter, const QString& observation)
+{
+    QSqlDatabase db = openConnection(m_store);
+    WriteTransaction tx(m_store, db);
+    Query q(m_store, db, "reconciliation");
+    q.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, DSOBSSTATUSCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
+                         "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                         "AND NRVERSAOREG = ? AND IDTRANSMCCE = ?"),
+          {QString(cce::transm::kNotSent), observation.left(255), QDateTime::currentDateTime(), letter.cdFilial,
+           letter.nrLanctoNF, letter.seq, letter.version, QString(cce::transm::kInDoubt)});
+    if (q.rowsAffected() != 1)
+        return false;
+    AuditTrail(m_store).record(db, {letter.cdFilial, letter.nrLanctoNF, letter.seq, audit::kReconciled,
+                                    QStringLiteral("não registrada na SEFAZ: pendente de nova transmissão")});
+    tx.commit();
+    return true;
+}
+
 } // namespace srv
