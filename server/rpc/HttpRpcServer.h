@@ -60,7 +60,7 @@ struct HttpServerOptions {
     int headerTimeoutMs = 10000; // request line and headers, from the connection's start
     int bodyTimeoutMs = 60000; // the whole request, from the connection's start
     int perAddressLimit = 16; // connections of one address not yet past a complete, authenticated request
-    int probationMs = 1000; // a connection beyond that bound has this long to send its whole request
+    int probationMs = 2000; // a connection beyond that bound has this long to send its whole request
     int maxConnections = 1024; // all of them; beyond, new ones wait in the listen backlog
     int writeIdleTimeoutMs = 30000; // an answer nobody reads for this long is dropped
     // Receives each finished log line (with its newline); standard error when unset.
