@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "nfe/Schema.h"
+#include "report/ReportDefinition.h"
 #include "server/app/CertificateSurvey.h"
 #include "server/store/OperatorQueries.h"
 #include "server/store/Store.h"
@@ -170,6 +172,23 @@ QList<Finding> checkConfiguration(const Configuration& c)
                                                 .arg(c.server.databaseUrl.section(QLatin1Char(':'), 0, 0)))
                                        : error(QStringLiteral("Banco de dados: %1.").arg(problem)));
     }
+
+    // What the program reads at run time: the schemas every event is checked against and
+    // the definition of the printed letter.
+    QString dataError;
+    if (nfe::Schema::load(QStringLiteral("envCCe_v1.00.xsd"), &dataError))
+        findings << ok(QStringLiteral("Esquemas da NF-e lidos de %1.").arg(nfe::schemaFolder()));
+    else
+        findings << error(QStringLiteral("Esquemas da NF-e: %1 Reinstale o servidor ou aponte CCE_NFE_SCHEMAS para "
+                                         "a pasta dos esquemas.")
+                              .arg(dataError));
+    fw::report::ReportDefinition letter;
+    if (fw::report::ReportDefinition::load(fw::report::reportFolder(), QStringLiteral("DFS593"), &letter, &dataError))
+        findings << ok(QStringLiteral("Definição da carta impressa lida de %1.").arg(fw::report::reportFolder()));
+    else
+        findings << error(QStringLiteral("Carta impressa: %1 Reinstale o servidor ou aponte CCE_REPORTS para a pasta "
+                                         "das definições.")
+                              .arg(dataError));
 
     if (!c.fiscal.configured()) {
         findings << warning(QStringLiteral("Transmissão à SEFAZ não configurada: informe [fiscal] certificates e os "
