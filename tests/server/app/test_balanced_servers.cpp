@@ -56,18 +56,11 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         // Each invoice its own counterpart, so that a client lists exactly its invoice.
-        for (int i = 1; i <= kClients * kInvoicesEach; ++i) {
-            Invoice n;
-            n.lancto = lancto(i);
-            n.numero = QStringLiteral("%1").arg(i, 9, 10, QLatin1Char('0'));
-            n.acesso = QStringLiteral("3526111122233300018155001%1").arg(i, 19, 10, QLatin1Char('0'));
-            n.insJur = counterpart(i);
-            addInvoice(n);
-        }
+        addNumberedInvoices(kClients * kInvoicesEach);
         QFile f(m_dir.filePath("cce-server.ini"));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("[server]\nlisten=127.0.0.1:0\nworkers=2\ntokens=" + QByteArray(kToken) +
-                "\n[database]\nurl=" + qEnvironmentVariable("CCE_PG_URL").toUtf8() + "\n");
+                "\n[database]\nurl=" + databaseUrl().toUtf8() + "\n");
     }
     void TearDown() override
     {
@@ -78,8 +71,8 @@ protected:
         MethodsTest::TearDown();
     }
 
-    static QString lancto(int i) { return QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0')); }
-    static QString counterpart(int i) { return QStringLiteral("9%1").arg(i, 13, 10, QLatin1Char('0')); }
+    static QString lancto(int i) { return numberedLancto(i); }
+    static QString counterpart(int i) { return numberedCounterpart(i); }
     static QString text(int i) { return QStringLiteral("Carta da nota %1: correção do endereço de entrega.").arg(i); }
 
     QString binary;

@@ -17,11 +17,8 @@ class ReconcilerTest : public MethodsTest {
 protected:
     std::unique_ptr<srv::Store> secondServersStore()
     {
-        const QString url = QLatin1String(GetParam()) == QLatin1String("postgresql")
-                                ? qEnvironmentVariable("CCE_PG_URL")
-                                : QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("company.db"));
         QString error;
-        auto other = srv::Store::open(url, &error);
+        auto other = srv::Store::open(databaseUrl(), &error);
         EXPECT_TRUE(other) << error.toStdString();
         return other;
     }

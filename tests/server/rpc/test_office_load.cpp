@@ -81,25 +81,16 @@ protected:
         MethodsTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        url = QLatin1String(GetParam()) == QLatin1String("postgresql")
-                  ? qEnvironmentVariable("CCE_PG_URL")
-                  : QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("company.db"));
-        for (int i = 1; i <= kClients; ++i) {
-            Invoice n;
-            n.lancto = lancto(i);
-            n.numero = QStringLiteral("%1").arg(i, 9, 10, QLatin1Char('0'));
-            n.acesso = QStringLiteral("3526111122233300018155001%1").arg(i, 19, 10, QLatin1Char('0'));
-            addInvoice(n);
-        }
+        addNumberedInvoices(kClients);
         QFile f(m_dir.filePath("cce-server.ini"));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("[server]\nlisten=127.0.0.1:0\ntokens=escritorio\nworkers=4\nunauthenticated_per_address=16\n"
                 "max_connections=1024\n[database]\nurl=" +
-                url.toUtf8() + "\n");
+                databaseUrl().toUtf8() + "\n");
     }
-    static QString lancto(int i) { return QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0')); }
+    static QString lancto(int i) { return numberedLancto(i); }
 
-    QString binary, url;
+    QString binary;
 };
 
 TEST_P(OfficeBehindOneAddress, AHundredUsersAreServedWhileIdleAndSlowConnectionsAreStillBounded)
