@@ -125,7 +125,8 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     warnUnknownKeys(s,
                     {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"),
                      QStringLiteral("quick_workers"), QStringLiteral("heavy_workers"), QStringLiteral("body_limit"),
-                     QStringLiteral("unauthenticated_per_address"), QStringLiteral("max_connections")},
+                     QStringLiteral("unauthenticated_per_address"), QStringLiteral("max_connections"),
+                     QStringLiteral("trusted_proxies")},
                     warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
@@ -136,6 +137,8 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
         for (int i = 0; i < tokens.size(); ++i)
             tokenNames.insert(tokens[i], QStringLiteral("server#%1").arg(i + 1));
     }
+    if (s.contains(QStringLiteral("trusted_proxies")))
+        trustedProxies = splitTokens(s.value(QStringLiteral("trusted_proxies")));
     for (const auto& [key, target] : {std::pair<const char*, int*>{"workers", &workers},
                                       {"quick_workers", &quickWorkers},
                                       {"heavy_workers", &heavyWorkers},
@@ -228,6 +231,11 @@ bool ServerConfig::check(QString* error) const
                      .arg(maxConnections);
         return false;
     }
+    for (const QString& proxy : trustedProxies)
+        if (QHostAddress(proxy).isNull()) {
+            *error = QStringLiteral("[server] trusted_proxies: \"%1\" não é um endereço IP.").arg(proxy);
+            return false;
+        }
     if (reconcileEverySeconds != 0 && reconcileEverySeconds < 10) {
         *error = QStringLiteral("[fiscal] reconcile_every deve ser de pelo menos 10 s (ou 0, para nunca).");
         return false;
@@ -260,6 +268,7 @@ HttpServerOptions ServerConfig::httpOptions() const
     o.tokenCompanies = tokenCompanies;
     o.tokenNames = tokenNames;
     o.perAddressLimit = unauthenticatedPerAddress;
+    o.trustedProxies = trustedProxies;
     o.maxConnections = maxConnections;
     return o;
 }

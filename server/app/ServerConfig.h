@@ -27,6 +27,7 @@ struct ServerConfig {
     // (against slow and idle clients), and connections in all.
     int unauthenticatedPerAddress = 16;
     int maxConnections = 1024;
+    QStringList trustedProxies; // [server] trusted_proxies: balancers whose X-Forwarded-For is believed
     // [fiscal] reconcile_every: how often the letters left in doubt are settled with the
     // authority, in seconds; 0: never on the server's own.
     int reconcileEverySeconds = 600;

@@ -37,6 +37,7 @@ struct Connection {
     QString serverName;
     const AccessTokens::Grant* grant = nullptr; // the caller's, from its token
     QString user; // the user the client program acts for (X-CCE-User)
+    std::string forwardedFor; // the client behind a trusted balancer, as it says
     QByteArray operatorPath; // a GET for an operators' page
     bool gzip = false; // the client takes a gzip answer
     QByteArray interim; // "100 Continue" still to send

@@ -379,6 +379,8 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
         return;
     }
     c.user = http::userFromHeader(head.value("x-cce-user"));
+    if (options.trustedProxies.contains(QString::fromStdString(c.address)))
+        c.forwardedFor = http::forwardedClient(head.value("x-forwarded-for"));
     if (page) {
         // The operators' pages read nothing from the client but the path.
         if (framing.kind != http::Framing::Kind::None &&
@@ -427,7 +429,9 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
     job.operatorPath = c.operatorPath;
     job.body = std::move(c.body.body());
     job.scope = &c.grant->scope;
-    job.caller = Caller{QString::fromLatin1(c.requestId), QString::fromStdString(c.address), c.grant->name, c.user};
+    job.caller =
+        Caller{QString::fromLatin1(c.requestId),
+               QString::fromStdString(c.forwardedFor.empty() ? c.address : c.forwardedFor), c.grant->name, c.user};
     job.gzip = c.gzip;
     c.body = http::BodyReader();
     lanes.submit(std::move(job));

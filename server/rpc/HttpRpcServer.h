@@ -57,6 +57,9 @@ struct HttpServerOptions {
     QHash<QString, QStringList> tokenCompanies;
     // Each token's name for the log and the audit trail (see AccessTokens).
     QHash<QString, QString> tokenNames;
+    // Load balancers in front of the server: for a request from one of these, the client is
+    // the last address of its X-Forwarded-For (the log and the audit trail name it).
+    QStringList trustedProxies;
     int headerTimeoutMs = 10000; // request line and headers, from the connection's start
     int bodyTimeoutMs = 60000; // the whole request, from the connection's start
     int perAddressLimit = 16; // connections of one address not yet past a complete, authenticated request

@@ -14,4 +14,8 @@ QByteArray requestLogLine(const Connection& c, qint64 ms);
 // on one line.
 QString userFromHeader(const QByteArray& header);
 
+// The client a balancer forwarded: the last address of X-Forwarded-For (the one the
+// balancer itself added), when it is an IP address; "" otherwise.
+std::string forwardedClient(const QByteArray& header);
+
 } // namespace srv::http

@@ -319,6 +319,7 @@ TEST_F(RpcHttpTest, EachTokenCarriesItsCompaniesAndItsNameToTheMethods)
     options.tokens = {"every", "some"};
     options.tokenCompanies = {{"some", {"01", "03"}}};
     options.tokenNames = {{"some", "filial-campinas"}};
+    options.trustedProxies = {"127.0.0.1"};
     start(options);
     auto reach = [&](const char* token, const char* company) {
         return call("Reach", {company}, std::string("Bearer ") + token).result().toBool();
@@ -337,6 +338,15 @@ TEST_F(RpcHttpTest, EachTokenCarriesItsCompaniesAndItsNameToTheMethods)
     const QJsonArray who = QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object()["result"].toArray();
     EXPECT_EQ(who, (QJsonArray{"filial-campinas", QStringLiteral("José"), "127.0.0.1",
                                QString::fromStdString(res->get_header_value("X-Request-Id"))}));
+    // Behind a trusted balancer the client is the address the balancer added last; what is
+    // no address is not believed.
+    for (const auto& [forwarded, address] :
+         {std::pair<std::string, QString>{"198.51.100.4, 10.0.0.7", "10.0.0.7"}, {"10.0.0.7, <script>", "127.0.0.1"}}) {
+        res = client.Post("/rpc/Test.rdmFake", {{"Authorization", "Bearer some"}, {"X-Forwarded-For", forwarded}},
+                          request("Who", {}).toStdString(), "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(res->body))["result"][2].toString(), address);
+    }
     EXPECT_FALSE(res->get_header_value("X-Request-Id").empty());
     EXPECT_EQ(call("Who", {}, "Bearer every").result().toArray().at(0).toString(), "token#1");
     EXPECT_EQ(call("Who", {}, "Bearer every").result().toArray().at(1).toString(), "");

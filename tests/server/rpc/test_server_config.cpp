@@ -35,6 +35,7 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
                                        "quick_workers=2\n"
                                        "body_limit=2M\n"
                                        "unauthenticated_per_address=8\n"
+                                       "trusted_proxies=127.0.0.1, ::1\n"
                                        "max_connections=4096\n"
                                        "[database]\n"
                                        "url=postgresql://cce@db.local:5432/cce\n"
@@ -53,9 +54,11 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
     EXPECT_EQ(config.bodyLimit, 2 * 1024 * 1024);
     EXPECT_EQ(config.httpOptions().perAddressLimit, 8);
     EXPECT_EQ(config.httpOptions().maxConnections, 4096);
+    EXPECT_EQ(config.httpOptions().trustedProxies, (QStringList{"127.0.0.1", "::1"}));
     EXPECT_EQ(config.databaseUrl, "postgresql://cce@db.local:5432/cce");
     EXPECT_TRUE(config.check(&error)) << error.toStdString();
-    for (const char* bounds : {"unauthenticated_per_address=0\n", "max_connections=4\n"}) {
+    for (const char* bounds :
+         {"unauthenticated_per_address=0\n", "max_connections=4\n", "trusted_proxies=balanceador.local\n"}) {
         ServerConfig bad = config;
         writeIni(dir, QByteArray("[server]\n") + bounds);
         ASSERT_TRUE(bad.loadFile(path, &error));
