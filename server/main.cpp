@@ -81,7 +81,7 @@ int main(int argc, char** argv)
         for (const srv::Finding& f : findings)
             if (f.level == srv::Finding::Level::Error)
                 srv::failWith(f.text);
-        return cl.mode == srv::CommandLine::Mode::Serve ? 1 : kExitUsage;
+        return 1;
     }
     if (cl.mode == srv::CommandLine::Mode::Init)
         return srv::initDatabase(config.server, cl);

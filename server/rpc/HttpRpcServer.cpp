@@ -1,3 +1,5 @@
+// The connection loop: one state machine over every socket of the server. Its states share
+// the loop's connections, bounds and lanes, so they stay in one file, past 600 lines.
 #include "server/rpc/HttpRpcServer.h"
 
 #include <cerrno>
