@@ -16,4 +16,5 @@ CREATE TABLE AUDITORIA (
     DSENDERECO      VARCHAR(64),
     DSREQUISICAO    VARCHAR(40)
 );
-CREATE INDEX AUDITORIA_EMPR_DATA ON AUDITORIA (CDEMPRESA, DTHRAUDITORIA);
+-- No index: every save writes a row here, and an index would cost each save another page
+-- (a fifth more on a busy SQLite server); the report, rare, reads the table through.
