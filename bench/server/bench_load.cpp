@@ -1,10 +1,15 @@
 // Many users at once against a cce-server started here on loopback: whole-company lists,
 // narrow lists and letter saves mixed, for a fixed time. Prints per method the requests
-// done, the errors, p50 and p99, and the server's memory before, at its peak and after.
+// done, the errors, the refusals, p50 and p99, and the server's memory before, at its peak
+// and after.
 //
 //   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--quick-workers Q]
-//              [--mix W:N:S]
-//              [--database URL] [--server PATH]
+//              [--mix W:N:S] [--one-address]
+//              [--database URL] [--server PATH] [--baseline PATH]
+//
+// --one-address: every client from 127.0.0.1, as an office behind one NAT address (else each
+// from an address of its own). --baseline: the same load against that program first, then
+// against --server, in one run on one database (for what a change costs).
 //
 // Without --database the company database is a new SQLite file; under scripts/with-postgres
 // pass --database "$CCE_PG_URL" (an empty database: the demo data is written into it).
@@ -116,6 +121,7 @@ QVariantList criteria(const QString& counterpart)
 struct Figures {
     std::vector<double> ms;
     int errors = 0;
+    int refused = 0; // 503 or no answer: the server turned the client away
 };
 
 double percentile(std::vector<double> v, double q)
@@ -143,6 +149,134 @@ struct Target {
     bool carrier = false;
 };
 
+// One run of the load against a server program started here on the prepared database.
+struct Load {
+    int clients = 0, seconds = 0;
+    bool oneAddress = false; // every client from 127.0.0.1, as an office behind one NAT address
+    int mix[3] = {1, 2, 3}; // whole : narrow : save
+    QString workers, quickWorkers, ini, url;
+    std::vector<Target> targets; // one per client
+    std::vector<QString> counterparts;
+};
+
+bool runLoad(const QString& server, const Load& load)
+{
+    const int wWhole = load.mix[0], wNarrow = load.mix[1], wSave = load.mix[2];
+    QProcess proc;
+    proc.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
+    proc.start(server, {"--config", load.ini, "--database", load.url, "--listen", "127.0.0.1:0"});
+    if (!proc.waitForReadyRead(60000)) {
+        std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(server));
+        return false;
+    }
+    const QString line = QString::fromUtf8(proc.readLine()).trimmed();
+    const int port =
+        QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(line).captured(1).toInt();
+    if (port <= 0) {
+        std::fprintf(stderr, "bench_load: %s\n", qPrintable(line));
+        return false;
+    }
+    const qint64 pid = proc.processId();
+    const QByteArray path = "/rpc/Dfs59000.rdmTransmissaoCCe";
+    {
+        // One list first, so the idle figure counts what the first call loads once.
+        QByteArray reply;
+        post("127.0.0.1", port, path, request("GetNotaFiscal", criteria(load.counterparts.front())), &reply);
+    }
+    const qint64 rssBefore = memoryKiB(pid, "VmRSS:");
+    const qint64 anonBefore = memoryKiB(pid, "RssAnon:");
+
+    std::mutex mutex;
+    std::map<std::string, Figures> figures;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    const fw::FieldDefs letterFields = srv::fields::cartaCorrecao();
+    for (int c = 0; c < load.clients; ++c) {
+        threads.emplace_back([&, c] {
+            const QByteArray from = load.oneAddress ? QByteArray("127.0.0.1") : "127.0.1." + QByteArray::number(c + 1);
+            std::mt19937 rng(quint32(1000 + c));
+            std::uniform_int_distribution<int> pick(0, wWhole + wNarrow + wSave - 1);
+            const Target& target = load.targets[size_t(c)];
+            const fw::Row letter{
+                target.filial,        target.lancto,
+                QStringLiteral("01"), QStringLiteral("Correção da carga %1: endereço do destinatário.").arg(c),
+                QVariant(),           QStringLiteral("Carta de Correção Pendente no Sistema"),
+                QVariant(),           QVariant(),
+                QStringLiteral("P"),  target.carrier ? QStringLiteral("P") : QStringLiteral("N")};
+            bool stored = false;
+            while (!stop) {
+                const int p = pick(rng);
+                const char* name;
+                QByteArray body;
+                if (p < wWhole) {
+                    name = "GetNotaFiscal (whole company)";
+                    body = request("GetNotaFiscal", criteria(QString()));
+                } else if (p < wWhole + wNarrow) {
+                    name = "GetNotaFiscal (one counterpart)";
+                    body = request("GetNotaFiscal", criteria(load.counterparts[rng() % load.counterparts.size()]));
+                } else {
+                    name = stored ? "SetCCe (delete)" : "SetCCe (insert)";
+                    fw::DeltaPacket d{letterFields, {}};
+                    d.changes = {stored ? fw::DeltaChange{fw::DeltaChange::Op::Delete, letter, {}}
+                                        : fw::DeltaChange{fw::DeltaChange::Op::Insert, {}, letter}};
+                    body = request("SetCCe", {QVariant::fromValue(d), target.filial, target.lancto});
+                }
+                QElapsedTimer timer;
+                timer.start();
+                QByteArray reply;
+                const int status = post(from.constData(), port, path, body, &reply);
+                const double ms = double(timer.nsecsElapsed()) / 1e6;
+                const QJsonObject answer = QJsonDocument::fromJson(reply).object();
+                bool ok = status == 200 && answer.contains("result");
+                if (ok && name[0] == 'S') {
+                    ok = answer.value("result").toString().isEmpty();
+                    if (ok)
+                        stored = !stored;
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                Figures& fig = figures[name];
+                fig.ms.push_back(ms);
+                if (status == 503 || status < 0)
+                    ++fig.refused;
+                else if (!ok)
+                    ++fig.errors;
+            }
+        });
+    }
+    qint64 peak = rssBefore;
+    QElapsedTimer run;
+    run.start();
+    while (run.elapsed() < qint64(load.seconds) * 1000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        peak = std::max(peak, memoryKiB(pid, "VmRSS:"));
+    }
+    stop = true;
+    for (std::thread& th : threads)
+        th.join();
+    const double elapsed = run.elapsed() / 1000.0;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const qint64 rssAfter = memoryKiB(pid, "VmRSS:");
+    const qint64 anonAfter = memoryKiB(pid, "RssAnon:");
+    const qint64 fileAfter = memoryKiB(pid, "RssFile:");
+
+    std::printf("%d clients from %s for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n",
+                load.clients, load.oneAddress ? "one address" : "an address each", elapsed, qPrintable(load.workers),
+                qPrintable(load.quickWorkers), wWhole, wNarrow, wSave);
+    std::printf("%-34s %8s %7s %8s %10s %10s\n", "method", "done", "errors", "refused", "p50 ms", "p99 ms");
+    for (const auto& [name, fig] : figures)
+        std::printf("%-34s %8d %7d %8d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors, fig.refused,
+                    percentile(fig.ms, 0.5), percentile(fig.ms, 0.99));
+    std::printf("server memory: %.1f MiB before, %.1f MiB at the peak, %.1f MiB after\n", rssBefore / 1024.0,
+                peak / 1024.0, rssAfter / 1024.0);
+    // The database's pages (SQLite maps its file and caches pages per connection) are
+    // apart from the memory the calls take.
+    std::printf("  of which anonymous: %.1f MiB before, %.1f MiB after; mapped files after: %.1f MiB\n",
+                anonBefore / 1024.0, anonAfter / 1024.0, fileAfter / 1024.0);
+    proc.terminate();
+    proc.waitForFinished(60000);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -160,6 +294,8 @@ int main(int argc, char** argv)
     const QString url = option(args, "--database", QStringLiteral("sqlite:") + dir.filePath("load.db"));
     const QString server =
         option(args, "--server", QDir(QCoreApplication::applicationDirPath()).filePath("cce-server"));
+    const QString baseline = option(args, "--baseline", QString());
+    const bool oneAddress = args.contains(QStringLiteral("--one-address"));
 
     QString error;
     auto store = srv::Store::open(url, &error);
@@ -187,7 +323,9 @@ int main(int argc, char** argv)
     std::printf("database %s: %d invoices, %d letters (%.1f s)\n", qPrintable(url.section(QLatin1Char(':'), 0, 0)),
                 s.invoices, s.letters, t.elapsed() / 1000.0);
 
-    // Each client's own invoice for its saves: authorised, of company 01, without letters.
+    // Each client's own invoice for its saves: authorised, of company 01, without letters;
+    // a set of its own for each server run.
+    const int phases = baseline.isEmpty() ? 1 : 2;
     std::vector<Target> targets;
     std::vector<QString> counterparts;
     {
@@ -196,7 +334,7 @@ int main(int argc, char** argv)
                               "'01' AND N.CDMODELONF = '55' AND N.IDSITUACAONFE = 'A' AND NOT EXISTS (SELECT 1 FROM "
                               "CARTACORRECAO L WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF) "
                               "ORDER BY N.NRLANCTONF"));
-        while (q.next() && int(targets.size()) < clients)
+        while (q.next() && int(targets.size()) < clients * phases)
             targets.push_back({q.value(0).toString(), q.value(1).toString(), !q.value(2).toString().isEmpty()});
         q.exec(QStringLiteral("SELECT DISTINCT NRINSJURNF FROM NOTAFISCAL WHERE CDEMPRESA = '01' AND NRINSJURNF IS "
                               "NOT NULL ORDER BY NRINSJURNF"));
@@ -207,126 +345,36 @@ int main(int argc, char** argv)
             std::printf("company 01: %d invoices; %d counterparts for narrow lists\n", q.value(0).toInt(),
                         int(counterparts.size()));
     }
-    if (int(targets.size()) < clients || counterparts.empty()) {
-        std::fprintf(stderr, "bench_load: not enough invoices without letters for %d clients\n", clients);
+    if (int(targets.size()) < clients * phases || counterparts.empty()) {
+        std::fprintf(stderr, "bench_load: not enough invoices without letters for %d clients\n", clients * phases);
         return 1;
     }
     db = QSqlDatabase();
     store.reset();
 
-    const QString ini = dir.filePath("bench.ini");
-    QFile f(ini);
+    Load load;
+    load.clients = clients;
+    load.seconds = seconds;
+    load.oneAddress = oneAddress;
+    load.mix[0] = wWhole;
+    load.mix[1] = wNarrow;
+    load.mix[2] = wSave;
+    load.workers = workers;
+    load.quickWorkers = quickWorkers;
+    load.counterparts = counterparts;
+    load.ini = dir.filePath("bench.ini");
+    load.url = url;
+    QFile f(load.ini);
     f.open(QIODevice::WriteOnly);
     f.write("[server]\nworkers=" + workers.toUtf8() + "\nquick_workers=" + quickWorkers.toUtf8() + "\n");
     f.close();
-    QProcess proc;
-    proc.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
-    proc.start(server, {"--config", ini, "--database", url, "--listen", "127.0.0.1:0"});
-    if (!proc.waitForReadyRead(60000)) {
-        std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(server));
-        return 1;
+    int phase = 0;
+    for (const QString& program : baseline.isEmpty() ? QStringList{server} : QStringList{baseline, server}) {
+        std::printf("\n== %s\n", qPrintable(program));
+        load.targets.assign(targets.begin() + phase * clients, targets.begin() + (phase + 1) * clients);
+        if (!runLoad(program, load))
+            return 1;
+        ++phase;
     }
-    const QString line = QString::fromUtf8(proc.readLine()).trimmed();
-    const int port =
-        QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(line).captured(1).toInt();
-    if (port <= 0) {
-        std::fprintf(stderr, "bench_load: %s\n", qPrintable(line));
-        return 1;
-    }
-    const qint64 pid = proc.processId();
-    const QByteArray path = "/rpc/Dfs59000.rdmTransmissaoCCe";
-    {
-        // One list first, so the idle figure counts what the first call loads once.
-        QByteArray reply;
-        post("127.0.0.1", port, path, request("GetNotaFiscal", criteria(counterparts.front())), &reply);
-    }
-    const qint64 rssBefore = memoryKiB(pid, "VmRSS:");
-    const qint64 anonBefore = memoryKiB(pid, "RssAnon:");
-
-    std::mutex mutex;
-    std::map<std::string, Figures> figures;
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    const fw::FieldDefs letterFields = srv::fields::cartaCorrecao();
-    for (int c = 0; c < clients; ++c) {
-        threads.emplace_back([&, c] {
-            const QByteArray from = "127.0.1." + QByteArray::number(c + 1);
-            std::mt19937 rng(quint32(1000 + c));
-            std::uniform_int_distribution<int> pick(0, wWhole + wNarrow + wSave - 1);
-            const Target& target = targets[size_t(c)];
-            const fw::Row letter{
-                target.filial,        target.lancto,
-                QStringLiteral("01"), QStringLiteral("Correção da carga %1: endereço do destinatário.").arg(c),
-                QVariant(),           QStringLiteral("Carta de Correção Pendente no Sistema"),
-                QVariant(),           QVariant(),
-                QStringLiteral("P"),  target.carrier ? QStringLiteral("P") : QStringLiteral("N")};
-            bool stored = false;
-            while (!stop) {
-                const int p = pick(rng);
-                const char* name;
-                QByteArray body;
-                if (p < wWhole) {
-                    name = "GetNotaFiscal (whole company)";
-                    body = request("GetNotaFiscal", criteria(QString()));
-                } else if (p < wWhole + wNarrow) {
-                    name = "GetNotaFiscal (one counterpart)";
-                    body = request("GetNotaFiscal", criteria(counterparts[rng() % counterparts.size()]));
-                } else {
-                    name = stored ? "SetCCe (delete)" : "SetCCe (insert)";
-                    fw::DeltaPacket d{letterFields, {}};
-                    d.changes = {stored ? fw::DeltaChange{fw::DeltaChange::Op::Delete, letter, {}}
-                                        : fw::DeltaChange{fw::DeltaChange::Op::Insert, {}, letter}};
-                    body = request("SetCCe", {QVariant::fromValue(d), target.filial, target.lancto});
-                }
-                QElapsedTimer timer;
-                timer.start();
-                QByteArray reply;
-                const int status = post(from.constData(), port, path, body, &reply);
-                const double ms = double(timer.nsecsElapsed()) / 1e6;
-                const QJsonObject answer = QJsonDocument::fromJson(reply).object();
-                bool ok = status == 200 && answer.contains("result");
-                if (ok && name[0] == 'S') {
-                    ok = answer.value("result").toString().isEmpty();
-                    if (ok)
-                        stored = !stored;
-                }
-                std::lock_guard<std::mutex> lock(mutex);
-                Figures& fig = figures[name];
-                fig.ms.push_back(ms);
-                if (!ok)
-                    ++fig.errors;
-            }
-        });
-    }
-    qint64 peak = rssBefore;
-    QElapsedTimer run;
-    run.start();
-    while (run.elapsed() < qint64(seconds) * 1000) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        peak = std::max(peak, memoryKiB(pid, "VmRSS:"));
-    }
-    stop = true;
-    for (std::thread& th : threads)
-        th.join();
-    const double elapsed = run.elapsed() / 1000.0;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    const qint64 rssAfter = memoryKiB(pid, "VmRSS:");
-    const qint64 anonAfter = memoryKiB(pid, "RssAnon:");
-    const qint64 fileAfter = memoryKiB(pid, "RssFile:");
-
-    std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n", clients,
-                elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
-    std::printf("%-34s %8s %7s %10s %10s\n", "method", "done", "errors", "p50 ms", "p99 ms");
-    for (const auto& [name, fig] : figures)
-        std::printf("%-34s %8d %7d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors,
-                    percentile(fig.ms, 0.5), percentile(fig.ms, 0.99));
-    std::printf("server memory: %.1f MiB before, %.1f MiB at the peak, %.1f MiB after\n", rssBefore / 1024.0,
-                peak / 1024.0, rssAfter / 1024.0);
-    // The database's pages (SQLite maps its file and caches pages per connection) are
-    // apart from the memory the calls take.
-    std::printf("  of which anonymous: %.1f MiB before, %.1f MiB after; mapped files after: %.1f MiB\n",
-                anonBefore / 1024.0, anonAfter / 1024.0, fileAfter / 1024.0);
-    proc.terminate();
-    proc.waitForFinished(60000);
     return 0;
 }

@@ -168,6 +168,7 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
         if (!method)
             return fail(fault::MethodNotFound,
                         QStringLiteral("Método desconhecido: %1 em %2.").arg(quoted(methodName), serverName));
+        call.named = method;
 
         call.args = readArgs(*method, body, paramsAt);
         call.method = method;
@@ -179,7 +180,7 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
     }
 }
 
-RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope) const
+RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope, const Caller& caller) const
 {
     if (!call.method)
         return std::move(call.reply);
@@ -192,7 +193,8 @@ RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope) const
     try {
         QVariant result;
         {
-            const CompanyScopeGuard caller(scope);
+            const CompanyScopeGuard scoped(scope);
+            const CallerGuard identified(caller);
             result = call.method->fn(call.args);
         }
         call.args.clear(); // the arguments' memory goes before the answer is built

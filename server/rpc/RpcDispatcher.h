@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 
+#include "server/rpc/Caller.h"
 #include "server/rpc/CompanyScope.h"
 #include "server/rpc/MethodRegistry.h"
 
@@ -22,6 +23,7 @@ struct RpcReply {
 // A request read and checked, ready to run; or, when method is null, its fault reply.
 struct RpcCall {
     const Method* method = nullptr;
+    const Method* named = nullptr; // the registered method the request names, even when it cannot run
     QVariantList args;
     QJsonValue id = QJsonValue(QJsonValue::Null);
     RpcReply reply; // the fault, when the request cannot run
@@ -37,9 +39,9 @@ public:
     RpcReply handle(const QString& serverName, const QByteArray& body, const CompanyScope& scope = {}) const;
 
     // The two halves of handle(), for a server that decides where a call runs once it
-    // knows the method. Neither throws.
+    // knows the method. Neither throws. The method runs with caller as Caller::current().
     RpcCall prepare(const QString& serverName, const QByteArray& body) const;
-    RpcReply run(RpcCall& call, const CompanyScope& scope = {}) const;
+    RpcReply run(RpcCall& call, const CompanyScope& scope = {}, const Caller& caller = Caller()) const;
 
     // A reply carrying a fault, for faults found before a request is read (401, 413).
     static QByteArray faultEnvelope(int code, const QString& message);

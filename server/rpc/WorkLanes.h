@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/rpc/Caller.h"
 #include "server/rpc/CompanyScope.h"
 #include "server/rpc/RpcDispatcher.h"
 
@@ -32,6 +33,8 @@ public:
         QString serverName;
         QByteArray body;
         const CompanyScope* scope = nullptr;
+        Caller caller;
+        QByteArray operatorPath; // not empty: a GET of an operators' page, no call
         bool gzip = false; // the client takes a gzip answer
         bool prepared = false; // read: call holds the method and arguments, or the fault
         bool heavy = false; // counted among the heavy calls running
@@ -42,6 +45,9 @@ public:
         QByteArray response; // the whole HTTP answer
         QByteArray target; // for the log: "<server>/<method>"
         QByteArray outcome;
+        QByteArray method = "-"; // for the metrics: the registered method or the page's path
+        int httpStatus = 200;
+        int faultCode = 0;
     };
 
     // options must outlive the lanes; wake is called from a worker after each answer.
@@ -64,6 +70,7 @@ private:
     int heavyLimit() const; // 0: no bound
     bool heavyRoom() const;
     Finished serve(Job& job);
+    Finished servePage(const Job& job);
 
     const RpcDispatcher& m_dispatcher;
     const HttpServerOptions& m_options;

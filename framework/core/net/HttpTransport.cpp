@@ -99,6 +99,8 @@ RpcReply HttpTransport::post(const RpcRequest& request)
     req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     if (!request.token.isEmpty())
         req.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + request.token.toUtf8());
+    if (!request.user.isEmpty())
+        req.setRawHeader(QByteArrayLiteral("X-CCE-User"), request.user.toUtf8().toPercentEncoding());
     req.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     // Without this header Qt asks for gzip itself and inflates the answer.
     const bool local = QHostAddress(request.host).isLoopback() || request.host == QLatin1String("localhost");
