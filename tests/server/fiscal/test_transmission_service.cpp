@@ -485,6 +485,20 @@ TEST_F(Transmission, ALetterInDoubtIsNeverTakenForAnotherSystemsEventOfTheSameTe
     EXPECT_EQ(atSeq.at(3).toUtf8(), theirs);
     EXPECT_EQ(next.mid(0, 3), (QStringList{QStringLiteral("N"), QString(), QStringLiteral("P")}));
     EXPECT_EQ(next.at(4), text);
+    // Both facts are in the audit trail: the letter brought in and ours moved.
+    QSqlQuery audit(store->connection());
+    audit.prepare(QStringLiteral("SELECT NRSEQCCE, DSRESULTADO FROM AUDITORIA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                 "AND IDACAO = 'conciliacao' ORDER BY NRSEQCCE"));
+    audit.addBindValue(keys.first().filial);
+    audit.addBindValue(keys.first().lancto);
+    ASSERT_TRUE(audit.exec());
+    QStringList rows;
+    while (audit.next())
+        rows << audit.value(0).toString() + QLatin1Char(' ') + audit.value(1).toString().left(20);
+    EXPECT_EQ(rows,
+              (QStringList{seq + QStringLiteral(" registrada por outro"),
+                           QStringLiteral("%1 movida da sequência ").arg(seq.toInt() + 1, 2, 10, QLatin1Char('0'))}))
+        << rows.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(Transmission, ACertificateNearItsEndIsNamedEveryTimeItSigns)
