@@ -1,10 +1,15 @@
 // Many users at once against a cce-server started here on loopback: whole-company lists,
 // narrow lists and letter saves mixed, for a fixed time. Prints per method the requests
-// done, the errors, p50 and p99, and the server's memory before, at its peak and after.
+// done, the errors, the refusals, p50 and p99, and the server's memory before, at its peak
+// and after.
 //
 //   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--quick-workers Q]
-//              [--mix W:N:S]
-//              [--database URL]... [--server PATH]
+//              [--mix W:N:S] [--one-address]
+//              [--database URL]... [--server PATH] [--baseline PATH]
+//
+// --one-address: every client from 127.0.0.1, as an office behind one NAT address (else each
+// from an address of its own). --baseline: the same load against that program first, then
+// against --server, in one run on each database (for what a change costs).
 //
 // Without --database the company database is a new SQLite file and, when CCE_PG_URL names
 // a PostgreSQL server (scripts/with-postgres), a new database on it too: the same load on
@@ -120,6 +125,7 @@ QVariantList criteria(const QString& counterpart)
 struct Figures {
     std::vector<double> ms;
     int errors = 0;
+    int refused = 0; // 503 or no answer: the server turned the client away
 };
 
 double percentile(std::vector<double> v, double q)
@@ -140,7 +146,9 @@ struct Target {
 struct Load {
     int clients = 0, seconds = 0, invoices = 0;
     int wWhole = 1, wNarrow = 2, wSave = 3;
-    QString workers, quickWorkers, ini, server;
+    bool oneAddress = false; // every client from 127.0.0.1, as an office behind one NAT address
+    QString workers, quickWorkers, ini;
+    QStringList programs; // the baseline first when there is one, then the server
 };
 
 // What a run tells of a database, for the comparison.
@@ -174,12 +182,14 @@ void dropDatabase(const QString& url, const QString& name)
         QSqlQuery(store->connection()).exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
 }
 
+Outcome runServer(const QString& program, const QString& url, const Load& load, const std::vector<Target>& targets,
+                  const std::vector<QString>& counterparts);
+
+// Fills the database, then runs the load against each program, each on invoices of its own.
 Outcome runOn(const QString& url, const Load& load)
 {
-    const int clients = load.clients, seconds = load.seconds;
-    const int wWhole = load.wWhole, wNarrow = load.wNarrow, wSave = load.wSave;
-    const QString& workers = load.workers;
-    const QString& quickWorkers = load.quickWorkers;
+    const int clients = load.clients;
+    const int phases = int(load.programs.size());
     Outcome outcome;
     QString error;
     auto store = srv::Store::open(url, &error);
@@ -216,7 +226,7 @@ Outcome runOn(const QString& url, const Load& load)
                               "'01' AND N.CDMODELONF = '55' AND N.IDSITUACAONFE = 'A' AND NOT EXISTS (SELECT 1 FROM "
                               "CARTACORRECAO L WHERE L.CDFILIAL = N.CDFILIAL AND L.NRLANCTONF = N.NRLANCTONF) "
                               "ORDER BY N.NRLANCTONF"));
-        while (q.next() && int(targets.size()) < clients)
+        while (q.next() && int(targets.size()) < clients * phases)
             targets.push_back({q.value(0).toString(), q.value(1).toString(), !q.value(2).toString().isEmpty()});
         q.exec(QStringLiteral("SELECT DISTINCT NRINSJURNF FROM NOTAFISCAL WHERE CDEMPRESA = '01' AND NRINSJURNF IS "
                               "NOT NULL ORDER BY NRINSJURNF"));
@@ -227,18 +237,36 @@ Outcome runOn(const QString& url, const Load& load)
             std::printf("company 01: %d invoices; %d counterparts for narrow lists\n", q.value(0).toInt(),
                         int(counterparts.size()));
     }
-    if (int(targets.size()) < clients || counterparts.empty()) {
-        std::fprintf(stderr, "bench_load: not enough invoices without letters for %d clients\n", clients);
+    if (int(targets.size()) < clients * phases || counterparts.empty()) {
+        std::fprintf(stderr, "bench_load: not enough invoices without letters for %d clients\n", clients * phases);
         return outcome;
     }
     db = QSqlDatabase();
     store.reset();
 
+    for (int phase = 0; phase < phases; ++phase) {
+        const QString& program = load.programs[phase];
+        if (phases > 1)
+            std::printf("\n-- %s\n", qPrintable(program));
+        const std::vector<Target> own(targets.begin() + phase * clients, targets.begin() + (phase + 1) * clients);
+        outcome = runServer(program, url, load, own, counterparts);
+        if (!outcome.ok)
+            break;
+    }
+    return outcome;
+}
+
+Outcome runServer(const QString& program, const QString& url, const Load& load, const std::vector<Target>& targets,
+                  const std::vector<QString>& counterparts)
+{
+    const int clients = load.clients, seconds = load.seconds;
+    const int wWhole = load.wWhole, wNarrow = load.wNarrow, wSave = load.wSave;
+    Outcome outcome;
     QProcess proc;
     proc.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
-    proc.start(load.server, {"--config", load.ini, "--database", url, "--listen", "127.0.0.1:0"});
+    proc.start(program, {"--config", load.ini, "--database", url, "--listen", "127.0.0.1:0"});
     if (!proc.waitForReadyRead(60000)) {
-        std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(load.server));
+        std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(program));
         return outcome;
     }
     const QString line = QString::fromUtf8(proc.readLine()).trimmed();
@@ -265,7 +293,7 @@ Outcome runOn(const QString& url, const Load& load)
     const fw::FieldDefs letterFields = srv::fields::cartaCorrecao();
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&, c] {
-            const QByteArray from = "127.0.1." + QByteArray::number(c + 1);
+            const QByteArray from = load.oneAddress ? QByteArray("127.0.0.1") : "127.0.1." + QByteArray::number(c + 1);
             std::mt19937 rng(quint32(1000 + c));
             std::uniform_int_distribution<int> pick(0, wWhole + wNarrow + wSave - 1);
             const Target& target = targets[size_t(c)];
@@ -308,7 +336,9 @@ Outcome runOn(const QString& url, const Load& load)
                 std::lock_guard<std::mutex> lock(mutex);
                 Figures& fig = figures[name];
                 fig.ms.push_back(ms);
-                if (!ok)
+                if (status == 503 || status < 0)
+                    ++fig.refused;
+                else if (!ok)
                     ++fig.errors;
             }
         });
@@ -329,12 +359,13 @@ Outcome runOn(const QString& url, const Load& load)
     const qint64 anonAfter = cce_test::statusKiB("RssAnon:", pid);
     const qint64 fileAfter = cce_test::statusKiB("RssFile:", pid);
 
-    std::printf("%d clients for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n", clients,
-                elapsed, qPrintable(workers), qPrintable(quickWorkers), wWhole, wNarrow, wSave);
-    std::printf("%-34s %8s %7s %10s %10s\n", "method", "done", "errors", "p50 ms", "p99 ms");
+    std::printf("%d clients from %s for %.1f s, %s workers and %s for quick calls, mix whole:narrow:save %d:%d:%d\n",
+                clients, load.oneAddress ? "one address" : "an address each", elapsed, qPrintable(load.workers),
+                qPrintable(load.quickWorkers), wWhole, wNarrow, wSave);
+    std::printf("%-34s %8s %7s %8s %10s %10s\n", "method", "done", "errors", "refused", "p50 ms", "p99 ms");
     std::vector<double> saves;
     for (const auto& [name, fig] : figures) {
-        std::printf("%-34s %8d %7d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors,
+        std::printf("%-34s %8d %7d %8d %10.1f %10.1f\n", name.c_str(), int(fig.ms.size()), fig.errors, fig.refused,
                     percentile(fig.ms, 0.5), percentile(fig.ms, 0.99));
         if (name.rfind("SetCCe", 0) == 0)
             saves.insert(saves.end(), fig.ms.begin(), fig.ms.end());
@@ -370,7 +401,11 @@ int main(int argc, char** argv)
     load.wWhole = mix.value(0).toInt();
     load.wNarrow = mix.value(1).toInt();
     load.wSave = mix.value(2).toInt();
-    load.server = option(args, "--server", QDir(QCoreApplication::applicationDirPath()).filePath("cce-server"));
+    load.oneAddress = args.contains(QStringLiteral("--one-address"));
+    const QString baseline = option(args, "--baseline", QString());
+    if (!baseline.isEmpty())
+        load.programs << baseline;
+    load.programs << option(args, "--server", QDir(QCoreApplication::applicationDirPath()).filePath("cce-server"));
     QTemporaryDir dir;
     load.ini = dir.filePath("bench.ini");
     QFile f(load.ini);

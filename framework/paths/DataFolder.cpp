@@ -14,6 +14,10 @@ QString dataFolder(const char* environmentVariable, const QString& besideProgram
         const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + besideProgram;
         if (QFileInfo::exists(beside))
             return beside;
+        const QString installed =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/../share/cce-erp/") + besideProgram;
+        if (QFileInfo::exists(installed))
+            return QFileInfo(installed).canonicalFilePath();
     }
     return sourceFolder;
 }

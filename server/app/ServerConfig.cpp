@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 
@@ -89,6 +90,24 @@ bool parseByteSize(const QString& text, qint64* bytes)
     return true;
 }
 
+bool parseDuration(const QString& text, int* seconds)
+{
+    QString t = text.trimmed().toLower();
+    int unit = 1;
+    if (t.endsWith(QLatin1Char('h')))
+        unit = 3600;
+    else if (t.endsWith(QLatin1Char('m')))
+        unit = 60;
+    if (unit != 1 || t.endsWith(QLatin1Char('s')))
+        t.chop(1);
+    bool ok = false;
+    const int n = t.trimmed().toInt(&ok);
+    if (!ok || n < 0 || n > 7 * 86400 / unit)
+        return false;
+    *seconds = n * unit;
+    return true;
+}
+
 bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* warnings)
 {
     const QFileInfo info(path);
@@ -105,34 +124,33 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     s.beginGroup(QStringLiteral("server"));
     warnUnknownKeys(s,
                     {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"),
-                     QStringLiteral("quick_workers"), QStringLiteral("heavy_workers"), QStringLiteral("body_limit")},
+                     QStringLiteral("quick_workers"), QStringLiteral("heavy_workers"), QStringLiteral("body_limit"),
+                     QStringLiteral("unauthenticated_per_address"), QStringLiteral("max_connections"),
+                     QStringLiteral("trusted_proxies")},
                     warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
         return false;
-    if (s.contains(QStringLiteral("tokens")))
+    if (s.contains(QStringLiteral("tokens"))) {
         tokens = splitTokens(s.value(QStringLiteral("tokens")));
-    if (s.contains(QStringLiteral("workers"))) {
-        bool ok = false;
-        workers = settingText(s.value(QStringLiteral("workers"))).trimmed().toInt(&ok);
-        if (!ok) {
-            *error = QStringLiteral("[server] workers deve ser um número inteiro.");
-            return false;
-        }
+        tokenNames.clear();
+        for (int i = 0; i < tokens.size(); ++i)
+            tokenNames.insert(tokens[i], QStringLiteral("server#%1").arg(i + 1));
     }
-    if (s.contains(QStringLiteral("quick_workers"))) {
+    if (s.contains(QStringLiteral("trusted_proxies")))
+        trustedProxies = splitTokens(s.value(QStringLiteral("trusted_proxies")));
+    for (const auto& [key, target] : {std::pair<const char*, int*>{"workers", &workers},
+                                      {"quick_workers", &quickWorkers},
+                                      {"heavy_workers", &heavyWorkers},
+                                      {"unauthenticated_per_address", &unauthenticatedPerAddress},
+                                      {"max_connections", &maxConnections}}) {
+        const QString name = QString::fromLatin1(key);
+        if (!s.contains(name))
+            continue;
         bool ok = false;
-        quickWorkers = settingText(s.value(QStringLiteral("quick_workers"))).trimmed().toInt(&ok);
+        *target = settingText(s.value(name)).trimmed().toInt(&ok);
         if (!ok) {
-            *error = QStringLiteral("[server] quick_workers deve ser um número inteiro.");
-            return false;
-        }
-    }
-    if (s.contains(QStringLiteral("heavy_workers"))) {
-        bool ok = false;
-        heavyWorkers = settingText(s.value(QStringLiteral("heavy_workers"))).trimmed().toInt(&ok);
-        if (!ok) {
-            *error = QStringLiteral("[server] heavy_workers deve ser um número inteiro.");
+            *error = QStringLiteral("[server] %1 deve ser um número inteiro.").arg(name);
             return false;
         }
     }
@@ -164,9 +182,17 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
             return false;
         }
         limited.insert(token, companies);
+        tokenNames.insert(token, group.mid(accessPrefix.size()));
     }
     if (!limited.isEmpty())
         tokenCompanies = limited;
+
+    // The rest of [fiscal] is the fiscal subsystem's; the schedule is the server's.
+    if (s.contains(QStringLiteral("fiscal/reconcile_every")) &&
+        !parseDuration(settingText(s.value(QStringLiteral("fiscal/reconcile_every"))), &reconcileEverySeconds)) {
+        *error = QStringLiteral("[fiscal] reconcile_every deve ser um intervalo como 90s, 10m ou 1h (0: nunca).");
+        return false;
+    }
 
     s.beginGroup(QStringLiteral("database"));
     warnUnknownKeys(s, {QStringLiteral("url")}, warnings);
@@ -191,6 +217,27 @@ bool ServerConfig::check(QString* error) const
         *error = QStringLiteral("O número de heavy_workers deve estar entre 0 e o de workers (%1; configurado: %2).")
                      .arg(workers)
                      .arg(heavyWorkers);
+        return false;
+    }
+    if (unauthenticatedPerAddress < 1 || unauthenticatedPerAddress > 10000) {
+        *error = QStringLiteral("[server] unauthenticated_per_address deve estar entre 1 e 10000 (configurado: %1).")
+                     .arg(unauthenticatedPerAddress);
+        return false;
+    }
+    if (maxConnections < unauthenticatedPerAddress || maxConnections > 100000) {
+        *error = QStringLiteral("[server] max_connections deve estar entre unauthenticated_per_address (%1) e 100000 "
+                                "(configurado: %2).")
+                     .arg(unauthenticatedPerAddress)
+                     .arg(maxConnections);
+        return false;
+    }
+    for (const QString& proxy : trustedProxies)
+        if (QHostAddress(proxy).isNull()) {
+            *error = QStringLiteral("[server] trusted_proxies: \"%1\" não é um endereço IP.").arg(proxy);
+            return false;
+        }
+    if (reconcileEverySeconds != 0 && reconcileEverySeconds < 10) {
+        *error = QStringLiteral("[fiscal] reconcile_every deve ser de pelo menos 10 s (ou 0, para nunca).");
         return false;
     }
     if (bodyLimit < 1024) {
@@ -219,6 +266,10 @@ HttpServerOptions ServerConfig::httpOptions() const
     o.bodyLimit = bodyLimit;
     o.tokens = tokens + tokenCompanies.keys();
     o.tokenCompanies = tokenCompanies;
+    o.tokenNames = tokenNames;
+    o.perAddressLimit = unauthenticatedPerAddress;
+    o.trustedProxies = trustedProxies;
+    o.maxConnections = maxConnections;
     return o;
 }
 
@@ -231,6 +282,9 @@ bool CommandLine::applyTo(ServerConfig* config, QString* error) const
     if (!tokens.isEmpty()) {
         config->tokens = tokens;
         config->tokenCompanies.clear();
+        config->tokenNames.clear();
+        for (int i = 0; i < tokens.size(); ++i)
+            config->tokenNames.insert(tokens[i], QStringLiteral("command-line#%1").arg(i + 1));
     }
     return true;
 }
@@ -246,6 +300,12 @@ QString usageText()
         "      grava cada evento aceito da empresa no período como PASTA/<chNFe>-<nSeqEvento>-procEventoNFe.xml.\n"
         "  cce-server --sync-events --config ARQUIVO --company CC [--since AAAA-MM-DD] [--invoice FILIAL/LANCAMENTO]\n"
         "      consulta na SEFAZ os eventos das notas da empresa e traz as cartas registradas por outros sistemas.\n"
+        "  cce-server --audit (--database URL | --config ARQUIVO) --company CC [--since AAAA-MM-DD]\n"
+        "             [--invoice FILIAL/LANCAMENTO]\n"
+        "      imprime a trilha de auditoria das cartas da empresa em CSV.\n"
+        "  cce-server --check-config ARQUIVO\n"
+        "      confere a configuração (banco, certificados, endereços da SEFAZ, e-mail), uma linha por\n"
+        "      achado; termina com código diferente de zero se houver erro.\n"
         "  cce-server --config ARQUIVO [--database URL] [--listen HOST:PORTA] [--token TOKEN]...\n"
         "      atende até receber SIGTERM; as opções da linha de comando prevalecem sobre o arquivo.\n"
         "      Porta 0 escolhe uma porta livre; a primeira linha da saída é \"listening on HOST:PORTA\".\n"
@@ -260,6 +320,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     bool init = false;
     bool exportEvents = false;
     bool syncEvents = false;
+    bool audit = false;
+    bool checkConfig = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (!arg.startsWith(QLatin1String("--")) && arg != QLatin1String("-h")) {
@@ -277,12 +339,13 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         }
         static const QSet<QString> flags{QStringLiteral("--init"),          QStringLiteral("--demo"),
                                          QStringLiteral("--help"),          QStringLiteral("-h"),
-                                         QStringLiteral("--export-events"), QStringLiteral("--sync-events")};
+                                         QStringLiteral("--export-events"), QStringLiteral("--audit"),
+                                         QStringLiteral("--sync-events")};
         static const QSet<QString> valued{
             QStringLiteral("--database"), QStringLiteral("--invoices"), QStringLiteral("--config"),
             QStringLiteral("--listen"),   QStringLiteral("--token"),    QStringLiteral("--company"),
             QStringLiteral("--from"),     QStringLiteral("--to"),       QStringLiteral("--out"),
-            QStringLiteral("--since"),    QStringLiteral("--invoice")};
+            QStringLiteral("--since"),    QStringLiteral("--invoice"),  QStringLiteral("--check-config")};
         if (flags.contains(name)) {
             if (hasInline) {
                 *error = QStringLiteral("A opção %1 não recebe valor.").arg(name);
@@ -336,14 +399,20 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             exportEvents = true;
         } else if (name == QLatin1String("--sync-events")) {
             syncEvents = true;
+        } else if (name == QLatin1String("--audit")) {
+            audit = true;
+        } else if (name == QLatin1String("--check-config")) {
+            checkConfig = true;
+            cl.configFile = value;
         } else if (name == QLatin1String("--invoice")) {
-            const QStringList parts = value.trimmed().split(QLatin1Char('/'));
-            if (parts.size() != 2 || parts.at(0).isEmpty() || parts.at(1).isEmpty()) {
-                *error = QStringLiteral("--invoice deve ser FILIAL/LANCAMENTO.");
+            static const QRegularExpression key(QStringLiteral("^[^/\\s]{1,4}/[^/\\s]{1,10}$"));
+            if (!key.match(value.trimmed()).hasMatch()) {
+                *error = QStringLiteral("--invoice deve ser FILIAL/LANCAMENTO, por exemplo 0001/0000012345.");
                 return false;
             }
-            cl.invoiceBranch = parts.at(0);
-            cl.invoiceEntry = parts.at(1);
+            cl.invoice = value.trimmed();
+            cl.invoiceBranch = cl.invoice.section(QLatin1Char('/'), 0, 0);
+            cl.invoiceEntry = cl.invoice.section(QLatin1Char('/'), 1, 1);
         } else if (name == QLatin1String("--company")) {
             cl.company = value.trimmed();
         } else if (name == QLatin1String("--out")) {
@@ -360,10 +429,11 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     }
 
     if (cl.mode != CommandLine::Mode::Help && syncEvents) {
-        if (exportEvents || init || cl.demo || invoicesGiven || !cl.listen.isEmpty() || !cl.tokens.isEmpty() ||
-            !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid()) {
-            *error = QStringLiteral("--sync-events não se combina com --export-events, --init, --demo, --listen, "
-                                    "--token, --out, --from ou --to.");
+        if (audit || checkConfig || exportEvents || init || cl.demo || invoicesGiven || !cl.listen.isEmpty() ||
+            !cl.tokens.isEmpty() || !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid()) {
+            *error = QStringLiteral(
+                "--sync-events não se combina com --export-events, --audit, --check-config, --init, --demo, --listen, "
+                "--token, --out, --from ou --to.");
             return false;
         }
         if (cl.company.isEmpty() || cl.configFile.isEmpty()) {
@@ -374,8 +444,30 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         *out = cl;
         return true;
     }
-    if (cl.since.isValid() || !cl.invoiceBranch.isEmpty()) {
-        *error = QStringLiteral("--since e --invoice só valem com --sync-events.");
+    if (cl.mode != CommandLine::Mode::Help && (audit || checkConfig)) {
+        const bool serving = init || cl.demo || invoicesGiven || !cl.listen.isEmpty() || !cl.tokens.isEmpty() ||
+                             exportEvents || !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid();
+        if (serving || (audit && checkConfig)) {
+            *error = QStringLiteral("%1 não se combina com outras operações nem com --listen, --token, --out, --from "
+                                    "ou --to.")
+                         .arg(audit ? QStringLiteral("--audit") : QStringLiteral("--check-config"));
+            return false;
+        }
+        if (checkConfig && (!cl.database.isEmpty() || !cl.company.isEmpty() || cl.since.isValid() ||
+                            !cl.invoice.isEmpty() || seen.contains(QStringLiteral("--config")))) {
+            *error = QStringLiteral("--check-config recebe apenas o arquivo de configuração.");
+            return false;
+        }
+        if (audit && (cl.company.isEmpty() || (cl.database.isEmpty() && cl.configFile.isEmpty()))) {
+            *error = QStringLiteral("--audit precisa de --company e de --database ou --config.");
+            return false;
+        }
+        cl.mode = audit ? CommandLine::Mode::Audit : CommandLine::Mode::CheckConfig;
+        *out = cl;
+        return true;
+    }
+    if (cl.since.isValid() || !cl.invoice.isEmpty()) {
+        *error = QStringLiteral("--since e --invoice só valem com --sync-events ou --audit.");
         return false;
     }
     if (cl.mode != CommandLine::Mode::Help && exportEvents) {
@@ -392,7 +484,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         return true;
     }
     if (!cl.company.isEmpty() || !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid()) {
-        *error = QStringLiteral("--company, --from, --to e --out só valem com --export-events.");
+        *error = QStringLiteral("--company, --from, --to e --out só valem com --export-events (e --company com "
+                                "--audit).");
         return false;
     }
 

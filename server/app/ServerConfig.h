@@ -16,16 +16,27 @@ struct ServerConfig {
     QStringList tokens; // reach every company
     // Tokens limited to some companies (CDEMPRESA), from the [access.<name>] sections.
     QHash<QString, QStringList> tokenCompanies;
+    // Each token's name in the log and the audit trail: "server#N" for the Nth of [server]
+    // tokens, the section's name for [access.<name>], "command-line#N" for --token.
+    QHash<QString, QString> tokenNames;
     int workers = 4;
     int quickWorkers = 1; // besides, for letter saves and other quick calls only
     int heavyWorkers = -1; // whole-company lists at once; negative: all workers but one, 0: no bound
     qint64 bodyLimit = qint64(64) * 1024 * 1024;
+    // Connections of one address that have not yet sent a complete, authenticated request
+    // (against slow and idle clients), and connections in all.
+    int unauthenticatedPerAddress = 16;
+    int maxConnections = 1024;
+    QStringList trustedProxies; // [server] trusted_proxies: balancers whose X-Forwarded-For is believed
+    // [fiscal] reconcile_every: how often the letters left in doubt are settled with the
+    // authority, in seconds; 0: never on the server's own.
+    int reconcileEverySeconds = 600;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
 
-    // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit, [access.<name>] token and
-    // companies, and [database] url. Keys
-    // missing from the file keep their current value. Unknown keys of those two
-    // sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
+    // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit,
+    // unauthenticated_per_address, max_connections, [access.<name>] token and companies,
+    // and [database] url. Keys missing from the file keep their current value. Unknown keys
+    // of those sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
     bool loadFile(const QString& path, QString* error, QStringList* warnings = nullptr);
 
     // The rule that keeps an unauthenticated server off the network, and ranges.
@@ -40,9 +51,11 @@ bool parseListenAddress(const QString& text, QString* host, int* port, QString* 
 bool isLoopbackHost(const QString& host);
 // Bytes, optionally with a K, M or G suffix (powers of 1024).
 bool parseByteSize(const QString& text, qint64* bytes);
+// Seconds, optionally with an s, m or h suffix ("90s", "10m", "1h").
+bool parseDuration(const QString& text, int* seconds);
 
 struct CommandLine {
-    enum class Mode { Serve, Init, Export, Sync, Help };
+    enum class Mode { Serve, Init, Export, Sync, Audit, CheckConfig, Help };
     Mode mode = Mode::Serve;
     QString configFile;
     QString database; // empty: not given
@@ -50,12 +63,13 @@ struct CommandLine {
     QStringList tokens; // every --token
     bool demo = false;
     int invoices = 0; // 0: the store's default
-    // --export-events
+    // --export-events and --audit
     QString company, outDir;
     QDate from, to; // invalid: no bound
-    // --sync-events (with company)
-    QDate since; // invalid: the invoices with letters
-    QString invoiceBranch, invoiceEntry; // --invoice BRANCH/ENTRY: that invoice alone
+    // --sync-events and --audit (with company)
+    QDate since; // --sync-events: invalid for the invoices with letters; --audit: for the whole trail
+    QString invoice; // --invoice "BRANCH/ENTRY": that invoice alone (empty: every one)
+    QString invoiceBranch, invoiceEntry; // its two parts
 
     // Applies the options given on the command line over the configuration. Tokens
     // given here replace every token of the file, limited or not.

@@ -2,8 +2,10 @@
 
 #include <csignal>
 #include <pthread.h>
+#include <sys/resource.h>
 
 #include "server/rpc/HttpRpcServer.h"
+#include "server/rpc/LogLine.h"
 
 namespace srv {
 
@@ -36,9 +38,30 @@ int waitForTerminationSignal()
     return sig;
 }
 
-bool serveUntilTerminated(const ServerConfig& config, const MethodRegistry& registry, std::FILE* out, QString* error)
+bool raiseOpenFileLimit(int maxConnections, QString* error)
 {
-    HttpRpcServer server(registry, config.httpOptions());
+    // Besides the connections: the database's, the authority's and the log's descriptors.
+    const rlim_t needed = rlim_t(maxConnections) + 128;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
+        return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < needed) {
+        *error = QStringLiteral("[server] max_connections=%1 precisa de %2 arquivos abertos e o sistema permite %3: "
+                                "reduza max_connections ou aumente o limite (LimitNOFILE no serviço do systemd).")
+                     .arg(maxConnections)
+                     .arg(qulonglong(needed))
+                     .arg(qulonglong(limit.rlim_max));
+        return false;
+    }
+    limit.rlim_cur = needed;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    return true;
+}
+
+bool serveUntilTerminated(const ServerConfig& config, HttpServerOptions options, const MethodRegistry& registry,
+                          std::FILE* out, QString* error)
+{
+    HttpRpcServer server(registry, std::move(options));
     if (!server.listen(config.listenHost, config.listenPort, error))
         return false;
     const QString host = config.listenHost.contains(QLatin1Char(':'))
@@ -49,9 +72,8 @@ bool serveUntilTerminated(const ServerConfig& config, const MethodRegistry& regi
     std::fflush(out);
 
     const int sig = waitForTerminationSignal();
-    std::fprintf(stderr, "cce-server: %s recebido; encerrando após as requisições em andamento.\n",
-                 sig == SIGINT ? "SIGINT" : "SIGTERM");
-    std::fflush(stderr);
+    logline::write(logline::Level::Info, QStringLiteral("%1 recebido; encerrando após as requisições em andamento.")
+                                             .arg(QLatin1String(sig == SIGINT ? "SIGINT" : "SIGTERM")));
     server.stop();
     return true;
 }

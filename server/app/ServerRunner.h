@@ -18,7 +18,13 @@ int waitForTerminationSignal();
 
 // Listens as configured, writes "listening on HOST:PORT" to out once accepting,
 // serves until SIGTERM or SIGINT, then stops accepting and lets the requests in
-// flight finish. Returns false with *error set when it cannot listen.
-bool serveUntilTerminated(const ServerConfig& config, const MethodRegistry& registry, std::FILE* out, QString* error);
+// flight finish. Returns false with *error set when it cannot listen. options are the
+// configuration's, with the hooks the application adds.
+bool serveUntilTerminated(const ServerConfig& config, HttpServerOptions options, const MethodRegistry& registry,
+                          std::FILE* out, QString* error);
+
+// Raises this process's limit of open files to what max_connections needs, within the
+// system's hard limit; false with *error when even that is not enough.
+bool raiseOpenFileLimit(int maxConnections, QString* error);
 
 } // namespace srv

@@ -209,6 +209,45 @@ QVariant TransmissionService::transmit(const fw::DataPacket& notas, const QStrin
     return QVariantList{anySent ? QStringLiteral("S") : QStringLiteral("N"), lines.join(QLatin1Char('\n'))};
 }
 
+TransmissionService::Settled TransmissionService::reconcileInDoubt(int limit)
+{
+    Settled settled;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QHash<QString, QList<QPair<QString, QString>>> inDoubt = m_batches.inDoubt(limit);
+    for (auto it = inDoubt.cbegin(); it != inDoubt.cend(); ++it) {
+        for (const LetterToSend& l : m_batches.latestLetters(it.key(), it.value())) {
+            if (l.transmission != cce::transm::kInDoubt)
+                continue; // settled meanwhile
+            if (!l.callEnded && l.changedAt.isValid() && l.changedAt.msecsTo(now) < m_inFlightMs) {
+                ++settled.underWay;
+                continue;
+            }
+            Pending p{l, nfe::stateByUf(l.uf), nullptr, {}, {}, {}, false, false};
+            QString error;
+            if (p.state)
+                p.certificate = m_certificates.forIssuer(l.certificate, l.issuerDocument, &error);
+            if (!p.certificate) {
+                ++settled.unsettled;
+                continue;
+            }
+            QElapsedTimer clock; // each letter has a call's budget of its own
+            clock.start();
+            // By the registry's rules: another system's event is never taken for this letter's.
+            switch (readRegistry(p, clock)) {
+            case Reconciled::Settled: p.adopted ? ++settled.adopted : ++settled.released; break;
+            case Reconciled::Unknown: ++settled.unsettled; break;
+            case Reconciled::Free:
+                if (m_batches.releaseInDoubt(
+                        l, QStringLiteral("Não registrada na SEFAZ (conferido em %1): transmita novamente.")
+                               .arg(now.toString(QStringLiteral("dd/MM/yyyy HH:mm")))))
+                    ++settled.released;
+                break;
+            }
+        }
+    }
+    return settled;
+}
+
 // The authority's registry of the letter's invoice, set against its letters: the letter's
 // own event adopted, events of other systems brought in, the letter moved when its sequence
 // was taken.

@@ -34,6 +34,15 @@ public:
     // A letter claimed this recently may still be on its way from another call: left alone.
     void setInFlightWindowMs(int ms) { m_inFlightMs = ms; }
 
+    // Settles up to limit letters left in doubt, of every company, without anyone asking:
+    // each is reconciled with the authority as a transmission would; one the authority has
+    // not registered is pending again (the user transmits it when he wants). A letter whose
+    // call may still be under way, or that the authority cannot answer for now, stays in doubt.
+    struct Settled {
+        int adopted = 0, released = 0, unsettled = 0, underWay = 0;
+    };
+    Settled reconcileInDoubt(int limit);
+
 private:
     struct Pending;
     // Free: the letter may go as it is; Settled: the registry decided it (line set);

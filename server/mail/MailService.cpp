@@ -58,13 +58,15 @@ MailService::MailService(Store& store, MailConfig config, std::unique_ptr<MailTr
     : m_letters(store), m_config(std::move(config)), m_transport(std::move(transport)), m_pdf(std::move(pdf))
 {}
 
-std::unique_ptr<MailService> MailService::fromConfig(Store& store, const MailConfig& config)
+std::unique_ptr<MailService> MailService::fromConfig(Store& store, const MailConfig& config, const TransportWrap& wrap)
 {
     std::unique_ptr<MailTransport> transport;
     if (config.smtp())
         transport = std::make_unique<SmtpTransport>(config);
     else
         transport = std::make_unique<OutboxTransport>(config.outbox, config.timeoutMs);
+    if (wrap)
+        transport = wrap(std::move(transport));
     return std::make_unique<MailService>(store, config, std::move(transport), std::make_unique<ReportLetterPdf>(store));
 }
 
@@ -128,7 +130,10 @@ QString MailService::sendLetter(const QString& cdFilial, const QString& nrLancto
         return QStringLiteral("Carta de correção %1 da nota fiscal (filial %2, lançamento %3) não encontrada.")
             .arg(nrSeqCCe, cdFilial, nrLanctoNF);
     const Delivery d = send(*l, carrier);
-    return d.outcome == Delivery::Outcome::Accepted ? QString() : sentence(d.reason);
+    if (d.outcome == Delivery::Outcome::Accepted)
+        return QString();
+    m_letters.recordFailure(l->cdFilial, l->nrLanctoNF, l->seq, carrier, d.reason);
+    return sentence(d.reason);
 }
 
 QList<Mailer::Failure> MailService::sendPending(const QList<QPair<QString, QString>>& invoices)
@@ -161,6 +166,7 @@ QList<Mailer::Failure> MailService::sendPending(const QList<QPair<QString, QStri
         const Delivery d = send(*l, false);
         if (d.outcome == Delivery::Outcome::Accepted)
             continue;
+        m_letters.recordFailure(l->cdFilial, l->nrLanctoNF, l->seq, false, d.reason);
         failures << Failure{p.cdFilial, p.nrLanctoNF, d.reason};
         if (d.outcome == Delivery::Outcome::Unavailable)
             stopped = d.reason + QStringLiteral(" Não enviado.");

@@ -3,6 +3,7 @@
 // composes the message, hands it to the transport and, only once the transport accepted
 // it, records it as sent.
 #include <QMutex>
+#include <functional>
 #include <memory>
 
 #include "server/mail/LetterPdf.h"
@@ -18,8 +19,11 @@ public:
     MailService(Store& store, MailConfig config, std::unique_ptr<MailTransport> transport,
                 std::unique_ptr<LetterPdf> pdf);
 
-    // The service the configuration asks for: SMTP when a host is set, else the outbox.
-    static std::unique_ptr<MailService> fromConfig(Store& store, const MailConfig& config);
+    // The service the configuration asks for: SMTP when a host is set, else the outbox; wrap,
+    // when given, puts the transport inside another (the operators' counting).
+    using TransportWrap = std::function<std::unique_ptr<MailTransport>(std::unique_ptr<MailTransport>)>;
+    static std::unique_ptr<MailService> fromConfig(Store& store, const MailConfig& config,
+                                                   const TransportWrap& wrap = {});
 
     QString sendLetter(const QString& cdFilial, const QString& nrLanctoNF, const QString& nrSeqCCe,
                        bool carrier) override;

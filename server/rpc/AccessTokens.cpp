@@ -20,22 +20,25 @@ bool sameDigest(const QByteArray& a, const QByteArray& b)
 
 } // namespace
 
-AccessTokens::AccessTokens(const QStringList& tokens, const QHash<QString, QStringList>& companies)
+AccessTokens::AccessTokens(const QStringList& tokens, const QHash<QString, QStringList>& companies,
+                           const QHash<QString, QString>& names)
 {
     for (const QString& t : tokens) {
         const QString trimmed = t.trimmed();
         if (trimmed.isEmpty())
             continue;
         const auto limited = companies.constFind(trimmed);
-        m_tokens.append(Token{digest(trimmed.toUtf8()),
-                              limited == companies.constEnd() ? CompanyScope() : CompanyScope(limited.value())});
+        const QString name = names.value(trimmed, QStringLiteral("token#%1").arg(m_tokens.size() + 1));
+        m_tokens.append(
+            Token{digest(trimmed.toUtf8()),
+                  Grant{limited == companies.constEnd() ? CompanyScope() : CompanyScope(limited.value()), name}});
     }
 }
 
-const CompanyScope* AccessTokens::scopeFor(const QByteArray& authorization) const
+const AccessTokens::Grant* AccessTokens::grantFor(const QByteArray& authorization) const
 {
     if (!required())
-        return &m_everyCompany;
+        return &m_everyone;
     static const QByteArray scheme("bearer ");
     const QByteArray header = authorization.trimmed();
     if (header.size() <= scheme.size() || header.left(scheme.size()).toLower() != scheme)
@@ -44,10 +47,10 @@ const CompanyScope* AccessTokens::scopeFor(const QByteArray& authorization) cons
     if (token.isEmpty())
         return nullptr;
     const QByteArray presented = digest(token);
-    const CompanyScope* found = nullptr;
+    const Grant* found = nullptr;
     for (const Token& t : m_tokens)
         if (sameDigest(presented, t.digest) && !found) // no early exit: every token is compared
-            found = &t.scope;
+            found = &t.grant;
     return found;
 }
 

@@ -79,9 +79,9 @@ struct ConnectionStream::Deflater {
     }
 };
 
-ConnectionStream::ConnectionStream(bool gzip, std::function<void(std::shared_ptr<Outbox>)> started,
-                                   std::function<void()> wake)
-    : m_onStart(std::move(started)), m_wake(std::move(wake))
+ConnectionStream::ConnectionStream(bool gzip, QByteArray requestId,
+                                   std::function<void(std::shared_ptr<Outbox>)> started, std::function<void()> wake)
+    : m_onStart(std::move(started)), m_wake(std::move(wake)), m_requestId(std::move(requestId))
 {
     if (gzip) {
         m_gzip = std::make_unique<Deflater>();
@@ -120,7 +120,10 @@ bool ConnectionStream::write(const QByteArray& piece)
     m_outbox = std::make_shared<Outbox>();
     const QByteArray body = m_opening + piece;
     m_onStart(m_outbox);
-    return push(http::streamedHead(bool(m_gzip)) + (m_gzip ? m_gzip->run(body, false) : body), false);
+    http::Headers headers;
+    headers.requestId = m_requestId;
+    headers.gzipped = bool(m_gzip);
+    return push(http::streamedHead(headers) + (m_gzip ? m_gzip->run(body, false) : body), false);
 }
 
 void ConnectionStream::finish(const QByteArray& rest) { push(m_gzip ? m_gzip->run(rest, true) : rest, true); }

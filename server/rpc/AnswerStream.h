@@ -64,11 +64,12 @@ struct Outbox {
 };
 
 // The stream of a call served over HTTP: the reply's head and the envelope's opening go
-// before the first piece, gzip when the client takes it. started() tells the connection
+// (with the request's id) before the first piece, gzip when the client takes it. started() tells the connection
 // loop (once) that the connection is now streaming; wake() that there is more to send.
 class ConnectionStream : public AnswerStream {
 public:
-    ConnectionStream(bool gzip, std::function<void(std::shared_ptr<Outbox>)> started, std::function<void()> wake);
+    ConnectionStream(bool gzip, QByteArray requestId, std::function<void(std::shared_ptr<Outbox>)> started,
+                     std::function<void()> wake);
     ~ConnectionStream() override;
 
     // What comes before the result: {"jsonrpc":"2.0","id":...,"result":
@@ -88,6 +89,7 @@ private:
     std::function<void()> m_wake;
     std::shared_ptr<Outbox> m_outbox;
     QByteArray m_opening;
+    QByteArray m_requestId; // the head's X-Request-Id
     bool m_done = false;
 };
 

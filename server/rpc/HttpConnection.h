@@ -3,11 +3,12 @@
 // what arrived and what is still to be written, and when it is due.
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <string>
 
+#include "server/rpc/AccessTokens.h"
 #include "server/rpc/AnswerStream.h"
-#include "server/rpc/CompanyScope.h"
 #include "server/rpc/HttpRequestParser.h"
 #include "server/rpc/HttpRpcServer.h"
 
@@ -26,14 +27,20 @@ struct Connection {
     };
     int fd = -1;
     std::string address;
-    bool counted = false; // in the per-address count
+    bool counted = false; // in its address's count of connections not yet past a complete request
+    bool probation = false; // beyond that bound: refused at probationUntil unless its request came
+    Clock::time_point probationUntil;
+    QByteArray requestId;
     State state = State::Head;
     Clock::time_point start;
     QByteArray in;
     RequestHead head;
     BodyReader body;
     QString serverName;
-    const CompanyScope* scope = nullptr; // the caller's, from its token
+    const AccessTokens::Grant* grant = nullptr; // the caller's, from its token
+    QString user; // the user the client program acts for (X-CCE-User)
+    std::string forwardedFor; // the client behind a trusted balancer, as it says
+    QByteArray operatorPath; // a GET for an operators' page
     bool gzip = false; // the client takes a gzip answer
     QByteArray interim; // "100 Continue" still to send
     QByteArray out;
@@ -45,13 +52,16 @@ struct Connection {
     Clock::time_point drainUntil;
     QByteArray target; // for the log: "<server>/<method>" or "METHOD path"
     QByteArray outcome;
+    QByteArray metricMethod = "-"; // for the metrics: a registered name or a page's path
+    int httpStatus = 0;
+    int faultCode = 0;
 
     // When the state it is in times out; never while a worker has it.
     Clock::time_point deadline(const HttpServerOptions& o) const
     {
         switch (state) {
-        case State::Head: return start + std::chrono::milliseconds(o.headerTimeoutMs);
-        case State::Body: return start + std::chrono::milliseconds(o.bodyTimeoutMs);
+        case State::Head: return arriving(start + std::chrono::milliseconds(o.headerTimeoutMs));
+        case State::Body: return arriving(start + std::chrono::milliseconds(o.bodyTimeoutMs));
         case State::Write:
         case State::Stream: return lastProgress + std::chrono::milliseconds(o.writeIdleTimeoutMs);
         case State::Drain: return drainUntil;
@@ -59,6 +69,9 @@ struct Connection {
         }
         return Clock::time_point::max();
     }
+
+private:
+    Clock::time_point arriving(Clock::time_point due) const { return probation ? std::min(due, probationUntil) : due; }
 };
 
 } // namespace srv::http

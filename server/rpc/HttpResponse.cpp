@@ -17,6 +17,7 @@ const char* reasonPhrase(int status)
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
     case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
     case 413: return "Payload Too Large";
     case 415: return "Unsupported Media Type";
@@ -34,6 +35,7 @@ QString defaultRefusalText(int status, qint64 bodyLimit)
     switch (status) {
     case 401: return QStringLiteral("Acesso não autorizado: token de acesso ausente ou inválido.");
     case 404: return QStringLiteral("Recurso inexistente: use POST /rpc/<servidor>.");
+    case 405: return QStringLiteral("Método HTTP não aceito neste endereço.");
     case 408: return QStringLiteral("A requisição não chegou completa a tempo.");
     case 413: return QStringLiteral("A requisição excede o limite de %1 bytes do servidor.").arg(bodyLimit);
     case 415: return QStringLiteral("O corpo da requisição não pode vir comprimido (Content-Encoding).");
@@ -43,46 +45,47 @@ QString defaultRefusalText(int status, qint64 bodyLimit)
     return QStringLiteral("Requisição HTTP inválida.");
 }
 
-} // namespace
-
-namespace {
-
 // length < 0: none, the connection's end ends the body.
-QByteArray head(int status, qsizetype length, bool askForToken, bool gzipped)
+QByteArray head(int status, qsizetype length, const Headers& headers)
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    out += "Content-Type: application/json\r\n";
+    out += "Content-Type: " + headers.contentType + "\r\n";
     if (length >= 0)
         out += "Content-Length: " + QByteArray::number(length) + "\r\n";
-    if (gzipped)
+    if (headers.gzipped)
         out += "Content-Encoding: gzip\r\n";
     // One request per connection: a kept-alive idle client would hold a slot for nothing.
     out += "Connection: close\r\n";
-    if (askForToken)
+    if (headers.askForToken)
         out += "WWW-Authenticate: Bearer\r\n";
+    if (!headers.requestId.isEmpty())
+        out += "X-Request-Id: " + headers.requestId + "\r\n";
     out += "\r\n";
     return out;
 }
 
 } // namespace
 
-QByteArray response(int status, const QByteArray& body, bool askForToken, bool gzipped)
+QByteArray response(int status, const QByteArray& body, const Headers& headers)
 {
     QByteArray out;
-    out.reserve(body.size() + 160);
-    out += head(status, body.size(), askForToken, gzipped);
+    out.reserve(body.size() + 200);
+    out += head(status, body.size(), headers);
     out += body;
     return out;
 }
 
-QByteArray streamedHead(bool gzipped) { return head(200, -1, false, gzipped); }
+QByteArray streamedHead(const Headers& headers) { return head(200, -1, headers); }
 
-QByteArray refusal(int status, const QString& message, qint64 bodyLimit)
+QByteArray refusal(int status, const QString& message, qint64 bodyLimit, const QByteArray& requestId)
 {
     const bool unauthorized = status == 401;
     const QString text = message.isEmpty() ? defaultRefusalText(status, bodyLimit) : message;
     const int code = unauthorized ? fault::Unauthorized : fault::InvalidRequest;
-    return response(status, RpcDispatcher::faultEnvelope(code, text), unauthorized);
+    Headers h;
+    h.askForToken = unauthorized;
+    h.requestId = requestId;
+    return response(status, RpcDispatcher::faultEnvelope(code, text), h);
 }
 
 bool acceptsGzip(const QByteArray& acceptEncoding)

@@ -7,16 +7,24 @@
 
 namespace srv::http {
 
+// What an answer says besides its status and body.
+struct Headers {
+    QByteArray requestId; // sent as X-Request-Id when not empty
+    QByteArray contentType = "application/json";
+    bool askForToken = false; // WWW-Authenticate
+    bool gzipped = false; // the body is gzip
+};
+
 // One request per connection: every answer closes it.
-QByteArray response(int status, const QByteArray& body, bool askForToken = false, bool gzipped = false);
+QByteArray response(int status, const QByteArray& body, const Headers& headers = {});
 // The head of a 200 answer sent while it is made (AnswerStream.h): no length, the
 // connection's end ends it.
-QByteArray streamedHead(bool gzipped);
+QByteArray streamedHead(const Headers& headers);
 
 // A refused request: status with a fault envelope (-32001 for 401, else -32600) holding
 // message, or the status's own text when message is empty. bodyLimit goes into the text
 // of 413.
-QByteArray refusal(int status, const QString& message, qint64 bodyLimit);
+QByteArray refusal(int status, const QString& message, qint64 bodyLimit, const QByteArray& requestId = {});
 
 // Whether the client takes gzip answers: "gzip" among the codings, without q=0.
 bool acceptsGzip(const QByteArray& acceptEncoding);

@@ -1,10 +1,9 @@
+// The connection loop: one state machine over every socket of the server. Its states share
+// the loop's connections, bounds and lanes, so they stay in one file, past 600 lines.
 #include "server/rpc/HttpRpcServer.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <malloc.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -12,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QDateTime>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -20,14 +19,16 @@
 #include <map>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "server/rpc/AccessTokens.h"
+#include "server/rpc/AddressBounds.h"
 #include "server/rpc/HttpConnection.h"
 #include "server/rpc/HttpRequestParser.h"
 #include "server/rpc/HttpResponse.h"
+#include "server/rpc/RequestLog.h"
 #include "server/rpc/RpcDispatcher.h"
+#include "server/rpc/Sockets.h"
 #include "server/rpc/WorkLanes.h"
 
 namespace srv {
@@ -41,18 +42,14 @@ constexpr qsizetype kHeadLimit = 64 * 1024;
 constexpr int kReadsPerWakeUp = 16; // then the others get their turn
 constexpr int kDrainMs = 1000; // after an early refusal, the client's unread bytes are discarded this long
 
-std::string peerAddress(const sockaddr_storage& addr)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (addr.ss_family == AF_INET)
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof(text));
-    else if (addr.ss_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr, text, sizeof(text));
-    return text;
-}
-
 // An answer this large leaves memory worth giving back to the system once it is sent.
 constexpr qsizetype kTrimAfter = 1024 * 1024;
+
+// Tells the requests of this process from another's in a shared log or audit trail.
+QByteArray processTag()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate() & 0xffffff, 16).rightJustified(6, '0');
+}
 
 } // namespace
 
@@ -60,8 +57,9 @@ struct HttpRpcServer::Impl {
     Impl(const MethodRegistry& registry, HttpServerOptions opts)
         : dispatcher(registry),
           options(std::move(opts)),
-          tokens(options.tokens, options.tokenCompanies),
-          lanes(dispatcher, options, [this] { wake(); })
+          tokens(options.tokens, options.tokenCompanies, options.tokenNames),
+          lanes(dispatcher, options, [this] { wake(); }),
+          bounds(options.perAddressLimit)
     {}
 
     // The I/O thread.
@@ -75,6 +73,8 @@ struct HttpRpcServer::Impl {
     void answer(quint64 id, Connection& c, QByteArray bytes, bool drain);
     void onWritable(quint64 id);
     void closeConnection(quint64 id);
+    void admitted(Connection& c); // past a complete, authenticated request
+    void endProbation(quint64 id, Connection& c);
     void takeFinished();
     int pollTimeoutMs(Clock::time_point now) const;
     void expireDeadlines(Clock::time_point now);
@@ -85,6 +85,7 @@ struct HttpRpcServer::Impl {
     HttpServerOptions options;
     AccessTokens tokens;
     WorkLanes lanes;
+    http::AddressBounds bounds; // owned by the I/O thread
 
     int listenFd = -1;
     int wakeFd = -1;
@@ -96,8 +97,8 @@ struct HttpRpcServer::Impl {
 
     // Owned by the I/O thread.
     std::map<quint64, Connection> connections;
-    std::unordered_map<std::string, int> perAddress;
     quint64 nextId = 1;
+    const QByteArray tag = processTag();
     Clock::time_point acceptPausedUntil; // out of descriptors: retry then, or when one closes
     bool stopping = false;
     bool trimDue = false; // a large answer went out since the allocator last gave memory back
@@ -205,7 +206,10 @@ void HttpRpcServer::Impl::expireDeadlines(Clock::time_point now)
             due.push_back(id);
     for (quint64 id : due) {
         Connection& c = connections.at(id);
-        if (c.state == Connection::State::Head || c.state == Connection::State::Body) {
+        if (c.probation && now >= c.probationUntil &&
+            (c.state == Connection::State::Head || c.state == Connection::State::Body)) {
+            endProbation(id, c);
+        } else if (c.state == Connection::State::Head || c.state == Connection::State::Body) {
             refuse(id, c, 408);
         } else {
             if (c.state == Connection::State::Write || c.state == Connection::State::Stream) {
@@ -237,20 +241,42 @@ void HttpRpcServer::Impl::acceptPending(bool answerUnavailable)
         const quint64 id = nextId++;
         Connection& c = connections[id];
         c.fd = fd;
-        c.address = peerAddress(addr);
+        c.address = http::peerAddress(addr);
         c.start = Clock::now();
         c.lastProgress = c.start;
+        c.requestId = tag + '-' + QByteArray::number(id, 36);
         if (answerUnavailable) {
             refuse(id, c, 503);
-        } else if (perAddress[c.address] >= options.perAddressLimit) {
-            refuse(id, c, 503,
-                   QStringLiteral("Conexões demais deste endereço (o limite é %1 ao mesmo tempo); tente novamente.")
-                       .arg(options.perAddressLimit));
-        } else {
-            ++perAddress[c.address];
+        } else if (bounds.take(c.address)) {
             c.counted = true;
+        } else {
+            // Most likely one more prompt client behind the same address: it gets a moment
+            // to send its request before it counts as one too many.
+            c.probation = true;
+            c.probationUntil = c.start + std::chrono::milliseconds(options.probationMs);
         }
     }
+}
+
+void HttpRpcServer::Impl::admitted(Connection& c)
+{
+    c.probation = false;
+    if (c.counted)
+        bounds.give(c.address);
+    c.counted = false;
+}
+
+void HttpRpcServer::Impl::endProbation(quint64 id, Connection& c)
+{
+    c.probation = false;
+    // Another of the address's connections may have gone meanwhile: this one takes its place.
+    c.counted = bounds.take(c.address);
+    if (c.counted)
+        return;
+    refuse(id, c, 503,
+           QStringLiteral("Conexões demais deste endereço sem requisição completa (o limite é %1 ao mesmo tempo); "
+                          "tente novamente.")
+               .arg(options.perAddressLimit));
 }
 
 void HttpRpcServer::Impl::beginStop()
@@ -346,17 +372,35 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
     }
     static const QByteArray prefix("/rpc/");
     const QByteArray name = head.path.startsWith(prefix) ? head.path.mid(prefix.size()) : QByteArray();
-    if (head.method != "POST" || name.isEmpty() || name.contains('/')) {
+    const bool page = head.method == "GET" && options.operatorPage && name.isEmpty();
+    if (!page && (head.method != "POST" || name.isEmpty() || name.contains('/'))) {
         refuse(id, c, 404);
         return;
     }
-    c.serverName = QString::fromUtf8(name);
-    c.target = http::printable(name) + "/-";
+    if (!page) {
+        c.serverName = QString::fromUtf8(name);
+        c.target = http::printable(name) + "/-";
+    }
     // Everything below is judged from the head alone: nothing of the body has been
     // read, and nothing will be for a request that is refused.
-    c.scope = tokens.scopeFor(head.value("authorization"));
-    if (!c.scope) {
+    c.grant = tokens.grantFor(head.value("authorization"));
+    if (!c.grant) {
         refuse(id, c, 401);
+        return;
+    }
+    c.user = http::userFromHeader(head.value("x-cce-user"));
+    if (options.trustedProxies.contains(QString::fromStdString(c.address)))
+        c.forwardedFor = http::forwardedClient(head.value("x-forwarded-for"));
+    if (page) {
+        // The operators' pages read nothing from the client but the path.
+        if (framing.kind != http::Framing::Kind::None &&
+            !(framing.kind == http::Framing::Kind::Length && framing.length == 0)) {
+            refuse(id, c, 400, QStringLiteral("Uma requisição GET não leva corpo."));
+            return;
+        }
+        c.operatorPath = head.path;
+        c.body = http::BodyReader();
+        onBodyComplete(c, id);
         return;
     }
     c.gzip = http::acceptsGzip(head.value("accept-encoding"));
@@ -386,13 +430,18 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
 
 void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
 {
+    admitted(c);
     c.state = Connection::State::Queued;
     c.interim.clear();
     WorkLanes::Job job;
     job.id = id;
     job.serverName = c.serverName;
+    job.operatorPath = c.operatorPath;
     job.body = std::move(c.body.body());
-    job.scope = c.scope;
+    job.scope = &c.grant->scope;
+    job.caller =
+        Caller{QString::fromLatin1(c.requestId),
+               QString::fromStdString(c.forwardedFor.empty() ? c.address : c.forwardedFor), c.grant->name, c.user};
     job.gzip = c.gzip;
     c.body = http::BodyReader();
     lanes.submit(std::move(job));
@@ -402,10 +451,12 @@ void HttpRpcServer::Impl::refuse(quint64 id, Connection& c, int status, const QS
 {
     c.outcome = status == 401 ? QByteArray::number(fault::Unauthorized).prepend("error ")
                               : "http " + QByteArray::number(status);
+    c.httpStatus = status;
+    c.faultCode = status == 401 ? fault::Unauthorized : 0;
     // A refused request may still be arriving: its bytes are read and dropped for a
     // moment, so the client gets to read the answer instead of a reset.
     const bool drain = c.state == Connection::State::Head || c.state == Connection::State::Body;
-    answer(id, c, http::refusal(status, message, options.bodyLimit), drain);
+    answer(id, c, http::refusal(status, message, options.bodyLimit, c.requestId), drain);
 }
 
 void HttpRpcServer::Impl::answer(quint64 id, Connection& c, QByteArray bytes, bool drain)
@@ -504,11 +555,8 @@ void HttpRpcServer::Impl::closeConnection(quint64 id)
     if (c.outbox)
         c.outbox->leave(); // the worker writing the answer waits no more and writes no further
     ::close(c.fd);
-    if (c.counted) {
-        auto count = perAddress.find(c.address);
-        if (count != perAddress.end() && --count->second <= 0)
-            perAddress.erase(count);
-    }
+    if (c.counted)
+        bounds.give(c.address);
     connections.erase(it);
     acceptPausedUntil = Clock::time_point();
 }
@@ -532,6 +580,9 @@ void HttpRpcServer::Impl::takeFinished()
         }
         c.target = f.target;
         c.outcome = f.outcome;
+        c.metricMethod = f.method;
+        c.httpStatus = f.httpStatus;
+        c.faultCode = f.faultCode;
         if (f.streamed)
             c.callEnded = true;
         else
@@ -548,10 +599,12 @@ void HttpRpcServer::Impl::takeFinished()
 
 void HttpRpcServer::Impl::log(const Connection& c)
 {
-    const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.start).count();
-    const QByteArray target = c.target.isEmpty() ? QByteArray("-") : c.target;
-    const QByteArray line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + target + ' ' +
-                            QByteArray::number(ms) + " ms " + c.outcome + '\n';
+    const auto elapsed = Clock::now() - c.start;
+    const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+    if (options.onRequestDone)
+        options.onRequestDone(RequestRecord{c.metricMethod, c.httpStatus ? c.httpStatus : 200, c.faultCode,
+                                            std::chrono::duration<double>(elapsed).count()});
+    const QByteArray line = http::requestLogLine(c, ms);
     if (options.logSink) {
         options.logSink(line);
     } else {
@@ -573,35 +626,13 @@ bool HttpRpcServer::listen(const QString& host, int port, QString* error)
         *error = QStringLiteral("O servidor já está escutando.");
         return false;
     }
-    auto fail = [&](int fd) {
-        if (fd >= 0)
-            ::close(fd);
+    const int fd = http::listenSocket(host, port, &d->boundPort);
+    if (fd < 0) {
         *error = QStringLiteral("Não foi possível escutar em %1:%2 (endereço inválido ou porta em uso).")
                      .arg(host)
                      .arg(port);
         return false;
-    };
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(), &hints, &found) != 0 || !found)
-        return fail(-1);
-    const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
-    // SO_REUSEADDR only, never SO_REUSEPORT: a second server must fail to start rather
-    // than silently share the port.
-    int yes = 1;
-    const bool bound = fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes)) == 0 &&
-                       ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0;
-    ::freeaddrinfo(found);
-    if (!bound)
-        return fail(fd);
-    sockaddr_storage local{};
-    socklen_t len = sizeof(local);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
-    d->boundPort = local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(local).sin6_port)
-                                               : ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
+    }
 
     d->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     d->listenFd = fd;
@@ -629,7 +660,7 @@ void HttpRpcServer::stop()
     for (auto& [id, c] : d->connections)
         ::close(c.fd);
     d->connections.clear();
-    d->perAddress.clear();
+    d->bounds.clear();
     if (d->listenFd >= 0)
         ::close(d->listenFd);
     d->listenFd = -1;

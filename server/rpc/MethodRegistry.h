@@ -101,6 +101,12 @@ public:
         if (it != m_methods.end())
             it->heavy = std::move(heavy);
     }
+    // Puts every registered method inside wrap(method), for what must surround each call.
+    void wrapAll(const std::function<MethodFn(MethodFn)>& wrap)
+    {
+        for (Method& m : m_methods)
+            m.fn = wrap(std::move(m.fn));
+    }
     const Method* find(const QString& server, const QString& name) const
     {
         auto it = m_methods.constFind(key(server, name));

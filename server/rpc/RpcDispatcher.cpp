@@ -169,6 +169,7 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
         if (!method)
             return fail(fault::MethodNotFound,
                         QStringLiteral("Método desconhecido: %1 em %2.").arg(quoted(methodName), serverName));
+        call.named = method;
 
         call.args = readArgs(*method, body, paramsAt);
         call.method = method;
@@ -180,7 +181,8 @@ RpcCall RpcDispatcher::prepare(const QString& serverName, const QByteArray& body
     }
 }
 
-RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope, ConnectionStream* stream) const
+RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope, const Caller& caller,
+                            ConnectionStream* stream) const
 {
     if (!call.method)
         return std::move(call.reply);
@@ -202,7 +204,8 @@ RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope, Connection
         const QByteArray opening = R"({"jsonrpc":"2.0","id":)" + id.mid(1, id.size() - 2) + R"(,"result":)";
         QVariant result;
         {
-            const CompanyScopeGuard caller(scope);
+            const CompanyScopeGuard scoped(scope);
+            const CallerGuard identified(caller);
             if (stream)
                 stream->setOpening(opening);
             const AnswerStreamGuard streaming(stream);

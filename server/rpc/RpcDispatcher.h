@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 
+#include "server/rpc/Caller.h"
 #include "server/rpc/CompanyScope.h"
 #include "server/rpc/MethodRegistry.h"
 
@@ -27,6 +28,7 @@ struct RpcReply {
 // A request read and checked, ready to run; or, when method is null, its fault reply.
 struct RpcCall {
     const Method* method = nullptr;
+    const Method* named = nullptr; // the registered method the request names, even when it cannot run
     QVariantList args;
     QJsonValue id = QJsonValue(QJsonValue::Null);
     RpcReply reply; // the fault, when the request cannot run
@@ -42,10 +44,12 @@ public:
     RpcReply handle(const QString& serverName, const QByteArray& body, const CompanyScope& scope = {}) const;
 
     // The two halves of handle(), for a server that decides where a call runs once it
-    // knows the method. Neither throws. stream, when given, takes the answer a method
-    // writes itself as it writes it (AnswerStream.h).
+    // knows the method. Neither throws. The method runs with caller as Caller::current().
+    // stream, when given, takes the answer a method writes itself as it writes it
+    // (AnswerStream.h).
     RpcCall prepare(const QString& serverName, const QByteArray& body) const;
-    RpcReply run(RpcCall& call, const CompanyScope& scope = {}, ConnectionStream* stream = nullptr) const;
+    RpcReply run(RpcCall& call, const CompanyScope& scope = {}, const Caller& caller = Caller(),
+                 ConnectionStream* stream = nullptr) const;
 
     // A reply carrying a fault, for faults found before a request is read (401, 413).
     static QByteArray faultEnvelope(int code, const QString& message);

@@ -132,6 +132,15 @@ void WorkLanes::work(bool quickOnly)
             if (!takeWork(quickOnly, &job))
                 return;
         }
+        if (!job.operatorPath.isEmpty()) {
+            Finished f = servePage(job);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_finished.push_back(std::move(f));
+            }
+            m_wake();
+            continue;
+        }
         if (!job.prepared) {
             job.call = m_dispatcher.prepare(job.serverName, job.body);
             job.body = QByteArray(); // the request's memory goes before the call runs
@@ -148,7 +157,8 @@ void WorkLanes::work(bool quickOnly)
                 refused.id = job.id;
                 refused.target = http::printable(job.serverName.toUtf8()) + "/-";
                 refused.outcome = "http 503";
-                refused.response = http::refusal(503, QString(), m_options.bodyLimit);
+                refused.httpStatus = 503;
+                refused.response = http::refusal(503, QString(), m_options.bodyLimit, job.caller.requestId.toLatin1());
                 m_finished.push_back(std::move(refused));
                 m_wake();
                 continue;
@@ -183,9 +193,13 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
     Finished f;
     f.id = job.id;
     f.target = http::printable(job.serverName.toUtf8()) + "/-";
+    http::Headers headers;
+    headers.requestId = job.caller.requestId.toLatin1();
+    if (job.call.named)
+        f.method = job.call.named->name.toUtf8();
     // An answer its method writes as it reads goes out as it comes.
     ConnectionStream stream(
-        job.gzip,
+        job.gzip, headers.requestId,
         [this, id = job.id](std::shared_ptr<Outbox> outbox) {
             Finished started;
             started.id = id;
@@ -195,8 +209,9 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
         },
         m_wake);
     try {
-        RpcReply reply = m_dispatcher.run(job.call, *job.scope, &stream);
+        RpcReply reply = m_dispatcher.run(job.call, *job.scope, job.caller, &stream);
         f.target = http::printable(job.serverName.toUtf8()) + '/' + http::printable(reply.method.toUtf8());
+        f.faultCode = reply.faultCode;
         f.outcome = reply.faultCode == 0 ? QByteArray("ok") : QByteArray::number(reply.faultCode).prepend("error ");
         if (reply.streamed) {
             f.streamed = true;
@@ -205,11 +220,13 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
         QByteArray packed = job.gzip && reply.body.size() >= http::kGzipFrom ? http::gzip(reply.body) : QByteArray();
         if (!packed.isEmpty()) {
             reply.body = QByteArray();
-            f.response = http::response(200, packed, false, true);
+            headers.gzipped = true;
+            f.response = http::response(200, packed, headers);
         } else {
-            f.response = http::response(200, reply.body);
+            f.response = http::response(200, reply.body, headers);
         }
     } catch (...) {
+        f.faultCode = fault::InternalError;
         f.outcome = QByteArray::number(fault::InternalError).prepend("error ");
         if (stream.started()) {
             stream.abort();
@@ -217,8 +234,36 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
             return f;
         }
         f.response = http::response(
-            500, RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor.")));
+            500, RpcDispatcher::faultEnvelope(fault::InternalError, QStringLiteral("Erro interno do servidor.")),
+            headers);
+        f.httpStatus = 500;
     }
+    return f;
+}
+
+WorkLanes::Finished WorkLanes::servePage(const Job& job)
+{
+    Finished f;
+    f.id = job.id;
+    f.target = "GET " + http::printable(job.operatorPath);
+    f.method = job.operatorPath;
+    http::Headers headers;
+    headers.requestId = job.caller.requestId.toLatin1();
+    OperatorPage page;
+    try {
+        page = m_options.operatorPage(job.operatorPath);
+    } catch (...) {
+        page = OperatorPage{500, "text/plain; charset=utf-8", "Erro interno do servidor.\n"};
+    }
+    if (page.status == 404) {
+        f.method = "-"; // a path nobody serves is no page of the metrics
+        f.response = http::refusal(404, QString(), m_options.bodyLimit, headers.requestId);
+    } else {
+        headers.contentType = page.contentType;
+        f.response = http::response(page.status, page.body, headers);
+    }
+    f.httpStatus = page.status;
+    f.outcome = page.status == 200 ? QByteArray("ok") : "http " + QByteArray::number(page.status);
     return f;
 }
 

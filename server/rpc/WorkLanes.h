@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/rpc/Caller.h"
 #include "server/rpc/CompanyScope.h"
 #include "server/rpc/RpcDispatcher.h"
 
@@ -34,6 +35,8 @@ public:
         QString serverName;
         QByteArray body;
         const CompanyScope* scope = nullptr;
+        Caller caller;
+        QByteArray operatorPath; // not empty: a GET of an operators' page, no call
         bool gzip = false; // the client takes a gzip answer
         bool prepared = false; // read: call holds the method and arguments, or the fault
         bool heavy = false; // counted among the heavy calls running
@@ -44,6 +47,9 @@ public:
         QByteArray response; // the whole HTTP answer
         QByteArray target; // for the log: "<server>/<method>"
         QByteArray outcome;
+        QByteArray method = "-"; // for the metrics: the registered method or the page's path
+        int httpStatus = 200;
+        int faultCode = 0;
         // A call whose answer goes out as it is made: first the connection is told where
         // the pieces come (outbox), then, once the call has ended, its log (streamed).
         std::shared_ptr<Outbox> outbox;
@@ -70,6 +76,7 @@ private:
     int heavyLimit() const; // 0: no bound
     bool heavyRoom() const;
     Finished serve(Job& job);
+    Finished servePage(const Job& job);
 
     const RpcDispatcher& m_dispatcher;
     const HttpServerOptions& m_options;

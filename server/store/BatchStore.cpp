@@ -1,5 +1,6 @@
 #include "server/store/BatchStore.h"
 
+#include "server/store/AuditTrail.h"
 #include "server/store/ColumnValues.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
@@ -10,6 +11,33 @@ namespace srv {
 
 using column::nullIfEmpty;
 using column::text;
+
+namespace {
+
+// What the audit trail says of a letter's outcome.
+// What the letter's observation says of an outcome: the authority's words and the advice.
+QString observationOf(const LetterOutcome& o)
+{
+    return (!o.observation.isEmpty() ? o.observation
+            : o.cStat.isEmpty()      ? o.xMotivo
+                                     : o.cStat + QStringLiteral(" - ") + o.xMotivo)
+        .left(255);
+}
+
+QString outcomeText(const LetterOutcome& o, const QString& obs, const QString& type, const QString& batchReason)
+{
+    switch (o.kind) {
+    case LetterOutcome::Kind::Accepted: return QStringLiteral("aceita: ") + obs;
+    case LetterOutcome::Kind::Rejected: return QStringLiteral("rejeitada: ") + obs;
+    case LetterOutcome::Kind::InDoubt:
+        return type == QLatin1String("D") ? QStringLiteral("em dúvida: ") + batchReason
+                                          : QStringLiteral("em dúvida: a SEFAZ não respondeu por este evento");
+    case LetterOutcome::Kind::Released: return QStringLiteral("não enviada: ") + batchReason;
+    }
+    return obs;
+}
+
+} // namespace
 
 QList<LetterToSend> BatchStore::latestLetters(const QString& company, const QList<QPair<QString, QString>>& invoices)
 {
@@ -121,6 +149,9 @@ qint64 BatchStore::claim(const QString& company, const QList<LetterToSend>& lett
             u.run(QStringLiteral("UPDATE CARTACORRECAO SET DSXMLEVENTO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? "
                                  "AND NRSEQCCE = ?"),
                   {QString::fromUtf8(built->signedEvents.value(i)), l.cdFilial, l.nrLanctoNF, l.seq});
+        AuditTrail(m_store).record(db, {l.cdFilial, l.nrLanctoNF, l.seq, audit::kTransmitted,
+                                        refused ? QStringLiteral("lote %1 rejeitado na validação do esquema").arg(batch)
+                                                : QStringLiteral("enviada no lote %1").arg(batch)});
     }
     tx.commit();
     return batch;
@@ -138,8 +169,12 @@ void BatchStore::record(qint64 batch, const QString& type, const QString& cStat,
                            "WHERE NRLOTE = ?"),
             {type, nullIfEmpty(cStat), nullIfEmpty(xMotivo.left(255)),
              answer.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(QString::fromUtf8(answer)), batch});
-    for (const LetterOutcome& o : outcomes)
+    AuditTrail trail(m_store);
+    const QString action = batch > 0 ? audit::kAnswered : audit::kReconciled;
+    for (const LetterOutcome& o : outcomes) {
+        trail.record(db, {o.cdFilial, o.nrLanctoNF, o.seq, action, outcomeText(o, observationOf(o), type, xMotivo)});
         writeOutcome(m_store, db, o);
+    }
     tx.commit();
 }
 
@@ -147,10 +182,7 @@ void BatchStore::writeOutcome(Store& store, const QSqlDatabase& db, const Letter
 {
     const QDateTime now = QDateTime::currentDateTime();
     Query u(store, db, "transmission");
-    const QString obs = (!o.observation.isEmpty() ? o.observation
-                         : o.cStat.isEmpty()      ? o.xMotivo
-                                                  : o.cStat + QStringLiteral(" - ") + o.xMotivo)
-                            .left(255);
+    const QString obs = observationOf(o);
     switch (o.kind) {
     case LetterOutcome::Kind::Accepted:
         // The registration's time is bound as the text of the issuer's clock: neither this
@@ -237,6 +269,38 @@ std::optional<BatchStore::FailedBatch> BatchStore::latestFailedBatch(const QStri
     if (!q.next())
         return std::nullopt;
     return FailedBatch{text(q.value(0)), text(q.value(1)), text(q.value(2))};
+}
+
+QHash<QString, QList<QPair<QString, QString>>> BatchStore::inDoubt(int limit)
+{
+    Query q(m_store, openConnection(m_store), "reconciliation");
+    q.run(QStringLiteral("SELECT N.CDEMPRESA, L.CDFILIAL, L.NRLANCTONF FROM CARTACORRECAO L JOIN NOTAFISCAL N "
+                         "ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF WHERE L.IDTRANSMCCE = ? "
+                         "AND L.NRSEQCCE = (SELECT MAX(NRSEQCCE) FROM CARTACORRECAO C WHERE C.CDFILIAL = L.CDFILIAL "
+                         "AND C.NRLANCTONF = L.NRLANCTONF) ORDER BY L.DTHRALTERACAO, L.CDFILIAL, L.NRLANCTONF"),
+          {QString(cce::transm::kInDoubt)});
+    QHash<QString, QList<QPair<QString, QString>>> out;
+    for (int n = 0; n < limit && q.next(); ++n)
+        out[text(q.value(0))] << QPair<QString, QString>{text(q.value(1)), text(q.value(2))};
+    return out;
+}
+
+bool BatchStore::releaseInDoubt(const LetterToSend& letter, const QString& observation)
+{
+    QSqlDatabase db = openConnection(m_store);
+    WriteTransaction tx(m_store, db);
+    Query q(m_store, db, "reconciliation");
+    q.run(QStringLiteral("UPDATE CARTACORRECAO SET IDTRANSMCCE = ?, DSOBSSTATUSCCE = ?, NRVERSAOREG = NRVERSAOREG + 1, "
+                         "DTHRALTERACAO = ? WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
+                         "AND NRVERSAOREG = ? AND IDTRANSMCCE = ?"),
+          {QString(cce::transm::kNotSent), observation.left(255), QDateTime::currentDateTime(), letter.cdFilial,
+           letter.nrLanctoNF, letter.seq, letter.version, QString(cce::transm::kInDoubt)});
+    if (q.rowsAffected() != 1)
+        return false;
+    AuditTrail(m_store).record(db, {letter.cdFilial, letter.nrLanctoNF, letter.seq, audit::kReconciled,
+                                    QStringLiteral("não registrada na SEFAZ: pendente de nova transmissão")});
+    tx.commit();
+    return true;
 }
 
 } // namespace srv

@@ -4,6 +4,7 @@
 // sent), the outcome of each letter (one transaction, before the call answers), and what
 // the batches kept: accepted events and the XML of failed batches.
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -97,6 +98,13 @@ public:
     };
     // The invoice's latest batch that failed the schema check or was rejected, if any.
     std::optional<FailedBatch> latestFailedBatch(const QString& filial, const QString& lancto);
+
+    // The invoices, of every company, whose latest letter is in doubt: at most limit, those
+    // left longest first, by company (CDEMPRESA -> (CDFILIAL, NRLANCTONF)).
+    QHash<QString, QList<QPair<QString, QString>>> inDoubt(int limit);
+    // In one transaction: the letter, still in doubt at the version read, is pending again
+    // with the observation, and the audit trail says so. False when it changed meanwhile.
+    bool releaseInDoubt(const LetterToSend& letter, const QString& observation);
 
 private:
     Store& m_store;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include "server/store/AuditTrail.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
 #include "server/store/Store.h"
@@ -69,33 +70,45 @@ StoredLetter LetterStore::latest()
 
 void LetterStore::add(const QString& seq, const QString& text, const QString& observation, const QString& carrierEmail)
 {
-    Query q(m_store, openConnection(m_store), "SetCCe");
+    const QSqlDatabase db = openConnection(m_store);
+    Query q(m_store, db, "SetCCe");
     q.run(QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
                          "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
                          "NRVERSAOREG, DTHRALTERACAO) VALUES (?, ?, ?, ?, NULL, ?, NULL, NULL, ?, ?, ?, 1, ?)"),
           {m_filial, m_lancto, seq, text, observation, QString(cce::email::kPending), carrierEmail,
            QString(cce::transm::kNotSent), QDateTime::currentDateTime()});
+    AuditTrail(m_store).record(db, {m_filial, m_lancto, seq, audit::kWritten, QStringLiteral("ok")});
 }
 
 bool LetterStore::rewrite(const StoredLetter& letter, const QString& text, const QString& observation)
 {
-    Query q(m_store, openConnection(m_store), "SetCCe");
+    const QSqlDatabase db = openConnection(m_store);
+    Query q(m_store, db, "SetCCe");
     q.run(QStringLiteral("UPDATE CARTACORRECAO SET DSCORRECAONFE = ?, CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
                          "DTHRPROTOCOLCCE = NULL, NRPROTOCOLCCE = NULL, IDTRANSMCCE = ?, DSXMLEVENTO = NULL, "
                          "DSXMLPROCEVENTO = NULL, NRVERSAOREG = NRVERSAOREG + 1, DTHRALTERACAO = ? "
                          "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? AND NRVERSAOREG = ?"),
           {text, observation, QString(cce::transm::kNotSent), QDateTime::currentDateTime(), m_filial, m_lancto,
            letter.values[kSeq], letter.version});
-    return q.rowsAffected() == 1;
+    return recorded(db, q.rowsAffected() == 1, letter, audit::kChanged);
 }
 
 bool LetterStore::remove(const StoredLetter& letter)
 {
-    Query q(m_store, openConnection(m_store), "SetCCe");
+    const QSqlDatabase db = openConnection(m_store);
+    Query q(m_store, db, "SetCCe");
     q.run(QStringLiteral("DELETE FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
                          "AND NRVERSAOREG = ?"),
           {m_filial, m_lancto, letter.values[kSeq], letter.version});
-    return q.rowsAffected() == 1;
+    return recorded(db, q.rowsAffected() == 1, letter, audit::kDeleted);
+}
+
+bool LetterStore::recorded(const QSqlDatabase& db, bool changed, const StoredLetter& letter, QLatin1String action)
+{
+    if (changed)
+        AuditTrail(m_store).record(db, {m_filial, m_lancto, letter.values[kSeq].toString(), QString::fromLatin1(action),
+                                        QStringLiteral("ok")});
+    return changed;
 }
 
 } // namespace srv

@@ -1,7 +1,9 @@
 #pragma once
 // The letters of one invoice as SetCCe changes them, inside the caller's write transaction:
 // the invoice is locked first; a letter is rewritten or removed only at the version that
-// was read, so a change made meanwhile by someone else is never overwritten.
+// was read, so a change made meanwhile by someone else is never overwritten. Each change
+// writes its row of the audit trail in the same transaction.
+#include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
 
@@ -46,6 +48,8 @@ public:
 
 private:
     StoredLetter fetch(const QString& where, const QVariantList& binds);
+    // Records the change in the audit trail when there was one; says whether there was.
+    bool recorded(const QSqlDatabase& db, bool changed, const StoredLetter& letter, QLatin1String action);
 
     Store& m_store;
     QString m_filial;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "nfe/Status.h"
+#include "server/store/AuditTrail.h"
 #include "server/store/ColumnValues.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
@@ -123,9 +124,22 @@ bool MailStore::markSent(const QString& cdFilial, const QString& nrLanctoNF, con
                                        "AND CDSTATUSCCE IN ('135', '136')"));
     q.exec({QString(cce::email::kSent), cdFilial, nrLanctoNF, seq});
     const bool changed = q.rowsAffected() == 1;
-    if (changed)
+    if (changed) {
+        AuditTrail(m_store).record(
+            db, {cdFilial, nrLanctoNF, seq, audit::kEmailed,
+                 carrier ? QStringLiteral("enviado à transportadora") : QStringLiteral("enviado ao destinatário")});
         tx.commit();
+    }
     return changed;
+}
+
+void MailStore::recordFailure(const QString& cdFilial, const QString& nrLanctoNF, const QString& seq, bool carrier,
+                              const QString& reason)
+{
+    AuditTrail(m_store).recordAlone({cdFilial, nrLanctoNF, seq, audit::kEmailed,
+                                     (carrier ? QStringLiteral("não enviado à transportadora: ")
+                                              : QStringLiteral("não enviado ao destinatário: ")) +
+                                         reason});
 }
 
 } // namespace srv

@@ -1,7 +1,7 @@
 #pragma once
 // The SQL of e-mailing letters: what a letter's message is made of, the addresses from the
 // registries, the invoices whose recipient e-mail is pending, and the record that a
-// message left (one transaction holding only that).
+// message left (one transaction holding only that, with its row of the audit trail).
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -46,6 +46,9 @@ public:
     // Records the message as sent ("E") to the recipient or the carrier, in a transaction
     // of its own. False when the letter is no longer an accepted one.
     bool markSent(const QString& cdFilial, const QString& nrLanctoNF, const QString& seq, bool carrier);
+    // Records in the audit trail that a message did not go, and why.
+    void recordFailure(const QString& cdFilial, const QString& nrLanctoNF, const QString& seq, bool carrier,
+                       const QString& reason);
 
 private:
     Store& m_store;

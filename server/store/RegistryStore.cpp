@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include "server/store/AuditTrail.h"
 #include "server/store/ColumnValues.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
@@ -46,6 +47,8 @@ bool RegistryStore::apply(const RegistryChanges& c)
             throw Conflict{};
         const bool hasCarrier = !text(lock.value(0)).trimmed().isEmpty();
         const QDateTime now = QDateTime::currentDateTime();
+        // Who did what to each letter: the registry's reading is a reconciliation.
+        AuditTrail trail(m_store);
 
         auto atVersion = [&](const QString& seq, int version) {
             Query v(m_store, db, "registry");
@@ -71,10 +74,14 @@ bool RegistryStore::apply(const RegistryChanges& c)
                                  "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ?"),
                   {c.move->to, QString(cce::transm::kNotSent), c.move->observation.left(255), now, c.filial, c.lancto,
                    c.move->from});
+            trail.record(db, {c.filial, c.lancto, c.move->to, audit::kReconciled,
+                              QStringLiteral("movida da sequência %1: %2").arg(c.move->from, c.move->observation)});
         }
         if (c.ours) {
             atVersion(c.ours->seq, c.oursVersion);
             BatchStore::writeOutcome(m_store, db, *c.ours);
+            trail.record(db, {c.filial, c.lancto, c.ours->seq, audit::kReconciled,
+                              QStringLiteral("conferida na SEFAZ: %1 - %2").arg(c.ours->cStat, c.ours->xMotivo)});
         }
         for (const ImportedLetter& i : c.imports) {
             Query ins(m_store, db, "registry");
@@ -88,6 +95,9 @@ bool RegistryStore::apply(const RegistryChanges& c)
                      QString(hasCarrier ? cce::email::kPending : cce::email::kNone), QString(cce::transm::kAnswered),
                      QString::fromUtf8(i.signedEvent), QString::fromUtf8(i.procEvento), now,
                      QString(cce::origin::kElsewhere)});
+            trail.record(db,
+                         {c.filial, c.lancto, i.seq, audit::kReconciled,
+                          QStringLiteral("registrada por outro sistema, trazida da SEFAZ: protocolo %1").arg(i.nProt)});
         }
         Query del(m_store, db, "registry");
         del.run(QStringLiteral("DELETE FROM CONSULTACCE WHERE CDFILIAL = ? AND NRLANCTONF = ?"), {c.filial, c.lancto});

@@ -113,18 +113,7 @@ QString Store::threadConnectionName() const { return m_prefix + QLatin1Char('_')
 bool Store::openConnection(const QString& name, QString* error)
 {
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, name);
-        db.setDatabaseName(m_database);
-        if (m_engine == db::Engine::PostgreSQL) {
-            db.setHostName(m_host);
-            db.setPort(m_port);
-            db.setUserName(m_user);
-            if (!m_password.isEmpty())
-                db.setPassword(m_password);
-            db.setConnectOptions(QStringLiteral("connect_timeout=10"));
-        } else {
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
-        }
+        QSqlDatabase db = addConnection(name);
         bool ok = db.open();
         QString err = ok ? QString() : db.lastError().text();
         if (ok && !db::configureConnection(db, &err))
@@ -154,6 +143,31 @@ bool Store::openConnection(const QString& name, QString* error)
     }
     QSqlDatabase::removeDatabase(name);
     return false;
+}
+
+QSqlDatabase Store::addConnection(const QString& name) const
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, name);
+    db.setDatabaseName(m_database);
+    if (m_engine == db::Engine::PostgreSQL) {
+        db.setHostName(m_host);
+        db.setPort(m_port);
+        db.setUserName(m_user);
+        if (!m_password.isEmpty())
+            db.setPassword(m_password);
+        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+    } else {
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+    }
+    return db;
+}
+
+QSqlDatabase Store::newConnection(const QString& name, QString* error)
+{
+    QSqlDatabase db = addConnection(name);
+    if (!db.open() && error)
+        *error = describeOpenFailure(db.lastError().text());
+    return db;
 }
 
 QString Store::describeOpenFailure(const QString& driverText) const

@@ -35,11 +35,17 @@ public:
     QString lastOpenError() const;
 
     db::Engine engine() const { return m_engine; }
+    // SQLite: the database's file ("" on PostgreSQL).
+    QString sqliteFile() const { return m_engine == db::Engine::SQLite ? m_database : QString(); }
+    // A connection of the caller's own under name, outside the per-thread ones (the caller
+    // closes and removes it); not open on failure, with *error saying why.
+    QSqlDatabase newConnection(const QString& name, QString* error);
 
 private:
     Store() = default;
     QString threadConnectionName() const;
     bool openConnection(const QString& name, QString* error);
+    QSqlDatabase addConnection(const QString& name) const; // added with this store's settings, not opened
     QString describeOpenFailure(const QString& driverText) const;
 
     db::Engine m_engine = db::Engine::SQLite;

@@ -10,6 +10,7 @@
 namespace fw {
 
 struct FW_CORE_EXPORT HostContext {
+    QString user; // the user's login, sent with each server call for the audit trail
     QString company; // EmprProc, two digits
     QString branch; // FiliProc, four characters
     QString billingBranch; // FiliProcFat

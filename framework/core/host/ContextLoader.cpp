@@ -22,6 +22,7 @@ struct Source {
 const QList<QPair<QString, QString>>& optionKeys()
 {
     static const QList<QPair<QString, QString>> keys{
+        {QStringLiteral("user"), QStringLiteral("context/user")},
         {QStringLiteral("company"), QStringLiteral("context/company")},
         {QStringLiteral("branch"), QStringLiteral("context/branch")},
         {QStringLiteral("billing-branch"), QStringLiteral("context/billing_branch")},
@@ -137,6 +138,8 @@ HostContext loadHostContext(const QString& iniPath, const QStringList& arguments
         };
     };
 
+    c.user = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
+    take(QStringLiteral("context/user"), text(&c.user));
     take(QStringLiteral("context/company"), text(&c.company, [](const QString& v) { return Ajusta(v, 2); }));
     take(QStringLiteral("context/branch"), text(&c.branch, [](const QString& v) { return Ajusta(v, 4); }));
     take(QStringLiteral("context/billing_branch"),

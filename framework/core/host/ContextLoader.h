@@ -2,15 +2,16 @@
 // Reads the user's context from erp-host.ini (Qt's INI settings) and the command line;
 // a value on the command line wins over the file, the file over the defaults.
 //
-//   [context]   company, branch, billing_branch, processing_date (yyyy-MM-dd; default
-//               today), module, branch_mode (true/false, 1/0, S/N)
+//   [context]   user (default: the system's login name), company, branch, billing_branch,
+//               processing_date (yyyy-MM-dd; default today), module, branch_mode (true/false,
+//               1/0, S/N)
 //   [server]    host, port, token, timeout (seconds per call; default 120)
 //   [database]  driver (QSQLITE or QPSQL), name, host, port, user, password
 //   [files]     folder: where the screens write files for the user to keep (default: the
 //               user's documents folder); relative to the file's folder
 //
 // Command-line options, as "--option value" or "--option=value":
-//   --company, --branch, --billing-branch, --date (yyyy-MM-dd), --module, --branch-mode,
+//   --user, --company, --branch, --billing-branch, --date (yyyy-MM-dd), --module, --branch-mode,
 //   --server-host, --server-port, --server-token, --server-timeout, --db-driver, --db-name,
 //   --files-folder
 // Other arguments are left for the host to read.

@@ -93,6 +93,8 @@ RpcReply HttpTransport::post(const RpcRequest& request)
         "\r\nAccept-Encoding: " + (gzip ? "gzip" : "identity") + "\r\nConnection: close\r\n";
     if (!request.token.isEmpty())
         message += "Authorization: Bearer " + request.token.toUtf8() + "\r\n";
+    if (!request.user.isEmpty())
+        message += "X-CCE-User: " + request.user.toUtf8().toPercentEncoding() + "\r\n";
     message += "\r\n";
     message += request.body;
 

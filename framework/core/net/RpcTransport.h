@@ -20,6 +20,7 @@ struct FW_CORE_EXPORT RpcRequest {
     int port = 0;
     QString serverName; // the path is /rpc/<serverName>
     QString token; // sent as "Authorization: Bearer <token>" when not empty
+    QString user; // sent as "X-CCE-User" (UTF-8, percent-encoded) when not empty, for the audit trail
     QByteArray body; // the JSON-RPC request, UTF-8
     int timeoutMs = 120000;
     // When set, a transport that can hands it the reply's body piece by piece as it

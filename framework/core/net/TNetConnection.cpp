@@ -63,6 +63,7 @@ fw::RpcRequest TNetConnection::makeRequest(const QByteArray& body) const
     r.port = m_port;
     r.serverName = m_serverName;
     r.token = m_token;
+    r.user = fw::hostContext().user;
     r.body = body;
     r.timeoutMs = m_timeoutMs;
     return r;

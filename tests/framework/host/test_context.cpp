@@ -26,6 +26,7 @@ QString writeIni(const QTemporaryDir& dir, const QByteArray& text)
 }
 
 const QByteArray kIni = R"([context]
+user=maria
 company=1
 branch=1
 billing_branch=0002
@@ -83,6 +84,7 @@ TEST(ContextLoader, FileValuesAndDefaults)
     QString error;
     const fw::HostContext c = fw::loadHostContext(writeIni(dir, kIni), {}, &error);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    EXPECT_EQ(c.user, QStringLiteral("maria"));
     EXPECT_EQ(c.company, QStringLiteral("01"));
     EXPECT_EQ(c.branch, QStringLiteral("0001"));
     EXPECT_EQ(c.billingBranch, QStringLiteral("0002"));
@@ -101,6 +103,7 @@ TEST(ContextLoader, FileValuesAndDefaults)
     EXPECT_EQ(none.processingDate, QDate::currentDate());
     EXPECT_EQ(none.serverHost, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(none.serverTimeoutSeconds, 120);
+    EXPECT_EQ(none.user, qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"))) << "the system's login";
 }
 
 TEST(ContextLoader, CommandLineWinsOverTheFile)
@@ -110,14 +113,15 @@ TEST(ContextLoader, CommandLineWinsOverTheFile)
     QString error;
     const fw::HostContext c = fw::loadHostContext(
         writeIni(dir, kIni),
-        {QStringLiteral("erp-host"), QStringLiteral("--company"), QStringLiteral("3"), QStringLiteral("--branch=0007"),
-         QStringLiteral("--date=2026-12-01"), QStringLiteral("--module"), QStringLiteral("13"),
-         QStringLiteral("--branch-mode=N"), QStringLiteral("--server-port=9000"), QStringLiteral("--server-host"),
-         QStringLiteral("127.0.0.1"), QStringLiteral("--server-token="), QStringLiteral("--db-name"),
-         QStringLiteral("outro.db"), QStringLiteral("--unknown"), QStringLiteral("--billing-branch"),
-         QStringLiteral("8")},
+        {QStringLiteral("erp-host"), QStringLiteral("--user=jose"), QStringLiteral("--company"), QStringLiteral("3"),
+         QStringLiteral("--branch=0007"), QStringLiteral("--date=2026-12-01"), QStringLiteral("--module"),
+         QStringLiteral("13"), QStringLiteral("--branch-mode=N"), QStringLiteral("--server-port=9000"),
+         QStringLiteral("--server-host"), QStringLiteral("127.0.0.1"), QStringLiteral("--server-token="),
+         QStringLiteral("--db-name"), QStringLiteral("outro.db"), QStringLiteral("--unknown"),
+         QStringLiteral("--billing-branch"), QStringLiteral("8")},
         &error);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    EXPECT_EQ(c.user, QStringLiteral("jose"));
     EXPECT_EQ(c.company, QStringLiteral("03"));
     EXPECT_EQ(c.branch, QStringLiteral("0007"));
     EXPECT_EQ(c.billingBranch, QStringLiteral("0008"));

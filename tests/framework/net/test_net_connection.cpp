@@ -23,7 +23,7 @@ namespace {
 const QString kServer = QStringLiteral("Dfs59000.rdmTransmissaoCCe");
 
 struct Seen {
-    std::string path, contentType, authorization, acceptEncoding, body;
+    std::string path, contentType, authorization, acceptEncoding, user, body;
     bool hasAuthorization = false;
 };
 
@@ -43,6 +43,7 @@ public:
                 s.contentType = req.get_header_value("Content-Type");
                 s.hasAuthorization = req.has_header("Authorization");
                 s.authorization = req.get_header_value("Authorization");
+                s.user = req.get_header_value("X-CCE-User");
                 s.acceptEncoding = req.get_header_value("Accept-Encoding");
                 s.body = req.body;
                 m_seen.push_back(s);
@@ -168,6 +169,7 @@ TEST_F(NetConnection, SendsOneJsonRpcRequestPerCallExactlyAsTheProtocolSays)
 
     TNetConnection net;
     setUp(net, server.port, QStringLiteral("tok-123"));
+    fw::hostContext().user = QStringLiteral("joão.silva");
     int beforeConnect = 0;
     auto setHost = net.OnBeforeConnect;
     net.OnBeforeConnect = [&](QObject* s) {
@@ -193,6 +195,10 @@ TEST_F(NetConnection, SendsOneJsonRpcRequestPerCallExactlyAsTheProtocolSays)
     EXPECT_EQ(seen[0].path, "/rpc/Dfs59000.rdmTransmissaoCCe");
     EXPECT_EQ(seen[0].contentType, "application/json");
     EXPECT_EQ(seen[0].authorization, "Bearer tok-123");
+    // The host's user goes with every call, for the server's audit trail (percent-encoded
+    // on the wire; the test server decodes it).
+    EXPECT_EQ(seen[0].user, "jo\xc3\xa3o.silva");
+    EXPECT_EQ(seen[1].user, "jo\xc3\xa3o.silva");
     // On the same machine compressing a list costs more than sending it.
     EXPECT_EQ(seen[0].acceptEncoding, "identity");
     const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(seen[0].body)).object();

@@ -485,6 +485,20 @@ TEST_F(Transmission, ALetterInDoubtIsNeverTakenForAnotherSystemsEventOfTheSameTe
     EXPECT_EQ(atSeq.at(3).toUtf8(), theirs);
     EXPECT_EQ(next.mid(0, 3), (QStringList{QStringLiteral("N"), QString(), QStringLiteral("P")}));
     EXPECT_EQ(next.at(4), text);
+    // Both facts are in the audit trail: the letter brought in and ours moved.
+    QSqlQuery audit(store->connection());
+    audit.prepare(QStringLiteral("SELECT NRSEQCCE, DSRESULTADO FROM AUDITORIA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                 "AND IDACAO = 'conciliacao' ORDER BY NRSEQCCE"));
+    audit.addBindValue(keys.first().filial);
+    audit.addBindValue(keys.first().lancto);
+    ASSERT_TRUE(audit.exec());
+    QStringList rows;
+    while (audit.next())
+        rows << audit.value(0).toString() + QLatin1Char(' ') + audit.value(1).toString().left(20);
+    EXPECT_EQ(rows,
+              (QStringList{seq + QStringLiteral(" registrada por outro"),
+                           QStringLiteral("%1 movida da sequência ").arg(seq.toInt() + 1, 2, 10, QLatin1Char('0'))}))
+        << rows.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(Transmission, ACertificateNearItsEndIsNamedEveryTimeItSigns)
@@ -558,4 +572,51 @@ TEST_F(Transmission, ALetterOfAContingencyInvoiceGoesToItsHomeAuthority)
         const QString chNFe = it.key().section(QLatin1Char('|'), 0, 0);
         EXPECT_EQ(FakeAuthority::value(it->evento, "cOrgao"), chNFe.left(2)) << "the event names its home state";
     }
+}
+
+TEST_F(Transmission, LettersLeftInDoubtAreSettledWithoutAClickAndOnesUnderWayAreLeftAlone)
+{
+    // The demo's own letters in doubt first, so that only this test's are left.
+    service->reconcileInDoubt(100);
+    authority->queries = 0;
+    const QList<Key> keys = pendingInvoices(3);
+    authority->mode = FakeAuthority::Mode::LoseAnswerAfterRegistering;
+    transmit({keys[0]});
+    authority->mode = FakeAuthority::Mode::LoseAnswerBeforeRegistering;
+    transmit({keys[1]});
+    // The third is claimed by a call that has not ended (its server may still wait for the
+    // authority): nobody may touch it yet.
+    srv::BatchStore batches(*store);
+    QList<srv::LetterToSend> claimed;
+    srv::BuiltBatch built;
+    ASSERT_GT(batches.claim(
+                  QStringLiteral("01"), batches.latestLetters(QStringLiteral("01"), {{keys[2].filial, keys[2].lancto}}),
+                  [](qint64, const QList<srv::LetterToSend>& mine) {
+                      return srv::BuiltBatch{"<envEvento/>", QList<QByteArray>(mine.size(), "<evento/>"), QString()};
+                  },
+                  &claimed, &built),
+              0);
+    for (const Key& k : keys)
+        ASSERT_EQ(letter(k).at(0), QStringLiteral("D"));
+
+    authority->mode = FakeAuthority::Mode::Answer;
+    service->setInFlightWindowMs(60000);
+    // The transmissions above read the registry before their first letters: only the round counts.
+    authority->queries = 0;
+    const srv::fiscal::TransmissionService::Settled s = service->reconcileInDoubt(100);
+    EXPECT_EQ(s.adopted, 1);
+    EXPECT_EQ(s.released, 1);
+    EXPECT_EQ(s.underWay, 1);
+    EXPECT_EQ(authority->batches, 2) << "settling sent a letter again";
+    EXPECT_EQ(authority->queries, 2);
+    EXPECT_EQ(letter(keys[0]).mid(0, 2), (QStringList{"R", "135"}));
+    EXPECT_FALSE(letter(keys[0]).at(5).isEmpty()) << "the authority's record of the event is kept";
+    EXPECT_EQ(letter(keys[1]).at(0), QStringLiteral("N")) << "not registered: pending again";
+    EXPECT_TRUE(letter(keys[1]).at(3).contains(QStringLiteral("transmita novamente")));
+    EXPECT_EQ(letter(keys[2]).at(0), QStringLiteral("D"));
+
+    // Nothing is left that a second round could settle.
+    const srv::fiscal::TransmissionService::Settled again = service->reconcileInDoubt(100);
+    EXPECT_EQ(again.adopted + again.released, 0);
+    EXPECT_EQ(authority->queries, 2);
 }

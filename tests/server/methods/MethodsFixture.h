@@ -50,6 +50,29 @@ protected:
 
     void TearDown() override { store.reset(); }
 
+    // The database's URL, for a server process on the same database.
+    QString databaseUrl() const
+    {
+        return QLatin1String(GetParam()) == QLatin1String("postgresql")
+                   ? qEnvironmentVariable("CCE_PG_URL")
+                   : QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("company.db"));
+    }
+
+    // Invoices 1..n of branch 0002, each with a number, key and counterpart of its own.
+    static QString numberedLancto(int i) { return QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0')); }
+    static QString numberedCounterpart(int i) { return QStringLiteral("9%1").arg(i, 13, 10, QLatin1Char('0')); }
+    void addNumberedInvoices(int n)
+    {
+        for (int i = 1; i <= n; ++i) {
+            Invoice invoice;
+            invoice.lancto = numberedLancto(i);
+            invoice.numero = QStringLiteral("%1").arg(i, 9, 10, QLatin1Char('0'));
+            invoice.acesso = QStringLiteral("3526111122233300018155001%1").arg(i, 19, 10, QLatin1Char('0'));
+            invoice.insJur = numberedCounterpart(i);
+            addInvoice(invoice);
+        }
+    }
+
     QSqlDatabase db() { return store->connection(); }
 
     void exec(const QString& sql, const QVariantList& binds = {})
@@ -79,9 +102,9 @@ protected:
 
     void clearAll()
     {
-        for (const char* t : {"CONSULTACCE", "LOTECCENF", "LOTECCE", "CARTACORRECAO", "NOTAFISCAL", "PARAMDFS",
-                              "EMPRCNTRFIL", "SERIENF", "CTRLNUMENF", "INSCRMUNICIP", "INSCRESTAD", "TIPOOPERAC",
-                              "TRANSPORTADORA", "FORNECEDOR", "CLIENTE", "FILIAL", "EMPRESA", "ESTADO"})
+        for (const char* t : {"AUDITORIA", "CONSULTACCE", "LOTECCENF", "LOTECCE", "CARTACORRECAO", "NOTAFISCAL",
+                              "PARAMDFS", "EMPRCNTRFIL", "SERIENF", "CTRLNUMENF", "INSCRMUNICIP", "INSCRESTAD",
+                              "TIPOOPERAC", "TRANSPORTADORA", "FORNECEDOR", "CLIENTE", "FILIAL", "EMPRESA", "ESTADO"})
             exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
     }
 

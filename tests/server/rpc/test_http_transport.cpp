@@ -308,32 +308,59 @@ TEST_F(HttpTransportTest, HeadAndBodyDeadlinesAnswer408)
     EXPECT_EQ(ping(), 200);
 }
 
-TEST_F(HttpTransportTest, OneAddressHoldsAtMostSixteenConnections)
+TEST_F(HttpTransportTest, OneAddressHoldsFewConnectionsWithoutARequestWhileItsPromptClientsAreServed)
 {
-    start();
+    HttpServerOptions options;
+    options.workers = 1;
+    options.quickWorkers = 0;
+    options.perAddressLimit = 3;
+    options.probationMs = 300;
+    start(options);
+    const QByteArray hold = R"({"jsonrpc":"2.0","id":1,"method":"Hold","params":[]})";
+
+    // Complete requests waiting for the only worker hold their connections, but none of
+    // them counts against the address.
+    std::vector<std::unique_ptr<RawClient>> waiting;
+    for (int i = 0; i < 6; ++i) {
+        waiting.push_back(std::make_unique<RawClient>(server->port()));
+        ASSERT_TRUE(waiting.back()->send(head("", hold.size()) + hold));
+    }
+    ASSERT_TRUE(waitHeld(1));
     std::vector<std::unique_ptr<RawClient>> idle;
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < 3; ++i) {
         idle.push_back(std::make_unique<RawClient>(server->port()));
         ASSERT_TRUE(idle.back()->connected());
     }
-    RawClient extra(server->port());
-    ASSERT_TRUE(extra.send(head("", kPing.size()) + kPing));
-    EXPECT_EQ(extra.status(), 503) << extra.received.toStdString();
 
-    // Another address is served meanwhile.
+    // One more idle connection is refused once its moment is over...
+    RawClient late(server->port());
+    ASSERT_TRUE(late.connected());
+    const auto before = Clock::now();
+    EXPECT_EQ(late.status(3000ms), 503) << late.received.toStdString();
+    const auto refusedAfter = Clock::now() - before;
+    EXPECT_GE(refusedAfter, 250ms);
+    EXPECT_LT(refusedAfter, 1500ms);
+    EXPECT_TRUE(late.received.contains("Conex\xc3\xb5"
+                                       "es demais"))
+        << late.received.toStdString();
+
+    // ...while one that sends its request at once is served, and so is another address.
+    release();
+    EXPECT_EQ(ping(), 200);
     RawClient other(server->port(), "127.0.0.2");
-    ASSERT_TRUE(other.connected());
     ASSERT_TRUE(other.send(head("", kPing.size()) + kPing));
     EXPECT_EQ(other.status(), 200) << other.received.toStdString();
+    for (auto& w : waiting)
+        EXPECT_EQ(w->status(), 200) << w->received.toStdString();
 
-    // Once one of the sixteen goes, the address is served again.
+    // Once one of the idle three goes, a newcomer takes its place instead of being refused.
     idle.front()->close();
-    const auto deadline = Clock::now() + 3s;
-    int status = -1;
-    while (status != 200 && Clock::now() < deadline)
-        status = ping();
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(calls, 2);
+    RawClient next(server->port());
+    ASSERT_TRUE(next.connected());
+    EXPECT_EQ(next.status(800ms), -1) << "refused although a place was free: " << next.received.toStdString();
+    ASSERT_TRUE(next.send(head("", kPing.size()) + kPing));
+    EXPECT_EQ(next.status(), 200) << next.received.toStdString();
+    EXPECT_EQ(calls, 3);
 }
 
 TEST_F(HttpTransportTest, FramingFaultsAreAnsweredAtOnce)

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "core/values/JsonCodec.h"
 #include "core/values/Packet.h"
 #include "core/values/Value.h"
+#include "server/rpc/Caller.h"
 #include "server/rpc/CompanyScope.h"
 #include "server/rpc/HttpRpcServer.h"
 #include "server/rpc/MethodRegistry.h"
@@ -107,6 +109,10 @@ protected:
         registry.add(kServer, "Reach", {{"company", ArgKind::String}},
                      [](const QVariantList& p) { return QVariant(CompanyScope::current().allows(p[0].toString())); });
         registry.add(kServer, "Save", {}, [](const QVariantList&) { return QVariant(QStringLiteral("saved")); });
+        registry.add(kServer, "Who", {}, [](const QVariantList&) {
+            const Caller& c = Caller::current();
+            return QVariant(QVariantList{c.tokenName, c.user, c.address, c.requestId});
+        });
         // A list: of a whole company when asked for "all", held like Hold.
         registry.add(kServer, "List", {{"company", ArgKind::String}}, [this](const QVariantList& p) {
             ++(p.value(0).toString() == "all" ? wholeLists : narrowLists);
@@ -307,11 +313,13 @@ TEST_F(RpcHttpTest, TokensGateEveryRequest)
     EXPECT_EQ(calls, 2);
 }
 
-TEST_F(RpcHttpTest, EachTokenCarriesItsCompaniesToTheMethods)
+TEST_F(RpcHttpTest, EachTokenCarriesItsCompaniesAndItsNameToTheMethods)
 {
     HttpServerOptions options;
     options.tokens = {"every", "some"};
     options.tokenCompanies = {{"some", {"01", "03"}}};
+    options.tokenNames = {{"some", "filial-campinas"}};
+    options.trustedProxies = {"127.0.0.1"};
     start(options);
     auto reach = [&](const char* token, const char* company) {
         return call("Reach", {company}, std::string("Bearer ") + token).result().toBool();
@@ -320,6 +328,28 @@ TEST_F(RpcHttpTest, EachTokenCarriesItsCompaniesToTheMethods)
     EXPECT_TRUE(reach("some", "03"));
     EXPECT_FALSE(reach("some", "02"));
     EXPECT_TRUE(reach("every", "02")) << "a limited caller's scope does not stay on the worker";
+
+    // The caller as the methods see it: the token's name (never the token), the user its
+    // program sends, its address and the request's id, which the answer carries too.
+    httplib::Client client("127.0.0.1", server->port());
+    auto res = client.Post("/rpc/Test.rdmFake", {{"Authorization", "Bearer some"}, {"X-CCE-User", "Jos%C3%A9%0A"}},
+                           request("Who", {}).toStdString(), "application/json");
+    ASSERT_TRUE(res);
+    const QJsonArray who = QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object()["result"].toArray();
+    EXPECT_EQ(who, (QJsonArray{"filial-campinas", QStringLiteral("José"), "127.0.0.1",
+                               QString::fromStdString(res->get_header_value("X-Request-Id"))}));
+    // Behind a trusted balancer the client is the address the balancer added last; what is
+    // no address is not believed.
+    for (const auto& [forwarded, address] :
+         {std::pair<std::string, QString>{"198.51.100.4, 10.0.0.7", "10.0.0.7"}, {"10.0.0.7, <script>", "127.0.0.1"}}) {
+        res = client.Post("/rpc/Test.rdmFake", {{"Authorization", "Bearer some"}, {"X-Forwarded-For", forwarded}},
+                          request("Who", {}).toStdString(), "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(res->body))["result"][2].toString(), address);
+    }
+    EXPECT_FALSE(res->get_header_value("X-Request-Id").empty());
+    EXPECT_EQ(call("Who", {}, "Bearer every").result().toArray().at(0).toString(), "token#1");
+    EXPECT_EQ(call("Who", {}, "Bearer every").result().toArray().at(1).toString(), "");
 }
 
 TEST_F(RpcHttpTest, BodyOverTheLimitIsRefusedWith413)
@@ -632,18 +662,23 @@ TEST_F(RpcHttpTest, LogHasOneLinePerRequestWithoutValuesOrTokens)
     auto count = [&](const char* text) {
         return std::count_if(lines.begin(), lines.end(), [&](const QByteArray& l) { return l.contains(text); });
     };
-    EXPECT_EQ(count("Test.rdmFake/Echo "), 2);
-    EXPECT_EQ(count(" ms ok\n"), 1);
-    EXPECT_EQ(count(" ms error -32602\n"), 1);
-    EXPECT_EQ(count(" ms error -32001\n"), 1);
+    EXPECT_EQ(count(" Test.rdmFake/Echo "), 2);
+    EXPECT_EQ(count(" INFO req="), 1);
+    EXPECT_EQ(count(" ms ok from=127.0.0.1 token=token#1\n"), 1);
+    EXPECT_EQ(count(" WARN req="), 2);
+    EXPECT_EQ(count(" ms error -32602 from=127.0.0.1 token=token#1\n"), 1);
+    EXPECT_EQ(count(" ms error -32001 from=127.0.0.1\n"), 1);
+    QSet<QByteArray> ids;
     for (const QByteArray& line : lines) {
         EXPECT_TRUE(line.endsWith('\n'));
         EXPECT_EQ(line.count('\n'), 1);
         EXPECT_TRUE(QDateTime::fromString(QString::fromUtf8(line.left(line.indexOf(' '))), Qt::ISODateWithMs).isValid())
             << line.toStdString();
+        ids.insert(line.mid(line.indexOf("req=")).split(' ').value(0));
         for (const char* secret : {"customer-password", "very-secret", "guess", "not a boolean", "0001"})
             EXPECT_FALSE(line.contains(secret)) << line.toStdString();
     }
+    EXPECT_EQ(ids.size(), 3) << "each request has an id of its own";
 }
 
 TEST_F(RpcHttpTest, ListenFailsOnAPortInUse)

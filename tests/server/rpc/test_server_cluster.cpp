@@ -1,127 +1,48 @@
 // Two cce-server processes on one database, with clients on both, as behind a load
 // balancer: what one saves the other lists, and the rules between concurrent writers
 // hold across them. On SQLite (one file) and on the PostgreSQL of scripts/with-postgres.
-#include <httplib.h>
-
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
 #include <atomic>
 #include <thread>
 
-#include "core/values/JsonCodec.h"
 #include "tests/server/methods/MethodsFixture.h"
+#include "tests/support/LoopbackRpc.h"
+#include "tests/support/ServerProcess.h"
 
 using namespace cce_test;
 
 namespace {
 
-QString serverBinary()
-{
-    const QString dir = qEnvironmentVariable("CCE_BIN_DIR");
-    const QString path = QDir(dir).filePath("cce-server");
-    return !dir.isEmpty() && QFileInfo(path).isExecutable() ? path : QString();
-}
-
-// One server process on the test's database, reached over loopback HTTP.
-class ServerProcess {
-public:
-    ~ServerProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
-    }
-
-    bool start(const QString& binary, const QString& ini, const QString& database, QString* why)
-    {
-        m_process.start(binary, {"--config", ini, "--database", database, "--listen", "127.0.0.1:0"});
-        QDeadlineTimer deadline(60000);
-        while (!m_process.canReadLine()) {
-            if (m_process.state() == QProcess::NotRunning || deadline.hasExpired()) {
-                *why = QString::fromUtf8(m_process.readAllStandardError());
-                return false;
-            }
-            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-        }
-        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-        const QRegularExpressionMatch m = QRegularExpression(R"(^listening on 127\.0\.0\.1:(\d+)$)").match(line);
-        m_port = m.hasMatch() ? m.captured(1).toInt() : 0;
-        *why = line;
-        return m_port > 0;
-    }
-
-    // The method's result, decoded; an invalid variant on any fault.
-    QVariant call(const QString& server, const QString& method, const QVariantList& params,
-                  const std::string& token = "full") const
-    {
-        QJsonArray args;
-        for (const QVariant& p : params)
-            args.append(fw::json::encode(p));
-        const QJsonObject request{{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}, {"params", args}};
-        httplib::Client client("127.0.0.1", m_port);
-        client.set_read_timeout(60, 0);
-        const auto res =
-            client.Post(("/rpc/" + server).toStdString(), {{"Authorization", "Bearer " + token}},
-                        QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString(), "application/json");
-        if (!res || res->status != 200)
-            return QVariant();
-        const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object();
-        if (!reply.contains("result"))
-            return QVariant();
-        QString error;
-        return fw::json::decode(reply.value("result"), &error);
-    }
-
-    bool stop()
-    {
-        m_process.terminate(); // SIGTERM
-        return m_process.waitForFinished(30000) && m_process.exitCode() == 0;
-    }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
-};
-
 class ServerCluster : public MethodsTest {
 protected:
     void SetUp() override
     {
-        m_binary = serverBinary();
+        m_binary = builtProgram("cce-server");
         if (m_binary.isEmpty())
             GTEST_SKIP() << "cce-server is not built (CCE_BIN_DIR); build the cce-server target to run this test";
         MethodsTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        m_url = QLatin1String(GetParam()) == QLatin1String("postgresql")
-                    ? qEnvironmentVariable("CCE_PG_URL")
-                    : QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("company.db"));
-        for (int i = 1; i <= kInvoices; ++i) {
-            Invoice n;
-            n.lancto = lancto(i);
-            n.numero = QStringLiteral("%1").arg(i, 9, 10, QLatin1Char('0'));
-            n.acesso = QStringLiteral("3526111122233300018155001%1").arg(i, 19, 10, QLatin1Char('0'));
-            addInvoice(n);
-        }
+        addNumberedInvoices(kInvoices);
         const QString ini = m_dir.filePath(QStringLiteral("cce-server.ini"));
         QFile f(ini);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("[server]\nworkers=2\ntokens=full\n[access.outra]\ntoken=only02\ncompanies=02\n");
         f.close();
         QString why;
-        ASSERT_TRUE(a.start(m_binary, ini, m_url, &why)) << why.toStdString();
-        ASSERT_TRUE(b.start(m_binary, ini, m_url, &why)) << why.toStdString();
+        const QStringList args{"--config", ini, "--database", databaseUrl(), "--listen", "127.0.0.1:0"};
+        ASSERT_TRUE(a.start(m_binary, args, m_dir.filePath("a.log"), &why)) << why.toStdString();
+        ASSERT_TRUE(b.start(m_binary, args, m_dir.filePath("b.log"), &why)) << why.toStdString();
     }
 
-    static QString lancto(int i) { return QStringLiteral("%1").arg(i, 10, 10, QLatin1Char('0')); }
+    static QString lancto(int i) { return numberedLancto(i); }
+
+    // The method's result, decoded; an invalid variant on any fault.
+    static QVariant call(const ServerProcess& s, const QString& server, const QString& method,
+                         const QVariantList& params, const std::string& token = "full")
+    {
+        return rpcCall(s.port(), server, method, params, token).result();
+    }
 
     static fw::DeltaPacket insertion(const QString& lancto, const QString& text)
     {
@@ -135,13 +56,12 @@ protected:
     QVariant save(const ServerProcess& s, const fw::DeltaPacket& d, const QString& lancto,
                   const std::string& token = "full")
     {
-        return s.call(srv::kServerTransmissao, QStringLiteral("SetCCe"),
-                      {QVariant::fromValue(d), QStringLiteral("0002"), lancto}, token);
+        return call(s, srv::kServerTransmissao, QStringLiteral("SetCCe"),
+                    {QVariant::fromValue(d), QStringLiteral("0002"), lancto}, token);
     }
 
     static constexpr int kInvoices = 21;
     QString m_binary;
-    QString m_url;
     ServerProcess a;
     ServerProcess b;
 };
@@ -151,7 +71,7 @@ TEST_P(ServerCluster, WhatOneServerSavesTheOtherListsAndConcurrentWritersStayExc
     const QString first = lancto(1);
     ASSERT_EQ(save(a, insertion(first, QStringLiteral("Correção salva pelo primeiro servidor.")), first).toString(),
               QString());
-    QVariantList listed = b.call(srv::kServerTransmissao, QStringLiteral("GetNotaFiscal"), criteria()).toList();
+    QVariantList listed = call(b, srv::kServerTransmissao, QStringLiteral("GetNotaFiscal"), criteria()).toList();
     ASSERT_EQ(listed.size(), 2);
     const fw::DataPacket invoices = listed[0].value<fw::DataPacket>();
     const fw::DataPacket letters = listed[1].value<fw::DataPacket>();
@@ -202,7 +122,7 @@ TEST_P(ServerCluster, WhatOneServerSavesTheOtherListsAndConcurrentWritersStayExc
 
     // Every letter saved through either is listed by both.
     for (const ServerProcess* s : {&a, &b}) {
-        listed = s->call(srv::kServerTransmissao, QStringLiteral("GetNotaFiscal"), criteria()).toList();
+        listed = call(*s, srv::kServerTransmissao, QStringLiteral("GetNotaFiscal"), criteria()).toList();
         ASSERT_EQ(listed.size(), 2);
         EXPECT_EQ(listed[1].value<fw::DataPacket>().rows.size(), kInvoices);
     }

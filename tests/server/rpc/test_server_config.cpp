@@ -34,6 +34,9 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
                                        "workers=8\n"
                                        "quick_workers=2\n"
                                        "body_limit=2M\n"
+                                       "unauthenticated_per_address=8\n"
+                                       "trusted_proxies=127.0.0.1, ::1\n"
+                                       "max_connections=4096\n"
                                        "[database]\n"
                                        "url=postgresql://cce@db.local:5432/cce\n"
                                        "[smtp]\n"
@@ -49,8 +52,19 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
     EXPECT_EQ(config.workers, 8);
     EXPECT_EQ(config.httpOptions().quickWorkers, 2);
     EXPECT_EQ(config.bodyLimit, 2 * 1024 * 1024);
+    EXPECT_EQ(config.httpOptions().perAddressLimit, 8);
+    EXPECT_EQ(config.httpOptions().maxConnections, 4096);
+    EXPECT_EQ(config.httpOptions().trustedProxies, (QStringList{"127.0.0.1", "::1"}));
     EXPECT_EQ(config.databaseUrl, "postgresql://cce@db.local:5432/cce");
     EXPECT_TRUE(config.check(&error)) << error.toStdString();
+    for (const char* bounds :
+         {"unauthenticated_per_address=0\n", "max_connections=4\n", "trusted_proxies=balanceador.local\n"}) {
+        ServerConfig bad = config;
+        writeIni(dir, QByteArray("[server]\n") + bounds);
+        ASSERT_TRUE(bad.loadFile(path, &error));
+        EXPECT_FALSE(bad.check(&error)) << bounds;
+        EXPECT_TRUE(error.contains(QString::fromLatin1(bounds).section('=', 0, 0))) << error.toStdString();
+    }
 
     CommandLine cl;
     ASSERT_TRUE(parse({"--config", path, "--listen", "127.0.0.1:0", "--token", "one", "--token=two", "--database",
@@ -95,9 +109,11 @@ TEST(ServerConfigTest, TokensLimitedToCompanies)
     EXPECT_EQ(config.tokenCompanies.value("tok-recife"), QStringList{"02"});
     EXPECT_TRUE(config.check(&error)) << error.toStdString();
 
-    // The server accepts all three, each with its own scope.
+    // The server accepts all three, each with its own scope and name.
     const HttpServerOptions o = config.httpOptions();
-    const AccessTokens tokens(o.tokens, o.tokenCompanies);
+    const AccessTokens tokens(o.tokens, o.tokenCompanies, o.tokenNames);
+    EXPECT_EQ(tokens.grantFor("Bearer matriz")->name, "server#1");
+    EXPECT_EQ(tokens.grantFor("Bearer tok-recife")->name, "recife");
     const CompanyScope* matriz = tokens.scopeFor("Bearer matriz");
     const CompanyScope* campinas = tokens.scopeFor("Bearer tok-campinas");
     ASSERT_TRUE(matriz && campinas && tokens.scopeFor("Bearer tok-recife"));
@@ -118,6 +134,7 @@ TEST(ServerConfigTest, TokensLimitedToCompanies)
     ASSERT_TRUE(cl.applyTo(&config, &error));
     EXPECT_EQ(config.httpOptions().tokens, QStringList{"cli"});
     EXPECT_TRUE(config.tokenCompanies.isEmpty());
+    EXPECT_EQ(config.tokenNames, (QHash<QString, QString>{{"cli", "command-line#1"}}));
 
     // A section without companies would reach nothing, a token twice is ambiguous: refused.
     for (const QByteArray& bad :
