@@ -1,6 +1,7 @@
 #include "server/rpc/TlsContext.h"
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
@@ -92,12 +93,20 @@ std::shared_ptr<TlsContext> TlsContext::load(const TlsSettings& s, QString* erro
             QStringLiteral("Certificado TLS ilegível (PEM esperado) em %1: %2.").arg(s.certificate, lastOpenSslError());
         return nullptr;
     }
-    if (SSL_CTX_use_PrivateKey_file(ctx, key.constData(), SSL_FILETYPE_PEM) != 1) {
+    EVP_PKEY* privateKey = nullptr;
+    if (BIO* in = BIO_new_file(key.constData(), "r")) {
+        privateKey = PEM_read_bio_PrivateKey(in, nullptr, nullptr, const_cast<char*>(""));
+        BIO_free(in);
+    }
+    if (!privateKey) {
         *error =
             QStringLiteral("Chave TLS ilegível (PEM sem senha esperado) em %1: %2.").arg(s.key, lastOpenSslError());
         return nullptr;
     }
-    if (SSL_CTX_check_private_key(ctx) != 1) {
+    // A key of another pair is refused here already.
+    const bool taken = SSL_CTX_use_PrivateKey(ctx, privateKey) == 1;
+    EVP_PKEY_free(privateKey);
+    if (!taken || SSL_CTX_check_private_key(ctx) != 1) {
         ERR_clear_error();
         *error = QStringLiteral("A chave TLS %1 não corresponde ao certificado %2.").arg(s.key, s.certificate);
         return nullptr;

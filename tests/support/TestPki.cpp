@@ -88,8 +88,8 @@ TestPki::TestPki(const QString& dir, Keys keys)
     const QDir d(dir);
     const char* san = "DNS:localhost,IP:127.0.0.1";
     Key caKey = makeKey(keys), otherCaKey = makeKey(keys), serverK = makeKey(keys), clientK = makeKey(keys),
-        expiredK = makeKey(keys), strangerK = makeKey(keys);
-    if (!caKey || !otherCaKey || !serverK || !clientK || !expiredK || !strangerK)
+        expiredK = makeKey(keys), endingK = makeKey(keys), strangerK = makeKey(keys);
+    if (!caKey || !otherCaKey || !serverK || !clientK || !expiredK || !endingK || !strangerK)
         return;
     Cert ca = makeCert(caKey.get(), "AC de Teste", "Empresa Demo", nullptr, nullptr, -1, 3650, nullptr, false, 1);
     Cert otherCa = makeCert(otherCaKey.get(), "AC Estranha", "Outra", nullptr, nullptr, -1, 3650, nullptr, false, 1);
@@ -97,6 +97,7 @@ TestPki::TestPki(const QString& dir, Keys keys)
     Cert client = makeCert(clientK.get(), "estacao-01.filial-sp", "Empresa Demo", ca.get(), caKey.get(), -1, 365,
                            nullptr, true, 3);
     Cert expired = makeCert(expiredK.get(), "localhost", "Empresa Demo", ca.get(), caKey.get(), -30, -1, san, false, 4);
+    Cert ending = makeCert(endingK.get(), "localhost", "Empresa Demo", ca.get(), caKey.get(), -1, 20, san, false, 5);
     Cert stranger =
         makeCert(strangerK.get(), "localhost", "Outra", otherCa.get(), otherCaKey.get(), -1, 365, san, false, 2);
 
@@ -107,11 +108,14 @@ TestPki::TestPki(const QString& dir, Keys keys)
     clientKey = d.filePath("client.key");
     expiredPem = d.filePath("expired.pem");
     expiredKey = d.filePath("expired.key");
+    endingPem = d.filePath("ending.pem");
+    endingKey = d.filePath("ending.key");
     strangerPem = d.filePath("stranger.pem");
     strangerKey = d.filePath("stranger.key");
     if (!writePem(ca_, ca.get()) || !writePem(serverPem, server.get()) || !writeKey(serverKey, serverK.get()) ||
         !writePem(clientPem, client.get()) || !writeKey(clientKey, clientK.get()) ||
         !writePem(expiredPem, expired.get()) || !writeKey(expiredKey, expiredK.get()) ||
+        !writePem(endingPem, ending.get()) || !writeKey(endingKey, endingK.get()) ||
         !writePem(strangerPem, stranger.get()) || !writeKey(strangerKey, strangerK.get()))
         return;
     unsigned char md[EVP_MAX_MD_SIZE];

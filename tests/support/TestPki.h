@@ -1,7 +1,7 @@
 #pragma once
 // Certificates made for a test, in a folder of its own: an authority, a server certificate
 // for localhost and 127.0.0.1 it signed, a client certificate it signed, an expired server
-// certificate, and a server certificate signed by another authority. PEM files, keys
+// certificate, one that ends in 20 days, and a server certificate signed by another authority. PEM files, keys
 // readable by their owner only.
 #include <QByteArray>
 #include <QString>
@@ -19,6 +19,7 @@ struct TestPki {
     QString serverPem, serverKey; // CN=localhost, SAN DNS:localhost, IP:127.0.0.1
     QString clientPem, clientKey; // CN=estacao-01.filial-sp, O=Empresa Demo
     QString expiredPem, expiredKey; // like the server's, ended yesterday
+    QString endingPem, endingKey; // like the server's, ends in 20 days
     QString strangerPem, strangerKey; // like the server's, from another authority
     QByteArray serverSha256; // the server certificate's SHA-256 fingerprint, hex
 };
