@@ -156,7 +156,6 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
         return outside;
 
     const QSqlDatabase db = openConnection(store);
-    ReadTransaction tx(store, db);
     sqlite3* lite = reader == RowReader::QueryOnly ? nullptr : SqliteStatement::handle(db);
     pg_conn* pg = reader == RowReader::QueryOnly || lite ? nullptr : PgStatement::handle(db);
     const InvoiceList list(store, criteria);
@@ -164,11 +163,23 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
     answer.json().append('[');
     RowReader road = RowReader::LettersFirst;
     if (pg) {
-        writeLettersFirst<PgStatement, PgRow>(store, pg, list, &InvoiceList::letters, &InvoiceList::invoicesAlone,
-                                              answer);
-    } else if (lite && readLettersFirst(reader, readsWholeCompany(params), lite) &&
-               writeLettersFirst<SqliteStatement, SqliteRow>(store, lite, list, &InvoiceList::everyLetter,
-                                                             &InvoiceList::invoicesAlone, answer)) {
+        // One message, one snapshot, every row read before the first is written.
+        PgStatement letters, invoices;
+        list.readLettersFirst(pg, readsWholeCompany(params), letters, invoices);
+        writeLettersFirst<PgStatement, PgRow>(store, letters, invoices, answer);
+        answer.json().append(']');
+        if (taken)
+            *taken = road;
+        return QVariant::fromValue(fw::json::RawJson{answer.take()});
+    }
+    ReadTransaction tx(store, db);
+    auto lettersFirst = [&] {
+        SqliteStatement letters(lite), invoices(lite);
+        list.everyLetter(letters);
+        list.invoicesAlone(invoices);
+        return writeLettersFirst<SqliteStatement, SqliteRow>(store, letters, invoices, answer);
+    };
+    if (lite && readLettersFirst(reader, readsWholeCompany(params), lite) && lettersFirst()) {
         // written
     } else if (lite && readInvoicesFirst(reader, lite) &&
                writeInvoicesFirst(store, lite, list, reader, answer, &road)) {

@@ -32,13 +32,16 @@ void AuditTrail::record(const QSqlDatabase& db, const AuditEntry& e)
 {
     const AuditActor& a = AuditActor::current();
     Query q(m_store, db, "audit");
-    q.run(QStringLiteral("INSERT INTO AUDITORIA (DTHRAUDITORIA, CDEMPRESA, CDFILIAL, NRLANCTONF, NRSEQCCE, IDACAO, "
-                         "DSRESULTADO, NMUSUARIO, NMTOKEN, DSENDERECO, DSREQUISICAO, DSCERTIFICADO) "
-                         "VALUES (?, (SELECT CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?), "
-                         "?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-          {QDateTime::currentDateTime(), e.filial, e.lancto, e.filial, e.lancto, column::nullIfEmpty(e.seq), e.action,
-           bounded(e.outcome, 255), bounded(a.user, 60), bounded(a.token, 60), bounded(a.address, 64),
-           bounded(a.request, 40), bounded(a.certificate, 255)});
+    // Nobody reads what it answers: it leaves with the transaction's next statement or its
+    // commit, and fails them when it fails.
+    q.runLater(
+        QStringLiteral("INSERT INTO AUDITORIA (DTHRAUDITORIA, CDEMPRESA, CDFILIAL, NRLANCTONF, NRSEQCCE, IDACAO, "
+                       "DSRESULTADO, NMUSUARIO, NMTOKEN, DSENDERECO, DSREQUISICAO, DSCERTIFICADO) "
+                       "VALUES (?, (SELECT CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?), "
+                       "?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        {QDateTime::currentDateTime(), e.filial, e.lancto, e.filial, e.lancto, column::nullIfEmpty(e.seq), e.action,
+         bounded(e.outcome, 255), bounded(a.user, 60), bounded(a.token, 60), bounded(a.address, 64),
+         bounded(a.request, 40), bounded(a.certificate, 255)});
 }
 
 void AuditTrail::recordAlone(const AuditEntry& entry)
