@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QSqlDriver>
+#include <array>
 #include <cstring>
 #include <libpq-fe.h>
 #include <mutex>
@@ -140,17 +141,17 @@ bool describe(PGconn* conn, const QByteArray& sql, int count, std::vector<unsign
     return described;
 }
 
-// Reads the rows of the COPY the connection is at into rows, each ended by its newline.
-bool readCopy(PGconn* conn, QByteArray* rows, QSqlError* error)
+// Reads the rows of the COPY the connection is at into rows, as libpq hands them over.
+bool readCopy(PGconn* conn, std::vector<std::pair<char*, int>>* rows, QSqlError* error)
 {
     for (;;) {
         char* line = nullptr;
         const int n = PQgetCopyData(conn, &line, 0);
-        if (n > 0)
-            rows->append(line, n);
-        PQfreemem(line);
-        if (n > 0)
+        if (n > 0) {
+            rows->emplace_back(line, n);
             continue;
+        }
+        PQfreemem(line);
         if (n == -2) {
             *error = pgError(conn, nullptr, "Unable to read rows");
             return false;
@@ -307,8 +308,7 @@ bool PgStatement::read(pg_conn* conn, const std::vector<Part>& parts, QSqlError*
         if (!describe(conn, numberedMarks(p.sql), int(p.binds.size()), &types, error))
             return false;
         p.into->setTypes(types);
-        p.into->m_rows.clear();
-        p.into->m_next = 0;
+        p.into->clear();
         p.into->m_error = QSqlError();
         text += "COPY (" + select + ") TO STDOUT; ";
     }
@@ -342,20 +342,27 @@ bool PgStatement::read(pg_conn* conn, const std::vector<Part>& parts, QSqlError*
     if (!ok) {
         pgRollback(conn);
         for (const Part& p : parts)
-            p.into->m_rows.clear();
+            p.into->clear();
     }
     return ok;
+}
+
+PgStatement::~PgStatement() { clear(); }
+
+void PgStatement::clear()
+{
+    for (const auto& [line, size] : m_rows)
+        PQfreemem(line);
+    m_rows.clear();
+    m_next = 0;
 }
 
 bool PgStatement::next()
 {
     if (m_next >= m_rows.size())
         return false;
-    char* line = m_rows.data() + m_next;
-    const char* end = static_cast<const char*>(std::memchr(line, '\n', size_t(m_rows.size() - m_next)));
-    const qsizetype size = end ? end - line + 1 : m_rows.size() - m_next;
-    m_next += size;
-    if (split(line, int(size)))
+    const auto [line, size] = m_rows[m_next++];
+    if (split(line, size))
         return true;
     m_next = m_rows.size(); // a line of the wrong shape: the rest is dropped
     return false;
@@ -369,9 +376,18 @@ bool PgStatement::split(char* line, int size)
     char* in = line;
     char* const end = line + size;
     size_t c = 0;
+    // The bytes that end a column's text or begin an escape; until the first backslash
+    // nothing moves, the text being where it stays.
+    static const auto stops = [] {
+        std::array<bool, 256> s{};
+        s[size_t('\t')] = s[size_t('\n')] = s[size_t('\\')] = true;
+        return s;
+    }();
     while (c < m_cells.size()) {
-        char* out = in;
         char* const start = in;
+        while (in < end && !stops[static_cast<unsigned char>(*in)])
+            ++in;
+        char* out = in;
         while (in < end && *in != '\t' && *in != '\n') {
             if (*in != '\\' || in + 1 == end) {
                 *out++ = *in++;

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
+#include <utility>
 #include <vector>
 
 struct pg_conn;
@@ -32,6 +33,7 @@ public:
     static pg_conn* handle(const QSqlDatabase& db);
 
     PgStatement() = default;
+    ~PgStatement();
     PgStatement(const PgStatement&) = delete;
     PgStatement& operator=(const PgStatement&) = delete;
 
@@ -62,10 +64,12 @@ public:
 
 private:
     void setTypes(const std::vector<unsigned>& types);
+    void clear();
     bool split(char* line, int size);
 
-    QByteArray m_rows; // every row as COPY sent it, each ended by its newline
-    qsizetype m_next = 0; // where the next row starts
+    // Every row as COPY sent it, ended by its newline, in libpq's memory.
+    std::vector<std::pair<char*, int>> m_rows;
+    size_t m_next = 0; // the next row
     QSqlError m_error;
     // The current row's columns (each ended by a zero, unescaped in place); the columns'
     // types and kinds.
