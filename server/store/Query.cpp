@@ -1,6 +1,7 @@
 #include "server/store/Query.h"
 
 #include <QSqlError>
+#include <QSqlRecord>
 #include <libpq-fe.h>
 
 #include "server/store/DatabaseFault.h"
@@ -114,6 +115,20 @@ QVariant Query::value(int c) const
     if (m_highPrecision && type == kPgNumeric && !PQgetisnull(r, m_row, c))
         return QString::fromLatin1(PQgetvalue(r, m_row, c), PQgetlength(r, m_row, c));
     return pgValue(type, PQgetvalue(r, m_row, c), PQgetlength(r, m_row, c), PQgetisnull(r, m_row, c));
+}
+
+int Query::columnCount() const
+{
+    if (!m_pg)
+        return m_q.record().count();
+    return m_result.get() ? PQnfields(m_result.get()) : 0;
+}
+
+QString Query::columnName(int c) const
+{
+    if (!m_pg)
+        return m_q.record().fieldName(c);
+    return m_result.get() ? QString::fromUtf8(PQfname(m_result.get(), c)) : QString();
 }
 
 int Query::rowsAffected() const

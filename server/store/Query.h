@@ -44,6 +44,8 @@ public:
     void runAhead(const QString& sql, const QVariantList& binds = {});
     bool next(); // false at the end
     QVariant value(int c) const;
+    int columnCount() const;
+    QString columnName(int c) const;
     int rowsAffected() const;
     void finish(); // done with the rows; may run again
     void setNumericalPrecisionPolicy(QSql::NumericalPrecisionPolicy p);
