@@ -13,6 +13,8 @@
 #include "server/methods/ReadOrder.h"
 #include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "server/rpc/AnswerStream.h"
+#include "server/store/CommitPosition.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
 #include "server/store/Transactions.h"
@@ -196,6 +198,24 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
     if (taken)
         *taken = road;
     return QVariant::fromValue(fw::json::RawJson{answer.take()});
+}
+
+QVariant getNotaFiscal(ReadReplica& replica, const QVariantList& params)
+{
+    Store& from = replica.forList(CommitPosition::wanted());
+    if (&from == &replica.primary())
+        return getNotaFiscal(from, params);
+    try {
+        return getNotaFiscal(from, params);
+    } catch (const DatabaseFault&) {
+        // PostgreSQL's rows are all read before the answer's first byte is written: a
+        // standby that fails has put nothing into it, unless the answer was on its way.
+        const AnswerStream* stream = AnswerStream::current();
+        if (stream && stream->started())
+            throw;
+        replica.failed(QStringLiteral("uma lista falhou nela"));
+        return getNotaFiscal(replica.primary(), params);
+    }
 }
 
 } // namespace srv::methods
