@@ -805,6 +805,7 @@ void HttpRpcServer::stop()
     d->wake();
     d->ioThread.join(); // queued requests answered 503, running ones answered in full
     d->lanes.stop();
+    d->checks.stop(); // before the loop's wake-up descriptor closes: a check ending wakes no one
     for (auto& [id, c] : d->connections)
         ::close(c.fd);
     d->connections.clear();
