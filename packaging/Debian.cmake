@@ -90,8 +90,9 @@ set(CPACK_DEBIAN_HOST_PACKAGE_SECTION x11)
 # Qt's SQLite driver (the company database), the icon theme of the screens' buttons, a font.
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "libqt6sql6-sqlite, tango-icon-theme, fonts-dejavu-core")
 # PostgreSQL company databases; Qt's own dialogs in Portuguese; xdg-open, which opens the
-# printed letter and the files a screen writes with the desktop's programs.
-set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS "libqt6sql6-psql, qt6-translations-l10n, xdg-utils")
+# printed letter and the files a screen writes with the desktop's programs; the system's
+# certificate authorities, which verify the server unless the configuration names its own.
+set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS "libqt6sql6-psql, qt6-translations-l10n, xdg-utils, ca-certificates")
 set(CPACK_DEBIAN_HOST_DESCRIPTION "ERP desktop host with the electronic correction letter (CC-e) screen
 The ERP client's host application: reads the user's context from its
 configuration, opens the company database and runs the CC-e screen module
