@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     std::thread serving([&server] { server.serve(); });
     const QString url = QStringLiteral("https://127.0.0.1:%1/ws/NFeRecepcaoEvento4").arg(server.port());
     srv::fiscal::CurlAuthority authority(pem, 20000);
-    const srv::fiscal::LoadedCertificate client{cert, p12, QStringLiteral("x")};
+    const srv::fiscal::LoadedCertificate client{cert, p12, QStringLiteral("x"), nullptr};
 
     const nfe::State& sp = *nfe::stateByUf(QStringLiteral("SP"));
     const int kEvents = 20;
