@@ -47,25 +47,22 @@ int chooseCertificate(const QList<std::shared_ptr<const nfe::Certificate>>& cert
         for (int i = 0; i < certificates.size(); ++i)
             if (normalSerial(certificates.at(i)->serialNumber()) == wanted)
                 return i;
-    auto better = [&](int a, int b) { // a before b?
-        const auto& x = *certificates.at(a);
-        const auto& y = *certificates.at(b);
-        const bool xValid = x.notBefore() <= now && now <= x.notAfter();
-        const bool yValid = y.notBefore() <= now && now <= y.notAfter();
-        return xValid != yValid ? xValid : x.notAfter() > y.notAfter();
-    };
-    for (const int digits : {14, 8}) {
-        int best = -1;
-        for (int i = 0; i < certificates.size(); ++i) {
-            const QString cnpj = certificates.at(i)->cnpj();
-            if (!cnpj.isEmpty() && issuerCnpj.size() >= digits && cnpj.left(digits) == issuerCnpj.left(digits) &&
-                (best < 0 || better(i, best)))
-                best = i;
+    int best = -1;
+    for (int i = 0; i < certificates.size(); ++i) {
+        const nfe::Certificate& c = *certificates.at(i);
+        if (issuerCnpj.isEmpty() || c.cnpj() != issuerCnpj)
+            continue;
+        if (best < 0) {
+            best = i;
+            continue;
         }
-        if (best >= 0)
-            return best;
+        const nfe::Certificate& b = *certificates.at(best);
+        const bool valid = c.notBefore() <= now && now <= c.notAfter();
+        const bool bestValid = b.notBefore() <= now && now <= b.notAfter();
+        if (valid != bestValid ? valid : c.notAfter() > b.notAfter())
+            best = i;
     }
-    return -1;
+    return best;
 }
 
 bool CertificateStore::hasFile(const QString& serial) const

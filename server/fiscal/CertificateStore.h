@@ -33,8 +33,9 @@ QString brasiliaDate(const QDateTime& instant);
 // The serial number as compared: hexadecimal digits, upper case, no leading zeros.
 QString normalSerial(const QString& serial);
 // Of a token's certificates, the registration's: the one of its serial number, else one of
-// the issuer's CNPJ (the whole, else its base); among several, one valid at now before
-// others, the latest to end first. -1 when none.
+// the issuer's CNPJ; among several, one valid at now before others, the latest to end
+// first. -1 when none. A branch that signs with its head office's certificate names it by
+// its serial number: a mere CNPJ base would pick among certificates at random.
 int chooseCertificate(const QList<std::shared_ptr<const nfe::Certificate>>& certificates, const QString& serial,
                       const QString& issuerCnpj, const QDateTime& now);
 

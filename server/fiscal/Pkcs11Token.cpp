@@ -169,7 +169,8 @@ bool Pkcs11Token::openLocked(QString* error)
     s->loaded = s->ctx && PKCS11_CTX_load(s->ctx, QFile::encodeName(m_settings.module).constData()) == 0;
     if (!s->loaded) {
         ERR_clear_error();
-        *error = QStringLiteral("A biblioteca PKCS#11 %1 não pôde ser carregada: confira [fiscal] pkcs11_module.")
+        *error = QStringLiteral("A biblioteca PKCS#11 %1 não pôde ser carregada ou iniciada: confira [fiscal] "
+                                "pkcs11_module.")
                      .arg(m_settings.module);
         return false;
     }
