@@ -306,6 +306,9 @@ QString usageText()
         "  cce-server --check-config ARQUIVO\n"
         "      confere a configuração (banco, certificados, endereços da SEFAZ, e-mail), uma linha por\n"
         "      achado; termina com código diferente de zero se houver erro.\n"
+        "  cce-server --list-certificates --config ARQUIVO\n"
+        "      lista os certificados da pasta A1 e do token (titular, série, vencimento) e a inscrição\n"
+        "      estadual que cada um atende.\n"
         "  cce-server --config ARQUIVO [--database URL] [--listen HOST:PORTA] [--token TOKEN]...\n"
         "      atende até receber SIGTERM; as opções da linha de comando prevalecem sobre o arquivo.\n"
         "      Porta 0 escolhe uma porta livre; a primeira linha da saída é \"listening on HOST:PORTA\".\n"
@@ -322,6 +325,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     bool syncEvents = false;
     bool audit = false;
     bool checkConfig = false;
+    bool listCertificates = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (!arg.startsWith(QLatin1String("--")) && arg != QLatin1String("-h")) {
@@ -340,7 +344,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         static const QSet<QString> flags{QStringLiteral("--init"),          QStringLiteral("--demo"),
                                          QStringLiteral("--help"),          QStringLiteral("-h"),
                                          QStringLiteral("--export-events"), QStringLiteral("--audit"),
-                                         QStringLiteral("--sync-events")};
+                                         QStringLiteral("--sync-events"),   QStringLiteral("--list-certificates")};
         static const QSet<QString> valued{
             QStringLiteral("--database"), QStringLiteral("--invoices"), QStringLiteral("--config"),
             QStringLiteral("--listen"),   QStringLiteral("--token"),    QStringLiteral("--company"),
@@ -399,6 +403,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             exportEvents = true;
         } else if (name == QLatin1String("--sync-events")) {
             syncEvents = true;
+        } else if (name == QLatin1String("--list-certificates")) {
+            listCertificates = true;
         } else if (name == QLatin1String("--audit")) {
             audit = true;
         } else if (name == QLatin1String("--check-config")) {
@@ -428,6 +434,15 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         }
     }
 
+    if (cl.mode != CommandLine::Mode::Help && listCertificates) {
+        if (seen.size() != 2 || cl.configFile.isEmpty()) {
+            *error = QStringLiteral("--list-certificates recebe apenas --config ARQUIVO.");
+            return false;
+        }
+        cl.mode = CommandLine::Mode::ListCertificates;
+        *out = cl;
+        return true;
+    }
     if (cl.mode != CommandLine::Mode::Help && syncEvents) {
         if (audit || checkConfig || exportEvents || init || cl.demo || invoicesGiven || !cl.listen.isEmpty() ||
             !cl.tokens.isEmpty() || !cl.outDir.isEmpty() || cl.from.isValid() || cl.to.isValid()) {
