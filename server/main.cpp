@@ -50,9 +50,8 @@ int main(int argc, char** argv)
     // one. The other modes need no Gui.
     bool serving = true;
     for (int i = 1; i < argc; ++i)
-        for (const char* other :
-             {"--init", "--export-events", "--sync-events", "--audit", "--check-config", "--list-certificates", "--help",
-              "-h"})
+        for (const char* other : {"--init", "--export-events", "--sync-events", "--audit", "--check-config",
+                                  "--list-certificates", "--help", "-h"})
             if (std::strcmp(argv[i], other) == 0)
                 serving = false;
     if (serving && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -1,6 +1,7 @@
 #include "server/app/CertificateReport.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <cstdio>
 #include <memory>
 
@@ -94,12 +95,18 @@ QList<Finding> certificateFindings(const fiscal::FiscalConfig& fiscal, Store* st
         const CertificateState& s = use.state;
         const bool file = s.source.isEmpty();
         if (s.name.isEmpty()) {
-            findings << (file ? Finding{Finding::Level::Error,
-                                        QStringLiteral("Certificados: %1; confira [fiscal] certificates.").arg(s.problem)}
-                              : Finding{Finding::Level::Error,
-                                        QStringLiteral("Token: %1 Confira [fiscal] pkcs11_module, pkcs11_token e "
-                                                       "pkcs11_pin_file.")
-                                            .arg(s.problem)});
+            // A token may be away (unplugged, its PIN to be unblocked) while the server starts:
+            // its registrations wait, the others transmit. A library that is not there is a
+            // mistake of the configuration.
+            const QString module = fiscal.token.module;
+            const bool missing = module.contains(QLatin1Char('/')) && !QFileInfo::exists(module);
+            findings
+                << (file ? Finding{Finding::Level::Error,
+                                   QStringLiteral("Certificados: %1; confira [fiscal] certificates.").arg(s.problem)}
+                         : Finding{missing ? Finding::Level::Error : Finding::Level::Warning,
+                                   QStringLiteral("Token: %1 Confira [fiscal] pkcs11_module, pkcs11_token e "
+                                                  "pkcs11_pin_file.")
+                                       .arg(s.problem)});
             continue;
         }
         const QString what = file ? QStringLiteral("Certificado %1").arg(s.name)
@@ -122,13 +129,13 @@ QList<Finding> certificateFindings(const fiscal::FiscalConfig& fiscal, Store* st
                                     .arg(s.daysLeft)
                                     .arg(s.notAfter.toString(QStringLiteral("dd/MM/yyyy")), holder)};
         else
-            findings << Finding{
-                Finding::Level::Ok,
-                QStringLiteral("%1 lido; vence em %2 dias. %3").arg(what).arg(s.daysLeft).arg(holder)};
+            findings << Finding{Finding::Level::Ok,
+                                QStringLiteral("%1 lido; vence em %2 dias. %3").arg(what).arg(s.daysLeft).arg(holder)};
     }
     for (const QString& r : report.unserved)
-        findings << Finding{Finding::Level::Warning,
-                            QStringLiteral("Inscrição sem certificado (%1): suas cartas não serão transmitidas.").arg(r)};
+        findings << Finding{
+            Finding::Level::Warning,
+            QStringLiteral("Inscrição sem certificado (%1): suas cartas não serão transmitidas.").arg(r)};
     return findings;
 }
 
@@ -146,9 +153,8 @@ int listCertificates(const Configuration& config)
         const CertificateState& s = use.state;
         if (s.source != source) {
             source = s.source;
-            lines << (s.source.isEmpty()
-                          ? QStringLiteral("Pasta %1:").arg(config.fiscal.certificateFolder)
-                          : QStringLiteral("%1 (%2):").arg(s.source, config.fiscal.token.module));
+            lines << (s.source.isEmpty() ? QStringLiteral("Pasta %1:").arg(config.fiscal.certificateFolder)
+                                         : QStringLiteral("%1 (%2):").arg(s.source, config.fiscal.token.module));
         }
         unreadable = unreadable || s.name.isEmpty() || !s.problem.isEmpty();
         if (s.name.isEmpty())

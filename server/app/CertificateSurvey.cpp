@@ -22,9 +22,14 @@ QList<CertificateState> surveyCertificates(const QString& folder, const QString&
 {
     const QDir dir(folder);
     if (folder.isEmpty() || !dir.exists() || !dir.isReadable())
-        return {CertificateState{QString(), QString(),
-                                 QStringLiteral("a pasta %1 não existe ou não pode ser lida").arg(folder), {}, {}, {},
-                                 0, nullptr}};
+        return {CertificateState{QString(),
+                                 QString(),
+                                 QStringLiteral("a pasta %1 não existe ou não pode ser lida").arg(folder),
+                                 {},
+                                 {},
+                                 {},
+                                 0,
+                                 nullptr}};
     QList<CertificateState> out;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const QFileInfo& file : dir.entryInfoList({QStringLiteral("*.pfx")}, QDir::Files, QDir::Name)) {
@@ -61,22 +66,38 @@ QList<CertificateState> surveyToken(const fiscal::TokenSettings& token)
         return {CertificateState{QString(), t->name(), error, {}, {}, {}, 0, nullptr}};
     QList<CertificateState> out;
     if (listing.pinLocked)
-        out << CertificateState{QString(), t->name(),
+        out << CertificateState{QString(),
+                                t->name(),
                                 QStringLiteral("o PIN do %1 está bloqueado: desbloqueie-o com o PIN de administração "
                                                "(PUK) na ferramenta do fabricante")
                                     .arg(t->name()),
-                                {}, {}, {}, 0, nullptr};
+                                {},
+                                {},
+                                {},
+                                0,
+                                nullptr};
     // One more wrong PIN would block it: the server does not present it (see Pkcs11Token).
     if (listing.pinFinalTry && !listing.pinLocked)
-        out << CertificateState{QString(), t->name(),
+        out << CertificateState{QString(),
+                                t->name(),
                                 QStringLiteral("o %1 está na última tentativa do PIN: confirme o PIN na ferramenta do "
                                                "fabricante")
                                     .arg(t->name()),
-                                {}, {}, {}, 0, nullptr};
+                                {},
+                                {},
+                                {},
+                                0,
+                                nullptr};
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const auto& c : std::as_const(listing.certificates))
-        out << CertificateState{c->serialNumber(), t->name(), QString(), c->subject(), c->serialNumber(),
-                                c->notAfter(), daysLeft(c->notAfter(), now), c};
+        out << CertificateState{c->serialNumber(),
+                                t->name(),
+                                QString(),
+                                c->subject(),
+                                c->serialNumber(),
+                                c->notAfter(),
+                                daysLeft(c->notAfter(), now),
+                                c};
     return out;
 }
 

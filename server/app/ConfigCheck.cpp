@@ -22,6 +22,7 @@ namespace srv {
 namespace {
 
 constexpr int kResolveMs = 5000;
+constexpr int kExpiryWarningDays = 30;
 
 Finding ok(const QString& text) { return Finding{Finding::Level::Ok, text}; }
 Finding warning(const QString& text) { return Finding{Finding::Level::Warning, text}; }
@@ -108,9 +109,8 @@ QList<Finding> readConfiguration(const QString& file, const CommandLine& cl, Con
                 {QStringLiteral("certificates"), QStringLiteral("certificate_password"),
                  QStringLiteral("certificate_password_file"), QStringLiteral("pkcs11_module"),
                  QStringLiteral("pkcs11_token"), QStringLiteral("pkcs11_pin_file"), QStringLiteral("sync_pause_ms"),
-                 QStringLiteral("sync_interval_hours"), QStringLiteral("trust_store"),
-                 QStringLiteral("timeout_ms"), QStringLiteral("claim_window_ms"), QStringLiteral("fold_accents"),
-                 QStringLiteral("reconcile_every")},
+                 QStringLiteral("sync_interval_hours"), QStringLiteral("trust_store"), QStringLiteral("timeout_ms"),
+                 QStringLiteral("claim_window_ms"), QStringLiteral("fold_accents"), QStringLiteral("reconcile_every")},
                 &findings);
     if (!out->mail.loadFile(file, &why))
         findings << error(why);

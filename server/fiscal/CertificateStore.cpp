@@ -134,8 +134,9 @@ std::shared_ptr<const LoadedCertificate> CertificateStore::forIssuer(const QStri
     std::shared_ptr<const LoadedCertificate> loaded;
     if (hasFile(serial) || !m_token) {
         if (!hasFile(serial)) {
-            *error = serial.isEmpty() ? QStringLiteral("Inscrição estadual sem certificado digital cadastrado.")
-                                      : QStringLiteral("Certificado digital %1 não encontrado no servidor.").arg(serial);
+            *error = serial.isEmpty()
+                         ? QStringLiteral("Inscrição estadual sem certificado digital cadastrado.")
+                         : QStringLiteral("Certificado digital %1 não encontrado no servidor.").arg(serial);
             return nullptr;
         }
         loaded = fromFile(serial, error);

@@ -50,8 +50,9 @@ bool FiscalConfig::loadFile(const QString& iniPath, QString* error)
     token.pinFile = path(ini.value(QStringLiteral("pkcs11_pin_file"), token.pinFile).toString().trimmed());
     if (token.configured() || !token.label.isEmpty() || !token.pinFile.isEmpty()) {
         if (!token.configured() || token.label.isEmpty() || token.pinFile.isEmpty()) {
-            *error = QStringLiteral("[fiscal] pkcs11_module, pkcs11_token e pkcs11_pin_file vão juntos: informe os três "
-                                    "para usar um token (A3).");
+            *error =
+                QStringLiteral("[fiscal] pkcs11_module, pkcs11_token e pkcs11_pin_file vão juntos: informe os três "
+                               "para usar um token (A3).");
             return false;
         }
         QByteArray pin;

@@ -62,10 +62,7 @@ struct FiscalConfig {
     bool loadFile(const QString& iniPath, QString* error);
     // The URL for the authority and environment, or "" when none is configured.
     QString endpoint(const QString& authority, const QString& tpAmb, const QString& service) const;
-    bool configured() const
-    {
-        return (!certificateFolder.isEmpty() || token.configured()) && !endpoints.isEmpty();
-    }
+    bool configured() const { return (!certificateFolder.isEmpty() || token.configured()) && !endpoints.isEmpty(); }
 };
 
 } // namespace srv::fiscal

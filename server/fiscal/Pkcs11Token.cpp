@@ -73,8 +73,8 @@ bool tokenInfo(const QString& module, unsigned long slotId, CK_TOKEN_INFO* info)
     static_assert(sizeof symbol == sizeof getList, "a function's address fits a data pointer here");
     std::memcpy(&getList, &symbol, sizeof getList);
     CK_FUNCTION_LIST_PTR functions = nullptr;
-    const bool ok = getList && getList(&functions) == CKR_OK && functions &&
-                    functions->C_GetTokenInfo(slotId, info) == CKR_OK;
+    const bool ok =
+        getList && getList(&functions) == CKR_OK && functions && functions->C_GetTokenInfo(slotId, info) == CKR_OK;
     ::dlclose(lib);
     return ok;
 }
@@ -191,8 +191,9 @@ bool Pkcs11Token::openLocked(QString* error)
     }
     if (!s->slot) {
         *error = QStringLiteral("O %1 não está presente: conecte-o (ou confira [fiscal] pkcs11_token)%2.")
-                     .arg(name(), present.isEmpty() ? QString()
-                                                    : QStringLiteral("; presentes: %1").arg(present.join(QStringLiteral(", "))));
+                     .arg(name(), present.isEmpty()
+                                      ? QString()
+                                      : QStringLiteral("; presentes: %1").arg(present.join(QStringLiteral(", "))));
         return false;
     }
     if (PKCS11_enumerate_certs(s->slot->token, &s->certs, &s->certCount) != 0) {
@@ -273,9 +274,7 @@ bool Pkcs11Token::loginLocked(QString* error)
         case CKR_PIN_EXPIRED:
             *error = QStringLiteral("O PIN do %1 expirou: troque-o na ferramenta do fabricante.").arg(name());
             break;
-        default:
-            m_broken = true;
-            *error = fault(ckr);
+        default: m_broken = true; *error = fault(ckr);
         }
         return false;
     }
@@ -441,10 +440,8 @@ QString Pkcs11Token::fault(unsigned long ckr) const
     case CKR_KEY_HANDLE_INVALID:
     case CKR_CRYPTOKI_NOT_INITIALIZED:
         return QStringLiteral("O %1 foi removido ou deixou de responder: conecte-o e transmita novamente.").arg(name());
-    case CKR_USER_NOT_LOGGED_IN:
-        return QStringLiteral("O %1 encerrou a sessão: transmita novamente.").arg(name());
-    default:
-        return QStringLiteral("O %1 recusou a operação (código PKCS#11 0x%2).").arg(name()).arg(ckr, 0, 16);
+    case CKR_USER_NOT_LOGGED_IN: return QStringLiteral("O %1 encerrou a sessão: transmita novamente.").arg(name());
+    default: return QStringLiteral("O %1 recusou a operação (código PKCS#11 0x%2).").arg(name()).arg(ckr, 0, 16);
     }
 }
 

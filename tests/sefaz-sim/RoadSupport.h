@@ -136,7 +136,8 @@ public:
         if (!run(bin("cce-server"), {QStringLiteral("--init"), QStringLiteral("--database"),
                                      QStringLiteral("sqlite:") + companyDb, QStringLiteral("--demo")}) ||
             !run(QDir(qEnvironmentVariable("CCE_SOURCE_DIR")).filePath(QStringLiteral("scripts/demo-certs")),
-                 withToken ? QStringList{QStringLiteral("--pkcs11"), certs, companyDb} : QStringList{certs, companyDb}) ||
+                 withToken ? QStringList{QStringLiteral("--pkcs11"), certs, companyDb}
+                           : QStringList{certs, companyDb}) ||
             !run(bin("sefaz-sim"), {QStringLiteral("--init"), QStringLiteral("--registry"), registry,
                                     QStringLiteral("--seed-from"), QStringLiteral("sqlite:") + companyDb}))
             return false;

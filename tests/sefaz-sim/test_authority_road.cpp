@@ -150,10 +150,9 @@ TEST_P(BothKinds, AnswersInTheirOwnOrderReachTheRightLettersOverMutualTls)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(signedEvent.toUtf8());
     file.close();
-    EXPECT_TRUE(run(QStringLiteral("xmlsec1"), {QStringLiteral("--verify"), QStringLiteral("--insecure"),
-                                                QStringLiteral("--id-attr:Id"),
-                                                QStringLiteral("http://www.portalfiscal.inf.br/nfe:infEvento"),
-                                                file.fileName()}));
+    EXPECT_TRUE(run(QStringLiteral("xmlsec1"),
+                    {QStringLiteral("--verify"), QStringLiteral("--insecure"), QStringLiteral("--id-attr:Id"),
+                     QStringLiteral("http://www.portalfiscal.inf.br/nfe:infEvento"), file.fileName()}));
     // The certificate list names the one that served the letter's registration.
     QString listed;
     QProcess list;

@@ -18,8 +18,7 @@ inline QString runTool(const QString& program, const QStringList& args, int* exi
 {
     QProcess p;
     p.start(program, args);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit ||
-        (!exitCode && p.exitCode() != 0)) {
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || (!exitCode && p.exitCode() != 0)) {
         ADD_FAILURE() << program.toStdString() << " failed: " << p.readAllStandardError().toStdString();
         return QString();
     }
@@ -28,8 +27,8 @@ inline QString runTool(const QString& program, const QStringList& args, int* exi
     return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
 }
 
-inline bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions mode = QFile::ReadOwner |
-                                                                                                   QFile::WriteOwner)
+inline bool writeFile(const QString& path, const QByteArray& bytes,
+                      QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size() &&
@@ -52,8 +51,8 @@ struct SoftToken {
         QStringList args{dir, label, pinFile};
         for (const QString& f : pfxFiles)
             args << f << password;
-        const QString said =
-            runTool(QDir(qEnvironmentVariable("CCE_SOURCE_DIR")).filePath(QStringLiteral("scripts/softhsm-token")), args);
+        const QString said = runTool(
+            QDir(qEnvironmentVariable("CCE_SOURCE_DIR")).filePath(QStringLiteral("scripts/softhsm-token")), args);
         qputenv("SOFTHSM2_CONF", QFile::encodeName(QDir(dir).filePath(QStringLiteral("softhsm2.conf"))));
         return said.contains(QLatin1String("softhsm-token:"));
     }

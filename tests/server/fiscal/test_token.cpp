@@ -30,8 +30,8 @@ struct LogCapture {
     LogCapture()
     {
         lines.clear();
-        previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext&, const QString& text) { lines << text; });
+        previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) { lines << text; });
     }
     ~LogCapture() { qInstallMessageHandler(previous); }
 };
@@ -76,11 +76,11 @@ TEST(Token, AKeyThatCannotLeaveTheTokenSignsTheBytesItsA1FileSignsAndXmlsecVerif
     const QString signedFile = dir.filePath(QStringLiteral("evento.xml"));
     ASSERT_TRUE(cce_test::writeFile(signedFile, fromToken));
     int code = -1;
-    const QString said = cce_test::runTool(
-        QStringLiteral("xmlsec1"),
-        {QStringLiteral("--verify"), QStringLiteral("--insecure"), QStringLiteral("--id-attr:Id"),
-         QStringLiteral("http://www.portalfiscal.inf.br/nfe:infEvento"), signedFile},
-        &code);
+    const QString said =
+        cce_test::runTool(QStringLiteral("xmlsec1"),
+                          {QStringLiteral("--verify"), QStringLiteral("--insecure"), QStringLiteral("--id-attr:Id"),
+                           QStringLiteral("http://www.portalfiscal.inf.br/nfe:infEvento"), signedFile},
+                          &code);
     EXPECT_EQ(code, 0) << said.toStdString();
 }
 
@@ -163,8 +163,8 @@ protected:
     {
         const QString path = inFolder ? QDir(config.certificateFolder).filePath(k.serial + QStringLiteral(".pfx"))
                                       : m_dir.filePath(k.serial + QStringLiteral(".pfx"));
-        EXPECT_TRUE(cce_test::writeFile(
-            path, cce_test::makePkcs12(k.cnpj, QStringLiteral("demo"), validDays, fromDaysAgo)));
+        EXPECT_TRUE(
+            cce_test::writeFile(path, cce_test::makePkcs12(k.cnpj, QStringLiteral("demo"), validDays, fromDaysAgo)));
         return path;
     }
     void startService()
@@ -248,8 +248,8 @@ TEST_F(TokenTransmission, A1AndTokenRegistrationsGoInOneTransmissionAndEachFault
 TEST_F(TokenTransmission, ATokenGoneBetweenTwoTransmissionsLeavesTheLetterPendingAndIsOpenedAgainWhenBack)
 {
     const QList<Key> keys = ofOneRegistration();
-    ASSERT_TRUE(token.make(m_dir.filePath(QStringLiteral("token")), {a1For(keys.at(0), false)},
-                           QStringLiteral("demo")));
+    ASSERT_TRUE(
+        token.make(m_dir.filePath(QStringLiteral("token")), {a1For(keys.at(0), false)}, QStringLiteral("demo")));
     config.token = token.settings();
     startService();
     QVariantList r = transmit({keys.at(0)});
@@ -270,7 +270,8 @@ TEST_F(TokenTransmission, ATokenGoneBetweenTwoTransmissionsLeavesTheLetterPendin
 
     // Still out at the next transmission: the token is looked for anew and missed.
     r = transmit({keys.at(1)});
-    EXPECT_TRUE(r.value(1).toString().contains(QStringLiteral("não está presente"))) << r.value(1).toString().toStdString();
+    EXPECT_TRUE(r.value(1).toString().contains(QStringLiteral("não está presente")))
+        << r.value(1).toString().toStdString();
 
     // Put back: opened again, the letter goes.
     ASSERT_TRUE(QDir().rename(out, files));
@@ -282,8 +283,8 @@ TEST_F(TokenTransmission, ARefusedPinIsPresentedOnceAndNoMoreUntilItsFileChanges
 {
     LogCapture log;
     const QList<Key> keys = ofOneRegistration();
-    ASSERT_TRUE(token.make(m_dir.filePath(QStringLiteral("token")), {a1For(keys.at(0), false)},
-                           QStringLiteral("demo")));
+    ASSERT_TRUE(
+        token.make(m_dir.filePath(QStringLiteral("token")), {a1For(keys.at(0), false)}, QStringLiteral("demo")));
     // Every call to the token, counted by OpenSC's PKCS#11 spy between the server and SoftHSM2.
     const QString spyLog = m_dir.filePath(QStringLiteral("spy.log"));
     qputenv("PKCS11SPY", cce_test::kSoftHsm.toUtf8());
