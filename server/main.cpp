@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     bool serving = true;
     for (int i = 1; i < argc; ++i)
         for (const char* other : {"--init", "--export-events", "--sync-events", "--audit", "--check-config",
-                                  "--list-certificates", "--help", "-h"})
+                                  "--list-certificates", "--hash-token", "--help", "-h"})
             if (std::strcmp(argv[i], other) == 0)
                 serving = false;
     if (serving && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -72,6 +72,7 @@ int main(int argc, char** argv)
     case srv::CommandLine::Mode::Help: std::fputs(srv::usageText().toUtf8().constData(), stdout); return 0;
     case srv::CommandLine::Mode::Export: return srv::exportEvents(cl);
     case srv::CommandLine::Mode::CheckConfig: return srv::checkConfigFile(cl);
+    case srv::CommandLine::Mode::HashToken: return srv::hashToken();
     case srv::CommandLine::Mode::Init:
     case srv::CommandLine::Mode::ListCertificates:
     case srv::CommandLine::Mode::Sync:

@@ -32,11 +32,11 @@ int writeAuditCsv(Store& store, const QString& company, const QDate& since, cons
     };
     line({QStringLiteral("quando"), QStringLiteral("usuario"), QStringLiteral("token"), QStringLiteral("endereco"),
           QStringLiteral("acao"), QStringLiteral("nota"), QStringLiteral("sequencia"), QStringLiteral("resultado"),
-          QStringLiteral("requisicao")});
+          QStringLiteral("requisicao"), QStringLiteral("certificado")});
     int n = 0;
     for (const AuditRow& r : AuditTrail(store).rows(company, since, filial, lancto)) {
         line({r.when.toString(Qt::ISODateWithMs), r.actor.user, r.actor.token, r.actor.address, r.action,
-              r.filial + QLatin1Char('/') + r.lancto, r.seq, r.outcome, r.actor.request});
+              r.filial + QLatin1Char('/') + r.lancto, r.seq, r.outcome, r.actor.request, r.actor.certificate});
         ++n;
     }
     std::fflush(out);

@@ -10,7 +10,7 @@ void auditEveryCall(MethodRegistry& registry)
     registry.wrapAll([](MethodFn fn) -> MethodFn {
         return [fn = std::move(fn)](const QVariantList& params) {
             const Caller& c = Caller::current();
-            const AuditActorGuard actor(AuditActor{c.user, c.tokenName, c.address, c.requestId});
+            const AuditActorGuard actor(AuditActor{c.user, c.tokenName, c.address, c.requestId, c.certificate});
             return fn(params);
         };
     });

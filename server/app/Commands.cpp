@@ -6,12 +6,15 @@
 #include <QSaveFile>
 #include <cstdio>
 #include <memory>
+#include <termios.h>
+#include <unistd.h>
 
 #include "server/app/AuditReport.h"
 #include "server/app/ConfigCheck.h"
 #include "server/fiscal/AuthorityClient.h"
 #include "server/fiscal/EventSync.h"
 #include "server/rpc/LogLine.h"
+#include "server/rpc/TokenHash.h"
 #include "server/store/BatchStore.h"
 #include "server/store/Store.h"
 #include "vocabulary/Limits.h"
@@ -114,6 +117,35 @@ int printAudit(const ServerConfig& config, const CommandLine& cl)
     if (!store)
         return failWith(error);
     writeAuditCsv(*store, cl.company, cl.since, cl.invoice, stdout);
+    return 0;
+}
+
+int hashToken()
+{
+    // Typed at a terminal, the token is not echoed.
+    termios saved{};
+    const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        std::fputs("Token: ", stderr);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    QByteArray token;
+    for (int ch = std::getchar(); ch != EOF && ch != '\n'; ch = std::getchar())
+        token.append(char(ch));
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    token = token.trimmed();
+    if (token.size() < 16)
+        return failWith(QStringLiteral("Token curto demais: use pelo menos 16 caracteres aleatórios (por exemplo, "
+                                       "openssl rand -base64 32)."));
+    const QString hash = tokenhash::make(token);
+    if (hash.isEmpty())
+        return failWith(QStringLiteral("Não foi possível calcular o hash do token."));
+    std::printf("%s\n", hash.toLatin1().constData());
     return 0;
 }
 

@@ -19,6 +19,8 @@ struct Configuration;
 int syncEvents(const Configuration& config, const CommandLine& cl);
 // --audit: the company's audit trail as CSV on standard output.
 int printAudit(const ServerConfig& config, const CommandLine& cl);
+// --hash-token: a token read from standard input, its hash on standard output.
+int hashToken();
 // --check-config: every finding of the configuration, one line each on standard output;
 // non-zero when any is an error.
 int checkConfigFile(const CommandLine& cl);

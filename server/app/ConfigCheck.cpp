@@ -14,6 +14,7 @@
 #include "nfe/Schema.h"
 #include "report/ReportDefinition.h"
 #include "server/app/CertificateReport.h"
+#include "server/rpc/TlsContext.h"
 #include "server/store/OperatorQueries.h"
 #include "server/store/Store.h"
 
@@ -160,10 +161,63 @@ QHash<QString, QString> unresolvedNames(const QStringList& names, int timeoutMs)
     return failed;
 }
 
+namespace {
+
+// The wire: the server's TLS pair and the tokens it keeps.
+void checkWire(const ServerConfig& server, QList<Finding>* findings)
+{
+    static const QString kDay = QStringLiteral("dd/MM/yyyy");
+    if (server.tls.enabled()) {
+        QString why;
+        const std::shared_ptr<TlsContext> tls = TlsContext::load(server.tls, &why);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (!tls) {
+            *findings << error(why);
+        } else if (tls->notBefore() > now || tls->notAfter() < now) {
+            const QString when = tls->notAfter() < now
+                                     ? QStringLiteral("venceu em %1").arg(tls->notAfter().toString(kDay))
+                                     : QStringLiteral("só vale a partir de %1").arg(tls->notBefore().toString(kDay));
+            *findings << error(QStringLiteral("O certificado TLS %1 %2: os clientes recusarão a conexão; "
+                                              "substitua-o em [server] tls_certificate.")
+                                   .arg(server.tls.certificate, when));
+        } else {
+            const qint64 days = now.daysTo(tls->notAfter());
+            const QString mutual =
+                tls->asksClientCertificate()
+                    ? QStringLiteral(" Clientes apresentam certificado da autoridade em %1.").arg(server.tls.clientCa)
+                    : QString();
+            if (days <= kExpiryWarningDays)
+                *findings << warning(QStringLiteral("O certificado TLS do servidor (%1) vence em %2 dias (%3): "
+                                                    "providencie a renovação.%4")
+                                         .arg(tls->subject())
+                                         .arg(days)
+                                         .arg(tls->notAfter().toString(kDay), mutual));
+            else
+                *findings << ok(
+                    QStringLiteral("TLS: certificado do servidor (%1) e chave conferem; vence em %2 dias.%3")
+                        .arg(tls->subject())
+                        .arg(days)
+                        .arg(mutual));
+        }
+    } else if (!server.tlsTerminatedBy.isEmpty()) {
+        *findings << ok(QStringLiteral("TLS terminado no balanceador (%1): só esses endereços conectam a este "
+                                       "servidor.")
+                            .arg(server.tlsTerminatedBy.join(QStringLiteral(", "))));
+    }
+    for (const QString& name : server.tokensInClear())
+        *findings << warning(QStringLiteral("O token %1 está em claro na configuração: guarde só o seu hash. Gere-o "
+                                            "com \"cce-server --hash-token\" (lê o token da entrada padrão) e ponha o "
+                                            "hash impresso no lugar do token.")
+                                 .arg(name));
+}
+
+} // namespace
+
 QList<Finding> checkConfiguration(const Configuration& c)
 {
     QList<Finding> findings;
     QString why;
+    checkWire(c.server, &findings);
     std::unique_ptr<Store> store = Store::open(c.server.databaseUrl, &why);
     if (!store) {
         findings << error(QStringLiteral("%1 Confira [database] url (ou --database).").arg(why));

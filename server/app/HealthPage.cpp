@@ -8,6 +8,7 @@
 
 #include "server/app/CertificateSurvey.h"
 #include "server/fiscal/FiscalConfig.h"
+#include "server/rpc/TlsContext.h"
 #include "server/store/OperatorQueries.h"
 
 namespace srv {
@@ -27,7 +28,8 @@ QJsonObject check(const QString& name, bool good, const QString& detail)
 
 } // namespace
 
-OperatorPage healthPage(Store& store, const fiscal::FiscalConfig* fiscal, CertificateSurvey* certificates)
+OperatorPage healthPage(Store& store, const fiscal::FiscalConfig* fiscal, CertificateSurvey* certificates,
+                        const TlsContext* tls)
 {
     QJsonArray checks;
     bool degraded = false;
@@ -90,6 +92,19 @@ OperatorPage healthPage(Store& store, const fiscal::FiscalConfig* fiscal, Certif
             anyEnvironment = anyEnvironment || !complete.isEmpty();
         }
         degraded = degraded || !anyEnvironment;
+    }
+
+    if (tls) {
+        const qint64 days = QDateTime::currentDateTimeUtc().daysTo(tls->notAfter());
+        const bool good = days > kExpiryWarningDays;
+        QJsonObject t = check(QStringLiteral("tls"), good,
+                              days < 0 ? QStringLiteral("vencido")
+                              : !good  ? QStringLiteral("vence em %1 dias").arg(days)
+                                       : QString());
+        t.insert(QStringLiteral("not_after"), tls->notAfter().toString(Qt::ISODate));
+        t.insert(QStringLiteral("days_to_expiry"), days);
+        checks.append(t);
+        degraded = degraded || !good;
     }
 
     const QString status = !database.isEmpty() ? QStringLiteral("failing")

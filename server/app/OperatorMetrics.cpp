@@ -1,11 +1,12 @@
 #include "server/app/OperatorMetrics.h"
 
 #include "server/app/CertificateSurvey.h"
+#include "server/rpc/TlsContext.h"
 #include "server/store/OperatorQueries.h"
 
 namespace srv {
 
-void declareServerMetrics(Metrics& metrics, Store* store, CertificateSurvey* certificates)
+void declareServerMetrics(Metrics& metrics, Store* store, CertificateSurvey* certificates, const TlsContext* tls)
 {
     using Kind = Metrics::Kind;
     metrics.declare(metric::kRequests, Kind::Counter, "Requests answered, by method and outcome.");
@@ -32,6 +33,11 @@ void declareServerMetrics(Metrics& metrics, Store* store, CertificateSurvey* cer
                                 if (s.problem.isEmpty())
                                     out.append({{{"certificate", s.name}}, double(s.daysLeft)});
                             return out;
+                        });
+    if (tls)
+        metrics.declare(metric::kTlsCertificateEnd, Kind::Gauge,
+                        "When the server's TLS certificate ends, in seconds since the epoch.", [tls] {
+                            return QList<QPair<MetricLabels, double>>{{{}, double(tls->notAfter().toSecsSinceEpoch())}};
                         });
 }
 

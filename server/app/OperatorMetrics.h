@@ -1,7 +1,7 @@
 #pragma once
 // The families of the server's metrics page: requests by method and outcome with their
-// latency, letters by state, calls to the authorities, e-mails, and the certificates' days
-// to expiry. No label carries fiscal data: methods, outcomes, authorities and certificate
+// latency, letters by state, calls to the authorities, e-mails, the certificates' days
+// to expiry and the end of the server's own TLS certificate. No label carries fiscal data: methods, outcomes, authorities and certificate
 // file names only.
 #include "server/app/Metrics.h"
 #include "server/rpc/HttpRpcServer.h"
@@ -10,6 +10,7 @@ namespace srv {
 
 class Store;
 class CertificateSurvey;
+class TlsContext;
 
 namespace metric {
 inline constexpr char kRequests[] = "cce_requests_total";
@@ -19,11 +20,14 @@ inline constexpr char kAuthorityCalls[] = "cce_authority_requests_total";
 inline constexpr char kAuthorityLatency[] = "cce_authority_request_duration_seconds";
 inline constexpr char kMails[] = "cce_mail_messages_total";
 inline constexpr char kCertificateDays[] = "cce_certificate_expiry_days";
+inline constexpr char kTlsCertificateEnd[] = "cce_tls_certificate_expiry_timestamp_seconds";
 } // namespace metric
 
 // Declares every family; the letters are counted in store and the certificates surveyed
-// (when there are any) each time the page is rendered. Without a store, no letters.
-void declareServerMetrics(Metrics& metrics, Store* store, CertificateSurvey* certificates);
+// (when there are any) each time the page is rendered. Without a store, no letters; without
+// TLS, no end of the server's certificate.
+void declareServerMetrics(Metrics& metrics, Store* store, CertificateSurvey* certificates,
+                          const TlsContext* tls = nullptr);
 
 // One answered request: "ok", "fault" (a JSON-RPC error, code the error's) or "refused" (an
 // HTTP refusal, code its status).

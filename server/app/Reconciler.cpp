@@ -56,8 +56,8 @@ bool Reconciler::runOnce()
         std::lock_guard<std::mutex> lock(m_mutex);
         round = ++m_rounds;
     }
-    const AuditActorGuard actor(
-        AuditActor{QStringLiteral("cce-server"), QString(), QString(), QStringLiteral("conciliacao-%1").arg(round)});
+    const AuditActorGuard actor(AuditActor{QStringLiteral("cce-server"), QString(), QString(),
+                                           QStringLiteral("conciliacao-%1").arg(round), QString()});
     try {
         const QString done = m_round();
         if (!done.isEmpty())

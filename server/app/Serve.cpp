@@ -15,6 +15,7 @@
 #include "server/mail/MailService.h"
 #include "server/methods/Methods.h"
 #include "server/rpc/LogLine.h"
+#include "server/rpc/TlsContext.h"
 #include "server/store/Store.h"
 
 namespace srv {
@@ -62,7 +63,10 @@ int serve(const Configuration& config, const QList<Finding>& findings)
         mail::MailService::fromConfig(*store, config.mail, [&metrics](std::unique_ptr<mail::MailTransport> t) {
             return std::make_unique<MeasuredMailTransport>(std::move(t), metrics);
         });
-    declareServerMetrics(metrics, store.get(), certificates.get());
+    std::shared_ptr<TlsContext> tls;
+    if (config.server.tls.enabled() && !(tls = TlsContext::load(config.server.tls, &error)))
+        return failWith(error);
+    declareServerMetrics(metrics, store.get(), certificates.get(), tls.get());
 
     MethodRegistry registry;
     registerMethods(registry, Services{store.get(), transmission.get(), mailer.get()});
@@ -84,10 +88,11 @@ int serve(const Configuration& config, const QList<Finding>& findings)
     }
 
     HttpServerOptions options = config.server.httpOptions();
+    options.tls = tls;
     options.onRequestDone = [&metrics](const RequestRecord& r) { recordRequest(metrics, r); };
     options.operatorPage = [&](const QByteArray& path) {
         if (path == "/health")
-            return healthPage(*store, transmission ? &config.fiscal : nullptr, certificates.get());
+            return healthPage(*store, transmission ? &config.fiscal : nullptr, certificates.get(), tls.get());
         if (path == "/metrics")
             return OperatorPage{200, "text/plain; version=0.0.4; charset=utf-8", metrics.render()};
         return OperatorPage{};

@@ -1,10 +1,13 @@
 #include "server/app/ServerConfig.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
+
+#include "server/rpc/TokenHash.h"
 
 namespace srv {
 
@@ -126,7 +129,8 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
                     {QStringLiteral("listen"), QStringLiteral("tokens"), QStringLiteral("workers"),
                      QStringLiteral("quick_workers"), QStringLiteral("heavy_workers"), QStringLiteral("body_limit"),
                      QStringLiteral("unauthenticated_per_address"), QStringLiteral("max_connections"),
-                     QStringLiteral("trusted_proxies")},
+                     QStringLiteral("trusted_proxies"), QStringLiteral("tls_certificate"), QStringLiteral("tls_key"),
+                     QStringLiteral("tls_client_ca"), QStringLiteral("tls_terminated_by")},
                     warnings);
     if (s.contains(QStringLiteral("listen")) &&
         !parseListenAddress(settingText(s.value(QStringLiteral("listen"))), &listenHost, &listenPort, error))
@@ -139,6 +143,18 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     }
     if (s.contains(QStringLiteral("trusted_proxies")))
         trustedProxies = splitTokens(s.value(QStringLiteral("trusted_proxies")));
+    if (s.contains(QStringLiteral("tls_terminated_by")))
+        tlsTerminatedBy = splitTokens(s.value(QStringLiteral("tls_terminated_by")));
+    const QDir folder = info.absoluteDir();
+    for (const auto& [key, target] : {std::pair<const char*, QString*>{"tls_certificate", &tls.certificate},
+                                      {"tls_key", &tls.key},
+                                      {"tls_client_ca", &tls.clientCa}}) {
+        const QString name = QString::fromLatin1(key);
+        if (s.contains(name)) {
+            const QString file = settingText(s.value(name)).trimmed();
+            *target = file.isEmpty() ? QString() : folder.filePath(file);
+        }
+    }
     for (const auto& [key, target] : {std::pair<const char*, int*>{"workers", &workers},
                                       {"quick_workers", &quickWorkers},
                                       {"heavy_workers", &heavyWorkers},
@@ -248,9 +264,37 @@ bool ServerConfig::check(QString* error) const
         *error = QStringLiteral("Nenhum banco de dados configurado: use --database URL ou [database] url.");
         return false;
     }
+    if (tls.enabled() && (tls.certificate.isEmpty() || tls.key.isEmpty())) {
+        *error = QStringLiteral("[server] tls_certificate e tls_key vão juntos: configure os dois.");
+        return false;
+    }
+    if (!tls.enabled() && !tls.clientCa.isEmpty()) {
+        *error = QStringLiteral("[server] tls_client_ca pede TLS: configure também tls_certificate e tls_key.");
+        return false;
+    }
+    for (const QString& balancer : tlsTerminatedBy)
+        if (QHostAddress(balancer).isNull()) {
+            *error = QStringLiteral("[server] tls_terminated_by: \"%1\" não é um endereço IP.").arg(balancer);
+            return false;
+        }
+    for (const QString& t : tokens + tokenCompanies.keys()) {
+        QString why;
+        if (tokenhash::looksHashed(t) && !tokenhash::isValid(t, &why)) {
+            *error = QStringLiteral("Token %1: %2.").arg(tokenNames.value(t, QStringLiteral("?")), why);
+            return false;
+        }
+    }
     if (tokens.isEmpty() && tokenCompanies.isEmpty() && !isLoopbackHost(listenHost)) {
         *error = QStringLiteral("Sem token de acesso o servidor só escuta em endereço local (loopback); "
                                 "recusado escutar em %1. Configure um token com --token ou [server] tokens.")
+                     .arg(listenHost);
+        return false;
+    }
+    if (!tls.enabled() && tlsTerminatedBy.isEmpty() && !isLoopbackHost(listenHost)) {
+        *error = QStringLiteral("Sem TLS o servidor só escuta em endereço local (loopback): recusado escutar em %1, "
+                                "pois o token e os dados fiscais passariam em claro pela rede. Configure [server] "
+                                "tls_certificate e tls_key, ou tls_terminated_by com os endereços do balanceador "
+                                "que termina o TLS.")
                      .arg(listenHost);
         return false;
     }
@@ -270,7 +314,18 @@ HttpServerOptions ServerConfig::httpOptions() const
     o.perAddressLimit = unauthenticatedPerAddress;
     o.trustedProxies = trustedProxies;
     o.maxConnections = maxConnections;
+    o.onlyFrom = tlsTerminatedBy;
     return o;
+}
+
+QStringList ServerConfig::tokensInClear() const
+{
+    QStringList names;
+    for (const QString& t : tokens + tokenCompanies.keys())
+        if (!tokenhash::looksHashed(t))
+            names << tokenNames.value(t, QStringLiteral("?"));
+    names.sort();
+    return names;
 }
 
 bool CommandLine::applyTo(ServerConfig* config, QString* error) const
@@ -309,6 +364,9 @@ QString usageText()
         "  cce-server --list-certificates --config ARQUIVO\n"
         "      lista os certificados da pasta A1 e do token (titular, série, vencimento) e a inscrição\n"
         "      estadual que cada um atende.\n"
+        "  cce-server --hash-token\n"
+        "      lê um token da entrada padrão e imprime o seu hash (scrypt), para [server] tokens ou\n"
+        "      [access.<nome>] token: o arquivo de configuração não guarda o token em claro.\n"
         "  cce-server --config ARQUIVO [--database URL] [--listen HOST:PORTA] [--token TOKEN]...\n"
         "      atende até receber SIGTERM; as opções da linha de comando prevalecem sobre o arquivo.\n"
         "      Porta 0 escolhe uma porta livre; a primeira linha da saída é \"listening on HOST:PORTA\".\n"
@@ -344,7 +402,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         static const QSet<QString> flags{QStringLiteral("--init"),          QStringLiteral("--demo"),
                                          QStringLiteral("--help"),          QStringLiteral("-h"),
                                          QStringLiteral("--export-events"), QStringLiteral("--audit"),
-                                         QStringLiteral("--sync-events"),   QStringLiteral("--list-certificates")};
+                                         QStringLiteral("--sync-events"),   QStringLiteral("--list-certificates"),
+                                         QStringLiteral("--hash-token")};
         static const QSet<QString> valued{
             QStringLiteral("--database"), QStringLiteral("--invoices"), QStringLiteral("--config"),
             QStringLiteral("--listen"),   QStringLiteral("--token"),    QStringLiteral("--company"),
@@ -405,6 +464,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             syncEvents = true;
         } else if (name == QLatin1String("--list-certificates")) {
             listCertificates = true;
+        } else if (name == QLatin1String("--hash-token")) {
+            cl.mode = CommandLine::Mode::HashToken;
         } else if (name == QLatin1String("--audit")) {
             audit = true;
         } else if (name == QLatin1String("--check-config")) {
@@ -440,6 +501,14 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             return false;
         }
         cl.mode = CommandLine::Mode::ListCertificates;
+        *out = cl;
+        return true;
+    }
+    if (cl.mode == CommandLine::Mode::HashToken) {
+        if (seen.size() > 1) {
+            *error = QStringLiteral("--hash-token não recebe outras opções: o token vem da entrada padrão.");
+            return false;
+        }
         *out = cl;
         return true;
     }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "server/rpc/HttpRpcServer.h"
+#include "server/rpc/TlsContext.h"
 
 namespace srv {
 
@@ -28,19 +29,29 @@ struct ServerConfig {
     int unauthenticatedPerAddress = 16;
     int maxConnections = 1024;
     QStringList trustedProxies; // [server] trusted_proxies: balancers whose X-Forwarded-For is believed
+    // [server] tls_certificate, tls_key, tls_client_ca (relative paths: from the file's folder).
+    TlsSettings tls;
+    // [server] tls_terminated_by: TLS ends at these balancers in front, the only addresses
+    // that may then connect to a server listening in clear beyond loopback.
+    QStringList tlsTerminatedBy;
     // [fiscal] reconcile_every: how often the letters left in doubt are settled with the
     // authority, in seconds; 0: never on the server's own.
     int reconcileEverySeconds = 600;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
 
     // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit,
-    // unauthenticated_per_address, max_connections, [access.<name>] token and companies,
+    // unauthenticated_per_address, max_connections, trusted_proxies, the TLS keys,
+    // [access.<name>] token and companies,
     // and [database] url. Keys missing from the file keep their current value. Unknown keys
     // of those sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
     bool loadFile(const QString& path, QString* error, QStringList* warnings = nullptr);
 
-    // The rule that keeps an unauthenticated server off the network, and ranges.
+    // The rules that keep an unauthenticated server, and one speaking in clear, off the
+    // network, and ranges.
     bool check(QString* error) const;
+
+    // The tokens written in clear (each named), which only their hashes should stand for.
+    QStringList tokensInClear() const;
 
     HttpServerOptions httpOptions() const;
 };
@@ -55,7 +66,7 @@ bool parseByteSize(const QString& text, qint64* bytes);
 bool parseDuration(const QString& text, int* seconds);
 
 struct CommandLine {
-    enum class Mode { Serve, Init, Export, Sync, Audit, CheckConfig, ListCertificates, Help };
+    enum class Mode { Serve, Init, Export, Sync, Audit, CheckConfig, ListCertificates, HashToken, Help };
     Mode mode = Mode::Serve;
     QString configFile;
     QString database; // empty: not given

@@ -1,7 +1,8 @@
 #pragma once
 // Who made the call running on this thread, as the transport saw it: the request's id (the
 // one its log line and answer carry), the client's address, the name of the token it
-// presented and the user its program says it acts for. The transport sets it around each
+// presented, the user its program says it acts for and, with mutual TLS, the subject of its
+// certificate. The transport sets it around each
 // method call, as it does the company scope; outside a call every field is empty.
 #include <QString>
 
@@ -12,6 +13,7 @@ struct Caller {
     QString address;
     QString tokenName;
     QString user;
+    QString certificate; // mutual TLS: the subject of the client's certificate
 
     static const Caller& current();
 };

@@ -5,12 +5,14 @@
 #include <QString>
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "server/rpc/AccessTokens.h"
 #include "server/rpc/AnswerStream.h"
 #include "server/rpc/HttpRequestParser.h"
 #include "server/rpc/HttpRpcServer.h"
+#include "server/rpc/TlsChannel.h"
 
 namespace srv::http {
 
@@ -18,7 +20,9 @@ using Clock = std::chrono::steady_clock;
 
 struct Connection {
     enum class State {
+        Handshake, // TLS: the handshake has not ended
         Head, // reading the request line and headers
+        Verify, // head accepted but for its hashed token, being checked (TokenChecks)
         Body, // head accepted, reading the body
         Queued, // complete, waiting for or running on a worker
         Write, // writing the answer
@@ -38,6 +42,9 @@ struct Connection {
     BodyReader body;
     QString serverName;
     const AccessTokens::Grant* grant = nullptr; // the caller's, from its token
+    std::unique_ptr<TlsChannel> tls; // null: in clear
+    short tlsWants = 0; // the poll event a TLS call waits for before it is tried again (0: none)
+    QString clientCertificate; // mutual TLS: the subject of the certificate the client presented
     QString user; // the user the client program acts for (X-CCE-User)
     std::string forwardedFor; // the client behind a trusted balancer, as it says
     QByteArray operatorPath; // a GET for an operators' page
@@ -47,6 +54,7 @@ struct Connection {
     qsizetype outPos = 0;
     std::shared_ptr<Outbox> outbox; // Stream: where the worker puts the answer's pieces
     bool callEnded = false; // Stream: the worker is done with the call (its log is in)
+    bool cutShort = false; // Stream: the call failed after its first piece; TLS ends without close_notify
     Clock::time_point lastProgress;
     bool drainAfter = false;
     Clock::time_point drainUntil;
@@ -60,7 +68,9 @@ struct Connection {
     Clock::time_point deadline(const HttpServerOptions& o) const
     {
         switch (state) {
-        case State::Head: return arriving(start + std::chrono::milliseconds(o.headerTimeoutMs));
+        case State::Handshake:
+        case State::Head:
+        case State::Verify: return arriving(start + std::chrono::milliseconds(o.headerTimeoutMs));
         case State::Body: return arriving(start + std::chrono::milliseconds(o.bodyTimeoutMs));
         case State::Write:
         case State::Stream: return lastProgress + std::chrono::milliseconds(o.writeIdleTimeoutMs);

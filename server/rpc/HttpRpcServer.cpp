@@ -26,9 +26,12 @@
 #include "server/rpc/HttpConnection.h"
 #include "server/rpc/HttpRequestParser.h"
 #include "server/rpc/HttpResponse.h"
+#include "server/rpc/LogLine.h"
 #include "server/rpc/RequestLog.h"
 #include "server/rpc/RpcDispatcher.h"
 #include "server/rpc/Sockets.h"
+#include "server/rpc/TlsChannel.h"
+#include "server/rpc/TokenChecks.h"
 #include "server/rpc/WorkLanes.h"
 
 namespace srv {
@@ -41,6 +44,8 @@ using http::Connection;
 constexpr qsizetype kHeadLimit = 64 * 1024;
 constexpr int kReadsPerWakeUp = 16; // then the others get their turn
 constexpr int kDrainMs = 1000; // after an early refusal, the client's unread bytes are discarded this long
+// One TLS write at most: a record is 16 KiB; this keeps a large answer's writes few.
+constexpr qsizetype kTlsWriteChunk = 256 * 1024;
 
 // An answer this large leaves memory worth giving back to the system once it is sent.
 constexpr qsizetype kTrimAfter = 1024 * 1024;
@@ -58,6 +63,7 @@ struct HttpRpcServer::Impl {
         : dispatcher(registry),
           options(std::move(opts)),
           tokens(options.tokens, options.tokenCompanies, options.tokenNames),
+          checks(tokens, [this] { wake(); }),
           lanes(dispatcher, options, [this] { wake(); }),
           bounds(options.perAddressLimit)
     {}
@@ -67,7 +73,16 @@ struct HttpRpcServer::Impl {
     void acceptPending(bool stopping);
     void beginStop();
     void onReadable(quint64 id);
+    void onHandshake(quint64 id);
     void onHead(quint64 id, Connection& c);
+    void onGranted(quint64 id, Connection& c);
+    void takeChecked();
+    // The socket's bytes, through TLS when the connection speaks it: >0 bytes moved, 0 the
+    // peer closed or failed, -1 nothing now (the connection waits for its socket).
+    ssize_t receive(Connection& c, char* buffer, size_t size);
+    ssize_t transmit(Connection& c, const char* data, size_t size);
+    void logTlsFailure(const Connection& c, const QString& why);
+    void writeLog(const QByteArray& line);
     void onBodyComplete(Connection& c, quint64 id);
     void refuse(quint64 id, Connection& c, int status, const QString& message = QString());
     void answer(quint64 id, Connection& c, QByteArray bytes, bool drain);
@@ -84,6 +99,7 @@ struct HttpRpcServer::Impl {
     RpcDispatcher dispatcher;
     HttpServerOptions options;
     AccessTokens tokens;
+    TokenChecks checks;
     WorkLanes lanes;
     http::AddressBounds bounds; // owned by the I/O thread
 
@@ -131,6 +147,7 @@ void HttpRpcServer::Impl::run()
         for (const auto& [id, c] : connections) {
             short events = 0;
             switch (c.state) {
+            case Connection::State::Handshake:
             case Connection::State::Head:
             case Connection::State::Drain: events = POLLIN; break;
             case Connection::State::Body: events = short(POLLIN | (c.interim.isEmpty() ? 0 : POLLOUT)); break;
@@ -138,8 +155,12 @@ void HttpRpcServer::Impl::run()
             case Connection::State::Stream:
                 events = c.outPos < c.out.size() || c.outbox->ready(c.callEnded) ? POLLOUT : 0;
                 break;
+            case Connection::State::Verify:
             case Connection::State::Queued: break;
             }
+            // A TLS call that could not go on waits for its socket, whichever way.
+            if (c.tlsWants && c.state != Connection::State::Drain)
+                events = c.tlsWants;
             if (events) {
                 fds.push_back({c.fd, events, 0});
                 ids.push_back(id);
@@ -153,6 +174,7 @@ void HttpRpcServer::Impl::run()
             if (fds[0].revents & POLLIN) {
                 uint64_t count = 0;
                 [[maybe_unused]] const ssize_t n = ::read(wakeFd, &count, sizeof(count));
+                takeChecked();
                 takeFinished();
             }
             for (size_t i = 1; i < fds.size(); ++i) {
@@ -166,6 +188,21 @@ void HttpRpcServer::Impl::run()
                 auto it = connections.find(ids[i]);
                 if (it == connections.end())
                     continue;
+                if (it->second.state == Connection::State::Handshake) {
+                    onHandshake(ids[i]);
+                    continue;
+                }
+                if (it->second.tlsWants && it->second.state != Connection::State::Drain) {
+                    // The TLS call that waited is tried again: the state's own reading or writing.
+                    const Connection::State st = it->second.state;
+                    it->second.tlsWants = 0;
+                    if (st == Connection::State::Write || st == Connection::State::Stream ||
+                        (st == Connection::State::Body && !it->second.interim.isEmpty()))
+                        onWritable(ids[i]);
+                    if (connections.count(ids[i]) && (st == Connection::State::Head || st == Connection::State::Body))
+                        onReadable(ids[i]);
+                    continue;
+                }
                 if (it->second.state == Connection::State::Stream) {
                     if (fds[i].revents & (POLLOUT | POLLHUP | POLLERR))
                         onWritable(ids[i]);
@@ -206,10 +243,26 @@ void HttpRpcServer::Impl::expireDeadlines(Clock::time_point now)
             due.push_back(id);
     for (quint64 id : due) {
         Connection& c = connections.at(id);
+        if (c.state == Connection::State::Handshake) {
+            // Beyond its address's bound, it may still take the place of one that has gone.
+            if (c.probation && now >= c.probationUntil &&
+                now < c.start + std::chrono::milliseconds(options.headerTimeoutMs)) {
+                c.probation = false;
+                c.counted = bounds.take(c.address);
+                if (c.counted)
+                    continue;
+            }
+            // Nothing can be answered before the handshake: the connection just ends.
+            logTlsFailure(c, QStringLiteral("handshake não concluído no prazo"));
+            closeConnection(id);
+            continue;
+        }
         if (c.probation && now >= c.probationUntil &&
-            (c.state == Connection::State::Head || c.state == Connection::State::Body)) {
+            (c.state == Connection::State::Head || c.state == Connection::State::Body ||
+             c.state == Connection::State::Verify)) {
             endProbation(id, c);
-        } else if (c.state == Connection::State::Head || c.state == Connection::State::Body) {
+        } else if (c.state == Connection::State::Head || c.state == Connection::State::Body ||
+                   c.state == Connection::State::Verify) {
             refuse(id, c, 408);
         } else {
             if (c.state == Connection::State::Write || c.state == Connection::State::Stream) {
@@ -245,7 +298,24 @@ void HttpRpcServer::Impl::acceptPending(bool answerUnavailable)
         c.start = Clock::now();
         c.lastProgress = c.start;
         c.requestId = tag + '-' + QByteArray::number(id, 36);
+        if (!options.onlyFrom.isEmpty() && !options.onlyFrom.contains(QString::fromStdString(c.address))) {
+            // TLS ends at the balancers in front: nobody else may speak to this port in clear.
+            writeLog(logline::format(logline::Level::Warning,
+                                     "conexão de " + QByteArray::fromStdString(c.address) +
+                                         " recusada: só os balanceadores de [server] tls_terminated_by conectam a "
+                                         "este servidor"));
+            closeConnection(id);
+            continue;
+        }
+        if (options.tls) {
+            c.tls = std::make_unique<http::TlsChannel>(options.tls->context(), fd);
+            c.state = Connection::State::Handshake;
+        }
         if (answerUnavailable) {
+            if (c.tls) {
+                closeConnection(id);
+                continue;
+            }
             refuse(id, c, 503);
         } else if (bounds.take(c.address)) {
             c.counted = true;
@@ -255,6 +325,8 @@ void HttpRpcServer::Impl::acceptPending(bool answerUnavailable)
             c.probation = true;
             c.probationUntil = c.start + std::chrono::milliseconds(options.probationMs);
         }
+        if (c.tls)
+            onHandshake(id);
     }
 }
 
@@ -293,12 +365,17 @@ void HttpRpcServer::Impl::beginStop()
         if (it != connections.end())
             refuse(id, it->second, 503);
     }
-    std::vector<quint64> arriving;
+    std::vector<quint64> arriving, handshaking;
     for (const auto& [id, c] : connections)
-        if (c.state == Connection::State::Head || c.state == Connection::State::Body)
+        if (c.state == Connection::State::Head || c.state == Connection::State::Body ||
+            c.state == Connection::State::Verify)
             arriving.push_back(id);
+        else if (c.state == Connection::State::Handshake)
+            handshaking.push_back(id);
     for (quint64 id : arriving)
         refuse(id, connections.at(id), 503);
+    for (quint64 id : handshaking)
+        closeConnection(id);
 }
 
 void HttpRpcServer::Impl::onReadable(quint64 id)
@@ -309,8 +386,10 @@ void HttpRpcServer::Impl::onReadable(quint64 id)
         if (it == connections.end())
             return;
         Connection& c = it->second;
-        const ssize_t n = ::recv(c.fd, buffer, sizeof(buffer), 0);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        // A refused request's bytes are dropped unread, TLS or not.
+        const ssize_t n = c.state == Connection::State::Drain ? ::recv(c.fd, buffer, sizeof(buffer), 0)
+                                                              : receive(c, buffer, sizeof(buffer));
+        if (n < 0 && (c.state != Connection::State::Drain || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return;
         if (n <= 0) {
             // The client went away (or finished sending what it had after an early answer).
@@ -330,18 +409,11 @@ void HttpRpcServer::Impl::onReadable(quint64 id)
                 return;
             }
             if (p == http::Progress::Done) {
-                const QByteArray rest = c.in.mid(headSize);
-                c.in.clear();
+                c.in.remove(0, headSize); // whatever of the body came with the head
                 onHead(id, c);
-                if (c.state != Connection::State::Body)
-                    return;
-                // Whatever of the body came with the head (possibly all of it, or none is due).
-                const http::Progress b = c.body.feed(rest.constData(), rest.size(), &refusal);
-                if (b == http::Progress::Refused)
-                    refuse(id, c, refusal.status, refusal.message);
-                else if (b == http::Progress::Done)
-                    onBodyComplete(c, id);
-                if (c.state != Connection::State::Body)
+                // A refusal may have closed it already.
+                it = connections.find(id);
+                if (it == connections.end() || it->second.state != Connection::State::Body)
                     return;
             }
             continue;
@@ -365,7 +437,7 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
     const http::RequestHead& head = c.head;
     c.target = http::printable(head.method) + ' ' + http::printable(head.path);
     http::Refusal refusal;
-    const http::Framing framing = http::bodyFraming(head, &refusal);
+    http::bodyFraming(head, &refusal);
     if (refusal) {
         refuse(id, c, refusal.status, refusal.message);
         return;
@@ -383,11 +455,38 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
     }
     // Everything below is judged from the head alone: nothing of the body has been
     // read, and nothing will be for a request that is refused.
-    c.grant = tokens.grantFor(head.value("authorization"));
+    QByteArray presented;
+    if (tokens.lookup(head.value("authorization"), &c.grant, &presented) == AccessTokens::Lookup::Unchecked) {
+        if (checks.submit(id, presented))
+            c.state = Connection::State::Verify;
+        else
+            refuse(id, c, 503, QStringLiteral("Verificações de token demais em andamento; tente novamente."));
+        return;
+    }
+    onGranted(id, c);
+}
+
+void HttpRpcServer::Impl::takeChecked()
+{
+    for (const TokenChecks::Done& d : checks.takeDone()) {
+        auto it = connections.find(d.id);
+        if (it == connections.end() || it->second.state != Connection::State::Verify)
+            continue; // gone, or timed out meanwhile
+        it->second.grant = d.grant;
+        onGranted(d.id, it->second);
+    }
+}
+
+void HttpRpcServer::Impl::onGranted(quint64 id, Connection& c)
+{
+    const http::RequestHead& head = c.head;
     if (!c.grant) {
         refuse(id, c, 401);
         return;
     }
+    http::Refusal refusal;
+    const http::Framing framing = http::bodyFraming(head, &refusal);
+    const bool page = c.serverName.isEmpty();
     c.user = http::userFromHeader(head.value("x-cce-user"));
     if (options.trustedProxies.contains(QString::fromStdString(c.address)))
         c.forwardedFor = http::forwardedClient(head.value("x-forwarded-for"));
@@ -424,8 +523,20 @@ void HttpRpcServer::Impl::onHead(quint64 id, Connection& c)
     }
     c.body = http::BodyReader(framing, options.bodyLimit);
     c.state = Connection::State::Body;
-    if (!c.interim.isEmpty())
+    if (!c.interim.isEmpty()) {
         onWritable(id);
+        if (connections.find(id) == connections.end())
+            return;
+    }
+    if (c.state != Connection::State::Body)
+        return;
+    // What of the body came with the head (possibly all of it, or none is due).
+    const QByteArray rest = std::exchange(c.in, QByteArray());
+    const http::Progress b = c.body.feed(rest.constData(), rest.size(), &refusal);
+    if (b == http::Progress::Refused)
+        refuse(id, c, refusal.status, refusal.message);
+    else if (b == http::Progress::Done)
+        onBodyComplete(c, id);
 }
 
 void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
@@ -439,9 +550,9 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
     job.operatorPath = c.operatorPath;
     job.body = std::move(c.body.body());
     job.scope = &c.grant->scope;
-    job.caller =
-        Caller{QString::fromLatin1(c.requestId),
-               QString::fromStdString(c.forwardedFor.empty() ? c.address : c.forwardedFor), c.grant->name, c.user};
+    job.caller = Caller{QString::fromLatin1(c.requestId),
+                        QString::fromStdString(c.forwardedFor.empty() ? c.address : c.forwardedFor), c.grant->name,
+                        c.user, c.clientCertificate};
     job.gzip = c.gzip;
     c.body = http::BodyReader();
     lanes.submit(std::move(job));
@@ -455,7 +566,8 @@ void HttpRpcServer::Impl::refuse(quint64 id, Connection& c, int status, const QS
     c.faultCode = status == 401 ? fault::Unauthorized : 0;
     // A refused request may still be arriving: its bytes are read and dropped for a
     // moment, so the client gets to read the answer instead of a reset.
-    const bool drain = c.state == Connection::State::Head || c.state == Connection::State::Body;
+    const bool drain = c.state == Connection::State::Head || c.state == Connection::State::Body ||
+                       c.state == Connection::State::Verify;
     answer(id, c, http::refusal(status, message, options.bodyLimit, c.requestId), drain);
 }
 
@@ -483,12 +595,10 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     qsizetype& pos = c.outPos;
     for (;;) {
         while (pos < pending.size()) {
-            const ssize_t n = ::send(c.fd, pending.constData() + pos, size_t(pending.size() - pos), MSG_NOSIGNAL);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            const ssize_t n = transmit(c, pending.constData() + pos, size_t(pending.size() - pos));
+            if (n < 0)
                 return;
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
+            if (n == 0) {
                 if (c.state == Connection::State::Write || c.state == Connection::State::Stream) {
                     c.outcome += " (client gone)";
                     log(c);
@@ -511,8 +621,10 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
         }
         if (next == Outbox::Next::Piece)
             continue;
-        if (next == Outbox::Next::CutShort)
+        if (next == Outbox::Next::CutShort) {
             c.outcome += " (answer cut short)";
+            c.cutShort = true;
+        }
         c.out.clear();
         trimDue = true;
         break;
@@ -535,10 +647,85 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
         }
         return;
     }
+    if (c.tls)
+        c.tls->shutdown();
     ::shutdown(c.fd, SHUT_WR);
     c.out.clear();
     c.state = Connection::State::Drain;
     c.drainUntil = Clock::now() + std::chrono::milliseconds(kDrainMs);
+}
+
+void HttpRpcServer::Impl::onHandshake(quint64 id)
+{
+    auto it = connections.find(id);
+    if (it == connections.end())
+        return;
+    Connection& c = it->second;
+    c.tlsWants = 0;
+    switch (c.tls->handshake()) {
+    case http::TlsChannel::Io::Done:
+        c.clientCertificate = c.tls->peerSubject();
+        c.state = Connection::State::Head;
+        onReadable(id); // the request may have come with the handshake's last flight
+        return;
+    case http::TlsChannel::Io::WantRead: c.tlsWants = POLLIN; return;
+    case http::TlsChannel::Io::WantWrite: c.tlsWants = POLLOUT; return;
+    case http::TlsChannel::Io::Closed:
+    case http::TlsChannel::Io::Failed:
+        if (!c.tls->failure().isEmpty())
+            logTlsFailure(c, c.tls->failure());
+        closeConnection(id);
+        return;
+    }
+}
+
+ssize_t HttpRpcServer::Impl::receive(Connection& c, char* buffer, size_t size)
+{
+    if (!c.tls) {
+        const ssize_t n = ::recv(c.fd, buffer, size, 0);
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : 0;
+        return n;
+    }
+    int n = 0;
+    switch (c.tls->read(buffer, int(size), &n)) {
+    case http::TlsChannel::Io::Done: return n;
+    case http::TlsChannel::Io::WantRead: c.tlsWants = POLLIN; return -1;
+    case http::TlsChannel::Io::WantWrite: c.tlsWants = POLLOUT; return -1;
+    case http::TlsChannel::Io::Closed:
+    case http::TlsChannel::Io::Failed: break;
+    }
+    return 0;
+}
+
+ssize_t HttpRpcServer::Impl::transmit(Connection& c, const char* data, size_t size)
+{
+    if (!c.tls) {
+        for (;;) {
+            const ssize_t n = ::send(c.fd, data, size, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return errno == EAGAIN || errno == EWOULDBLOCK ? -1 : 0;
+            return n;
+        }
+    }
+    int n = 0;
+    switch (c.tls->write(data, int(std::min<size_t>(size, kTlsWriteChunk)), &n)) {
+    case http::TlsChannel::Io::Done: return n;
+    case http::TlsChannel::Io::WantRead: c.tlsWants = POLLIN; return -1;
+    case http::TlsChannel::Io::WantWrite: c.tlsWants = POLLOUT; return -1;
+    case http::TlsChannel::Io::Closed:
+    case http::TlsChannel::Io::Failed: break;
+    }
+    return 0;
+}
+
+void HttpRpcServer::Impl::logTlsFailure(const Connection& c, const QString& why)
+{
+    writeLog(logline::format(logline::Level::Warning, "req=" + c.requestId +
+                                                          " tls from=" + QByteArray::fromStdString(c.address) + ": " +
+                                                          http::printable(why.toUtf8())));
 }
 
 void HttpRpcServer::Impl::closeConnection(quint64 id)
@@ -554,6 +741,10 @@ void HttpRpcServer::Impl::closeConnection(quint64 id)
     }
     if (c.outbox)
         c.outbox->leave(); // the worker writing the answer waits no more and writes no further
+    if (c.tls && c.state != Connection::State::Drain && !c.cutShort) {
+        c.tls->shutdown(); // the end of the session, so the client tells it from a cut (as a cut answer is)
+        c.tls.reset();
+    }
     ::close(c.fd);
     if (c.counted)
         bounds.give(c.address);
@@ -604,7 +795,11 @@ void HttpRpcServer::Impl::log(const Connection& c)
     if (options.onRequestDone)
         options.onRequestDone(RequestRecord{c.metricMethod, c.httpStatus ? c.httpStatus : 200, c.faultCode,
                                             std::chrono::duration<double>(elapsed).count()});
-    const QByteArray line = http::requestLogLine(c, ms);
+    writeLog(http::requestLogLine(c, ms));
+}
+
+void HttpRpcServer::Impl::writeLog(const QByteArray& line)
+{
     if (options.logSink) {
         options.logSink(line);
     } else {

@@ -18,6 +18,10 @@
 //
 // GET requests go to the operators' pages (operatorPage: health, metrics) under the same
 // token rules, on a worker like any call.
+//
+// With TLS (options.tls) every connection starts with its handshake, which counts in the
+// head's deadline and in the address's bound like the head itself; nothing is ever read or
+// answered in clear on that port. A hashed token is checked off the loop (TokenChecks.h).
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -26,6 +30,7 @@
 #include <memory>
 
 #include "server/rpc/MethodRegistry.h"
+#include "server/rpc/TlsContext.h"
 
 namespace srv {
 
@@ -60,6 +65,11 @@ struct HttpServerOptions {
     // Load balancers in front of the server: for a request from one of these, the client is
     // the last address of its X-Forwarded-For (the log and the audit trail name it).
     QStringList trustedProxies;
+    // Not null: every connection speaks TLS with this context.
+    std::shared_ptr<TlsContext> tls;
+    // Not empty: only these addresses may connect (the balancers TLS ends at); any other
+    // connection is closed at once.
+    QStringList onlyFrom;
     int headerTimeoutMs = 10000; // request line and headers, from the connection's start
     int bodyTimeoutMs = 60000; // the whole request, from the connection's start
     int perAddressLimit = 16; // connections of one address not yet past a complete, authenticated request

@@ -18,6 +18,8 @@ QByteArray requestLogLine(const Connection& c, qint64 ms)
         text += " via=" + QByteArray::fromStdString(c.address);
     if (c.grant && !c.grant->name.isEmpty())
         text += " token=" + printable(c.grant->name.toUtf8());
+    if (!c.clientCertificate.isEmpty())
+        text += " cert=\"" + printable(c.clientCertificate.toUtf8()).replace('"', '\'') + '"';
     if (!c.user.isEmpty())
         text += " user=" + printable(c.user.toUtf8());
     logline::Level level = logline::Level::Info;

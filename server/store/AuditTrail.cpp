@@ -33,12 +33,12 @@ void AuditTrail::record(const QSqlDatabase& db, const AuditEntry& e)
     const AuditActor& a = AuditActor::current();
     Query q(m_store, db, "audit");
     q.run(QStringLiteral("INSERT INTO AUDITORIA (DTHRAUDITORIA, CDEMPRESA, CDFILIAL, NRLANCTONF, NRSEQCCE, IDACAO, "
-                         "DSRESULTADO, NMUSUARIO, NMTOKEN, DSENDERECO, DSREQUISICAO) "
+                         "DSRESULTADO, NMUSUARIO, NMTOKEN, DSENDERECO, DSREQUISICAO, DSCERTIFICADO) "
                          "VALUES (?, (SELECT CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?), "
-                         "?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                         "?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
           {QDateTime::currentDateTime(), e.filial, e.lancto, e.filial, e.lancto, column::nullIfEmpty(e.seq), e.action,
            bounded(e.outcome, 255), bounded(a.user, 60), bounded(a.token, 60), bounded(a.address, 64),
-           bounded(a.request, 40)});
+           bounded(a.request, 40), bounded(a.certificate, 255)});
 }
 
 void AuditTrail::recordAlone(const AuditEntry& entry)
@@ -53,7 +53,7 @@ QList<AuditRow> AuditTrail::rows(const QString& company, const QDate& since, con
                                  const QString& lancto)
 {
     QString sql = QStringLiteral("SELECT DTHRAUDITORIA, NMUSUARIO, NMTOKEN, DSENDERECO, DSREQUISICAO, CDEMPRESA, "
-                                 "CDFILIAL, NRLANCTONF, NRSEQCCE, IDACAO, DSRESULTADO FROM AUDITORIA "
+                                 "CDFILIAL, NRLANCTONF, NRSEQCCE, IDACAO, DSRESULTADO, DSCERTIFICADO FROM AUDITORIA "
                                  "WHERE CDEMPRESA = ?");
     QVariantList binds{company};
     if (since.isValid()) {
@@ -71,7 +71,7 @@ QList<AuditRow> AuditTrail::rows(const QString& company, const QDate& since, con
         AuditRow r;
         r.when = column::toDateTime(q.value(0));
         r.actor = AuditActor{column::text(q.value(1)), column::text(q.value(2)), column::text(q.value(3)),
-                             column::text(q.value(4))};
+                             column::text(q.value(4)), column::text(q.value(11))};
         r.company = column::text(q.value(5));
         r.filial = column::text(q.value(6));
         r.lancto = column::text(q.value(7));

@@ -19,6 +19,7 @@ struct AuditActor {
     QString token; // the token's name, never the token
     QString address;
     QString request; // the request's id, as in the server's log
+    QString certificate; // mutual TLS: the subject of the client's certificate
 
     static const AuditActor& current(); // outside a call: every field empty
 };

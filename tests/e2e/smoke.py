@@ -138,9 +138,10 @@ class Smoke:
         ini = os.path.join(self.out, "erp-host.ini")
         with open(ini, "w") as f:
             f.write("[context]\ncompany=%s\nbranch=0001\nbilling_branch=0001\nprocessing_date=%s\n"
-                    "module=13\nbranch_mode=false\n\n[server]\nhost=127.0.0.1\nport=%s\n\n"
+                    "module=13\nbranch_mode=false\n\n[server]\nhost=127.0.0.1\nport=%s\ntls=true\nca=%s\n\n"
                     "[database]\ndriver=QSQLITE\nname=%s\n\n[files]\nfolder=%s\n"
-                    % (COMPANY, time.strftime("%Y-%m-%d"), self.port, db, os.path.join(self.out, "files")))
+                    % (COMPANY, time.strftime("%Y-%m-%d"), self.port, os.path.join(self.var, "certs", "ca.pem"),
+                       db, os.path.join(self.out, "files")))
         self.probe = os.path.join(self.out, "probe.json")
         if os.path.exists(self.probe):
             os.remove(self.probe)

@@ -1,6 +1,7 @@
 #pragma once
 // One JSON-RPC call or operators' page over loopback HTTP, as any client of the server
-// makes it, for the tests that run server processes. Needs cce::httplib.
+// makes it, for the tests that run server processes; over TLS once loopbackTlsAuthority()
+// names the authority to verify the server with. Needs cce::httplib.
 #include <httplib.h>
 
 #include <QJsonArray>
@@ -27,6 +28,23 @@ struct HttpAnswer {
     }
 };
 
+// The authority's PEM file: when set, every call of this process goes over TLS, verified.
+inline std::string& loopbackTlsAuthority()
+{
+    static std::string ca;
+    return ca;
+}
+
+inline httplib::Client loopbackClient(int port)
+{
+    if (loopbackTlsAuthority().empty())
+        return httplib::Client("127.0.0.1", port);
+    httplib::Client client("https://127.0.0.1:" + std::to_string(port));
+    client.set_ca_cert_path(loopbackTlsAuthority().c_str());
+    client.enable_server_certificate_verification(true);
+    return client;
+}
+
 inline HttpAnswer rpcCall(int port, const QString& server, const QString& method, const QVariantList& params,
                           const std::string& token = {}, const std::string& user = {}, int timeoutSeconds = 60)
 {
@@ -34,7 +52,7 @@ inline HttpAnswer rpcCall(int port, const QString& server, const QString& method
     for (const QVariant& p : params)
         args.append(fw::json::encode(p));
     const QJsonObject request{{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}, {"params", args}};
-    httplib::Client client("127.0.0.1", port);
+    httplib::Client client = loopbackClient(port);
     client.set_read_timeout(timeoutSeconds, 0);
     client.set_connection_timeout(10, 0);
     httplib::Headers headers;
@@ -55,7 +73,7 @@ inline HttpAnswer rpcCall(int port, const QString& server, const QString& method
 
 inline HttpAnswer getPage(int port, const std::string& path, const std::string& token = {})
 {
-    httplib::Client client("127.0.0.1", port);
+    httplib::Client client = loopbackClient(port);
     client.set_read_timeout(30, 0);
     httplib::Headers headers;
     if (!token.empty())

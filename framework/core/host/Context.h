@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QString>
 
+#include "core/net/TlsPolicy.h"
+
 #include "core/CoreExport.h"
 
 namespace fw {
@@ -20,6 +22,7 @@ struct FW_CORE_EXPORT HostContext {
     QString serverHost = QStringLiteral("127.0.0.1"); // WebURL
     int serverPort = 0; // WebPort
     QString serverToken; // bearer token for the application server, empty for none
+    TlsPolicy serverTls; // how the connection to it is secured
     QString dbDriver = QStringLiteral("QSQLITE"); // Qt SQL driver of the company database
     QString dbName; // database name (SQLite file) or connection string
     QString dbHost;

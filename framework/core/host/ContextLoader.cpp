@@ -1,6 +1,7 @@
 #include "core/host/ContextLoader.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSettings>
@@ -32,6 +33,10 @@ const QList<QPair<QString, QString>>& optionKeys()
         {QStringLiteral("server-host"), QStringLiteral("server/host")},
         {QStringLiteral("server-port"), QStringLiteral("server/port")},
         {QStringLiteral("server-token"), QStringLiteral("server/token")},
+        {QStringLiteral("server-token-file"), QStringLiteral("server/token_file")},
+        {QStringLiteral("server-tls"), QStringLiteral("server/tls")},
+        {QStringLiteral("server-ca"), QStringLiteral("server/ca")},
+        {QStringLiteral("server-pin"), QStringLiteral("server/pin")},
         {QStringLiteral("server-timeout"), QStringLiteral("server/timeout")},
         {QStringLiteral("db-driver"), QStringLiteral("database/driver")},
         {QStringLiteral("db-name"), QStringLiteral("database/name")},
@@ -80,6 +85,27 @@ bool parseBool(const QString& text, bool* out)
         return true;
     }
     return false;
+}
+
+// The token, from a file only its user may read.
+QString readTokenFile(const QString& path, QString* why)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("o arquivo do token %1 não pôde ser lido").arg(path);
+        return QString();
+    }
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    if (f.permissions() & others) {
+        *why = QStringLiteral("o arquivo do token %1 pode ser lido por outros usuários: deixe-o só para o seu "
+                              "(chmod 600 %1)")
+                   .arg(path);
+        return QString();
+    }
+    const QString token = QString::fromUtf8(f.readLine()).trimmed();
+    if (token.isEmpty())
+        *why = QStringLiteral("o arquivo do token %1 está vazio").arg(path);
+    return token;
 }
 
 } // namespace
@@ -138,6 +164,16 @@ HostContext loadHostContext(const QString& iniPath, const QStringList& arguments
         };
     };
 
+    // A relative path of the file is taken from the file's folder; of the command line, from
+    // the working folder.
+    auto takePath = [&](const QString& key, QString* field) {
+        QString raw;
+        const bool fromFile = take(key, text(&raw));
+        if (!raw.isEmpty())
+            *field = QFileInfo(raw).isRelative() && fromFile && !fileDir.isEmpty() ? QDir(fileDir).filePath(raw)
+                                                                                   : QFileInfo(raw).absoluteFilePath();
+    };
+
     c.user = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
     take(QStringLiteral("context/user"), text(&c.user));
     take(QStringLiteral("context/company"), text(&c.company, [](const QString& v) { return Ajusta(v, 2); }));
@@ -162,7 +198,44 @@ HostContext loadHostContext(const QString& iniPath, const QStringList& arguments
         return true;
     });
     take(QStringLiteral("server/port"), number(&c.serverPort, 1, 65535));
-    take(QStringLiteral("server/token"), text(&c.serverToken));
+    // The token never sits in the configuration nor on a command line others can read.
+    take(QStringLiteral("server/token"), [&](const QString&) {
+        problems << QStringLiteral("o token do servidor não fica no arquivo de configuração nem na linha de comando: "
+                                   "grave-o num arquivo que só o seu usuário lê (chmod 600) e indique-o em [server] "
+                                   "token_file");
+        return true;
+    });
+    QString tokenFile;
+    takePath(QStringLiteral("server/token_file"), &tokenFile);
+    if (!tokenFile.isEmpty()) {
+        QString why;
+        c.serverToken = readTokenFile(tokenFile, &why);
+        if (!why.isEmpty())
+            problems << why;
+    }
+    take(QStringLiteral("server/tls"), [&](const QString& v) {
+        bool on = true;
+        if (v.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0)
+            c.serverTls.mode = TlsPolicy::Mode::Auto;
+        else if (parseBool(v, &on))
+            c.serverTls.mode = on ? TlsPolicy::Mode::On : TlsPolicy::Mode::Off;
+        else
+            return false;
+        return true;
+    });
+    takePath(QStringLiteral("server/ca"), &c.serverTls.caFile);
+    take(QStringLiteral("server/pin"), [&](const QString& v) {
+        c.serverTls.pinSha256 = TlsPolicy::normalisedPin(v);
+        return v.isEmpty() || !c.serverTls.pinSha256.isEmpty();
+    });
+    takePath(QStringLiteral("server/certificate"), &c.serverTls.certificateFile);
+    takePath(QStringLiteral("server/key"), &c.serverTls.keyFile);
+    if (c.serverTls.certificateFile.isEmpty() != c.serverTls.keyFile.isEmpty())
+        problems << QStringLiteral("[server] certificate e key vão juntos: configure os dois");
+    if (c.serverTls.mode == TlsPolicy::Mode::Off && !isLocalHost(c.serverHost))
+        problems << QStringLiteral("[server] tls=false só vale para um servidor nesta máquina: o token e os dados "
+                                   "fiscais passariam em claro até %1")
+                        .arg(c.serverHost);
     take(QStringLiteral("server/timeout"), number(&c.serverTimeoutSeconds, 1, 24 * 3600));
     take(QStringLiteral("database/driver"), [&](const QString& v) {
         const QString d = v.toUpper();
@@ -177,10 +250,7 @@ HostContext loadHostContext(const QString& iniPath, const QStringList& arguments
     take(QStringLiteral("database/user"), text(&c.dbUser));
     take(QStringLiteral("database/password"), text(&c.dbPassword));
 
-    const bool folderFromFile = take(QStringLiteral("files/folder"), text(&c.filesFolder));
-    if (!c.filesFolder.isEmpty() && QFileInfo(c.filesFolder).isRelative())
-        c.filesFolder = folderFromFile && !fileDir.isEmpty() ? QDir(fileDir).filePath(c.filesFolder)
-                                                             : QFileInfo(c.filesFolder).absoluteFilePath();
+    takePath(QStringLiteral("files/folder"), &c.filesFolder);
 
     // A SQLite file named in the configuration lies next to it, wherever the host starts.
     if (nameFromFile && c.dbDriver == QLatin1String("QSQLITE") && !c.dbName.isEmpty() &&

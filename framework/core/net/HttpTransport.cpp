@@ -1,13 +1,12 @@
 #include "core/net/HttpTransport.h"
 
 #include <QEventLoop>
-#include <QHostAddress>
-#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
 #include "core/net/HttpReplyReader.h"
+#include "core/net/ServerSocket.h"
 
 namespace fw {
 
@@ -47,27 +46,34 @@ QString HttpTransport::probe(const RpcRequest& request)
     const QString bad = badEndpoint(request);
     if (!bad.isEmpty())
         return bad;
-    QTcpSocket socket;
-    // The application server is reached directly, never through a proxy of the environment.
-    socket.setProxy(QNetworkProxy::NoProxy);
+    // With TLS the handshake is made too: a certificate that does not verify shows at once.
+    ServerSocket link(request);
+    if (!link.setupError().isEmpty())
+        return link.setupError();
+    QTcpSocket& socket = link.socket();
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
-    QObject::connect(&socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-    bool timedOut = false;
+    bool ready = false, timedOut = false;
+    QObject::connect(&link, &ServerSocket::ready, &loop, [&]() {
+        ready = true;
+        loop.quit();
+    });
+    QObject::connect(&link, &ServerSocket::failed, &loop, &QEventLoop::quit);
     QObject::connect(&timer, &QTimer::timeout, &loop, [&]() {
         timedOut = true;
         loop.quit();
     });
     timer.start(qMin(request.timeoutMs, kProbeTimeoutMs));
-    socket.connectToHost(request.host, static_cast<quint16>(request.port));
-    if (socket.state() != QAbstractSocket::ConnectedState && socket.state() != QAbstractSocket::UnconnectedState)
+    link.open();
+    if (socket.state() != QAbstractSocket::UnconnectedState)
         waitBlockingInput(loop);
-    if (socket.state() == QAbstractSocket::ConnectedState) {
+    if (ready) {
         socket.abort();
         return QString();
     }
+    if (!link.insecure().isEmpty())
+        return link.insecure();
     if (timedOut)
         return QStringLiteral("tempo de conexão esgotado");
     return socketErrorText(socket.error(), socket.errorString());
@@ -82,10 +88,16 @@ RpcReply HttpTransport::post(const RpcRequest& request)
         out.failureText = bad;
         return out;
     }
+    ServerSocket link(request);
+    if (!link.setupError().isEmpty()) {
+        out.failure = RpcReply::Failure::Insecure;
+        out.failureText = link.setupError();
+        return out;
+    }
     // Asked for without gzip, Qt's sockets answer no differently; compression is asked for
     // here, and inflated as the body arrives.
-    const bool local = QHostAddress(request.host).isLoopback() || request.host == QLatin1String("localhost");
-    const bool gzip = m_compression == Compression::Always || (m_compression == Compression::Auto && !local);
+    const bool gzip =
+        m_compression == Compression::Always || (m_compression == Compression::Auto && !isLocalHost(request.host));
     QByteArray message =
         "POST " + QUrl::toPercentEncoding(request.path(), "/") + " HTTP/1.1\r\nHost: " + request.host.toUtf8() + ':' +
         QByteArray::number(request.port) +
@@ -104,9 +116,7 @@ RpcReply HttpTransport::post(const RpcRequest& request)
         else
             out.body.append(piece.data(), piece.size());
     });
-    QTcpSocket socket;
-    // The application server is reached directly, never through a proxy of the environment.
-    socket.setProxy(QNetworkProxy::NoProxy);
+    QTcpSocket& socket = link.socket();
     // No more than this waits in memory for the reader: the rest waits in the network.
     socket.setReadBufferSize(kReadAhead);
     QEventLoop loop;
@@ -114,7 +124,7 @@ RpcReply HttpTransport::post(const RpcRequest& request)
     timer.setSingleShot(true);
     bool timedOut = false, broken = false;
     QAbstractSocket::SocketError error = QAbstractSocket::UnknownSocketError;
-    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&]() { socket.write(message); });
+    QObject::connect(&link, &ServerSocket::ready, &loop, [&]() { socket.write(message); });
     QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&]() {
         reader.feed(socket.readAll());
         if (reader.done() || !reader.failure().isEmpty())
@@ -133,8 +143,12 @@ RpcReply HttpTransport::post(const RpcRequest& request)
         timedOut = true;
         loop.quit();
     });
+    QObject::connect(&link, &ServerSocket::failed, &loop, [&]() {
+        if (!link.insecure().isEmpty())
+            loop.quit();
+    });
     timer.start(request.timeoutMs);
-    socket.connectToHost(request.host, static_cast<quint16>(request.port));
+    link.open();
     waitBlockingInput(loop);
     timer.stop();
     if (!timedOut && !broken && reader.failure().isEmpty()) {
@@ -144,7 +158,10 @@ RpcReply HttpTransport::post(const RpcRequest& request)
     const QString errorText = socket.errorString();
     socket.abort();
 
-    if (timedOut) {
+    if (!link.insecure().isEmpty()) {
+        out.failure = RpcReply::Failure::Insecure;
+        out.failureText = link.insecure();
+    } else if (timedOut) {
         out.failure = RpcReply::Failure::Timeout;
         out.failureText = QStringLiteral("tempo de resposta esgotado");
     } else if (!reader.headRead()) {

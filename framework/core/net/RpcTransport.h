@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+#include "core/net/TlsPolicy.h"
+
 #include "core/CoreExport.h"
 
 class TNetConnection;
@@ -21,6 +23,7 @@ struct FW_CORE_EXPORT RpcRequest {
     QString serverName; // the path is /rpc/<serverName>
     QString token; // sent as "Authorization: Bearer <token>" when not empty
     QString user; // sent as "X-CCE-User" (UTF-8, percent-encoded) when not empty, for the audit trail
+    TlsPolicy tls;
     QByteArray body; // the JSON-RPC request, UTF-8
     int timeoutMs = 120000;
     // When set, a transport that can hands it the reply's body piece by piece as it
@@ -31,7 +34,9 @@ struct FW_CORE_EXPORT RpcRequest {
 };
 
 struct FW_CORE_EXPORT RpcReply {
-    enum class Failure { None, Unreachable, Timeout, Transport };
+    // Insecure: TLS stopped the connection (a certificate that does not verify, has
+    // expired, does not match the pin, or a server that does not speak TLS).
+    enum class Failure { None, Unreachable, Timeout, Transport, Insecure };
     Failure failure = Failure::None;
     QString failureText; // the transport's own words, for the message the connection raises
     int httpStatus = 0;

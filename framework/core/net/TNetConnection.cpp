@@ -25,6 +25,7 @@ TNetConnection::TNetConnection(QObject* parent) : QObject(parent)
     m_host = c.serverHost;
     m_port = c.serverPort;
     m_token = c.serverToken;
+    m_tls = c.serverTls;
     if (c.serverTimeoutSeconds > 0)
         m_timeoutMs = c.serverTimeoutSeconds * 1000;
 }
@@ -35,6 +36,12 @@ void TNetConnection::setToken(const QString& token)
 {
     m_token = token;
     m_tokenSet = true;
+}
+
+void TNetConnection::setTlsPolicy(const fw::TlsPolicy& policy)
+{
+    m_tls = policy;
+    m_tlsSet = true;
 }
 
 void TNetConnection::setConnected(bool on)
@@ -63,6 +70,7 @@ fw::RpcRequest TNetConnection::makeRequest(const QByteArray& body) const
     r.port = m_port;
     r.serverName = m_serverName;
     r.token = m_token;
+    r.tls = m_tls;
     r.user = fw::hostContext().user;
     r.body = body;
     r.timeoutMs = m_timeoutMs;
@@ -79,6 +87,8 @@ void TNetConnection::open(bool raise)
         OnBeforeConnect(this);
     if (!m_tokenSet)
         m_token = fw::hostContext().serverToken;
+    if (!m_tlsSet)
+        m_tls = fw::hostContext().serverTls;
 
     QPointer<TNetConnection> self(this);
     std::shared_ptr<fw::RpcTransport> t = transport();
@@ -160,6 +170,9 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
                  .arg((req.timeoutMs + 999) / 1000));
     case fw::RpcReply::Failure::Transport:
         fail(QStringLiteral("A comunicação com o servidor de aplicação %1 falhou na chamada %2: %3.")
+                 .arg(server, method, reply.failureText));
+    case fw::RpcReply::Failure::Insecure:
+        fail(QStringLiteral("A conexão segura com o servidor de aplicação %1 foi recusada na chamada %2: %3.")
                  .arg(server, method, reply.failureText));
     }
 

@@ -44,6 +44,9 @@ public:
     // Until set here, the token is the host context's at each opening.
     QString token() const { return m_token; }
     void setToken(const QString& token);
+    // How the connection is secured; until set here, the host context's at each opening.
+    fw::TlsPolicy tlsPolicy() const { return m_tls; }
+    void setTlsPolicy(const fw::TlsPolicy& policy);
     bool throwException() const { return m_throwException; }
     void setThrowException(bool on) { m_throwException = on; }
     int timeoutMs() const { return m_timeoutMs; }
@@ -90,6 +93,8 @@ private:
     int m_port = 0;
     QString m_token;
     bool m_tokenSet = false;
+    fw::TlsPolicy m_tls;
+    bool m_tlsSet = false;
     bool m_throwException = true;
     bool m_connected = false;
     bool m_inCall = false;

@@ -16,6 +16,15 @@ protected:
     fw::HostContext saved;
 };
 
+// The token in a file of its own, readable by its user alone unless told otherwise.
+void writeToken(const QTemporaryDir& dir, QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner)
+{
+    QFile f(dir.filePath(QStringLiteral("token")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("segredo\n");
+    f.setPermissions(permissions);
+}
+
 QString writeIni(const QTemporaryDir& dir, const QByteArray& text)
 {
     const QString path = dir.filePath(QStringLiteral("erp-host.ini"));
@@ -37,7 +46,9 @@ branch_mode=true
 [server]
 host=app.local
 port=8211
-token=segredo
+token_file=token
+ca=certs/ca.pem
+pin=AB:cd:00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd
 
 [database]
 driver=QSQLITE
@@ -81,6 +92,7 @@ TEST(ContextLoader, FileValuesAndDefaults)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
+    writeToken(dir);
     QString error;
     const fw::HostContext c = fw::loadHostContext(writeIni(dir, kIni), {}, &error);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
@@ -94,6 +106,11 @@ TEST(ContextLoader, FileValuesAndDefaults)
     EXPECT_EQ(c.serverHost, QStringLiteral("app.local"));
     EXPECT_EQ(c.serverPort, 8211);
     EXPECT_EQ(c.serverToken, QStringLiteral("segredo"));
+    EXPECT_EQ(c.serverTls.mode, fw::TlsPolicy::Mode::Auto);
+    EXPECT_TRUE(c.serverTls.enabledFor(c.serverHost)) << "a server off this machine is reached over TLS";
+    EXPECT_EQ(c.serverTls.caFile, QDir(dir.path()).filePath(QStringLiteral("certs/ca.pem")));
+    EXPECT_EQ(c.serverTls.pinSha256,
+              QStringLiteral("abcd00112233445566778899aabbccddeeff00112233445566778899aabbccdd"));
     EXPECT_EQ(c.dbDriver, QStringLiteral("QSQLITE"));
     // The file's relative database lies next to the file, wherever the host was started.
     EXPECT_EQ(c.dbName, QDir(dir.path()).filePath(QStringLiteral("var/empresa.db")));
@@ -110,13 +127,14 @@ TEST(ContextLoader, CommandLineWinsOverTheFile)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
+    writeToken(dir);
     QString error;
     const fw::HostContext c = fw::loadHostContext(
         writeIni(dir, kIni),
         {QStringLiteral("erp-host"), QStringLiteral("--user=jose"), QStringLiteral("--company"), QStringLiteral("3"),
          QStringLiteral("--branch=0007"), QStringLiteral("--date=2026-12-01"), QStringLiteral("--module"),
          QStringLiteral("13"), QStringLiteral("--branch-mode=N"), QStringLiteral("--server-port=9000"),
-         QStringLiteral("--server-host"), QStringLiteral("127.0.0.1"), QStringLiteral("--server-token="),
+         QStringLiteral("--server-host"), QStringLiteral("127.0.0.1"), QStringLiteral("--server-token-file="),
          QStringLiteral("--db-name"), QStringLiteral("outro.db"), QStringLiteral("--unknown"),
          QStringLiteral("--billing-branch"), QStringLiteral("8")},
         &error);
@@ -131,6 +149,7 @@ TEST(ContextLoader, CommandLineWinsOverTheFile)
     EXPECT_EQ(c.serverHost, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(c.serverPort, 9000);
     EXPECT_EQ(c.serverToken, QString()); // emptied on purpose
+    EXPECT_FALSE(c.serverTls.enabledFor(c.serverHost)) << "on this machine, in clear";
     EXPECT_EQ(c.dbName, QStringLiteral("outro.db")); // taken from the working folder
 }
 
@@ -159,4 +178,29 @@ TEST(ContextLoader, UnreadableValuesAreReportedByKey)
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_EQ(mended.serverPort, 8080);
     EXPECT_EQ(mended.dbDriver, QStringLiteral("QPSQL"));
+}
+
+TEST(ContextLoader, TheTokenAndTheWireStaySecret)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString error;
+    struct Case {
+        QByteArray server;
+        const char* said;
+    };
+    for (const Case& k :
+         {Case{"host=app.local\ntoken=segredo\n", "token_file"},
+          Case{"host=app.local\ntoken_file=token\n", "chmod 600"}, Case{"host=app.local\ntls=false\n", "em claro"},
+          Case{"host=app.local\npin=abc\n", "server/pin"},
+          Case{"host=app.local\ncertificate=eu.pem\n", "vão juntos"}}) {
+        writeToken(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        const fw::HostContext c = fw::loadHostContext(writeIni(dir, "[server]\n" + k.server), {}, &error);
+        EXPECT_TRUE(error.contains(QString::fromUtf8(k.said))) << k.server.toStdString() << error.toStdString();
+        EXPECT_TRUE(c.serverToken.isEmpty()) << "no token read from where others could";
+    }
+    const fw::HostContext local =
+        fw::loadHostContext(writeIni(dir, "[server]\nhost=127.0.0.1\ntls=false\n"), {}, &error);
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    EXPECT_FALSE(local.serverTls.enabledFor(local.serverHost));
 }

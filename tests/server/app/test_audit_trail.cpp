@@ -36,7 +36,7 @@ protected:
     QString save(const fw::DeltaChange& change)
     {
         const srv::Caller caller{QStringLiteral("ab12cd-7"), QStringLiteral("10.0.0.9"), QStringLiteral("filial-sp"),
-                                 QStringLiteral("maria")};
+                                 QStringLiteral("maria"), QStringLiteral("CN=estacao-sp,O=Empresa")};
         const srv::CallerGuard calling(caller);
         fw::DeltaPacket d = delta();
         d.changes << change;
@@ -49,13 +49,13 @@ protected:
         return letterRow(F, L1, l);
     }
 
-    // "action|seq|outcome|user|token|address|request|company" of every row, oldest first.
+    // "action|seq|outcome|user|token|address|request|company|certificate" of every row, oldest first.
     QStringList trail()
     {
         QStringList out;
         for (const srv::AuditRow& r : srv::AuditTrail(*store).rows(QStringLiteral("01"), QDate()))
-            out << QStringList{r.action,      r.seq,           r.outcome,       r.actor.user,
-                               r.actor.token, r.actor.address, r.actor.request, r.company}
+            out << QStringList{r.action,        r.seq,           r.outcome, r.actor.user,       r.actor.token,
+                               r.actor.address, r.actor.request, r.company, r.actor.certificate}
                        .join(QLatin1Char('|'));
         return out;
     }
@@ -71,7 +71,7 @@ TEST_P(AuditTrailTest, EachSavedChangeNamesItsCallerAndNothingIsRecordedOfWhatWa
     EXPECT_NE(save(mod(letter(first), letter(QStringLiteral("Texto de quem chegou atrasado à carta.")))), QString());
     ASSERT_EQ(save(del(letter(second))), QString());
 
-    const QString who = QStringLiteral("maria|filial-sp|10.0.0.9|ab12cd-7|01");
+    const QString who = QStringLiteral("maria|filial-sp|10.0.0.9|ab12cd-7|01|CN=estacao-sp,O=Empresa");
     EXPECT_EQ(trail(), (QStringList{"gravacao|01|ok|" + who, "alteracao|01|ok|" + who, "exclusao|01|ok|" + who}));
 }
 
@@ -89,7 +89,7 @@ TEST_P(AuditTrailTest, TransmissionsAndEmailsLeaveTheirRowsAndTheTrailReadsAsCsv
     addLetter(F, L1, pending(QStringLiteral("01")));
     srv::BatchStore batches(*store);
     const srv::AuditActorGuard actor(srv::AuditActor{QStringLiteral("jo,ão"), QStringLiteral("server#1"),
-                                                     QStringLiteral("127.0.0.1"), QStringLiteral("r-1")});
+                                                     QStringLiteral("127.0.0.1"), QStringLiteral("r-1"), QString()});
     QList<srv::LetterToSend> claimed;
     srv::BuiltBatch built;
     const QList<srv::LetterToSend> letters = batches.latestLetters(QStringLiteral("01"), {{F, L1}});
@@ -116,7 +116,7 @@ TEST_P(AuditTrailTest, TransmissionsAndEmailsLeaveTheirRowsAndTheTrailReadsAsCsv
     ASSERT_TRUE(mail.markSent(F, L1, QStringLiteral("01"), false));
     mail.recordFailure(F, L1, QStringLiteral("01"), true, QStringLiteral("a transportadora não tem e-mail."));
 
-    const QString who = QStringLiteral("jo,ão|server#1|127.0.0.1|r-1|01");
+    const QString who = QStringLiteral("jo,ão|server#1|127.0.0.1|r-1|01|");
     EXPECT_EQ(trail(), (QStringList{QStringLiteral("transmissao|01|enviada no lote %1|").arg(batch) + who,
                                     "resultado|01|aceita: 135 - Evento registrado e vinculado a NF-e|" + who,
                                     "email|01|enviado ao destinatário|" + who,
@@ -131,9 +131,9 @@ TEST_P(AuditTrailTest, TransmissionsAndEmailsLeaveTheirRowsAndTheTrailReadsAsCsv
     csv.seek(0);
     const QStringList lines = QString::fromUtf8(csv.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 5);
-    EXPECT_EQ(lines[0], "quando,usuario,token,endereco,acao,nota,sequencia,resultado,requisicao");
+    EXPECT_EQ(lines[0], "quando,usuario,token,endereco,acao,nota,sequencia,resultado,requisicao,certificado");
     EXPECT_TRUE(lines[2].endsWith(",\"jo,ão\",server#1,127.0.0.1,resultado,0002/0000000001,01,aceita: 135 - Evento "
-                                  "registrado e vinculado a NF-e,r-1"))
+                                  "registrado e vinculado a NF-e,r-1,"))
         << lines[2].toStdString();
     std::FILE* none = std::fopen("/dev/null", "w");
     EXPECT_EQ(srv::writeAuditCsv(*store, QStringLiteral("02"), QDate(), QString(), none), 0)

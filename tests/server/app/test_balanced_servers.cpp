@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "tests/server/methods/MethodsFixture.h"
 #include "tests/support/LoopbackRpc.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/TestPki.h"
 
 using namespace cce_test;
 
@@ -57,9 +59,21 @@ protected:
             return;
         // Each invoice its own counterpart, so that a client lists exactly its invoice.
         addNumberedInvoices(kClients * kInvoicesEach);
+        // TLS end to end, as ./run --serve --instances 2 serves: the balancer's certificate
+        // and key in one file, the servers' apart.
+        ASSERT_TRUE(pki.ok());
+        QFile pem(m_dir.filePath("balancer.pem"));
+        ASSERT_TRUE(pem.open(QIODevice::WriteOnly));
+        for (const QString& part : {pki.serverPem, pki.serverKey}) {
+            QFile in(part);
+            ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+            pem.write(in.readAll());
+        }
+        loopbackTlsAuthority() = pki.caPem.toStdString();
         QFile f(m_dir.filePath("cce-server.ini"));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("[server]\nlisten=127.0.0.1:0\nworkers=2\ntokens=" + QByteArray(kToken) +
+                "\ntls_certificate=" + pki.serverPem.toUtf8() + "\ntls_key=" + pki.serverKey.toUtf8() +
                 "\n[database]\nurl=" + databaseUrl().toUtf8() + "\n");
     }
     void TearDown() override
@@ -68,6 +82,7 @@ protected:
             balancer.kill();
             balancer.waitForFinished(10000);
         }
+        loopbackTlsAuthority().clear();
         MethodsTest::TearDown();
     }
 
@@ -77,6 +92,8 @@ protected:
 
     QString binary;
     QProcess balancer;
+    QTemporaryDir pkiDir;
+    TestPki pki{pkiDir.filePath("pki")};
 };
 
 TEST_P(BalancedServers, FiftyClientsThroughTheBalancerLoseNoLetterWhenAServerDies)
@@ -89,8 +106,8 @@ TEST_P(BalancedServers, FiftyClientsThroughTheBalancerLoseNoLetterWhenAServerDie
     const int port = freePort();
     QProcess config;
     config.start(qEnvironmentVariable("CCE_SOURCE_DIR") + "/scripts/balancer-config",
-                 {m_dir.filePath("balancer"), QString::number(port), kToken, QString::number(a.port()),
-                  QString::number(b.port())});
+                 {"--tls", m_dir.filePath("balancer.pem"), pki.caPem, m_dir.filePath("balancer"), QString::number(port),
+                  kToken, QString::number(a.port()), QString::number(b.port())});
     ASSERT_TRUE(config.waitForFinished(30000));
     ASSERT_EQ(config.exitCode(), 0) << config.readAllStandardError().toStdString();
     balancer.setProcessChannelMode(QProcess::MergedChannels);

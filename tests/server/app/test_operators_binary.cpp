@@ -1,7 +1,7 @@
 // The operators' side of the cce-server program: /health and /metrics under the token
 // rules, in Prometheus' text format as its own parser reads it, without fiscal data; the
-// configuration checked by --check-config and at start; and a log of one leveled line per
-// event that never shows a token, a password or a certificate.
+// configuration checked by --check-config and at start (TLS and the tokens' hashes too); and
+// a log of one leveled line per event that never shows a token, a password or a certificate.
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,7 +15,9 @@
 
 #include "tests/nfe/TestCertificate.h"
 #include "tests/support/LoopbackRpc.h"
+#include "tests/support/RawExchange.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/TestPki.h"
 
 using namespace cce_test;
 
@@ -247,6 +249,74 @@ TEST_F(OperatorsBinary, TheConfigurationIsCheckedKeyByKeyAndAServerWithErrorsDoe
     check.start(binary, {"--check-config", writeConfig("bom.ini")});
     ASSERT_TRUE(check.waitForFinished(60000));
     EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardOutput().toStdString();
+}
+
+TEST_F(OperatorsBinary, OverTlsTheServerSaysWhenItsCertificateEndsAndKeepsOnlyTheTokensHash)
+{
+    const TestPki pki(dir.filePath("pki"));
+    ASSERT_TRUE(pki.ok());
+    QProcess hash;
+    hash.start(binary, {"--hash-token"});
+    hash.write(QByteArray(kToken) + "\n");
+    hash.closeWriteChannel();
+    ASSERT_TRUE(hash.waitForFinished(60000));
+    const QByteArray hashed = hash.readAllStandardOutput().trimmed();
+    ASSERT_TRUE(hashed.startsWith("scrypt$")) << hashed.toStdString();
+    EXPECT_FALSE(hashed.contains(kToken));
+
+    auto check = [&](const QString& ini) {
+        QProcess p;
+        p.start(binary, {"--check-config", ini});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    auto tlsConfig = [&](const QString& name, const QString& cert, const QString& key, const QByteArray& tokens) {
+        return writeConfig(name, "[server]\ntls_certificate=" + cert.toUtf8() + "\ntls_key=" + key.toUtf8() +
+                                     "\ntokens=" + tokens + "\n");
+    };
+    const QString good = tlsConfig("tls.ini", pki.serverPem, pki.serverKey, hashed);
+    const QString report = check(good);
+    EXPECT_TRUE(report.contains("OK: TLS: certificado do servidor")) << report.toStdString();
+    EXPECT_FALSE(report.contains("--hash-token")) << "no token in clear";
+    EXPECT_TRUE(check(tlsConfig("claro.ini", pki.serverPem, pki.serverKey, kToken))
+                    .contains("AVISO: O token server#1 está em claro"));
+    EXPECT_TRUE(
+        check(tlsConfig("vencendo.ini", pki.endingPem, pki.endingKey, hashed)).contains("AVISO: O certificado TLS"));
+    EXPECT_TRUE(check(tlsConfig("vencido.ini", pki.expiredPem, pki.expiredKey, hashed)).contains("venceu em"));
+    EXPECT_TRUE(check(tlsConfig("trocada.ini", pki.serverPem, pki.strangerKey, hashed)).contains("não corresponde"));
+    QFile::setPermissions(pki.endingKey, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    EXPECT_TRUE(check(tlsConfig("aberta.ini", pki.endingPem, pki.endingKey, hashed)).contains("chmod 600"));
+
+    // In clear, the server keeps off the network; over TLS it serves there.
+    ServerProcess clear;
+    QString why;
+    EXPECT_FALSE(clear.start(binary, {"--config", writeConfig("rede.ini"), "--listen", "0.0.0.0:0"},
+                             dir.filePath("rede.log"), &why));
+    EXPECT_TRUE(clear.log().contains("TLS")) << clear.log().toStdString();
+    ServerProcess server;
+    ASSERT_TRUE(server.start(binary, {"--config", good, "--listen", "0.0.0.0:0"}, dir.filePath("tls.log"), &why))
+        << why.toStdString();
+    const cce_test::TlsClientOptions tls{pki.caPem, {}, {}};
+    auto page = [&](const char* path) {
+        const RawExchange r = rawExchange(server.port(),
+                                          "GET " + QByteArray(path) +
+                                              " HTTP/1.1\r\nHost: localhost\r\nAuthorization: "
+                                              "Bearer " +
+                                              QByteArray(kToken) + "\r\n\r\n",
+                                          tls);
+        return r.received.mid(r.received.indexOf("\r\n\r\n") + 4);
+    };
+    const QJsonObject health = QJsonDocument::fromJson(page("/health")).object();
+    QJsonObject seen;
+    for (const QJsonValue& c : health["checks"].toArray())
+        if (c["name"] == "tls")
+            seen = c.toObject();
+    EXPECT_EQ(seen["status"], "ok") << QJsonDocument(health).toJson().toStdString();
+    EXPECT_GE(seen["days_to_expiry"].toInt(), 360);
+    const QJsonObject m = parseMetrics(page("/metrics"));
+    EXPECT_NEAR(
+        sample(m, "cce_tls_certificate_expiry_timestamp_seconds", "cce_tls_certificate_expiry_timestamp_seconds", {}),
+        double(QDateTime::currentSecsSinceEpoch() + 365 * 86400), 2 * 86400);
 }
 
 } // namespace

@@ -1,11 +1,12 @@
-// cce-server's command line and configuration file, and the rule that keeps a server
-// without tokens on loopback.
+// cce-server's command line and configuration file, the tokens kept as hashes, and the
+// rules that keep a server without tokens, or in clear, on loopback.
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "server/app/ServerConfig.h"
 #include "server/rpc/AccessTokens.h"
+#include "server/rpc/TokenHash.h"
 
 using namespace srv;
 
@@ -37,6 +38,8 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
                                        "unauthenticated_per_address=8\n"
                                        "trusted_proxies=127.0.0.1, ::1\n"
                                        "max_connections=4096\n"
+                                       "tls_certificate=tls/server.pem\n"
+                                       "tls_key=/etc/cce/server.key\n"
                                        "[database]\n"
                                        "url=postgresql://cce@db.local:5432/cce\n"
                                        "[smtp]\n"
@@ -56,6 +59,8 @@ TEST(ServerConfigTest, FileThenCommandLineOverride)
     EXPECT_EQ(config.httpOptions().maxConnections, 4096);
     EXPECT_EQ(config.httpOptions().trustedProxies, (QStringList{"127.0.0.1", "::1"}));
     EXPECT_EQ(config.databaseUrl, "postgresql://cce@db.local:5432/cce");
+    EXPECT_EQ(config.tls.certificate, dir.filePath("tls/server.pem")) << "relative to the file's folder";
+    EXPECT_EQ(config.tls.key, "/etc/cce/server.key");
     EXPECT_TRUE(config.check(&error)) << error.toStdString();
     for (const char* bounds :
          {"unauthenticated_per_address=0\n", "max_connections=4\n", "trusted_proxies=balanceador.local\n"}) {
@@ -92,6 +97,7 @@ TEST(ServerConfigTest, TokensLimitedToCompanies)
     QTemporaryDir dir;
     const QString path = writeIni(dir, "[server]\n"
                                        "listen=0.0.0.0:9090\n"
+                                       "tls_terminated_by=10.0.0.5\n"
                                        "tokens=matriz\n"
                                        "[access.campinas]\n"
                                        "token=tok-campinas\n"
@@ -123,7 +129,7 @@ TEST(ServerConfigTest, TokensLimitedToCompanies)
     EXPECT_FALSE(tokens.scopeFor("Bearer tok-campina"));
 
     // Only limited tokens still count as authentication off loopback.
-    writeIni(dir, "[server]\nlisten=0.0.0.0:9090\n[access.x]\ntoken=only\ncompanies=01\n");
+    writeIni(dir, "[server]\nlisten=0.0.0.0:9090\ntls_terminated_by=10.0.0.5\n[access.x]\ntoken=only\ncompanies=01\n");
     ServerConfig limitedOnly;
     ASSERT_TRUE(limitedOnly.loadFile(path, &error)) << error.toStdString();
     EXPECT_TRUE(limitedOnly.check(&error)) << error.toStdString();
@@ -178,7 +184,48 @@ TEST(ServerConfigTest, BadFilesAreRefusedAndTyposReported)
     EXPECT_TRUE(typo.tokens.isEmpty());
 }
 
-TEST(ServerConfigTest, WithoutTokensOnlyLoopback)
+TEST(ServerConfigTest, AHashedTokenAdmitsItsTokenAndNothingElse)
+{
+    const QByteArray porto = "token-do-porto-8f3a1c2e";
+    const QString hash = tokenhash::make(porto, 14); // the least cost a configuration may ask, to keep this quick
+    ASSERT_TRUE(hash.startsWith("scrypt$14$8$1$")) << hash.toStdString();
+    EXPECT_NE(tokenhash::make(porto, 14), hash) << "each hash has a salt of its own";
+    QTemporaryDir dir;
+    const QString path = writeIni(
+        dir, "[server]\ntokens=matriz-em-claro\n[access.porto]\ncompanies=02\ntoken=" + hash.toLatin1() + "\n");
+    ServerConfig config;
+    QString error;
+    ASSERT_TRUE(config.loadFile(path, &error)) << error.toStdString();
+    ASSERT_TRUE(config.check(&error)) << error.toStdString();
+    EXPECT_EQ(config.tokensInClear(), QStringList{"server#1"}) << "--check-config warns of these";
+
+    const HttpServerOptions o = config.httpOptions();
+    const AccessTokens tokens(o.tokens, o.tokenCompanies, o.tokenNames);
+    const AccessTokens::Grant* grant = nullptr;
+    QByteArray presented;
+    EXPECT_EQ(tokens.lookup("Bearer " + porto, &grant, &presented), AccessTokens::Lookup::Unchecked)
+        << "the slow check runs off the connection loop";
+    ASSERT_TRUE(tokens.check(presented));
+    EXPECT_EQ(tokens.lookup("Bearer " + porto, &grant, &presented), AccessTokens::Lookup::Granted) << "remembered";
+    EXPECT_EQ(grant->name, "porto");
+    EXPECT_FALSE(grant->scope.allows("01"));
+    EXPECT_EQ(tokens.grantFor("Bearer matriz-em-claro")->name, "server#1");
+    for (const QByteArray& wrong : {QByteArray("token-do-porto-8f3a1c2f"), hash.toLatin1(), QByteArray()})
+        EXPECT_FALSE(tokens.grantFor("Bearer " + wrong)) << wrong.toStdString();
+    EXPECT_EQ(tokens.lookup("Bearer token-do-porto-8f3a1c2f", &grant, &presented), AccessTokens::Lookup::Refused)
+        << "a wrong token is remembered too, so repeating it costs no slow check";
+
+    for (const QString& bad : {hash.left(hash.size() - 20), QString(hash).replace("$14$", "$30$"),
+                               QStringLiteral("scrypt$16$8$1$c2FsdA$")}) {
+        ServerConfig c;
+        c.tokens = {bad};
+        EXPECT_FALSE(c.check(&error)) << bad.toStdString();
+        EXPECT_TRUE(error.contains("hash-token") || error.contains("limites") || error.contains("tamanho"))
+            << error.toStdString();
+    }
+}
+
+TEST(ServerConfigTest, OffLoopbackOnlyWithATokenAndTls)
 {
     QString error;
     for (const char* host : {"127.0.0.1", "127.1.2.3", "::1", "localhost", "LOCALHOST"}) {
@@ -192,7 +239,13 @@ TEST(ServerConfigTest, WithoutTokensOnlyLoopback)
         EXPECT_FALSE(c.check(&error)) << host;
         EXPECT_TRUE(error.contains(host)) << error.toStdString();
         c.tokens = {"t0ken"};
-        EXPECT_TRUE(c.check(&error)) << host << " with a token";
+        EXPECT_FALSE(c.check(&error)) << host << " with a token but in clear";
+        EXPECT_TRUE(error.contains("TLS")) << error.toStdString();
+        c.tls = TlsSettings{"server.pem", "server.key", QString()};
+        EXPECT_TRUE(c.check(&error)) << host << " with a token and TLS";
+        c.tls = TlsSettings();
+        c.tlsTerminatedBy = {"10.0.0.5"};
+        EXPECT_TRUE(c.check(&error)) << host << " with TLS ended at a balancer";
     }
     ServerConfig c;
     c.workers = 0;

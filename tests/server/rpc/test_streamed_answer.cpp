@@ -1,12 +1,8 @@
 // An answer its method writes as it goes out as it is made: the bytes of the whole
 // answer, without a length, gzipped when asked; cut short when the method fails after
-// its first piece; and the method hears of a client that has gone.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// its first piece; and the method hears of a client that has gone. In clear and over TLS.
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -22,6 +18,8 @@
 #include "server/rpc/HttpRpcServer.h"
 #include "server/rpc/MethodRegistry.h"
 #include "server/rpc/RpcDispatcher.h"
+#include "tests/support/RawExchange.h"
+#include "tests/support/TestPki.h"
 
 using namespace srv;
 using namespace std::chrono_literals;
@@ -36,43 +34,12 @@ QByteArray request(const char* method, int count)
            QByteArray::number(count) + "]}";
 }
 
-// One POST on a connection of its own; the answer's head and body as they came, read
-// until the server closes (or readHeadOnly: until the head is in, then the client leaves).
+// The answer's head and body as they came, read until the server closes (or readHeadOnly:
+// until the head is in, then the client leaves).
 struct Exchange {
     QByteArray head, body;
+    bool cleanEnd = false; // TLS: the session was ended, not cut
 };
-Exchange post(int port, const QByteArray& body, const QByteArray& extraHeaders = {}, bool readHeadOnly = false)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(quint16(port));
-    ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-    Exchange out;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) {
-        const QByteArray text = "POST /rpc/" + QByteArray(kServer) +
-                                " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: " +
-                                QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
-        ::send(fd, text.constData(), size_t(text.size()), MSG_NOSIGNAL);
-        timeval limit{20, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-        QByteArray in;
-        char buffer[65536];
-        for (;;) {
-            if (readHeadOnly && in.contains("\r\n\r\n"))
-                break;
-            const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-            if (n <= 0)
-                break;
-            in.append(buffer, n);
-        }
-        const qsizetype end = in.indexOf("\r\n\r\n");
-        out.head = in.left(end);
-        out.body = end < 0 ? QByteArray() : in.mid(end + 4);
-    }
-    ::close(fd);
-    return out;
-}
 
 QByteArray gunzip(const QByteArray& in)
 {
@@ -93,7 +60,7 @@ QByteArray gunzip(const QByteArray& in)
     return rc == Z_STREAM_END ? out : QByteArray("not gzip");
 }
 
-class StreamedAnswer : public ::testing::Test {
+class StreamedAnswer : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override
     {
@@ -121,6 +88,11 @@ protected:
         registry.add(kServer, "Rows", {{"n", ArgKind::Any}}, [rows](const QVariantList& p) { return rows(p, false); });
         registry.add(kServer, "Broken", {{"n", ArgKind::Any}}, [rows](const QVariantList& p) { return rows(p, true); });
         HttpServerOptions options;
+        if (GetParam()) {
+            QString error;
+            options.tls = TlsContext::load(TlsSettings{pki.serverPem, pki.serverKey, QString()}, &error);
+            ASSERT_TRUE(options.tls) << error.toStdString();
+        }
         options.logSink = [this](const QByteArray& line) {
             std::lock_guard<std::mutex> lock(logMutex);
             log += line;
@@ -129,7 +101,22 @@ protected:
         QString error;
         ASSERT_TRUE(server->listen("127.0.0.1", 0, &error)) << error.toStdString();
     }
-    void TearDown() override { server->stop(); }
+    void TearDown() override
+    {
+        if (server)
+            server->stop();
+    }
+
+    Exchange post(const QByteArray& body, const QByteArray& extraHeaders = {}, bool readHeadOnly = false)
+    {
+        cce_test::TlsClientOptions tls;
+        if (GetParam())
+            tls.ca = pki.caPem;
+        const cce_test::RawExchange raw =
+            cce_test::rawExchange(server->port(), cce_test::rpcPost(kServer, body, extraHeaders), tls, readHeadOnly);
+        const qsizetype end = raw.received.indexOf("\r\n\r\n");
+        return Exchange{raw.received.left(end), end < 0 ? QByteArray() : raw.received.mid(end + 4), raw.cleanEnd};
+    }
 
     // The answer as one piece, as a call in the same process has it.
     QByteArray whole(const char* method, int count)
@@ -142,6 +129,8 @@ protected:
         return log;
     }
 
+    QTemporaryDir dir;
+    cce_test::TestPki pki{dir.filePath("pki")};
     MethodRegistry registry;
     std::unique_ptr<HttpRpcServer> server;
     std::atomic<bool> streamed{false}, clientGone{false};
@@ -151,33 +140,35 @@ protected:
 
 } // namespace
 
-TEST_F(StreamedAnswer, GoesOutAsTheWholeAnswersBytesWithoutALength)
+TEST_P(StreamedAnswer, GoesOutAsTheWholeAnswersBytesWithoutALength)
 {
     const QByteArray expected = whole("Rows", 50000);
     ASSERT_TRUE(QJsonDocument::fromJson(expected).isObject());
-    const Exchange plain = post(server->port(), request("Rows", 50000));
+    const Exchange plain = post(request("Rows", 50000));
     EXPECT_TRUE(streamed);
     EXPECT_TRUE(plain.head.startsWith("HTTP/1.1 200 OK"));
     EXPECT_FALSE(plain.head.toLower().contains("content-length")) << "the connection's end ends it";
     EXPECT_TRUE(plain.head.toLower().contains("connection: close"));
     EXPECT_EQ(plain.body, expected);
+    EXPECT_EQ(plain.cleanEnd, GetParam()) << "over TLS the whole answer ends with the session's end";
 
-    const Exchange packed = post(server->port(), request("Rows", 50000), "Accept-Encoding: gzip\r\n");
+    const Exchange packed = post(request("Rows", 50000), "Accept-Encoding: gzip\r\n");
     EXPECT_TRUE(packed.head.toLower().contains("content-encoding: gzip"));
     EXPECT_EQ(gunzip(packed.body), expected);
 
     // A small answer never reaches a piece: it goes whole, with its length.
-    const Exchange small = post(server->port(), request("Rows", 3));
+    const Exchange small = post(request("Rows", 3));
     EXPECT_TRUE(small.head.toLower().contains("content-length"));
     EXPECT_EQ(small.body, whole("Rows", 3));
 }
 
-TEST_F(StreamedAnswer, AFailureAfterTheFirstPieceCutsTheAnswerShort)
+TEST_P(StreamedAnswer, AFailureAfterTheFirstPieceCutsTheAnswerShort)
 {
-    const Exchange cut = post(server->port(), request("Broken", 50000));
+    const Exchange cut = post(request("Broken", 50000));
     EXPECT_TRUE(cut.head.startsWith("HTTP/1.1 200 OK"));
     EXPECT_FALSE(cut.body.isEmpty());
     EXPECT_FALSE(QJsonDocument::fromJson(cut.body).isObject()) << "a client must not take a part for the whole";
+    EXPECT_FALSE(cut.cleanEnd) << "over TLS too the cut shows as a cut";
     EXPECT_FALSE(cut.body.contains("SELECT"));
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (!logText().contains("cut short") && std::chrono::steady_clock::now() < deadline)
@@ -186,23 +177,27 @@ TEST_F(StreamedAnswer, AFailureAfterTheFirstPieceCutsTheAnswerShort)
     EXPECT_TRUE(logText().contains("cut short")) << logText().constData();
 }
 
-TEST_F(StreamedAnswer, TheMethodHearsOfAClientThatHasGone)
+TEST_P(StreamedAnswer, TheMethodHearsOfAClientThatHasGone)
 {
     // Far more than the server holds ahead of a socket nobody reads.
-    post(server->port(), request("Rows", 5000000), {}, true);
+    post(request("Rows", 5000000), {}, true);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (!clientGone && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(clientGone);
 }
 
-TEST_F(StreamedAnswer, TheScreensConnectionReadsAStreamedAnswer)
+TEST_P(StreamedAnswer, TheScreensConnectionReadsAStreamedAnswer)
 {
     TNetConnection connection;
     connection.setServerName(QString::fromLatin1(kServer));
     connection.setHost(QStringLiteral("127.0.0.1"));
     connection.setPort(server->port());
     connection.setTransport(std::make_shared<fw::HttpTransport>());
+    fw::TlsPolicy tls;
+    tls.mode = GetParam() ? fw::TlsPolicy::Mode::On : fw::TlsPolicy::Mode::Off;
+    tls.caFile = pki.caPem;
+    connection.setTlsPolicy(tls);
     const QVariantList rows = connection.Call(QStringLiteral("Rows"), {20000}).toList();
     EXPECT_TRUE(streamed);
     ASSERT_EQ(rows.size(), 20000);
@@ -210,3 +205,6 @@ TEST_F(StreamedAnswer, TheScreensConnectionReadsAStreamedAnswer)
     // Cut short, it is refused as the malformed answer it is.
     EXPECT_THROW(connection.Call(QStringLiteral("Broken"), {20000}), std::exception);
 }
+
+INSTANTIATE_TEST_SUITE_P(Wire, StreamedAnswer, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "tls" : "clear"; });
