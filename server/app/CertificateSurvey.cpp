@@ -60,34 +60,22 @@ QList<CertificateState> surveyCertificates(const QString& folder, const QString&
 QList<CertificateState> surveyToken(const fiscal::TokenSettings& token)
 {
     const std::shared_ptr<fiscal::Pkcs11Token> t = fiscal::Pkcs11Token::shared(token);
+    auto problem = [&t](const QString& why) {
+        CertificateState s;
+        s.source = t->name();
+        s.problem = why;
+        return s;
+    };
     fiscal::Pkcs11Token::Listing listing;
     QString error;
     if (!t->list(&listing, &error))
-        return {CertificateState{QString(), t->name(), error, {}, {}, {}, 0, nullptr}};
+        return {problem(error)};
     QList<CertificateState> out;
     if (listing.pinLocked)
-        out << CertificateState{QString(),
-                                t->name(),
-                                QStringLiteral("o PIN do %1 está bloqueado: desbloqueie-o com o PIN de administração "
-                                               "(PUK) na ferramenta do fabricante")
-                                    .arg(t->name()),
-                                {},
-                                {},
-                                {},
-                                0,
-                                nullptr};
+        out << problem(t->pinLockedReason());
     // One more wrong PIN would block it: the server does not present it (see Pkcs11Token).
-    if (listing.pinFinalTry && !listing.pinLocked)
-        out << CertificateState{QString(),
-                                t->name(),
-                                QStringLiteral("o %1 está na última tentativa do PIN: confirme o PIN na ferramenta do "
-                                               "fabricante")
-                                    .arg(t->name()),
-                                {},
-                                {},
-                                {},
-                                0,
-                                nullptr};
+    else if (listing.pinFinalTry)
+        out << problem(t->pinFinalTryReason());
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const auto& c : std::as_const(listing.certificates))
         out << CertificateState{c->serialNumber(),

@@ -146,6 +146,20 @@ Pkcs11Token::~Pkcs11Token()
 
 QString Pkcs11Token::name() const { return QStringLiteral("token \"%1\"").arg(m_settings.label); }
 
+QString Pkcs11Token::pinLockedReason() const
+{
+    return QStringLiteral("O PIN do %1 está bloqueado: desbloqueie-o com o PIN de administração (PUK) na ferramenta "
+                          "do fabricante.")
+        .arg(name());
+}
+
+QString Pkcs11Token::pinFinalTryReason() const
+{
+    return QStringLiteral("O %1 está na última tentativa do PIN: o servidor não o apresenta; confirme o PIN na "
+                          "ferramenta do fabricante e corrija [fiscal] pkcs11_pin_file.")
+        .arg(name());
+}
+
 void Pkcs11Token::closeLocked()
 {
     while (m_users > 0)
@@ -221,16 +235,12 @@ bool Pkcs11Token::loginLocked(QString* error)
     CK_TOKEN_INFO info{};
     if (tokenInfo(m_settings.module, m_session->slotId(), &info)) {
         if (info.flags & CKF_USER_PIN_LOCKED) {
-            *error = QStringLiteral("O PIN do %1 está bloqueado: desbloqueie-o com o PIN de administração (PUK) "
-                                    "na ferramenta do fabricante.")
-                         .arg(name());
+            *error = pinLockedReason();
             return false;
         }
         // One more wrong PIN would block it: not risked on the token's owner's behalf.
         if (info.flags & CKF_USER_PIN_FINAL_TRY) {
-            *error = QStringLiteral("O %1 está na última tentativa do PIN: o servidor não o apresenta; confirme o PIN "
-                                    "na ferramenta do fabricante e corrija [fiscal] pkcs11_pin_file.")
-                         .arg(name());
+            *error = pinFinalTryReason();
             return false;
         }
         if (!(info.flags & CKF_LOGIN_REQUIRED)) {
@@ -267,9 +277,7 @@ bool Pkcs11Token::loginLocked(QString* error)
             break;
         case CKR_PIN_LOCKED:
             m_refused = fingerprint;
-            *error = QStringLiteral("O PIN do %1 está bloqueado: desbloqueie-o com o PIN de administração (PUK) na "
-                                    "ferramenta do fabricante.")
-                         .arg(name());
+            *error = pinLockedReason();
             break;
         case CKR_PIN_EXPIRED:
             *error = QStringLiteral("O PIN do %1 expirou: troque-o na ferramenta do fabricante.").arg(name());

@@ -72,6 +72,9 @@ public:
     const TokenSettings& settings() const { return m_settings; }
     // "token "LABEL"", as messages name it.
     QString name() const;
+    // What the operator reads of a blocked PIN and of a PIN at its last try.
+    QString pinLockedReason() const;
+    QString pinFinalTryReason() const;
 
     struct Listing {
         QList<std::shared_ptr<const nfe::Certificate>> certificates; // read only: they do not sign

@@ -18,6 +18,7 @@
 #include "tests/nfe/TestCertificate.h"
 #include "tests/server/fiscal/FakeAuthority.h"
 #include "tests/server/fiscal/SoftToken.h"
+#include "tests/server/fiscal/TransmissionTestData.h"
 
 namespace {
 
@@ -93,11 +94,7 @@ protected:
     static void SetUpTestSuite()
     {
         s_dir = new QTemporaryDir;
-        QString error;
-        auto store = srv::Store::open(QStringLiteral("sqlite:") + s_dir->filePath(QStringLiteral("demo.db")), &error);
-        ASSERT_TRUE(store) << error.toStdString();
-        ASSERT_TRUE(store->migrate(&error));
-        ASSERT_TRUE(store->fillDemo(0, &error)) << error.toStdString();
+        ASSERT_TRUE(cce_test::makeDemoDatabase(s_dir->filePath(QStringLiteral("demo.db"))));
     }
     static void TearDownTestSuite()
     {
@@ -115,10 +112,7 @@ protected:
         QDir().mkpath(m_dir.filePath(QStringLiteral("a1")));
         config.certificateFolder = m_dir.filePath(QStringLiteral("a1"));
         config.certificatePassword = QStringLiteral("demo");
-        for (const char* env : {"1", "2"})
-            for (const char* svc : {"recepcao", "consulta"})
-                config.endpoints.insert(QStringLiteral("*.%1.%2").arg(QLatin1String(env), QLatin1String(svc)),
-                                        QStringLiteral("https://127.0.0.1:1/ws"));
+        cce_test::everyAuthorityAtTheTest(&config);
         authority = std::make_shared<FakeAuthority>();
         // One pending letter of each registration of company 01 (an authorised invoice each).
         QSqlQuery q(store->connection());
@@ -174,13 +168,7 @@ protected:
     }
     QVariantList transmit(const QList<Key>& keys)
     {
-        fw::DataPacket p;
-        p.fields = {{QStringLiteral("IDCHECK"), fw::FieldType::String, 1, false, false},
-                    {QStringLiteral("CDFILIAL"), fw::FieldType::String, 4, false, false},
-                    {QStringLiteral("NRLANCTONF"), fw::FieldType::String, 10, false, false}};
-        for (const Key& k : keys)
-            p.rows << fw::Row{QStringLiteral("S"), k.filial, k.lancto};
-        return service->transmit(p, QStringLiteral("01"), kCondUso).toList();
+        return service->transmit(cce_test::invoicesPacket(keys), QStringLiteral("01"), kCondUso).toList();
     }
     // The latest letter's IDTRANSMCCE, CDSTATUSCCE and signed event.
     QStringList letter(const Key& k)
