@@ -4,7 +4,9 @@
 // log), when the first and the last byte of the answer arrived, the time the screen spent
 // decoding the answer while it arrived, what came after the last byte (the last piece,
 // loading the data sets, showing the grid), and the most memory the screen took on the
-// way, against the answer's bytes.
+// way, against the answer's bytes. Then the same road over TLS (a second server on the
+// same database, an RSA certificate as most servers hold, the screen verifying it), runs
+// taken in turn with the plain ones, and its ratio to the plain road.
 //
 //   bench_road [--invoices N] [--runs R] [--keep FILE | --reuse FILE] [--database postgresql://...]
 //
@@ -28,6 +30,7 @@
 #include "server/store/Store.h"
 #include "tests/support/ModuleTestSupport.h"
 #include "tests/support/ProcessMemory.h"
+#include "tests/support/TestPki.h"
 
 namespace {
 
@@ -50,6 +53,9 @@ public:
         decodeMs = 0;
         bytes = 0;
         fw::RpcRequest timed = r;
+        // The server of the road being timed, and how it is reached.
+        timed.port = port;
+        timed.tls = tls;
         if (r.onBody)
             timed.onBody = [&](QByteArrayView piece) {
                 const double at = double(t.nsecsElapsed()) / 1e6;
@@ -68,6 +74,8 @@ public:
     }
     double firstMs = 0, lastMs = 0, decodeMs = 0;
     qint64 bytes = 0;
+    int port = 0;
+    fw::TlsPolicy tls;
 
 private:
     fw::HttpTransport m_http;
@@ -95,6 +103,25 @@ bool prepareDatabase(const QString& url, bool fill, int invoices, QString* error
     return true;
 }
 
+// Starts cce-server on url (with the configuration file, when given); its port, 0 when it did not start.
+int startServer(QProcess& server, const QString& url, const QString& config)
+{
+    QStringList args{QStringLiteral("--database"), url, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")};
+    if (!config.isEmpty())
+        args << QStringLiteral("--config") << config;
+    server.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("cce-server")), args);
+    int port = 0;
+    for (int i = 0; i < 300 && port == 0 && server.state() != QProcess::NotRunning; ++i) {
+        server.waitForReadyRead(100);
+        const QString line = QString::fromUtf8(server.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("listening on ")))
+            port = line.section(QLatin1Char(':'), -1).toInt();
+    }
+    if (port == 0)
+        std::fprintf(stderr, "bench_road: cce-server did not start: %s\n", server.readAllStandardError().constData());
+    return port;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -119,20 +146,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    QProcess server;
-    server.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("cce-server")),
-                 {QStringLiteral("--database"), url, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-    int port = 0;
-    for (int i = 0; i < 300 && port == 0 && server.state() != QProcess::NotRunning; ++i) {
-        server.waitForReadyRead(100);
-        const QString line = QString::fromUtf8(server.readLine()).trimmed();
-        if (line.startsWith(QLatin1String("listening on ")))
-            port = line.section(QLatin1Char(':'), -1).toInt();
-    }
-    if (port == 0) {
-        std::fprintf(stderr, "bench_road: cce-server did not start: %s\n", server.readAllStandardError().constData());
+    // The same database behind a server in clear and one over TLS.
+    const cce_test::TestPki pki(dir.filePath(QStringLiteral("pki")), cce_test::TestPki::Keys::Rsa2048);
+    QFile ini(dir.filePath(QStringLiteral("tls.ini")));
+    if (!pki.ok() || !ini.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "bench_road: could not make the TLS certificates\n");
         return 1;
     }
+    ini.write("[server]\ntls_certificate=" + pki.serverPem.toUtf8() + "\ntls_key=" + pki.serverKey.toUtf8() + "\n");
+    ini.close();
+    QProcess server, tlsServer;
+    const int port = startServer(server, url, QString()), tlsPort = startServer(tlsServer, url, ini.fileName());
+    if (port == 0 || tlsPort == 0)
+        return 1;
 
     auto timed = std::make_shared<TimedTransport>();
     fw::setDefaultTransportFactory([timed](const TNetConnection&) { return timed; });
@@ -149,9 +175,10 @@ int main(int argc, char** argv)
     // The server's log line of the last GetNotaFiscal: "... GetNotaFiscal N ms ok".
     const QRegularExpression logged(QStringLiteral("GetNotaFiscal (\\d+) ms"));
     QByteArray serverLog;
-    auto serverMs = [&] {
+    auto serverMs = [&](QProcess& serving) {
+        serverLog.clear();
         for (int i = 0; i < 50; ++i) {
-            serverLog += server.readAllStandardError();
+            serverLog += serving.readAllStandardError();
             QRegularExpressionMatchIterator it = logged.globalMatch(QString::fromUtf8(serverLog));
             QString last;
             while (it.hasNext())
@@ -160,18 +187,26 @@ int main(int argc, char** argv)
                 serverLog.clear();
                 return last.toDouble();
             }
-            server.waitForReadyRead(20);
+            serving.waitForReadyRead(20);
         }
         return -1.0;
     };
 
     struct Parts {
         double total = 1e18, server = 0, first = 0, last = 0, decode = 0;
-    } best;
+    } best, bestTls;
     double peakMiB = 0;
     int rows = 0;
     qint64 bytes = 0;
-    for (int r = 0; r < runs; ++r) {
+    fw::TlsPolicy verified;
+    verified.mode = fw::TlsPolicy::Mode::On;
+    verified.caFile = pki.caPem;
+    // In turn, plain then TLS, so that both meet the machine as it is.
+    for (int r = 0; r < 2 * runs; ++r) {
+        const bool overTls = r % 2 == 1;
+        timed->port = overTls ? tlsPort : port;
+        timed->tls = overTls ? verified : fw::TlsPolicy();
+        QProcess& answering = overTls ? tlsServer : server;
         // Each run from an empty screen: the memory counted is the road's alone.
         f->cdsNotaFiscal->close();
         f->cdsCCe->close();
@@ -188,15 +223,17 @@ int main(int argc, char** argv)
         });
         app.processEvents(); // the grid shows the list
         const double total = double(t.nsecsElapsed()) / 1e6;
-        peakMiB = qMax(peakMiB, double(cce_test::statusKiB("VmHWM:") - before) / 1024.0);
+        if (!overTls)
+            peakMiB = qMax(peakMiB, double(cce_test::statusKiB("VmHWM:") - before) / 1024.0);
         if (!ok || !f->cdsNotaFiscal->active()) {
             std::fprintf(stderr, "bench_road: the list did not load: %s\n",
                          qPrintable(installed.ui.messageTexts().join(QStringLiteral(" | "))));
             return 1;
         }
-        const double srvMs = serverMs();
-        if (total < best.total)
-            best = Parts{total, srvMs, timed->firstMs, timed->lastMs, timed->decodeMs};
+        const double srvMs = serverMs(answering);
+        Parts& kept = overTls ? bestTls : best;
+        if (total < kept.total)
+            kept = Parts{total, srvMs, timed->firstMs, timed->lastMs, timed->decodeMs};
         rows = f->cdsNotaFiscal->recordCount();
         bytes = timed->bytes;
     }
@@ -212,8 +249,16 @@ int main(int argc, char** argv)
     std::printf("%-48s %9.2f (aim: at or under 1)\n", "ratio to the 0.7 s aim", best.total / 700.0);
     std::printf("%-48s %9.1f MiB, %.2f of the answer's %.1f MiB (aim: at or under 2)\n",
                 "screen's peak memory on the road", peakMiB, answerMiB > 0 ? peakMiB / answerMiB : 0.0, answerMiB);
+    std::printf("%-48s %9.0f ms\n", "over TLS (RSA 2048, verified), whole road", bestTls.total);
+    std::printf("%-48s %9.0f ms\n", "  server (its own log, to its last byte)", bestTls.server);
+    std::printf("%-48s %9.0f ms\n", "  first byte of the answer arrived at", bestTls.first);
+    std::printf("%-48s %9.0f ms\n", "  last byte of the answer arrived at", bestTls.last);
+    std::printf("%-48s %9.2f (aim: at or under 1.15)\n", "ratio of the road over TLS to the plain road",
+                bestTls.total / best.total);
     cce_test::deleteScreens();
-    server.terminate();
-    server.waitForFinished(10000);
+    for (QProcess* p : {&server, &tlsServer}) {
+        p->terminate();
+        p->waitForFinished(10000);
+    }
     return 0;
 }

@@ -4,9 +4,12 @@
 // and after.
 //
 //   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--quick-workers Q]
-//              [--mix W:N:S] [--one-address]
+//              [--mix W:N:S] [--one-address] [--tls]
 //              [--database URL]... [--server PATH] [--baseline PATH]
 //
+// --tls: the server speaks TLS (an RSA certificate of a test authority) and every client
+// shakes hands on each of its connections, verifying it and resuming its last session, as
+// the screen does.
 // --one-address: every client from 127.0.0.1, as an office behind one NAT address (else each
 // from an address of its own). --baseline: the same load against that program first, then
 // against --server, in one run on each database (for what a change costs).
@@ -17,6 +20,8 @@
 // server the run fills a new database of its own, dropped afterwards.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,6 +52,7 @@
 #include "server/methods/PacketFields.h"
 #include "server/store/Store.h"
 #include "tests/support/ProcessMemory.h"
+#include "tests/support/TestPki.h"
 
 namespace {
 
@@ -56,13 +62,21 @@ QString option(const QStringList& args, const char* name, const QString& fallbac
     return at >= 0 && at + 1 < args.size() ? args[at + 1] : fallback;
 }
 
+// Set with --tls: the clients' side, trusting the test authority.
+SSL_CTX* g_tls = nullptr;
+
 // One request on its own connection from a loopback address of the client's own (the
 // server bounds the connections of one address). Returns the status, -1 on no answer.
-int post(const char* fromAddress, int port, const QByteArray& path, const QByteArray& body, QByteArray* reply)
+// session: over TLS, the client's last session, resumed and replaced, as the screen does.
+int post(const char* fromAddress, int port, const QByteArray& path, const QByteArray& body, QByteArray* reply,
+         SSL_SESSION** session = nullptr)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    // As the screen's sockets: a request written after the handshake's last flight goes at once.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, fromAddress, &local.sin_addr);
@@ -76,9 +90,24 @@ int post(const char* fromAddress, int port, const QByteArray& path, const QByteA
         const QByteArray request = "POST " + path +
                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
                                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        SSL* ssl = nullptr;
+        if (g_tls) {
+            ssl = SSL_new(g_tls);
+            SSL_set_fd(ssl, fd);
+            SSL_set1_host(ssl, "localhost");
+            if (session && *session)
+                SSL_set_session(ssl, *session);
+            if (SSL_connect(ssl) != 1) {
+                SSL_free(ssl);
+                ::close(fd);
+                return -1;
+            }
+        }
         qsizetype sent = 0;
         while (sent < request.size()) {
-            const ssize_t n = ::send(fd, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);
+            const qsizetype left = request.size() - sent;
+            const ssize_t n = ssl ? SSL_write(ssl, request.constData() + sent, int(left))
+                                  : ::send(fd, request.constData() + sent, size_t(left), MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += n;
@@ -86,11 +115,16 @@ int post(const char* fromAddress, int port, const QByteArray& path, const QByteA
         QByteArray in;
         char buffer[64 * 1024];
         for (;;) {
-            const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+            const ssize_t n = ssl ? SSL_read(ssl, buffer, int(sizeof(buffer))) : ::recv(fd, buffer, sizeof(buffer), 0);
             if (n <= 0)
                 break;
             in.append(buffer, n);
         }
+        if (ssl && session) {
+            SSL_SESSION_free(*session);
+            *session = SSL_get1_session(ssl);
+        }
+        SSL_free(ssl);
         const qsizetype end = in.indexOf("\r\n\r\n");
         if (in.startsWith("HTTP/1.1 ") && end > 0) {
             status = in.mid(9, 3).toInt();
@@ -304,6 +338,7 @@ Outcome runServer(const QString& program, const QString& url, const Load& load, 
                 QVariant(),           QVariant(),
                 QStringLiteral("P"),  target.carrier ? QStringLiteral("P") : QStringLiteral("N")};
             bool stored = false;
+            SSL_SESSION* session = nullptr;
             while (!stop) {
                 const int p = pick(rng);
                 const char* name;
@@ -324,7 +359,7 @@ Outcome runServer(const QString& program, const QString& url, const Load& load, 
                 QElapsedTimer timer;
                 timer.start();
                 QByteArray reply;
-                const int status = post(from.constData(), port, path, body, &reply);
+                const int status = post(from.constData(), port, path, body, &reply, &session);
                 const double ms = double(timer.nsecsElapsed()) / 1e6;
                 const QJsonObject answer = QJsonDocument::fromJson(reply).object();
                 bool ok = status == 200 && answer.contains("result");
@@ -341,6 +376,7 @@ Outcome runServer(const QString& program, const QString& url, const Load& load, 
                 else if (!ok)
                     ++fig.errors;
             }
+            SSL_SESSION_free(session);
         });
     }
     qint64 peak = rssBefore;
@@ -411,6 +447,18 @@ int main(int argc, char** argv)
     QFile f(load.ini);
     f.open(QIODevice::WriteOnly);
     f.write("[server]\nworkers=" + load.workers.toUtf8() + "\nquick_workers=" + load.quickWorkers.toUtf8() + "\n");
+    if (args.contains(QStringLiteral("--tls"))) {
+        const cce_test::TestPki pki(dir.filePath("pki"), cce_test::TestPki::Keys::Rsa2048);
+        if (!pki.ok()) {
+            std::fprintf(stderr, "bench_load: could not make the TLS certificates\n");
+            return 1;
+        }
+        f.write("tls_certificate=" + pki.serverPem.toUtf8() + "\ntls_key=" + pki.serverKey.toUtf8() + "\n");
+        g_tls = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_load_verify_locations(g_tls, QFile::encodeName(pki.caPem).constData(), nullptr);
+        SSL_CTX_set_verify(g_tls, SSL_VERIFY_PEER, nullptr);
+        std::printf("over TLS: every request on a connection of its own, its handshake verified\n");
+    }
     f.close();
 
     QStringList urls;

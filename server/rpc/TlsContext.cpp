@@ -87,6 +87,10 @@ std::shared_ptr<TlsContext> TlsContext::load(const TlsSettings& s, QString* erro
     // The loop writes from buffers that may move between two tries, and takes what a write
     // could send.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Clients resume their sessions (a call is a connection); with client certificates
+    // OpenSSL refuses a resumption unless the context is named.
+    static const unsigned char kSessionContext[] = "cce-server";
+    SSL_CTX_set_session_id_context(ctx, kSessionContext, sizeof(kSessionContext) - 1);
     const QByteArray cert = QFile::encodeName(s.certificate), key = QFile::encodeName(s.key);
     if (SSL_CTX_use_certificate_chain_file(ctx, cert.constData()) != 1) {
         *error =

@@ -125,10 +125,24 @@ RpcReply HttpTransport::post(const RpcRequest& request)
     bool timedOut = false, broken = false;
     QAbstractSocket::SocketError error = QAbstractSocket::UnknownSocketError;
     QObject::connect(&link, &ServerSocket::ready, &loop, [&]() { socket.write(message); });
-    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&]() {
+    auto take = [&]() {
         reader.feed(socket.readAll());
         if (reader.done() || !reader.failure().isEmpty())
             loop.quit();
+    };
+    // TLS hands the answer over a few kilobytes at a time; the reader is given them
+    // together, once what has arrived is decrypted, as it is given them in clear.
+    QTimer gather;
+    gather.setSingleShot(true);
+    gather.setInterval(0);
+    QObject::connect(&gather, &QTimer::timeout, &loop, take);
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&]() {
+        if (link.secured() && socket.bytesAvailable() < kGatherBytes) {
+            if (!gather.isActive())
+                gather.start();
+            return;
+        }
+        take();
     });
     QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, [&](QAbstractSocket::SocketError e) {

@@ -22,6 +22,8 @@ public:
     static constexpr int kProbeTimeoutMs = 15000;
     // The most of an answer read ahead of the one reading it piece by piece.
     static constexpr qint64 kReadAhead = 1024 * 1024;
+    // Over TLS, pieces smaller than this wait to be read together.
+    static constexpr qint64 kGatherBytes = 256 * 1024;
 
     // Answers come gzipped when asked for: worth it over a branch office's link, pure cost
     // on the same machine, where compressing and inflating a whole company's list takes

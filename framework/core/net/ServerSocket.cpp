@@ -1,6 +1,8 @@
 #include "core/net/ServerSocket.h"
 
 #include <QFile>
+#include <QHash>
+#include <QMutex>
 #include <QNetworkProxy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -47,6 +49,22 @@ QString said(const QSslError& e, const QString& host)
     }
 }
 
+// The last session each server gave, under the policy it was verified by: the next
+// connection resumes it instead of a whole handshake (one call is one connection).
+QMutex g_ticketsMutex;
+QHash<QString, QByteArray>& tickets()
+{
+    static QHash<QString, QByteArray> t;
+    return t;
+}
+
+QString ticketKey(const RpcRequest& r)
+{
+    return QStringList{r.host, QString::number(r.port), r.tls.caFile, TlsPolicy::normalisedPin(r.tls.pinSha256),
+                       r.tls.certificateFile}
+        .join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 ServerSocket::ServerSocket(const RpcRequest& request, QObject* parent)
@@ -91,7 +109,18 @@ ServerSocket::ServerSocket(const RpcRequest& request, QObject* parent)
                 conf.setPrivateKey(key);
             }
         }
+        conf.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+        {
+            QMutexLocker lock(&g_ticketsMutex);
+            const QByteArray ticket = tickets().value(ticketKey(request));
+            if (!ticket.isEmpty())
+                conf.setSessionTicket(ticket);
+        }
         s->setSslConfiguration(conf);
+        connect(s, &QSslSocket::newSessionTicketReceived, this, [this, s] {
+            QMutexLocker lock(&g_ticketsMutex);
+            tickets().insert(ticketKey(m_request), s->sslConfiguration().sessionTicket());
+        });
         connect(s, &QSslSocket::sslErrors, this, &ServerSocket::onSslErrors);
         connect(s, &QSslSocket::encrypted, this, &ServerSocket::onEncrypted);
     }
@@ -99,7 +128,11 @@ ServerSocket::ServerSocket(const RpcRequest& request, QObject* parent)
     m_socket->setProxy(QNetworkProxy::NoProxy);
     if (!m_tls)
         connect(m_socket, &QTcpSocket::connected, this, &ServerSocket::ready);
-    connect(m_socket, &QTcpSocket::connected, this, [this] { m_reached = true; });
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_reached = true;
+        // A request is one write, after the handshake's last flight: it goes at once.
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    });
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
         // Reached but not secured: whatever went wrong, it went wrong in TLS.
         if (m_tls && m_reached && m_insecure.isEmpty() && !static_cast<QSslSocket*>(m_socket)->isEncrypted())
