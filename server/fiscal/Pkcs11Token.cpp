@@ -429,6 +429,12 @@ bool Pkcs11Token::install(quint64 generation, const QByteArray& der, void* sslCt
                 for (const QByteArray& above : handed->certificate->chain())
                     if (X509* c = m_session->x509(above))
                         ok = ok && SSL_CTX_add1_chain_cert(ctx, c) == 1;
+    // Many smart cards sign with PKCS#1 v1.5 only, and TLS 1.3 asks the client's proof in
+    // RSA-PSS: a key on a token speaks TLS 1.2 with PKCS#1 signatures, which every
+    // authority's service takes.
+    if (ok && EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA)
+        ok = SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION) == 1 &&
+             SSL_CTX_set1_client_sigalgs_list(ctx, "RSA+SHA256:RSA+SHA384:RSA+SHA512") == 1;
     ERR_clear_error();
     if (!ok)
         *error = QStringLiteral("O certificado do %1 não pôde ser usado na conexão com a SEFAZ.").arg(name());
