@@ -75,6 +75,8 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, libqt6sql6-sqlite, libqt6sql6-
 # The system's certificate authorities: an SMTP server's certificate is checked against them
 # unless the configuration names others.
 set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "ca-certificates")
+# The PKCS#11 library of many smart cards and USB tokens that hold A3 certificates.
+set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "opensc")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA "${_control}/conffiles;${_control}/postinst;${_control}/prerm;${_control}/postrm")
 set(CPACK_DEBIAN_SERVER_DESCRIPTION "application server of the ERP's electronic correction letters (CC-e)
 Stores the correction letters of the company's invoices, builds, signs and
