@@ -311,8 +311,11 @@ void HttpRpcServer::Impl::acceptPending(bool answerUnavailable)
                 closeConnection(id);
                 continue;
             }
+            // Answering may close the connection at once: `c` is gone then.
             refuse(id, c, 503);
-        } else if (bounds.take(c.address)) {
+            continue;
+        }
+        if (bounds.take(c.address)) {
             c.counted = true;
         } else {
             // Most likely one more prompt client behind the same address: it gets a moment
