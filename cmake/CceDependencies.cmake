@@ -26,6 +26,13 @@ pkg_check_modules(CCE_XMLSEC REQUIRED IMPORTED_TARGET GLOBAL xmlsec1-openssl)
 add_library(cce::xmlsec INTERFACE IMPORTED GLOBAL)
 target_link_libraries(cce::xmlsec INTERFACE PkgConfig::CCE_XMLSEC LibXml2::LibXml2 OpenSSL::Crypto)
 
+# libp11: A3 tokens through their PKCS#11 library; p11-kit's pkcs11.h for what libp11 keeps to itself.
+pkg_check_modules(CCE_LIBP11 REQUIRED IMPORTED_TARGET GLOBAL libp11)
+pkg_check_modules(CCE_P11KIT REQUIRED IMPORTED_TARGET GLOBAL p11-kit-1)
+add_library(cce::libp11 INTERFACE IMPORTED GLOBAL)
+target_link_libraries(cce::libp11 INTERFACE PkgConfig::CCE_LIBP11 OpenSSL::Crypto ${CMAKE_DL_LIBS})
+target_include_directories(cce::libp11 INTERFACE ${CCE_P11KIT_INCLUDE_DIRS})
+
 # zint (barcodes): Debian ships neither a CMake package nor a pkg-config file.
 find_path(CCE_ZINT_INCLUDE_DIR zint.h REQUIRED)
 find_library(CCE_ZINT_LIBRARY zint REQUIRED)

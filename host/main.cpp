@@ -89,6 +89,8 @@ int main(int argc, char** argv)
     }
 
     QStringList moduleDirs{QCoreApplication::applicationDirPath()};
+    // Installed, the module lies in the host's private folder (packaging/CMakeLists.txt).
+    moduleDirs << QCoreApplication::applicationDirPath() + QStringLiteral("/" CCE_HOST_MODULE_DIR);
     if (!optionValue(args, QStringLiteral("--module-dir")).isEmpty())
         moduleDirs.prepend(optionValue(args, QStringLiteral("--module-dir")));
     host::ModuleLoader cce(QStringLiteral("PKG_DFS59000"), moduleDirs);

@@ -1,5 +1,6 @@
 #include "nfe/Signer.h"
 
+#include "nfe/HeldKeySignature.h"
 #include "nfe/Pkcs12.h"
 #include "nfe/XmlTree.h"
 
@@ -10,6 +11,7 @@
 #include <libxml/xpath.h>
 #include <mutex>
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -192,6 +194,7 @@ void dropBlanks(xmlNodePtr node)
 
 struct Certificate::Impl {
     xmlSecKeyPtr key = nullptr; // with the certificate; duplicated for each signature
+    HeldKey held; // or the key kept elsewhere
     ~Impl()
     {
         if (key)
@@ -217,20 +220,11 @@ std::shared_ptr<const Certificate> Certificate::fromPkcs12(const QByteArray& pkc
         *error = QStringLiteral("%1 não pôde ser lido: %2.").arg(who, reason);
         return nullptr;
     }
-    const auto* p = reinterpret_cast<const unsigned char*>(file.leaf.constData());
-    X509* leaf = d2i_X509(nullptr, &p, long(file.leaf.size()));
-    ERR_clear_error();
-    if (!leaf) {
+    std::shared_ptr<Certificate> cert(new Certificate);
+    if (!cert->readLeaf(file.leaf)) {
         *error = QStringLiteral("%1 não pôde ser lido: certificado do titular ilegível.").arg(who);
         return nullptr;
     }
-    std::shared_ptr<Certificate> cert(new Certificate);
-    cert->m_subject = commonName(leaf);
-    cert->m_cnpj = holderCnpj(leaf);
-    cert->m_notBefore = fromAsn1(X509_get0_notBefore(leaf));
-    cert->m_notAfter = fromAsn1(X509_get0_notAfter(leaf));
-    X509_free(leaf);
-    cert->m_der = file.leaf;
     cert->m_chain = file.chain;
     cert->m_pkcs12 = file.modern;
     cert->m_legacy = file.legacy;
@@ -244,6 +238,44 @@ std::shared_ptr<const Certificate> Certificate::fromPkcs12(const QByteArray& pkc
         return nullptr;
     }
     return cert;
+}
+
+std::shared_ptr<const Certificate> Certificate::withHeldKey(const QByteArray& der, const QList<QByteArray>& chain,
+                                                            HeldKey key, QString* error)
+{
+    if (!ensureXmlSec()) {
+        *error = QStringLiteral("A biblioteca de assinatura digital não pôde ser iniciada.");
+        return nullptr;
+    }
+    std::shared_ptr<Certificate> cert(new Certificate);
+    if (!cert->readLeaf(der)) {
+        *error = QStringLiteral("O certificado digital não pôde ser lido: certificado do titular ilegível.");
+        return nullptr;
+    }
+    cert->m_chain = chain;
+    cert->m_impl->held = std::move(key);
+    return cert;
+}
+
+bool Certificate::readLeaf(const QByteArray& der)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(der.constData());
+    X509* leaf = d2i_X509(nullptr, &p, long(der.size()));
+    ERR_clear_error();
+    if (!leaf)
+        return false;
+    m_subject = commonName(leaf);
+    m_cnpj = holderCnpj(leaf);
+    m_notBefore = fromAsn1(X509_get0_notBefore(leaf));
+    m_notAfter = fromAsn1(X509_get0_notAfter(leaf));
+    BIGNUM* serial = ASN1_INTEGER_to_BN(X509_get0_serialNumber(leaf), nullptr);
+    char* hex = serial ? BN_bn2hex(serial) : nullptr;
+    m_serial = hex ? QString::fromLatin1(hex) : QString();
+    OPENSSL_free(hex);
+    BN_free(serial);
+    X509_free(leaf);
+    m_der = der;
+    return true;
 }
 
 QByteArray signEvento(const QByteArray& evento, const Certificate& certificate, QString* error)
@@ -270,13 +302,18 @@ QByteArray signEvento(const QByteArray& evento, const Certificate& certificate, 
     xmlSecTmplReferenceAddTransform(ref, xmlSecTransformInclC14NId);
     dropBlanks(sig); // what is signed is exactly what travels
 
-    xmlSecDSigCtxPtr ctx = xmlSecDSigCtxCreate(nullptr);
-    ctx->signKey = xmlSecKeyDuplicate(certificate.impl().key);
-    const int rc = ctx->signKey ? xmlSecDSigCtxSign(ctx, sig) : -1;
-    xmlSecDSigCtxDestroy(ctx);
-    if (rc < 0) {
-        *error = QStringLiteral("O evento não pôde ser assinado com o certificado digital.");
-        return {};
+    if (certificate.impl().held) {
+        if (!completeSignature(sig, inf, certificate.impl().held, error))
+            return {};
+    } else {
+        xmlSecDSigCtxPtr ctx = xmlSecDSigCtxCreate(nullptr);
+        ctx->signKey = xmlSecKeyDuplicate(certificate.impl().key);
+        const int rc = ctx->signKey ? xmlSecDSigCtxSign(ctx, sig) : -1;
+        xmlSecDSigCtxDestroy(ctx);
+        if (rc < 0) {
+            *error = QStringLiteral("O evento não pôde ser assinado com o certificado digital.");
+            return {};
+        }
     }
     // The signer's certificate alone, whatever chain the file holds; the key info is not signed.
     xmlNsPtr dsig = xmlSearchNsByHref(doc.get(), sig, x(kDsig));

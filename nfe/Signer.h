@@ -2,14 +2,20 @@
 // Signatures of NF-e events: an A1 certificate (PKCS#12, held in memory only), the
 // enveloped XMLDSig the standard asks for (reference "#Id" of infEvento, transforms
 // enveloped-signature then C14N 1.0, RSA-SHA1 over SHA-1 digests, the signer's
-// certificate alone in X509Certificate) and its verification.
+// certificate alone in X509Certificate) and its verification. A certificate whose key stays
+// on a token signs the same form, the key never read (HeldKeySignature.h).
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace nfe {
+
+// A key kept elsewhere (a token): signs data with RSA-SHA1 (PKCS#1 v1.5) and returns the
+// signature, or empty with a Portuguese reason in *error.
+using HeldKey = std::function<QByteArray(const QByteArray& data, QString* error)>;
 
 class Certificate {
 public:
@@ -17,6 +23,10 @@ public:
     // "O certificado digital <name> não pôde ser lido: <reason>." in *error.
     static std::shared_ptr<const Certificate> fromPkcs12(const QByteArray& pkcs12, const QString& password,
                                                          QString* error, const QString& name = QString());
+    // A certificate (DER) whose key is kept elsewhere: each signature asks key, which never
+    // hands the key over. nullptr with a Portuguese reason in *error.
+    static std::shared_ptr<const Certificate> withHeldKey(const QByteArray& der, const QList<QByteArray>& chain,
+                                                          HeldKey key, QString* error);
     ~Certificate();
     Certificate(const Certificate&) = delete;
     Certificate& operator=(const Certificate&) = delete;
@@ -25,13 +35,15 @@ public:
     // digits after the last ":" of the common name); empty when none is found.
     QString cnpj() const { return m_cnpj; }
     QString subject() const { return m_subject; }
+    // The certificate's serial number in hexadecimal, upper case, without leading zeros.
+    QString serialNumber() const { return m_serial; }
     QDateTime notBefore() const { return m_notBefore; }
     QDateTime notAfter() const { return m_notAfter; }
     QByteArray der() const { return m_der; } // the certificate itself
     QList<QByteArray> chain() const { return m_chain; } // the authorities above it the file held (DER)
     // The key, the certificate and the chain in today's algorithms, under the same password:
     // what a TLS client presents.
-    QByteArray pkcs12() const { return m_pkcs12; }
+    QByteArray pkcs12() const { return m_pkcs12; } // empty when the key is held elsewhere
     bool legacyFile() const { return m_legacy; } // the file needed the legacy algorithms
 
     struct Impl;
@@ -40,7 +52,9 @@ public:
 private:
     Certificate();
     std::unique_ptr<Impl> m_impl;
-    QString m_cnpj, m_subject;
+    // The holder's names, dates and serial, read from the certificate itself.
+    bool readLeaf(const QByteArray& der);
+    QString m_cnpj, m_subject, m_serial;
     QDateTime m_notBefore, m_notAfter;
     QByteArray m_der, m_pkcs12;
     QList<QByteArray> m_chain;

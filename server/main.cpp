@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/values/Value.h"
+#include "server/app/CertificateReport.h"
 #include "server/app/Commands.h"
 #include "server/app/ConfigCheck.h"
 #include "server/app/Serve.h"
@@ -50,7 +51,7 @@ int main(int argc, char** argv)
     bool serving = true;
     for (int i = 1; i < argc; ++i)
         for (const char* other : {"--init", "--export-events", "--sync-events", "--audit", "--check-config",
-                                  "--hash-token", "--help", "-h"})
+                                  "--list-certificates", "--hash-token", "--help", "-h"})
             if (std::strcmp(argv[i], other) == 0)
                 serving = false;
     if (serving && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -73,6 +74,7 @@ int main(int argc, char** argv)
     case srv::CommandLine::Mode::CheckConfig: return srv::checkConfigFile(cl);
     case srv::CommandLine::Mode::HashToken: return srv::hashToken();
     case srv::CommandLine::Mode::Init:
+    case srv::CommandLine::Mode::ListCertificates:
     case srv::CommandLine::Mode::Sync:
     case srv::CommandLine::Mode::Audit:
     case srv::CommandLine::Mode::Serve: break;
@@ -92,5 +94,7 @@ int main(int argc, char** argv)
         return srv::printAudit(config.server, cl);
     if (cl.mode == srv::CommandLine::Mode::Sync)
         return srv::syncEvents(config, cl);
+    if (cl.mode == srv::CommandLine::Mode::ListCertificates)
+        return srv::listCertificates(config);
     return srv::serve(config, findings);
 }

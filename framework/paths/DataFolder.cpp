@@ -14,8 +14,10 @@ QString dataFolder(const char* environmentVariable, const QString& besideProgram
         const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + besideProgram;
         if (QFileInfo::exists(beside))
             return beside;
-        const QString installed =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/../share/cce-erp/") + besideProgram;
+        // Installed, each program keeps its data in a folder named after it.
+        const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/") + program +
+                                  QLatin1Char('/') + besideProgram;
         if (QFileInfo::exists(installed))
             return QFileInfo(installed).canonicalFilePath();
     }

@@ -13,7 +13,7 @@
 
 #include "nfe/Schema.h"
 #include "report/ReportDefinition.h"
-#include "server/app/CertificateSurvey.h"
+#include "server/app/CertificateReport.h"
 #include "server/rpc/TlsContext.h"
 #include "server/store/OperatorQueries.h"
 #include "server/store/Store.h"
@@ -108,9 +108,10 @@ QList<Finding> readConfiguration(const QString& file, const CommandLine& cl, Con
         checkAuthorityKeys(out->fiscal, &findings);
     unknownKeys(file, QStringLiteral("fiscal"),
                 {QStringLiteral("certificates"), QStringLiteral("certificate_password"),
-                 QStringLiteral("certificate_password_file"), QStringLiteral("trust_store"),
-                 QStringLiteral("timeout_ms"), QStringLiteral("claim_window_ms"), QStringLiteral("fold_accents"),
-                 QStringLiteral("reconcile_every")},
+                 QStringLiteral("certificate_password_file"), QStringLiteral("pkcs11_module"),
+                 QStringLiteral("pkcs11_token"), QStringLiteral("pkcs11_pin_file"), QStringLiteral("sync_pause_ms"),
+                 QStringLiteral("sync_interval_hours"), QStringLiteral("trust_store"), QStringLiteral("timeout_ms"),
+                 QStringLiteral("claim_window_ms"), QStringLiteral("fold_accents"), QStringLiteral("reconcile_every")},
                 &findings);
     if (!out->mail.loadFile(file, &why))
         findings << error(why);
@@ -245,28 +246,10 @@ QList<Finding> checkConfiguration(const Configuration& c)
                               .arg(dataError));
 
     if (!c.fiscal.configured()) {
-        findings << warning(QStringLiteral("Transmissão à SEFAZ não configurada: informe [fiscal] certificates e os "
-                                           "endereços em [authority]."));
+        findings << warning(QStringLiteral("Transmissão à SEFAZ não configurada: informe [fiscal] certificates (ou "
+                                           "o token: pkcs11_module) e os endereços em [authority]."));
     } else {
-        for (const CertificateState& s : surveyCertificates(c.fiscal.certificateFolder, c.fiscal.certificatePassword)) {
-            if (s.name.isEmpty())
-                findings << error(QStringLiteral("Certificados: %1; confira [fiscal] certificates.").arg(s.problem));
-            else if (!s.problem.isEmpty())
-                findings << error(QStringLiteral("Certificado %1 não pôde ser lido: %2 Confira o arquivo e [fiscal] "
-                                                 "certificate_password (ou certificate_password_file).")
-                                      .arg(s.name, s.problem));
-            else if (s.daysLeft < 0)
-                findings << warning(QStringLiteral("Certificado %1 venceu em %2: substitua o arquivo em [fiscal] "
-                                                   "certificates.")
-                                        .arg(s.name, s.notAfter.toString(QStringLiteral("dd/MM/yyyy"))));
-            else if (s.daysLeft <= kExpiryWarningDays)
-                findings << warning(QStringLiteral("Certificado %1 vence em %2 dias (%3): providencie a renovação.")
-                                        .arg(s.name)
-                                        .arg(s.daysLeft)
-                                        .arg(s.notAfter.toString(QStringLiteral("dd/MM/yyyy"))));
-            else
-                findings << ok(QStringLiteral("Certificado %1 lido; vence em %2 dias.").arg(s.name).arg(s.daysLeft));
-        }
+        findings << certificateFindings(c.fiscal, store.get());
         if (!c.fiscal.trustStore.isEmpty() && !QFileInfo(c.fiscal.trustStore).isReadable())
             findings << error(QStringLiteral("[fiscal] trust_store: o arquivo %1 não existe ou não pode ser lido.")
                                   .arg(c.fiscal.trustStore));

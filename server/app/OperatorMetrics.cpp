@@ -28,7 +28,7 @@ void declareServerMetrics(Metrics& metrics, Store* store, CertificateSurvey* cer
     metrics.declare(metric::kMails, Kind::Counter, "Letters' e-mails handed to the transport, by outcome.");
     if (certificates && certificates->configured())
         metrics.declare(metric::kCertificateDays, Kind::Gauge,
-                        "Days until each readable A1 certificate of the folder expires.", [certificates] {
+                        "Days until each readable certificate (A1 file or token) expires.", [certificates] {
                             QList<QPair<MetricLabels, double>> out;
                             for (const CertificateState& s : certificates->states())
                                 if (s.problem.isEmpty())

@@ -71,8 +71,8 @@ int serve(const Configuration& config, const QList<Finding>& findings)
     std::unique_ptr<CertificateSurvey> certificates;
     std::unique_ptr<fiscal::TransmissionService> transmission;
     if (config.fiscal.configured()) {
-        certificates =
-            std::make_unique<CertificateSurvey>(config.fiscal.certificateFolder, config.fiscal.certificatePassword);
+        certificates = std::make_unique<CertificateSurvey>(config.fiscal.certificateFolder,
+                                                           config.fiscal.certificatePassword, config.fiscal.token);
         auto authority = std::make_shared<MeasuredAuthority>(
             std::make_shared<fiscal::CurlAuthority>(config.fiscal.trustStore, config.fiscal.timeoutMs), config.fiscal,
             metrics);

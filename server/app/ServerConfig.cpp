@@ -390,6 +390,9 @@ QString usageText()
         "  cce-server --check-config ARQUIVO\n"
         "      confere a configuração (banco, certificados, endereços da SEFAZ, e-mail), uma linha por\n"
         "      achado; termina com código diferente de zero se houver erro.\n"
+        "  cce-server --list-certificates --config ARQUIVO\n"
+        "      lista os certificados da pasta A1 e do token (titular, série, vencimento) e a inscrição\n"
+        "      estadual que cada um atende.\n"
         "  cce-server --hash-token\n"
         "      lê um token da entrada padrão e imprime o seu hash (scrypt), para [server] tokens ou\n"
         "      [access.<nome>] token: o arquivo de configuração não guarda o token em claro.\n"
@@ -409,6 +412,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     bool syncEvents = false;
     bool audit = false;
     bool checkConfig = false;
+    bool listCertificates = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (!arg.startsWith(QLatin1String("--")) && arg != QLatin1String("-h")) {
@@ -427,7 +431,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         static const QSet<QString> flags{QStringLiteral("--init"),          QStringLiteral("--demo"),
                                          QStringLiteral("--help"),          QStringLiteral("-h"),
                                          QStringLiteral("--export-events"), QStringLiteral("--audit"),
-                                         QStringLiteral("--sync-events"),   QStringLiteral("--hash-token")};
+                                         QStringLiteral("--sync-events"),   QStringLiteral("--list-certificates"),
+                                         QStringLiteral("--hash-token")};
         static const QSet<QString> valued{
             QStringLiteral("--database"), QStringLiteral("--invoices"), QStringLiteral("--config"),
             QStringLiteral("--listen"),   QStringLiteral("--token"),    QStringLiteral("--company"),
@@ -486,6 +491,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
             exportEvents = true;
         } else if (name == QLatin1String("--sync-events")) {
             syncEvents = true;
+        } else if (name == QLatin1String("--list-certificates")) {
+            listCertificates = true;
         } else if (name == QLatin1String("--hash-token")) {
             cl.mode = CommandLine::Mode::HashToken;
         } else if (name == QLatin1String("--audit")) {
@@ -517,6 +524,15 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         }
     }
 
+    if (cl.mode != CommandLine::Mode::Help && listCertificates) {
+        if (seen.size() != 2 || cl.configFile.isEmpty()) {
+            *error = QStringLiteral("--list-certificates recebe apenas --config ARQUIVO.");
+            return false;
+        }
+        cl.mode = CommandLine::Mode::ListCertificates;
+        *out = cl;
+        return true;
+    }
     if (cl.mode == CommandLine::Mode::HashToken) {
         if (seen.size() > 1) {
             *error = QStringLiteral("--hash-token não recebe outras opções: o token vem da entrada padrão.");

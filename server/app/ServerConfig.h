@@ -73,7 +73,7 @@ bool parseByteSize(const QString& text, qint64* bytes);
 bool parseDuration(const QString& text, int* seconds);
 
 struct CommandLine {
-    enum class Mode { Serve, Init, Export, Sync, Audit, CheckConfig, HashToken, Help };
+    enum class Mode { Serve, Init, Export, Sync, Audit, CheckConfig, ListCertificates, HashToken, Help };
     Mode mode = Mode::Serve;
     QString configFile;
     QString database; // empty: not given

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <curl/curl.h>
 #include <mutex>
+#include <optional>
 
 #include "server/curl/CurlReason.h"
 #include "server/fiscal/Soap.h"
@@ -27,6 +28,16 @@ size_t collect(char* data, size_t size, size_t count, void* out)
         return 0;
     body->append(data, qsizetype(size * count));
     return size * count;
+}
+
+// The token's certificate, chain and key in the connection's OpenSSL context.
+CURLcode installTokenKey(CURL*, void* sslCtx, void* token)
+{
+    QString why;
+    if (static_cast<const TokenCertificate*>(token)->install(sslCtx, &why))
+        return CURLE_OK;
+    qWarning("cce server: %s", qPrintable(why));
+    return CURLE_SSL_CERTPROBLEM;
 }
 
 } // namespace
@@ -93,6 +104,15 @@ AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service
     const QByteArray type = "Content-Type: " + contentType(service);
     const QByteArray trust = m_trustStore.toLocal8Bit();
     const QByteArray password = client.password.toUtf8();
+    // A token's key is used where it is, held for the call; an A1's goes from memory.
+    std::optional<TokenCertificate::Hold> hold;
+    if (client.token)
+        hold.emplace(client.token->hold(&reply.error));
+    if (hold && !*hold) {
+        curl_easy_cleanup(curl);
+        reply.error += QStringLiteral(" Nada foi enviado.");
+        return reply;
+    }
     curl_slist* headers = curl_slist_append(nullptr, type.constData());
     curl_blob cert{const_cast<char*>(client.pkcs12.constData()), size_t(client.pkcs12.size()), CURL_BLOB_NOCOPY};
 
@@ -102,9 +122,14 @@ AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, soap.constData());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(soap.size()));
-    curl_easy_setopt(curl, CURLOPT_SSLCERT_BLOB, &cert);
-    curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "P12");
-    curl_easy_setopt(curl, CURLOPT_KEYPASSWD, password.constData());
+    if (client.token) {
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &installTokenKey);
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, const_cast<TokenCertificate*>(client.token.get()));
+    } else {
+        curl_easy_setopt(curl, CURLOPT_SSLCERT_BLOB, &cert);
+        curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "P12");
+        curl_easy_setopt(curl, CURLOPT_KEYPASSWD, password.constData());
+    }
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_blob bundle{const_cast<char*>(m_folderBundle.constData()), size_t(m_folderBundle.size()), CURL_BLOB_NOCOPY};
@@ -124,6 +149,7 @@ AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service
     reply.httpStatus = int(status);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
+    hold.reset();
 
     switch (rc) {
     case CURLE_OK: reply.outcome = AuthorityReply::Outcome::Answered; return reply;
@@ -138,6 +164,12 @@ AuthorityReply CurlAuthority::call(const QString& url, const QByteArray& service
     case CURLE_SSL_CACERT_BADFILE:
         reply.outcome = AuthorityReply::Outcome::NotSent;
         reply.error = QStringLiteral("SEFAZ indisponível ou não confiável: %1; nada foi enviado.").arg(curlReason(rc));
+        // A handshake that failed may have been the token's doing: said so when it no longer signs.
+        if (client.token && (rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_SSL_CERTPROBLEM)) {
+            QString why;
+            if (!client.token->stillSigns(&why))
+                reply.error = why + QStringLiteral(" Nada foi enviado.");
+        }
         return reply;
     default:
         reply.outcome = AuthorityReply::Outcome::NoAnswer;

@@ -1,7 +1,7 @@
 #pragma once
-// Calls to the tax authority's services: SOAP 1.2 over HTTPS with the issuer's A1
-// certificate as client certificate (from memory), the authority's certificate always
-// verified against the trust store.
+// Calls to the tax authority's services: SOAP 1.2 over HTTPS with the issuer's certificate
+// as client certificate (an A1 from memory, an A3's key on its token), the authority's
+// certificate always verified against the trust store.
 #include <QByteArray>
 #include <QString>
 

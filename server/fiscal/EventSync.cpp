@@ -15,7 +15,8 @@ namespace srv::fiscal {
 EventSync::EventSync(Store& store, FiscalConfig config, std::shared_ptr<Authority> authority)
     : m_store(store),
       m_config(std::move(config)),
-      m_certificates(m_config.certificateFolder, m_config.certificatePassword),
+      m_certificates(m_config.certificateFolder, m_config.certificatePassword,
+                     m_config.token.configured() ? Pkcs11Token::shared(m_config.token) : nullptr),
       m_authority(std::move(authority)),
       m_reconciler(store)
 {}

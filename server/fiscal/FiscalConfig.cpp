@@ -4,8 +4,35 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <sys/stat.h>
 
 namespace srv::fiscal {
+
+bool readPinFile(const QString& path, QByteArray* pin, QString* error)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("O arquivo do PIN do token (%1) não existe.").arg(path);
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) {
+        *error = QStringLiteral("O arquivo do PIN do token (%1) pode ser lido por outros usuários: deixe-o com "
+                                "permissão 0600 (chmod 600).")
+                     .arg(path);
+        return false;
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("O arquivo do PIN do token (%1) não pôde ser lido.").arg(path);
+        return false;
+    }
+    *pin = f.read(1024).trimmed();
+    if (pin->isEmpty()) {
+        *error = QStringLiteral("O arquivo do PIN do token (%1) está vazio.").arg(path);
+        return false;
+    }
+    return true;
+}
 
 bool FiscalConfig::loadFile(const QString& iniPath, QString* error)
 {
@@ -16,6 +43,26 @@ bool FiscalConfig::loadFile(const QString& iniPath, QString* error)
     ini.beginGroup(QStringLiteral("fiscal"));
     certificateFolder = path(ini.value(QStringLiteral("certificates"), certificateFolder).toString());
     trustStore = path(ini.value(QStringLiteral("trust_store"), trustStore).toString());
+    // A library named without a folder is found where the system looks for libraries.
+    const QString module = ini.value(QStringLiteral("pkcs11_module"), token.module).toString().trimmed();
+    token.module = module.contains(QLatin1Char('/')) ? path(module) : module;
+    token.label = ini.value(QStringLiteral("pkcs11_token"), token.label).toString().trimmed();
+    token.pinFile = path(ini.value(QStringLiteral("pkcs11_pin_file"), token.pinFile).toString().trimmed());
+    if (token.configured() || !token.label.isEmpty() || !token.pinFile.isEmpty()) {
+        if (!token.configured() || token.label.isEmpty() || token.pinFile.isEmpty()) {
+            *error =
+                QStringLiteral("[fiscal] pkcs11_module, pkcs11_token e pkcs11_pin_file vão juntos: informe os três "
+                               "para usar um token (A3).");
+            return false;
+        }
+        QByteArray pin;
+        const bool readable = readPinFile(token.pinFile, &pin, error);
+        pin.fill('\0');
+        if (!readable) {
+            error->prepend(QStringLiteral("[fiscal] pkcs11_pin_file: "));
+            return false;
+        }
+    }
     certificatePassword = ini.value(QStringLiteral("certificate_password"), certificatePassword).toString();
     const QString passwordFile = path(ini.value(QStringLiteral("certificate_password_file")).toString());
     if (!passwordFile.isEmpty()) {

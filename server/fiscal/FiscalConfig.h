@@ -5,6 +5,12 @@
 //   certificates=/srv/cce/certificados      ; <NRSERIECERTIFIC>.pfx, one per state registration
 //   certificate_password=...                 ; or certificate_password_file=senha.txt (beside the ini
 //                                            ; when relative); one password for every file
+//   pkcs11_module=/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so ; A3: the token's PKCS#11 library
+//   pkcs11_token=e-CNPJ                      ; the token's label
+//   pkcs11_pin_file=pin.txt                  ; the user PIN (mode 0600; beside the ini when relative)
+//                                            ; a registration's certificate: <NRSERIECERTIFIC>.pfx in
+//                                            ; the folder, else the token's of that serial number,
+//                                            ; else the token's of the issuer's CNPJ
 //   trust_store=/etc/ssl/certs/ca-certificates.crt ; the authorities' certificate authorities
 //   timeout_ms=20000                         ; one call to the authority
 //   claim_window_ms=90000                    ; a claim with no recorded ending (its server may still
@@ -24,9 +30,26 @@
 
 namespace srv::fiscal {
 
+// A PKCS#11 token holding A3 certificates.
+struct TokenSettings {
+    QString module; // its PKCS#11 library
+    QString label; // the token's label
+    QString pinFile; // the user PIN, readable by its owner alone
+    bool configured() const { return !module.isEmpty(); }
+    bool operator==(const TokenSettings& o) const
+    {
+        return module == o.module && label == o.label && pinFile == o.pinFile;
+    }
+};
+
+// The PIN file's contents, trimmed; false with the reason (the file's name, never its
+// contents) when it cannot be read or others than its owner may read it.
+bool readPinFile(const QString& path, QByteArray* pin, QString* error);
+
 struct FiscalConfig {
     QString certificateFolder;
     QString certificatePassword;
+    TokenSettings token;
     QString trustStore;
     int timeoutMs = 20000;
     int claimWindowMs = 0; // a claim whose call left no ending is left alone this long; 0: the call's budget
@@ -39,7 +62,7 @@ struct FiscalConfig {
     bool loadFile(const QString& iniPath, QString* error);
     // The URL for the authority and environment, or "" when none is configured.
     QString endpoint(const QString& authority, const QString& tpAmb, const QString& service) const;
-    bool configured() const { return !certificateFolder.isEmpty() && !endpoints.isEmpty(); }
+    bool configured() const { return (!certificateFolder.isEmpty() || token.configured()) && !endpoints.isEmpty(); }
 };
 
 } // namespace srv::fiscal

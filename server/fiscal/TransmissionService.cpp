@@ -67,7 +67,8 @@ TransmissionService::TransmissionService(Store& store, FiscalConfig config, std:
       m_batches(store),
       m_reconciler(store),
       m_config(std::move(config)),
-      m_certificates(m_config.certificateFolder, m_config.certificatePassword),
+      m_certificates(m_config.certificateFolder, m_config.certificatePassword,
+                     m_config.token.configured() ? Pkcs11Token::shared(m_config.token) : nullptr),
       m_authority(std::move(authority))
 {
     m_schema = nfe::Schema::load(QStringLiteral("envCCe_v1.00.xsd"), &m_schemaError);
@@ -295,15 +296,43 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
             p->line = QStringLiteral("não enviada nesta transmissão por falta de tempo; transmita novamente.");
         return;
     }
-    QList<LetterToSend> letters;
-    QHash<QString, Pending*> byKey;
-    for (Pending* p : group) {
-        letters << p->letter;
-        byKey.insert(p->letter.cdFilial + QLatin1Char('|') + p->letter.nrLanctoNF, p);
-    }
     const std::shared_ptr<const LoadedCertificate> cert = group.first()->certificate;
     const nfe::State* state = group.first()->state;
     const QString tpAmb = group.first()->letter.tpAmb;
+
+    // Signed before the claim: a key that fails (a token removed, its session gone) leaves
+    // each letter as it was, and a slow token holds no write lock of the database.
+    QList<LetterToSend> letters;
+    QHash<QString, Pending*> byKey;
+    QHash<QString, QByteArray> signedEvents;
+    const QString dh = nfe::eventTime(QDateTime::currentDateTimeUtc(), *state);
+    for (Pending* p : group) {
+        const LetterToSend& l = p->letter;
+        nfe::CceEvent e;
+        e.cOrgao = state->ibge;
+        e.tpAmb = l.tpAmb.toInt();
+        (l.issuerDocument.size() == 11 ? e.cpf : e.cnpj) = l.issuerDocument;
+        e.chNFe = l.chNFe;
+        e.dhEvento = dh;
+        e.nSeqEvento = l.seq.toInt();
+        e.xCorrecao = p->correction;
+        e.xCondUso = condUso;
+        QString error;
+        const QByteArray signedEvent = nfe::signEvento(nfe::buildEvento(e), *cert->certificate, &error);
+        if (signedEvent.isEmpty()) {
+            p->line = error + QStringLiteral(" Não enviada.");
+            continue;
+        }
+        const QString key = l.cdFilial + QLatin1Char('|') + l.nrLanctoNF;
+        letters << l;
+        byKey.insert(key, p);
+        signedEvents.insert(key, signedEvent);
+    }
+    if (letters.isEmpty())
+        return;
+    group.clear();
+    for (const LetterToSend& l : letters)
+        group << byKey.value(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF);
 
     QList<LetterToSend> claimed;
     BuiltBatch built;
@@ -312,25 +341,10 @@ void TransmissionService::sendGroup(QList<Pending*> group, const QString& compan
         [&](qint64 id, const QList<LetterToSend>& mine) {
             BuiltBatch b;
             QString error;
-            const QString dh = nfe::eventTime(QDateTime::currentDateTimeUtc(), *state);
-            for (const LetterToSend& l : mine) {
-                Pending* p = byKey.value(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF);
-                nfe::CceEvent e;
-                e.cOrgao = state->ibge;
-                e.tpAmb = l.tpAmb.toInt();
-                (l.issuerDocument.size() == 11 ? e.cpf : e.cnpj) = l.issuerDocument;
-                e.chNFe = l.chNFe;
-                e.dhEvento = dh;
-                e.nSeqEvento = l.seq.toInt();
-                e.xCorrecao = p->correction;
-                e.xCondUso = condUso;
-                const QByteArray signedEvent = nfe::signEvento(nfe::buildEvento(e), *cert->certificate, &error);
-                if (signedEvent.isEmpty())
-                    b.schemaError = error;
-                b.signedEvents << signedEvent;
-            }
+            for (const LetterToSend& l : mine)
+                b.signedEvents << signedEvents.value(l.cdFilial + QLatin1Char('|') + l.nrLanctoNF);
             b.xml = nfe::buildEnvEvento(id, b.signedEvents);
-            if (b.schemaError.isEmpty() && !m_schema->validate(b.xml, &error))
+            if (!m_schema->validate(b.xml, &error))
                 b.schemaError = error;
             return b;
         },

@@ -1,7 +1,8 @@
 #pragma once
 // The transmission of correction letters to the tax authority: the marked invoices'
 // latest letters, read from the database, become signed events in batches per authority
-// (at most 20, one state and one certificate each), claimed before anything is sent,
+// (at most 20, one state and one certificate each; signed first, so that a key that fails,
+// a token removed, leaves each letter as it was), claimed before anything is sent,
 // checked against the schema, sent, and each letter's outcome stored before the answer.
 // A letter is accepted only on the authority's word about that very event; a letter whose
 // answer was lost stays in doubt and is reconciled (NFeConsultaProtocolo4) before it is ever

@@ -23,6 +23,7 @@
 
 #include "server/rpc/AccessTokens.h"
 #include "server/rpc/AddressBounds.h"
+#include "server/rpc/ConnectionIo.h"
 #include "server/rpc/HttpConnection.h"
 #include "server/rpc/HttpRequestParser.h"
 #include "server/rpc/HttpResponse.h"
@@ -44,8 +45,6 @@ using http::Connection;
 constexpr qsizetype kHeadLimit = 64 * 1024;
 constexpr int kReadsPerWakeUp = 16; // then the others get their turn
 constexpr int kDrainMs = 1000; // after an early refusal, the client's unread bytes are discarded this long
-// One TLS write at most: a record is 16 KiB; this keeps a large answer's writes few.
-constexpr qsizetype kTlsWriteChunk = 256 * 1024;
 
 // An answer this large leaves memory worth giving back to the system once it is sent.
 constexpr qsizetype kTrimAfter = 1024 * 1024;
@@ -77,10 +76,6 @@ struct HttpRpcServer::Impl {
     void onHead(quint64 id, Connection& c);
     void onGranted(quint64 id, Connection& c);
     void takeChecked();
-    // The socket's bytes, through TLS when the connection speaks it: >0 bytes moved, 0 the
-    // peer closed or failed, -1 nothing now (the connection waits for its socket).
-    ssize_t receive(Connection& c, char* buffer, size_t size);
-    ssize_t transmit(Connection& c, const char* data, size_t size);
     void logTlsFailure(const Connection& c, const QString& why);
     void writeLog(const QByteArray& line);
     void onBodyComplete(Connection& c, quint64 id);
@@ -316,8 +311,11 @@ void HttpRpcServer::Impl::acceptPending(bool answerUnavailable)
                 closeConnection(id);
                 continue;
             }
+            // Answering may close the connection at once: `c` is gone then.
             refuse(id, c, 503);
-        } else if (bounds.take(c.address)) {
+            continue;
+        }
+        if (bounds.take(c.address)) {
             c.counted = true;
         } else {
             // Most likely one more prompt client behind the same address: it gets a moment
@@ -388,7 +386,7 @@ void HttpRpcServer::Impl::onReadable(quint64 id)
         Connection& c = it->second;
         // A refused request's bytes are dropped unread, TLS or not.
         const ssize_t n = c.state == Connection::State::Drain ? ::recv(c.fd, buffer, sizeof(buffer), 0)
-                                                              : receive(c, buffer, sizeof(buffer));
+                                                              : http::receive(c, buffer, sizeof(buffer));
         if (n < 0 && (c.state != Connection::State::Drain || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return;
         if (n <= 0) {
@@ -598,7 +596,7 @@ void HttpRpcServer::Impl::onWritable(quint64 id)
     qsizetype& pos = c.outPos;
     for (;;) {
         while (pos < pending.size()) {
-            const ssize_t n = transmit(c, pending.constData() + pos, size_t(pending.size() - pos));
+            const ssize_t n = http::transmit(c, pending.constData() + pos, size_t(pending.size() - pos));
             if (n < 0)
                 return;
             if (n == 0) {
@@ -680,48 +678,6 @@ void HttpRpcServer::Impl::onHandshake(quint64 id)
         closeConnection(id);
         return;
     }
-}
-
-ssize_t HttpRpcServer::Impl::receive(Connection& c, char* buffer, size_t size)
-{
-    if (!c.tls) {
-        const ssize_t n = ::recv(c.fd, buffer, size, 0);
-        if (n < 0)
-            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : 0;
-        return n;
-    }
-    int n = 0;
-    switch (c.tls->read(buffer, int(size), &n)) {
-    case http::TlsChannel::Io::Done: return n;
-    case http::TlsChannel::Io::WantRead: c.tlsWants = POLLIN; return -1;
-    case http::TlsChannel::Io::WantWrite: c.tlsWants = POLLOUT; return -1;
-    case http::TlsChannel::Io::Closed:
-    case http::TlsChannel::Io::Failed: break;
-    }
-    return 0;
-}
-
-ssize_t HttpRpcServer::Impl::transmit(Connection& c, const char* data, size_t size)
-{
-    if (!c.tls) {
-        for (;;) {
-            const ssize_t n = ::send(c.fd, data, size, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return errno == EAGAIN || errno == EWOULDBLOCK ? -1 : 0;
-            return n;
-        }
-    }
-    int n = 0;
-    switch (c.tls->write(data, int(std::min<size_t>(size, kTlsWriteChunk)), &n)) {
-    case http::TlsChannel::Io::Done: return n;
-    case http::TlsChannel::Io::WantRead: c.tlsWants = POLLIN; return -1;
-    case http::TlsChannel::Io::WantWrite: c.tlsWants = POLLOUT; return -1;
-    case http::TlsChannel::Io::Closed:
-    case http::TlsChannel::Io::Failed: break;
-    }
-    return 0;
 }
 
 void HttpRpcServer::Impl::logTlsFailure(const Connection& c, const QString& why)
@@ -855,6 +811,7 @@ void HttpRpcServer::stop()
     d->wake();
     d->ioThread.join(); // queued requests answered 503, running ones answered in full
     d->lanes.stop();
+    d->checks.stop(); // before the loop's wake-up descriptor closes: a check ending wakes no one
     for (auto& [id, c] : d->connections)
         ::close(c.fd);
     d->connections.clear();

@@ -50,4 +50,16 @@ LetterCounts OperatorQueries::letterCounts()
     return c;
 }
 
+QList<RegistrationCertificate> OperatorQueries::registrationCertificates()
+{
+    Query q(m_store, openConnection(m_store), "operators");
+    q.run(QStringLiteral("SELECT CDEMPRESA, CDINSCESTA, SGESTADO, NRSERIECERTIFIC, NRINSJURIEST FROM INSCRESTAD "
+                         "ORDER BY CDEMPRESA, CDINSCESTA"));
+    QList<RegistrationCertificate> out;
+    while (q.next())
+        out << RegistrationCertificate{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                                       q.value(3).toString().trimmed(), q.value(4).toString().trimmed()};
+    return out;
+}
+
 } // namespace srv

@@ -1,7 +1,9 @@
 #pragma once
 // What the operators' pages ask of the database: whether it answers and holds the schema
 // this server needs, and how many letters stand in each state. Counts only: no row of a
-// company leaves through them.
+// company leaves through them. The operator's command line also asks which certificate each
+// state registration names.
+#include <QList>
 #include <QString>
 
 namespace srv {
@@ -15,6 +17,12 @@ struct LetterCounts {
     qint64 rejected = 0; // answered otherwise
 };
 
+// A state registration and the certificate it names.
+struct RegistrationCertificate {
+    QString company, registration, uf; // CDEMPRESA, CDINSCESTA, SGESTADO
+    QString serial, cnpj; // NRSERIECERTIFIC, NRINSJURIEST
+};
+
 class OperatorQueries {
 public:
     explicit OperatorQueries(Store& store) : m_store(store) {}
@@ -23,6 +31,8 @@ public:
     // otherwise why not, in Portuguese, for the operator.
     QString databaseProblem();
     LetterCounts letterCounts();
+    // Every registration of every company, by company and registration.
+    QList<RegistrationCertificate> registrationCertificates();
 
 private:
     Store& m_store;

@@ -128,8 +128,9 @@ struct Letter {
 // A demo company database, its certificates, and the stand-in seeded from it.
 class StandIn {
 public:
-    // extra: more options of sefaz-sim (--wide-answers).
-    bool start(const QStringList& extra = {})
+    // extra: more options of sefaz-sim (--wide-answers); withToken: the demo's keys also on
+    // a SoftHSM2 token (certs/token), for servers that sign with it.
+    bool start(const QStringList& extra = {}, bool withToken = false)
     {
         companyDb = m_dir.filePath(QStringLiteral("company.db"));
         const QString certs = m_dir.filePath(QStringLiteral("certs"));
@@ -137,7 +138,8 @@ public:
         if (!run(bin("cce-server"), {QStringLiteral("--init"), QStringLiteral("--database"),
                                      QStringLiteral("sqlite:") + companyDb, QStringLiteral("--demo")}) ||
             !run(QDir(qEnvironmentVariable("CCE_SOURCE_DIR")).filePath(QStringLiteral("scripts/demo-certs")),
-                 {certs, companyDb}) ||
+                 withToken ? QStringList{QStringLiteral("--pkcs11"), certs, companyDb}
+                           : QStringList{certs, companyDb}) ||
             !run(bin("sefaz-sim"), {QStringLiteral("--init"), QStringLiteral("--registry"), registry,
                                     QStringLiteral("--seed-from"), QStringLiteral("sqlite:") + companyDb}))
             return false;
@@ -156,19 +158,31 @@ public:
     QString certs() const { return m_dir.filePath(QStringLiteral("certs")); }
     QString url() const { return QStringLiteral("sqlite:") + companyDb; }
 
-    // A cce-server configuration transmitting to this stand-in, on database url.
-    QString serverIni(const QString& url, const QString& more = QString())
+    // A cce-server configuration transmitting to this stand-in, on database url; withToken:
+    // signing with the token's keys, the A1 files set aside.
+    QString serverIni(const QString& url, const QString& more = QString(), bool withToken = false)
     {
         const QString ini = m_dir.filePath(QStringLiteral("server-%1.ini").arg(++m_inis));
         QFile f(ini);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         const QString sim = QStringLiteral("https://127.0.0.1:%1/ws/").arg(port);
-        f.write(QStringLiteral("[database]\nurl=%1\n[fiscal]\ncertificates=%2/a1\ncertificate_password=demo\n"
-                               "trust_store=%2/ca.pem\ntimeout_ms=2000\nclaim_window_ms=3000\nsync_pause_ms=0\n%4"
+        const QString keys = withToken ? QStringLiteral("pkcs11_module=/usr/lib/softhsm/libsofthsm2.so\n"
+                                                        "pkcs11_token=CCE Demo\npkcs11_pin_file=%1/token/pin\n")
+                                             .arg(certs())
+                                       : QStringLiteral("certificates=%1/a1\ncertificate_password=demo\n").arg(certs());
+        f.write(QStringLiteral("[database]\nurl=%1\n[fiscal]\n%5trust_store=%2/ca.pem\ntimeout_ms=2000\n"
+                               "claim_window_ms=3000\nsync_pause_ms=0\n%4"
                                "[authority]\n*.2.recepcao=%3NFeRecepcaoEvento4\n*.2.consulta=%3NFeConsultaProtocolo4\n")
-                    .arg(url, certs(), sim, more)
+                    .arg(url, certs(), sim, more, keys)
                     .toUtf8());
         return ini;
+    }
+    // The environment of a server that reaches the token.
+    QProcessEnvironment tokenEnvironment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SOFTHSM2_CONF"), certs() + QStringLiteral("/token/softhsm2.conf"));
+        return env;
     }
 
     // POST /control with body, or GET /control/events with none.

@@ -16,7 +16,8 @@ protected:
     static void SetUpTestSuite()
     {
         s_sim = new road::StandIn;
-        ASSERT_TRUE(s_sim->start());
+        s_used.clear();
+        ASSERT_TRUE(s_sim->start({}, true));
         s_companyDb = s_sim->companyDb;
     }
     static void TearDownTestSuite()
@@ -38,14 +39,17 @@ protected:
         }
     }
 
-    // A cce-server on database url, transmitting to the stand-in.
-    int startServer(const QString& url)
+    // A cce-server on database url, transmitting to the stand-in; withToken: signing with the
+    // demo's SoftHSM2 token.
+    int startServer(const QString& url, bool withToken = false)
     {
         auto* p = new QProcess;
         m_servers << p;
+        if (withToken)
+            p->setProcessEnvironment(s_sim->tokenEnvironment());
         return road::startListening(*p, road::bin("cce-server"),
-                                    {QStringLiteral("--config"), s_sim->serverIni(url), QStringLiteral("--listen"),
-                                     QStringLiteral("127.0.0.1:0")});
+                                    {QStringLiteral("--config"), s_sim->serverIni(url, QString(), withToken),
+                                     QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
     }
 
     static QJsonValue control(const QJsonObject& body) { return s_sim->control(body); }
@@ -105,11 +109,17 @@ protected:
     static inline QStringList s_used;
 };
 
+// The same roads with the keys of A1 files and with those of a token (A3), the files set aside.
+class BothKinds : public Road, public ::testing::WithParamInterface<bool> {};
+
 } // namespace
 
-TEST_F(Road, AnswersInTheirOwnOrderReachTheRightLettersOverMutualTls)
+INSTANTIATE_TEST_SUITE_P(Keys, BothKinds, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Token" : "A1"; });
+
+TEST_P(BothKinds, AnswersInTheirOwnOrderReachTheRightLettersOverMutualTls)
 {
-    const int port = startServer(QStringLiteral("sqlite:") + s_companyDb);
+    const int port = startServer(QStringLiteral("sqlite:") + s_companyDb, GetParam());
     ASSERT_GT(port, 0);
     control(QJsonObject{{QStringLiteral("order"), QStringLiteral("reversed")}});
     QString company;
@@ -128,11 +138,53 @@ TEST_F(Road, AnswersInTheirOwnOrderReachTheRightLettersOverMutualTls)
         // Each letter holds the protocol the authority gave its own invoice.
         EXPECT_EQ(stored.at(2), protocolOf(events, l.chNFe));
     }
+    // What was registered verifies with xmlsec1 as it stands.
+    const QString signedEvent =
+        road::query(s_sim->url(),
+                    QStringLiteral("SELECT DSXMLEVENTO FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                   "ORDER BY NRSEQCCE DESC"),
+                    {letters.at(0).filial, letters.at(0).lancto})
+            .value(0)
+            .value(0);
+    QFile file(s_sim->path(QStringLiteral("evento.xml")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(signedEvent.toUtf8());
+    file.close();
+    EXPECT_TRUE(run(QStringLiteral("xmlsec1"),
+                    {QStringLiteral("--verify"), QStringLiteral("--insecure"), QStringLiteral("--id-attr:Id"),
+                     QStringLiteral("http://www.portalfiscal.inf.br/nfe:infEvento"), file.fileName()}));
+    // The certificate list names the one that served the letter's registration.
+    QString listed;
+    QProcess list;
+    if (GetParam())
+        list.setProcessEnvironment(s_sim->tokenEnvironment());
+    list.start(bin("cce-server"), {QStringLiteral("--list-certificates"), QStringLiteral("--config"),
+                                   s_sim->serverIni(s_sim->url(), QString(), GetParam())});
+    ASSERT_TRUE(list.waitForFinished(60000));
+    EXPECT_EQ(list.exitCode(), 0);
+    listed = QString::fromUtf8(list.readAllStandardOutput());
+    const QStringList registration =
+        road::query(s_sim->url(),
+                    QStringLiteral("SELECT I.NRSERIECERTIFIC, I.CDINSCESTA FROM NOTAFISCAL N JOIN INSCRESTAD I ON "
+                                   "I.CDEMPRESA = N.CDEMPRESA AND I.CDINSCESTA = N.CDINSCESTA WHERE N.CDFILIAL = ? "
+                                   "AND N.NRLANCTONF = ?"),
+                    {letters.at(0).filial, letters.at(0).lancto})
+            .value(0);
+    const QString line = listed.section(QStringLiteral("série ") + registration.value(0), 1, 1).section('\n', 0, 0);
+    EXPECT_TRUE(line.contains(QStringLiteral("IE ") + registration.value(1))) << listed.toStdString();
+    EXPECT_EQ(listed.contains(QStringLiteral("token \"CCE Demo\"")), GetParam()) << listed.toStdString();
+
+    // The token's PIN is in no line of the server's log.
+    road::stop(*m_servers.first());
+    const QString log = QString::fromUtf8(m_servers.first()->readAllStandardError());
+    QFile pin(s_sim->certs() + QStringLiteral("/token/pin"));
+    ASSERT_TRUE(pin.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(log.contains(QString::fromUtf8(pin.readAll().trimmed()))) << log.toStdString();
 }
 
-TEST_F(Road, ALostAnswerLeavesTheLetterInDoubtAndIsReconciledWithoutASecondSend)
+TEST_P(BothKinds, ALostAnswerLeavesTheLetterInDoubtAndIsReconciledWithoutASecondSend)
 {
-    const int port = startServer(QStringLiteral("sqlite:") + s_companyDb);
+    const int port = startServer(QStringLiteral("sqlite:") + s_companyDb, GetParam());
     ASSERT_GT(port, 0);
     QString company;
     const QList<Letter> letters = pending(2, &company);

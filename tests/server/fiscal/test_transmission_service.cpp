@@ -20,6 +20,7 @@
 #include "tests/nfe/CondUso.h"
 #include "tests/nfe/TestCertificate.h"
 #include "tests/server/fiscal/FakeAuthority.h"
+#include "tests/server/fiscal/TransmissionTestData.h"
 
 namespace {
 
@@ -34,12 +35,9 @@ protected:
     static void SetUpTestSuite()
     {
         s_dir = new QTemporaryDir;
-        QString error;
         // One demo database for the suite, copied fresh for each test.
-        auto store = srv::Store::open(QStringLiteral("sqlite:") + s_dir->filePath(QStringLiteral("demo.db")), &error);
-        ASSERT_TRUE(store) << error.toStdString();
-        ASSERT_TRUE(store->migrate(&error));
-        ASSERT_TRUE(store->fillDemo(0, &error)) << error.toStdString();
+        auto store = cce_test::makeDemoDatabase(s_dir->filePath(QStringLiteral("demo.db")));
+        ASSERT_TRUE(store);
         QDir().mkpath(s_dir->filePath(QStringLiteral("a1")));
         QSqlQuery q(store->connection());
         ASSERT_TRUE(
@@ -66,10 +64,7 @@ protected:
         ASSERT_TRUE(store) << error.toStdString();
         config.certificateFolder = s_dir->filePath(QStringLiteral("a1"));
         config.certificatePassword = QStringLiteral("demo");
-        for (const char* env : {"1", "2"})
-            for (const char* svc : {"recepcao", "consulta"})
-                config.endpoints.insert(QStringLiteral("*.%1.%2").arg(QLatin1String(env), QLatin1String(svc)),
-                                        QStringLiteral("https://127.0.0.1:1/ws"));
+        cce_test::everyAuthorityAtTheTest(&config);
         authority = std::make_shared<FakeAuthority>();
         service = std::make_unique<srv::fiscal::TransmissionService>(*store, config, authority);
         service->setInFlightWindowMs(0);
@@ -94,15 +89,7 @@ protected:
 
     static fw::DataPacket marked(const QList<Key>& keys, const QList<Key>& unmarked = {})
     {
-        fw::DataPacket p;
-        p.fields = {{QStringLiteral("IDCHECK"), fw::FieldType::String, 1, false, false},
-                    {QStringLiteral("CDFILIAL"), fw::FieldType::String, 4, false, false},
-                    {QStringLiteral("NRLANCTONF"), fw::FieldType::String, 10, false, false}};
-        for (const Key& k : keys)
-            p.rows << fw::Row{QStringLiteral("S"), k.filial, k.lancto};
-        for (const Key& k : unmarked)
-            p.rows << fw::Row{QStringLiteral("N"), k.filial, k.lancto};
-        return p;
+        return cce_test::invoicesPacket(keys, unmarked);
     }
 
     QVariantList transmit(const QList<Key>& keys)
