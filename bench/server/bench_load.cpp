@@ -4,12 +4,15 @@
 // and after.
 //
 //   bench_load [--clients N] [--seconds T] [--invoices I] [--workers W] [--quick-workers Q]
-//              [--mix W:N:S] [--one-address] [--tls]
+//              [--mix W:N:S] [--one-address] [--tls] [--standby]
 //              [--database URL]... [--server PATH] [--baseline PATH]
 //
 // --tls: the server speaks TLS (an RSA certificate of a test authority) and every client
 // shakes hands on each of its connections, verifying it and resuming its last session, as
 // the screen does.
+// --standby: on PostgreSQL the load runs once more with the lists read from the streaming
+// standby CCE_PG_STANDBY_URL names (scripts/with-postgres --standby), each client sending
+// back the commit position of its last save as the screen does.
 // --one-address: every client from 127.0.0.1, as an office behind one NAT address (else each
 // from an address of its own). --baseline: the same load against that program first, then
 // against --server, in one run on each database (for what a change costs).
@@ -68,8 +71,9 @@ SSL_CTX* g_tls = nullptr;
 // One request on its own connection from a loopback address of the client's own (the
 // server bounds the connections of one address). Returns the status, -1 on no answer.
 // session: over TLS, the client's last session, resumed and replaced, as the screen does.
+// position: the commit position the client's writes reached, sent and replaced by the answer's.
 int post(const char* fromAddress, int port, const QByteArray& path, const QByteArray& body, QByteArray* reply,
-         SSL_SESSION** session = nullptr)
+         SSL_SESSION** session = nullptr, QByteArray* position = nullptr)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -87,8 +91,11 @@ int post(const char* fromAddress, int port, const QByteArray& path, const QByteA
     int status = -1;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0 &&
         ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) == 0) {
-        const QByteArray request = "POST " + path +
-                                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+        const QByteArray carried = position && !position->isEmpty()
+                                       ? "X-CCE-Commit-Position: " + *position + "\r\n"
+                                       : QByteArray();
+        const QByteArray request = (body.isEmpty() ? "GET " : "POST ") + path +
+                                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" + carried +
                                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
         SSL* ssl = nullptr;
         if (g_tls) {
@@ -129,6 +136,11 @@ int post(const char* fromAddress, int port, const QByteArray& path, const QByteA
         if (in.startsWith("HTTP/1.1 ") && end > 0) {
             status = in.mid(9, 3).toInt();
             *reply = in.mid(end + 4);
+            static const QRegularExpression header(QStringLiteral("\r\nX-CCE-Commit-Position: *([^\r]+)"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+            const QRegularExpressionMatch m = header.match(QString::fromLatin1(in.left(end)));
+            if (position && m.hasMatch())
+                *position = m.captured(1).toLatin1();
         }
     }
     ::close(fd);
@@ -182,6 +194,7 @@ struct Load {
     int wWhole = 1, wNarrow = 2, wSave = 3;
     bool oneAddress = false; // every client from 127.0.0.1, as an office behind one NAT address
     QString workers, quickWorkers, ini;
+    QString standbyUrl; // PostgreSQL's lists once more from this standby ("" not)
     QStringList programs; // the baseline first when there is one, then the server
 };
 
@@ -217,13 +230,16 @@ void dropDatabase(const QString& url, const QString& name)
 }
 
 Outcome runServer(const QString& program, const QString& url, const Load& load, const std::vector<Target>& targets,
-                  const std::vector<QString>& counterparts);
+                  const std::vector<QString>& counterparts, const QString& readUrl = QString());
 
 // Fills the database, then runs the load against each program, each on invoices of its own.
 Outcome runOn(const QString& url, const Load& load)
 {
     const int clients = load.clients;
-    const int phases = int(load.programs.size());
+    const int programs = int(load.programs.size());
+    // The standby's run is one more phase, on invoices of its own.
+    const bool standby = !load.standbyUrl.isEmpty() && url.startsWith(QLatin1String("postgres"));
+    const int phases = programs + (standby ? 1 : 0);
     Outcome outcome;
     QString error;
     auto store = srv::Store::open(url, &error);
@@ -279,11 +295,21 @@ Outcome runOn(const QString& url, const Load& load)
     store.reset();
 
     for (int phase = 0; phase < phases; ++phase) {
-        const QString& program = load.programs[phase];
-        if (phases > 1)
+        const bool onStandby = phase == programs;
+        const QString& program = load.programs[std::min(phase, programs - 1)];
+        QString readUrl;
+        if (onStandby) {
+            QUrl u(load.standbyUrl);
+            u.setPath(QUrl(url).path());
+            readUrl = u.toString();
+            std::printf("\n-- lists from the standby %s:%d\n", qPrintable(u.host()), u.port());
+        } else if (programs > 1) {
             std::printf("\n-- %s\n", qPrintable(program));
+        }
         const std::vector<Target> own(targets.begin() + phase * clients, targets.begin() + (phase + 1) * clients);
-        outcome = runServer(program, url, load, own, counterparts);
+        const Outcome ran = runServer(program, url, load, own, counterparts, readUrl);
+        if (!onStandby || !ran.ok)
+            outcome = ran;
         if (!outcome.ok)
             break;
     }
@@ -291,14 +317,23 @@ Outcome runOn(const QString& url, const Load& load)
 }
 
 Outcome runServer(const QString& program, const QString& url, const Load& load, const std::vector<Target>& targets,
-                  const std::vector<QString>& counterparts)
+                  const std::vector<QString>& counterparts, const QString& readUrl)
 {
     const int clients = load.clients, seconds = load.seconds;
     const int wWhole = load.wWhole, wNarrow = load.wNarrow, wSave = load.wSave;
     Outcome outcome;
+    QString ini = load.ini;
+    if (!readUrl.isEmpty()) {
+        ini = load.ini + QStringLiteral(".standby");
+        QFile::remove(ini);
+        QFile::copy(load.ini, ini);
+        QFile f(ini);
+        f.open(QIODevice::Append);
+        f.write("[database]\nread_url=" + readUrl.toUtf8() + "\n");
+    }
     QProcess proc;
     proc.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
-    proc.start(program, {"--config", load.ini, "--database", url, "--listen", "127.0.0.1:0"});
+    proc.start(program, {"--config", ini, "--database", url, "--listen", "127.0.0.1:0"});
     if (!proc.waitForReadyRead(60000)) {
         std::fprintf(stderr, "bench_load: %s did not start\n", qPrintable(program));
         return outcome;
@@ -339,6 +374,7 @@ Outcome runServer(const QString& program, const QString& url, const Load& load, 
                 QStringLiteral("P"),  target.carrier ? QStringLiteral("P") : QStringLiteral("N")};
             bool stored = false;
             SSL_SESSION* session = nullptr;
+            QByteArray position;
             while (!stop) {
                 const int p = pick(rng);
                 const char* name;
@@ -359,7 +395,7 @@ Outcome runServer(const QString& program, const QString& url, const Load& load, 
                 QElapsedTimer timer;
                 timer.start();
                 QByteArray reply;
-                const int status = post(from.constData(), port, path, body, &reply, &session);
+                const int status = post(from.constData(), port, path, body, &reply, &session, &position);
                 const double ms = double(timer.nsecsElapsed()) / 1e6;
                 const QJsonObject answer = QJsonDocument::fromJson(reply).object();
                 bool ok = status == 200 && answer.contains("result");
@@ -416,6 +452,14 @@ Outcome runServer(const QString& program, const QString& url, const Load& load, 
     std::printf("  of which anonymous: %.1f MiB before, %.1f MiB after; mapped files after: %.1f MiB\n",
                 anonBefore / 1024.0, anonAfter / 1024.0, fileAfter / 1024.0);
     std::printf("saves, insert and delete together: p99 %.1f ms\n", outcome.saveP99);
+    if (!readUrl.isEmpty()) {
+        // Where the lists were read, by the server's own count.
+        QByteArray text;
+        post("127.0.0.1", port, "/metrics", QByteArray(), &text);
+        for (const QByteArray& l : text.split('\n'))
+            if (l.startsWith("cce_read_replica_"))
+                std::printf("  %s\n", l.constData());
+    }
     proc.terminate();
     proc.waitForFinished(60000);
     return outcome;
@@ -438,6 +482,13 @@ int main(int argc, char** argv)
     load.wNarrow = mix.value(1).toInt();
     load.wSave = mix.value(2).toInt();
     load.oneAddress = args.contains(QStringLiteral("--one-address"));
+    if (args.contains(QStringLiteral("--standby"))) {
+        load.standbyUrl = qEnvironmentVariable("CCE_PG_STANDBY_URL");
+        if (load.standbyUrl.isEmpty()) {
+            std::fprintf(stderr, "bench_load: --standby needs CCE_PG_STANDBY_URL (scripts/with-postgres --standby)\n");
+            return 1;
+        }
+    }
     const QString baseline = option(args, "--baseline", QString());
     if (!baseline.isEmpty())
         load.programs << baseline;

@@ -3,6 +3,7 @@
 #include "server/app/CertificateSurvey.h"
 #include "server/rpc/TlsContext.h"
 #include "server/store/OperatorQueries.h"
+#include "server/store/ReadReplica.h"
 
 namespace srv {
 
@@ -39,6 +40,31 @@ void declareServerMetrics(Metrics& metrics, Store* store, CertificateSurvey* cer
                         "When the server's TLS certificate ends, in seconds since the epoch.", [tls] {
                             return QList<QPair<MetricLabels, double>>{{{}, double(tls->notAfter().toSecsSinceEpoch())}};
                         });
+}
+
+void declareReplicaMetrics(Metrics& metrics, const ReadReplica& replica)
+{
+    using Kind = Metrics::Kind;
+    using Samples = QList<QPair<MetricLabels, double>>;
+    metrics.declare(metric::kReplicaInUse, Kind::Gauge,
+                    "Whether the invoice lists are read from the read replica (1) or left to the primary (0).",
+                    [&replica] {
+                        return Samples{{{}, replica.inUse() ? 1.0 : 0.0}};
+                    });
+    metrics.declare(metric::kReplicaLag, Kind::Gauge,
+                    "How far the read replica was behind the primary at the last look.", [&replica] {
+                        return Samples{{{}, replica.lagSeconds()}};
+                    });
+    metrics.declare(metric::kReplicaSetAside, Kind::Counter,
+                    "Times the read replica was left aside: down, not in recovery, or too far behind.", [&replica] {
+                        return Samples{{{}, double(replica.timesSetAside())}};
+                    });
+    metrics.declare(metric::kReplicaLists, Kind::Counter, "Invoice lists by where they were read.", [&replica] {
+        using Road = ReadReplica::Road;
+        return Samples{{{{"read", QStringLiteral("standby")}}, double(replica.lists(Road::Standby))},
+                       {{{"read", QStringLiteral("primary_waited")}}, double(replica.lists(Road::PrimaryNotReplayed))},
+                       {{{"read", QStringLiteral("primary_aside")}}, double(replica.lists(Road::PrimaryAside))}};
+    });
 }
 
 void recordRequest(Metrics& metrics, const RequestRecord& r)

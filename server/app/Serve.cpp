@@ -1,10 +1,12 @@
 #include "server/app/Serve.h"
 
+#include <QUrl>
 #include <memory>
 
 #include "server/app/CallerAudit.h"
 #include "server/app/CertificateSurvey.h"
 #include "server/app/Commands.h"
+#include "server/app/CommitPositions.h"
 #include "server/app/HealthPage.h"
 #include "server/app/MeasuredCalls.h"
 #include "server/app/Metrics.h"
@@ -48,6 +50,23 @@ int serve(const Configuration& config, const QList<Finding>& findings)
     if (!store)
         return failWith(QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(error));
 
+    // Lists from a standby, when one is named; it may be down now and come up later.
+    std::unique_ptr<ReadReplica> replica;
+    if (!config.server.readUrl.isEmpty()) {
+        std::unique_ptr<Store> standby = Store::open(config.server.readUrl, &error, false);
+        if (!standby)
+            return failWith(QStringLiteral("[database] read_url: %1").arg(error));
+        const QString where = QUrl(config.server.readUrl).host() + QLatin1Char(':') +
+                              QString::number(QUrl(config.server.readUrl).port(5432));
+        replica = std::make_unique<ReadReplica>(
+            *store, std::move(standby), ReadReplica::Settings{config.server.readWaitMs, config.server.readMaxLagMs},
+            [where](bool good, const QString& line) {
+                logline::write(good ? logline::Level::Info : logline::Level::Warning,
+                               QStringLiteral("%1: %2").arg(where, line));
+            });
+        replica->start();
+    }
+
     Metrics metrics;
     std::unique_ptr<CertificateSurvey> certificates;
     std::unique_ptr<fiscal::TransmissionService> transmission;
@@ -67,10 +86,13 @@ int serve(const Configuration& config, const QList<Finding>& findings)
     if (config.server.tls.enabled() && !(tls = TlsContext::load(config.server.tls, &error)))
         return failWith(error);
     declareServerMetrics(metrics, store.get(), certificates.get(), tls.get());
+    if (replica)
+        declareReplicaMetrics(metrics, *replica);
 
     MethodRegistry registry;
-    registerMethods(registry, Services{store.get(), transmission.get(), mailer.get()});
+    registerMethods(registry, Services{store.get(), transmission.get(), mailer.get(), replica.get()});
     auditEveryCall(registry);
+    carryCommitPositions(registry);
 
     // Letters left in doubt are settled without anyone's click, one server at a time.
     std::unique_ptr<Reconciler> reconciler;

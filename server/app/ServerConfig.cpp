@@ -211,9 +211,24 @@ bool ServerConfig::loadFile(const QString& path, QString* error, QStringList* wa
     }
 
     s.beginGroup(QStringLiteral("database"));
-    warnUnknownKeys(s, {QStringLiteral("url")}, warnings);
+    warnUnknownKeys(s,
+                    {QStringLiteral("url"), QStringLiteral("read_url"), QStringLiteral("read_wait_ms"),
+                     QStringLiteral("read_max_lag_ms")},
+                    warnings);
     if (s.contains(QStringLiteral("url")))
         databaseUrl = settingText(s.value(QStringLiteral("url"))).trimmed();
+    if (s.contains(QStringLiteral("read_url")))
+        readUrl = settingText(s.value(QStringLiteral("read_url"))).trimmed();
+    for (const auto& [key, value] : {std::pair{"read_wait_ms", &readWaitMs}, {"read_max_lag_ms", &readMaxLagMs}}) {
+        if (!s.contains(QLatin1String(key)))
+            continue;
+        bool ok = false;
+        *value = settingText(s.value(QLatin1String(key))).trimmed().toInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("[database] %1 deve ser um número de milissegundos.").arg(QLatin1String(key));
+            return false;
+        }
+    }
     s.endGroup();
     return true;
 }
@@ -262,6 +277,20 @@ bool ServerConfig::check(QString* error) const
     }
     if (databaseUrl.isEmpty()) {
         *error = QStringLiteral("Nenhum banco de dados configurado: use --database URL ou [database] url.");
+        return false;
+    }
+    auto postgres = [](const QString& url) {
+        return url.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+               url.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+    };
+    if (!readUrl.isEmpty() && (!postgres(readUrl) || !postgres(databaseUrl))) {
+        *error = QStringLiteral("[database] read_url é uma réplica PostgreSQL (postgresql://...) do banco principal, "
+                                "que também deve ser PostgreSQL.");
+        return false;
+    }
+    if (readWaitMs < 0 || readWaitMs > 10000 || readMaxLagMs < 100 || readMaxLagMs > 3600000) {
+        *error = QStringLiteral("[database] read_wait_ms deve estar entre 0 e 10000 e read_max_lag_ms entre 100 e "
+                                "3600000.");
         return false;
     }
     if (tls.enabled() && (tls.certificate.isEmpty() || tls.key.isEmpty())) {

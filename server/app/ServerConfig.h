@@ -38,11 +38,18 @@ struct ServerConfig {
     // authority, in seconds; 0: never on the server's own.
     int reconcileEverySeconds = 600;
     QString databaseUrl = QStringLiteral("sqlite:var/cce.db");
+    // [database] read_url: a streaming standby of the PostgreSQL primary the invoice lists
+    // are read from ("" none); read_wait_ms: how long a list waits for it to replay the
+    // client's own writes before it goes to the primary; read_max_lag_ms: how far behind
+    // it may fall before it is left aside until it catches up.
+    QString readUrl;
+    int readWaitMs = 250;
+    int readMaxLagMs = 5000;
 
     // Reads [server] listen, tokens, workers, quick_workers, heavy_workers, body_limit,
     // unauthenticated_per_address, max_connections, trusted_proxies, the TLS keys,
     // [access.<name>] token and companies,
-    // and [database] url. Keys missing from the file keep their current value. Unknown keys
+    // and [database] url, read_url, read_wait_ms, read_max_lag_ms. Keys missing from the file keep their current value. Unknown keys
     // of those sections are reported in *warnings (a misspelt "tokens" must not go unnoticed).
     bool loadFile(const QString& path, QString* error, QStringList* warnings = nullptr);
 

@@ -5,6 +5,7 @@
 
 #include "report/Report.h"
 #include "server/store/DatabaseFault.h"
+#include "server/store/ReportRows.h"
 
 namespace srv::mail {
 
@@ -23,17 +24,16 @@ bool ReportLetterPdf::render(const LetterMail& letter, QByteArray* pdf, QString*
     if (!fw::report::ReportDefinition::load(m_folder, QStringLiteral("DFS593"), &def, error))
         return false;
     fw::report::Report report(def);
-    report.query()->setConnectionName(openConnection(m_store).connectionName());
-    report.BeforeGetQueryParams = [&letter](const QList<fw::QueryParam*>& params, bool&) {
-        for (fw::QueryParam* p : params) {
-            if (p->name().compare(QLatin1String("CDFILIAL"), Qt::CaseInsensitive) == 0)
-                p->setAsString(letter.cdFilial);
-            else if (p->name().compare(QLatin1String("NRLANCTONF"), Qt::CaseInsensitive) == 0)
-                p->setAsString(letter.nrLanctoNF);
-        }
-    };
-    if (!report.run(error))
+    // Read the way the server reads everything, not through the engine's own query.
+    try {
+        const QSqlDatabase db = openConnection(m_store);
+        report.setRows(reportRows(
+            m_store, report.query()->statementFor(db.driverName()),
+            {{QStringLiteral("CDFILIAL"), letter.cdFilial}, {QStringLiteral("NRLANCTONF"), letter.nrLanctoNF}}));
+    } catch (const DatabaseFault& f) {
+        *error = f.message();
         return false;
+    }
     report.keepRows(
         [&letter](const QVariantMap& row) { return row.value(QStringLiteral("NRSEQCCE")).toString() == letter.seq; });
     QBuffer out(pdf);

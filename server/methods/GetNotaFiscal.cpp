@@ -13,6 +13,8 @@
 #include "server/methods/ReadOrder.h"
 #include "server/methods/ScopeRefusals.h"
 #include "server/methods/TransmissaoMethods.h"
+#include "server/rpc/AnswerStream.h"
+#include "server/store/CommitPosition.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
 #include "server/store/Transactions.h"
@@ -156,7 +158,6 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
         return outside;
 
     const QSqlDatabase db = openConnection(store);
-    ReadTransaction tx(store, db);
     sqlite3* lite = reader == RowReader::QueryOnly ? nullptr : SqliteStatement::handle(db);
     pg_conn* pg = reader == RowReader::QueryOnly || lite ? nullptr : PgStatement::handle(db);
     const InvoiceList list(store, criteria);
@@ -164,11 +165,23 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
     answer.json().append('[');
     RowReader road = RowReader::LettersFirst;
     if (pg) {
-        writeLettersFirst<PgStatement, PgRow>(store, pg, list, &InvoiceList::letters, &InvoiceList::invoicesAlone,
-                                              answer);
-    } else if (lite && readLettersFirst(reader, readsWholeCompany(params), lite) &&
-               writeLettersFirst<SqliteStatement, SqliteRow>(store, lite, list, &InvoiceList::everyLetter,
-                                                             &InvoiceList::invoicesAlone, answer)) {
+        // One message, one snapshot, every row read before the first is written.
+        PgStatement letters, invoices;
+        list.readLettersFirst(pg, readsWholeCompany(params), letters, invoices);
+        writeLettersFirst<PgStatement, PgRow>(store, letters, invoices, answer);
+        answer.json().append(']');
+        if (taken)
+            *taken = road;
+        return QVariant::fromValue(fw::json::RawJson{answer.take()});
+    }
+    ReadTransaction tx(store, db);
+    auto lettersFirst = [&] {
+        SqliteStatement letters(lite), invoices(lite);
+        list.everyLetter(letters);
+        list.invoicesAlone(invoices);
+        return writeLettersFirst<SqliteStatement, SqliteRow>(store, letters, invoices, answer);
+    };
+    if (lite && readLettersFirst(reader, readsWholeCompany(params), lite) && lettersFirst()) {
         // written
     } else if (lite && readInvoicesFirst(reader, lite) &&
                writeInvoicesFirst(store, lite, list, reader, answer, &road)) {
@@ -185,6 +198,24 @@ QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reade
     if (taken)
         *taken = road;
     return QVariant::fromValue(fw::json::RawJson{answer.take()});
+}
+
+QVariant getNotaFiscal(ReadReplica& replica, const QVariantList& params)
+{
+    Store& from = replica.forList(CommitPosition::wanted());
+    if (&from == &replica.primary())
+        return getNotaFiscal(from, params);
+    try {
+        return getNotaFiscal(from, params);
+    } catch (const DatabaseFault&) {
+        // PostgreSQL's rows are all read before the answer's first byte is written: a
+        // standby that fails has put nothing into it, unless the answer was on its way.
+        const AnswerStream* stream = AnswerStream::current();
+        if (stream && stream->started())
+            throw;
+        replica.failed(QStringLiteral("uma lista falhou nela"));
+        return getNotaFiscal(replica.primary(), params);
+    }
 }
 
 } // namespace srv::methods

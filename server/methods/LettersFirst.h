@@ -14,29 +14,25 @@
 
 namespace srv::methods {
 
-// letters and invoices prepare the two statements on a Statement of handle. False, with
-// nothing written, when a letter's sequence cannot be ordered as the database orders it.
-template <class Statement, class Row, class Handle>
-bool writeLettersFirst(Store& store, Handle handle, const InvoiceList& list,
-                       void (InvoiceList::*letters)(Statement&) const, void (InvoiceList::*invoices)(Statement&) const,
-                       AnswerText& answer)
+// letters and invoices are the two statements, ready to give their rows (prepared, or
+// read). False, with nothing written, when a letter's sequence cannot be ordered as the
+// database orders it.
+template <class Statement, class Row>
+bool writeLettersFirst(Store& store, Statement& letters, Statement& invoices, AnswerText& answer)
 {
     LetterGroups groups;
     {
-        Statement s(handle);
-        (list.*letters)(s);
-        const Row row(s);
-        while (s.next())
+        const Row row(letters);
+        while (letters.next())
             if (groups.add(row) == LetterGroups::Added::Unordered)
                 return false;
-        if (s.error().isValid())
-            databaseFault(store, s.error(), "GetNotaFiscal");
+        if (letters.error().isValid())
+            databaseFault(store, letters.error(), "GetNotaFiscal");
     }
     groups.close();
     std::vector<int> listed;
     {
-        Statement s(handle);
-        (list.*invoices)(s);
+        Statement& s = invoices;
         PacketWriter w(&answer.json(), fields::notaFiscal());
         const Row row(s);
         QByteArray invoice;

@@ -46,7 +46,9 @@ void registerMethods(MethodRegistry& registry, const Services& services)
                                                   : ArgKind::DateTime;
         criteria << ArgSpec{QStringLiteral("A%1").arg(i + 1), kind, kind == ArgKind::DateTime};
     }
-    add(tr, method::kGetNotaFiscal, criteria, [s](const QVariantList& p) { return methods::getNotaFiscal(*s, p); });
+    add(tr, method::kGetNotaFiscal, criteria, [s, replica = services.replica](const QVariantList& p) {
+        return replica ? methods::getNotaFiscal(*replica, p) : methods::getNotaFiscal(*s, p);
+    });
 
     add(tr, method::kSetCCe,
         {ArgSpec{QStringLiteral("delta"), ArgKind::DeltaPacket, false, {}, methods::kMaxLetterChanges}, str("CDFILIAL"),

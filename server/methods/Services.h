@@ -3,6 +3,7 @@
 // their interfaces, so that each is tested alone and replaced in tests.
 #include "server/fiscal/Transmitter.h"
 #include "server/mail/Mailer.h"
+#include "server/store/ReadReplica.h"
 #include "server/store/Store.h"
 
 namespace srv {
@@ -11,6 +12,7 @@ struct Services {
     Store* store = nullptr;
     Transmitter* transmitter = nullptr; // none: the server is not configured for the authority
     Mailer* mailer = nullptr; // none: e-mail is not offered
+    ReadReplica* replica = nullptr; // none: the lists are read where everything is
 };
 
 } // namespace srv

@@ -21,6 +21,10 @@ constexpr int kMaxLetterChanges = 60;
 enum class RowReader { Fastest, LettersScanned, LettersLookedUp, TwoStatements, LettersFirst, QueryOnly };
 QVariant getNotaFiscal(Store& store, const QVariantList& params, RowReader reader = RowReader::Fastest,
                        RowReader* taken = nullptr);
+// The list read from the replica's standby when it has replayed the calling client's own
+// writes (CommitPosition::wanted()), else from the primary; a standby that fails under it
+// is left aside and the list read from the primary.
+QVariant getNotaFiscal(ReadReplica& replica, const QVariantList& params);
 QVariant setCCe(Store& store, const QVariantList& params);
 QVariant getXmlEnvLote(Store& store, const QVariantList& params);
 QVariant getParamDFS(Store& store, const QVariantList& params);

@@ -60,6 +60,8 @@ QByteArray head(int status, qsizetype length, const Headers& headers)
         out += "WWW-Authenticate: Bearer\r\n";
     if (!headers.requestId.isEmpty())
         out += "X-Request-Id: " + headers.requestId + "\r\n";
+    if (!headers.commitPosition.isEmpty())
+        out += "X-CCE-Commit-Position: " + headers.commitPosition + "\r\n";
     out += "\r\n";
     return out;
 }

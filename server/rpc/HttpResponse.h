@@ -13,6 +13,7 @@ struct Headers {
     QByteArray contentType = "application/json";
     bool askForToken = false; // WWW-Authenticate
     bool gzipped = false; // the body is gzip
+    QByteArray commitPosition; // sent as X-CCE-Commit-Position when not empty
 };
 
 // One request per connection: every answer closes it.

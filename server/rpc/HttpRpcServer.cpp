@@ -549,8 +549,11 @@ void HttpRpcServer::Impl::onBodyComplete(Connection& c, quint64 id)
     job.body = std::move(c.body.body());
     job.scope = &c.grant->scope;
     job.caller = Caller{QString::fromLatin1(c.requestId),
-                        QString::fromStdString(c.forwardedFor.empty() ? c.address : c.forwardedFor), c.grant->name,
-                        c.user, c.clientCertificate};
+                        QString::fromStdString(c.forwardedFor.empty() ? c.address : c.forwardedFor),
+                        c.grant->name,
+                        c.user,
+                        c.clientCertificate,
+                        c.head.value("x-cce-commit-position").trimmed().left(40)};
     job.gzip = c.gzip;
     c.body = http::BodyReader();
     lanes.submit(std::move(job));

@@ -205,7 +205,7 @@ RpcReply RpcDispatcher::run(RpcCall& call, const CompanyScope& scope, const Call
         QVariant result;
         {
             const CompanyScopeGuard scoped(scope);
-            const CallerGuard identified(caller);
+            const CallerGuard identified(caller, &reply.commitPosition);
             if (stream)
                 stream->setOpening(opening);
             const AnswerStreamGuard streaming(stream);

@@ -23,6 +23,8 @@ struct RpcReply {
     // The envelope went out through the call's AnswerStream as the method wrote it (body
     // is then empty); a fault after the first piece cut the answer short.
     bool streamed = false;
+    // The database position the call's writes reached (X-CCE-Commit-Position), "" when none.
+    QByteArray commitPosition;
 };
 
 // A request read and checked, ready to run; or, when method is null, its fault reply.

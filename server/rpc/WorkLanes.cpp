@@ -217,6 +217,9 @@ WorkLanes::Finished WorkLanes::serve(Job& job)
             f.streamed = true;
             return f;
         }
+        headers.commitPosition = http::printable(reply.commitPosition);
+        if (reply.commitPosition.isEmpty())
+            headers.commitPosition.clear();
         QByteArray packed = job.gzip && reply.body.size() >= http::kGzipFrom ? http::gzip(reply.body) : QByteArray();
         if (!packed.isEmpty()) {
             reply.body = QByteArray();

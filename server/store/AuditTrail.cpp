@@ -1,5 +1,8 @@
 #include "server/store/AuditTrail.h"
 
+#include <algorithm>
+#include <mutex>
+
 #include "server/store/ColumnValues.h"
 #include "server/store/DatabaseFault.h"
 #include "server/store/Query.h"
@@ -12,6 +15,18 @@ namespace {
 thread_local const AuditActor* t_actor = nullptr;
 
 QVariant bounded(const QString& text, int size) { return column::nullIfEmpty(text.simplified().left(size)); }
+
+// The trail reads in the order of its times: two rows this process writes within one
+// millisecond (a letter e-mailed to its recipient, then refused for its carrier) get
+// times one millisecond apart, so they never read in the other order.
+QDateTime nextStamp()
+{
+    static std::mutex mutex;
+    static qint64 last = 0;
+    const std::lock_guard<std::mutex> lock(mutex);
+    last = std::max(last + 1, QDateTime::currentMSecsSinceEpoch());
+    return QDateTime::fromMSecsSinceEpoch(last);
+}
 
 } // namespace
 
@@ -32,13 +47,16 @@ void AuditTrail::record(const QSqlDatabase& db, const AuditEntry& e)
 {
     const AuditActor& a = AuditActor::current();
     Query q(m_store, db, "audit");
-    q.run(QStringLiteral("INSERT INTO AUDITORIA (DTHRAUDITORIA, CDEMPRESA, CDFILIAL, NRLANCTONF, NRSEQCCE, IDACAO, "
-                         "DSRESULTADO, NMUSUARIO, NMTOKEN, DSENDERECO, DSREQUISICAO, DSCERTIFICADO) "
-                         "VALUES (?, (SELECT CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?), "
-                         "?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-          {QDateTime::currentDateTime(), e.filial, e.lancto, e.filial, e.lancto, column::nullIfEmpty(e.seq), e.action,
-           bounded(e.outcome, 255), bounded(a.user, 60), bounded(a.token, 60), bounded(a.address, 64),
-           bounded(a.request, 40), bounded(a.certificate, 255)});
+    // Nobody reads what it answers: it leaves with the transaction's next statement or its
+    // commit, and fails them when it fails.
+    q.runLater(
+        QStringLiteral("INSERT INTO AUDITORIA (DTHRAUDITORIA, CDEMPRESA, CDFILIAL, NRLANCTONF, NRSEQCCE, IDACAO, "
+                       "DSRESULTADO, NMUSUARIO, NMTOKEN, DSENDERECO, DSREQUISICAO, DSCERTIFICADO) "
+                       "VALUES (?, (SELECT CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?), "
+                       "?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        {nextStamp(), e.filial, e.lancto, e.filial, e.lancto, column::nullIfEmpty(e.seq), e.action,
+         bounded(e.outcome, 255), bounded(a.user, 60), bounded(a.token, 60), bounded(a.address, 64),
+         bounded(a.request, 40), bounded(a.certificate, 255)});
 }
 
 void AuditTrail::recordAlone(const AuditEntry& entry)

@@ -6,8 +6,9 @@
 
 #include <QAtomicInteger>
 #include <QSqlError>
-#include <QSqlQuery>
 
+#include "server/store/PgSession.h"
+#include "server/store/PgStatement.h"
 #include "server/store/Store.h"
 
 namespace srv {
@@ -19,7 +20,6 @@ QAtomicInteger<quint64> g_serial;
 std::unique_ptr<ExclusiveJob> ExclusiveJob::tryTake(Store& store, int key, QString* why)
 {
     std::unique_ptr<ExclusiveJob> job(new ExclusiveJob);
-    job->m_key = key;
     if (store.engine() == db::Engine::SQLite) {
         const QString file = store.sqliteFile();
         if (file.isEmpty() || file == QLatin1String(":memory:"))
@@ -42,12 +42,19 @@ std::unique_ptr<ExclusiveJob> ExclusiveJob::tryTake(Store& store, int key, QStri
         job->m_connection.clear();
         return nullptr;
     }
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(?)"));
-    q.addBindValue(key);
-    if (!q.exec() || !q.next() || !q.value(0).toBool()) {
-        if (why && q.lastError().isValid())
-            *why = q.lastError().text();
+    // A transaction's lock, held by a transaction left open for the job's length: a pooler
+    // in transaction mode keeps the server connection with it, where a session's lock would
+    // stay behind on a server connection others then use.
+    pg_conn* conn = PgStatement::handle(db);
+    QSqlError error;
+    std::vector<PgResult> taken;
+    if (conn)
+        pgExec(conn, {"BEGIN", "SELECT pg_try_advisory_xact_lock(" + QByteArray::number(key) + ')'}, &taken, &error);
+    if (taken.size() != 2 || taken[1].firstValue() != "t") {
+        if (why && error.isValid())
+            *why = error.text();
+        if (conn)
+            pgRollback(conn);
         return nullptr;
     }
     return job;
@@ -61,11 +68,8 @@ ExclusiveJob::~ExclusiveJob()
         return;
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT pg_advisory_unlock(?)"));
-        q.addBindValue(m_key);
-        q.exec();
-        q.finish();
+        if (pg_conn* conn = PgStatement::handle(db))
+            pgRollback(conn); // the transaction's end releases the lock
         db.close();
     }
     QSqlDatabase::removeDatabase(m_connection);

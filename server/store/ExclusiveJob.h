@@ -1,9 +1,9 @@
 #pragma once
 // A job only one server at a time may run on a database, however many share it: the
 // letters left in doubt are settled by one of them, not by all at once. PostgreSQL: a
-// session advisory lock on the job's own connection; SQLite (one file, one machine): a lock
-// on a file beside the database. Both end with the process, so a server that dies holding
-// one never blocks the others.
+// transaction's advisory lock on the job's own connection, the transaction open for the
+// job's length; SQLite (one file, one machine): a lock on a file beside the database. Both
+// end with the process, so a server that dies holding one never blocks the others.
 #include <QSqlDatabase>
 #include <QString>
 #include <memory>
@@ -28,7 +28,6 @@ private:
     ExclusiveJob() = default;
     int m_fd = -1; // SQLite: the lock file
     QString m_connection; // PostgreSQL: the connection holding the lock
-    int m_key = 0;
 };
 
 } // namespace srv

@@ -191,12 +191,6 @@ QString invoicesAloneSql(const QString& from, const QString& where, bool pg)
         .arg(invoiceColumns(pg, true), where, pg ? QLatin1String(kInvoiceOrder) : QLatin1String(), from);
 }
 
-void run(Store& store, PgStatement& s, const QString& sql, const QVariantList& binds)
-{
-    if (!s.run(sql, binds))
-        databaseFault(store, s.error(), "GetNotaFiscal");
-}
-
 } // namespace
 
 void InvoiceList::invoices(Query& q) const
@@ -235,12 +229,17 @@ void InvoiceList::lettersOfOneInvoice(SqliteStatement& s) const
             {QString(), QString()});
 }
 
-void InvoiceList::invoicesAlone(PgStatement& s) const
+void InvoiceList::readLettersFirst(pg_conn* conn, bool everyLetter, PgStatement& letters, PgStatement& invoices) const
 {
-    run(m_store, s, invoicesAloneSql(m_from, m_where, true), m_binds);
+    const QString lettersAlone = QStringLiteral("SELECT %1 FROM CARTACORRECAO L").arg(letterColumns(true));
+    QSqlError error;
+    if (!PgStatement::read(conn,
+                           {{&letters, everyLetter ? lettersAlone : lettersSql(m_from, m_where, true, false),
+                             everyLetter ? QVariantList() : m_binds},
+                            {&invoices, invoicesAloneSql(m_from, m_where, true), m_binds}},
+                           &error))
+        databaseFault(m_store, error, "GetNotaFiscal");
 }
-
-void InvoiceList::letters(PgStatement& s) const { run(m_store, s, lettersSql(m_from, m_where, true, false), m_binds); }
 
 bool InvoiceList::joinKeepsOrder(sqlite3* db)
 {

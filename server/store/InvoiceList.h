@@ -20,6 +20,7 @@
 
 #include "vocabulary/PacketFields.h"
 
+struct pg_conn;
 struct sqlite3;
 
 namespace srv {
@@ -71,10 +72,10 @@ public:
     // The letters of one invoice in the order of their key, to run again and again bound to
     // each invoice's (CDFILIAL, NRLANCTONF).
     void lettersOfOneInvoice(SqliteStatement& s) const;
-    // PostgreSQL: the invoices alone in the statements' order, the letter's columns null;
-    // every letter of the listed invoices in no order.
-    void invoicesAlone(PgStatement& s) const;
-    void letters(PgStatement& s) const;
+    // PostgreSQL: the letters in no order (of the listed invoices, or every letter of the
+    // table when everyLetter) and the invoices alone in the statements' order, the letter's
+    // columns null: read in one message and one snapshot. A failure is a DatabaseFault.
+    void readLettersFirst(pg_conn* conn, bool everyLetter, PgStatement& letters, PgStatement& invoices) const;
 
     // Facts of an SQLite database that decide whether the invoices read alone, with
     // their letters joined in memory by invoice and sequence, give the statements'

@@ -26,12 +26,19 @@ LetterStore::LetterStore(Store& store, QString filial, QString lancto)
 
 LetterInvoice LetterStore::lockInvoice()
 {
-    Query q(m_store, openConnection(m_store), "SetCCe");
+    const QSqlDatabase db = openConnection(m_store);
+    Query q(m_store, db, "SetCCe");
     QString sql = QStringLiteral("SELECT IDSITUACAONFE, NRINSJURTRAN, CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? "
                                  "AND NRLANCTONF = ?");
     if (m_store.engine() == db::Engine::PostgreSQL)
         sql += QStringLiteral(" FOR UPDATE");
-    q.run(sql, {m_filial, m_lancto});
+    q.runAhead(sql, {m_filial, m_lancto});
+    // After the lock, in a statement of its own: under READ COMMITTED it sees what the
+    // lock's last holder committed.
+    Query letters(m_store, db, "SetCCe");
+    letters.runAhead(QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ?")
+                         .arg(QLatin1String(kColumns)),
+                     {m_filial, m_lancto});
     LetterInvoice invoice;
     if (!q.next())
         return invoice;
@@ -39,18 +46,16 @@ LetterInvoice LetterStore::lockInvoice()
     invoice.situation = q.value(0).toString();
     invoice.hasCarrier = !q.value(1).toString().trimmed().isEmpty();
     invoice.company = q.value(2).toString();
+    m_letters.clear();
+    while (letters.next())
+        m_letters.push_back(stored(letters));
+    m_lettersRead = true;
     return invoice;
 }
 
-StoredLetter LetterStore::fetch(const QString& where, const QVariantList& binds)
+StoredLetter LetterStore::stored(const Query& q)
 {
-    Query q(m_store, openConnection(m_store), "SetCCe");
-    q.run(QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND %2")
-              .arg(QLatin1String(kColumns), where),
-          QVariantList{m_filial, m_lancto} + binds);
     StoredLetter s;
-    if (!q.next())
-        return s;
     s.found = true;
     for (int c = 0; c < kLetterColumns; ++c)
         s.values[c] = q.value(c);
@@ -59,30 +64,58 @@ StoredLetter LetterStore::fetch(const QString& where, const QVariantList& binds)
     return s;
 }
 
-StoredLetter LetterStore::letter(const QString& seq) { return fetch(QStringLiteral("NRSEQCCE = ?"), {seq}); }
+StoredLetter LetterStore::fetch(const QString& where, const QVariantList& binds)
+{
+    Query q(m_store, openConnection(m_store), "SetCCe");
+    q.run(QStringLiteral("SELECT %1 FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND %2")
+              .arg(QLatin1String(kColumns), where),
+          QVariantList{m_filial, m_lancto} + binds);
+    return q.next() ? stored(q) : StoredLetter();
+}
+
+StoredLetter LetterStore::letter(const QString& seq)
+{
+    if (!m_lettersRead)
+        return fetch(QStringLiteral("NRSEQCCE = ?"), {seq});
+    for (const StoredLetter& l : m_letters)
+        if (l.values[kSeq].toString() == seq)
+            return l;
+    return StoredLetter();
+}
 
 StoredLetter LetterStore::latest()
 {
-    return fetch(QStringLiteral("NRSEQCCE = (SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = ? AND "
-                                "NRLANCTONF = ?)"),
-                 {m_filial, m_lancto});
+    if (!m_lettersRead)
+        return fetch(QStringLiteral("NRSEQCCE = (SELECT MAX(NRSEQCCE) FROM CARTACORRECAO WHERE CDFILIAL = ? AND "
+                                    "NRLANCTONF = ?)"),
+                     {m_filial, m_lancto});
+    // The sequences are two digits: their order as text is the database's MAX.
+    const StoredLetter* last = nullptr;
+    for (const StoredLetter& l : m_letters)
+        if (!last || l.values[kSeq].toString() > last->values[kSeq].toString())
+            last = &l;
+    return last ? *last : StoredLetter();
 }
 
 void LetterStore::add(const QString& seq, const QString& text, const QString& observation, const QString& carrierEmail)
 {
     const QSqlDatabase db = openConnection(m_store);
+    m_lettersRead = false;
     Query q(m_store, db, "SetCCe");
-    q.run(QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
-                         "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
-                         "NRVERSAOREG, DTHRALTERACAO) VALUES (?, ?, ?, ?, NULL, ?, NULL, NULL, ?, ?, ?, 1, ?)"),
-          {m_filial, m_lancto, seq, text, observation, QString(cce::email::kPending), carrierEmail,
-           QString(cce::transm::kNotSent), QDateTime::currentDateTime()});
+    // A failure (the sequence taken after all) fails the statement it leaves with.
+    q.runLater(
+        QStringLiteral("INSERT INTO CARTACORRECAO (CDFILIAL, NRLANCTONF, NRSEQCCE, DSCORRECAONFE, CDSTATUSCCE, "
+                       "DSOBSSTATUSCCE, DTHRPROTOCOLCCE, NRPROTOCOLCCE, IDEMAILCCE, IDEMAILCCETRANS, IDTRANSMCCE, "
+                       "NRVERSAOREG, DTHRALTERACAO) VALUES (?, ?, ?, ?, NULL, ?, NULL, NULL, ?, ?, ?, 1, ?)"),
+        {m_filial, m_lancto, seq, text, observation, QString(cce::email::kPending), carrierEmail,
+         QString(cce::transm::kNotSent), QDateTime::currentDateTime()});
     AuditTrail(m_store).record(db, {m_filial, m_lancto, seq, audit::kWritten, QStringLiteral("ok")});
 }
 
 bool LetterStore::rewrite(const StoredLetter& letter, const QString& text, const QString& observation)
 {
     const QSqlDatabase db = openConnection(m_store);
+    m_lettersRead = false;
     Query q(m_store, db, "SetCCe");
     q.run(QStringLiteral("UPDATE CARTACORRECAO SET DSCORRECAONFE = ?, CDSTATUSCCE = NULL, DSOBSSTATUSCCE = ?, "
                          "DTHRPROTOCOLCCE = NULL, NRPROTOCOLCCE = NULL, IDTRANSMCCE = ?, DSXMLEVENTO = NULL, "
@@ -96,6 +129,7 @@ bool LetterStore::rewrite(const StoredLetter& letter, const QString& text, const
 bool LetterStore::remove(const StoredLetter& letter)
 {
     const QSqlDatabase db = openConnection(m_store);
+    m_lettersRead = false;
     Query q(m_store, db, "SetCCe");
     q.run(QStringLiteral("DELETE FROM CARTACORRECAO WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQCCE = ? "
                          "AND NRVERSAOREG = ?"),

@@ -6,11 +6,13 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
+#include <vector>
 
 #include "vocabulary/PacketFields.h"
 
 namespace srv {
 
+class Query;
 class Store;
 
 // A letter as stored: the values of the letters' packet (cdsCCe), in its order, with the
@@ -35,7 +37,11 @@ public:
     LetterStore(Store& store, QString filial, QString lancto);
 
     // PostgreSQL locks the invoice's row until the end of the transaction; SQLite's
-    // write transaction holds the whole database already.
+    // write transaction holds the whole database already. The invoice's letters are read
+    // with it, in the same message, and answer letter() and latest() until this store
+    // changes one: whoever else would write a letter of the invoice waits for its lock,
+    // and a transmission that changes one meanwhile changes its version, which every
+    // change here checks.
     LetterInvoice lockInvoice();
     StoredLetter letter(const QString& seq);
     StoredLetter latest();
@@ -48,12 +54,16 @@ public:
 
 private:
     StoredLetter fetch(const QString& where, const QVariantList& binds);
+    static StoredLetter stored(const Query& q);
     // Records the change in the audit trail when there was one; says whether there was.
     bool recorded(const QSqlDatabase& db, bool changed, const StoredLetter& letter, QLatin1String action);
 
     Store& m_store;
     QString m_filial;
     QString m_lancto;
+    // The invoice's letters as read with its lock, by sequence; stale once one is changed.
+    std::vector<StoredLetter> m_letters;
+    bool m_lettersRead = false;
 };
 
 } // namespace srv

@@ -1,10 +1,14 @@
 #include "server/store/PgStatement.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSqlDriver>
+#include <array>
 #include <cstring>
 #include <libpq-fe.h>
-#include <vector>
+#include <mutex>
+
+#include "server/store/PgSession.h"
 
 namespace srv {
 
@@ -20,7 +24,7 @@ enum Oid : unsigned {
     kBytea = 17,
     kFloat4 = 700,
     kFloat8 = 701,
-    kNumeric = 1700,
+    kNumeric = kPgNumeric,
     kDate = 1082,
     kTime = 1083,
     kTimestamp = 1114,
@@ -52,6 +56,116 @@ bool isTextType(unsigned t)
     }
 }
 
+// The columns' types of the statements read so far, by their text: COPY does not tell
+// them, and asking costs a round trip. A statement's text names its columns, whose types
+// the schema fixes.
+class KnownTypes {
+public:
+    bool find(const QByteArray& sql, std::vector<unsigned>* types)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_types.constFind(sql);
+        if (it == m_types.constEnd())
+            return false;
+        *types = *it;
+        return true;
+    }
+    void keep(const QByteArray& sql, const std::vector<unsigned>& types)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_types.size() >= kMost)
+            m_types.clear(); // the lists' shapes are few; this bounds a server that meets many
+        m_types.insert(sql, types);
+    }
+
+private:
+    static constexpr qsizetype kMost = 256;
+    std::mutex m_mutex;
+    QHash<QByteArray, std::vector<unsigned>> m_types;
+};
+
+KnownTypes& knownTypes()
+{
+    static KnownTypes types;
+    return types;
+}
+
+// The columns' types of sql (numbered marks, count binds): parsed, not run, in one round
+// trip whatever a pooler does between transactions.
+bool describe(PGconn* conn, const QByteArray& sql, int count, std::vector<unsigned>* types, QSqlError* error)
+{
+    if (knownTypes().find(sql, types))
+        return true;
+    if (!PQenterPipelineMode(conn)) {
+        *error = pgError(conn, nullptr, "Unable to prepare statement");
+        return false;
+    }
+    bool sent = PQsendPrepare(conn, "", sql.constData(), count, nullptr) && PQsendDescribePrepared(conn, "") &&
+                PQpipelineSync(conn);
+    bool described = false;
+    if (!sent)
+        *error = pgError(conn, nullptr, "Unable to prepare statement");
+    // The prepare's result, the description's, then the end of the pipeline.
+    for (int step = 0; sent && step < 3;) {
+        PGresult* r = PQgetResult(conn);
+        if (!r) {
+            if (PQstatus(conn) != CONNECTION_OK) {
+                *error = pgError(conn, nullptr, "Unable to prepare statement");
+                sent = false;
+            }
+            continue; // the end of one statement's results
+        }
+        const ExecStatusType s = PQresultStatus(r);
+        if (s == PGRES_PIPELINE_SYNC) {
+            step = 3;
+        } else if (s == PGRES_COMMAND_OK && step == 1) {
+            types->clear();
+            for (int c = 0; c < PQnfields(r); ++c)
+                types->push_back(PQftype(r, c));
+            described = true;
+            ++step;
+        } else if (s == PGRES_COMMAND_OK) {
+            ++step;
+        } else {
+            if (!error->isValid())
+                *error = pgError(conn, r, "Unable to prepare statement");
+            ++step;
+        }
+        PQclear(r);
+    }
+    PQexitPipelineMode(conn);
+    if (!described && !error->isValid())
+        *error = pgError(conn, nullptr, "Unable to prepare statement");
+    if (described)
+        knownTypes().keep(sql, *types);
+    return described;
+}
+
+// Reads the rows of the COPY the connection is at into rows, as libpq hands them over.
+bool readCopy(PGconn* conn, std::vector<std::pair<char*, int>>* rows, QSqlError* error)
+{
+    for (;;) {
+        char* line = nullptr;
+        const int n = PQgetCopyData(conn, &line, 0);
+        if (n > 0) {
+            rows->emplace_back(line, n);
+            continue;
+        }
+        PQfreemem(line);
+        if (n == -2) {
+            *error = pgError(conn, nullptr, "Unable to read rows");
+            return false;
+        }
+        // The COPY's own outcome follows its rows: a failure on the way is told there.
+        PGresult* r = PQgetResult(conn);
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        if (!ok)
+            *error = pgError(conn, r, "Unable to read rows");
+        PQclear(r);
+        return ok;
+    }
+}
+
 } // namespace
 
 pg_conn* PgStatement::handle(const QSqlDatabase& db)
@@ -67,42 +181,6 @@ pg_conn* PgStatement::handle(const QSqlDatabase& db)
     if (!conn || PQstatus(conn) != CONNECTION_OK || qstrcmp(pg_encoding_to_char(PQclientEncoding(conn)), "UTF8") != 0)
         return nullptr;
     return conn;
-}
-
-PgStatement::~PgStatement() { drain(); }
-
-void PgStatement::drain()
-{
-    PQfreemem(m_line);
-    m_line = nullptr;
-    while (m_copying) {
-        char* line = nullptr;
-        const int n = PQgetCopyData(m_conn, &line, 0);
-        PQfreemem(line);
-        m_copying = n > 0;
-    }
-    // The statement's outcome comes after its rows: a failure on the way is told here.
-    while (m_running) {
-        PGresult* r = PQgetResult(m_conn);
-        m_running = r != nullptr;
-        if (r && PQresultStatus(r) != PGRES_COMMAND_OK)
-            fail("Unable to read rows", r);
-        PQclear(r);
-    }
-}
-
-void PgStatement::fail(const char* what)
-{
-    const bool lost = PQstatus(m_conn) != CONNECTION_OK;
-    m_error = QSqlError(QString::fromLatin1(what), QString::fromUtf8(PQerrorMessage(m_conn)).trimmed(),
-                        lost ? QSqlError::ConnectionError : QSqlError::StatementError);
-}
-
-void PgStatement::fail(const char* what, pg_result* r)
-{
-    if (!m_error.isValid())
-        m_error = QSqlError(QString::fromLatin1(what), QString::fromUtf8(PQresultErrorMessage(r)).trimmed(),
-                            PQstatus(m_conn) != CONNECTION_OK ? QSqlError::ConnectionError : QSqlError::StatementError);
 }
 
 namespace {
@@ -130,6 +208,45 @@ QByteArray replaceMarks(const QString& sql, Mark mark)
     return out;
 }
 
+// A value's text for a literal; false for a kind no statement binds.
+bool literalText(const QVariant& v, QByteArray* text)
+{
+    switch (v.typeId()) {
+    case QMetaType::QString:
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong: *text = v.toString().toUtf8(); return true;
+    case QMetaType::Bool: *text = v.toBool() ? "true" : "false"; return true;
+    case QMetaType::Double: {
+        const double d = v.toDouble();
+        *text = qIsNaN(d)   ? QByteArray("NaN")
+                : qIsInf(d) ? QByteArray(d > 0 ? "Infinity" : "-Infinity")
+                            : QByteArray::number(d, 'g', 17);
+        return true;
+    }
+    // The columns keep this machine's wall-clock time: written as that, the session's
+    // time zone (which a pooler may not keep) has no say.
+    case QMetaType::QDateTime:
+        *text = v.toDateTime().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
+        return true;
+    case QMetaType::QDate: *text = v.toDate().toString(Qt::ISODate).toLatin1(); return true;
+    default: return false;
+    }
+}
+
+bool isNullValue(const QVariant& v)
+{
+    if (v.isNull())
+        return true;
+    switch (v.typeId()) {
+    case QMetaType::QString: return v.toString().isNull();
+    case QMetaType::QDateTime: return !v.toDateTime().isValid();
+    case QMetaType::QDate: return !v.toDate().isValid();
+    default: return false;
+    }
+}
+
 } // namespace
 
 QByteArray numberedMarks(const QString& sql)
@@ -142,19 +259,13 @@ bool withLiterals(pg_conn* conn, const QString& sql, const QVariantList& binds, 
     std::vector<QByteArray> literals(size_t(binds.size()), QByteArrayLiteral("NULL"));
     for (qsizetype i = 0; i < binds.size(); ++i) {
         const QVariant& v = binds[i];
-        if (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isNull()))
+        if (isNullValue(v))
             continue;
-        switch (v.typeId()) {
-        case QMetaType::QString:
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::UInt:
-        case QMetaType::ULongLong: break;
-        default: return false; // dates and the rest the Qt driver writes as literals of its own
-        }
+        QByteArray text;
+        if (!literalText(v, &text))
+            return false;
         // Quoted, a number too: a literal of no type takes the type the statement gives it,
         // as a parameter does.
-        const QByteArray text = v.toString().toUtf8();
         char* literal = PQescapeLiteral(conn, text.constData(), size_t(text.size()));
         if (!literal)
             return false;
@@ -169,68 +280,91 @@ bool withLiterals(pg_conn* conn, const QString& sql, const QVariantList& binds, 
     return counted;
 }
 
-bool PgStatement::run(const QString& sql, const QVariantList& binds)
+void PgStatement::setTypes(const std::vector<unsigned>& types)
 {
-    drain();
-    m_error = QSqlError();
-    m_types.clear();
+    m_types = types;
     m_kinds.clear();
-    // COPY hands the rows over as lines of text in one buffer each, a fraction of the work
-    // of a result per row; it takes no parameters, so the values go in as literals.
-    QByteArray select;
-    if (!withLiterals(m_conn, sql, binds, &select)) {
-        m_error = QSqlError(QStringLiteral("Unable to bind value"), QString(), QSqlError::StatementError);
-        return false;
-    }
-    // The columns' types, which COPY does not tell: the statement parsed, not run.
-    PGresult* r = PQprepare(m_conn, "", numberedMarks(sql).constData(), int(binds.size()), nullptr);
-    const bool prepared = PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!prepared)
-        fail("Unable to prepare statement", r);
-    PQclear(r);
-    if (!prepared)
-        return false;
-    r = PQdescribePrepared(m_conn, "");
-    const bool described = PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (described) {
-        for (int c = 0; c < PQnfields(r); ++c)
-            m_types.push_back(PQftype(r, c));
-    } else {
-        fail("Unable to prepare statement", r);
-    }
-    PQclear(r);
-    if (!described)
-        return false;
     for (const unsigned t : m_types)
         m_kinds.push_back(isTextType(t) ? Kind::Text : isNumberType(t) ? Kind::Number : Kind::Other);
     m_cells.assign(m_types.size(), Cell{});
+}
 
-    if (!PQsendQuery(m_conn, ("COPY (" + select + ") TO STDOUT").constData())) {
-        fail("Unable to send query");
-        return false;
+bool PgStatement::read(pg_conn* conn, const std::vector<Part>& parts, QSqlError* error)
+{
+    // COPY hands the rows over as lines of text in one buffer each, a fraction of the work
+    // of a result per row; it takes no parameters, so the values go in as literals.
+    *error = QSqlError();
+    QByteArray text;
+    const bool snapshot = parts.size() > 1;
+    if (snapshot)
+        text = "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY; ";
+    for (const Part& p : parts) {
+        QByteArray select;
+        if (!withLiterals(conn, p.sql, p.binds, &select)) {
+            *error = QSqlError(QStringLiteral("Unable to bind value"), QString(), QSqlError::StatementError);
+            return false;
+        }
+        std::vector<unsigned> types;
+        if (!describe(conn, numberedMarks(p.sql), int(p.binds.size()), &types, error))
+            return false;
+        p.into->setTypes(types);
+        p.into->clear();
+        p.into->m_error = QSqlError();
+        text += "COPY (" + select + ") TO STDOUT; ";
     }
-    m_running = true;
-    r = PQgetResult(m_conn);
-    m_copying = PQresultStatus(r) == PGRES_COPY_OUT;
-    if (!m_copying)
-        fail("Unable to read rows", r);
+    if (snapshot)
+        text += "COMMIT";
+    if (!pgSend(conn, text, error))
+        return false;
+    bool ok = true;
+    PGresult* r = snapshot ? PQgetResult(conn) : nullptr; // BEGIN's
+    if (snapshot && PQresultStatus(r) != PGRES_COMMAND_OK) {
+        *error = pgError(conn, r, "Unable to read rows");
+        ok = false;
+    }
     PQclear(r);
-    return m_copying;
+    for (size_t i = 0; ok && i < parts.size(); ++i) {
+        r = PQgetResult(conn);
+        ok = PQresultStatus(r) == PGRES_COPY_OUT;
+        if (!ok)
+            *error = pgError(conn, r, "Unable to read rows");
+        PQclear(r);
+        ok = ok && readCopy(conn, &parts[i].into->m_rows, error);
+    }
+    if (ok && snapshot) {
+        r = PQgetResult(conn); // COMMIT's
+        ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        if (!ok)
+            *error = pgError(conn, r, "Unable to read rows");
+        PQclear(r);
+    }
+    pgDrain(conn);
+    if (!ok) {
+        pgRollback(conn);
+        for (const Part& p : parts)
+            p.into->clear();
+    }
+    return ok;
+}
+
+PgStatement::~PgStatement() { clear(); }
+
+void PgStatement::clear()
+{
+    for (const auto& [line, size] : m_rows)
+        PQfreemem(line);
+    m_rows.clear();
+    m_next = 0;
 }
 
 bool PgStatement::next()
 {
-    PQfreemem(m_line);
-    m_line = nullptr;
-    if (!m_copying)
+    if (m_next >= m_rows.size())
         return false;
-    const int n = PQgetCopyData(m_conn, &m_line, 0);
-    if (n > 0 && split(m_line, n))
+    const auto [line, size] = m_rows[m_next++];
+    if (split(line, size))
         return true;
-    m_copying = n > 0; // a line of the wrong shape: the rest is read and dropped
-    if (n == -2)
-        fail("Unable to read rows");
-    drain();
+    m_next = m_rows.size(); // a line of the wrong shape: the rest is dropped
     return false;
 }
 
@@ -242,9 +376,18 @@ bool PgStatement::split(char* line, int size)
     char* in = line;
     char* const end = line + size;
     size_t c = 0;
+    // The bytes that end a column's text or begin an escape; until the first backslash
+    // nothing moves, the text being where it stays.
+    static const auto stops = [] {
+        std::array<bool, 256> s{};
+        s[size_t('\t')] = s[size_t('\n')] = s[size_t('\\')] = true;
+        return s;
+    }();
     while (c < m_cells.size()) {
-        char* out = in;
         char* const start = in;
+        while (in < end && !stops[static_cast<unsigned char>(*in)])
+            ++in;
+        char* out = in;
         while (in < end && *in != '\t' && *in != '\n') {
             if (*in != '\\' || in + 1 == end) {
                 *out++ = *in++;
@@ -289,8 +432,6 @@ bool PgStatement::split(char* line, int size)
     return false;
 }
 
-unsigned PgStatement::type(int c) const { return m_types[size_t(c)]; }
-
 bool PgStatement::textIs(int c, QLatin1String ascii) const
 {
     if (isNull(c))
@@ -302,7 +443,12 @@ bool PgStatement::textIs(int c, QLatin1String ascii) const
 
 QVariant PgStatement::value(int c) const
 {
-    const unsigned t = type(c);
+    const Cell& cell = m_cells[size_t(c)];
+    return pgValue(m_types[size_t(c)], cell.text, cell.size, cell.null);
+}
+
+QVariant pgValue(unsigned t, const char* v, int size, bool null)
+{
     QMetaType meta(QMetaType::QString);
     switch (t) {
     case kBool: meta = QMetaType(QMetaType::Bool); break;
@@ -320,10 +466,9 @@ QVariant PgStatement::value(int c) const
     case kBytea: meta = QMetaType(QMetaType::QByteArray); break;
     default: break;
     }
-    if (isNull(c))
+    if (null)
         return QVariant(meta);
-    const char* v = text(c);
-    const QByteArray raw = QByteArray::fromRawData(v, size(c));
+    const QByteArray raw = QByteArray::fromRawData(v, size);
     switch (meta.id()) {
     case QMetaType::Bool: return v[0] == 't';
     case QMetaType::LongLong: return v[0] == '-' ? QVariant(raw.toLongLong()) : QVariant(raw.toULongLong());

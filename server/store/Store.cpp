@@ -27,7 +27,7 @@ quint64 threadSerial()
 
 } // namespace
 
-std::unique_ptr<Store> Store::open(const QString& url, QString* error)
+std::unique_ptr<Store> Store::open(const QString& url, QString* error, bool connectNow)
 {
     auto fail = [&](const QString& message) {
         if (error)
@@ -74,7 +74,7 @@ std::unique_ptr<Store> Store::open(const QString& url, QString* error)
         return fail(QStringLiteral("O driver Qt SQL %1 não está instalado.").arg(s->m_driver));
     // Open the calling thread's connection now, so a bad URL shows at once.
     QString err;
-    if (!s->openConnection(s->threadConnectionName(), &err))
+    if (connectNow && !s->openConnection(s->threadConnectionName(), &err))
         return fail(err);
     return s;
 }
@@ -211,7 +211,7 @@ QString Store::lastOpenError() const
                                                   : m_connections->lastOpenError;
 }
 
-QSqlDatabase Store::connection()
+QSqlDatabase Store::connection(bool warn)
 {
     const QString name = threadConnectionName();
     if (QSqlDatabase::contains(name)) {
@@ -229,7 +229,7 @@ QSqlDatabase Store::connection()
         return db;
     }
     QString err;
-    if (!openConnection(name, &err))
+    if (!openConnection(name, &err) && warn)
         qWarning("cce store: %s", qPrintable(err));
     return QSqlDatabase::database(name, false);
 }

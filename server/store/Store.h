@@ -15,7 +15,9 @@ class Store {
 public:
     // url: "sqlite:PATH" (file created when missing) or "postgresql://USER@HOST:PORT/DBNAME"
     // (password from PGPASSWORD if any)
-    static std::unique_ptr<Store> open(const QString& url, QString* error);
+    // connectNow: the calling thread's connection is opened at once, so a bad URL shows;
+    // else only the URL is checked (a standby that may be down when the server starts).
+    static std::unique_ptr<Store> open(const QString& url, QString* error, bool connectNow = true);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -26,7 +28,9 @@ public:
     bool fillDemo(int invoices, QString* error);
     // This thread's own connection (thread-safe; one per thread). It is closed when the
     // thread ends, so a pool that retires idle threads does not pile up connections.
-    QSqlDatabase connection();
+    // warn: a connection that cannot be opened is said in the log (else only kept for
+    // lastOpenError(), for a watch that asks again and again).
+    QSqlDatabase connection(bool warn = true);
     QStringList connectionNames() const; // the open ones, for diagnostics
     // Closes this thread's connection after a lost link, so the next call reconnects.
     void dropConnection();

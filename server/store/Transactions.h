@@ -1,10 +1,19 @@
 #pragma once
 // The two kinds of transaction of the server: one that writes, taking the write lock at
 // once, and one consistent read of several statements.
+//
+// On PostgreSQL, BEGIN waits in the transaction's queue (PgSession.h) and leaves with its
+// first statement; the commit goes with whatever still waits and asks, in the same
+// message, for the primary's log position it reached (CommitPosition.h). A transaction
+// that never sent a statement never reached the database.
 #include <QSqlDatabase>
+#include <memory>
+
+struct pg_conn;
 
 namespace srv {
 
+class PgQueue;
 class Store;
 
 // SQLite takes the write lock at once (BEGIN IMMEDIATE), so two writers queue instead of
@@ -21,6 +30,8 @@ public:
 private:
     Store& m_store;
     QSqlDatabase m_db;
+    pg_conn* m_pg = nullptr;
+    std::unique_ptr<PgQueue> m_queue;
     bool m_open = false;
 };
 
@@ -36,6 +47,8 @@ public:
 private:
     Store& m_store;
     QSqlDatabase m_db;
+    pg_conn* m_pg = nullptr;
+    std::unique_ptr<PgQueue> m_queue;
     bool m_open = false;
 };
 

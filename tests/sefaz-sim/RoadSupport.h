@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "tests/nfe/CondUso.h"
+#include "tests/support/SeedUrl.h"
 
 namespace road {
 
@@ -73,8 +74,9 @@ inline void stop(QProcess& p)
 }
 
 // A statement on a database (sqlite:PATH or postgresql://...), its rows as texts.
-inline QList<QStringList> query(const QString& url, const QString& sql, const QVariantList& binds = {})
+inline QList<QStringList> query(const QString& given, const QString& sql, const QVariantList& binds = {})
 {
+    const QString url = cce_test::seedUrl(given);
     const QString name = QUuid::createUuid().toString();
     QList<QStringList> rows;
     {
@@ -115,8 +117,8 @@ inline bool freshPostgresDemo(const QString& url)
 {
     query(url, QStringLiteral("DROP SCHEMA public CASCADE"));
     query(url, QStringLiteral("CREATE SCHEMA public"));
-    return run(bin("cce-server"),
-               {QStringLiteral("--init"), QStringLiteral("--database"), url, QStringLiteral("--demo")});
+    return run(bin("cce-server"), {QStringLiteral("--init"), QStringLiteral("--database"), cce_test::seedUrl(url),
+                                   QStringLiteral("--demo")});
 }
 
 struct Letter {

@@ -1,6 +1,7 @@
 #include "core/net/HttpReplyReader.h"
 
 #include <QList>
+#include <algorithm>
 #include <climits>
 #include <zlib.h>
 
@@ -77,6 +78,11 @@ void HttpReplyReader::feed(QByteArrayView bytes)
                 if (!ok || m_left < 0)
                     return fail(malformed());
                 m_framing = Framing::Length;
+            } else if (name == "x-cce-commit-position") {
+                const QByteArray position = line.mid(colon + 1).trimmed().left(64);
+                const bool printable =
+                    std::all_of(position.begin(), position.end(), [](char ch) { return ch > 0x20 && ch < 0x7f; });
+                m_commitPosition = printable ? position : QByteArray();
             } else if (name == "content-encoding" && value != "identity") {
                 if (value != "gzip")
                     return fail(QStringLiteral("codificação da resposta desconhecida"));

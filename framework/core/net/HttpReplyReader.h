@@ -30,6 +30,8 @@ public:
     bool done() const { return m_done; }
     // Not an answer that can be read, in Portuguese; empty while all is well.
     QString failure() const { return m_failure; }
+    // The head's X-CCE-Commit-Position, as sent (printable ASCII only); empty when none.
+    QByteArray commitPosition() const { return m_commitPosition; }
 
 private:
     void head();
@@ -46,6 +48,7 @@ private:
     enum class Chunk { Size, Data, DataEnd, Trailer } m_chunk = Chunk::Size;
     bool m_done = false;
     QString m_failure;
+    QByteArray m_commitPosition;
     struct Inflater;
     std::unique_ptr<Inflater> m_gzip;
 };

@@ -107,6 +107,8 @@ RpcReply HttpTransport::post(const RpcRequest& request)
         message += "Authorization: Bearer " + request.token.toUtf8() + "\r\n";
     if (!request.user.isEmpty())
         message += "X-CCE-User: " + request.user.toUtf8().toPercentEncoding() + "\r\n";
+    if (!request.commitPosition.isEmpty())
+        message += "X-CCE-Commit-Position: " + request.commitPosition + "\r\n";
     message += "\r\n";
     message += request.body;
 
@@ -208,6 +210,7 @@ RpcReply HttpTransport::post(const RpcRequest& request)
     } else {
         // A connection lost in the middle of a body without a length shows in the body.
         out.httpStatus = reader.status();
+        out.commitPosition = reader.commitPosition();
     }
     return out;
 }

@@ -23,6 +23,9 @@ struct FW_CORE_EXPORT RpcRequest {
     QString serverName; // the path is /rpc/<serverName>
     QString token; // sent as "Authorization: Bearer <token>" when not empty
     QString user; // sent as "X-CCE-User" (UTF-8, percent-encoded) when not empty, for the audit trail
+    // Sent as "X-CCE-Commit-Position" when not empty: where the server said this client's
+    // last writes reached, so that a list read from a standby shows them.
+    QByteArray commitPosition;
     TlsPolicy tls;
     QByteArray body; // the JSON-RPC request, UTF-8
     int timeoutMs = 120000;
@@ -41,6 +44,7 @@ struct FW_CORE_EXPORT RpcReply {
     QString failureText; // the transport's own words, for the message the connection raises
     int httpStatus = 0;
     QByteArray body;
+    QByteArray commitPosition; // the answer's "X-CCE-Commit-Position", when it had one
 };
 
 class FW_CORE_EXPORT RpcTransport {

@@ -72,6 +72,7 @@ fw::RpcRequest TNetConnection::makeRequest(const QByteArray& body) const
     r.token = m_token;
     r.tls = m_tls;
     r.user = fw::hostContext().user;
+    r.commitPosition = m_commitPosition;
     r.body = body;
     r.timeoutMs = m_timeoutMs;
     return r;
@@ -158,6 +159,8 @@ QVariant TNetConnection::Call(const QString& method, const QVariantList& args)
     if (!self)
         throw fw::Abort(); // the connection's owner went away while waiting
     m_inCall = false;
+    if (!reply.commitPosition.isEmpty())
+        m_commitPosition = reply.commitPosition;
 
     switch (reply.failure) {
     case fw::RpcReply::Failure::None: break;

@@ -68,6 +68,10 @@ public:
     // returns the decoded result. Opens the connection first when it is closed.
     QVariant Call(const QString& method, const QVariantList& args = QVariantList());
 
+    // Where the server said this connection's last writes reached ("" before any): sent
+    // with every call, so that a list the server reads from a standby shows them.
+    QByteArray commitPosition() const { return m_commitPosition; }
+
     // Why the last opening failed ("" when it did not).
     QString lastConnectError() const { return m_lastConnectError; }
     bool callInProgress() const { return m_inCall; }
@@ -101,5 +105,6 @@ private:
     int m_timeoutMs = 120000;
     qint64 m_nextId = 0;
     QString m_lastConnectError;
+    QByteArray m_commitPosition;
     std::shared_ptr<fw::RpcTransport> m_transport;
 };

@@ -20,6 +20,7 @@
 #include "server/methods/PacketFields.h"
 #include "server/store/Store.h"
 #include "tests/support/CompanyBuilder.h"
+#include "tests/support/SeedUrl.h"
 
 namespace cce_test {
 
@@ -42,13 +43,21 @@ protected:
         QString error;
         store = srv::Store::open(url, &error);
         ASSERT_TRUE(store) << error.toStdString();
-        ASSERT_TRUE(store->migrate(&error)) << error.toStdString();
+        if (seedUrl(url) != url) {
+            seedStore = srv::Store::open(seedUrl(url), &error);
+            ASSERT_TRUE(seedStore) << error.toStdString();
+        }
+        ASSERT_TRUE((seedStore ? seedStore : store)->migrate(&error)) << error.toStdString();
         clearAll();
         srv::registerMethods(registry, *store);
         reference();
     }
 
-    void TearDown() override { store.reset(); }
+    void TearDown() override
+    {
+        store.reset();
+        seedStore.reset();
+    }
 
     // The database's URL, for a server process on the same database.
     QString databaseUrl() const
@@ -72,8 +81,6 @@ protected:
             addInvoice(invoice);
         }
     }
-
-    QSqlDatabase db() { return store->connection(); }
 
     void exec(const QString& sql, const QVariantList& binds = {})
     {
@@ -268,7 +275,12 @@ protected:
     static QVariant nv(const QString& s) { return s.isEmpty() ? QVariant() : QVariant(s); }
 
 public:
+    // The test's own rows go straight to the database, whatever stands between it and
+    // the store under test (seedUrl).
+    QSqlDatabase db() { return (seedStore ? seedStore : store)->connection(); }
+
     std::unique_ptr<srv::Store> store;
+    std::unique_ptr<srv::Store> seedStore; // the database behind a pooler, when store goes through one
     srv::MethodRegistry registry;
 
 protected:

@@ -8,7 +8,7 @@ class OtherMethods : public MethodsTest {};
 
 void addBatch(MethodsTest& t, qint64 nr, const char* kind, const QDateTime& at, const QString& lancto)
 {
-    QSqlQuery q(t.store->connection());
+    QSqlQuery q(t.db());
     q.prepare(
         QStringLiteral("INSERT INTO LOTECCE (NRLOTE, CDEMPRESA, DTHRENVIO, IDTIPOARQXML, DSXMLENVIO, DSXMLRETORNO) "
                        "VALUES (?, '01', ?, ?, ?, ?)"));

@@ -62,21 +62,22 @@ TEST_P(StoreQuery, ValuesReachTheDatabaseAsTheyAre)
     EXPECT_EQ(q.rowsAffected(), 2);
 }
 
-TEST_P(StoreQuery, TextsAndNumbersGoInOneRoundTripWithoutAPreparedStatement)
+// A pooler in transaction mode may give each transaction another server connection: a
+// statement prepared under a name on one is unknown on the next.
+TEST_P(StoreQuery, EveryValueGoesInOneRoundTripWithoutAPreparedStatement)
 {
     if (!pg())
-        GTEST_SKIP() << "PostgreSQL's driver prepares in a round trip of its own";
+        GTEST_SKIP() << "SQLite prepares in the process";
     const int before = prepared();
     srv::Query texts(*store, db(), "test");
     texts.run(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ? OR 1 = ?"),
               {QStringLiteral("0001"), QVariant(), 2});
     ASSERT_TRUE(texts.next());
-    EXPECT_EQ(prepared(), before) << "sent as it is, with its values";
-
     srv::Query timed(*store, db(), "test");
-    timed.run(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL WHERE DTEMISSAO < ?"), {QDateTime::currentDateTime()});
+    timed.run(QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL WHERE DTEMISSAO < ? OR DTSAIDA > ?"),
+              {QDateTime::currentDateTime(), QDate(2026, 1, 1)});
     ASSERT_TRUE(timed.next());
-    EXPECT_EQ(prepared(), before + 1) << "a time goes through the driver's prepared statement";
+    EXPECT_EQ(prepared(), before) << "sent as it is, with its values";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, StoreQuery, ::testing::Values("sqlite", "postgresql"));
