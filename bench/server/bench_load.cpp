@@ -91,9 +91,8 @@ int post(const char* fromAddress, int port, const QByteArray& path, const QByteA
     int status = -1;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0 &&
         ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) == 0) {
-        const QByteArray carried = position && !position->isEmpty()
-                                       ? "X-CCE-Commit-Position: " + *position + "\r\n"
-                                       : QByteArray();
+        const QByteArray carried =
+            position && !position->isEmpty() ? "X-CCE-Commit-Position: " + *position + "\r\n" : QByteArray();
         const QByteArray request = (body.isEmpty() ? "GET " : "POST ") + path +
                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" + carried +
                                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;

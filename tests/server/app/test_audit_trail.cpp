@@ -35,8 +35,12 @@ protected:
 
     QString save(const fw::DeltaChange& change)
     {
-        const srv::Caller caller{QStringLiteral("ab12cd-7"), QStringLiteral("10.0.0.9"), QStringLiteral("filial-sp"),
-                                 QStringLiteral("maria"), QStringLiteral("CN=estacao-sp,O=Empresa"), QByteArray()};
+        const srv::Caller caller{QStringLiteral("ab12cd-7"),
+                                 QStringLiteral("10.0.0.9"),
+                                 QStringLiteral("filial-sp"),
+                                 QStringLiteral("maria"),
+                                 QStringLiteral("CN=estacao-sp,O=Empresa"),
+                                 QByteArray()};
         const srv::CallerGuard calling(caller);
         fw::DeltaPacket d = delta();
         d.changes << change;
