@@ -1,7 +1,5 @@
 #include "server/app/Reconciler.h"
 
-#include <QThread>
-
 #include "server/rpc/LogLine.h"
 #include "server/store/AuditTrail.h"
 #include "server/store/ExclusiveJob.h"
@@ -16,30 +14,10 @@ Reconciler::~Reconciler() { stop(); }
 
 void Reconciler::start()
 {
-    m_thread.reset(QThread::create([this] {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_stopping) {
-            lock.unlock();
-            runOnce();
-            lock.lock();
-            m_wake.wait_for(lock, std::chrono::seconds(m_everySeconds), [this] { return m_stopping; });
-        }
-    }));
-    m_thread->start();
+    m_schedule.start(std::chrono::seconds(m_everySeconds), [this] { runOnce(); });
 }
 
-void Reconciler::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    if (m_thread) {
-        m_thread->wait();
-        m_thread.reset();
-    }
-}
+void Reconciler::stop() { m_schedule.stop(); }
 
 bool Reconciler::runOnce()
 {

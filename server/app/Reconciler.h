@@ -3,12 +3,10 @@
 // a round at start, then one every interval, each by one server of those sharing the
 // database at a time (the others skip theirs). The audit trail names the server as who did it.
 #include <QString>
-#include <condition_variable>
 #include <functional>
-#include <memory>
 #include <mutex>
 
-class QThread;
+#include "server/store/PeriodicThread.h"
 
 namespace srv {
 
@@ -33,10 +31,8 @@ private:
     Store& m_store;
     const int m_everySeconds;
     Round m_round;
-    std::unique_ptr<QThread> m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_stopping = false;
+    PeriodicThread m_schedule;
+    std::mutex m_mutex; // m_rounds
     int m_rounds = 0;
 };
 

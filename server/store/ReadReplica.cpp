@@ -1,6 +1,5 @@
 #include "server/store/ReadReplica.h"
 
-#include <QThread>
 #include <thread>
 
 #include "server/store/DatabaseFault.h"
@@ -44,30 +43,10 @@ ReadReplica::~ReadReplica() { stop(); }
 
 void ReadReplica::start()
 {
-    m_thread.reset(QThread::create([this] {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_stopping) {
-            lock.unlock();
-            look();
-            lock.lock();
-            m_wake.wait_for(lock, std::chrono::milliseconds(m_settings.lookEveryMs), [this] { return m_stopping; });
-        }
-    }));
-    m_thread->start();
+    m_watch.start(std::chrono::milliseconds(m_settings.lookEveryMs), [this] { look(); });
 }
 
-void ReadReplica::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    if (m_thread) {
-        m_thread->wait();
-        m_thread.reset();
-    }
-}
+void ReadReplica::stop() { m_watch.stop(); }
 
 void ReadReplica::use(bool inUse, const QString& why)
 {

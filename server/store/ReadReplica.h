@@ -11,13 +11,12 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 
-class QThread;
+#include "server/store/PeriodicThread.h"
 
 namespace srv {
 
@@ -74,13 +73,11 @@ private:
     std::array<std::atomic<quint64>, 3> m_lists{};
     std::atomic<quint64> m_setAside{0};
 
-    std::mutex m_mutex; // the state below, and the watch's sleep
+    std::mutex m_mutex; // the state below
     bool m_said = false; // the log has heard of the standby once
     // The primary's positions at the last looks, oldest first.
     std::deque<std::pair<Clock::time_point, quint64>> m_primaryAt;
-    std::condition_variable m_wake;
-    bool m_stopping = false;
-    std::unique_ptr<QThread> m_thread;
+    PeriodicThread m_watch; // last: it stops before the state it reads goes
 };
 
 } // namespace srv
