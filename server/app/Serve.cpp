@@ -56,8 +56,8 @@ int serve(const Configuration& config, const QList<Finding>& findings)
         std::unique_ptr<Store> standby = Store::open(config.server.readUrl, &error, false);
         if (!standby)
             return failWith(QStringLiteral("[database] read_url: %1").arg(error));
-        const QString where = QUrl(config.server.readUrl).host() + QLatin1Char(':') +
-                              QString::number(QUrl(config.server.readUrl).port(5432));
+        const QUrl read(config.server.readUrl);
+        const QString where = read.host() + QLatin1Char(':') + QString::number(read.port(5432));
         replica = std::make_unique<ReadReplica>(
             *store, std::move(standby), ReadReplica::Settings{config.server.readWaitMs, config.server.readMaxLagMs},
             [where](bool good, const QString& line) {

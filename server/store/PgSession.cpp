@@ -11,15 +11,22 @@ thread_local PgQueue* t_queues = nullptr;
 
 bool failed(ExecStatusType s) { return s == PGRES_FATAL_ERROR || s == PGRES_BAD_RESPONSE || s == PGRES_NONFATAL_ERROR; }
 
-// Rows of a COPY nobody reads: read and dropped, so the connection can go on.
-void skipCopy(PGconn* conn)
+// A COPY nobody wants, let go so the connection can go on: its rows read and dropped, or
+// its input ended. False when s is no COPY.
+bool letCopyGo(PGconn* conn, ExecStatusType s)
 {
+    if (s == PGRES_COPY_IN) {
+        PQputCopyEnd(conn, "not wanted");
+        return true;
+    }
+    if (s != PGRES_COPY_OUT)
+        return false;
     for (;;) {
         char* line = nullptr;
         const int n = PQgetCopyData(conn, &line, 0);
         PQfreemem(line);
         if (n < 0)
-            return;
+            return true;
     }
 }
 
@@ -119,10 +126,7 @@ void pgDrain(pg_conn* conn)
     while (PGresult* r = PQgetResult(conn)) {
         const ExecStatusType s = PQresultStatus(r);
         PQclear(r);
-        if (s == PGRES_COPY_OUT)
-            skipCopy(conn);
-        else if (s == PGRES_COPY_IN)
-            PQputCopyEnd(conn, "not wanted");
+        letCopyGo(conn, s);
         if (PQstatus(conn) != CONNECTION_OK)
             return;
     }
@@ -143,10 +147,7 @@ bool pgExec(pg_conn* conn, const QList<QByteArray>& statements, std::vector<PgRe
         if (s == PGRES_COPY_OUT || s == PGRES_COPY_IN) {
             // Not a statement for this road: its rows are let go, and it counts as failed.
             PQclear(r);
-            if (s == PGRES_COPY_OUT)
-                skipCopy(conn);
-            else
-                PQputCopyEnd(conn, "not wanted");
+            letCopyGo(conn, s);
             if (ok)
                 *error = QSqlError(QStringLiteral("Unable to execute statement"), QStringLiteral("unexpected COPY"),
                                    QSqlError::StatementError);
